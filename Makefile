@@ -1,0 +1,56 @@
+# Quovix: `make run` starts the window (or the console front end without a
+# display), `make test` builds and runs every test.
+BUILD ?= build
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 15
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+ARGS ?=
+
+.PHONY: all deps build run test fuzz bench clean
+
+all: build
+
+deps:
+	@./scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -x $(BUILD)/bin/Quovix ]; then \
+	  exec $(BUILD)/bin/Quovix $(ARGS); \
+	elif [ -z "$(strip $(ARGS))" ]; then \
+	  exec $(BUILD)/bin/quovix-cli /Own; \
+	else \
+	  exec $(BUILD)/bin/quovix-cli $(ARGS); \
+	fi
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory fuzz
+
+# Builds the libFuzzer targets with clang and runs each for a short time.
+fuzz: deps
+	@if ! command -v clang++ >/dev/null; then echo "fuzz: clang++ missing, skipped"; exit 0; fi; \
+	set -e; \
+	[ -f $(FUZZ_BUILD)/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja \
+	  -DQUOVIX_FUZZ=ON -DQUOVIX_GUI=OFF -DQUOVIX_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null; \
+	cmake --build $(FUZZ_BUILD) -j $(JOBS); \
+	for f in $(FUZZ_BUILD)/bin/fuzz_*; do \
+	  [ -x "$$f" ] || continue; \
+	  echo "fuzz: $$(basename $$f) for $(FUZZ_SECONDS) s"; \
+	  mkdir -p $(FUZZ_BUILD)/corpus-$$(basename $$f); \
+	  "$$f" -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -rss_limit_mb=2048 -print_final_stats=0 \
+	    -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus-$$(basename $$f) 2>$(FUZZ_BUILD)/$$(basename $$f).log \
+	    || { tail -n 40 $(FUZZ_BUILD)/$$(basename $$f).log; exit 1; }; \
+	done
+
+bench: deps
+	cmake -S . -B $(BUILD)-bench -G Ninja -DQUOVIX_BENCH=ON -DQUOVIX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD)-bench -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(BUILD)-bench

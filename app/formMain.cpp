@@ -1,0 +1,341 @@
+// Main window model: controls, creation and show steps, the output operation,
+// histories and the run convention shared by every tool.
+#include "app/formMain.h"
+
+#include <stdexcept>
+
+#include "app/fCommandLine.h"
+#include "common/Pump.h"
+#include "common/fMain.h"
+#include "platform/Desktop.h"
+#include "shell/fLanguage.h"
+#include "shell/gIni.h"
+
+namespace quovix {
+
+namespace {
+const std::vector<std::string> kTimeouts = {"100",  "250",  "500",  "1000", "1500",
+                                            "2000", "3000", "5000", "7500", "10000"};
+}  // namespace
+
+TfrmMain::TfrmMain() {
+  BuildControls();
+  WireHandlers();
+}
+
+TfrmMain::~TfrmMain() {
+  LanguageTable.clear();
+}
+
+void TfrmMain::BuildControls() {
+  pcMain.Pages = {&tabDns, &tabPing, &tabTrace, &tabWhois, &tabEMail,
+                  &tabHead, &tabTime, &tabGPRank, &tabList, &tabOwn};
+  pcMain.OnChanging = [this] { return ToolIdle; };
+  sbMain.SetSimpleText(" Bereit.");
+
+  MainMenu = {&mnuFile, &mnuTools, &mnuExtras, &mnuHelp};
+  mnuFile.Items = {&mnuFileExit};
+  mnuTools.Items = {&mnuToolsDnsFlush};
+  mnuExtrasSep.IsSeparator = true;
+  mnuExtras.Items = {&mnuLanguage, &mnuExtrasSep, &mnuExtrasSettings};
+  mnuExtrasSettings.ShortCut = "Ctrl+P";
+  mnuHelpSep.IsSeparator = true;
+  mnuHelp.Items = {&mnuHelpWebsite, &mnuHelpEMail, &mnuHelpDonate, &mnuHelpSep, &mnuHelpInfo};
+
+  pmnuSelSendTo.Items = {&pmnuSelSendToDNS,  &pmnuSelSendToPing,  &pmnuSelSendToTrace,
+                         &pmnuSelSendToWhois, &pmnuSelSendToEMail, &pmnuSelSendToHead,
+                         &pmnuSelSendToGPRank, &pmnuSelSendToList};
+  pmnuEditSep1.IsSeparator = true;
+  pmnuEditSep1.SetVisible(false);
+  pmnuEditSep2.IsSeparator = true;
+  pmnuEditCopy.ShortCut = "Ctrl+C";
+  pmnuEditSelectAll.ShortCut = "Ctrl+A";
+  pmnuEdit.Items = {&pmnuSelSendTo, &pmnuEditSep1, &pmnuEditCopy, &pmnuEditSep2,
+                    &pmnuEditSelectAll};
+
+  for (TButton* b : {&btnDnsStart, &btnPingStart, &btnTraceStart, &btnWhoisStart, &btnEMailStart,
+                     &btnHeadStart, &btnGPRankStart, &btnOwnStart}) {
+    b->SetCaption("Start");
+    b->Default = true;
+  }
+  btnListSearch.Default = true;
+  btnTimeQuery.Default = true;
+
+  cmbPingCount.SetItems({"1", "2", "3", "4", "5", "6", "7", "8", "10", "20", "25", "50"});
+  cmbPingTimeout.SetItems(kTimeouts);
+  cmbPingByte.SetItems({"8", "16", "32", "64", "128", "256", "512", "1024"});
+  cmbPingPause.SetItems({"0", "50", "100", "200", "250", "500", "750", "1000", "2000", "5000"});
+  cmbTraceHops.SetItems({"10", "20", "25", "30", "40", "50", "75", "90"});
+  cmbTraceTimeout.SetItems(kTimeouts);
+  auto whoisTimeouts = kTimeouts;
+  whoisTimeouts.push_back("12500");
+  whoisTimeouts.push_back("15000");
+  cmbWhoisTimeout.SetItems(whoisTimeouts);
+  cmbEMailTimeout.SetItems(kTimeouts);
+  cmbHeadTimeout.SetItems(kTimeouts);
+  cmbGPRankCount.SetItems({"1", "2", "3", "5", "8", "10", "15", "20"});
+  cmbGPRankTimeout.SetItems(kTimeouts);
+  // Design-time selections; the settings store restores the user's choices.
+  cmbPingCount.SetItemIndex(2);
+  cmbPingTimeout.SetItemIndex(5);
+  cmbPingByte.SetItemIndex(2);
+  cmbPingPause.SetItemIndex(4);
+  cmbTraceHops.SetItemIndex(3);
+  cmbTraceTimeout.SetItemIndex(5);
+  cmbWhoisTimeout.SetItemIndex(7);
+  cmbEMailTimeout.SetItemIndex(5);
+  cmbHeadTimeout.SetItemIndex(5);
+  cmbGPRankCount.SetItemIndex(0);
+  cmbGPRankTimeout.SetItemIndex(5);
+
+  btnTimeUpdate.SetEnabled(false);
+  lblTimeLocTime.SetCaption("00.00.0000 00:00:00");
+  lblTimeLocTime.Bold = true;
+  lblTimeNetTime.SetCaption("00.00.0000 00:00:00");
+  lblTimeNetTime.Bold = true;
+  tmrTime.Interval = 1000;
+
+  lblGPRankRank.SetCaption("0");
+  lblGPRankRank.Bold = true;
+  lblGPRankRank.FontSize = 12;
+  lvGPRankMulti.Columns = {{"Server", 250}, {"PageRank", 75}};
+  lvGPRankMulti.SetVisible(false);
+
+  lstList.Sorted = true;
+
+  ApplyLanguageTexts();
+}
+
+void TfrmMain::RunHandler(const std::function<void()>& h) {
+  // The application's default error box: an error that escapes a tool's own
+  // handling has already passed the tool's leave steps.
+  try {
+    h();
+  } catch (const std::exception& e) {
+    platform::Desktop().MessageBox(Caption, e.what());
+  } catch (...) {
+    platform::Desktop().MessageBox(Caption, "Unknown error");
+  }
+  if (CloseRequested && ToolIdle && OnCloseNow) {
+    CloseRequested = false;
+    OnCloseNow();
+  }
+}
+
+void TfrmMain::WireHandlers() {
+  auto on = [this](TClickable& c, void (TfrmMain::*m)()) {
+    c.OnClick = [this, m] { RunHandler([this, m] { (this->*m)(); }); };
+  };
+  on(btnDnsStart, &TfrmMain::btnDnsStartClick);
+  on(chkDnsExtended, &TfrmMain::chkDnsExtendedClick);
+  on(btnPingStart, &TfrmMain::btnPingStartClick);
+  on(btnTraceStart, &TfrmMain::btnTraceStartClick);
+  on(btnWhoisStart, &TfrmMain::btnWhoisStartClick);
+  on(chkWhoisDirectQuery, &TfrmMain::chkWhoisDirectQueryClick);
+  on(btnEMailStart, &TfrmMain::btnEMailStartClick);
+  on(btnHeadStart, &TfrmMain::btnHeadStartClick);
+  on(btnTimeQuery, &TfrmMain::btnTimeQueryClick);
+  on(btnTimeUpdate, &TfrmMain::btnTimeUpdateClick);
+  on(btnGPRankStart, &TfrmMain::btnGPRankStartClick);
+  on(btnListSearch, &TfrmMain::btnListSearchClick);
+  on(btnOwnStart, &TfrmMain::btnOwnStartClick);
+  on(mnuFileExit, &TfrmMain::mnuFileExitClick);
+  on(mnuToolsDnsFlush, &TfrmMain::mnuToolsDnsFlushClick);
+  on(mnuExtrasSettings, &TfrmMain::mnuExtrasSettingsClick);
+  on(mnuHelpWebsite, &TfrmMain::mnuHelpWebsiteClick);
+  on(mnuHelpEMail, &TfrmMain::mnuHelpEMailClick);
+  on(mnuHelpDonate, &TfrmMain::mnuHelpDonateClick);
+  on(mnuHelpInfo, &TfrmMain::mnuHelpInfoClick);
+  on(pmnuEditCopy, &TfrmMain::pmnuEditCopyClick);
+  on(pmnuEditSelectAll, &TfrmMain::pmnuEditSelectAllClick);
+  const std::pair<TMenuItem*, TPage> sendTo[] = {
+      {&pmnuSelSendToDNS, pgDns},     {&pmnuSelSendToPing, pgPing},
+      {&pmnuSelSendToTrace, pgTrace}, {&pmnuSelSendToWhois, pgWhois},
+      {&pmnuSelSendToEMail, pgEMail}, {&pmnuSelSendToHead, pgHead},
+      {&pmnuSelSendToGPRank, pgGPRank}, {&pmnuSelSendToList, pgList}};
+  for (auto [item, page] : sendTo) {
+    TPage p = page;
+    item->OnClick = [this, p] { RunHandler([this, p] { SendSelectionTo(p); }); };
+  }
+  cmbHeadURL.OnExit = [this] { cmbHeadURLExit(cmbHeadURL); };
+  cmbGPRankURL.OnExit = [this] { cmbHeadURLExit(cmbGPRankURL); };
+  cmbGPRankCount.OnChange = [this] { cmbGPRankCountChange(); };
+  tmrTime.OnTimer = [this] { tmrTimeTimer(); };
+}
+
+void TfrmMain::SetFocus(TControl* c) { ActiveControl = c; }
+
+void TfrmMain::Pump() {
+  if (ProcessMessages) ProcessMessages();
+}
+
+std::vector<TRichEdit*> TfrmMain::OutputPanes() {
+  return {&reDns, &rePing, &reTrace, &reWhois, &reEMail, &reHead, &reOwn};
+}
+
+std::vector<TComboBox*> TfrmMain::HistoryCombos() {
+  return {&cmbDnsHost,   &cmbPingHost,     &cmbTraceHost,    &cmbWhoisHost,
+          &cmbWhoisServer, &cmbHeadURL,    &cmbListSearch,   &cmbEMailAddress,
+          &cmbEMailSender, &cmbEMailMXServer, &cmbTimeServer, &cmbGPRankURL};
+}
+
+void TfrmMain::FormCreate() {
+  // 1. History combos join and split with 0x01.
+  for (TComboBox* c : HistoryCombos()) c->Delimiter = '\x01';
+  // 2.
+  NtpTime = 0;
+  shpGPRankFront.Width = 0;
+  lvGPRankMulti.Left = 6;
+  lvGPRankMulti.Top = 108;
+  ToolIdle = true;
+  SetMessagePump([this] { Pump(); });
+  // 3. ProgramFolder and IniFilePath are set by the front end from the
+  //    program file before creation.
+  // 4.
+  cmbPingCount.AddItem("...");
+  // 5.
+  LoadSettings(*this);
+  // 6.
+  LanguageTable.clear();
+  BuildLanguageMenu(mnuLanguage, ProgramFolder + "Language/",
+                    [this](TMenuItem& item) { LanguageItemClick(item); });
+  // 7.
+  LoadLanguageFile(ProgramFolder + "Language/" + LanguageName + ".lng");
+  ApplyLanguageTexts();
+  // 8.
+  ListCacheFile.clear();
+  ListCacheLines.clear();
+  SldList.clear();
+  try {
+    std::string text = LoadPak(ProgramFolder + "SLDs.pak");
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t e = text.find('\n', start);
+      std::string line = text.substr(start, e == std::string::npos ? std::string::npos : e - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      SldList.push_back(line);
+      if (e == std::string::npos) break;
+      start = e + 1;
+    }
+  } catch (...) {
+    SldList.clear();
+  }
+  // 9.
+  cmbListList.ClearItems();
+  std::vector<std::string> files;
+  ListDataFiles(ProgramFolder, "*.clf", files);
+  for (const auto& f : files) {
+    std::string name = f.substr(f.find_last_of('/') + 1);
+    if (size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
+    cmbListList.AddItem(name);
+  }
+  if (cmbListList.Count() > 0) cmbListList.SetItemIndex(0);
+  // 10.
+  if (cmbTimeServer.Count() > 0) cmbTimeServer.SetItemIndex(0);
+  // 11.
+  cmbGPRankCount.SetEnabled(false);
+}
+
+void TfrmMain::FormShow() {
+  ParseCommandLine(CommandLineArgs);
+  ApplyOutputFont();
+  RunCommandLineActions(*this);
+}
+
+bool TfrmMain::FormCloseQuery() {
+  if (!ToolIdle) {
+    // A tool is running inside a handler further up the stack: ask it to
+    // stop and close once it has returned (RunHandler does that).
+    CloseRequested = true;
+    for (TButton* b : {&btnPingStart, &btnTraceStart, &btnWhoisStart, &btnGPRankStart})
+      if (b->RunState == 1) b->RunState = -1;
+    return false;
+  }
+  return true;
+}
+
+void TfrmMain::FormClose() { SaveSettings(*this); }
+
+void TfrmMain::AppendOutput(TRichEdit& pane, const std::string& text, TColor color) {
+  // A text may hold line breaks: each becomes a line of its own (a leading
+  // CR LF gives an empty line first).
+  size_t start = 0;
+  for (;;) {
+    size_t p = text.find('\n', start);
+    std::string line = text.substr(start, p == std::string::npos ? std::string::npos : p - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    pane.AddLine(line, color);
+    if (p == std::string::npos) break;
+    start = p + 1;
+  }
+  SetFocus(&pane);
+  Pump();
+}
+
+void TfrmMain::AddRecentItem(TComboBox& combo, const std::string& text) {
+  std::string t = Trim(text);
+  if (t.empty()) return;
+  const std::string lower = LowerAscii(t);
+  for (int i = combo.Count() - 1; i >= 0; --i)
+    if (LowerAscii(combo.Items()[i]) == lower) combo.DeleteItem(i);
+  combo.InsertItem(0, t);
+  int cap = MaxRecentItems;
+  if (combo.Count() >= cap)
+    while (combo.Count() > cap && combo.Count() > 0) combo.DeleteItem(combo.Count() - 1);
+  combo.SetItemIndex(0);
+}
+
+void TfrmMain::ApplyOutputFont() {
+  for (TRichEdit* pane : OutputPanes())
+    pane->SetFont(OutputFontName, OutputFontSize, OutputFontCharset);
+  lstList.SetFont(OutputFontName, OutputFontSize, OutputFontCharset);
+}
+
+// ---- ToolRunGuard ------------------------------------------------------------
+
+bool ToolRunGuard::AbortClick(TButton& start) {
+  if (start.RunState == 1) {
+    start.RunState = -1;
+    return true;
+  }
+  return false;
+}
+
+ToolRunGuard::ToolRunGuard(TfrmMain& form, Options opts) : form_(form), o_(std::move(opts)) {
+  form_.Cursor = TCursor::HourGlass;
+  if (o_.Abortable && o_.Start) o_.Start->RunState = 1;
+  form_.ToolIdle = false;
+  if (o_.Start) {
+    if (o_.Abortable)
+      o_.Start->SetCaption(LangText("Main|btnAbort", "Abbrechen"));
+    else
+      o_.Start->SetEnabled(false);
+  }
+  for (TControl* c : o_.Inputs) c->SetEnabled(false);
+  form_.SetStatus(" " + LangText(o_.StatusKey, o_.StatusDefault, {o_.StatusArg}));
+  if (o_.Pane) o_.Pane->Clear();
+}
+
+ToolRunGuard::~ToolRunGuard() {
+  if (o_.Pane) form_.SetFocus(o_.Pane);
+  if (o_.MainInput) form_.AddRecentItem(*o_.MainInput, o_.MainInput->Text());
+  for (TComboBox* c : o_.Histories) form_.AddRecentItem(*c, c->Text());
+  form_.SetStatus(" " + LangText("Main|sbMainReady", "Bereit."));
+  for (TControl* c : o_.Inputs) c->SetEnabled(true);
+  if (o_.Start) {
+    o_.Start->SetEnabled(true);
+    if (o_.Abortable) {
+      o_.Start->RunState = 0;
+      o_.Start->SetCaption(LangText("Main|btnStart", "Start"));
+    }
+  }
+  form_.ToolIdle = true;
+  form_.Cursor = TCursor::Default;
+}
+
+bool ToolRunGuard::Aborted() {
+  form_.Pump();
+  return o_.Start && o_.Start->RunState == -1;
+}
+
+}  // namespace quovix

@@ -1,0 +1,297 @@
+// The main window as a toolkit-free model: every control as plain state and
+// every handler the window has. The Qt view binds widgets to these controls;
+// the console front end and the tests drive the handlers directly.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Controls.h"
+
+namespace quovix {
+
+class TfrmMain;
+
+// Tab page indexes of pcMain (the setting LastPage stores them).
+enum TPage {
+  pgDns = 0,
+  pgPing = 1,
+  pgTrace = 2,
+  pgWhois = 3,
+  pgEMail = 4,
+  pgHead = 5,
+  pgTime = 6,
+  pgGPRank = 7,
+  pgList = 8,
+  pgOwn = 9,
+};
+
+// Enter and leave steps around one tool run. Construct it at the start of a
+// Start handler (after AbortClick for the abortable tools); its destructor runs
+// the leave steps however the handler ends, an exception included.
+class ToolRunGuard {
+ public:
+  struct Options {
+    TButton* Start = nullptr;            // the tab's Start button
+    std::vector<TControl*> Inputs;       // inputs and their labels to disable
+    TComboBox* MainInput = nullptr;      // enters its history when the run ends
+    std::vector<TComboBox*> Histories;   // further histories of the tool
+    TRichEdit* Pane = nullptr;           // output pane to clear and focus (may be null)
+    std::string StatusKey;               // e.g. "Main|sbDnsRunning"
+    std::string StatusDefault;           // German default text
+    std::string StatusArg;               // argument %s1% (main input as typed)
+    bool Abortable = false;              // Start stays enabled and becomes "Abbrechen"
+  };
+
+  ToolRunGuard(TfrmMain& form, Options opts);
+  ~ToolRunGuard();
+  ToolRunGuard(const ToolRunGuard&) = delete;
+  ToolRunGuard& operator=(const ToolRunGuard&) = delete;
+
+  // For abortable tools: call first in the Start handler. When the button's
+  // run is already going, requests the abort and returns true (the handler
+  // then returns at once).
+  static bool AbortClick(TButton& start);
+
+  // A checkpoint of the abortable loop: lets pending messages run, then tells
+  // whether the user asked to abort.
+  bool Aborted();
+
+ private:
+  TfrmMain& form_;
+  Options o_;
+};
+
+class TfrmMain {
+ public:
+  TfrmMain();
+  ~TfrmMain();
+  TfrmMain(const TfrmMain&) = delete;
+  TfrmMain& operator=(const TfrmMain&) = delete;
+
+  // ---- Form ------------------------------------------------------------
+  std::string Caption = "Quovix";
+  int Width = 656, Height = 499;
+  int MinWidth = 545, MinHeight = 275;
+  int ClientWidth = 640, ClientHeight = 440;
+  std::string FontName = "Tahoma";
+  int FontSize = 8;
+  TCursor Cursor = TCursor::Default;
+  bool ToolIdle = true;
+  // The control that has the keyboard focus (nullptr: none known).
+  TControl* ActiveControl = nullptr;
+  void SetFocus(TControl* c);
+
+  // Application pump: lets pending window messages run. The view sets it to
+  // its event processing, the console to its Ctrl+C check, tests to theirs.
+  std::function<void()> ProcessMessages;
+  void Pump();
+
+  // Command line as the process received it (argv), set before FormShow.
+  std::vector<std::string> CommandLineArgs;
+
+  // Window creation and show steps.
+  void FormCreate();
+  void FormShow();
+  // Closing: saves the settings. Returns false when the close has to wait for
+  // a running tool (it is then aborted and the close happens when it ends).
+  bool FormCloseQuery();
+  void FormClose();
+  // Set by FormCloseQuery while a tool runs; the view closes when the run ends.
+  bool CloseRequested = false;
+  std::function<void()> OnCloseNow;  // view: close the window for real
+  void FormResize();                 // applies the resizing rules to ClientWidth/Height
+
+  // ---- Shared operations -------------------------------------------------
+  void AppendOutput(TRichEdit& pane, const std::string& text, TColor color);
+  void AddRecentItem(TComboBox& combo, const std::string& text);
+  void ApplyOutputFont();
+  void ApplyLanguageTexts();
+  void SetStatus(const std::string& text) { sbMain.SetSimpleText(text); }
+
+  // ---- Menus -------------------------------------------------------------
+  TMenuItem mnuFile{"mnuFile"}, mnuFileExit{"mnuFileExit"};
+  TMenuItem mnuTools{"mnuTools"}, mnuToolsDnsFlush{"mnuToolsDnsFlush"};
+  TMenuItem mnuExtras{"mnuExtras"}, mnuLanguage{"mnuLanguage"},
+      mnuExtrasSep{"mnuExtrasSep"}, mnuExtrasSettings{"mnuExtrasSettings"};
+  TMenuItem mnuHelp{"mnuHelp"}, mnuHelpWebsite{"mnuHelpWebsite"}, mnuHelpEMail{"mnuHelpEMail"},
+      mnuHelpDonate{"mnuHelpDonate"}, mnuHelpSep{"mnuHelpSep"}, mnuHelpInfo{"mnuHelpInfo"};
+  std::vector<TMenuItem*> MainMenu;  // the top-level items in order
+
+  // Edit popup of the output panes.
+  TMenuItem pmnuEdit{"pmnuEdit"};
+  TMenuItem pmnuSelSendTo{"pmnuSelSendTo"}, pmnuSelSendToDNS{"pmnuSelSendToDNS"},
+      pmnuSelSendToPing{"pmnuSelSendToPing"}, pmnuSelSendToTrace{"pmnuSelSendToTrace"},
+      pmnuSelSendToWhois{"pmnuSelSendToWhois"}, pmnuSelSendToEMail{"pmnuSelSendToEMail"},
+      pmnuSelSendToHead{"pmnuSelSendToHead"}, pmnuSelSendToGPRank{"pmnuSelSendToGPRank"},
+      pmnuSelSendToList{"pmnuSelSendToList"};
+  TMenuItem pmnuEditSep1{"pmnuEditSep1"}, pmnuEditCopy{"pmnuEditCopy"},
+      pmnuEditSep2{"pmnuEditSep2"}, pmnuEditSelectAll{"pmnuEditSelectAll"};
+
+  void pmnuEditPopup();  // enable rules, run when the popup opens
+  void pmnuEditCopyClick();
+  void pmnuEditSelectAllClick();
+  void SendSelectionTo(TPage page);
+  // The clipboard; the view connects it to the system clipboard.
+  std::string Clipboard;
+  std::function<void(const std::string&)> OnClipboard;
+
+  void mnuFileExitClick();
+  void mnuToolsDnsFlushClick();
+  void mnuExtrasSettingsClick();
+  void mnuHelpWebsiteClick();
+  void mnuHelpEMailClick();
+  void mnuHelpDonateClick();
+  void mnuHelpInfoClick();
+  void LanguageItemClick(TMenuItem& item);
+
+  // ---- Page control and status bar ---------------------------------------
+  TPageControl pcMain{"pcMain"};
+  TStatusBar sbMain{"sbMain"};
+  TTabSheet tabDns{"tabDns"}, tabPing{"tabPing"}, tabTrace{"tabTrace"}, tabWhois{"tabWhois"},
+      tabEMail{"tabEMail"}, tabHead{"tabHead"}, tabTime{"tabTime"}, tabGPRank{"tabGPRank"},
+      tabList{"tabList"}, tabOwn{"tabOwn"};
+
+  // ---- DNS ---------------------------------------------------------------
+  TGroupBox grpDns{"grpDns"};
+  TLabel lblDnsHost{"lblDnsHost"};
+  TComboBox cmbDnsHost{"cmbDnsHost", TComboStyle::DropDown, 256};
+  TButton btnDnsStart{"btnDnsStart"};
+  TCheckBox chkDnsExtended{"chkDnsExtended"}, chkDnsExtendedResolve{"chkDnsExtendedResolve"},
+      chkDnsReverse{"chkDnsReverse"}, chkDnsDirectQuery{"chkDnsDirectQuery"};
+  TRichEdit reDns{"reDns"};
+  void btnDnsStartClick();
+  void chkDnsExtendedClick();
+
+  // ---- Ping --------------------------------------------------------------
+  TGroupBox grpPing{"grpPing"};
+  TLabel lblPingHost{"lblPingHost"}, lblPingCount{"lblPingCount"},
+      lblPingTimeout{"lblPingTimeout"}, lblPingByte{"lblPingByte"}, lblPingPause{"lblPingPause"};
+  TComboBox cmbPingHost{"cmbPingHost", TComboStyle::DropDown, 256};
+  TComboBox cmbPingCount{"cmbPingCount", TComboStyle::DropDownList};
+  TComboBox cmbPingTimeout{"cmbPingTimeout", TComboStyle::DropDownList};
+  TComboBox cmbPingByte{"cmbPingByte", TComboStyle::DropDownList};
+  TComboBox cmbPingPause{"cmbPingPause", TComboStyle::DropDownList};
+  TCheckBox chkPingResolve{"chkPingResolve"};
+  TButton btnPingStart{"btnPingStart"};
+  TRichEdit rePing{"rePing"};
+  void btnPingStartClick();
+
+  // ---- Trace -------------------------------------------------------------
+  TGroupBox grpTrace{"grpTrace"};
+  TLabel lblTraceHost{"lblTraceHost"}, lblTraceHops{"lblTraceHops"},
+      lblTraceTimeout{"lblTraceTimeout"};
+  TComboBox cmbTraceHost{"cmbTraceHost", TComboStyle::DropDown, 256};
+  TComboBox cmbTraceHops{"cmbTraceHops", TComboStyle::DropDownList};
+  TComboBox cmbTraceTimeout{"cmbTraceTimeout", TComboStyle::DropDownList};
+  TCheckBox chkTraceResolve{"chkTraceResolve"};
+  TButton btnTraceStart{"btnTraceStart"};
+  TRichEdit reTrace{"reTrace"};
+  void btnTraceStartClick();
+
+  // ---- Whois -------------------------------------------------------------
+  TGroupBox grpWhois{"grpWhois"};
+  TLabel lblWhoisHost{"lblWhoisHost"}, lblWhoisServer{"lblWhoisServer"},
+      lblWhoisTimeout{"lblWhoisTimeout"};
+  TComboBox cmbWhoisHost{"cmbWhoisHost", TComboStyle::DropDown, 256};
+  TComboBox cmbWhoisServer{"cmbWhoisServer", TComboStyle::DropDown, 256};
+  TComboBox cmbWhoisTimeout{"cmbWhoisTimeout", TComboStyle::DropDownList};
+  TCheckBox chkWhoisRedirect{"chkWhoisRedirect"}, chkWhoisCheck{"chkWhoisCheck"},
+      chkWhoisDirectQuery{"chkWhoisDirectQuery"}, chkWhoisNetwork{"chkWhoisNetwork"},
+      chkWhoisFormat{"chkWhoisFormat"};
+  TButton btnWhoisStart{"btnWhoisStart"};
+  TRichEdit reWhois{"reWhois"};
+  void btnWhoisStartClick();
+  void chkWhoisDirectQueryClick();
+
+  // ---- Mail-Check --------------------------------------------------------
+  TGroupBox grpEMail{"grpEMail"};
+  TLabel lblEMailAddress{"lblEMailAddress"}, lblEMailSender{"lblEMailSender"},
+      lblEMailMXServer{"lblEMailMXServer"}, lblEMailTimeout{"lblEMailTimeout"};
+  TComboBox cmbEMailAddress{"cmbEMailAddress", TComboStyle::DropDown, 256};
+  TComboBox cmbEMailSender{"cmbEMailSender", TComboStyle::DropDown, 256};
+  TComboBox cmbEMailMXServer{"cmbEMailMXServer", TComboStyle::DropDown, 256};
+  TComboBox cmbEMailTimeout{"cmbEMailTimeout", TComboStyle::DropDownList};
+  TButton btnEMailStart{"btnEMailStart"};
+  TRichEdit reEMail{"reEMail"};
+  void btnEMailStartClick();
+
+  // ---- HTTP-Header -------------------------------------------------------
+  TGroupBox grpHead{"grpHead"};
+  TLabel lblHeadURL{"lblHeadURL"}, lblHeadTimeout{"lblHeadTimeout"};
+  TComboBox cmbHeadURL{"cmbHeadURL", TComboStyle::DropDown, 4096};
+  TComboBox cmbHeadTimeout{"cmbHeadTimeout", TComboStyle::DropDownList};
+  TCheckBox chkHeadRedirect{"chkHeadRedirect"};
+  TButton btnHeadStart{"btnHeadStart"};
+  TRichEdit reHead{"reHead"};
+  void btnHeadStartClick();
+  // Leave handler shared by cmbHeadURL and cmbGPRankURL.
+  void cmbHeadURLExit(TComboBox& sender);
+
+  // ---- Time --------------------------------------------------------------
+  TGroupBox grpTime{"grpTime"};
+  TLabel lblTimeServer{"lblTimeServer"};
+  TComboBox cmbTimeServer{"cmbTimeServer", TComboStyle::DropDown, 256};
+  TButton btnTimeQuery{"btnTimeQuery"}, btnTimeUpdate{"btnTimeUpdate"};
+  TLabel lblTimeLoc{"lblTimeLoc"}, lblTimeLocTime{"lblTimeLocTime"}, lblTimeNet{"lblTimeNet"},
+      lblTimeNetTime{"lblTimeNetTime"};
+  TTimer tmrTime{"tmrTime"};
+  double NtpTime = 0;  // last time received from an NTP server (date-time value)
+  void btnTimeQueryClick();
+  void btnTimeUpdateClick();
+  void tmrTimeTimer();
+
+  // ---- PageRank ----------------------------------------------------------
+  TGroupBox grpGPRank{"grpGPRank"};
+  TLabel lblGPRankURL{"lblGPRankURL"}, lblGPRankCount{"lblGPRankCount"},
+      lblGPRankTimeout{"lblGPRankTimeout"};
+  TComboBox cmbGPRankURL{"cmbGPRankURL", TComboStyle::DropDown, 4096};
+  TComboBox cmbGPRankCount{"cmbGPRankCount", TComboStyle::DropDownList};
+  TComboBox cmbGPRankTimeout{"cmbGPRankTimeout", TComboStyle::DropDownList};
+  TButton btnGPRankStart{"btnGPRankStart"};
+  TPanel pnlGPRankSingle{"pnlGPRankSingle"};
+  TLabel lblGPRankResult{"lblGPRankResult"}, lblGPRankRank{"lblGPRankRank"};
+  TPanel shpGPRankBack{"shpGPRankBack"}, shpGPRankFront{"shpGPRankFront"};
+  TListView lvGPRankMulti{"lvGPRankMulti"};
+  void btnGPRankStartClick();
+  void cmbGPRankCountChange();
+
+  // ---- Lists -------------------------------------------------------------
+  TGroupBox grpList{"grpList"};
+  TLabel lblListList{"lblListList"}, lblListSearch{"lblListSearch"};
+  TComboBox cmbListList{"cmbListList", TComboStyle::DropDownList};
+  TComboBox cmbListSearch{"cmbListSearch", TComboStyle::DropDown, 256};
+  TButton btnListSearch{"btnListSearch"};
+  TListBox lstList{"lstList"};
+  // The list file last loaded (cache of the Lists tool).
+  std::string ListCacheFile;
+  std::vector<std::string> ListCacheLines;
+  void btnListSearchClick();
+
+  // ---- Own computer ------------------------------------------------------
+  TButton btnOwnStart{"btnOwnStart"};
+  TCheckBox chkOwnResolve{"chkOwnResolve"};
+  TRichEdit reOwn{"reOwn"};
+  void btnOwnStartClick();
+
+  // ---- Shared data -------------------------------------------------------
+  // Second-level-domain suffixes from SLDs.pak.
+  std::vector<std::string> SldList;
+
+  // All output panes, the history combos, the tab sheets in page order.
+  std::vector<TRichEdit*> OutputPanes() ;
+  std::vector<TComboBox*> HistoryCombos();
+  TTabSheet* Page(int index) { return pcMain.Pages.at(index); }
+
+  // ---- Client components ---------------------------------------------------
+  // (Each protocol client the window owns is added here by its tool.)
+
+ private:
+  void BuildControls();
+  void WireHandlers();
+  void RunHandler(const std::function<void()>& h);
+};
+
+}  // namespace quovix

@@ -1,0 +1,74 @@
+// Shared helpers: text and URL helpers, host names and addresses, data packs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quovix {
+
+// ---- Text and URL helpers ----------------------------------------------------
+
+// Number of non-overlapping occurrences of search in text; 0 for an empty search.
+int CountOccurrences(const std::string& text, const std::string& search);
+// The n-th (1-based) field of text split at separator; empty when out of range.
+std::string GetField(const std::string& text, const std::string& separator, int n);
+// Characters after the last "." (the whole name without one).
+std::string LastLabel(const std::string& name);
+// The text without its ":port" part, and the port (-1 when none or not a number).
+std::pair<std::string, int> SplitUrlPort(const std::string& text);
+// Decodes bytes that should be UTF-8 into display text (UTF-8); never fails.
+std::string DecodeUtf8(const std::string& bytes);
+
+// Blanks and control characters (<= 0x20) removed from both ends.
+std::string Trim(const std::string& s);
+std::string TrimLeft(const std::string& s);
+std::string TrimRight(const std::string& s);
+// ASCII-only case changes.
+std::string LowerAscii(std::string s);
+std::string UpperAscii(std::string s);
+bool SameTextAscii(const std::string& a, const std::string& b);
+// Every occurrence of from replaced by to (case-sensitive).
+std::string ReplaceAll(std::string s, const std::string& from, const std::string& to);
+// Whole-text integer parse like the platform's StrToIntDef: optional sign,
+// decimal digits (or $/0x hex); anything else gives the default.
+int StrToIntDef(const std::string& s, int def);
+// Text cut to at most n bytes.
+std::string Cut(const std::string& s, size_t n);
+
+// ---- Host names, addresses, IDN --------------------------------------------
+
+bool IsHostName(const std::string& text);
+std::uint32_t IpToNumber(const std::string& address);
+std::string ResolveHostToIp(const std::string& name, int limitMs);
+std::string ResolveIpToHost(const std::string& address, int limitMs);
+std::string EncodeIdn(const std::string& name);
+
+// ---- Data packs ----------------------------------------------------------------
+
+std::string ReadWholeFile(const std::string& path);
+std::string InflateText(const std::string& bytes);
+std::string LoadPak(const std::string& path);
+
+struct TldInfo {
+  std::string CountryEn, CountryDe, Kind, Target, QueryPrefix, QuerySuffix;
+};
+TldInfo LookupTld(const std::string& tld);
+
+struct NetworkRegistry {
+  std::string Server, QueryPrefix, QuerySuffix;
+};
+void LookupNetworkRegistry(const std::string& handle, NetworkRegistry& record);
+
+std::string LookupIpCountry(const std::string& address);
+std::string RegisteredDomain(const std::string& text, const std::vector<std::string>& sldList);
+int ListDataFiles(const std::string& folder, const std::string& mask,
+                  std::vector<std::string>& list);
+
+// Folder of the program file, ending with "/" (set at start).
+extern std::string ProgramFolder;
+// The program file's name with its extension replaced by ".ini".
+extern std::string IniFilePath;
+
+}  // namespace quovix

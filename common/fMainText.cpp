@@ -1,0 +1,209 @@
+// Text and URL helpers.
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+
+#include "common/fMain.h"
+
+namespace quovix {
+
+std::string ProgramFolder;
+std::string IniFilePath;
+
+int CountOccurrences(const std::string& text, const std::string& search) {
+  if (search.empty()) return 0;
+  int n = 0;
+  for (size_t p = text.find(search); p != std::string::npos;
+       p = text.find(search, p + search.size()))
+    ++n;
+  return n;
+}
+
+std::string GetField(const std::string& text, const std::string& separator, int n) {
+  if (n < 1 || separator.empty()) return n == 1 && separator.empty() ? text : std::string();
+  size_t start = 0;
+  for (int i = 1;; ++i) {
+    size_t end = text.find(separator, start);
+    if (i == n) return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (end == std::string::npos) return {};
+    start = end + separator.size();
+  }
+}
+
+std::string LastLabel(const std::string& name) {
+  size_t p = name.rfind('.');
+  if (p == std::string::npos) return name;
+  return name.substr(p + 1);
+}
+
+std::pair<std::string, int> SplitUrlPort(const std::string& text) {
+  size_t hostStart = 0;
+  if (size_t p = text.find(":///"); p != std::string::npos)
+    hostStart = p + 4;
+  else if (size_t q = text.find("://"); q != std::string::npos)
+    hostStart = q + 3;
+  size_t slash = text.find('/', hostStart);
+  size_t hostEnd = slash == std::string::npos ? text.size() : slash;  // one past the end
+  size_t i = hostEnd;
+  while (i > hostStart && text[i - 1] != ':') --i;
+  if (i == hostStart) return {text, -1};
+  size_t colon = i - 1;
+  std::string portText = text.substr(colon + 1, hostEnd - colon - 1);
+  std::string rest = text.substr(0, colon) + text.substr(hostEnd);
+  int port = portText.empty() ? -1 : StrToIntDef(portText, -1);
+  return {rest, port};
+}
+
+namespace {
+// Length of the valid UTF-8 sequence starting at s[i], 0 when invalid.
+size_t Utf8SeqLen(const std::string& s, size_t i) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n;
+  unsigned cp;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
+  else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
+  else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    unsigned char d = static_cast<unsigned char>(s[i + k]);
+    if ((d & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (d & 0x3F);
+  }
+  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+      (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
+  return n;
+}
+
+void AppendLatin1(std::string& out, unsigned char c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+}  // namespace
+
+std::string DecodeUtf8(const std::string& bytes) {
+  // Valid UTF-8 passes unchanged. Text with no valid multi-byte sequence at
+  // all is taken as Latin-1 (an answer in a legacy 8-bit encoding stays
+  // readable); mixed text keeps its valid sequences and shows each stray byte
+  // as the Latin-1 character of that byte.
+  bool anyMulti = false, anyBad = false;
+  for (size_t i = 0; i < bytes.size();) {
+    size_t n = Utf8SeqLen(bytes, i);
+    if (n == 0) { anyBad = true; ++i; continue; }
+    if (n > 1) anyMulti = true;
+    i += n;
+  }
+  if (!anyBad) return bytes;
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (size_t i = 0; i < bytes.size();) {
+    size_t n = anyMulti ? Utf8SeqLen(bytes, i) : 1;
+    if (n == 0 || (!anyMulti && static_cast<unsigned char>(bytes[i]) >= 0x80)) {
+      AppendLatin1(out, static_cast<unsigned char>(bytes[i]));
+      ++i;
+    } else {
+      out.append(bytes, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
+static bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
+std::string Trim(const std::string& s) { return TrimLeft(TrimRight(s)); }
+
+std::string TrimLeft(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size() && IsBlankOrControl(s[i])) ++i;
+  return s.substr(i);
+}
+
+std::string TrimRight(const std::string& s) {
+  size_t n = s.size();
+  while (n > 0 && IsBlankOrControl(s[n - 1])) --n;
+  return s.substr(0, n);
+}
+
+std::string LowerAscii(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return s;
+}
+
+std::string UpperAscii(std::string s) {
+  for (auto& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return s;
+}
+
+bool SameTextAscii(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
+}
+
+std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
+  if (from.empty()) return s;
+  for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
+    s.replace(p, from.size(), to);
+  return s;
+}
+
+int StrToIntDef(const std::string& s, int def) {
+  if (s.empty()) return def;
+  size_t i = 0;
+  bool neg = false;
+  if (s[i] == '+' || s[i] == '-') {
+    neg = s[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i < s.size() && s[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= s.size()) return def;
+  long long v = 0;
+  for (; i < s.size(); ++i) {
+    int d;
+    char c = s[i];
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return def;
+    v = v * base + d;
+    if (v > (long long)INT_MAX + 1) return def;
+  }
+  if (neg) v = -v;
+  if (v > INT_MAX || v < INT_MIN) return def;
+  return static_cast<int>(v);
+}
+
+std::string Cut(const std::string& s, size_t n) { return s.size() > n ? s.substr(0, n) : s; }
+
+bool IsHostName(const std::string& text) {
+  if (CountOccurrences(text, ".") != 3) return true;
+  for (int f = 1; f <= 4; ++f) {
+    int v = StrToIntDef(GetField(text, ".", f), 256);
+    if (v < 0 || v > 255) return true;
+  }
+  return false;
+}
+
+std::uint32_t IpToNumber(const std::string& address) {
+  if (CountOccurrences(address, ".") != 3) return 0;
+  std::uint32_t r = 0;
+  for (int f = 1; f <= 4; ++f)
+    r = r * 256u + static_cast<std::uint32_t>(StrToIntDef(GetField(address, ".", f), 0));
+  return r;
+}
+
+}  // namespace quovix

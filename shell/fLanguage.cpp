@@ -1,0 +1,122 @@
+#include "shell/fLanguage.h"
+
+#include <fstream>
+
+#include "common/fMain.h"
+
+namespace quovix {
+
+std::string LanguageName;
+std::vector<std::string> LanguageTable;
+
+namespace {
+
+std::string Lookup(const std::string& key, const std::string& def) {
+  const std::string want = LowerAscii(key) + "=";
+  for (const auto& line : LanguageTable) {
+    size_t eq = line.find('=');
+    std::string k = Trim(eq == std::string::npos ? line : line.substr(0, eq)) + "=";
+    if (LowerAscii(k) == want) {
+      std::string v = eq == std::string::npos ? std::string() : line.substr(eq + 1);
+      return v.empty() ? def : v;
+    }
+  }
+  return def;
+}
+
+std::string Expand(std::string s, const std::vector<std::string>* args) {
+  s = ReplaceAll(s, "$%$", "\x01");
+  if (args) {
+    for (size_t n = 0; n < args->size(); ++n)
+      s = ReplaceAll(s, "%s" + std::to_string(n + 1) + "%", (*args)[n]);
+  }
+  s = ReplaceAll(s, "%w%", "\r\n");
+  s = ReplaceAll(s, "%r%", "\r");
+  s = ReplaceAll(s, "%n%", "\n");
+  s = ReplaceAll(s, "%t%", "\t");
+  s = ReplaceAll(s, "%_%", " ");
+  return ReplaceAll(s, "\x01", "%");
+}
+
+}  // namespace
+
+std::string LangText(const std::string& key, const std::string& def) {
+  return Expand(Lookup(key, def), nullptr);
+}
+
+std::string LangText(const std::string& key, const std::string& def,
+                     const std::vector<std::string>& args) {
+  return Expand(Lookup(key, def), &args);
+}
+
+std::string LangTextJoined(const std::string& key, const std::string& def,
+                           const std::string& joinedArgs) {
+  if (joinedArgs == std::string(1, '\0')) return LangText(key, def);
+  std::vector<std::string> args;
+  size_t start = 0;
+  for (;;) {
+    size_t p = joinedArgs.find('\x01', start);
+    args.push_back(joinedArgs.substr(start, p == std::string::npos ? p : p - start));
+    if (p == std::string::npos) break;
+    start = p + 1;
+  }
+  return LangText(key, def, args);
+}
+
+int LoadLanguageFile(const std::string& path) {
+  LanguageTable.clear();
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return -1;
+  std::string line;
+  int n = 0;
+  while (std::getline(in, line)) {
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == '#') continue;
+    LanguageTable.push_back(t);
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace quovix
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/Controls.h"
+
+namespace quovix {
+
+void BuildLanguageMenu(TMenuItem& menu, const std::string& folder,
+                       const std::function<void(TMenuItem&)>& click) {
+  menu.ClearOwned();
+  auto wire = [&](TMenuItem* item) {
+    item->RadioItem = true;
+    item->OnClick = [click, item] { if (click) click(*item); };
+  };
+  TMenuItem* builtin = menu.AddOwned("mnuLanguageBuiltin", kBuiltinLanguage);
+  wire(builtin);
+  bool anyChecked = false;
+  std::error_code ec;
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+    std::string file = e.path().filename().string();
+    if (file.empty() || file[0] == '.') continue;  // hidden
+    if (!e.is_regular_file(ec)) continue;
+    if (file.size() < 4 || LowerAscii(file.substr(file.size() - 4)) != ".lng") continue;
+    names.push_back(file.substr(0, file.size() - 4));
+  }
+  // Directory order is arbitrary on Linux; alphabetical is what users expect.
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    TMenuItem* item = menu.AddOwned("mnuLanguage_" + name, name);
+    wire(item);
+    if (!anyChecked && SameTextAscii(name, LanguageName)) {
+      item->SetChecked(true);
+      anyChecked = true;
+    }
+  }
+  if (!anyChecked) builtin->SetChecked(true);
+}
+
+}  // namespace quovix

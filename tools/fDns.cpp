@@ -1,0 +1,9 @@
+#include "app/formMain.h"
+
+namespace quovix {
+
+// The tool is built in its own change; until then its button does nothing.
+void TfrmMain::btnDnsStartClick() {}
+void TfrmMain::chkDnsExtendedClick() {}
+
+}  // namespace quovix

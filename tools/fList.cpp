@@ -1,0 +1,8 @@
+#include "app/formMain.h"
+
+namespace quovix {
+
+// The tool is built in its own change; until then its button does nothing.
+void TfrmMain::btnListSearchClick() {}
+
+}  // namespace quovix
