@@ -1,4 +1,12 @@
+// Settings and input histories: reading at window creation, writing at close.
 #include "shell/gIni.h"
+
+#include <algorithm>
+
+#include "app/formMain.h"
+#include "common/fEthernetAddr.h"
+#include "common/fMain.h"
+#include "shell/fLanguage.h"
 
 namespace quovix {
 
@@ -15,9 +23,325 @@ std::string OutputFontName = "Courier New";
 int OutputFontSize = 9;
 int OutputFontCharset = 0;
 
-// The INI file layer comes with the settings store; until then nothing is
-// read or written.
-void LoadSettings(TfrmMain&) {}
-void SaveSettings(TfrmMain&) {}
+const std::vector<std::string>& DefaultWhoisServers() {
+  static const std::vector<std::string> servers = {
+      "whois.internic.net",  // generic top-level domains
+      "whois.ripe.net",      // RIPE NCC
+      "whois.arin.net",      // ARIN
+      "whois.apnic.net",     // APNIC
+      "whois.denic.de",      // .de
+      "whois.nic.at",        // .at
+  };
+  return servers;
+}
+
+const std::vector<std::string>& DefaultTimeServers() {
+  static const std::vector<std::string> servers = {
+      "pool.ntp.org",              // the global NTP pool
+      "europe.pool.ntp.org",       // its European zone
+      "time.nist.gov",             // NIST
+      "ntp.nasa.gov",              // NASA
+      "time.mit.edu",              // MIT
+      "time.windows.com",          // the Windows time service
+      "time.fu-berlin.de",         // Freie Universität Berlin
+      "ntps1-0.cs.tu-berlin.de",   // TU Berlin
+      "ptbtime1.ptb.de",           // PTB, the German national metrology institute
+      "ntp2a.mcc.ac.uk",           // University of Manchester
+  };
+  return servers;
+}
+
+// ---- Password scrambling --------------------------------------------------------
+
+namespace {
+
+constexpr unsigned char kScrambleKey[10] = {0x5A, 0x3C, 0x91, 0x17, 0xE4,
+                                            0x6B, 0x2D, 0xA8, 0x73, 0x0F};
+
+std::string Rot13(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+    else if (c >= 'A' && c <= 'Z') c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+  }
+  return s;
+}
+
+std::string HexUpper(const std::string& bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
+
+// Pairs of characters to bytes; each character's value is its position in
+// digits, characters not there count as 0 (an odd last character is dropped).
+std::string PairsToBytes(const std::string& text, const std::string& digits, int offset) {
+  auto value = [&](char c) {
+    size_t p = digits.find(c);
+    return p == std::string::npos ? 0 : static_cast<int>(p) + offset;
+  };
+  std::string out;
+  out.reserve(text.size() / 2);
+  for (size_t i = 0; i + 1 < text.size(); i += 2)
+    out += static_cast<char>((value(text[i]) * 16 + value(text[i + 1])) & 0xFF);
+  return out;
+}
+
+}  // namespace
+
+std::string ScramblePassword(const std::string& password) {
+  std::string bytes = Rot13(password);
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(static_cast<unsigned char>(bytes[i]) ^ kScrambleKey[(i + 1) % 10]);
+  return HexUpper(HexUpper(bytes));
+}
+
+std::string UnscramblePassword(const std::string& text) {
+  if (text.size() % 2 != 0) return {};
+  // The outer layer: "0" is not in the digit list and counts as 0 like any
+  // stranger; the others count from 1.
+  std::string inner = PairsToBytes(UpperAscii(text), "123456789ABCDEF", 1);
+  std::string bytes = PairsToBytes(inner, "0123456789ABCDEF", 0);
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(static_cast<unsigned char>(bytes[i]) ^ kScrambleKey[(i + 1) % 10]);
+  return Rot13(bytes);
+}
+
+// ---- Loading and saving -----------------------------------------------------------
+
+namespace {
+
+const char* const kSettings = "Settings";
+const char* const kItem = "Item";
+
+// Line breaks and zero bytes cannot live in an INI line; they become blanks.
+std::string OneLine(std::string s) {
+  for (char& c : s)
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  return s;
+}
+
+// A text setting as stored: quoted when the reader would otherwise take
+// something away (blanks at its ends, a pair of quotes around it).
+std::string StoredText(const std::string& value) {
+  std::string v = OneLine(value);
+  bool quotedAlready = v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0];
+  if (quotedAlready || Trim(v) != v) return "\"" + v + "\"";
+  return v;
+}
+
+// A history entry as stored: entries with blanks, control characters or
+// double quotes go in double quotes with inner ones doubled; so do entries
+// with a single quote at an end, which the reader would otherwise strip.
+std::string StoredHistoryEntry(const std::string& entry) {
+  std::string e = OneLine(entry);
+  bool quote = !e.empty() && (e.front() == '\'' || e.back() == '\'');
+  for (char c : e)
+    if (static_cast<unsigned char>(c) <= 0x20 || c == '"') quote = true;
+  return quote ? "\"" + ReplaceAll(e, "\"", "\"\"") + "\"" : e;
+}
+
+std::vector<std::string> LoadHistory(const TIniDocument& ini, const std::string& section,
+                                     const std::vector<std::string>& defaults = {}) {
+  std::vector<std::string> items;
+  for (const std::string& stored : ini.ReadListItems(section, kItem)) {
+    std::string e = Trim(ReplaceAll(stored, "\"\"", "\""));
+    if (e.empty()) continue;
+    items.push_back(std::move(e));
+    if (static_cast<int>(items.size()) >= MaxRecentItems) break;
+  }
+  return items.empty() ? defaults : items;
+}
+
+void SaveHistory(TIniDocument& ini, const std::string& section, const TComboBox& combo, bool& ok) {
+  std::vector<std::string> stored;
+  for (const std::string& item : combo.Items()) stored.push_back(StoredHistoryEntry(item));
+  if (stored.empty()) stored.emplace_back();
+  ok = ini.WriteListItems(section, kItem, stored) && ok;
+}
+
+int ReadRanged(const TIniDocument& ini, const std::string& key, int def, int lo, int hi) {
+  int v = ini.ReadInt(kSettings, key, def);
+  return v < lo || v > hi ? def : v;
+}
+
+void LoadIndex(const TIniDocument& ini, const std::string& key, TComboBox& combo, int def, int hi) {
+  int v = ReadRanged(ini, key, def, 0, hi);
+  if (v >= combo.Count()) v = def;
+  combo.SetItemIndex(v);
+}
+
+// A stored check mark changes the box as a user's click would, handler included.
+void LoadCheck(const TIniDocument& ini, const std::string& key, TCheckBox& box, bool def) {
+  box.SetChecked(ini.ReadBool(kSettings, key, def));
+}
+
+}  // namespace
+
+void LoadSettings(TfrmMain& f) {
+  TIniDocument ini;
+  ini.Load(IniFilePath);  // missing or unreadable: every value takes its default
+  auto text = [&](const char* key, const std::string& def) { return ini.ReadString(kSettings, key, def); };
+
+  // 1. General values.
+  LanguageName = text("Language", "");
+  MaxRecentItems = ReadRanged(ini, "MaxRecentItems", 25, 5, 100);
+  NameResTimeout = ReadRanged(ini, "NameResTimeout", 2000, 100, 10000);
+  ActiveDnsServerIP = ini.Has(kSettings, "ActiveDnsServerIP") ? text("ActiveDnsServerIP", "")
+                                                                : DefaultDnsServer();
+  HttpProxyUseProxy = ini.ReadBool(kSettings, "HttpProxyUseProxy", false);
+  HttpProxyServerName = text("HttpProxyServerName", "");
+  HttpProxyServerPort = ReadRanged(ini, "HttpProxyServerPort", 0, 0, 32767);
+  HttpProxyUsername = text("HttpProxyUsername", "");
+  HttpProxyPassword = UnscramblePassword(text("HttpProxyPassword", ""));
+  ExtIpUrl = text("ExtIpUrl", "");
+  OutputFontName = text("OutputFontName", "Courier New");
+  OutputFontSize = ini.ReadInt(kSettings, "OutputFontSize", 9);
+  OutputFontCharset = ini.ReadInt(kSettings, "OutputFontCharset", 0);
+
+  // 2.
+  f.pcMain.SetActivePageIndex(ReadRanged(ini, "LastPage", 0, 0, 9));
+
+  // 3. DNS
+  f.cmbDnsHost.SetItems(LoadHistory(ini, "HistDnsHost"));
+  LoadCheck(ini, "DnsExtended", f.chkDnsExtended, true);
+  LoadCheck(ini, "DnsExtendedResolve", f.chkDnsExtendedResolve, true);
+  LoadCheck(ini, "DnsReverse", f.chkDnsReverse, true);
+  LoadCheck(ini, "DnsDirectQuery", f.chkDnsDirectQuery, false);
+
+  // 4. Ping
+  f.cmbPingHost.SetItems(LoadHistory(ini, "HistPingHost"));
+  LoadIndex(ini, "PingCount", f.cmbPingCount, 2, 12);
+  LoadIndex(ini, "PingTimeout", f.cmbPingTimeout, 5, 9);
+  LoadIndex(ini, "PingByte", f.cmbPingByte, 2, 7);
+  LoadIndex(ini, "PingPause", f.cmbPingPause, 4, 9);
+  LoadCheck(ini, "PingResolve", f.chkPingResolve, true);
+
+  // 5. Trace
+  f.cmbTraceHost.SetItems(LoadHistory(ini, "HistTraceHost"));
+  LoadIndex(ini, "TraceHops", f.cmbTraceHops, 3, 7);
+  LoadIndex(ini, "TraceTimeout", f.cmbTraceTimeout, 5, 9);
+  LoadCheck(ini, "TraceResolve", f.chkTraceResolve, true);
+
+  // 6. Whois
+  f.cmbWhoisHost.SetItems(LoadHistory(ini, "HistWhoisHost"));
+  f.cmbWhoisServer.SetItems(LoadHistory(ini, "HistWhoisServer", DefaultWhoisServers()));
+  LoadIndex(ini, "WhoisTimeout", f.cmbWhoisTimeout, 7, 11);
+  LoadCheck(ini, "WhoisRedirect", f.chkWhoisRedirect, true);
+  LoadCheck(ini, "WhoisDirectQuery", f.chkWhoisDirectQuery, false);
+  f.chkWhoisDirectQueryClick();  // also when the mark did not change
+  LoadCheck(ini, "WhoisCheck", f.chkWhoisCheck, true);
+  LoadCheck(ini, "WhoisNetwork", f.chkWhoisNetwork, true);
+  LoadCheck(ini, "WhoisFormat", f.chkWhoisFormat, true);
+
+  // 7. HTTP-Header
+  f.cmbHeadURL.SetItems(LoadHistory(ini, "HistHeadURL"));
+  LoadIndex(ini, "HeadTimeout", f.cmbHeadTimeout, 5, 9);
+  LoadCheck(ini, "HeadRedirect", f.chkHeadRedirect, true);
+
+  // 8. Lists
+  f.cmbListSearch.SetItems(LoadHistory(ini, "HistListSearch"));
+
+  // 9. Mail-Check
+  f.cmbEMailAddress.SetItems(LoadHistory(ini, "EMailAddress"));
+  f.cmbEMailSender.SetItems(LoadHistory(ini, "EMailSender"));
+  f.cmbEMailMXServer.SetItems(LoadHistory(ini, "EMailMXServer"));
+
+  // 10. Time
+  f.cmbTimeServer.SetItems(LoadHistory(ini, "HistTimeServer", DefaultTimeServers()));
+
+  // 11. PageRank
+  f.cmbGPRankURL.SetItems(LoadHistory(ini, "HistGPRankURL"));
+  LoadIndex(ini, "GPRankCount", f.cmbGPRankCount, 0, 7);
+  f.cmbGPRankCountChange();
+  LoadIndex(ini, "GPRankTimeout", f.cmbGPRankTimeout, 5, 9);
+
+  // 12. Own computer
+  LoadCheck(ini, "OwnResolve", f.chkOwnResolve, true);
+}
+
+bool SaveSettings(TfrmMain& f) {
+  TIniDocument ini;
+  // A file that is there but cannot be read is left alone rather than
+  // replaced by one that holds only what is written here.
+  if (ini.Load(IniFilePath) == TIniDocument::LoadResult::Failed) return false;
+
+  bool ok = true;
+  auto text = [&](const char* key, const std::string& v) {
+    ok = ini.WriteString(kSettings, key, StoredText(v)) && ok;
+  };
+  auto number = [&](const char* key, int v) { ok = ini.WriteInt(kSettings, key, v) && ok; };
+  auto check = [&](const char* key, const TCheckBox& box) {
+    ok = ini.WriteBool(kSettings, key, box.Checked()) && ok;
+  };
+  auto index = [&](const char* key, const TComboBox& combo) { number(key, combo.ItemIndex()); };
+
+  text("Language", LanguageName);
+  number("MaxRecentItems", MaxRecentItems);
+  number("NameResTimeout", NameResTimeout);
+  ok = ini.WriteBool(kSettings, "HttpProxyUseProxy", HttpProxyUseProxy) && ok;
+  text("HttpProxyServerName", HttpProxyServerName);
+  number("HttpProxyServerPort", HttpProxyServerPort);
+  text("HttpProxyUsername", HttpProxyUsername);
+  text("HttpProxyPassword", ScramblePassword(HttpProxyPassword));
+  text("ActiveDnsServerIP", ActiveDnsServerIP);
+  text("ExtIpUrl", ExtIpUrl);
+  text("OutputFontName", OutputFontName);
+  number("OutputFontSize", OutputFontSize);
+  number("OutputFontCharset", OutputFontCharset);
+  number("LastPage", f.pcMain.ActivePageIndex());
+
+  SaveHistory(ini, "HistDnsHost", f.cmbDnsHost, ok);
+  check("DnsExtended", f.chkDnsExtended);
+  check("DnsExtendedResolve", f.chkDnsExtendedResolve);
+  check("DnsReverse", f.chkDnsReverse);
+  check("DnsDirectQuery", f.chkDnsDirectQuery);
+
+  SaveHistory(ini, "HistPingHost", f.cmbPingHost, ok);
+  index("PingCount", f.cmbPingCount);
+  index("PingTimeout", f.cmbPingTimeout);
+  index("PingByte", f.cmbPingByte);
+  index("PingPause", f.cmbPingPause);
+  check("PingResolve", f.chkPingResolve);
+
+  SaveHistory(ini, "HistTraceHost", f.cmbTraceHost, ok);
+  index("TraceHops", f.cmbTraceHops);
+  index("TraceTimeout", f.cmbTraceTimeout);
+  check("TraceResolve", f.chkTraceResolve);
+
+  SaveHistory(ini, "HistWhoisHost", f.cmbWhoisHost, ok);
+  SaveHistory(ini, "HistWhoisServer", f.cmbWhoisServer, ok);
+  index("WhoisTimeout", f.cmbWhoisTimeout);
+  check("WhoisRedirect", f.chkWhoisRedirect);
+  check("WhoisDirectQuery", f.chkWhoisDirectQuery);
+  check("WhoisCheck", f.chkWhoisCheck);
+  check("WhoisNetwork", f.chkWhoisNetwork);
+  check("WhoisFormat", f.chkWhoisFormat);
+
+  SaveHistory(ini, "HistHeadURL", f.cmbHeadURL, ok);
+  index("HeadTimeout", f.cmbHeadTimeout);
+  check("HeadRedirect", f.chkHeadRedirect);
+
+  SaveHistory(ini, "HistListSearch", f.cmbListSearch, ok);
+
+  SaveHistory(ini, "EMailAddress", f.cmbEMailAddress, ok);
+  SaveHistory(ini, "EMailSender", f.cmbEMailSender, ok);
+  SaveHistory(ini, "EMailMXServer", f.cmbEMailMXServer, ok);
+
+  SaveHistory(ini, "HistTimeServer", f.cmbTimeServer, ok);
+
+  SaveHistory(ini, "HistGPRankURL", f.cmbGPRankURL, ok);
+  index("GPRankCount", f.cmbGPRankCount);
+  index("GPRankTimeout", f.cmbGPRankTimeout);
+
+  check("OwnResolve", f.chkOwnResolve);
+
+  // The options dialog writes the browser keys and the DNS server list itself.
+  return ini.Save(IniFilePath) && ok;
+}
 
 }  // namespace quovix
