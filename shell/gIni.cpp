@@ -157,11 +157,11 @@ std::vector<std::string> LoadHistory(const TIniDocument& ini, const std::string&
   return items.empty() ? defaults : items;
 }
 
-void SaveHistory(TIniDocument& ini, const std::string& section, const TComboBox& combo, bool& ok) {
+bool SaveHistory(TIniDocument& ini, const std::string& section, const TComboBox& combo) {
   std::vector<std::string> stored;
   for (const std::string& item : combo.Items()) stored.push_back(StoredHistoryEntry(item));
   if (stored.empty()) stored.emplace_back();
-  ok = ini.WriteListItems(section, kItem, stored) && ok;
+  return ini.WriteListItems(section, kItem, stored);
 }
 
 int ReadRanged(const TIniDocument& ini, const std::string& key, int def, int lo, int hi) {
@@ -169,15 +169,113 @@ int ReadRanged(const TIniDocument& ini, const std::string& key, int def, int lo,
   return v < lo || v > hi ? def : v;
 }
 
-void LoadIndex(const TIniDocument& ini, const std::string& key, TComboBox& combo, int def, int hi) {
-  int v = ReadRanged(ini, key, def, 0, hi);
-  if (v >= combo.Count()) v = def;
-  combo.SetItemIndex(v);
+// The window's controls that keep their state in the file, in the order of
+// reading and writing: per tab its histories and its options.
+struct ControlEntry {
+  enum Kind { History, Check, Index } kind;
+  const char* key;
+  TComboBox TfrmMain::*combo = nullptr;  // History, Index
+  TCheckBox TfrmMain::*box = nullptr;    // Check
+  int def = 0;                           // Check: 0/1; Index: default item index
+  int hi = 0;                            // Index: highest valid item index
+  const std::vector<std::string>& (*defaults)() = nullptr;  // History: when empty
+  void (TfrmMain::*afterLoad)() = nullptr;  // runs after reading, changed or not
+};
+
+ControlEntry Hist(const char* key, TComboBox TfrmMain::*combo,
+                  const std::vector<std::string>& (*defaults)() = nullptr) {
+  return {ControlEntry::History, key, combo, nullptr, 0, 0, defaults};
+}
+ControlEntry Check(const char* key, TCheckBox TfrmMain::*box, bool def,
+                   void (TfrmMain::*afterLoad)() = nullptr) {
+  return {ControlEntry::Check, key, nullptr, box, def ? 1 : 0, 0, nullptr, afterLoad};
+}
+ControlEntry Index(const char* key, TComboBox TfrmMain::*combo, int def, int hi,
+                   void (TfrmMain::*afterLoad)() = nullptr) {
+  return {ControlEntry::Index, key, combo, nullptr, def, hi, nullptr, afterLoad};
 }
 
-// A stored check mark changes the box as a user's click would, handler included.
-void LoadCheck(const TIniDocument& ini, const std::string& key, TCheckBox& box, bool def) {
-  box.SetChecked(ini.ReadBool(kSettings, key, def));
+const std::vector<ControlEntry>& ControlEntries() {
+  using F = TfrmMain;
+  static const std::vector<ControlEntry> entries = {
+      // DNS
+      Hist("HistDnsHost", &F::cmbDnsHost),
+      Check("DnsExtended", &F::chkDnsExtended, true),
+      Check("DnsExtendedResolve", &F::chkDnsExtendedResolve, true),
+      Check("DnsReverse", &F::chkDnsReverse, true),
+      Check("DnsDirectQuery", &F::chkDnsDirectQuery, false),
+      // Ping (PingCount's item 12 is "...", added at window creation)
+      Hist("HistPingHost", &F::cmbPingHost),
+      Index("PingCount", &F::cmbPingCount, 2, 12),
+      Index("PingTimeout", &F::cmbPingTimeout, 5, 9),
+      Index("PingByte", &F::cmbPingByte, 2, 7),
+      Index("PingPause", &F::cmbPingPause, 4, 9),
+      Check("PingResolve", &F::chkPingResolve, true),
+      // Trace
+      Hist("HistTraceHost", &F::cmbTraceHost),
+      Index("TraceHops", &F::cmbTraceHops, 3, 7),
+      Index("TraceTimeout", &F::cmbTraceTimeout, 5, 9),
+      Check("TraceResolve", &F::chkTraceResolve, true),
+      // Whois
+      Hist("HistWhoisHost", &F::cmbWhoisHost),
+      Hist("HistWhoisServer", &F::cmbWhoisServer, DefaultWhoisServers),
+      Index("WhoisTimeout", &F::cmbWhoisTimeout, 7, 11),
+      Check("WhoisRedirect", &F::chkWhoisRedirect, true),
+      Check("WhoisDirectQuery", &F::chkWhoisDirectQuery, false, &F::chkWhoisDirectQueryClick),
+      Check("WhoisCheck", &F::chkWhoisCheck, true),
+      Check("WhoisNetwork", &F::chkWhoisNetwork, true),
+      Check("WhoisFormat", &F::chkWhoisFormat, true),
+      // HTTP-Header
+      Hist("HistHeadURL", &F::cmbHeadURL),
+      Index("HeadTimeout", &F::cmbHeadTimeout, 5, 9),
+      Check("HeadRedirect", &F::chkHeadRedirect, true),
+      // Lists
+      Hist("HistListSearch", &F::cmbListSearch),
+      // Mail-Check
+      Hist("EMailAddress", &F::cmbEMailAddress),
+      Hist("EMailSender", &F::cmbEMailSender),
+      Hist("EMailMXServer", &F::cmbEMailMXServer),
+      // Time
+      Hist("HistTimeServer", &F::cmbTimeServer, DefaultTimeServers),
+      // PageRank
+      Hist("HistGPRankURL", &F::cmbGPRankURL),
+      Index("GPRankCount", &F::cmbGPRankCount, 0, 7, &F::cmbGPRankCountChange),
+      Index("GPRankTimeout", &F::cmbGPRankTimeout, 5, 9),
+      // Own computer
+      Check("OwnResolve", &F::chkOwnResolve, true),
+  };
+  return entries;
+}
+
+void LoadControl(const TIniDocument& ini, TfrmMain& f, const ControlEntry& e) {
+  switch (e.kind) {
+    case ControlEntry::History:
+      (f.*e.combo).SetItems(LoadHistory(ini, e.key, e.defaults ? e.defaults() : std::vector<std::string>{}));
+      break;
+    case ControlEntry::Check:
+      // A stored mark changes the box as a user's click would, handler included.
+      (f.*e.box).SetChecked(ini.ReadBool(kSettings, e.key, e.def != 0));
+      break;
+    case ControlEntry::Index: {
+      TComboBox& combo = f.*e.combo;
+      int v = ReadRanged(ini, e.key, e.def, 0, e.hi);
+      combo.SetItemIndex(v < combo.Count() ? v : e.def);
+      break;
+    }
+  }
+  if (e.afterLoad) (f.*e.afterLoad)();
+}
+
+bool SaveControl(TIniDocument& ini, TfrmMain& f, const ControlEntry& e) {
+  switch (e.kind) {
+    case ControlEntry::History:
+      return SaveHistory(ini, e.key, f.*e.combo);
+    case ControlEntry::Check:
+      return ini.WriteBool(kSettings, e.key, (f.*e.box).Checked());
+    case ControlEntry::Index:
+      return ini.WriteInt(kSettings, e.key, (f.*e.combo).ItemIndex());
+  }
+  return false;
 }
 
 }  // namespace
@@ -206,62 +304,8 @@ void LoadSettings(TfrmMain& f) {
   // 2.
   f.pcMain.SetActivePageIndex(ReadRanged(ini, "LastPage", 0, 0, 9));
 
-  // 3. DNS
-  f.cmbDnsHost.SetItems(LoadHistory(ini, "HistDnsHost"));
-  LoadCheck(ini, "DnsExtended", f.chkDnsExtended, true);
-  LoadCheck(ini, "DnsExtendedResolve", f.chkDnsExtendedResolve, true);
-  LoadCheck(ini, "DnsReverse", f.chkDnsReverse, true);
-  LoadCheck(ini, "DnsDirectQuery", f.chkDnsDirectQuery, false);
-
-  // 4. Ping
-  f.cmbPingHost.SetItems(LoadHistory(ini, "HistPingHost"));
-  LoadIndex(ini, "PingCount", f.cmbPingCount, 2, 12);
-  LoadIndex(ini, "PingTimeout", f.cmbPingTimeout, 5, 9);
-  LoadIndex(ini, "PingByte", f.cmbPingByte, 2, 7);
-  LoadIndex(ini, "PingPause", f.cmbPingPause, 4, 9);
-  LoadCheck(ini, "PingResolve", f.chkPingResolve, true);
-
-  // 5. Trace
-  f.cmbTraceHost.SetItems(LoadHistory(ini, "HistTraceHost"));
-  LoadIndex(ini, "TraceHops", f.cmbTraceHops, 3, 7);
-  LoadIndex(ini, "TraceTimeout", f.cmbTraceTimeout, 5, 9);
-  LoadCheck(ini, "TraceResolve", f.chkTraceResolve, true);
-
-  // 6. Whois
-  f.cmbWhoisHost.SetItems(LoadHistory(ini, "HistWhoisHost"));
-  f.cmbWhoisServer.SetItems(LoadHistory(ini, "HistWhoisServer", DefaultWhoisServers()));
-  LoadIndex(ini, "WhoisTimeout", f.cmbWhoisTimeout, 7, 11);
-  LoadCheck(ini, "WhoisRedirect", f.chkWhoisRedirect, true);
-  LoadCheck(ini, "WhoisDirectQuery", f.chkWhoisDirectQuery, false);
-  f.chkWhoisDirectQueryClick();  // also when the mark did not change
-  LoadCheck(ini, "WhoisCheck", f.chkWhoisCheck, true);
-  LoadCheck(ini, "WhoisNetwork", f.chkWhoisNetwork, true);
-  LoadCheck(ini, "WhoisFormat", f.chkWhoisFormat, true);
-
-  // 7. HTTP-Header
-  f.cmbHeadURL.SetItems(LoadHistory(ini, "HistHeadURL"));
-  LoadIndex(ini, "HeadTimeout", f.cmbHeadTimeout, 5, 9);
-  LoadCheck(ini, "HeadRedirect", f.chkHeadRedirect, true);
-
-  // 8. Lists
-  f.cmbListSearch.SetItems(LoadHistory(ini, "HistListSearch"));
-
-  // 9. Mail-Check
-  f.cmbEMailAddress.SetItems(LoadHistory(ini, "EMailAddress"));
-  f.cmbEMailSender.SetItems(LoadHistory(ini, "EMailSender"));
-  f.cmbEMailMXServer.SetItems(LoadHistory(ini, "EMailMXServer"));
-
-  // 10. Time
-  f.cmbTimeServer.SetItems(LoadHistory(ini, "HistTimeServer", DefaultTimeServers()));
-
-  // 11. PageRank
-  f.cmbGPRankURL.SetItems(LoadHistory(ini, "HistGPRankURL"));
-  LoadIndex(ini, "GPRankCount", f.cmbGPRankCount, 0, 7);
-  f.cmbGPRankCountChange();
-  LoadIndex(ini, "GPRankTimeout", f.cmbGPRankTimeout, 5, 9);
-
-  // 12. Own computer
-  LoadCheck(ini, "OwnResolve", f.chkOwnResolve, true);
+  // 3.–12. The tabs' histories and options.
+  for (const ControlEntry& e : ControlEntries()) LoadControl(ini, f, e);
 }
 
 bool SaveSettings(TfrmMain& f) {
@@ -275,10 +319,6 @@ bool SaveSettings(TfrmMain& f) {
     ok = ini.WriteString(kSettings, key, StoredText(v)) && ok;
   };
   auto number = [&](const char* key, int v) { ok = ini.WriteInt(kSettings, key, v) && ok; };
-  auto check = [&](const char* key, const TCheckBox& box) {
-    ok = ini.WriteBool(kSettings, key, box.Checked()) && ok;
-  };
-  auto index = [&](const char* key, const TComboBox& combo) { number(key, combo.ItemIndex()); };
 
   text("Language", LanguageName);
   number("MaxRecentItems", MaxRecentItems);
@@ -295,50 +335,7 @@ bool SaveSettings(TfrmMain& f) {
   number("OutputFontCharset", OutputFontCharset);
   number("LastPage", f.pcMain.ActivePageIndex());
 
-  SaveHistory(ini, "HistDnsHost", f.cmbDnsHost, ok);
-  check("DnsExtended", f.chkDnsExtended);
-  check("DnsExtendedResolve", f.chkDnsExtendedResolve);
-  check("DnsReverse", f.chkDnsReverse);
-  check("DnsDirectQuery", f.chkDnsDirectQuery);
-
-  SaveHistory(ini, "HistPingHost", f.cmbPingHost, ok);
-  index("PingCount", f.cmbPingCount);
-  index("PingTimeout", f.cmbPingTimeout);
-  index("PingByte", f.cmbPingByte);
-  index("PingPause", f.cmbPingPause);
-  check("PingResolve", f.chkPingResolve);
-
-  SaveHistory(ini, "HistTraceHost", f.cmbTraceHost, ok);
-  index("TraceHops", f.cmbTraceHops);
-  index("TraceTimeout", f.cmbTraceTimeout);
-  check("TraceResolve", f.chkTraceResolve);
-
-  SaveHistory(ini, "HistWhoisHost", f.cmbWhoisHost, ok);
-  SaveHistory(ini, "HistWhoisServer", f.cmbWhoisServer, ok);
-  index("WhoisTimeout", f.cmbWhoisTimeout);
-  check("WhoisRedirect", f.chkWhoisRedirect);
-  check("WhoisDirectQuery", f.chkWhoisDirectQuery);
-  check("WhoisCheck", f.chkWhoisCheck);
-  check("WhoisNetwork", f.chkWhoisNetwork);
-  check("WhoisFormat", f.chkWhoisFormat);
-
-  SaveHistory(ini, "HistHeadURL", f.cmbHeadURL, ok);
-  index("HeadTimeout", f.cmbHeadTimeout);
-  check("HeadRedirect", f.chkHeadRedirect);
-
-  SaveHistory(ini, "HistListSearch", f.cmbListSearch, ok);
-
-  SaveHistory(ini, "EMailAddress", f.cmbEMailAddress, ok);
-  SaveHistory(ini, "EMailSender", f.cmbEMailSender, ok);
-  SaveHistory(ini, "EMailMXServer", f.cmbEMailMXServer, ok);
-
-  SaveHistory(ini, "HistTimeServer", f.cmbTimeServer, ok);
-
-  SaveHistory(ini, "HistGPRankURL", f.cmbGPRankURL, ok);
-  index("GPRankCount", f.cmbGPRankCount);
-  index("GPRankTimeout", f.cmbGPRankTimeout);
-
-  check("OwnResolve", f.chkOwnResolve);
+  for (const ControlEntry& e : ControlEntries()) ok = SaveControl(ini, f, e) && ok;
 
   // The options dialog writes the browser keys and the DNS server list itself.
   return ini.Save(IniFilePath) && ok;
