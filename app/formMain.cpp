@@ -301,7 +301,9 @@ void TfrmMain::ApplyOutputFont() {
 // ---- ToolRunGuard ------------------------------------------------------------
 
 bool ToolRunGuard::AbortClick(TButton& start) {
-  if (start.RunState == 1) {
+  // Any click while the run is going asks for the abort; a second quick
+  // click on "Abbrechen" (RunState already -1) must not start a nested run.
+  if (start.RunState != 0) {
     start.RunState = -1;
     return true;
   }
