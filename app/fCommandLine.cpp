@@ -152,19 +152,19 @@ void ApplyFlag(TCheckBox& box, const char* name) {
   if (!v.empty()) box.SetChecked(v == "1");
 }
 
+// Selects an item as a user's choice would: a change runs the change handler.
+void SelectIndex(TComboBox& combo, int i) {
+  if (i < 0 || i >= combo.Count() || combo.ItemIndex() == i) return;
+  combo.SetItemIndex(i);
+  if (combo.OnChange) combo.OnChange();
+}
+
 // Selects the item whose text equals the value without regard to case; no
-// match leaves the selection as it is. A change runs the change handler.
+// match leaves the selection as it is.
 void SelectItem(TComboBox& combo, const std::string& text) {
   if (text.empty()) return;
-  for (int i = 0; i < combo.Count(); ++i) {
-    if (SameText(combo.Items()[i], text)) {
-      if (combo.ItemIndex() != i) {
-        combo.SetItemIndex(i);
-        if (combo.OnChange) combo.OnChange();
-      }
-      return;
-    }
-  }
+  for (int i = 0; i < combo.Count(); ++i)
+    if (SameText(combo.Items()[i], text)) return SelectIndex(combo, i);
 }
 
 void SelectItemParam(TComboBox& combo, const char* name) { SelectItem(combo, GetParamValue(name)); }
@@ -189,11 +189,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       f.cmbPingHost.SetText(value);
       ApplyFlag(f.chkPingResolve, "PingR");
       if (GetParamValue("PingC") == "-1") {
-        // Ping until aborted: the last item "...".
-        if (f.cmbPingCount.Count() >= 13 && f.cmbPingCount.ItemIndex() != 12) {
-          f.cmbPingCount.SetItemIndex(12);
-          if (f.cmbPingCount.OnChange) f.cmbPingCount.OnChange();
-        }
+        SelectIndex(f.cmbPingCount, 12);  // the 13th item "...": until aborted
       } else {
         SelectItemParam(f.cmbPingCount, "PingC");
       }
@@ -247,10 +243,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       break;
     case pgGPRank:
       f.cmbGPRankURL.SetText(value);
-      if (f.cmbGPRankCount.ItemIndex() != 0 && f.cmbGPRankCount.Count() > 0) {
-        f.cmbGPRankCount.SetItemIndex(0);
-        if (f.cmbGPRankCount.OnChange) f.cmbGPRankCount.OnChange();
-      }
+      SelectIndex(f.cmbGPRankCount, 0);  // one server
       SelectItemParam(f.cmbGPRankTimeout, "PRankT");
       f.btnGPRankStart.Click();
       break;

@@ -55,22 +55,26 @@ std::string MailtoLink(const std::string& address, const std::string& subject) {
   return "mailto:" + EncodeMailtoText(address) + "?subject=" + EncodeMailtoText(subject);
 }
 
-bool OpenWebPage(const std::string& url) {
+namespace {
+bool OpenOrComplain(const std::string& url, const std::string& title, const std::string& text) {
   if (platform::Desktop().OpenUrl(url)) return true;
-  platform::Desktop().MessageBox(
-      LangText("General|MsgNoStdBrowserTitle", "Kein Standard-Webbrowser gefunden"),
+  platform::Desktop().MessageBox(title, text);
+  return false;
+}
+}  // namespace
+
+bool OpenWebPage(const std::string& url) {
+  return OpenOrComplain(
+      url, LangText("General|MsgNoStdBrowserTitle", "Kein Standard-Webbrowser gefunden"),
       LangText("General|MsgNoStdBrowserText",
                "Ihr Standard-Webbrowser konnte nicht geöffnet werden!"));
-  return false;
 }
 
 bool OpenMailLink(const std::string& link) {
-  if (platform::Desktop().OpenUrl(link)) return true;
-  platform::Desktop().MessageBox(
-      LangText("General|MsgNoStdMailerTitle", "Kein Standard-Mailclient gefunden"),
+  return OpenOrComplain(
+      link, LangText("General|MsgNoStdMailerTitle", "Kein Standard-Mailclient gefunden"),
       LangText("General|MsgNoStdMailerText",
                "Ihr Standard-Mailclient konnte nicht geöffnet werden!"));
-  return false;
 }
 
 }  // namespace quovix
