@@ -289,14 +289,3 @@ TEST_F(CommandLineTest, MaximumLengthsHoldForCommandLineValues) {
   Run({"/Dns:" + std::string(300, 'a')});
   EXPECT_EQ(f.cmbDnsHost.Text().size(), 256u);
 }
-
-TEST(CommandLineHelpText, OneLinePerParameter) {
-  auto lines = CommandLineHelp();
-  EXPECT_EQ(lines.size(), 39u);
-  for (const char* p : {"/Dns:", "/PingC:", "/WhoisF:", "/EMailMX:", "/TimeSet", "/ListL:",
-                        "/PRankT:", "/OwnR:", "/Focus:"}) {
-    bool found = false;
-    for (const auto& l : lines) found = found || l.find(p) != std::string::npos;
-    EXPECT_TRUE(found) << p;
-  }
-}

@@ -546,24 +546,3 @@ TEST(MainHelp, WebPagesAndMailWithMessagesOnFailure) {
   EXPECT_EQ(desktop.boxes[1].first, "Kein Standard-Mailclient gefunden");
   EXPECT_EQ(desktop.boxes[1].second, "Ihr Standard-Mailclient konnte nicht geöffnet werden!");
 }
-
-TEST(MainWindow, CaptionsMenusAndDefaultsAtCreation) {
-  TfrmMain f;
-  EXPECT_EQ(f.Caption, "Quovix");
-  EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
-  std::vector<std::string> tabs;
-  for (TTabSheet* t : f.pcMain.Pages) tabs.push_back(t->Caption());
-  EXPECT_EQ(tabs, (std::vector<std::string>{"DNS", "Ping", "Trace", "Whois", "Mail-Check",
-                                            "HTTP-Header", "Time", "PageRank", "Listen",
-                                            "Eigener Rechner"}));
-  EXPECT_EQ(f.mnuHelpInfo.Caption(), "&Info über Quovix");
-  EXPECT_EQ(f.mnuLanguage.Caption(), "Sprache / &Language");
-  EXPECT_EQ(f.mnuExtrasSettings.ShortCut, "Ctrl+P");
-  EXPECT_EQ(f.pmnuSelSendTo.Caption(), "Au&swahl übernehmen in");
-  EXPECT_EQ(f.pmnuSelSendToList.Caption(), "&Listen (Suche)");
-  EXPECT_EQ(f.lvGPRankMulti.Columns[0].Caption, "Server");
-  EXPECT_EQ(f.chkOwnResolve.Caption(), "Hostnamen und IP-Adressen auflösen");
-  EXPECT_EQ(f.lblWhoisTimeout.Caption(), "Timeout:");
-  EXPECT_EQ(f.FontName, "Tahoma");
-  EXPECT_EQ(f.FontSize, 8);
-}
