@@ -29,6 +29,11 @@ std::string TrimRight(const std::string& s);
 std::string LowerAscii(std::string s);
 std::string UpperAscii(std::string s);
 bool SameTextAscii(const std::string& a, const std::string& b);
+// Lower case of ASCII letters and of the Latin-1 letters (À–Þ, UTF-8 encoded),
+// so that "Ä" and "ä" compare equal; other bytes unchanged.
+std::string LowerLatin(std::string s);
+// Comparison without regard to letter case in the sense of LowerLatin.
+bool SameText(const std::string& a, const std::string& b);
 // Every occurrence of from replaced by to (case-sensitive).
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to);
 // Whole-text integer parse like the platform's StrToIntDef: optional sign,
