@@ -96,23 +96,22 @@ void ForEachRow(std::string_view text, F&& f) {
   if (size_t z = text.find('\0'); z != std::string_view::npos) text = text.substr(0, z);
   size_t i = 0;
   while (i < text.size()) {
-    size_t e = text.find_first_of("\r\n", i);
-    if (e == std::string_view::npos) {
-      f(text.substr(i));
-      return;
-    }
+    size_t e = i;
+    while (e < text.size() && text[e] != '\n' && text[e] != '\r') ++e;
     f(text.substr(i, e - i));
+    if (e == text.size()) return;
     i = e + 1;
     if (text[e] == '\r' && i < text.size() && text[i] == '\n') ++i;
   }
 }
 
-// Field n (1-based) of a row split at "|"; empty when the row has fewer.
+// Field n (1-based) of a row split at "|"; empty when the row has fewer
+// (then a view at the row's end, so it still points into the row).
 std::string_view RowField(std::string_view row, int n) {
   size_t start = 0;
   for (int i = 1; i < n; ++i) {
     size_t bar = row.find('|', start);
-    if (bar == std::string_view::npos) return {};
+    if (bar == std::string_view::npos) return row.substr(row.size());
     start = bar + 1;
   }
   size_t end = row.find('|', start);
@@ -203,21 +202,52 @@ void BuildIpCountry(IpCountryPack& p, std::string_view text) {
     int text;
   };
   std::vector<Range> ranges;  // in row order: a later row wins
-  std::unordered_map<std::string, int> textIds;
+  ranges.reserve(text.size() / 24);
+  // Rows share few texts: they are keyed by their "code|name" part, which
+  // stays in text while the index is built.
+  std::unordered_map<std::string_view, int> textIds;
   ForEachRow(text, [&](std::string_view row) {
     std::string_view code = RowField(row, 3), name = RowField(row, 4);
     if (code.empty() && name.empty()) return;  // such a row changes nothing
-    std::string shown = name.empty() ? std::string(code)
-                        : code.empty() ? std::string(name)
-                                       : std::string(name) + " (" + std::string(code) + ")";
     std::uint32_t first = ParseBound(RowField(row, 1)), last = ParseBound(RowField(row, 2));
     if (first > last) return;  // matches no address
-    auto [it, added] = textIds.emplace(std::move(shown), static_cast<int>(p.texts.size()));
-    if (added) p.texts.push_back(it->first);
+    const size_t from = static_cast<size_t>(code.data() - row.data());
+    const std::string_view key = row.substr(from, static_cast<size_t>(name.data() - code.data()) + name.size());
+    auto [it, added] = textIds.emplace(key, static_cast<int>(p.texts.size()));
+    if (added) {
+      p.texts.push_back(name.empty() ? std::string(code)
+                        : code.empty() ? std::string(name)
+                                       : std::string(name) + " (" + std::string(code) + ")");
+    }
     ranges.push_back({first, last, it->second});
   });
 
+  // Segment starts ascend; a segment with the text of the one before adds nothing.
+  auto add = [&p](std::uint64_t start, int t) {
+    if (!p.text.empty() && p.text.back() == t) return;
+    p.starts.push_back(static_cast<std::uint32_t>(start));
+    p.text.push_back(t);
+  };
+
+  // Shipped data comes sorted and without overlaps: one pass suffices.
+  bool disjoint = true;
+  for (size_t i = 1; i < ranges.size() && disjoint; ++i)
+    disjoint = ranges[i].first > ranges[i - 1].last;
+  if (disjoint) {
+    std::uint64_t next = 0;
+    for (const auto& r : ranges) {
+      if (r.first > next) add(next, -1);
+      add(r.first, r.text);
+      next = std::uint64_t{r.last} + 1;
+    }
+    if (next <= 0xFFFFFFFFull) add(next, -1);
+    return;
+  }
+
+  // Otherwise sweep over every range bound, keeping the covering rows with
+  // the latest on top.
   std::vector<std::uint64_t> cuts{0};
+  cuts.reserve(2 * ranges.size() + 1);
   for (const auto& r : ranges) {
     cuts.push_back(r.first);
     if (r.last < 0xFFFFFFFFu) cuts.push_back(std::uint64_t{r.last} + 1);
@@ -229,16 +259,12 @@ void BuildIpCountry(IpCountryPack& p, std::string_view text) {
   for (size_t i = 0; i < byFirst.size(); ++i) byFirst[i] = i;
   std::stable_sort(byFirst.begin(), byFirst.end(),
                    [&](size_t a, size_t b) { return ranges[a].first < ranges[b].first; });
-  std::priority_queue<size_t> open;  // covering rows, the latest on top
+  std::priority_queue<size_t> open;
   size_t next = 0;
   for (std::uint64_t cut : cuts) {
     while (next < byFirst.size() && ranges[byFirst[next]].first <= cut) open.push(byFirst[next++]);
     while (!open.empty() && ranges[open.top()].last < cut) open.pop();
-    int t = open.empty() ? -1 : ranges[open.top()].text;
-    if (p.starts.empty() || p.text.back() != t) {
-      p.starts.push_back(static_cast<std::uint32_t>(cut));
-      p.text.push_back(t);
-    }
+    add(cut, open.empty() ? -1 : ranges[open.top()].text);
   }
 }
 

@@ -231,28 +231,25 @@ TEST_F(PackFolder, DamagedCountryPackStaysEmptyForTheRun) {
   EXPECT_EQ(LookupIpCountry("1.2.3.4"), "");
 }
 
-TEST_F(PackFolder, CountryLookupAgreesWithAScanOfEveryRow) {
-  // Random overlapping ranges, some empty texts: the answer must be that of
-  // going through every row in order.
-  std::mt19937 rng(4711);
-  struct Row {
-    std::uint32_t first, last;
-    std::string code, name;
-  };
-  std::vector<Row> rows;
+namespace {
+
+struct RangeRow {
+  std::uint32_t first, last;
+  std::string code, name;
+};
+
+// Writes the rows as IPCountry.pak and compares random look-ups with going
+// through every row in order.
+void ExpectSameAsScan(const std::vector<RangeRow>& rows, std::mt19937& rng, std::uint32_t span) {
   std::string text;
-  for (int i = 0; i < 3000; ++i) {
-    std::uint32_t a = rng() % 100000, b = a + rng() % (i % 10 == 0 ? 30000 : 300);
-    if (i % 50 == 0) b = a - 1;  // backwards
-    Row r{a, b, (i % 7 == 0) ? "" : "C" + std::to_string(i % 40), (i % 5 == 0) ? "" : "N" + std::to_string(i % 30)};
-    rows.push_back(r);
+  for (const RangeRow& r : rows)
     text += std::to_string(r.first) + "|" + std::to_string(r.last) + "|" + r.code + "|" + r.name + "\n";
-  }
-  Pack("IPCountry.pak", text);
+  WriteFile(ProgramFolder + "IPCountry.pak", Deflate(text));
+  ResetDataPackCache();
   for (int k = 0; k < 4000; ++k) {
-    std::uint32_t n = rng() % 140000;
+    std::uint32_t n = k < 3 ? std::uint32_t{0} - k : rng() % span;
     std::string expect;
-    for (const Row& r : rows) {
+    for (const RangeRow& r : rows) {
       if (n < r.first || n > r.last) continue;
       if (!r.name.empty()) expect = r.name;
       if (!r.code.empty()) expect = r.name.empty() ? r.code : r.name + " (" + r.code + ")";
@@ -261,6 +258,34 @@ TEST_F(PackFolder, CountryLookupAgreesWithAScanOfEveryRow) {
                           std::to_string((n >> 8) & 255) + "." + std::to_string(n & 255);
     ASSERT_EQ(LookupIpCountry(address), expect) << address;
   }
+}
+
+}  // namespace
+
+TEST_F(PackFolder, CountryLookupAgreesWithAScanOfEveryRow) {
+  std::mt19937 rng(4711);
+  // Overlapping ranges in any order, some backwards, some texts empty.
+  std::vector<RangeRow> rows;
+  for (int i = 0; i < 3000; ++i) {
+    std::uint32_t a = rng() % 100000, b = a + rng() % (i % 10 == 0 ? 30000 : 300);
+    if (i % 50 == 0) b = a - 1;
+    rows.push_back({a, b, (i % 7 == 0) ? "" : "C" + std::to_string(i % 40),
+                    (i % 5 == 0) ? "" : "N" + std::to_string(i % 30)});
+  }
+  rows.push_back({4294967000u, 4294967295u, "TOP", ""});
+  ExpectSameAsScan(rows, rng, 140000);
+
+  // Sorted ranges without overlaps (the shape of the shipped data), with
+  // gaps, neighbours of the same country and the very first address.
+  rows.clear();
+  std::uint32_t at = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::uint32_t len = 1 + rng() % 200;
+    rows.push_back({at, at + len - 1, "C" + std::to_string(rng() % 4), i % 9 ? "" : "Name"});
+    at += len + (i % 3 == 0 ? rng() % 50 : 0);
+  }
+  rows.push_back({at + 10, 4294967295u, "END", "Last"});
+  ExpectSameAsScan(rows, rng, at + 1000);
 }
 
 // ---- Registrable domain ----------------------------------------------------------
