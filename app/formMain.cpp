@@ -210,16 +210,7 @@ void TfrmMain::FormCreate() {
   ListCacheLines.clear();
   SldList.clear();
   try {
-    std::string text = LoadPak(ProgramFolder + "SLDs.pak");
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t e = text.find('\n', start);
-      std::string line = text.substr(start, e == std::string::npos ? std::string::npos : e - start);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      SldList.push_back(line);
-      if (e == std::string::npos) break;
-      start = e + 1;
-    }
+    SldList = SplitPakRows(LoadPak(ProgramFolder + "SLDs.pak"));
   } catch (...) {
     SldList.clear();
   }
