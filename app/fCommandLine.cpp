@@ -8,6 +8,9 @@ namespace quovix {
 void ParseCommandLine(const std::vector<std::string>&) {}
 bool HasParam(const std::string&) { return false; }
 std::string GetParamValue(const std::string&) { return {}; }
-void RunCommandLineActions(TfrmMain&) {}
+void RunCommandLineActions(TfrmMain& form) {
+  form.PingCommandLine();
+  form.TraceCommandLine();
+}
 
 }  // namespace quovix

@@ -179,6 +179,8 @@ class TfrmMain {
   TButton btnPingStart{"btnPingStart"};
   TRichEdit rePing{"rePing"};
   void btnPingStartClick();
+  // The command line's Ping group (Ping, PingR, PingC, PingT, PingB, PingP).
+  void PingCommandLine();
 
   // ---- Trace -------------------------------------------------------------
   TGroupBox grpTrace{"grpTrace"};
@@ -191,6 +193,8 @@ class TfrmMain {
   TButton btnTraceStart{"btnTraceStart"};
   TRichEdit reTrace{"reTrace"};
   void btnTraceStartClick();
+  // The command line's Trace group (Trace, TraceR, TraceC, TraceT).
+  void TraceCommandLine();
 
   // ---- Whois -------------------------------------------------------------
   TGroupBox grpWhois{"grpWhois"};

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/fCommandLine.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "platform/Icmp.h"
@@ -48,6 +49,17 @@ void ReportIcmpNoService(TfrmMain& form, TRichEdit& pane, const IcmpEchoResult& 
                                {std::strerror(echo.OpenError)}),
                       clRed);
   }
+}
+
+void PresetFlagFromParam(TCheckBox& box, const std::string& param) {
+  if (HasParam(param)) box.SetChecked(GetParamValue(param) == "1");
+}
+
+void PresetItemFromParam(TComboBox& combo, const std::string& param) {
+  const std::string value = GetParamValue(param);
+  if (value.empty()) return;
+  for (int i = 0; i < combo.Count(); ++i)
+    if (SameTextAscii(combo.Items()[i], value)) return combo.SetItemIndex(i);
 }
 
 }  // namespace quovix

@@ -29,4 +29,10 @@ IcmpTarget ResolveIcmpTarget(const std::string& target, const std::string& unkno
 void ReportIcmpNoService(TfrmMain& form, TRichEdit& pane, const IcmpEchoResult& echo,
                          bool& reported);
 
+// Command-line presets of the two tools: a flag parameter present sets its
+// box to value == "1"; an item parameter selects the item with that text
+// (letter case ignored) and leaves the selection when none matches.
+void PresetFlagFromParam(TCheckBox& box, const std::string& param);
+void PresetItemFromParam(TComboBox& combo, const std::string& param);
+
 }  // namespace quovix

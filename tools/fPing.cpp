@@ -5,6 +5,7 @@
 #include <climits>
 #include <thread>
 
+#include "app/fCommandLine.h"
 #include "app/formMain.h"
 #include "common/Pump.h"
 #include "common/fMain.h"
@@ -147,6 +148,22 @@ void TfrmMain::btnPingStartClick() {
                                   std::to_string(correct), std::to_string(faulty),
                                   std::to_string(missing)}),
                clBlue);
+}
+
+void TfrmMain::PingCommandLine() {
+  const std::string host = GetParamValue("Ping");
+  if (!HasParam("Ping") || host.empty()) return;
+  pcMain.SetActivePageIndex(pgPing);
+  cmbPingHost.SetText(host);
+  PresetFlagFromParam(chkPingResolve, "PingR");
+  if (GetParamValue("PingC") == "-1")
+    cmbPingCount.SetItemIndex(cmbPingCount.IndexOf("..."));
+  else
+    PresetItemFromParam(cmbPingCount, "PingC");
+  PresetItemFromParam(cmbPingTimeout, "PingT");
+  PresetItemFromParam(cmbPingByte, "PingB");
+  PresetItemFromParam(cmbPingPause, "PingP");
+  btnPingStart.Click();
 }
 
 }  // namespace quovix

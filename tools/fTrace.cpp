@@ -2,6 +2,7 @@
 // time-to-live.
 #include <cstdio>
 
+#include "app/fCommandLine.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "platform/Icmp.h"
@@ -113,6 +114,17 @@ void TfrmMain::btnTraceStartClick() {
     }
     Pump();
   }
+}
+
+void TfrmMain::TraceCommandLine() {
+  const std::string host = GetParamValue("Trace");
+  if (!HasParam("Trace") || host.empty()) return;
+  pcMain.SetActivePageIndex(pgTrace);
+  cmbTraceHost.SetText(host);
+  PresetFlagFromParam(chkTraceResolve, "TraceR");
+  PresetItemFromParam(cmbTraceHops, "TraceC");
+  PresetItemFromParam(cmbTraceTimeout, "TraceT");
+  btnTraceStart.Click();
 }
 
 }  // namespace quovix
