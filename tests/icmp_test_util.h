@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,19 @@ inline std::string PaneDump(const TRichEdit& pane) {
     s += c + l.Text + "\n";
   }
   return s;
+}
+
+using Lines = std::vector<std::pair<std::string, TColor>>;
+
+inline Lines LinesOf(const TRichEdit& pane) {
+  Lines out;
+  for (const auto& l : pane.Lines()) out.emplace_back(l.Text, l.Color);
+  return out;
+}
+
+// Round-trip times vary on a real network: "12 ms" becomes "N ms".
+inline std::string MaskTimes(const std::string& s) {
+  return std::regex_replace(s, std::regex(R"(: \d+ ms)"), ": N ms");
 }
 
 }  // namespace quovix::icmptest

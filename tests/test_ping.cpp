@@ -7,24 +7,12 @@
 #include "app/formMain.h"
 #include "icmp_test_util.h"
 #include "platform/Icmp.h"
+#include "shell/gIni.h"
 
 using namespace quovix;
 using namespace quovix::icmptest;
 
 namespace {
-
-using Lines = std::vector<std::pair<std::string, TColor>>;
-
-Lines LinesOf(const TRichEdit& pane) {
-  Lines out;
-  for (const auto& l : pane.Lines()) out.emplace_back(l.Text, l.Color);
-  return out;
-}
-
-// Round-trip times vary on a real network: "12 ms" becomes "N ms".
-std::string MaskTimes(const std::string& s) {
-  return std::regex_replace(s, std::regex(R"(: \d+ ms)"), ": N ms");
-}
 
 struct PingForm : ::testing::Test {
   TfrmMain f;
@@ -457,4 +445,45 @@ TEST(PingReal, ToolWithoutPermissionExplainsWhy) {
             "800000|  2. Antwort von 127.0.0.1: Zeitüberschreitung.\n"
             "0000FF|\n"
             "0000FF|2 Ping(s) gesendet (0 korrekt, 0 fehlerhaft, 2 ohne Antwort).\n");
+}
+
+// Name look-ups in a namespace of its own: nothing can leave it, so a name
+// that /etc/hosts does not know has no address.
+TEST(PingReal, InformationBlockKeepsTheEnteredAddress) {
+  if (auto why = NetnsSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  NetnsSet ns;
+  const std::string name = ns.Add("i");
+  ASSERT_FALSE(name.empty());
+  FakeIcmp icmp;
+  icmp.Responder = [](const FakeIcmp::Call& c) { return EchoReply("127.0.0.1", c.Data, 0); };
+  platform::ScopedSeam<platform::IIcmp> seam(&icmp);
+  auto run = [&](const std::string& host) {
+    return RunInNetns(name, false, [&] {
+      TfrmMain f;
+      NameResTimeout = 500;
+      f.chkPingResolve.SetCheckedSilently(true);
+      f.cmbPingHost.SetText(host);
+      f.cmbPingCount.SetText("1");
+      f.cmbPingPause.SetText("0");
+      f.btnPingStartClick();
+      return PaneDump(f.rePing) + "echoes: " + std::to_string(icmp.Calls.size());
+    });
+  };
+
+  // Empty: the local host, by its name, pinged at 127.0.0.1.
+  const std::string local = run("");
+  EXPECT_EQ(local.substr(0, local.find('\n')), "0000FF|Host-Informationen für \"\":");
+  EXPECT_TRUE(std::regex_search(local, std::regex("\n000080\\|  Hostname:    [^\n]+\n"
+                                                  "000080\\|  IP-Adresse:  127\\.0\\.0\\.1\n"
+                                                  "000080\\|\n"
+                                                  "0000FF\\|Sende 1 Ping\\(s\\) mit 32 Byte an "
+                                                  "\"127\\.0\\.0\\.1\"")))
+      << local;
+  EXPECT_NE(local.find("1 Ping(s) gesendet (1 korrekt"), std::string::npos) << local;
+
+  EXPECT_EQ(run("no-such-host.invalid"),
+            "0000FF|Host-Informationen für \"no-such-host.invalid\":\n"
+            "FF0000|\n"
+            "FF0000|Die IP-Adresse konnte nicht ermittelt werden.\n"
+            "echoes: 0");
 }

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <memory>
-#include <regex>
 
 #include "app/formMain.h"
 #include "icmp_test_util.h"
@@ -13,18 +12,6 @@ using namespace quovix;
 using namespace quovix::icmptest;
 
 namespace {
-
-using Lines = std::vector<std::pair<std::string, TColor>>;
-
-Lines LinesOf(const TRichEdit& pane) {
-  Lines out;
-  for (const auto& l : pane.Lines()) out.emplace_back(l.Text, l.Color);
-  return out;
-}
-
-std::string MaskTimes(const std::string& s) {
-  return std::regex_replace(s, std::regex(R"(: \d+ ms)"), ": N ms");
-}
 
 void PrepareTrace(TfrmMain& f, const std::string& host, const std::string& hops,
                   const std::string& timeout, bool resolve) {
@@ -202,6 +189,13 @@ const char* kRoute =
     "0000FF|Verfolge Route zu \"203.0.113.2\" über max. 10 Knoten zurück:\n"
     "0000FF|\n";
 
+const std::string kFullRoute = std::string(kRoute) +
+                               "000000|   1. Knoten: 192.0.2.1: N ms\n"
+                               "000000|   2. Knoten: 198.51.100.2: N ms\n"
+                               "000000|   3. Knoten: 203.0.113.2: N ms\n"
+                               "008000|\n"
+                               "008000|Routenrückverfolgung abgeschlossen.\n";
+
 }  // namespace
 
 class TraceReal : public ::testing::Test {
@@ -235,12 +229,7 @@ std::unique_ptr<Chain> TraceReal::chain_;
 
 TEST_F(TraceReal, RawSocketShowsEachRouterAndCompletes) {
   EXPECT_EQ(TraceFromClient(false, "1000"),
-            std::string(kRoute) +
-                "000000|   1. Knoten: 192.0.2.1: N ms\n"
-                "000000|   2. Knoten: 198.51.100.2: N ms\n"
-                "000000|   3. Knoten: 203.0.113.2: N ms\n"
-                "008000|\n"
-                "008000|Routenrückverfolgung abgeschlossen.\n");
+            kFullRoute);
 }
 
 TEST_F(TraceReal, DatagramSocketReadsRoutersFromTheErrorQueue) {
@@ -248,12 +237,7 @@ TEST_F(TraceReal, DatagramSocketReadsRoutersFromTheErrorQueue) {
   const std::string out = TraceFromClient(true, "1000");
   chain_->AllowDatagramIcmp(false);
   EXPECT_EQ(out,
-            std::string(kRoute) +
-                "000000|   1. Knoten: 192.0.2.1: N ms\n"
-                "000000|   2. Knoten: 198.51.100.2: N ms\n"
-                "000000|   3. Knoten: 203.0.113.2: N ms\n"
-                "008000|\n"
-                "008000|Routenrückverfolgung abgeschlossen.\n");
+            kFullRoute);
 }
 
 TEST_F(TraceReal, SilentRouterAndResolvedNames) {

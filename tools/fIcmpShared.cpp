@@ -12,19 +12,26 @@
 
 namespace quovix {
 
-IcmpTarget ResolveIcmpTarget(const std::string& target, const std::string& unknownName) {
+IcmpTarget ResolveIcmpTarget(TfrmMain& form, TRichEdit& pane, const std::string& target,
+                             const std::string& idn) {
   IcmpTarget t;
-  if (!IsHostName(target)) {
-    // The user asked for this address: it is pinged and shown even when its
-    // reverse name leads to another address.
-    t.Address = target;
-    t.HostName = ResolveIpToHost(target, NameResTimeout);
-    if (t.HostName.empty()) t.HostName = unknownName;
+  if (idn != target)
+    form.AppendOutput(pane, LangText("Main|OutInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}),
+                      clNavy);
+  if (!IsHostName(idn)) {
+    // The user asked for this address: it is the one sent to and shown, even
+    // when its reverse name leads to another address.
+    t.Address = idn;
+    t.HostName = ResolveIpToHost(idn, NameResTimeout);
+    if (t.HostName.empty()) t.HostName = "???";
     return t;
   }
-  t.Address = ResolveHostToIp(target, NameResTimeout);
+  t.Address = ResolveHostToIp(idn, NameResTimeout);
   if (t.Address.empty()) {
     t.Found = false;
+    form.AppendOutput(
+        pane, "\r\n" + LangText("Main|OutInfoNoIP", "Die IP-Adresse konnte nicht ermittelt werden."),
+        clRed);
     return t;
   }
   t.HostName = ResolveIpToHost(t.Address, NameResTimeout);

@@ -19,10 +19,14 @@ struct IcmpTarget {
   bool Found = true;     // false: a host name without an address
 };
 
-// Resolves target (already IDN-encoded) with the name-resolution limit of the
-// settings. An entered address stays the address sent to, whatever its
-// reverse name resolves to; unknownName is shown when it has no name.
-IcmpTarget ResolveIcmpTarget(const std::string& target, const std::string& unknownName);
+// The resolving part of the information block: writes the IDN line when the
+// encoded form differs, then finds name and address of the (encoded) target
+// with the name-resolution limit of the settings. An entered address stays
+// the address sent to, whatever its reverse name resolves to; "???" stands
+// for a missing name. A host name without an address gets the red line and
+// Found false.
+IcmpTarget ResolveIcmpTarget(TfrmMain& form, TRichEdit& pane, const std::string& target,
+                             const std::string& idn);
 
 // Writes, once per run, the red line that tells why no ICMP socket could be
 // opened when an echo reports that. reported is the run's flag.

@@ -65,19 +65,8 @@ void TfrmMain::btnPingStartClick() {
                  LangText("Main|sbMainPingInfoFor", "Host-Informationen für \"%s1%\":",
                           {cmbPingHost.Text()}),
                  clBlue);
-    if (idn != target) {
-      AppendOutput(rePing, LangText("Main|OutInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}),
-                   clNavy);
-      target = idn;
-    }
-    const IcmpTarget host = ResolveIcmpTarget(target, "???");
-    if (!host.Found) {
-      AppendOutput(rePing,
-                   "\r\n" + LangText("Main|OutInfoNoIP",
-                                     "Die IP-Adresse konnte nicht ermittelt werden."),
-                   clRed);
-      return;
-    }
+    const IcmpTarget host = ResolveIcmpTarget(*this, rePing, target, idn);
+    if (!host.Found) return;
     address = host.Address;
     AppendOutput(rePing,
                  LangText("Main|OutInfoHostName", "  Hostname:    %s1%", {host.HostName}) +
@@ -90,7 +79,7 @@ void TfrmMain::btnPingStartClick() {
                    clNavy);
     AppendOutput(rePing, "", clNavy);
   } else {
-    address = idn != target ? idn : target;
+    address = idn;
   }
 
   AppendOutput(rePing,

@@ -40,23 +40,12 @@ void TfrmMain::btnTraceStartClick() {
                clBlue);
   std::string address, hostName;
   if (resolve) {
-    if (idn != target) {
-      AppendOutput(reTrace, LangText("Main|OutInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}),
-                   clNavy);
-      target = idn;
-    }
-    const IcmpTarget host = ResolveIcmpTarget(target, "???");
-    if (!host.Found) {
-      AppendOutput(reTrace,
-                   "\r\n" + LangText("Main|OutInfoNoIP",
-                                     "Die IP-Adresse konnte nicht ermittelt werden."),
-                   clRed);
-      return;
-    }
+    const IcmpTarget host = ResolveIcmpTarget(*this, reTrace, target, idn);
+    if (!host.Found) return;
     address = host.Address;
     hostName = host.HostName;
   } else {
-    address = idn != target ? idn : target;
+    address = idn;
   }
 
   if (!hostName.empty())
