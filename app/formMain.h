@@ -43,6 +43,7 @@ class ToolRunGuard {
     std::string StatusKey;               // e.g. "Main|sbDnsRunning"
     std::string StatusDefault;           // German default text
     std::string StatusArg;               // argument %s1% (main input as typed)
+    std::vector<std::string> StatusArgs;  // several arguments, used instead when given
     bool Abortable = false;              // Start stays enabled and becomes "Abbrechen"
   };
 
