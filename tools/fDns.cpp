@@ -67,12 +67,10 @@ void TfrmMain::btnDnsStartClick() {
                              .Inputs = {&lblDnsHost, &cmbDnsHost, &chkDnsReverse, &chkDnsExtended,
                                         &chkDnsExtendedResolve, &chkDnsDirectQuery},
                              .MainInput = &cmbDnsHost,
-                             .Histories = {},
                              .Pane = &reDns,
                              .StatusKey = "Main|sbMainDnsNSL",
                              .StatusDefault = "Nameserver-Lookup für \"%s1%\"...",
-                             .StatusArg = cmbDnsHost.Text(),
-                             .Abortable = false});
+                             .StatusArg = cmbDnsHost.Text()});
 
   IdDNSResolver.Host = ActiveDnsServerIP;
 
