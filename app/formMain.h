@@ -10,6 +10,7 @@
 
 #include "app/Controls.h"
 #include "clients/DnsClient.h"
+#include "clients/SntpClient.h"
 
 namespace quovix {
 
@@ -244,6 +245,7 @@ class TfrmMain {
       lblTimeNetTime{"lblTimeNetTime"};
   TTimer tmrTime{"tmrTime"};
   double NtpTime = 0;  // last time received from an NTP server (date-time value)
+  SntpClient IdSNTP;   // the NTP server's clock (UDP port 123 unless the server names one)
   void btnTimeQueryClick();
   void btnTimeUpdateClick();
   void tmrTimeTimer();
