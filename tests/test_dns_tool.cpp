@@ -13,8 +13,10 @@
 #include <thread>
 
 #include "app/formMain.h"
+#include "common/fMain.h"
 #include "common/Pump.h"
 #include "dns_test_support.h"
+#include "platform/Resolver.h"
 #include "shell/gIni.h"
 
 extern char** environ;
@@ -34,9 +36,34 @@ std::vector<std::string> Shown(const TRichEdit& pane) {
   return out;
 }
 
+// The system resolver as the tests need it: a few fixed names, nothing
+// asked of any real name server.
+class FakeResolver : public platform::IResolver {
+ public:
+  std::string HostToIp(const std::string& name) override {
+    for (const auto& [host, ip] : kTable)
+      if (host == name) return ip;
+    return {};
+  }
+  std::string IpToHost(std::uint32_t address) override {
+    for (const auto& [host, ip] : kTable)
+      if (IpToNumber(ip) == address) return host;
+    return {};
+  }
+  std::string OwnAddress() override { return "192.0.2.200"; }
+  std::string SystemHostName() override { return "testbox"; }
+
+ private:
+  static constexpr std::pair<const char*, const char*> kTable[] = {
+      {"quovix.test", "192.0.2.10"},      {"ns1.quovix.test", "192.0.2.53"},
+      {"mxb.quovix.test", "192.0.2.25"},  {"localhost", "127.0.0.1"},
+      {"xn--bcher-kva.test", "192.0.2.77"}};
+};
+
 // A window model set up for the DNS tab, its DNS client pointed at a
 // loopback port.
 struct DnsWindow {
+  platform::ScopedResolver resolver{std::make_shared<FakeResolver>()};
   TfrmMain f;
   int pumps = 0;
   std::string savedServer = ActiveDnsServerIP;
@@ -99,6 +126,9 @@ std::vector<ScriptedDnsServer::Datagram> ZoneScript(const std::string& query) {
                      {Rr(apex, 6, SoaRdata("ns1.quovix.test", "hostmaster.quovix.test",
                                            2024010101, 7200, 3600, 1209600, 300)),
                       Rr(apex, 6, SoaRdata("other.quovix.test", "x.quovix.test", 1, 1, 1, 1, 1))})}};
+    case 12:
+      return {{Reply(q, 0, {Rr(Bytes().ptr(12).b, 12, WireName("quovix.test"))},
+                     {Rr(WireName("2.0.192.in-addr.arpa"), 2, ns1)})}};
     default:
       return {{Reply(q, 3, {})}};
   }
@@ -106,16 +136,19 @@ std::vector<ScriptedDnsServer::Datagram> ZoneScript(const std::string& query) {
 
 
 // Blocks of the expected output shared by the scripted and the real zone:
-// the look-up block for a name that the system resolver does not know, the
-// name servers, the mail exchangers 20, 10, 10 and the SOA with the end.
+// the look-up block, the name servers, the mail exchangers 20, 10, 10 and the SOA with the end.
 const std::vector<std::string> kHeadLines = {
       "blue|Nameserver-Lookup für \"quovix.test\":",
-      "navy|  IP-Adresse:  ???",
+      "navy|  IP-Adresse:  192.0.2.10",
+      "navy|  Hostname:    quovix.test",
       "navy|",
       "navy|DNS-Server: 127.0.0.1",
       "blue|",
       "blue|DNS Informationen für \"quovix.test\":",
 };
+const std::vector<std::string> kPtrLines = {
+    "navy|", "navy|Reverse DNS-Abfrage für \"10.2.0.192.in-addr.arpa\":",
+    "navy|  1. Hostname: quovix.test"};
 const std::vector<std::string> kNsLines = {
       "navy|",
       "navy|Nameserver:",
@@ -159,14 +192,13 @@ TEST(DnsTool, ExtendedInformationListsOnlyTheAskedRecordsNumbered) {
   const auto expected = Join({kHeadLines,
                               {"navy|", "navy|IP-Adressen:", "navy|  1. IP-Adresse: 192.0.2.11",
                                "navy|  2. IP-Adresse: 192.0.2.12"},
-                              kNsLines, kMxLines,
+                              kPtrLines, kNsLines, kMxLines,
                               {"navy|", "navy|Texteinträge:",
                                "navy|  1. Eintrag: v=spf1 -all second part",
                                "navy|  2. Eintrag: line\\010break"},
                               kSoaAndEndLines});
   EXPECT_EQ(lines, expected);
-  // The reverse name of "???" cannot be asked, so five queries went out.
-  EXPECT_EQ(server.Queries(), 5);
+  EXPECT_EQ(server.Queries(), 6);
   EXPECT_GT(w.pumps, 0);
   // The ready state afterwards, the input in the history.
   EXPECT_TRUE(w.f.ToolIdle);
@@ -220,8 +252,8 @@ TEST(DnsTool, WithoutExtendedInformationTheRunEndsAfterTheServerLine) {
   w.f.chkDnsExtended.SetChecked(false);
   EXPECT_FALSE(w.f.chkDnsExtendedResolve.Enabled());
   EXPECT_FALSE(w.f.chkDnsDirectQuery.Enabled());
-  const auto lines = w.Run("quovix.test");
-  EXPECT_EQ(lines, (std::vector<std::string>{"blue|Nameserver-Lookup für \"quovix.test\":",
+  const auto lines = w.Run("unknown.test");
+  EXPECT_EQ(lines, (std::vector<std::string>{"blue|Nameserver-Lookup für \"unknown.test\":",
                                              "navy|  IP-Adresse:  ???", "navy|",
                                              "navy|DNS-Server: 127.0.0.1", "blue|",
                                              "blue|Anfragen beendet."}));
@@ -234,6 +266,64 @@ TEST(DnsTool, WithoutExtendedInformationTheRunEndsAfterTheServerLine) {
   w.f.chkDnsExtended.Toggle();
   EXPECT_TRUE(w.f.chkDnsExtendedResolve.Enabled());
   EXPECT_TRUE(w.f.chkDnsDirectQuery.Enabled());
+}
+
+TEST(DnsTool, TypedAddressWithResolveOptionAndRegisteredDomain) {
+  ScriptedDnsServer server(ZoneScript);
+  DnsWindow w(server.Port());
+  w.f.chkDnsExtendedResolve.SetChecked(true);
+  w.f.chkDnsDirectQuery.SetChecked(false);
+  const auto lines = w.Run("192.0.2.10");
+  const std::vector<std::string> expected = {
+      "blue|Nameserver-Lookup für \"192.0.2.10\":",
+      "navy|  Hostname:    quovix.test",
+      "navy|  IP-Adresse:  192.0.2.10",
+      "navy|",
+      "navy|DNS-Server: 127.0.0.1 (localhost)",
+      "blue|",
+      "blue|DNS Informationen für \"quovix.test\":",
+      "navy|",
+      "navy|IP-Adressen:",
+      "navy|  1. IP-Adresse: 192.0.2.11",
+      "navy|  2. IP-Adresse: 192.0.2.12",
+      "navy|",
+      "navy|Reverse DNS-Abfrage für \"10.2.0.192.in-addr.arpa\":",
+      "navy|  1. Hostname: quovix.test (192.0.2.10)",
+      "navy|",
+      "navy|Nameserver:",
+      "navy|  1. Nameserver: ns1.quovix.test (192.0.2.53)",
+      "navy|  2. Nameserver: ns2.quovix.test ()",
+      "navy|",
+      "navy|Mail Exchange Server:",
+      "navy|  1. MX-Server: mxa.quovix.test (), Preference=20",
+      "navy|  2. MX-Server: mxb.quovix.test (192.0.2.25), Preference=10",
+      "navy|  3. MX-Server: mxc.quovix.test (), Preference=10",
+      "navy|Primärer Mail Exchange Server: mxb.quovix.test",
+  };
+  ASSERT_GE(lines.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(expected.size())),
+            expected);
+  // The reverse query went out for the address found, as its reverse name.
+  bool askedPtr = false;
+  for (const auto& q : server.Received()) {
+    const Question question = ParseQuestion(q);
+    if (question.type == 12) askedPtr = question.name == "10.2.0.192.in-addr.arpa";
+  }
+  EXPECT_TRUE(askedPtr);
+}
+
+TEST(DnsTool, InternationalisedNameIsShownEncodedAndUsedSo) {
+  ScriptedDnsServer server(ZoneScript);
+  DnsWindow w(server.Port());
+  w.f.chkDnsExtended.SetChecked(false);
+  EXPECT_EQ(w.Run("bücher.test"),
+            (std::vector<std::string>{"blue|Nameserver-Lookup für \"bücher.test\":",
+                                      "navy|  IDN-kodiert: xn--bcher-kva.test",
+                                      "navy|  IP-Adresse:  192.0.2.77",
+                                      "navy|  Hostname:    xn--bcher-kva.test", "navy|",
+                                      "navy|DNS-Server: 127.0.0.1", "blue|",
+                                      "blue|Anfragen beendet."}));
+  EXPECT_EQ(w.f.cmbDnsHost.Items().front(), "bücher.test");
 }
 
 TEST(DnsTool, AddressWithoutHostNameAndEmptyDomainEndEarly) {
@@ -363,7 +453,7 @@ TEST(DnsToolRealServer, TestZoneFromDnsmasqLineByLine) {
   const auto lines = w.Run("quovix.test");
   const auto expected = Join({kHeadLines,
                               {"navy|", "navy|IP-Adressen:", "navy|  1. IP-Adresse: 192.0.2.10"},
-                              kNsLines, kMxLines,
+                              kPtrLines, kNsLines, kMxLines,
                               {"navy|", "navy|Texteinträge:",
                                "navy|  1. Eintrag: v=spf1 -all second part"},
                               kSoaAndEndLines});
