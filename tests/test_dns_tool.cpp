@@ -347,18 +347,19 @@ TEST(DnsTool, AddressWithoutHostNameAndEmptyDomainEndEarly) {
 
 namespace {
 
-// dnsmasq serving the test zone quovix.test on 127.0.0.1 and a free port,
-// authoritative, without any upstream server.
+// dnsmasq serving the test zone quovix.test, authoritative, without any
+// upstream server, on a loopback address and port (port 0: a free one).
 class Dnsmasq {
  public:
-  Dnsmasq() {
+  explicit Dnsmasq(std::string address = "127.0.0.1", std::uint16_t port = 0)
+      : address_(std::move(address)), port_(port) {
     for (const char* p : {"/usr/sbin/dnsmasq", "/usr/bin/dnsmasq"})
       if (access(p, X_OK) == 0) binary_ = p;
     if (binary_.empty()) return;
     dir_ = std::filesystem::temp_directory_path() /
            ("quovix-dnsmasq-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);
-    {
+    if (port_ == 0) {
       // A free port: bound and let go again just before dnsmasq takes it.
       ScriptedDnsServer probe([](const std::string&) {
         return std::vector<ScriptedDnsServer::Datagram>{};
@@ -367,8 +368,8 @@ class Dnsmasq {
     }
     const std::string conf = (dir_ / "dnsmasq.conf").string();
     std::ofstream(conf) << "port=" << port_ << "\n"
-                        << "listen-address=127.0.0.1\n"
-                           "bind-interfaces\n"
+                        << "listen-address=" << address_ << "\n"
+                        << "bind-interfaces\n"
                            "no-resolv\n"
                            "no-hosts\n"
                            "no-poll\n"
@@ -377,8 +378,8 @@ class Dnsmasq {
                            "user=\n"
                            "pid-file=\n"
                            "log-facility=" << (dir_ / "dnsmasq.log").string() << "\n"
-                        << "auth-server=ns1.quovix.test,127.0.0.1\n"
-                           "auth-sec-servers=ns2.quovix.test\n"
+                        << "auth-server=ns1.quovix.test," << address_ << "\n"
+                        << "auth-sec-servers=ns2.quovix.test\n"
                            "auth-zone=quovix.test,192.0.2.0/24\n"
                            "auth-soa=2024010101,hostmaster.quovix.test,7200,3600,1209600\n"
                            "auth-ttl=300\n"
@@ -411,7 +412,7 @@ class Dnsmasq {
   bool Ready() {
     if (pid_ <= 0) return false;
     TIdDNSResolver r;
-    r.Host = "127.0.0.1";
+    r.Host = address_;
     r.Port = port_;
     r.WaitingTime = 200;
     r.QueryType = {qtSOA};
@@ -430,15 +431,17 @@ class Dnsmasq {
     }
     return false;
   }
+  const std::filesystem::path& Dir() const { return dir_; }
   std::string Log() const {
     std::ifstream in(dir_ / "dnsmasq.log");
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
  private:
+  std::string address_;
+  std::uint16_t port_;
   std::string binary_;
   std::filesystem::path dir_;
-  std::uint16_t port_ = 0;
   pid_t pid_ = 0;
 };
 
@@ -498,4 +501,82 @@ TEST(DnsToolRealServer, ClientReadsNameErrorAndPtrFromDnsmasq) {
   EXPECT_EQ(r.QueryResult.QName, "11.2.0.192.in-addr.arpa");
   EXPECT_EQ(r.QueryResult[0].Kind, TRecordKind::PTR);
   EXPECT_EQ(r.QueryResult[0].HostName, "www.quovix.test");
+}
+
+// The console front end against dnsmasq on port 53. The program's own look-ups
+// go through the system resolver, so the test gives the program a private
+// mount namespace whose /etc/resolv.conf names the test server and whose
+// /etc/hosts knows only localhost: nothing leaves the loopback address.
+TEST(DnsToolRealServer, ConsoleFrontEndPrintsTheWholeRun) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: DNS on port 53 and a private mount namespace";
+  if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "unshare (util-linux) is missing";
+  Dnsmasq dnsmasq("127.77.0.53", 53);
+  if (!dnsmasq.Installed()) GTEST_SKIP() << "dnsmasq is not installed (scripts/deps/dns.list)";
+  ASSERT_TRUE(dnsmasq.Ready()) << "dnsmasq did not start:\n" << dnsmasq.Log();
+
+  // The program beside its own settings file in the test's folder.
+  const auto dir = dnsmasq.Dir();
+  std::filesystem::copy_file(std::string(QUOVIX_BIN_DIR) + "/quovix-cli", dir / "quovix-cli");
+  std::ofstream(dir / "Quovix.ini") << "[Settings]\r\nActiveDnsServerIP=127.77.0.53\r\n";
+  std::ofstream(dir / "hosts") << "127.0.0.1 localhost\n";
+  std::ofstream(dir / "resolv.conf") << "nameserver 127.77.0.53\noptions timeout:1 attempts:1\n";
+
+  auto run = [&](const std::string& args) {
+    const std::string out = (dir / "out.txt").string();
+    const std::string cmd =
+        "NO_COLOR=1 /usr/bin/unshare -m sh -c 'mount --bind " + (dir / "hosts").string() +
+        " /etc/hosts && mount --bind " + (dir / "resolv.conf").string() +
+        " /etc/resolv.conf && exec " + (dir / "quovix-cli").string() + " " + args + "' >" + out +
+        " 2>/dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::ifstream in(out);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  };
+
+  const std::vector<std::string> expected = {
+      "Nameserver-Lookup für \"quovix.test\":",
+      "  IP-Adresse:  192.0.2.10",
+      "  Hostname:    quovix.test",
+      "",
+      "DNS-Server: 127.77.0.53 ()",
+      "",
+      "DNS Informationen für \"quovix.test\":",
+      "",
+      "IP-Adressen:",
+      "  1. IP-Adresse: 192.0.2.10",
+      "",
+      "Reverse DNS-Abfrage für \"10.2.0.192.in-addr.arpa\":",
+      "  1. Hostname: quovix.test (192.0.2.10)",
+      "",
+      "Nameserver:",
+      "  1. Nameserver: ns1.quovix.test (192.0.2.53)",
+      "  2. Nameserver: ns2.quovix.test (192.0.2.54)",
+      "",
+      "Mail Exchange Server:",
+      "  1. MX-Server: mxa.quovix.test (), Preference=20",
+      "  2. MX-Server: mxb.quovix.test (), Preference=10",
+      "  3. MX-Server: mxc.quovix.test (), Preference=10",
+      "Primärer Mail Exchange Server: mxb.quovix.test",
+      "",
+      "Texteinträge:",
+      "  1. Eintrag: v=spf1 -all second part",
+      "",
+      "Start of Authority (Autoritätsursprung):",
+      "  Servername:     ns1.quovix.test",
+      "  Kontakt E-Mail: hostmaster@quovix.test (hostmaster.quovix.test)",
+      "  Seriennummer:   2024010101",
+      "  Aktualisierung: 7200",
+      "  Wiederholung:   3600",
+      "  Ablauf:         1209600",
+      "  Minimale TTL:   300",
+      "",
+      "Anfragen beendet.",
+  };
+  EXPECT_EQ(run("/Dns:quovix.test /DnsV:1 /DnsD:0 /DnsI:1 /DnsR:1"), expected);
+  EXPECT_EQ(run("/Dns:quovix.test /DnsI:0 /DnsR:0"),
+            (std::vector<std::string>{"Nameserver-Lookup für \"quovix.test\":",
+                                      "  IP-Adresse:  192.0.2.10", "  Hostname:    quovix.test",
+                                      "", "DNS-Server: 127.77.0.53", "", "Anfragen beendet."}));
 }
