@@ -7,7 +7,7 @@ using K = WidgetKind;
 // Rows inside a group box: a label column, an input column and the Start
 // button on the right of the first row.
 constexpr int kRow1 = 20, kRow2 = 48, kRow3 = 76, kRowH = 22;
-constexpr int kLblX = 12, kLblW = 120, kInX = 135, kInW = 330;
+constexpr int kLblX = 12, kLblW = 135, kInX = 150, kInW = 320;
 constexpr DesignRect kStart{480, kRow1 - 1, 90, 25};
 }  // namespace
 
@@ -39,13 +39,13 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Combo, f.cmbPingHost, f.grpPing, {kInX, kRow1, kInW, kRowH}),
                 in(K::Button, f.btnPingStart, f.grpPing, kStart),
                 in(K::Label, f.lblPingCount, f.grpPing, {kLblX, kRow2, 50, kRowH}),
-                in(K::Combo, f.cmbPingCount, f.grpPing, {62, kRow2, 60, kRowH}),
-                in(K::Label, f.lblPingTimeout, f.grpPing, {kInX, kRow2, 55, kRowH}),
-                in(K::Combo, f.cmbPingTimeout, f.grpPing, {190, kRow2, 70, kRowH}),
-                in(K::Label, f.lblPingByte, f.grpPing, {275, kRow2, 45, kRowH}),
-                in(K::Combo, f.cmbPingByte, f.grpPing, {320, kRow2, 65, kRowH}),
-                in(K::Label, f.lblPingPause, f.grpPing, {400, kRow2, 45, kRowH}),
-                in(K::Combo, f.cmbPingPause, f.grpPing, {445, kRow2, 65, kRowH}),
+                in(K::Combo, f.cmbPingCount, f.grpPing, {64, kRow2, 60, kRowH}),
+                in(K::Label, f.lblPingTimeout, f.grpPing, {140, kRow2, 60, kRowH}),
+                in(K::Combo, f.cmbPingTimeout, f.grpPing, {200, kRow2, 70, kRowH}),
+                in(K::Label, f.lblPingByte, f.grpPing, {285, kRow2, 45, kRowH}),
+                in(K::Combo, f.cmbPingByte, f.grpPing, {330, kRow2, 65, kRowH}),
+                in(K::Label, f.lblPingPause, f.grpPing, {410, kRow2, 45, kRowH}),
+                in(K::Combo, f.cmbPingPause, f.grpPing, {455, kRow2, 65, kRowH}),
                 in(K::Check, f.chkPingResolve, f.grpPing, {kLblX, 74, 300, 20}),
                 pane(f.rePing, 110)}});
 
@@ -55,9 +55,9 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Combo, f.cmbTraceHost, f.grpTrace, {kInX, kRow1, kInW, kRowH}),
                 in(K::Button, f.btnTraceStart, f.grpTrace, kStart),
                 in(K::Label, f.lblTraceHops, f.grpTrace, {kLblX, kRow2, 50, kRowH}),
-                in(K::Combo, f.cmbTraceHops, f.grpTrace, {62, kRow2, 60, kRowH}),
-                in(K::Label, f.lblTraceTimeout, f.grpTrace, {kInX, kRow2, 55, kRowH}),
-                in(K::Combo, f.cmbTraceTimeout, f.grpTrace, {190, kRow2, 70, kRowH}),
+                in(K::Combo, f.cmbTraceHops, f.grpTrace, {64, kRow2, 60, kRowH}),
+                in(K::Label, f.lblTraceTimeout, f.grpTrace, {140, kRow2, 60, kRowH}),
+                in(K::Combo, f.cmbTraceTimeout, f.grpTrace, {200, kRow2, 70, kRowH}),
                 in(K::Check, f.chkTraceResolve, f.grpTrace, {kLblX, 74, 300, 20}),
                 pane(f.reTrace, 110)}});
 
@@ -68,8 +68,8 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Button, f.btnWhoisStart, f.grpWhois, kStart),
                 in(K::Label, f.lblWhoisServer, f.grpWhois, {kLblX, kRow2, kLblW, kRowH}),
                 in(K::Combo, f.cmbWhoisServer, f.grpWhois, {kInX, kRow2, 200, kRowH}),
-                in(K::Label, f.lblWhoisTimeout, f.grpWhois, {350, kRow2, 55, kRowH}),
-                in(K::Combo, f.cmbWhoisTimeout, f.grpWhois, {405, kRow2, 70, kRowH}),
+                in(K::Label, f.lblWhoisTimeout, f.grpWhois, {365, kRow2, 60, kRowH}),
+                in(K::Combo, f.cmbWhoisTimeout, f.grpWhois, {425, kRow2, 70, kRowH}),
                 in(K::Check, f.chkWhoisRedirect, f.grpWhois, {kLblX, 76, 232, 20}),
                 in(K::Check, f.chkWhoisCheck, f.grpWhois, {kLblX, 97, 232, 20}),
                 in(K::Check, f.chkWhoisDirectQuery, f.grpWhois, {250, 76, 200, 20}),
@@ -86,8 +86,8 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Combo, f.cmbEMailSender, f.grpEMail, {kInX, kRow2, kInW, kRowH}),
                 in(K::Label, f.lblEMailMXServer, f.grpEMail, {kLblX, kRow3, kLblW, kRowH}),
                 in(K::Combo, f.cmbEMailMXServer, f.grpEMail, {kInX, kRow3, 200, kRowH}),
-                in(K::Label, f.lblEMailTimeout, f.grpEMail, {350, kRow3, 55, kRowH}),
-                in(K::Combo, f.cmbEMailTimeout, f.grpEMail, {405, kRow3, 70, kRowH}),
+                in(K::Label, f.lblEMailTimeout, f.grpEMail, {365, kRow3, 60, kRowH}),
+                in(K::Combo, f.cmbEMailTimeout, f.grpEMail, {425, kRow3, 70, kRowH}),
                 pane(f.reEMail, 116)}});
 
   t.push_back({&f.tabHead,
@@ -97,13 +97,13 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Button, f.btnHeadStart, f.grpHead, kStart),
                 in(K::Label, f.lblHeadTimeout, f.grpHead, {kLblX, kRow2, kLblW, kRowH}),
                 in(K::Combo, f.cmbHeadTimeout, f.grpHead, {kInX, kRow2, 70, kRowH}),
-                in(K::Check, f.chkHeadRedirect, f.grpHead, {220, kRow2 + 1, 250, 20}),
+                in(K::Check, f.chkHeadRedirect, f.grpHead, {235, kRow2 + 1, 250, 20}),
                 pane(f.reHead, 88)}});
 
   t.push_back({&f.tabTime,
                {group(f.grpTime, 108),
                 in(K::Label, f.lblTimeServer, f.grpTime, {kLblX, kRow1, kLblW, kRowH}),
-                in(K::Combo, f.cmbTimeServer, f.grpTime, {kInX, kRow1, 220, kRowH}),
+                in(K::Combo, f.cmbTimeServer, f.grpTime, {kInX, kRow1, 205, kRowH}),
                 in(K::Button, f.btnTimeQuery, f.grpTime, {365, kRow1 - 1, 90, 25}),
                 in(K::Button, f.btnTimeUpdate, f.grpTime, {460, kRow1 - 1, 140, 25}),
                 in(K::Label, f.lblTimeLoc, f.grpTime, {kLblX, 56, 150, 20}),
@@ -117,9 +117,9 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Combo, f.cmbGPRankURL, f.grpGPRank, {kInX, kRow1, kInW, kRowH}),
                 in(K::Button, f.btnGPRankStart, f.grpGPRank, kStart),
                 in(K::Label, f.lblGPRankCount, f.grpGPRank, {kLblX, kRow2, 50, kRowH}),
-                in(K::Combo, f.cmbGPRankCount, f.grpGPRank, {62, kRow2, 60, kRowH}),
-                in(K::Label, f.lblGPRankTimeout, f.grpGPRank, {kInX, kRow2, 55, kRowH}),
-                in(K::Combo, f.cmbGPRankTimeout, f.grpGPRank, {190, kRow2, 70, kRowH}),
+                in(K::Combo, f.cmbGPRankCount, f.grpGPRank, {64, kRow2, 60, kRowH}),
+                in(K::Label, f.lblGPRankTimeout, f.grpGPRank, {140, kRow2, 60, kRowH}),
+                in(K::Combo, f.cmbGPRankTimeout, f.grpGPRank, {200, kRow2, 70, kRowH}),
                 WidgetEntry{K::Panel, &f.pnlGPRankSingle, nullptr, {7, 108, 250, 64}},
                 in(K::Label, f.lblGPRankResult, f.pnlGPRankSingle, {10, 10, 115, 22}),
                 in(K::Label, f.lblGPRankRank, f.pnlGPRankSingle, {130, 8, 60, 26}),

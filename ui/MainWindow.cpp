@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTreeWidget>
@@ -95,10 +96,17 @@ QFont OutputFont(const std::string& name, int size) {
 
 }  // namespace
 
+int CompactTabStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
+                                 const QWidget* widget) const {
+  if (metric == PM_TabBarTabHSpace) return 12;
+  return QProxyStyle::pixelMetric(metric, option, widget);
+}
+
 // ---- construction --------------------------------------------------------------
 
-MainWindow::MainWindow(TfrmMain& form) : form_(form), desktop_(this) {
+MainWindow::MainWindow(TfrmMain& form) : form_(form), desktop_(this), timer_(this) {
   setObjectName("frmMain");
+  timer_.setObjectName(Q(form_.tmrTime.Name));
   BuildMenus();
   BuildCentral();
 
@@ -307,6 +315,10 @@ void MainWindow::BuildCentral() {
   tabs_ = new QTabWidget(central);
   tabs_->setObjectName("pcMain");
   tabs_->setUsesScrollButtons(true);
+  // Ten captions share the width of the default window: narrower tab
+  // margins let them fit without scrolling where the font allows.
+  tabStyle_ = std::make_unique<CompactTabStyle>();
+  tabs_->tabBar()->setStyle(tabStyle_.get());
 
   status_ = new QLabel(statusBar());
   status_->setTextFormat(Qt::PlainText);
@@ -382,6 +394,8 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
         cb->setEditable(true);
         cb->setInsertPolicy(QComboBox::NoInsert);
         cb->lineEdit()->setMaxLength(c.MaxLength > 0 ? c.MaxLength : 32767);
+        cb->installEventFilter(this);
+        cb->lineEdit()->installEventFilter(this);
         // Typed text (and the history's completion of it) is the control's text.
         connect(cb, &QComboBox::editTextChanged, this, [this, &c](const QString& t) {
           if (updating_) return;
@@ -796,7 +810,7 @@ bool MainWindow::OnEnterKey(int page) {
   } else {
     for (auto& b : bindings_)
       if (b->Page == page && b->Entry.Kind == WidgetKind::Button &&
-          static_cast<TButton*>(b->Entry.Control)->Default && b->Widget->isVisible()) {
+          static_cast<TButton*>(b->Entry.Control)->Default && b->Entry.Control->Visible()) {
         target = b.get();
         break;
       }
@@ -818,8 +832,14 @@ bool MainWindow::eventFilter(QObject* o, QEvent* e) {
     auto* ke = static_cast<QKeyEvent*>(e);
     if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) &&
         !(ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier))) {
-      auto it = std::find(pages_.begin(), pages_.end(), o);
-      if (it != pages_.end() && OnEnterKey(static_cast<int>(it - pages_.begin()))) return true;
+      // Pages see the key when their controls pass it on; an editable
+      // combo keeps it, so its own filter catches it.
+      int page = -1;
+      if (auto it = std::find(pages_.begin(), pages_.end(), o); it != pages_.end())
+        page = static_cast<int>(it - pages_.begin());
+      else if (Binding* b = BindingOf(qobject_cast<QWidget*>(o)))
+        page = b->Page;
+      if (page >= 0 && OnEnterKey(page)) return true;
     }
   }
   return QMainWindow::eventFilter(o, e);

@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QProxyStyle>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -25,6 +26,13 @@ class QMenu;
 class QTabWidget;
 
 namespace quovix::ui {
+
+// The platform's tabs with smaller side margins.
+class CompactTabStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option = nullptr,
+                  const QWidget* widget = nullptr) const override;
+};
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -111,6 +119,7 @@ class MainWindow : public QMainWindow {
   QMenu* langMenu_ = nullptr;
   QPointer<QActionGroup> langGroup_;
   QTimer timer_;
+  std::unique_ptr<CompactTabStyle> tabStyle_;
 
   std::vector<std::unique_ptr<Binding>> bindings_;
   std::unordered_map<const TControl*, Binding*> byControl_;
