@@ -372,7 +372,10 @@ TEST_F(View, EditPopupIsTheModelsMenu) {
   form_->pmnuSelSendTo.SetCaption("Au&swahl übernehmen in");
   form_->pmnuSelSendToHead.SetCaption("&HTTP-Header");
   std::string copied;
-  form_->pmnuEditCopy.OnClick = [&] { copied = form_->reWhois.Text(); };
+  form_->pmnuEditCopy.OnClick = [&] { copied = form_->reWhois.SelText(); };
+  // Focus on a pane with a selection: copying is offered.
+  form_->SetFocus(&form_->reWhois);
+  form_->reWhois.SelectAll();
   std::unique_ptr<QMenu> menu(view_->CreateEditPopup(view_.get()));
   QList<QAction*> actions = menu->actions();
   // Send-to submenu, (hidden separator left out), copy, separator, select all.
@@ -384,8 +387,15 @@ TEST_F(View, EditPopupIsTheModelsMenu) {
   EXPECT_EQ(actions[1]->text(), "&Kopieren");
   EXPECT_EQ(actions[1]->shortcut(), QKeySequence("Ctrl+C"));
   EXPECT_TRUE(actions[2]->isSeparator());
+  EXPECT_TRUE(actions[1]->isEnabled());
   actions[1]->trigger();
   EXPECT_EQ(copied, "whois.example");
+
+  // Focus elsewhere: the popup shows the model's disabled items disabled.
+  form_->SetFocus(&form_->cmbDnsHost);
+  form_->pmnuEditCopy.SetEnabled(false);
+  menu.reset(view_->CreateEditPopup(view_.get()));
+  EXPECT_FALSE(menu->actions()[1]->isEnabled());
 }
 
 // ---- window-wide state ---------------------------------------------------------------------
@@ -461,13 +471,22 @@ TEST_F(View, ResizingHandsTheClientAreaToTheModel) {
 
 TEST_F(View, ClosingWaitsForARunningTool) {
   view_->ShowCentred();
-  form_->ToolIdle = false;
-  EXPECT_FALSE(view_->close());
-  EXPECT_TRUE(view_->isVisible());
+  // A handler that runs like a tool: busy, pumping, a close request arriving
+  // from the event loop in the middle of it.
+  bool visibleDuringRun = false;
+  form_->btnOwnStart.OnClick = [&] {
+    form_->ToolIdle = false;
+    QMetaObject::invokeMethod(view_.get(), [&] { view_->close(); }, Qt::QueuedConnection);
+    for (int i = 0; i < 3; ++i) form_->Pump();
+    visibleDuringRun = view_->isVisible();
+    form_->ToolIdle = true;
+    if (form_->CloseRequested && form_->OnCloseNow) form_->OnCloseNow();
+  };
+  Widget<QPushButton>(form_->btnOwnStart)->click();
+  EXPECT_TRUE(visibleDuringRun);
   EXPECT_TRUE(form_->CloseRequested);
-  // The run ends; the model asks the view to close.
-  form_->ToolIdle = true;
-  form_->OnCloseNow();
+  EXPECT_TRUE(view_->isVisible());
+  // The close the model asked for runs from the event loop.
   QCoreApplication::processEvents();
   EXPECT_FALSE(view_->isVisible());
 }
