@@ -24,23 +24,25 @@ enum class WidgetKind {
   BarFront,  // TPanel drawn as the filled part of a bar
 };
 
-// Design-time rectangle relative to the container. A negative width or
-// height is relative to the container's size (-14: container width − 14),
-// so panes and group boxes follow the tab's size.
+// Design-time rectangle relative to the tab page, as all positions of the
+// model are. A negative width or height is relative to the page's size
+// (-14: page width − 14), so panes and group boxes follow the tab's size.
 struct DesignRect {
   int Left = 0, Top = 0, Width = 0, Height = 0;
 };
 
+// Every widget is a child of its tab page. A group box or panel is a frame
+// drawn behind the controls inside it; hiding the frame hides them too.
 struct WidgetEntry {
   WidgetKind Kind;
   TControl* Control;
-  TControl* Parent;  // nullptr: the tab page itself
+  TControl* Frame;  // the frame it sits in; nullptr: directly on the page
   DesignRect Design;
 };
 
 struct TabTable {
   TTabSheet* Sheet;
-  std::vector<WidgetEntry> Widgets;  // containers before their children
+  std::vector<WidgetEntry> Widgets;  // frames before what they hold
 };
 
 // The ten tabs in page order.

@@ -354,21 +354,21 @@ void MainWindow::BindTabs(const std::vector<TabTable>& tables) {
       auto b = std::make_unique<Binding>();
       b->Entry = e;
       b->Page = index;
+      // Created in table order: a frame lies behind what it holds.
       b->Container = page;
-      if (e.Parent) {
-        auto it = byControl_.find(e.Parent);
-        if (it != byControl_.end()) b->Container = it->second->Widget;
-      }
       b->Widget = CreateWidget(*b);
       b->Widget->setObjectName(Q(e.Control->Name));
       Binding* raw = b.get();
       byControl_[e.Control] = raw;
       byWidget_[b->Widget] = raw;
-      children_[b->Container].push_back(raw);
-      if (e.Kind == WidgetKind::Group || e.Kind == WidgetKind::Panel)
-        b->Widget->installEventFilter(this);
+      children_[page].push_back(raw);
+      if (e.Frame) held_[e.Frame].push_back(raw);
       bindings_.push_back(std::move(b));
-      Subscribe(*e.Control, [this, raw] { Refresh(*raw); });
+      Subscribe(*e.Control, [this, raw] {
+        Refresh(*raw);
+        if (auto it = held_.find(raw->Entry.Control); it != held_.end())
+          for (Binding* inner : it->second) Refresh(*inner);
+      });
       Refresh(*raw);
     }
   }
@@ -503,7 +503,7 @@ void MainWindow::Refresh(Binding& b) {
   TControl& c = *b.Entry.Control;
   QWidget* w = b.Widget;
   w->setEnabled(c.Enabled());
-  w->setVisible(c.Visible());
+  w->setVisible(c.Visible() && (!b.Entry.Frame || b.Entry.Frame->Visible()));
   ApplyGeometry(b);
   switch (b.Entry.Kind) {
     case WidgetKind::Group:
@@ -704,11 +704,10 @@ void MainWindow::RelayoutAll() {
 
 void MainWindow::OnCentralResized() {
   // The model's client area is the window below the menu bar, status bar
-  // included; the resizing rules need the status bar's real height.
+  // included.
   const int sbHeight = statusBar()->isVisible() ? statusBar()->height() : 0;
   form_.ClientWidth = centralWidget()->width();
   form_.ClientHeight = centralWidget()->height() + sbHeight;
-  form_.sbMain.Height = sbHeight;
   Run([this] { form_.FormResize(); });
 }
 

@@ -124,7 +124,8 @@ class MainWindow : public QMainWindow {
   std::vector<std::unique_ptr<Binding>> bindings_;
   std::unordered_map<const TControl*, Binding*> byControl_;
   std::unordered_map<const QWidget*, Binding*> byWidget_;
-  std::unordered_map<const QWidget*, std::vector<Binding*>> children_;
+  std::unordered_map<const QWidget*, std::vector<Binding*>> children_;  // per page
+  std::unordered_map<const TControl*, std::vector<Binding*>> held_;      // per frame
   std::vector<QWidget*> pages_;
   std::unordered_map<const TMenuItem*, QAction*> actions_;
   std::vector<std::pair<TControl*, int>> subscriptions_;

@@ -258,9 +258,19 @@ TEST_F(View, ModelChangesReachTheWidgets) {
   ASSERT_EQ(list->count(), 3);
   EXPECT_EQ(list->item(0)->text(), "A");
 
-  // Bounds the model sets are the widget's; the design table fills the rest.
+  // Hiding a frame hides what it holds.
+  form_->pnlGPRankSingle.SetVisible(false);
+  EXPECT_FALSE(Widget<QLabel>(form_->lblGPRankResult)->isVisible());
+  form_->pnlGPRankSingle.SetVisible(true);
+  EXPECT_TRUE(Widget<QLabel>(form_->lblGPRankResult)->isVisible());
+
+  // Bounds the model sets are the widget's, relative to the tab page like
+  // every position of the model; the design table fills the rest.
   form_->grpDns.SetBounds(9, 5, 300, 90);
+  form_->lblDnsHost.SetBounds(19, 22, 300, 13);
   EXPECT_EQ(Widget<QGroupBox>(form_->grpDns)->geometry(), QRect(9, 5, 300, 90));
+  EXPECT_EQ(Widget<QLabel>(form_->lblDnsHost)->geometry(), QRect(19, 22, 300, 13));
+  EXPECT_EQ(view_->WidgetOf(form_->lblDnsHost)->parentWidget(), view_->Tabs()->widget(pgDns));
   form_->shpGPRankFront.Width = 40;  // a plain field, picked up on the next sync
   view_->SyncFormState();
   EXPECT_EQ(Widget<QWidget>(form_->shpGPRankFront)->width(), 40);
@@ -463,7 +473,6 @@ TEST_F(View, ResizingHandsTheClientAreaToTheModel) {
   EXPECT_EQ(form_->ClientWidth, view_->centralWidget()->width());
   EXPECT_EQ(form_->ClientHeight,
             view_->centralWidget()->height() + view_->statusBar()->height());
-  EXPECT_EQ(form_->sbMain.Height, view_->statusBar()->height());
   // Without bounds from the model the pane follows the tab's size.
   QWidget* pane = view_->WidgetOf(form_->reDns);
   EXPECT_EQ(pane->width(), view_->Tabs()->widget(pgDns)->width() - 14);
