@@ -378,8 +378,16 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
   QWidget* parent = b.Container;
   Binding* raw = &b;
   switch (b.Entry.Kind) {
-    case WidgetKind::Group:
-      return new QGroupBox(parent);
+    case WidgetKind::Group: {
+      // The caption sits on the frame's top line, so the controls' design
+      // positions (first row about 20 pixels down) clear the frame.
+      auto* g = new QGroupBox(parent);
+      g->setStyleSheet(
+          "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
+          "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+          " left: 8px; padding: 0 2px; }");
+      return g;
+    }
     case WidgetKind::Label: {
       auto* l = new QLabel(parent);
       l->setTextFormat(Qt::PlainText);
