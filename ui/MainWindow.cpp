@@ -743,6 +743,9 @@ void MainWindow::SyncFormState() {
     // The application font: the window and the dialogs it opens. A family
     // that is not installed falls back to Qt's choice.
     QApplication::setFont(QFont(Q(fontName_), fontSize_ > 0 ? fontSize_ : 8));
+    // Styled widgets keep the font they were polished with: hand it on.
+    for (auto& b : bindings_)
+      if (b->Entry.Kind == WidgetKind::Group) b->Widget->setFont(QApplication::font());
   }
   const bool wantBusy = form_.Cursor == TCursor::HourGlass;
   if (wantBusy != busy_) {

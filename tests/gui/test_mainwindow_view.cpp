@@ -440,6 +440,7 @@ TEST_F(View, PumpRunsEventsAndShowsTheBusyCursor) {
   form_->FontSize = 11;
   view_->SyncFormState();
   EXPECT_EQ(QApplication::font().pointSize(), 11);
+  EXPECT_EQ(view_->WidgetOf(form_->grpDns)->font().pointSize(), 11);
   form_->Caption = "Quovix Test";
   view_->SyncFormState();
   EXPECT_EQ(view_->windowTitle(), "Quovix Test");
