@@ -33,6 +33,13 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+QStringList ToQStringList(const std::vector<std::string>& v) {
+  QStringList list;
+  list.reserve(static_cast<qsizetype>(v.size()));
+  for (const auto& s : v) list << Q(s);
+  return list;
+}
+
 QColor ToQColor(TColor c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
 
 // Byte offsets of the model's UTF-8 text and UTF-16 positions of the widget
@@ -177,39 +184,33 @@ void MainWindow::Run(const std::function<void()>& action) {
 
 void MainWindow::BuildMenus() {
   for (TMenuItem* top : form_.MainMenu) {
-    QMenu* menu = menuBar()->addMenu(Q(top->Caption()));
-    actions_[top] = menu->menuAction();
-    Subscribe(*top, [menu, top] {
-      menu->setTitle(Q(top->Caption()));
-      menu->menuAction()->setEnabled(top->Enabled());
-      menu->menuAction()->setVisible(top->Visible());
-    });
+    QMenu* menu = BindSubmenu(menuBar()->addMenu(QString()), top);
     for (TMenuItem* item : top->Items) AddMenuItem(menu, item);
   }
+}
+
+QMenu* MainWindow::BindSubmenu(QMenu* menu, TMenuItem* item) {
+  actions_[item] = menu->menuAction();
+  auto refresh = [menu, item] {
+    menu->setTitle(Q(item->Caption()));
+    menu->menuAction()->setEnabled(item->Enabled());
+    menu->menuAction()->setVisible(item->Visible());
+  };
+  refresh();
+  Subscribe(*item, refresh);
+  return menu;
 }
 
 void MainWindow::AddMenuItem(QMenu* menu, TMenuItem* item) {
   if (item == &form_.mnuLanguage) {
     // Its items are created and destroyed by the model at run time; they
     // are read each time the submenu opens.
-    langMenu_ = menu->addMenu(Q(item->Caption()));
-    actions_[item] = langMenu_->menuAction();
-    QMenu* sub = langMenu_;
-    Subscribe(*item, [sub, item] {
-      sub->setTitle(Q(item->Caption()));
-      sub->menuAction()->setEnabled(item->Enabled());
-    });
+    langMenu_ = BindSubmenu(menu->addMenu(QString()), item);
     connect(langMenu_, &QMenu::aboutToShow, this, &MainWindow::RefreshLanguageMenu);
     return;
   }
   if (!item->Items.empty()) {
-    QMenu* sub = menu->addMenu(Q(item->Caption()));
-    actions_[item] = sub->menuAction();
-    Subscribe(*item, [sub, item] {
-      sub->setTitle(Q(item->Caption()));
-      sub->menuAction()->setEnabled(item->Enabled());
-      sub->menuAction()->setVisible(item->Visible());
-    });
+    QMenu* sub = BindSubmenu(menu->addMenu(QString()), item);
     for (TMenuItem* child : item->Items) AddMenuItem(sub, child);
     return;
   }
@@ -577,11 +578,8 @@ void MainWindow::RefreshCombo(Binding& b) {
   auto& c = static_cast<TComboBox&>(*b.Entry.Control);
   auto* cb = static_cast<QComboBox*>(b.Widget);
   if (b.Items != c.Items()) {
-    QStringList list;
-    list.reserve(static_cast<qsizetype>(c.Items().size()));
-    for (const auto& s : c.Items()) list << Q(s);
     cb->clear();
-    cb->addItems(list);
+    cb->addItems(ToQStringList(c.Items()));
     b.Items = c.Items();
   }
   if (c.Style == TComboStyle::DropDownList) {
@@ -646,11 +644,8 @@ void MainWindow::FillListBox(Binding& b) {
   auto& c = static_cast<TListBox&>(*b.Entry.Control);
   if (b.Items == c.Items()) return;
   auto* lw = static_cast<QListWidget*>(b.Widget);
-  QStringList list;
-  list.reserve(static_cast<qsizetype>(c.Items().size()));
-  for (const auto& s : c.Items()) list << Q(s);
   lw->clear();
-  lw->addItems(list);
+  lw->addItems(ToQStringList(c.Items()));
   b.Items = c.Items();
 }
 
@@ -665,11 +660,7 @@ void MainWindow::FillListView(Binding& b) {
     if (c.Columns[i].Width > 0) tw->setColumnWidth(static_cast<int>(i), c.Columns[i].Width);
   tw->clear();
   QList<QTreeWidgetItem*> rows;
-  for (const auto& row : c.Rows()) {
-    QStringList cells;
-    for (const auto& cell : row) cells << Q(cell);
-    rows << new QTreeWidgetItem(cells);
-  }
+  for (const auto& row : c.Rows()) rows << new QTreeWidgetItem(ToQStringList(row));
   tw->addTopLevelItems(rows);
 }
 

@@ -85,6 +85,8 @@ class MainWindow : public QMainWindow {
 
   void BuildMenus();
   void AddMenuItem(QMenu* menu, TMenuItem* item);
+  // Keeps a menu's title, enabled and visible state on its item's.
+  QMenu* BindSubmenu(QMenu* menu, TMenuItem* item);
   void BuildCentral();
   void BindTabs(const std::vector<TabTable>& tables);
   QWidget* CreateWidget(Binding& b);
