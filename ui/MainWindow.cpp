@@ -826,7 +826,13 @@ bool MainWindow::eventFilter(QObject* o, QEvent* e) {
   if (e->type() == QEvent::Resize) {
     if (o == centralWidget()) {
       OnCentralResized();
-    } else if (auto* w = qobject_cast<QWidget*>(o)) {
+    } else if (auto* w = qobject_cast<QWidget*>(o);
+               w && std::find(pages_.begin(), pages_.end(), w) != pages_.end()) {
+      // The real page size: the model's rules then size what fills a tab
+      // exactly, whatever height this style gives the tab row.
+      Run([this, w] { form_.LayoutTabContents(w->width(), w->height()); });
+      RelayoutChildren(w);
+    } else if (w) {
       RelayoutChildren(w);
     }
   } else if (e->type() == QEvent::KeyPress) {
