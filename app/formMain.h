@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "app/Controls.h"
+#include "clients/HttpClient.h"
+#include "tools/fGPRank.h"
 
 namespace quovix {
 
@@ -229,6 +231,9 @@ class TfrmMain {
   void btnHeadStartClick();
   // Leave handler shared by cmbHeadURL and cmbGPRankURL.
   void cmbHeadURLExit(TComboBox& sender);
+  // The HTTP client the HTTP tools share (HTTP-Header, PageRank, the
+  // external-address look-ups).
+  HttpClient IdHTTP;
 
   // ---- Time --------------------------------------------------------------
   TGroupBox grpTime{"grpTime"};
@@ -257,6 +262,9 @@ class TfrmMain {
   TListView lvGPRankMulti{"lvGPRankMulti"};
   void btnGPRankStartClick();
   void cmbGPRankCountChange();
+  // The ranking service's servers: its host name first (single mode), then
+  // its addresses (multi mode). Entries may carry a ":port".
+  std::vector<std::string> GPRankServers = GPRankBuiltinServers();
 
   // ---- Lists -------------------------------------------------------------
   TGroupBox grpList{"grpList"};
