@@ -313,7 +313,9 @@ ToolRunGuard::ToolRunGuard(TfrmMain& form, Options opts) : form_(form), o_(std::
       o_.Start->SetEnabled(false);
   }
   for (TControl* c : o_.Inputs) c->SetEnabled(false);
-  form_.SetStatus(" " + LangText(o_.StatusKey, o_.StatusDefault, {o_.StatusArg}));
+  form_.SetStatus(" " + LangText(o_.StatusKey, o_.StatusDefault,
+                                  o_.StatusArgs.empty() ? std::vector<std::string>{o_.StatusArg}
+                                                        : o_.StatusArgs));
   if (o_.Pane) o_.Pane->Clear();
 }
 

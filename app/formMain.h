@@ -10,6 +10,7 @@
 
 #include "app/Controls.h"
 #include "clients/HttpClient.h"
+#include "clients/SntpClient.h"
 #include "tools/fGPRank.h"
 
 namespace quovix {
@@ -44,6 +45,7 @@ class ToolRunGuard {
     std::string StatusKey;               // e.g. "Main|sbDnsRunning"
     std::string StatusDefault;           // German default text
     std::string StatusArg;               // argument %s1% (main input as typed)
+    std::vector<std::string> StatusArgs;  // several arguments, used instead when given
     bool Abortable = false;              // Start stays enabled and becomes "Abbrechen"
   };
 
@@ -244,6 +246,7 @@ class TfrmMain {
       lblTimeNetTime{"lblTimeNetTime"};
   TTimer tmrTime{"tmrTime"};
   double NtpTime = 0;  // last time received from an NTP server (date-time value)
+  SntpClient IdSNTP;   // the NTP server's clock (UDP port 123 unless the server names one)
   void btnTimeQueryClick();
   void btnTimeUpdateClick();
   void tmrTimeTimer();

@@ -278,7 +278,7 @@ void HttpCookieJar::Store(const std::string& hostIn, const std::string& requestP
       if (StrToIntDef(value, 1) <= 0) expired = true;
     } else if (attr == "expires") {
       const double when = ParseHttpDateUtc(value);
-      if (when != 0 && DateTimeToUnix(when) < static_cast<std::int64_t>(std::time(nullptr)))
+      if (when != 0 && UnixFromDateTime(when) < static_cast<double>(std::time(nullptr)))
         expired = true;
     } else if (attr == "secure") {
       c.Secure = true;

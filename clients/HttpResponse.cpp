@@ -1,9 +1,12 @@
 #include "clients/HttpResponse.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <ctime>
 
 #include "common/DateTime.h"
+#include "platform/Clock.h"
 #include "common/fMain.h"
 
 namespace quovix {
@@ -380,14 +383,23 @@ double ParseHttpDateUtc(const std::string& text) {
   }
   if (day < 0 || month == 0 || year < 0 || h < 0) return 0;
   if (s == 60) s = 59;  // a leap second shown as the second before
-  const double local = EncodeDateTime(year, month, day, h, mi, s);
-  if (local == 0) return 0;
-  return local - zone / 1440.0;
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  const int monthDays = month == 2 && leap ? 29 : kDays[month - 1];
+  if (year < 1 || day < 1 || day > monthDays || h > 23 || mi > 59 || s > 59) return 0;
+  return EncodeDateTime(year, month, day, h, mi, s) - zone / 1440.0;
 }
 
 double ParseHttpDate(const std::string& text) {
   const double utc = ParseHttpDateUtc(text);
-  return utc == 0 ? 0 : UtcToLocalDateTime(utc);
+  if (utc == 0) return 0;
+  // The local offset in force at that instant (summer or winter time).
+  const auto at = static_cast<time_t>(std::llround(UnixFromDateTime(utc)));
+  try {
+    return utc + static_cast<double>(platform::Clock().UtcOffset(at)) / kSecondsPerDay;
+  } catch (const std::runtime_error&) {
+    return utc;
+  }
 }
 
 }  // namespace quovix

@@ -1,98 +1,179 @@
 #include "common/DateTime.h"
 
+#include <langinfo.h>
+#include <locale.h>
+
 #include <cmath>
-#include <cstdio>
-#include <ctime>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/Clock.h"
 
 namespace quovix {
-
 namespace {
 
-constexpr std::int64_t kSecondsPerDay = 86400;
-// Days from 1899-12-30 to 1970-01-01.
-constexpr std::int64_t kUnixEpochDays = 25569;
-
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+// Days since 1970-01-01 of a proleptic Gregorian date, and back
+// (H. Hinnant's civil calendar algorithms).
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
   y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
   const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
   const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
-void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
+void CivilFromDays(long long z, int& y, int& m, int& d) {
   z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
   const unsigned doe = static_cast<unsigned>(z - era * 146097);
   const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long yy = static_cast<long long>(yoe) + era * 400;
   const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
   const unsigned mp = (5 * doy + 2) / 153;
   d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
+  y = static_cast<int>(yy + (m <= 2));
 }
 
-bool LeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+// Date-time values of 0001-01-01 and 9999-12-31 23:59:59.999.
+constexpr double kMinValue = -693593.0;
+constexpr double kMaxValue = 2958466.0 - 1.0 / kMsPerDay;
 
-int DaysInMonth(int y, int m) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && LeapYear(y) ? 29 : kDays[m - 1];
+bool IsCLocale(std::string_view name) {
+  return name.empty() || name == "C" || name == "POSIX" || name.starts_with("C.");
+}
+
+// The user's formats with the locale they came from (kept for the life of
+// the process, so names of days and AM/PM come out in the same language).
+struct UserLocale {
+  UserDateTimeFormats Formats;
+  locale_t Locale = static_cast<locale_t>(0);
+};
+
+UserLocale ReadUserLocale() {
+  UserLocale u;
+  UserDateTimeFormats& f = u.Formats;
+  const char* name = nullptr;
+  for (const char* var : {"LC_ALL", "LC_TIME", "LANG"}) {
+    const char* v = std::getenv(var);
+    if (v && *v) {
+      name = v;
+      break;
+    }
+  }
+  if (!name || IsCLocale(name)) return u;
+  locale_t loc = newlocale(LC_TIME_MASK, name, static_cast<locale_t>(0));
+  if (loc == static_cast<locale_t>(0)) return u;
+  std::string date = nl_langinfo_l(D_FMT, loc);
+  std::string time = nl_langinfo_l(T_FMT, loc);
+  if (date.empty() || time.empty()) {
+    freelocale(loc);
+    return u;
+  }
+  f.Date = date;
+  f.Time = time;
+  u.Locale = loc;
+  return u;
+}
+
+const UserLocale& TheUserLocale() {
+  static const UserLocale u = ReadUserLocale();
+  return u;
+}
+
+std::string Format(double value, const std::string& dateFormat, const std::string& timeFormat,
+                   locale_t loc) {
+  DateTimeParts p;
+  if (!DecodeDateTime(value, p)) return {};
+  tm t{};
+  t.tm_year = p.Year - 1900;
+  t.tm_mon = p.Month - 1;
+  t.tm_mday = p.Day;
+  t.tm_hour = p.Hour;
+  t.tm_min = p.Minute;
+  t.tm_sec = p.Second;
+  t.tm_wday = p.DayOfWeek;
+  t.tm_yday = p.DayOfYear;
+  t.tm_isdst = -1;
+  t.tm_zone = "";
+  const std::string format = dateFormat + " " + timeFormat;
+  char buf[256];
+  const size_t n = loc != static_cast<locale_t>(0)
+                       ? strftime_l(buf, sizeof buf, format.c_str(), &t, loc)
+                       : std::strftime(buf, sizeof buf, format.c_str(), &t);
+  return std::string(buf, n);
 }
 
 }  // namespace
 
-double EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
-                      int millisecond) {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-      day > DaysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-      second < 0 || second > 60 || millisecond < 0 || millisecond > 999)
-    return 0;
-  const std::int64_t days = DaysFromCivil(year, month, day) + kUnixEpochDays;
-  const double time = (hour * 3600.0 + minute * 60.0 + second + millisecond / 1000.0) /
-                      static_cast<double>(kSecondsPerDay);
-  return static_cast<double>(days) + time;
+double DateTimeFromUnix(double unixSeconds) { return unixSeconds / kSecondsPerDay + kUnixEpochDays; }
+
+double UnixFromDateTime(double value) { return (value - kUnixEpochDays) * kSecondsPerDay; }
+
+double LocalBiasDays() {
+  auto& clock = platform::Clock();
+  return -static_cast<double>(clock.UtcOffset(clock.Now().tv_sec)) / kSecondsPerDay;
 }
 
-double UnixToDateTime(std::int64_t seconds) {
-  return static_cast<double>(kUnixEpochDays) +
-         static_cast<double>(seconds) / static_cast<double>(kSecondsPerDay);
+double LocalNow() {
+  auto& clock = platform::Clock();
+  const timespec now = clock.Now();
+  const double utc = DateTimeFromUnix(static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9);
+  return utc + static_cast<double>(clock.UtcOffset(now.tv_sec)) / kSecondsPerDay;
 }
 
-std::int64_t DateTimeToUnix(double value) {
-  return static_cast<std::int64_t>(
-      std::llround((value - static_cast<double>(kUnixEpochDays)) * kSecondsPerDay));
+timespec TimespecFromDateTime(double utcValue) {
+  const long long ms = std::llround((utcValue - kUnixEpochDays) * kMsPerDay);
+  long long sec = ms / 1000, rem = ms % 1000;
+  if (rem < 0) {
+    rem += 1000;
+    --sec;
+  }
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(sec);
+  ts.tv_nsec = static_cast<long>(rem * 1000000);
+  return ts;
 }
 
-double UtcToLocalDateTime(double utc) {
-  const std::int64_t secs = DateTimeToUnix(utc);
-  const std::time_t t = static_cast<std::time_t>(secs);
-  std::tm local{};
-  if (localtime_r(&t, &local) == nullptr) return utc;
-  return utc + static_cast<double>(local.tm_gmtoff) / static_cast<double>(kSecondsPerDay);
-}
-
-std::string DateTimeToStr(double value) {
-  // Whole seconds, rounded, so 23:59:59.9 does not show as 24:00:00.
-  std::int64_t secs = static_cast<std::int64_t>(std::llround(value * kSecondsPerDay));
-  std::int64_t days = secs / kSecondsPerDay;
-  std::int64_t rest = secs % kSecondsPerDay;
-  if (rest < 0) {
-    rest += kSecondsPerDay;
+bool DecodeDateTime(double value, DateTimeParts& p) {
+  if (!std::isfinite(value) || value < kMinValue || value > kMaxValue) return false;
+  const long long total = std::llround(value * kMsPerDay);
+  long long days = total / 86400000, ms = total % 86400000;
+  if (ms < 0) {
+    ms += 86400000;
     --days;
   }
-  int y = 0, m = 0, d = 0;
-  CivilFromDays(days - kUnixEpochDays, y, m, d);
-  char buf[64];
-  if (rest == 0) {
-    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", d, m, y);
-  } else {
-    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d:%02d", d, m, y,
-                  static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
-                  static_cast<int>(rest % 60));
-  }
-  return buf;
+  const long long unixDays = days - static_cast<long long>(kUnixEpochDays);
+  CivilFromDays(unixDays, p.Year, p.Month, p.Day);
+  p.Hour = static_cast<int>(ms / 3600000);
+  p.Minute = static_cast<int>(ms / 60000 % 60);
+  p.Second = static_cast<int>(ms / 1000 % 60);
+  p.Millisecond = static_cast<int>(ms % 1000);
+  p.DayOfWeek = static_cast<int>(((unixDays % 7) + 7 + 4) % 7);  // 1970-01-01 was a Thursday
+  p.DayOfYear = static_cast<int>(unixDays - DaysFromCivil(p.Year, 1, 1));
+  return true;
 }
+
+double EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
+                      int millisecond) {
+  const double days = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
+                                                        static_cast<unsigned>(day))) +
+                      kUnixEpochDays;
+  const double ms = ((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + millisecond;
+  return days + ms / kMsPerDay;
+}
+
+std::string FormatDateTime(double value, const std::string& dateFormat,
+                           const std::string& timeFormat) {
+  return Format(value, dateFormat, timeFormat, static_cast<locale_t>(0));
+}
+
+std::string FormatDateTimeUser(double value) {
+  const UserLocale& u = TheUserLocale();
+  return Format(value, u.Formats.Date, u.Formats.Time, u.Locale);
+}
+
+const UserDateTimeFormats& UserFormats() { return TheUserLocale().Formats; }
 
 }  // namespace quovix

@@ -4,12 +4,15 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cerrno>
+#include <ctime>
 #include <thread>
 
 #include "HttpTestPeers.h"
 #include "clients/HttpClient.h"
 #include "common/DateTime.h"
 #include "common/Pump.h"
+#include "platform/Clock.h"
 
 using namespace quovix;
 using httptest::RequestLine;
@@ -17,6 +20,18 @@ using httptest::ScriptConn;
 using httptest::ScriptedServer;
 
 namespace {
+
+// Local time one hour ahead of UTC, two hours from April to September.
+struct SeasonClock : platform::IClock {
+  timespec Now() override { return {0, 0}; }
+  long UtcOffset(time_t at) override {
+    tm t{};
+    gmtime_r(&at, &t);
+    return t.tm_mon >= 3 && t.tm_mon <= 8 ? 7200 : 3600;
+  }
+  int SetNow(const timespec&) override { return EPERM; }
+  bool MaySetClock() override { return false; }
+};
 
 // Runs fn and returns the HttpError it raised (fails when none).
 template <class F>
@@ -106,6 +121,8 @@ TEST(HttpClientResponse, FieldsFromHeaders) {
       "X-Ctl: a\x1b[31mb\r\n"
       "Content-Length: 0\r\n"
       "\r\n"));
+  SeasonClock clock;
+  platform::ScopedSeam<platform::IClock> seam(&clock);
   HttpClient http;
   Timeouts(http);
   http.Head(s.Url("/"));
@@ -113,7 +130,7 @@ TEST(HttpClientResponse, FieldsFromHeaders) {
   EXPECT_EQ(r.ResponseCode, 200);
   EXPECT_EQ(r.ResponseText, "HTTP/1.1 200 Fine Thanks");
   EXPECT_EQ(r.Server, "TestServer/1.0");
-  const double expected = UtcToLocalDateTime(EncodeDateTime(1994, 11, 6, 8, 49, 37));
+  const double expected = EncodeDateTime(1994, 11, 6, 9, 49, 37);  // local: one hour ahead
   EXPECT_NEAR(r.Date, expected, 1e-6);
   EXPECT_NEAR(r.LastModified, expected, 1e-6);
   EXPECT_EQ(r.RawHeaders,
@@ -381,9 +398,12 @@ TEST(HttpDates, ThreeFormsAndZones) {
   for (const char* bad : {"", "yesterday", "Sun, 31 Feb 1994 08:49:37 GMT", "Sun, 06 Nov 1994 25:00:00 GMT",
                           "Sun, 06 Foo 1994 08:49:37 GMT", "06 Nov 1994", "1 2 3 4 5 6 7 8"})
     EXPECT_EQ(ParseHttpDateUtc(bad), 0) << bad;
-  EXPECT_NEAR(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), UtcToLocalDateTime(utc), 1e-9);
-  EXPECT_EQ(DateTimeToStr(utc), "06.11.1994 08:49:37");
-  EXPECT_EQ(DateTimeToStr(EncodeDateTime(2024, 2, 29, 0, 0, 0)), "29.02.2024");
+  SeasonClock clock;
+  platform::ScopedSeam<platform::IClock> seam(&clock);
+  // The offset in force at that instant: winter and summer time.
+  EXPECT_NEAR(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), EncodeDateTime(1994, 11, 6, 9, 49, 37), 1e-9);
+  EXPECT_NEAR(ParseHttpDate("Wed, 06 Jul 1994 08:49:37 GMT"), EncodeDateTime(1994, 7, 6, 10, 49, 37), 1e-9);
+  EXPECT_EQ(ParseHttpDate("garbage"), 0);
 }
 
 TEST(HttpUrls, SplittingAndLocations) {

@@ -16,6 +16,15 @@ namespace {
 // whose redirects never end.
 constexpr int kMaxHeadRounds = 15;
 constexpr int kDefaultTimeoutMs = 2000;
+
+// The user's date and time formats; exactly midnight shows the date alone.
+std::string DateText(double value) {
+  DateTimeParts p;
+  if (DecodeDateTime(value, p) && p.Hour == 0 && p.Minute == 0 && p.Second == 0 &&
+      p.Millisecond == 0)
+    return Trim(FormatDateTime(value, UserFormats().Date, ""));
+  return FormatDateTimeUser(value);
+}
 }  // namespace
 
 ToolUrl SplitToolUrl(const std::string& url) {
@@ -124,12 +133,12 @@ void TfrmMain::btnHeadStartClick() {
                      clNavy);
       if (r.Date != 0)
         AppendOutput(reHead,
-                     LangText("Main|OutHeadServerTime", "  Systemzeit:       %s1%", {DateTimeToStr(r.Date)}),
+                     LangText("Main|OutHeadServerTime", "  Systemzeit:       %s1%", {DateText(r.Date)}),
                      clNavy);
       if (r.LastModified != 0)
         AppendOutput(reHead,
                      LangText("Main|OutHeadLastModified", "  Zuletzt geändert: %s1%",
-                              {DateTimeToStr(r.LastModified)}),
+                              {DateText(r.LastModified)}),
                      clNavy);
       AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadReply", "Antwort des Servers:") + "\r\n", clBlue);
       std::string block = r.ResponseText + "\r\n";
