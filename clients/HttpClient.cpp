@@ -538,6 +538,18 @@ void HttpClient::TakeResponse(const HttpUrl& url, const HttpResponseHead& head) 
   }
 }
 
+HttpResponseHead HttpClient::ReadHead(HttpReader& in, const HttpUrl& url) {
+  HttpResponseHead head;
+  try {
+    ReadResponseHead(in, head, Limits);
+  } catch (...) {
+    // What arrived before the failure stays visible to the caller.
+    TakeResponse(url, head);
+    throw;
+  }
+  return head;
+}
+
 void HttpClient::OpenTunnel(const HttpUrl& url) {
   const std::string target =
       (url.Host.find(':') != std::string::npos ? "[" + url.Host + "]" : url.Host) + ":" +
@@ -549,13 +561,7 @@ void HttpClient::OpenTunnel(const HttpUrl& url) {
   r += "\r\n";
   conn_->Write(r);
   HttpReader in(*conn_);
-  HttpResponseHead head;
-  try {
-    ReadResponseHead(in, head, Limits);
-  } catch (...) {
-    TakeResponse(url, head);
-    throw;
-  }
+  const HttpResponseHead head = ReadHead(in, url);
   if (head.ResponseCode < 200 || head.ResponseCode > 299) {
     TakeResponse(url, head);
     throw HttpError(HttpError::Kind::Status, head.ResponseText, head.ResponseCode);
@@ -603,13 +609,7 @@ std::string HttpClient::Exchange(const std::string& method, const HttpUrl& url, 
 
   conn_->Write(BuildRequest(method, url, viaProxy && !tls));
   HttpReader in(*conn_);
-  HttpResponseHead head;
-  try {
-    ReadResponseHead(in, head, Limits);
-  } catch (...) {
-    TakeResponse(url, head);
-    throw;
-  }
+  const HttpResponseHead head = ReadHead(in, url);
   TakeResponse(url, head);
   const int code = head.ResponseCode;
   // Only the body of a final success is wanted; a redirect's is dropped

@@ -116,6 +116,7 @@ class HttpClient {
   std::string ProxyAuthorization() const;
   void OpenTunnel(const HttpUrl& url);
   void TakeResponse(const HttpUrl& url, const HttpResponseHead& head);
+  HttpResponseHead ReadHead(HttpReader& in, const HttpUrl& url);
 
   std::unique_ptr<Connection> conn_;
   struct TlsContext;
