@@ -102,6 +102,7 @@ void TfrmMain::BuildControls() {
   lblGPRankRank.SetCaption("0");
   lblGPRankRank.Bold = true;
   lblGPRankRank.FontSize = 12;
+  shpGPRankBack.Width = 100;
   lvGPRankMulti.Columns = {{"Server", 250}, {"PageRank", 75}};
   lvGPRankMulti.SetVisible(false);
 

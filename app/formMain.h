@@ -10,7 +10,9 @@
 
 #include "app/Controls.h"
 #include "clients/DnsClient.h"
+#include "clients/HttpClient.h"
 #include "clients/SntpClient.h"
+#include "tools/fGPRank.h"
 
 namespace quovix {
 
@@ -274,6 +276,9 @@ class TfrmMain {
   void btnHeadStartClick();
   // Leave handler shared by cmbHeadURL and cmbGPRankURL.
   void cmbHeadURLExit(TComboBox& sender);
+  // The HTTP client the HTTP tools share (HTTP-Header, PageRank, the
+  // external-address look-ups).
+  HttpClient IdHTTP;
 
   // ---- Time --------------------------------------------------------------
   TGroupBox grpTime{"grpTime"};
@@ -303,6 +308,9 @@ class TfrmMain {
   TListView lvGPRankMulti{"lvGPRankMulti"};
   void btnGPRankStartClick();
   void cmbGPRankCountChange();
+  // The ranking service's servers: its host name first (single mode), then
+  // its addresses (multi mode). Entries may carry a ":port".
+  std::vector<std::string> GPRankServers = GPRankBuiltinServers();
 
   // ---- Lists -------------------------------------------------------------
   TGroupBox grpList{"grpList"};
