@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
 
   form.FormCreate();
   form.FormShow();
-  form.FormClose();
+  // The console front end reads the settings but never writes them: no
+  // FormClose, whose only work is saving them.
   return g_interrupts > 0 ? 130 : 0;
 }
