@@ -171,8 +171,9 @@ void TfrmSettings::btnOkClick() {
   // 1.
   MaxRecentItems = SelectedNumber(cmbMaxRecentItems, MaxRecentItems);
   NameResTimeout = SelectedNumber(cmbNameResTimeout, NameResTimeout);
-  // 2.
-  ActiveDnsServerIP = cmbDns.Text();
+  // 2. Blanks around a typed address would make every query of the DNS
+  // tool fail; the history drops them too.
+  ActiveDnsServerIP = Trim(cmbDns.Text());
   // 3.
   HttpProxyUseProxy = chkUseHttpProxy.Checked();
   HttpProxyServerName = txtProxyServer.Text();
