@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/fShared.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "platform/BrowserIntegration.h"

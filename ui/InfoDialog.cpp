@@ -45,11 +45,12 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   auto* lblMailAddr = Make<QLabel>(m.lblMailAddr, this);
 
   auto* grpLang = Make<QGroupBox>(m.grpLang, this);
-  // The flag's place: a strip as wide as the distance to its right edge, the
-  // picture inside at the model's left.
+  // The flag's place: a strip that keeps the texts right of the picture; the
+  // picture itself is a child of the group outside its layout, so its left
+  // is measured from the group's left edge as the model says.
   auto* flagArea = new QWidget(grpLang);
-  flagArea->setFixedWidth(TfrmInfo::kFlagRight + 8);
-  auto* imgLang = Make<QLabel>(m.imgLang, flagArea);
+  flagArea->setFixedWidth(TfrmInfo::kFlagRight - 4);
+  auto* imgLang = Make<QLabel>(m.imgLang, grpLang);
   auto* lblLang = Make<QLabel>(m.lblLang, grpLang);
   auto* lblLangAuthor = Make<QLabel>(m.lblLangAuthor, grpLang);
   auto* lblLangAuthorName = Make<QLabel>(m.lblLangAuthorName, grpLang);
@@ -79,8 +80,7 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   program->addSpacing(12);
   program->addLayout(text, 1);
 
-  // Language block: the group's left content margin is zero, so the strip
-  // starts at the group's left edge.
+  // Language block.
   auto* langText = new QGridLayout;
   langText->setVerticalSpacing(2);
   langText->addWidget(lblLang, 0, 0, 1, 2);
@@ -93,6 +93,7 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   langText->setColumnStretch(1, 1);
   auto* lang = new QHBoxLayout(grpLang);
   lang->setContentsMargins(0, lang->contentsMargins().top(), 8, 8);
+  const int flagTop = lang->contentsMargins().top() + 16;
   lang->addWidget(flagArea);
   lang->addLayout(langText, 1);
 
@@ -137,7 +138,8 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   } else {
     imgLang->hide();
   }
-  imgLang->setGeometry(flag.Left, 2, flag.Width, flag.Height);
+  imgLang->setGeometry(flag.Left, flagTop, flag.Width, flag.Height);
+  imgLang->raise();
   flagArea->setMinimumHeight(flag.Height + 4);
 
   connect(btnOk, &QPushButton::clicked, this, [this] {
