@@ -32,7 +32,13 @@ void DialogBinder::Watch(TControl& c, QWidget* w, std::function<void()> refresh)
   };
   full();
   subs_.emplace_back(&c, c.Subscribe(full));
-  bound_.push_back(&c);
+  widgets_.emplace_back(&c, w);
+}
+
+QWidget* DialogBinder::WidgetOf(const TControl& c) const {
+  for (const auto& [control, w] : widgets_)
+    if (control == &c) return w;
+  return nullptr;
 }
 
 void DialogBinder::State(TControl& c, QWidget* w) { Watch(c, w, nullptr); }

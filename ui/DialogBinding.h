@@ -29,6 +29,14 @@ inline QString ToQ(const std::string& s) {
 }
 inline std::string FromQ(const QString& s) { return s.toUtf8().toStdString(); }
 
+// A new widget named after its control.
+template <class W>
+W* MakeWidget(const TControl& c, QWidget* parent) {
+  auto* w = new W(parent);
+  w->setObjectName(ToQ(c.Name));
+  return w;
+}
+
 class DialogBinder {
  public:
   DialogBinder() = default;
@@ -49,13 +57,13 @@ class DialogBinder {
   // Only enabled and visible.
   void State(TControl& c, QWidget* w);
 
-  // Every control bound so far (tests check that none is left out).
-  const std::vector<const TControl*>& Bound() const { return bound_; }
+  // The widget a control is bound to; nullptr for a control left out.
+  QWidget* WidgetOf(const TControl& c) const;
 
  private:
   void Watch(TControl& c, QWidget* w, std::function<void()> refresh);
   std::vector<std::pair<TControl*, int>> subs_;
-  std::vector<const TControl*> bound_;
+  std::vector<std::pair<const TControl*, QWidget*>> widgets_;
   int updating_ = 0;  // >0 while the binder writes into widgets
 };
 

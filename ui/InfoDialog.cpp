@@ -12,14 +12,6 @@
 
 namespace quovix::ui {
 
-template <class W>
-W* InfoDialog::Make(TControl& c, QWidget* parent) {
-  auto* w = new W(parent);
-  w->setObjectName(ToQ(c.Name));
-  widgets_.emplace_back(&c, w);
-  return w;
-}
-
 InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m) {
   setWindowTitle(ToQ(m.Caption));
   setFont(QFont(ToQ(m.FontName), m.FontSize > 0 ? m.FontSize : 8));
@@ -28,37 +20,37 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
 
-  auto* imgIcon = Make<QLabel>(m.imgIcon, this);
+  auto* imgIcon = MakeWidget<QLabel>(m.imgIcon, this);
   QIcon icon = QApplication::windowIcon();
   if (icon.isNull()) icon = style()->standardIcon(QStyle::SP_DriveNetIcon);
   imgIcon->setPixmap(icon.pixmap(m.imgIcon.Width, m.imgIcon.Height));
   imgIcon->setFixedSize(m.imgIcon.Width, m.imgIcon.Height);
 
-  auto* lblTitle = Make<QLabel>(m.lblTitle, this);
-  auto* lblDescription = Make<QLabel>(m.lblDescription, this);
-  auto* lblVersion = Make<QLabel>(m.lblVersion, this);
-  auto* lblCopyright = Make<QLabel>(m.lblCopyright, this);
-  auto* lblRights = Make<QLabel>(m.lblRights, this);
-  auto* lblHome = Make<QLabel>(m.lblHome, this);
-  auto* lblHomePage = Make<QLabel>(m.lblHomePage, this);
-  auto* lblMail = Make<QLabel>(m.lblMail, this);
-  auto* lblMailAddr = Make<QLabel>(m.lblMailAddr, this);
+  auto* lblTitle = MakeWidget<QLabel>(m.lblTitle, this);
+  auto* lblDescription = MakeWidget<QLabel>(m.lblDescription, this);
+  auto* lblVersion = MakeWidget<QLabel>(m.lblVersion, this);
+  auto* lblCopyright = MakeWidget<QLabel>(m.lblCopyright, this);
+  auto* lblRights = MakeWidget<QLabel>(m.lblRights, this);
+  auto* lblHome = MakeWidget<QLabel>(m.lblHome, this);
+  auto* lblHomePage = MakeWidget<QLabel>(m.lblHomePage, this);
+  auto* lblMail = MakeWidget<QLabel>(m.lblMail, this);
+  auto* lblMailAddr = MakeWidget<QLabel>(m.lblMailAddr, this);
 
-  auto* grpLang = Make<QGroupBox>(m.grpLang, this);
+  auto* grpLang = MakeWidget<QGroupBox>(m.grpLang, this);
   // The flag's place: a strip that keeps the texts right of the picture; the
   // picture itself is a child of the group outside its layout, so its left
   // is measured from the group's left edge as the model says.
   auto* flagArea = new QWidget(grpLang);
   flagArea->setFixedWidth(TfrmInfo::kFlagRight - 4);
-  auto* imgLang = Make<QLabel>(m.imgLang, grpLang);
-  auto* lblLang = Make<QLabel>(m.lblLang, grpLang);
-  auto* lblLangAuthor = Make<QLabel>(m.lblLangAuthor, grpLang);
-  auto* lblLangAuthorName = Make<QLabel>(m.lblLangAuthorName, grpLang);
-  auto* lblLangHome = Make<QLabel>(m.lblLangHome, grpLang);
-  auto* lblLangHomePage = Make<QLabel>(m.lblLangHomePage, grpLang);
-  auto* lblLangMail = Make<QLabel>(m.lblLangMail, grpLang);
-  auto* lblLangMailAddr = Make<QLabel>(m.lblLangMailAddr, grpLang);
-  auto* btnOk = Make<QPushButton>(m.btnOk, this);
+  auto* imgLang = MakeWidget<QLabel>(m.imgLang, grpLang);
+  auto* lblLang = MakeWidget<QLabel>(m.lblLang, grpLang);
+  auto* lblLangAuthor = MakeWidget<QLabel>(m.lblLangAuthor, grpLang);
+  auto* lblLangAuthorName = MakeWidget<QLabel>(m.lblLangAuthorName, grpLang);
+  auto* lblLangHome = MakeWidget<QLabel>(m.lblLangHome, grpLang);
+  auto* lblLangHomePage = MakeWidget<QLabel>(m.lblLangHomePage, grpLang);
+  auto* lblLangMail = MakeWidget<QLabel>(m.lblLangMail, grpLang);
+  auto* lblLangMailAddr = MakeWidget<QLabel>(m.lblLangMailAddr, grpLang);
+  auto* btnOk = MakeWidget<QPushButton>(m.btnOk, this);
 
   for (QLabel* l : {lblHome, lblMail, lblLangAuthor, lblLangHome, lblLangMail})
     l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -153,12 +145,6 @@ void InfoDialog::done(int r) {
   // Esc closes like OK.
   model_.Closed = true;
   QDialog::done(r);
-}
-
-QWidget* InfoDialog::WidgetOf(const TControl& c) const {
-  for (const auto& [control, w] : widgets_)
-    if (control == &c) return w;
-  return nullptr;
 }
 
 }  // namespace quovix::ui

@@ -18,18 +18,13 @@ class InfoDialog : public QDialog {
  public:
   InfoDialog(TfrmInfo& model, QWidget* parent);
 
-  QWidget* WidgetOf(const TControl& c) const;
-  const DialogBinder& Binder() const { return binder_; }
+  QWidget* WidgetOf(const TControl& c) const { return binder_.WidgetOf(c); }
 
   void done(int r) override;
 
  private:
-  template <class W>
-  W* Make(TControl& c, QWidget* parent);
-
   TfrmInfo& model_;
   DialogBinder binder_;
-  std::vector<std::pair<const TControl*, QWidget*>> widgets_;
 };
 
 }  // namespace quovix::ui

@@ -18,14 +18,6 @@
 
 namespace quovix::ui {
 
-template <class W>
-W* SettingsDialog::Make(TControl& c) {
-  auto* w = new W(this);
-  w->setObjectName(ToQ(c.Name));
-  widgets_.emplace_back(&c, w);
-  return w;
-}
-
 SettingsDialog::SettingsDialog(TfrmSettings& m, QWidget* parent) : QDialog(parent), model_(m) {
   setWindowTitle(ToQ(m.Caption));
   setFont(QFont(ToQ(m.FontName), m.FontSize > 0 ? m.FontSize : 8));
@@ -33,43 +25,40 @@ SettingsDialog::SettingsDialog(TfrmSettings& m, QWidget* parent) : QDialog(paren
   setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint) &
                  ~Qt::WindowContextHelpButtonHint);
 
-  auto* lblMax = Make<QLabel>(m.lblMaxRecentItems);
-  auto* cmbMax = Make<QComboBox>(m.cmbMaxRecentItems);
-  auto* lblTimeout = Make<QLabel>(m.lblNameResTimeout);
-  auto* cmbTimeout = Make<QComboBox>(m.cmbNameResTimeout);
-  auto* lblDns = Make<QLabel>(m.lblDns);
-  auto* cmbDns = Make<QComboBox>(m.cmbDns);
-  auto* btnDnsDefault = Make<QPushButton>(m.btnDnsDefault);
-  auto* lblExtIp = Make<QLabel>(m.lblExtIpUrl);
-  auto* txtExtIp = Make<QLineEdit>(m.txtExtIpUrl);
-  auto* lblFont = Make<QLabel>(m.lblFont);
-  auto* txtFont = Make<QLineEdit>(m.txtFontName);
-  auto* btnFont = new QToolButton(this);
-  btnFont->setObjectName("btnFontSel");
-  widgets_.emplace_back(&m.btnFontSel, btnFont);
-  auto* lblTemplate = Make<QLabel>(m.lblFontTemplate);
+  auto* lblMax = MakeWidget<QLabel>(m.lblMaxRecentItems, this);
+  auto* cmbMax = MakeWidget<QComboBox>(m.cmbMaxRecentItems, this);
+  auto* lblTimeout = MakeWidget<QLabel>(m.lblNameResTimeout, this);
+  auto* cmbTimeout = MakeWidget<QComboBox>(m.cmbNameResTimeout, this);
+  auto* lblDns = MakeWidget<QLabel>(m.lblDns, this);
+  auto* cmbDns = MakeWidget<QComboBox>(m.cmbDns, this);
+  auto* btnDnsDefault = MakeWidget<QPushButton>(m.btnDnsDefault, this);
+  auto* lblExtIp = MakeWidget<QLabel>(m.lblExtIpUrl, this);
+  auto* txtExtIp = MakeWidget<QLineEdit>(m.txtExtIpUrl, this);
+  auto* lblFont = MakeWidget<QLabel>(m.lblFont, this);
+  auto* txtFont = MakeWidget<QLineEdit>(m.txtFontName, this);
+  auto* btnFont = MakeWidget<QToolButton>(m.btnFontSel, this);
+  auto* lblTemplate = MakeWidget<QLabel>(m.lblFontTemplate, this);
 
-  auto* grpProxy = Make<QGroupBox>(m.grpHttpProxy);
-  auto* chkProxy = Make<QCheckBox>(m.chkUseHttpProxy);
-  auto* lblServer = Make<QLabel>(m.lblProxyServer);
-  auto* txtServer = Make<QLineEdit>(m.txtProxyServer);
-  auto* lblPort = Make<QLabel>(m.lblProxyPort);
-  auto* spinPort = Make<QSpinBox>(m.udProxyPort);
-  widgets_.emplace_back(&m.txtProxyPort, spinPort);
-  auto* lblUser = Make<QLabel>(m.lblProxyUsername);
-  auto* txtUser = Make<QLineEdit>(m.txtProxyUsername);
-  auto* lblPassword = Make<QLabel>(m.lblProxyPassword);
-  auto* txtPassword = Make<QLineEdit>(m.txtProxyPassword);  // shown as typed
+  auto* grpProxy = MakeWidget<QGroupBox>(m.grpHttpProxy, this);
+  auto* chkProxy = MakeWidget<QCheckBox>(m.chkUseHttpProxy, this);
+  auto* lblServer = MakeWidget<QLabel>(m.lblProxyServer, this);
+  auto* txtServer = MakeWidget<QLineEdit>(m.txtProxyServer, this);
+  auto* lblPort = MakeWidget<QLabel>(m.lblProxyPort, this);
+  auto* spinPort = MakeWidget<QSpinBox>(m.udProxyPort, this);
+  auto* lblUser = MakeWidget<QLabel>(m.lblProxyUsername, this);
+  auto* txtUser = MakeWidget<QLineEdit>(m.txtProxyUsername, this);
+  auto* lblPassword = MakeWidget<QLabel>(m.lblProxyPassword, this);
+  auto* txtPassword = MakeWidget<QLineEdit>(m.txtProxyPassword, this);  // shown as typed
 
-  auto* grpIE = Make<QGroupBox>(m.grpIEInt);
-  auto* chkIE = Make<QCheckBox>(m.chkIEIntActive);
-  auto* optAll = Make<QRadioButton>(m.optIEIntAllUsers);
-  auto* optUser = Make<QRadioButton>(m.optIEIntActUser);
-  auto* chkMenu = Make<QCheckBox>(m.chkIEIntMenu);
-  auto* chkButton = Make<QCheckBox>(m.chkIEIntButton);
+  auto* grpIE = MakeWidget<QGroupBox>(m.grpIEInt, this);
+  auto* chkIE = MakeWidget<QCheckBox>(m.chkIEIntActive, this);
+  auto* optAll = MakeWidget<QRadioButton>(m.optIEIntAllUsers, this);
+  auto* optUser = MakeWidget<QRadioButton>(m.optIEIntActUser, this);
+  auto* chkMenu = MakeWidget<QCheckBox>(m.chkIEIntMenu, this);
+  auto* chkButton = MakeWidget<QCheckBox>(m.chkIEIntButton, this);
 
-  auto* btnOk = Make<QPushButton>(m.btnOk);
-  auto* btnCancel = Make<QPushButton>(m.btnCancel);
+  auto* btnOk = MakeWidget<QPushButton>(m.btnOk, this);
+  auto* btnCancel = MakeWidget<QPushButton>(m.btnCancel, this);
 
   // Layout, top to bottom.
   auto* general = new QGridLayout;
@@ -192,12 +181,6 @@ void SettingsDialog::done(int r) {
     model_.btnCancelClick();
   model_.dlgFontExecute = nullptr;
   QDialog::done(r);
-}
-
-QWidget* SettingsDialog::WidgetOf(const TControl& c) const {
-  for (const auto& [control, w] : widgets_)
-    if (control == &c) return w;
-  return nullptr;
 }
 
 }  // namespace quovix::ui

@@ -16,18 +16,13 @@ class SettingsDialog : public QDialog {
   SettingsDialog(TfrmSettings& model, QWidget* parent);
 
   // Lookups for tests.
-  QWidget* WidgetOf(const TControl& c) const;
-  const DialogBinder& Binder() const { return binder_; }
+  QWidget* WidgetOf(const TControl& c) const { return binder_.WidgetOf(c); }
 
   void done(int r) override;
 
  private:
-  template <class W>
-  W* Make(TControl& c);
-
   TfrmSettings& model_;
   DialogBinder binder_;
-  std::vector<std::pair<const TControl*, QWidget*>> widgets_;
 };
 
 }  // namespace quovix::ui

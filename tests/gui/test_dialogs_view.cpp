@@ -93,12 +93,7 @@ W* As(QWidget* w, const TControl& c) {
 TEST_F(DialogViews, OptionsDialogShowsEveryControlAndFollowsTheModel) {
   TfrmSettings model(form_);
   ui::SettingsDialog view(model, nullptr);
-  for (TControl* c : model.AllControls()) {
-    EXPECT_NE(view.WidgetOf(*c), nullptr) << c->Name;
-    EXPECT_NE(std::find(view.Binder().Bound().begin(), view.Binder().Bound().end(), c),
-              view.Binder().Bound().end())
-        << c->Name << " not bound";
-  }
+  for (TControl* c : model.AllControls()) EXPECT_NE(view.WidgetOf(*c), nullptr) << c->Name;
   view.show();
   EXPECT_EQ(view.windowTitle(), "Optionen");
   auto* chkProxy = As<QCheckBox>(view.WidgetOf(model.chkUseHttpProxy), model.chkUseHttpProxy);
@@ -192,12 +187,7 @@ TEST_F(DialogViews, AboutDialogShowsEveryControlWithTheFlagAt32) {
 
   TfrmInfo model(form_);
   ui::InfoDialog view(model, nullptr);
-  for (TControl* c : model.AllControls()) {
-    EXPECT_NE(view.WidgetOf(*c), nullptr) << c->Name;
-    EXPECT_NE(std::find(view.Binder().Bound().begin(), view.Binder().Bound().end(), c),
-              view.Binder().Bound().end())
-        << c->Name << " not bound";
-  }
+  for (TControl* c : model.AllControls()) EXPECT_NE(view.WidgetOf(*c), nullptr) << c->Name;
   view.show();
   QWidget* img = view.WidgetOf(model.imgLang);
   ASSERT_NE(img, nullptr);
