@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/Controls.h"
+#include "clients/DnsClient.h"
 #include "clients/SntpClient.h"
 
 namespace quovix {
@@ -205,6 +206,9 @@ class TfrmMain {
   TRichEdit reDns{"reDns"};
   void btnDnsStartClick();
   void chkDnsExtendedClick();
+  // DNS message client shared with the Mail-Check tool; each run sets its
+  // server, waiting time and query type.
+  TIdDNSResolver IdDNSResolver;
 
   // ---- Ping --------------------------------------------------------------
   TGroupBox grpPing{"grpPing"};
