@@ -157,9 +157,10 @@ std::vector<std::string> LoadHistory(const TIniDocument& ini, const std::string&
   return items.empty() ? defaults : items;
 }
 
-bool SaveHistory(TIniDocument& ini, const std::string& section, const TComboBox& combo) {
+bool SaveHistory(TIniDocument& ini, const std::string& section,
+                 const std::vector<std::string>& items) {
   std::vector<std::string> stored;
-  for (const std::string& item : combo.Items()) stored.push_back(StoredHistoryEntry(item));
+  for (const std::string& item : items) stored.push_back(StoredHistoryEntry(item));
   if (stored.empty()) stored.emplace_back();
   return ini.WriteListItems(section, kItem, stored);
 }
@@ -269,7 +270,7 @@ void LoadControl(const TIniDocument& ini, TfrmMain& f, const ControlEntry& e) {
 bool SaveControl(TIniDocument& ini, TfrmMain& f, const ControlEntry& e) {
   switch (e.kind) {
     case ControlEntry::History:
-      return SaveHistory(ini, e.key, f.*e.combo);
+      return SaveHistory(ini, e.key, (f.*e.combo).Items());
     case ControlEntry::Check:
       return ini.WriteBool(kSettings, e.key, (f.*e.box).Checked());
     case ControlEntry::Index:
@@ -279,6 +280,20 @@ bool SaveControl(TIniDocument& ini, TfrmMain& f, const ControlEntry& e) {
 }
 
 }  // namespace
+
+std::vector<std::string> ReadHistoryList(const std::string& file, const std::string& section) {
+  TIniDocument ini;
+  ini.Load(file);
+  return LoadHistory(ini, section);
+}
+
+bool WriteHistoryList(const std::string& file, const std::string& section,
+                      const std::vector<std::string>& items) {
+  TIniDocument ini;
+  // A file that is there but cannot be read is left alone.
+  if (ini.Load(file) == TIniDocument::LoadResult::Failed) return false;
+  return SaveHistory(ini, section, items) && ini.Save(file);
+}
 
 void LoadSettings(TfrmMain& f) {
   TIniDocument ini;

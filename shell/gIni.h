@@ -31,6 +31,14 @@ void LoadSettings(TfrmMain& form);
 // is then unchanged).
 bool SaveSettings(TfrmMain& form);
 
+// A history list of the file (list format, prefix "Item") read and written
+// as the window's histories are: entries unquoted, trimmed, empty ones
+// dropped, at most MaxRecentItems; written quoted where needed. The write
+// changes only that section of the file.
+std::vector<std::string> ReadHistoryList(const std::string& file, const std::string& section);
+bool WriteHistoryList(const std::string& file, const std::string& section,
+                      const std::vector<std::string>& items);
+
 // Proxy password as stored: four upper-case hex digits per byte.
 std::string ScramblePassword(const std::string& password);
 std::string UnscramblePassword(const std::string& text);

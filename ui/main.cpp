@@ -8,6 +8,7 @@
 
 #include "app/formMain.h"
 #include "common/fMain.h"
+#include "ui/Dialogs.h"
 #include "ui/MainWindow.h"
 
 namespace {
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
   form.CommandLineArgs.assign(argv, argv + argc);
 
   quovix::ui::MainWindow window(form);
+  // Ctrl+P and the Help menu's info item open the dialogs through these hooks.
+  quovix::ui::InstallDialogs(form, &window);
   form.FormCreate();
   window.ShowCentred();
   form.FormShow();
