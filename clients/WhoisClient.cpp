@@ -16,8 +16,12 @@
 #include <vector>
 
 #include "common/fMain.h"
+#include "platform/Resolver.h"
 
 namespace quovix {
+
+std::string WhoisInterNicServer = "whois.internic.net";
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -43,12 +47,15 @@ int RemainingMs(Clock::time_point deadline) {
 
 // Connects to host:port before the deadline; -1 on failure. The socket is
 // published in ex.fd so the caller can shut it down when it gives up.
-int ConnectBefore(Exchange& ex, const std::string& host, int port, Clock::time_point deadline) {
+int ConnectBefore(Exchange& ex, const std::string& address, int port, Clock::time_point deadline) {
   addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
+  hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
   addrinfo* res = nullptr;
-  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &res) != 0 || !res) return -1;
+  if (address.empty() ||
+      getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &res) != 0 || !res)
+    return -1;
   int result = -1;
   for (addrinfo* ai = res; ai && result < 0 && RemainingMs(deadline) > 0; ai = ai->ai_next) {
     int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
@@ -101,11 +108,14 @@ bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
   return true;
 }
 
-void Worker(std::shared_ptr<Exchange> ex, std::string host, int port, std::string line,
-            Clock::time_point deadline) {
+void Worker(std::shared_ptr<Exchange> ex, std::shared_ptr<platform::IResolver> resolver,
+            std::string host, int port, std::string line, Clock::time_point deadline) {
   std::string answer;
   bool ok = false, truncated = false;
-  int fd = ConnectBefore(*ex, host, port, deadline);
+  // The server's name is looked up here, inside the exchange's time limit.
+  const std::string address =
+      IsHostName(host) ? resolver->HostToIp(host) : NumberToIp(IpToNumber(host));
+  int fd = ConnectBefore(*ex, address, port, deadline);
   if (fd >= 0 && SendAll(fd, line, deadline)) {
     char buf[16384];
     for (;;) {
@@ -186,7 +196,7 @@ std::string WhoisQuery(const std::string& query, const std::string& server, int 
   auto ex = std::make_shared<Exchange>();
   const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
   try {
-    std::thread(Worker, ex, server, port, query + "\r\n", deadline).detach();
+    std::thread(Worker, ex, platform::Resolver(), server, port, query + "\r\n", deadline).detach();
   } catch (...) {
     return {};
   }

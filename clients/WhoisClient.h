@@ -8,9 +8,10 @@
 
 namespace quovix {
 
-// The InterNIC whois server: default server, the server of the COM/NET/EDU
-// rule, and the server whose answers list several referrals.
-constexpr const char* kInterNicWhoisServer = "whois.internic.net";
+// The InterNIC whois server: the server of the COM/NET/EDU rule, and the
+// server whose answers list several referrals (one name for both uses; tests
+// point it at a loopback address).
+extern std::string WhoisInterNicServer;
 
 // Longest answer kept; the rest of a longer answer is dropped.
 constexpr std::size_t kWhoisMaxAnswer = 1024 * 1024;

@@ -35,14 +35,16 @@ std::string DomainReferral(const std::string& answer, const std::string& server,
                            const std::string& host) {
   const std::string lower = LowerAscii(answer);
   size_t from = 0;
-  if (server == kInterNicWhoisServer) {
+  if (server == WhoisInterNicServer) {
     size_t d = lower.find("domain name: " + LowerAscii(host) + "\r\n");
     if (d != std::string::npos) from = d;
   }
   size_t m = lower.find("whois server:", from);
   if (m == std::string::npos) return {};
+  // The answer has been trimmed, so a referral on its last line has no line
+  // break after it; it still counts.
   bool found;
-  return ValueAfter(answer, m, 14, false, &found);
+  return ValueAfter(answer, m, 14, true, &found);
 }
 
 }  // namespace
@@ -159,7 +161,7 @@ void TfrmMain::btnWhoisStartClick() {
 
   if (server.empty() &&
       (SameTextAscii(tld, "COM") || SameTextAscii(tld, "NET") || SameTextAscii(tld, "EDU"))) {
-    server = kInterNicWhoisServer;
+    server = WhoisInterNicServer;
     info.QueryPrefix = "=";
     info.QuerySuffix.clear();
   }
