@@ -28,9 +28,10 @@ run: build
 	  exec $(BUILD)/bin/quovix-cli $(ARGS); \
 	fi
 
+# The fuzzers run first, so the test summary closes the output.
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory fuzz
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Builds the libFuzzer targets with clang and runs each for a short time.
 fuzz: deps
