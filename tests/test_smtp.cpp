@@ -1,111 +1,129 @@
+// The SMTP client against the scripted server: greeting, EHLO and the HELO
+// fallback, replies of one and of several lines, and what a server may send
+// or withhold to make it hang or grow.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <map>
 #include <thread>
 
 #include "clients/SmtpClient.h"
-#include "support/TcpTestServer.h"
+#include "platform/Resolver.h"
+#include "support/SmtpTestServer.h"
 
 using namespace quovix;
+using quovix::test::ScriptedSmtp;
 using quovix::test::TcpTestServer;
 
 namespace {
 
-// A scripted SMTP server: a greeting, then a reply for each command by its
-// first word (upper case); unknown commands get 500. Records every line.
-struct ScriptedSmtp {
-  std::string greeting = "220 mx.test ESMTP\r\n";
-  std::map<std::string, std::string> replies = {
-      {"EHLO", "250-mx.test\r\n250-PIPELINING\r\n250 8BITMIME\r\n"},
-      {"HELO", "250 mx.test\r\n"},
-      {"MAIL", "250 2.1.0 Ok\r\n"},
-      {"RCPT", "250 2.1.5 Ok\r\n"},
-      {"QUIT", "221 2.0.0 Bye\r\n"}};
-  bool closeAfterGreeting = false;
-  TcpTestServer* server = nullptr;
-
-  TcpTestServer::Handler Handler() {
-    return [this](int fd) {
-      if (!greeting.empty()) TcpTestServer::SendAll(fd, greeting);
-      if (closeAfterGreeting) return;
-      for (;;) {
-        std::string line = TcpTestServer::ReadLine(fd);
-        if (line.empty()) return;
-        server->Record(line);
-        std::string word = line.substr(0, line.find_first_of(" \r\n"));
-        for (auto& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        auto it = replies.find(word);
-        TcpTestServer::SendAll(fd, it == replies.end() ? "500 unknown\r\n" : it->second);
-        if (word == "QUIT") return;
-      }
-    };
-  }
-};
+void Aim(TIdSMTP& smtp, int port, int timeoutMs = 2000) {
+  smtp.Host = "127.0.0.1";
+  smtp.Port = port;
+  smtp.ConnectTimeout = timeoutMs;
+  smtp.ReadTimeout = timeoutMs;
+  smtp.HeloName = "client.test";
+}
 
 }  // namespace
 
 TEST(SmtpClient, GreetsWithEhloAndParsesMultiLineReplies) {
   ScriptedSmtp script;
-  TcpTestServer s("127.0.0.1", 0, script.Handler());
-  script.server = &s;
-  ASSERT_TRUE(s.ok());
+  ASSERT_TRUE(script.Start());
   TIdSMTP smtp;
-  smtp.Host = "127.0.0.1";
-  smtp.Port = s.port();
-  smtp.HeloName = "client.test";
+  Aim(smtp, script.Port());
   ASSERT_TRUE(smtp.Connect());
   EXPECT_EQ(smtp.LastReply.Code, 250);
   EXPECT_EQ(smtp.LastReply.Lines, (std::vector<std::string>{"mx.test", "PIPELINING", "8BITMIME"}));
   EXPECT_EQ(smtp.LastReply.Display(), "250 mx.test\r\nPIPELINING\r\n8BITMIME");
   EXPECT_TRUE(smtp.SendCmd("MAIL FROM: <a@b.test>", 250));
   EXPECT_EQ(smtp.LastReply.Display(), "250 Ok");  // enhanced code taken off
+  EXPECT_FALSE(smtp.SendCmd("RCPT TO: <x@b.test>", 251));  // another code than asked
+  EXPECT_EQ(smtp.LastReply.Code, 250);
   EXPECT_TRUE(smtp.SendCmd("QUIT", 221));
-  auto got = s.Received();
-  ASSERT_GE(got.size(), 2u);
-  EXPECT_EQ(got[0], "EHLO client.test\r\n");
-  EXPECT_EQ(got[1], "MAIL FROM: <a@b.test>\r\n");
+  // The server closes after QUIT; the client notices without sending.
+  for (int i = 0; i < 100 && smtp.Connected(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(smtp.Connected());
+  EXPECT_TRUE(smtp.ServerClosed());
+  EXPECT_EQ(script.Received(),
+            (std::vector<std::string>{"EHLO client.test\r\n", "MAIL FROM: <a@b.test>\r\n",
+                                      "RCPT TO: <x@b.test>\r\n", "QUIT\r\n"}));
 }
 
 TEST(SmtpClient, FallsBackToHeloWhenEhloIsRefused) {
   ScriptedSmtp script;
   script.replies["EHLO"] = "502 5.5.2 Error: command not recognized\r\n";
-  TcpTestServer s("127.0.0.1", 0, script.Handler());
-  script.server = &s;
-  ASSERT_TRUE(s.ok());
+  ASSERT_TRUE(script.Start());
   TIdSMTP smtp;
-  smtp.Host = "127.0.0.1";
-  smtp.Port = s.port();
-  smtp.HeloName = "c.test";
+  Aim(smtp, script.Port());
   ASSERT_TRUE(smtp.Connect());
   EXPECT_EQ(smtp.LastReply.Display(), "250 mx.test");
-  auto got = s.Received();
-  ASSERT_GE(got.size(), 2u);
-  EXPECT_EQ(got[1], "HELO c.test\r\n");
+  auto got = script.Received();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1], "HELO client.test\r\n");
+}
+
+TEST(SmtpClient, GreetingNameDefaultsAndAddressLiteral) {
+  struct Named : platform::IResolver {
+    std::string HostToIp(const std::string&) override { return {}; }
+    std::string IpToHost(std::uint32_t) override { return {}; }
+    std::string OwnAddress() override { return "192.0.2.1"; }
+    std::string SystemHostName() override { return "thisbox"; }
+  };
+  platform::ScopedResolver resolver(std::make_shared<Named>());
+  TIdSMTP smtp;
+  EXPECT_EQ(smtp.HeloArgument(), "thisbox");
+  smtp.HeloName = "192.0.2.7";
+  EXPECT_EQ(smtp.HeloArgument(), "[192.0.2.7]");
+  smtp.HeloName = "relay.example.test";
+  EXPECT_EQ(smtp.HeloArgument(), "relay.example.test");
+}
+
+TEST(SmtpClient, FailedGreetingKeepsWhatTheServerSaidAndQuits) {
+  ScriptedSmtp refusing;
+  refusing.greeting = "554-5.7.1 mx.test\r\n554 5.7.1 no service for you\r\n";
+  ASSERT_TRUE(refusing.Start());
+  TIdSMTP smtp;
+  Aim(smtp, refusing.Port());
+  EXPECT_FALSE(smtp.Connect());
+  EXPECT_FALSE(smtp.Connected());
+  EXPECT_EQ(smtp.LastReply.Code, 554);
+  EXPECT_EQ(smtp.LastReply.Text(), "mx.test\r\nno service for you");
+  EXPECT_EQ(refusing.Received(), (std::vector<std::string>{"QUIT\r\n"}));
+
+  // Both greetings refused: the reply to HELO is the one kept.
+  ScriptedSmtp noHello;
+  noHello.replies["EHLO"] = "500 no\r\n";
+  noHello.replies["HELO"] = "501 5.5.4 bad name\r\n";
+  ASSERT_TRUE(noHello.Start());
+  smtp.Port = noHello.Port();
+  EXPECT_FALSE(smtp.Connect());
+  EXPECT_EQ(smtp.LastReply.Display(), "501 bad name");
 }
 
 TEST(SmtpClient, MissingGreetingAndEarlyCloseFailWithoutHanging) {
-  TcpTestServer* silentSelf = nullptr;
-  TcpTestServer silent("127.0.0.1", 0, [&](int) {
-    while (!silentSelf || !silentSelf->stopping())
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  });
-  silentSelf = &silent;
+  ScriptedSmtp silent;
+  silent.silent = true;
   ScriptedSmtp closing;
   closing.closeAfterGreeting = true;
-  TcpTestServer closer("127.0.0.1", 0, closing.Handler());
-  closing.server = &closer;
-  ASSERT_TRUE(silent.ok() && closer.ok());
+  ASSERT_TRUE(silent.Start() && closing.Start());
 
   TIdSMTP smtp;
-  smtp.Host = "127.0.0.1";
-  smtp.ReadTimeout = 300;
-  smtp.Port = silent.port();
+  Aim(smtp, silent.Port(), 300);
   EXPECT_FALSE(smtp.Connect());
   EXPECT_FALSE(smtp.Connected());
-  smtp.Port = closer.port();
+  EXPECT_EQ(smtp.LastReply.Code, 0);
+  EXPECT_FALSE(smtp.ServerClosed());
+  // The connection was still open: it is closed with QUIT.
+  EXPECT_EQ(silent.Received(), (std::vector<std::string>{"QUIT\r\n"}));
+
+  smtp.Port = closing.Port();
   EXPECT_FALSE(smtp.Connect());
   EXPECT_FALSE(smtp.Connected());
+  EXPECT_TRUE(smtp.ServerClosed());
+  // The greeting is the last reply that arrived.
+  EXPECT_EQ(smtp.LastReply.Code, 220);
+  EXPECT_EQ(smtp.LastReply.Text(), "mx.test ESMTP");
 }
 
 TEST(SmtpClient, EndlessOrOversizedRepliesAreRefused) {
@@ -116,25 +134,96 @@ TEST(SmtpClient, EndlessOrOversizedRepliesAreRefused) {
   TcpTestServer manyLines("127.0.0.1", 0, [](int fd) {
     for (int i = 0; i < 1000; ++i) TcpTestServer::SendAll(fd, "220-more\r\n");
   });
-  ASSERT_TRUE(endless.ok() && manyLines.ok());
+  // A reply that never ends: continuation lines trickling in forever.
+  TcpTestServer* tricklingSelf = nullptr;
+  TcpTestServer trickling("127.0.0.1", 0, [&](int fd) {
+    while (!tricklingSelf || !tricklingSelf->stopping()) {
+      TcpTestServer::SendAll(fd, "220-still here\r\n");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  tricklingSelf = &trickling;
+  TcpTestServer noCode("127.0.0.1", 0, [](int fd) { TcpTestServer::SendAll(fd, "$FF hello\r\n"); });
+  ASSERT_TRUE(endless.ok() && manyLines.ok() && trickling.ok() && noCode.ok());
   TIdSMTP smtp;
-  smtp.Host = "127.0.0.1";
-  smtp.ReadTimeout = 2000;
-  smtp.Port = endless.port();
+  Aim(smtp, endless.port());
   EXPECT_FALSE(smtp.Connect());
   smtp.Port = manyLines.port();
   EXPECT_FALSE(smtp.Connect());
   EXPECT_EQ(smtp.LastReply.Code, 0);
+  smtp.Port = trickling.port();
+  smtp.ReadTimeout = 300;
+  EXPECT_FALSE(smtp.Connect());
+  EXPECT_EQ(smtp.LastReply.Code, 0);
+  smtp.Port = noCode.port();
+  EXPECT_FALSE(smtp.Connect());
+  EXPECT_EQ(smtp.LastReply.Code, 0);
 }
 
-TEST(SmtpClient, ClosedPortFailsToConnect) {
+TEST(SmtpClient, LinesWithLineBreaksAreNeverSent) {
+  ScriptedSmtp script;
+  ASSERT_TRUE(script.Start());
+  TIdSMTP smtp;
+  Aim(smtp, script.Port());
+  ASSERT_TRUE(smtp.Connect());
+  EXPECT_FALSE(smtp.SendCmd("RCPT TO: <a@b.test>\r\nDATA", 250));
+  EXPECT_FALSE(smtp.SendCmd(std::string("RCPT TO: <a@b.test>\0DATA", 24), 250));
+  EXPECT_EQ(smtp.LastReply.Code, 0);
+  EXPECT_TRUE(smtp.Connected());  // nothing went out, the dialogue can go on
+  EXPECT_TRUE(smtp.SendCmd("QUIT", 221));
+  EXPECT_EQ(script.Received(), (std::vector<std::string>{"EHLO client.test\r\n", "QUIT\r\n"}));
+}
+
+TEST(SmtpClient, ClosedPortAndBadTargetsFailToConnect) {
   int port;
   {
     TcpTestServer gone("127.0.0.1", 0, [](int) {});
     port = gone.port();
   }
   TIdSMTP smtp;
-  smtp.Host = "127.0.0.1";
-  smtp.Port = port;
+  Aim(smtp, port);
   EXPECT_FALSE(smtp.Connect());
+  EXPECT_FALSE(smtp.ServerClosed());
+  smtp.Port = 0;
+  EXPECT_FALSE(smtp.Connect());
+  smtp.Port = 70000;
+  EXPECT_FALSE(smtp.Connect());
+}
+
+TEST(SmtpReplyParser, CodesAndEnhancedStatusCodes) {
+  SmtpReply r;
+  ASSERT_TRUE(ParseSmtpReply({"250-2.1.0 first", "250-second", "250 4.7.12 third"}, r));
+  EXPECT_EQ(r.Display(), "250 first\r\nsecond\r\nthird");
+  ASSERT_TRUE(ParseSmtpReply({"221"}, r));
+  EXPECT_EQ(r.Display(), "221");
+  // Not an enhanced code: wrong class, a missing part, four digits, no blank after it.
+  for (const char* text : {"3.1.0 x", "2.1 x", "2.1.0000 x", "2.1.0", "2.1.0x y"}) {
+    ASSERT_TRUE(ParseSmtpReply({std::string("550 ") + text}, r));
+    EXPECT_EQ(r.Lines.front(), text);
+  }
+  EXPECT_EQ(EnhancedStatusCodeLength("5.123.456 x"), 10u);
+  for (const char* bad : {"", "25", "abc hello", "099 low", "600 high", "250x", "+25 x", "$FF x"})
+    EXPECT_FALSE(ParseSmtpReply({bad}, r)) << bad;
+  EXPECT_FALSE(ParseSmtpReply({}, r));
+}
+
+TEST(SmtpReplyParser, TakesRepliesOneByOneFromReceivedBytes) {
+  SmtpReply r;
+  size_t used = 0;
+  const std::string two = "250-a\r\n250 b\r\n221 bye\r\n";
+  ASSERT_EQ(TakeSmtpReply(two, r, used), TSmtpTake::Complete);
+  EXPECT_EQ(used, 14u);
+  EXPECT_EQ(r.Lines, (std::vector<std::string>{"a", "b"}));
+  ASSERT_EQ(TakeSmtpReply(two.substr(used), r, used), TSmtpTake::Complete);
+  EXPECT_EQ(r.Display(), "221 bye");
+  // Not yet all there.
+  EXPECT_EQ(TakeSmtpReply("250-a\r\n250 b", r, used), TSmtpTake::Incomplete);
+  EXPECT_EQ(TakeSmtpReply("25", r, used), TSmtpTake::Incomplete);
+  // No code: refused as soon as that is clear, without waiting for the line end.
+  EXPECT_EQ(TakeSmtpReply("HTTP/1.1 400", r, used), TSmtpTake::Bad);
+  // Limits: a line too long, too many lines.
+  EXPECT_EQ(TakeSmtpReply("250 " + std::string(kSmtpMaxLineLength, 'x'), r, used), TSmtpTake::Bad);
+  std::string many;
+  for (size_t i = 0; i <= kSmtpMaxReplyLines; ++i) many += "250-x\r\n";
+  EXPECT_EQ(TakeSmtpReply(many + "250 end\r\n", r, used), TSmtpTake::Bad);
 }
