@@ -162,6 +162,34 @@ TEST(MailCheckTool, HeloFallbackGreetingNameFromServiceAndGivenPort) {
   EXPECT_EQ(w.f.cmbEMailMXServer.Items().front(), At(smtp.Port()));
 }
 
+TEST(MailCheckTool, GreetingNameFallsBackStepByStep) {
+  // The service's body, one per run: an address without a name, a page that
+  // is no address at all, a name with a blank in it; then no service.
+  const std::vector<std::string> bodies = {"198.51.100.7", "<html><body>Hello</body></html>",
+                                           "198.51.100.7\n\nevil name\r\nDATA"};
+  httptest::ScriptedServer service([&](httptest::ScriptConn& c, const std::string&, int index) {
+    c.Send(ServiceReply(bodies.at(static_cast<size_t>(index))));
+  });
+  ScriptedSmtp smtp;
+  ASSERT_TRUE(smtp.Start());
+  MailWindow w;
+  ExtIpUrl = service.Url("/");
+  auto greeting = [&] {
+    const Lines lines = w.Run("user@quovix.test", At(smtp.Port()));
+    return lines.size() > kHead.size() ? lines[kHead.size()] : std::string();
+  };
+  // No name: the reverse look-up finds none, so the address as a literal.
+  EXPECT_EQ(greeting(), "blue|HELO [198.51.100.7]");
+  // No address: this computer's own, which is named after the computer.
+  EXPECT_EQ(greeting(), "blue|HELO testbox");
+  EXPECT_EQ(greeting(), "blue|HELO [198.51.100.7]");
+  ExtIpUrl.clear();
+  EXPECT_EQ(greeting(), "blue|HELO testbox");
+  const Lines got = smtp.Received();
+  EXPECT_EQ(std::count(got.begin(), got.end(), "EHLO [198.51.100.7]\r\n"), 2);
+  EXPECT_EQ(std::count(got.begin(), got.end(), "EHLO testbox\r\n"), 2);
+}
+
 TEST(MailCheckTool, RefusalsAreRedAndDecideTheVerdict) {
   // MAIL FROM refused: no RCPT TO, QUIT still sent.
   {
