@@ -11,6 +11,7 @@
 #include "app/Controls.h"
 #include "clients/DnsClient.h"
 #include "clients/HttpClient.h"
+#include "clients/SmtpClient.h"
 #include "clients/SntpClient.h"
 #include "tools/fGPRank.h"
 
@@ -264,6 +265,9 @@ class TfrmMain {
   TButton btnEMailStart{"btnEMailStart"};
   TRichEdit reEMail{"reEMail"};
   void btnEMailStartClick();
+  // SMTP client of the Mail-Check tool; each run sets its server, port,
+  // time-outs and greeting name.
+  TIdSMTP IdSMTP;
 
   // ---- HTTP-Header -------------------------------------------------------
   TGroupBox grpHead{"grpHead"};

@@ -1,8 +1,253 @@
+// Mail-Check tool: whether the mail exchanger of a domain accepts an e-mail
+// address, by an SMTP dialogue that stops after RCPT TO. No DATA command is
+// ever sent, so no message can be delivered by accident.
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <exception>
+#include <thread>
+#include <utility>
+
 #include "app/formMain.h"
+#include "common/fMain.h"
+#include "shell/fLanguage.h"
+#include "shell/gIni.h"
+#include "tools/fHttpTools.h"
 
 namespace quovix {
 
-// The tool is built in its own change; until then its button does nothing.
-void TfrmMain::btnEMailStartClick() {}
+namespace {
+constexpr int kDefaultTimeoutMs = 2000;
+constexpr int kExtIpTimeoutMs = 5000;
+constexpr int kNameLookupMs = 2000;
+constexpr int kDefaultSmtpPort = 25;
+// How long the end of the dialogue waits for the server to close its side.
+constexpr int kCloseWaitMs = 500;
+constexpr int kCloseWaitSliceMs = 50;
+
+// The IDN form of a domain; a name the encoder refuses stays as typed, so a
+// failed encoding never turns into an empty domain.
+std::string EncodedDomain(const std::string& domain) {
+  const std::string idn = EncodeIdn(domain);
+  return idn.empty() ? domain : idn;
+}
+
+// A name that may go out as the greeting name: letters, digits, "-", "_"
+// and "." only. Names from a web service or a reverse look-up are untrusted
+// and could carry blanks or control characters into the command line.
+bool UsableGreetingName(const std::string& name) {
+  if (name.empty() || name.size() > 253) return false;
+  for (unsigned char c : name)
+    if (!std::isalnum(c) && c != '-' && c != '_' && c != '.') return false;
+  return true;
+}
+
+bool HasControlCharacter(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+bool IsDottedAddress(const std::string& text) { return !text.empty() && !IsHostName(text); }
+}  // namespace
+
+void TfrmMain::btnEMailStartClick() {
+  const std::string address = Trim(cmbEMailAddress.Text());
+  ToolRunGuard::Options run;
+  run.Start = &btnEMailStart;
+  run.Inputs = {&lblEMailAddress, &cmbEMailAddress, &lblEMailSender,  &cmbEMailSender,
+                &lblEMailMXServer, &cmbEMailMXServer, &lblEMailTimeout, &cmbEMailTimeout};
+  run.MainInput = &cmbEMailAddress;
+  run.Histories = {&cmbEMailSender, &cmbEMailMXServer};
+  run.Pane = &reEMail;
+  run.StatusKey = "Main|sbMainEMailCheckAddr";
+  run.StatusDefault = "Überprüfe die E-Mail Adresse \"%s1%\"...";
+  run.StatusArg = address;
+  ToolRunGuard guard(*this, std::move(run));
+
+  // ---- The input.
+  if (address.empty()) {
+    AppendOutput(reEMail, LangText("Main|OutEMailNotMailAddr", "Es muss eine E-Mail Adresse angegeben werden!"),
+                 clRed);
+    return;
+  }
+  std::string domain = GetField(address, "@", 2);
+  // A control character (a line break from the command line, say) would
+  // end the command it is sent in and start another: no valid address.
+  if (domain.empty() || HasControlCharacter(address)) {
+    AppendOutput(reEMail,
+                 LangText("Main|OutEMailNotMailAddrDom",
+                          "Es muss eine gültige E-Mail Adresse (mit Domain) angegeben werden!"),
+                 clRed);
+    return;
+  }
+  AppendOutput(reEMail, LangText("Main|OutEMailOverview", "Übersicht:"), clBlue);
+  AppendOutput(reEMail, LangText("Main|OutEMailQueryWith", "  Anfrage mit:      %s1%", {address}), clNavy);
+  AppendOutput(reEMail, LangText("Main|OutEMailDomainName", "  Domainname:       %s1%", {domain}), clNavy);
+  std::string recipient = address;
+  if (const std::string idn = EncodedDomain(domain); idn != domain) {
+    AppendOutput(reEMail, LangText("Main|OutEMailIdnEncoded", "  IDN-kodiert:      %s1%", {idn}), clNavy);
+    domain = idn;
+    recipient = GetField(address, "@", 1) + "@" + domain;
+  }
+  AppendOutput(reEMail, "", clBlack);
+
+  // ---- The greeting name: this computer as the outside sees it, else as
+  // it knows itself.
+  std::string ownAddress, hostName;
+  if (!ExtIpUrl.empty()) {
+    if (IdHTTP.Connected()) IdHTTP.Disconnect();
+    IdHTTP.ConnectTimeout = kExtIpTimeoutMs;
+    IdHTTP.ReadTimeout = kExtIpTimeoutMs;
+    std::string body;
+    try {
+      body = Trim(IdHTTP.Get(ExtIpUrl));
+    } catch (const std::exception&) {
+      body.clear();
+    }
+    if (IdHTTP.Connected()) IdHTTP.Disconnect();
+    if (!body.empty()) {
+      // Line 1 the address, line 3 the name; anything else the service may
+      // send (an error page with status 200, say) is not taken for either.
+      const std::string line1 = Trim(GetField(body, "\n", 1));
+      const std::string line3 = Trim(GetField(body, "\n", 3));
+      if (IsDottedAddress(line1)) ownAddress = line1;
+      if (UsableGreetingName(line3)) hostName = line3;
+    }
+  }
+  if (ownAddress.empty()) ownAddress = ResolveHostToIp("", kNameLookupMs);
+  if (hostName.empty()) hostName = ResolveIpToHost(ownAddress, kNameLookupMs);
+  if (!UsableGreetingName(hostName)) hostName = IsDottedAddress(ownAddress) ? ownAddress : "";
+  // Still empty: the client greets with this computer's host name.
+  IdSMTP.HeloName = hostName;
+  const int timeout = StrToIntDef(cmbEMailTimeout.Text(), kDefaultTimeoutMs);
+  IdSMTP.ConnectTimeout = timeout;
+  IdSMTP.ReadTimeout = timeout;
+
+  // ---- The sender.
+  std::string sender = Trim(cmbEMailSender.Text());
+  if (sender.empty())
+    sender = "mail-check@" + domain;
+  else
+    sender = GetField(sender, "@", 1) + "@" + EncodedDomain(GetField(sender, "@", 2));
+
+  // ---- The mail server: as given, or the domain's preferred exchanger.
+  auto [server, port] = SplitUrlPort(IdnHostPart(Trim(Cut(cmbEMailMXServer.Text(), 256))));
+  if (port < 1 || port > 65535) port = kDefaultSmtpPort;
+  if (server.empty()) {
+    port = kDefaultSmtpPort;
+    IdDNSResolver.Host = ActiveDnsServerIP;
+    IdDNSResolver.WaitingTime = NameResTimeout;
+    IdDNSResolver.QueryResult.Clear();
+    IdDNSResolver.QueryType = {qtMX};
+    bool answered = true;
+    try {
+      IdDNSResolver.SendQuery(domain, 1);
+    } catch (const std::exception&) {
+      answered = false;
+    }
+    if (!answered || IdDNSResolver.QueryResult.Count() == 0) {
+      AppendOutput(reEMail,
+                   "\r\n" + LangText("Main|OutEMailNoValidMXServer",
+                                     "Der Mail Exchange Server für die Domain konnte nicht ermittelt werden!"),
+                   clRed);
+      return;
+    }
+    // Lowest preference wins, the first of equals; 65535 never. A record
+    // without an exchange (a "null MX") says the domain takes no mail.
+    unsigned lowest = 65535;
+    for (const TResultRecord& rec : IdDNSResolver.QueryResult) {
+      if (rec.Kind != TRecordKind::MX || rec.Preference >= lowest) continue;
+      const std::string exchange = Trim(rec.HostName);
+      if (exchange.empty() || exchange == ".") continue;
+      lowest = rec.Preference;
+      server = exchange;
+    }
+    if (server.empty()) {
+      AppendOutput(reEMail,
+                   "\r\n" + LangText("Main|OutEMailNoValidMXEntry",
+                                     "Es konnte kein gültiger MX-Eintrag für die Domain ermittelt werden!"),
+                   clRed);
+      return;
+    }
+  }
+
+  // ---- The dialogue.
+  AppendOutput(reEMail,
+               LangText("Main|OutEMailCheckAddr", "Überprüfe die Adresse \"%s1%\" mit dem MX-Server \"%s2%\"...",
+                        {address, server}),
+               clNavy);
+  // A reply that never came is said so, not shown as an empty line.
+  auto showReply = [this](bool accepted) {
+    if (IdSMTP.LastReply.Code == 0)
+      AppendOutput(reEMail, LangText("Main|OutEMailNoReply", "Keine Antwort vom Server."), clRed);
+    else
+      AppendOutput(reEMail, IdSMTP.LastReply.Display(), accepted ? clBlack : clRed);
+  };
+  IdSMTP.Host = server;
+  IdSMTP.Port = port;
+  if (!IdSMTP.Connect()) {
+    // The client has closed the connection; what the server said last
+    // (its greeting, say) tells why.
+    AppendOutput(reEMail,
+                 "\r\n" + LangText("Main|OutEMailNoConnection", "Die Verbindung konnte nicht hergestellt werden!"),
+                 clRed);
+    if (const std::string said = Trim(IdSMTP.LastReply.Text()); !said.empty())
+      AppendOutput(reEMail, "\r\n" + said, clRed);
+    return;
+  }
+  // The connected line names port 25 whichever port was used.
+  AppendOutput(reEMail,
+               "\r\n" + LangText("Main|OutEMailConnected", "Verbunden mit MX-Server \"%s1%\", Port 25.", {server}),
+               clNavy);
+  // Shown as HELO whether EHLO or HELO went out; the reply is that of the
+  // command that was accepted.
+  AppendOutput(reEMail, "HELO " + IdSMTP.HeloArgument(), clBlue);
+  showReply(true);
+
+  const std::string mailFrom = "MAIL FROM: <" + sender + ">";
+  AppendOutput(reEMail, mailFrom, clBlue);
+  const bool senderOk = IdSMTP.SendCmd(mailFrom, 250);
+  showReply(senderOk);
+  bool recipientOk = false;
+  if (senderOk) {
+    const std::string rcptTo = "RCPT TO: <" + recipient + ">";
+    AppendOutput(reEMail, rcptTo, clBlue);
+    recipientOk = IdSMTP.SendCmd(rcptTo, 250);
+    showReply(recipientOk);
+  }
+  AppendOutput(reEMail, "QUIT", clBlue);
+  showReply(IdSMTP.SendCmd("QUIT", 221));
+
+  // Give the server a moment to close its side; stop waiting once it has.
+  for (int waited = 0; waited < kCloseWaitMs && IdSMTP.Connected(); waited += kCloseWaitSliceMs) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kCloseWaitSliceMs));
+    Pump();
+  }
+  // A connection the client dropped after a reply that never came counts
+  // as closed by the client, not by the server.
+  const bool stillOpen = IdSMTP.Connected();
+  if (stillOpen) IdSMTP.Disconnect();
+  if (stillOpen || !IdSMTP.ServerClosed())
+    AppendOutput(reEMail, LangText("Main|OutEMailClosedByClient", "Verbindung wurde vom Client geschlossen."),
+                 clNavy);
+  else
+    AppendOutput(reEMail, LangText("Main|OutEMailClosedByServer", "Verbindung wurde vom Server geschlossen."),
+                 clNavy);
+  IdSMTP.Drop();
+
+  // ---- The verdict.
+  if (senderOk) {
+    AppendOutput(reEMail, "\r\n" + LangText("Main|OutEMailFromOk", "Die Absenderadresse wurde akzeptiert."),
+                 clGreen);
+    if (recipientOk)
+      AppendOutput(reEMail, LangText("Main|OutEMailToOk", "Die Empfängeradresse wurde akzeptiert."), clGreen);
+    else
+      AppendOutput(reEMail, LangText("Main|OutEMailToNotOk", "Die Empfängeradresse wurde nicht akzeptiert."),
+                   clRed);
+  } else {
+    AppendOutput(reEMail,
+                 "\r\n" + LangText("Main|OutEMailFromNotOk", "Die Absenderadresse wurde nicht akzeptiert."), clRed);
+  }
+  AppendOutput(reEMail, "\r\n" + LangText("Main|OutEMailQueryDone", "Anfrage beendet."), clBlue);
+}
 
 }  // namespace quovix

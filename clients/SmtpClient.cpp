@@ -1,0 +1,266 @@
+#include "clients/SmtpClient.h"
+
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+
+#include "common/Pump.h"
+#include "common/fMain.h"
+#include "platform/Resolver.h"
+
+namespace quovix {
+namespace {
+
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Waits for the socket in slices, running the message pump between them.
+// True when ready, false on time-out.
+bool WaitReady(int fd, short events, long long deadline) {
+  for (;;) {
+    long long left = deadline - NowMs();
+    if (left <= 0) return false;
+    pollfd p{fd, events, 0};
+    int r = poll(&p, 1, static_cast<int>(left < kWaitSliceMs ? left : kWaitSliceMs));
+    if (r > 0) return true;
+    if (r < 0 && errno != EINTR) return false;
+    ProcessPendingMessages();
+  }
+}
+
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+// The three-digit code at the start of a reply line, 0 when there is none.
+int ReplyCode(const std::string& line) {
+  if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) return 0;
+  if (line.size() > 3 && line[3] != ' ' && line[3] != '-') return 0;
+  const int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+  return code >= 100 && code <= 599 ? code : 0;
+}
+
+// "250-…" continues a reply; "250 …" or a bare code ends it.
+bool EndsReply(const std::string& line) { return line.size() < 4 || line[3] != '-'; }
+
+}  // namespace
+
+size_t EnhancedStatusCodeLength(const std::string& s) {
+  if (s.empty() || (s[0] != '2' && s[0] != '4' && s[0] != '5')) return 0;
+  size_t i = 1;
+  for (int part = 0; part < 2; ++part) {
+    if (i >= s.size() || s[i] != '.') return 0;
+    ++i;
+    size_t digits = 0;
+    while (i < s.size() && IsDigit(s[i]) && digits < 3) {
+      ++i;
+      ++digits;
+    }
+    if (digits == 0) return 0;
+  }
+  if (i >= s.size() || s[i] != ' ') return 0;
+  return i + 1;
+}
+
+bool ParseSmtpReply(const std::vector<std::string>& lines, SmtpReply& reply) {
+  reply = {};
+  if (lines.empty() || ReplyCode(lines.front()) == 0) return false;
+  reply.CodeText = lines.front().substr(0, 3);
+  reply.Code = ReplyCode(lines.front());
+  for (const std::string& line : lines) {
+    std::string text = line.size() > 4 ? line.substr(4) : std::string();
+    text.erase(0, EnhancedStatusCodeLength(text));
+    reply.Lines.push_back(std::move(text));
+  }
+  return true;
+}
+
+TSmtpTake TakeSmtpReply(const std::string& data, SmtpReply& reply, size_t& consumed) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  for (;;) {
+    const size_t lf = data.find('\n', pos);
+    if (lf == std::string::npos) {
+      // A first line that cannot start a reply fails now, not at the time-out.
+      if (lines.empty() && data.size() - pos >= 4 && ReplyCode(data.substr(pos, 4)) == 0)
+        return TSmtpTake::Bad;
+      return data.size() - pos > kSmtpMaxLineLength ? TSmtpTake::Bad : TSmtpTake::Incomplete;
+    }
+    if (lf - pos > kSmtpMaxLineLength || lines.size() >= kSmtpMaxReplyLines) return TSmtpTake::Bad;
+    std::string line = data.substr(pos, lf - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (lines.empty() && ReplyCode(line) == 0) return TSmtpTake::Bad;
+    pos = lf + 1;
+    const bool last = EndsReply(line);
+    lines.push_back(std::move(line));
+    if (last) break;
+  }
+  if (!ParseSmtpReply(lines, reply)) return TSmtpTake::Bad;
+  consumed = pos;
+  return TSmtpTake::Complete;
+}
+
+std::string SmtpReply::Text() const {
+  std::string text;
+  for (size_t i = 0; i < Lines.size(); ++i) {
+    if (i) text += "\r\n";
+    text += Lines[i];
+  }
+  return text;
+}
+
+std::string SmtpReply::Display() const { return Trim(CodeText + " " + Text()); }
+
+TIdSMTP::~TIdSMTP() { Drop(); }
+
+std::string TIdSMTP::HeloArgument() const {
+  std::string name = Trim(HeloName);
+  if (name.empty()) name = Trim(platform::Resolver()->SystemHostName());
+  if (name.empty()) name = "localhost";
+  if (!IsHostName(name)) {
+    const std::uint32_t n = IpToNumber(name);
+    name = "[" + std::to_string(n >> 24) + "." + std::to_string((n >> 16) & 255) + "." +
+           std::to_string((n >> 8) & 255) + "." + std::to_string(n & 255) + "]";
+  }
+  return name;
+}
+
+void TIdSMTP::Drop() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  buffer_.clear();
+}
+
+bool TIdSMTP::Connected() const {
+  if (fd_ < 0) return false;
+  pollfd p{fd_, static_cast<short>(POLLIN | POLLRDHUP), 0};
+  if (poll(&p, 1, 0) <= 0) return true;
+  // Readable: either data the server sent unasked, or its end of the stream.
+  char c;
+  if (!(p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) &&
+      recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT) != 0)
+    return true;
+  serverClosed_ = true;
+  return false;
+}
+
+bool TIdSMTP::Connect() {
+  Drop();
+  LastReply = {};
+  received_ = {};
+  serverClosed_ = false;
+  const long long deadline = NowMs() + ConnectTimeout;
+  std::string address = IsHostName(Host) ? ResolveHostToIp(Host, ConnectTimeout) : Host;
+  if (address.empty()) return false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  addrinfo* res = nullptr;
+  if (Port < 1 || Port > 65535 ||
+      getaddrinfo(address.c_str(), std::to_string(Port).c_str(), &hints, &res) != 0 || !res)
+    return false;
+  int fd = socket(res->ai_family, res->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, res->ai_protocol);
+  bool ok = fd >= 0;
+  if (ok && connect(fd, res->ai_addr, res->ai_addrlen) != 0) {
+    ok = errno == EINPROGRESS && WaitReady(fd, POLLOUT, deadline);
+    if (ok) {
+      int err = 0;
+      socklen_t len = sizeof err;
+      ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+    }
+  }
+  freeaddrinfo(res);
+  if (!ok) {
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  fd_ = fd;
+  bool greeted = ReadReply() && LastReply.Code == 220;
+  if (greeted) {
+    const std::string name = HeloArgument();
+    greeted = (UseEhlo && SendCmd("EHLO " + name, 250)) || SendCmd("HELO " + name, 250);
+  }
+  if (!greeted) {
+    const SmtpReply failed = received_;
+    Disconnect();
+    LastReply = failed;  // the caller shows the reply that failed, not QUIT's
+    return false;
+  }
+  return true;
+}
+
+bool TIdSMTP::SendCmd(const std::string& line, int expected) {
+  LastReply = {};
+  if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) return false;
+  if (!Connected()) {
+    Drop();
+    return false;
+  }
+  if (!SendLine(line) || !ReadReply()) {
+    Drop();
+    return false;
+  }
+  return LastReply.Code == expected;
+}
+
+void TIdSMTP::Disconnect() {
+  if (Connected() && SendLine("QUIT")) ReadReply();
+  Drop();
+}
+
+bool TIdSMTP::SendLine(const std::string& line) {
+  std::string data = line + "\r\n";
+  const long long deadline = NowMs() + ReadTimeout;
+  size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t n = send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      if (!WaitReady(fd_, POLLOUT, deadline)) return false;
+    } else {
+      serverClosed_ = errno == EPIPE || errno == ECONNRESET;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TIdSMTP::ReadReply() {
+  LastReply = {};
+  // One deadline for the whole reply: a server trickling continuation
+  // lines cannot stretch the wait.
+  const long long deadline = NowMs() + ReadTimeout;
+  for (;;) {
+    size_t used = 0;
+    switch (TakeSmtpReply(buffer_, LastReply, used)) {
+      case TSmtpTake::Complete:
+        buffer_.erase(0, used);
+        received_ = LastReply;
+        return true;
+      case TSmtpTake::Bad:
+        LastReply = {};
+        return false;
+      case TSmtpTake::Incomplete:
+        break;
+    }
+    if (!WaitReady(fd_, POLLIN, deadline)) return false;
+    char buf[4096];
+    ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) {
+      serverClosed_ = n == 0 || errno == ECONNRESET;
+      return false;
+    }
+    buffer_.append(buf, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace quovix

@@ -1,0 +1,586 @@
+// The Mail-Check tool end to end: the window model's handler against the
+// scripted SMTP server (for what a real server will not do on demand), a
+// real SMTP server (aiosmtpd from Debian's packages) with one mailbox, MX
+// look-ups through a scripted DNS responder, and the console front end.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+#include "HttpTestPeers.h"
+#include "app/formMain.h"
+#include "common/Pump.h"
+#include "common/fMain.h"
+#include "dns_test_support.h"
+#include "platform/Resolver.h"
+#include "shell/gIni.h"
+#include "support/SmtpTestServer.h"
+
+using namespace quovix;
+using quovix::test::ScriptedSmtp;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+// Pane lines as "colour|text", so that a difference shows both at once.
+Lines Shown(const TRichEdit& pane) {
+  Lines out;
+  for (const auto& l : pane.Lines()) {
+    const char* c = l.Color == clBlue    ? "blue"
+                    : l.Color == clNavy  ? "navy"
+                    : l.Color == clRed   ? "red"
+                    : l.Color == clGreen ? "green"
+                    : l.Color == clBlack ? "black"
+                                         : "other";
+    out.push_back(std::string(c) + "|" + l.Text);
+  }
+  return out;
+}
+
+// The system resolver as the tests need it: this computer is 192.0.2.200
+// named "testbox", and a few exchanger names; nothing asks a real server.
+class FakeResolver : public platform::IResolver {
+ public:
+  std::map<std::string, std::string> Hosts;
+  std::string HostToIp(const std::string& name) override {
+    auto it = Hosts.find(name);
+    return it == Hosts.end() ? std::string() : it->second;
+  }
+  std::string IpToHost(std::uint32_t) override { return {}; }
+  std::string OwnAddress() override { return "192.0.2.200"; }
+  std::string SystemHostName() override { return "testbox"; }
+};
+
+// The window model on the Mail-Check tab, with the settings a run reads
+// saved and restored around the test.
+struct MailWindow {
+  std::shared_ptr<FakeResolver> names = std::make_shared<FakeResolver>();
+  platform::ScopedResolver resolver{names};
+  TfrmMain f;
+  std::string savedExtIpUrl = ExtIpUrl, savedDns = ActiveDnsServerIP;
+  int savedNameRes = NameResTimeout;
+
+  MailWindow() {
+    SetMessagePump([] {});
+    f.ProcessMessages = [] {};
+    ExtIpUrl.clear();
+    ActiveDnsServerIP = "127.0.0.1";
+    NameResTimeout = 1000;
+    Timeout("1000");
+  }
+  ~MailWindow() {
+    SetMessagePump({});
+    ExtIpUrl = savedExtIpUrl;
+    ActiveDnsServerIP = savedDns;
+    NameResTimeout = savedNameRes;
+  }
+  void Timeout(const std::string& item) {
+    const auto& items = f.cmbEMailTimeout.Items();
+    f.cmbEMailTimeout.SetItemIndex(
+        static_cast<int>(std::find(items.begin(), items.end(), item) - items.begin()));
+  }
+  Lines Run(const std::string& address, const std::string& mx, const std::string& sender = "") {
+    f.cmbEMailAddress.SetText(address);
+    f.cmbEMailSender.SetText(sender);
+    f.cmbEMailMXServer.SetText(mx);
+    f.btnEMailStart.Click();
+    return Shown(f.reEMail);
+  }
+};
+
+// An HTTP response of the external-address service with that body.
+std::string ServiceReply(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::string At(int port) { return "127.0.0.1:" + std::to_string(port); }
+
+Lines Concat(std::initializer_list<Lines> blocks) {
+  Lines out;
+  for (const auto& b : blocks) out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+// The lines up to the dialogue for user@quovix.test checked at 127.0.0.1.
+const Lines kHead = {
+    "blue|Übersicht:",
+    "navy|  Anfrage mit:      user@quovix.test",
+    "navy|  Domainname:       quovix.test",
+    "black|",
+    "navy|Überprüfe die Adresse \"user@quovix.test\" mit dem MX-Server \"127.0.0.1\"...",
+    "navy|",
+    "navy|Verbunden mit MX-Server \"127.0.0.1\", Port 25.",
+};
+const Lines kAccepted = {"green|", "green|Die Absenderadresse wurde akzeptiert.",
+                         "green|Die Empfängeradresse wurde akzeptiert.", "blue|",
+                         "blue|Anfrage beendet."};
+const Lines kRecipientRefused = {"green|", "green|Die Absenderadresse wurde akzeptiert.",
+                                 "red|Die Empfängeradresse wurde nicht akzeptiert.", "blue|",
+                                 "blue|Anfrage beendet."};
+
+}  // namespace
+
+// ---- The scripted server ------------------------------------------------------------
+
+TEST(MailCheckTool, HeloFallbackGreetingNameFromServiceAndGivenPort) {
+  ScriptedSmtp smtp;
+  smtp.replies["EHLO"] = "502 5.5.2 Error: command not recognized\r\n";
+  ASSERT_TRUE(smtp.Start());
+  // The external-address service: address, no proxy, the outside name.
+  httptest::ScriptedServer service([](httptest::ScriptConn& c, const std::string&, int) {
+    c.Send(ServiceReply("198.51.100.7\n\nrelay.quovix.test\nx\n  "));
+  });
+  MailWindow w;
+  ExtIpUrl = service.Url("/ip");
+  const Lines lines = w.Run("  user@quovix.test ", At(smtp.Port()));
+  EXPECT_EQ(lines, Concat({kHead,
+                           {"blue|HELO relay.quovix.test", "black|250 mx.test",
+                            "blue|MAIL FROM: <mail-check@quovix.test>", "black|250 Ok",
+                            "blue|RCPT TO: <user@quovix.test>", "black|250 Ok", "blue|QUIT",
+                            "black|221 Bye", "navy|Verbindung wurde vom Server geschlossen."},
+                           kAccepted}));
+  EXPECT_EQ(smtp.Received(),
+            (Lines{"EHLO relay.quovix.test\r\n", "HELO relay.quovix.test\r\n",
+                   "MAIL FROM: <mail-check@quovix.test>\r\n", "RCPT TO: <user@quovix.test>\r\n",
+                   "QUIT\r\n"}));
+  ASSERT_EQ(service.Requests().size(), 1u);
+  EXPECT_EQ(httptest::RequestLine(service.Requests()[0]), "GET /ip HTTP/1.1");
+  EXPECT_FALSE(w.f.IdHTTP.Connected());
+  EXPECT_EQ(w.f.IdHTTP.ConnectTimeout, 5000);
+  EXPECT_EQ(w.f.IdSMTP.ReadTimeout, 1000);
+  EXPECT_EQ(w.f.IdSMTP.Port, smtp.Port());
+  // The ready state afterwards, the inputs in their histories.
+  EXPECT_TRUE(w.f.ToolIdle);
+  EXPECT_TRUE(w.f.btnEMailStart.Enabled());
+  EXPECT_TRUE(w.f.cmbEMailMXServer.Enabled());
+  EXPECT_EQ(w.f.sbMain.SimpleText(), " Bereit.");
+  EXPECT_EQ(w.f.cmbEMailAddress.Items().front(), "user@quovix.test");
+  EXPECT_EQ(w.f.cmbEMailMXServer.Items().front(), At(smtp.Port()));
+}
+
+TEST(MailCheckTool, GreetingNameFallsBackStepByStep) {
+  // The service's body, one per run: an address without a name, a page that
+  // is no address at all, a name with a blank in it; then no service.
+  const std::vector<std::string> bodies = {"198.51.100.7", "<html><body>Hello</body></html>",
+                                           "198.51.100.7\n\nevil name\r\nDATA"};
+  httptest::ScriptedServer service([&](httptest::ScriptConn& c, const std::string&, int index) {
+    c.Send(ServiceReply(bodies.at(static_cast<size_t>(index))));
+  });
+  ScriptedSmtp smtp;
+  ASSERT_TRUE(smtp.Start());
+  MailWindow w;
+  ExtIpUrl = service.Url("/");
+  auto greeting = [&] {
+    const Lines lines = w.Run("user@quovix.test", At(smtp.Port()));
+    return lines.size() > kHead.size() ? lines[kHead.size()] : std::string();
+  };
+  // No name: the reverse look-up finds none, so the address as a literal.
+  EXPECT_EQ(greeting(), "blue|HELO [198.51.100.7]");
+  // No address: this computer's own, which is named after the computer.
+  EXPECT_EQ(greeting(), "blue|HELO testbox");
+  EXPECT_EQ(greeting(), "blue|HELO [198.51.100.7]");
+  ExtIpUrl.clear();
+  EXPECT_EQ(greeting(), "blue|HELO testbox");
+  const Lines got = smtp.Received();
+  EXPECT_EQ(std::count(got.begin(), got.end(), "EHLO [198.51.100.7]\r\n"), 2);
+  EXPECT_EQ(std::count(got.begin(), got.end(), "EHLO testbox\r\n"), 2);
+}
+
+TEST(MailCheckTool, RefusalsAreRedAndDecideTheVerdict) {
+  // MAIL FROM refused: no RCPT TO, QUIT still sent.
+  {
+    ScriptedSmtp smtp;
+    smtp.replies["MAIL"] = "553 5.7.1 <me@sender.test>: Sender address rejected\r\n";
+    ASSERT_TRUE(smtp.Start());
+    MailWindow w;
+    const Lines lines = w.Run("user@quovix.test", At(smtp.Port()), "me@sender.test");
+    EXPECT_EQ(lines, Concat({kHead,
+                             {"blue|HELO testbox", "black|250 mx.test", "black|PIPELINING",
+                              "black|8BITMIME", "blue|MAIL FROM: <me@sender.test>",
+                              "red|553 <me@sender.test>: Sender address rejected", "blue|QUIT",
+                              "black|221 Bye", "navy|Verbindung wurde vom Server geschlossen.",
+                              "red|", "red|Die Absenderadresse wurde nicht akzeptiert.", "blue|",
+                              "blue|Anfrage beendet."}}));
+    EXPECT_EQ(smtp.Received(), (Lines{"EHLO testbox\r\n", "MAIL FROM: <me@sender.test>\r\n",
+                                      "QUIT\r\n"}));
+  }
+  // 251 is no acceptance; a refusal of several lines shows them all.
+  for (const auto& [reply, shown] :
+       std::vector<std::pair<std::string, Lines>>{
+           {"251 2.1.5 User not local; will forward\r\n",
+            {"red|251 User not local; will forward"}},
+           {"550-5.1.1 The email account that you tried to reach does not exist.\r\n"
+            "550-5.1.1 Please try double-checking the recipient's email\r\n"
+            "550 5.1.1 address for typos.\r\n",
+            {"red|550 The email account that you tried to reach does not exist.",
+             "red|Please try double-checking the recipient's email", "red|address for typos."}}}) {
+    ScriptedSmtp smtp;
+    smtp.replies["RCPT"] = reply;
+    ASSERT_TRUE(smtp.Start());
+    MailWindow w;
+    const Lines lines = w.Run("user@quovix.test", At(smtp.Port()));
+    EXPECT_EQ(lines, Concat({kHead,
+                             {"blue|HELO testbox", "black|250 mx.test", "black|PIPELINING",
+                              "black|8BITMIME", "blue|MAIL FROM: <mail-check@quovix.test>",
+                              "black|250 Ok", "blue|RCPT TO: <user@quovix.test>"},
+                             shown,
+                             {"blue|QUIT", "black|221 Bye",
+                              "navy|Verbindung wurde vom Server geschlossen."},
+                             kRecipientRefused}));
+  }
+}
+
+TEST(MailCheckTool, NoGreetingOrEarlyCloseEndsWithoutConnection) {
+  ScriptedSmtp silent;
+  silent.silent = true;
+  ScriptedSmtp closing;
+  closing.closeAfterGreeting = true;
+  closing.greeting = "220-mx.test ESMTP\r\n220 4.3.2 going away\r\n";
+  ASSERT_TRUE(silent.Start() && closing.Start());
+  MailWindow w;
+  w.Timeout("250");
+  const Lines head = {"blue|Übersicht:", "navy|  Anfrage mit:      user@quovix.test",
+                      "navy|  Domainname:       quovix.test", "black|",
+                      "navy|Überprüfe die Adresse \"user@quovix.test\" mit dem MX-Server \"127.0.0.1\"...",
+                      "red|", "red|Die Verbindung konnte nicht hergestellt werden!"};
+  EXPECT_EQ(w.Run("user@quovix.test", At(silent.Port())), head);
+  EXPECT_EQ(silent.Received(), (Lines{"QUIT\r\n"}));
+  EXPECT_TRUE(w.f.ToolIdle);
+  EXPECT_EQ(w.Run("user@quovix.test", At(closing.Port())),
+            Concat({head, {"red|", "red|mx.test ESMTP", "red|going away"}}));
+}
+
+TEST(MailCheckTool, ServerThatStopsAnsweringMidDialogue) {
+  // RCPT TO gets no reply: the client gives up on the connection, QUIT
+  // cannot go out any more, and the client is the one that closed it.
+  ScriptedSmtp smtp;
+  smtp.replies["RCPT"] = "";
+  ASSERT_TRUE(smtp.Start());
+  MailWindow w;
+  w.Timeout("250");
+  const Lines lines = w.Run("user@quovix.test", At(smtp.Port()));
+  EXPECT_EQ(lines, Concat({kHead,
+                           {"blue|HELO testbox", "black|250 mx.test", "black|PIPELINING",
+                            "black|8BITMIME", "blue|MAIL FROM: <mail-check@quovix.test>",
+                            "black|250 Ok", "blue|RCPT TO: <user@quovix.test>",
+                            "red|Keine Antwort vom Server.", "blue|QUIT",
+                            "red|Keine Antwort vom Server.",
+                            "navy|Verbindung wurde vom Client geschlossen."},
+                           kRecipientRefused}));
+}
+
+TEST(MailCheckTool, InputChecksEndTheRunEarly) {
+  MailWindow w;
+  EXPECT_EQ(w.Run("   ", "127.0.0.1:1"),
+            (Lines{"red|Es muss eine E-Mail Adresse angegeben werden!"}));
+  EXPECT_EQ(w.Run("user", "127.0.0.1:1", "me@sender.test"),
+            (Lines{"red|Es muss eine gültige E-Mail Adresse (mit Domain) angegeben werden!"}));
+  EXPECT_EQ(w.Run("user@", ""),
+            (Lines{"red|Es muss eine gültige E-Mail Adresse (mit Domain) angegeben werden!"}));
+  // The histories are still updated, the window is ready again.
+  EXPECT_EQ(w.f.cmbEMailAddress.Items().front(), "user@");
+  EXPECT_EQ(w.f.cmbEMailSender.Items().front(), "me@sender.test");
+  EXPECT_EQ(w.f.sbMain.SimpleText(), " Bereit.");
+  EXPECT_TRUE(w.f.cmbEMailAddress.Enabled());
+  EXPECT_EQ(w.f.ActiveControl, &w.f.reEMail);
+}
+
+TEST(MailCheckTool, InternationalisedDomainsGoOutEncoded) {
+  ScriptedSmtp smtp;
+  ASSERT_TRUE(smtp.Start());
+  MailWindow w;
+  const Lines lines = w.Run("jürgen@bücher.test", At(smtp.Port()), "ich@müller.test");
+  const Lines expected = {
+      "blue|Übersicht:",
+      "navy|  Anfrage mit:      jürgen@bücher.test",
+      "navy|  Domainname:       bücher.test",
+      "navy|  IDN-kodiert:      xn--bcher-kva.test",
+      "black|",
+      "navy|Überprüfe die Adresse \"jürgen@bücher.test\" mit dem MX-Server \"127.0.0.1\"...",
+      "navy|",
+      "navy|Verbunden mit MX-Server \"127.0.0.1\", Port 25.",
+      "blue|HELO testbox",
+      "black|250 mx.test",
+      "black|PIPELINING",
+      "black|8BITMIME",
+      "blue|MAIL FROM: <ich@xn--mller-kva.test>",
+      "black|250 Ok",
+      "blue|RCPT TO: <jürgen@xn--bcher-kva.test>",
+      "black|250 Ok",
+  };
+  ASSERT_GE(lines.size(), expected.size());
+  EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<long>(expected.size())), expected);
+  // Without a sender the encoded domain of the address is used.
+  const Lines again = w.Run("jürgen@bücher.test", At(smtp.Port()));
+  EXPECT_NE(std::find(again.begin(), again.end(), "blue|MAIL FROM: <mail-check@xn--bcher-kva.test>"),
+            again.end());
+}
+
+TEST(MailCheckTool, LineBreaksInTheInputNeverReachTheServer) {
+  // From the command line an input may carry CR LF: nothing after it (a
+  // DATA, say) may go out as a command of its own.
+  ScriptedSmtp smtp;
+  ASSERT_TRUE(smtp.Start());
+  MailWindow w;
+  EXPECT_EQ(w.Run("user@quovix.test\r\nDATA", At(smtp.Port())),
+            (Lines{"red|Es muss eine gültige E-Mail Adresse (mit Domain) angegeben werden!"}));
+  EXPECT_EQ(smtp.Connections(), 0);
+  const Lines lines = w.Run("user@quovix.test", At(smtp.Port()), "me@sender.test\r\nDATA");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "red|Die Absenderadresse wurde nicht akzeptiert."),
+            lines.end());
+  EXPECT_EQ(smtp.Received(), (Lines{"EHLO testbox\r\n", "QUIT\r\n"}));
+}
+
+// ---- MX look-up -----------------------------------------------------------------------
+
+namespace {
+
+using dnstest::ScriptedDnsServer;
+
+// quovix.test with exchangers of preference 10 and 5 (and 5 again, which
+// must not win over the first of its preference); other names do not exist.
+std::vector<ScriptedDnsServer::Datagram> MxZone(const std::string& query) {
+  using namespace dnstest;
+  const Question q = ParseQuestion(query);
+  const std::string apex = Bytes().ptr(12).b;
+  if (q.name == "quovix.test" && q.type == 15)
+    return {{Reply(q, 0,
+                   {Rr(apex, 15, MxRdata(10, "mx10.quovix.test")),
+                    Rr(apex, 15, MxRdata(5, "mx5.quovix.test")),
+                    Rr(apex, 15, MxRdata(5, "mx5b.quovix.test"))})}};
+  if (q.name == "nomail.test" && q.type == 15)  // 65535 and a null MX only
+    return {{Reply(q, 0,
+                   {Rr(apex, 15, MxRdata(65535, "mx.nomail.test")), Rr(apex, 15, MxRdata(0, ""))})}};
+  return {{Reply(q, 3, {})}};
+}
+
+}  // namespace
+
+TEST(MailCheckToolMx, LowestPreferenceIsUsedAndAskedOfTheSetServer) {
+  ScriptedDnsServer dns(MxZone);
+  MailWindow w;
+  w.f.IdDNSResolver.Port = dns.Port();
+  // mx5.quovix.test has no address here: the run ends at the connection,
+  // having named the exchanger it chose.
+  const Lines lines = w.Run("user@quovix.test", "");
+  EXPECT_EQ(lines,
+            (Lines{"blue|Übersicht:", "navy|  Anfrage mit:      user@quovix.test",
+                   "navy|  Domainname:       quovix.test", "black|",
+                   "navy|Überprüfe die Adresse \"user@quovix.test\" mit dem MX-Server \"mx5.quovix.test\"...",
+                   "red|", "red|Die Verbindung konnte nicht hergestellt werden!"}));
+  ASSERT_EQ(dns.Queries(), 1);
+  const auto q = dnstest::ParseQuestion(dns.Received()[0]);
+  EXPECT_EQ(q.name, "quovix.test");
+  EXPECT_EQ(q.type, 15u);
+  EXPECT_EQ(w.f.IdDNSResolver.WaitingTime, 1000);
+  EXPECT_EQ(w.f.IdDNSResolver.Host, "127.0.0.1");
+}
+
+TEST(MailCheckToolMx, NoUsableExchangerOrNoAnswer) {
+  ScriptedDnsServer dns(MxZone);
+  MailWindow w;
+  w.f.IdDNSResolver.Port = dns.Port();
+  const Lines head = {"blue|Übersicht:", "navy|  Anfrage mit:      user@nomail.test",
+                      "navy|  Domainname:       nomail.test", "black|"};
+  EXPECT_EQ(w.Run("user@nomail.test", ""),
+            Concat({head,
+                    {"red|", "red|Es konnte kein gültiger MX-Eintrag für die Domain ermittelt werden!"}}));
+  const Lines noServer = {"red|", "red|Der Mail Exchange Server für die Domain konnte nicht ermittelt werden!"};
+  EXPECT_EQ(w.Run("user@nothing.test", "").back(), noServer.back());
+  // A DNS server that never answers: the same message after its waiting time.
+  ScriptedDnsServer mute([](const std::string&) { return std::vector<ScriptedDnsServer::Datagram>{}; });
+  w.f.IdDNSResolver.Port = mute.Port();
+  NameResTimeout = 300;
+  const Lines lines = w.Run("user@quovix.test", "");
+  EXPECT_EQ(Lines(lines.end() - 2, lines.end()), noServer);
+}
+
+// Port 25 of a loopback address of its own: the whole dialogue with the
+// exchanger the MX records chose.
+TEST(MailCheckToolMx, DialogueWithTheChosenExchangerOnPort25) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the exchanger listens on port 25";
+  ScriptedSmtp smtp;
+  if (!smtp.Start("127.77.0.25", 25)) GTEST_SKIP() << "port 25 of 127.77.0.25 is taken";
+  ScriptedDnsServer dns(MxZone);
+  MailWindow w;
+  w.names->Hosts = {{"mx5.quovix.test", "127.77.0.25"}, {"mx10.quovix.test", "127.77.0.10"}};
+  w.f.IdDNSResolver.Port = dns.Port();
+  const Lines lines = w.Run("user@quovix.test", "");
+  const Lines expected = {
+      "navy|Überprüfe die Adresse \"user@quovix.test\" mit dem MX-Server \"mx5.quovix.test\"...",
+      "navy|", "navy|Verbunden mit MX-Server \"mx5.quovix.test\", Port 25."};
+  ASSERT_GE(lines.size(), 4 + expected.size());
+  EXPECT_EQ(Lines(lines.begin() + 4, lines.begin() + 4 + static_cast<long>(expected.size())), expected);
+  EXPECT_EQ(Lines(lines.end() - 5, lines.end()), kAccepted);
+  EXPECT_EQ(smtp.Received().size(), 4u);
+}
+
+// ---- A real SMTP server ---------------------------------------------------------------
+
+namespace {
+
+// aiosmtpd on 127.0.0.1 for the domain quovix.test with the one mailbox
+// postmaster: RCPT TO it is accepted, any other user refused with 550.
+// It writes the port it got into a file; a DATA command is logged.
+class MailServer {
+ public:
+  static constexpr const char* kPython = "/usr/bin/python3";
+
+  MailServer() {
+    if (access(kPython, X_OK) != 0 ||
+        std::system((std::string(kPython) + " -c 'import aiosmtpd' 2>/dev/null").c_str()) != 0)
+      return;
+    installed_ = true;
+    dir_.Write("mailserver.py", kScript);
+    const std::string portFile = dir_.File("port");
+    if (!child_.Start({kPython, dir_.File("mailserver.py"), "quovix.test", "postmaster", portFile,
+                       dir_.File("data.log")},
+                      dir_.File("server.log")))
+      return;
+    for (int i = 0; i < 250 && port_ == 0 && child_.Running(); ++i) {
+      port_ = std::atoi(httptest::ReadFile(portFile).c_str());
+      if (port_ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  bool Installed() const { return installed_; }
+  int Port() const { return port_; }
+  std::string Log() const { return httptest::ReadFile(dir_.File("server.log")); }
+  bool SawData() const { return !httptest::ReadFile(dir_.File("data.log")).empty(); }
+
+ private:
+  static constexpr const char* kScript = R"(import asyncio, os, sys
+from aiosmtpd.smtp import SMTP
+
+domain, mailbox, port_file, data_log = sys.argv[1:5]
+
+class OneMailbox:
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        local, _, host = address.rpartition('@')
+        if host.lower() != domain:
+            return '554 5.7.1 <%s>: Relay access denied' % address
+        if local.lower() != mailbox:
+            return '550 5.1.1 <%s>: Recipient address rejected: User unknown' % address
+        envelope.rcpt_tos.append(address)
+        return '250 2.1.5 Ok'
+
+class Server(SMTP):
+    async def smtp_DATA(self, arg):
+        with open(data_log, 'a') as f:
+            f.write('DATA\n')
+        await super().smtp_DATA(arg)
+
+async def main():
+    loop = asyncio.get_running_loop()
+    server = await loop.create_server(
+        lambda: Server(OneMailbox(), hostname='mx.quovix.test', ident='Quovix test ESMTP'),
+        '127.0.0.1', 0)
+    with open(port_file + '.tmp', 'w') as f:
+        f.write(str(server.sockets[0].getsockname()[1]))
+    os.rename(port_file + '.tmp', port_file)
+    await server.serve_forever()
+
+asyncio.run(main())
+)";
+
+  bool installed_ = false;
+  httptest::TempDir dir_;
+  httptest::ChildProcess child_;
+  int port_ = 0;
+};
+
+// The server's dialogue from its greeting on, for a recipient and its reply.
+Lines RealDialogue(const std::string& rcpt, const std::string& reply) {
+  return {"blue|HELO testbox",
+          "black|250 mx.quovix.test",
+          "black|SIZE 33554432",
+          "black|8BITMIME",
+          "black|HELP",
+          "blue|MAIL FROM: <mail-check@quovix.test>",
+          "black|250 OK",
+          "blue|RCPT TO: <" + rcpt + ">",
+          reply,
+          "blue|QUIT",
+          "black|221 Bye",
+          "navy|Verbindung wurde vom Server geschlossen."};
+}
+
+}  // namespace
+
+TEST(MailCheckToolRealServer, ExistingMailboxAcceptedUnknownUserRefused) {
+  MailServer server;
+  if (!server.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+  ASSERT_GT(server.Port(), 0) << "aiosmtpd did not start:\n" << server.Log();
+  MailWindow w;
+  const std::string mx = At(server.Port());
+  const Lines head = {
+      "blue|Übersicht:", "navy|  Anfrage mit:      %s", "navy|  Domainname:       quovix.test",
+      "black|", "navy|Überprüfe die Adresse \"%s\" mit dem MX-Server \"127.0.0.1\"...", "navy|",
+      "navy|Verbunden mit MX-Server \"127.0.0.1\", Port 25."};
+  auto headFor = [&](const std::string& address) {
+    Lines out;
+    for (const auto& l : head) out.push_back(ReplaceAll(l, "%s", address));
+    return out;
+  };
+  EXPECT_EQ(w.Run("postmaster@quovix.test", mx),
+            Concat({headFor("postmaster@quovix.test"),
+                    RealDialogue("postmaster@quovix.test", "black|250 Ok"), kAccepted}));
+  EXPECT_EQ(w.Run("nobody@quovix.test", mx),
+            Concat({headFor("nobody@quovix.test"),
+                    RealDialogue("nobody@quovix.test",
+                                 "red|550 <nobody@quovix.test>: Recipient address rejected: User unknown"),
+                    kRecipientRefused}));
+  EXPECT_FALSE(server.SawData());
+}
+
+// The console front end: quovix-cli beside a settings file of the test's
+// own, whose external-address service is a scripted server on loopback, so
+// that the greeting name needs no name look-up at all.
+TEST(MailCheckToolRealServer, ConsoleFrontEndPrintsOverviewDialogueAndVerdict) {
+  MailServer server;
+  if (!server.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+  ASSERT_GT(server.Port(), 0) << "aiosmtpd did not start:\n" << server.Log();
+  httptest::ScriptedServer service([](httptest::ScriptConn& c, const std::string&, int) {
+    c.Send(ServiceReply("198.51.100.7\n\nrelay.quovix.test"));
+  });
+  httptest::TempDir dir;
+  std::filesystem::copy_file(std::string(QUOVIX_BIN_DIR) + "/quovix-cli", dir.File("quovix-cli"));
+  dir.Write("Quovix.ini", "[Settings]\r\nActiveDnsServerIP=127.0.0.1\r\nExtIpUrl=" + service.Url("/") +
+                              "\r\n");
+  const std::string cmd = "cd " + dir.Path() + " && NO_COLOR=1 ./quovix-cli /EMail:nobody@quovix.test" +
+                          " /EMailMX:" + At(server.Port()) + " /EMailT:5000 >out.txt 2>err.txt";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << httptest::ReadFile(dir.File("err.txt"));
+  std::ifstream in(dir.File("out.txt"));
+  Lines out;
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  EXPECT_EQ(out, (Lines{"Übersicht:",
+                        "  Anfrage mit:      nobody@quovix.test",
+                        "  Domainname:       quovix.test",
+                        "",
+                        "Überprüfe die Adresse \"nobody@quovix.test\" mit dem MX-Server \"127.0.0.1\"...",
+                        "",
+                        "Verbunden mit MX-Server \"127.0.0.1\", Port 25.",
+                        "HELO relay.quovix.test",
+                        "250 mx.quovix.test",
+                        "SIZE 33554432",
+                        "8BITMIME",
+                        "HELP",
+                        "MAIL FROM: <mail-check@quovix.test>",
+                        "250 OK",
+                        "RCPT TO: <nobody@quovix.test>",
+                        "550 <nobody@quovix.test>: Recipient address rejected: User unknown",
+                        "QUIT",
+                        "221 Bye",
+                        "Verbindung wurde vom Server geschlossen.",
+                        "",
+                        "Die Absenderadresse wurde akzeptiert.",
+                        "Die Empfängeradresse wurde nicht akzeptiert.",
+                        "",
+                        "Anfrage beendet."}));
+  EXPECT_EQ(httptest::ReadFile(dir.File("err.txt")),
+            "Überprüfe die E-Mail Adresse \"nobody@quovix.test\"...\nBereit.\n");
+  EXPECT_FALSE(server.SawData());
+}
