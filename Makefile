@@ -13,10 +13,10 @@ all: build
 deps:
 	@./scripts/install-deps
 
-$(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja
-
-build: deps $(BUILD)/build.ninja
+# Configuring every time is cheap and lets the Qt code generators see new
+# sources at once.
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build

@@ -20,10 +20,14 @@ const std::vector<std::string> kTimeouts = {"100",  "250",  "500",  "1000", "150
 
 TfrmMain::TfrmMain() {
   BuildControls();
+  LayoutDesign();
   WireHandlers();
 }
 
 TfrmMain::~TfrmMain() {
+  // The installed pump points at this window; waits after it is gone must
+  // not call into it.
+  if (pumpInstalled_) SetMessagePump(nullptr);
   LanguageTable.clear();
 }
 
@@ -98,6 +102,7 @@ void TfrmMain::BuildControls() {
   lblGPRankRank.SetCaption("0");
   lblGPRankRank.Bold = true;
   lblGPRankRank.FontSize = 12;
+  shpGPRankBack.Width = 100;
   lvGPRankMulti.Columns = {{"Server", 250}, {"PageRank", 75}};
   lvGPRankMulti.SetVisible(false);
 
@@ -116,10 +121,8 @@ void TfrmMain::RunHandler(const std::function<void()>& h) {
   } catch (...) {
     platform::Desktop().MessageBox(Caption, "Unknown error");
   }
-  if (CloseRequested && ToolIdle && OnCloseNow) {
-    CloseRequested = false;
-    OnCloseNow();
-  }
+  // A close asked for while a tool ran happens once the run has returned.
+  if (CloseRequested && ToolIdle && OnCloseNow) OnCloseNow();
 }
 
 void TfrmMain::WireHandlers() {
@@ -189,6 +192,7 @@ void TfrmMain::FormCreate() {
   lvGPRankMulti.Top = 108;
   ToolIdle = true;
   SetMessagePump([this] { Pump(); });
+  pumpInstalled_ = true;
   // 3. ProgramFolder and IniFilePath are set by the front end from the
   //    program file before creation.
   // 4.
@@ -207,16 +211,7 @@ void TfrmMain::FormCreate() {
   ListCacheLines.clear();
   SldList.clear();
   try {
-    std::string text = LoadPak(ProgramFolder + "SLDs.pak");
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t e = text.find('\n', start);
-      std::string line = text.substr(start, e == std::string::npos ? std::string::npos : e - start);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      SldList.push_back(line);
-      if (e == std::string::npos) break;
-      start = e + 1;
-    }
+    SldList = SplitPakRows(LoadPak(ProgramFolder + "SLDs.pak"));
   } catch (...) {
     SldList.clear();
   }
@@ -247,11 +242,15 @@ bool TfrmMain::FormCloseQuery() {
     // A tool is running inside a handler further up the stack: ask it to
     // stop and close once it has returned (RunHandler does that).
     CloseRequested = true;
-    for (TButton* b : {&btnPingStart, &btnTraceStart, &btnWhoisStart, &btnGPRankStart})
-      if (b->RunState == 1) b->RunState = -1;
+    AbortRunningTool();
     return false;
   }
   return true;
+}
+
+void TfrmMain::AbortRunningTool() {
+  for (TButton* b : {&btnPingStart, &btnTraceStart, &btnWhoisStart, &btnGPRankStart})
+    if (b->RunState == 1) b->RunState = -1;
 }
 
 void TfrmMain::FormClose() { SaveSettings(*this); }
@@ -294,7 +293,9 @@ void TfrmMain::ApplyOutputFont() {
 // ---- ToolRunGuard ------------------------------------------------------------
 
 bool ToolRunGuard::AbortClick(TButton& start) {
-  if (start.RunState == 1) {
+  // Any click while the run is going asks for the abort; a second quick
+  // click on "Abbrechen" (RunState already -1) must not start a nested run.
+  if (start.RunState != 0) {
     start.RunState = -1;
     return true;
   }

@@ -9,6 +9,10 @@
 #include <vector>
 
 #include "app/Controls.h"
+#include "clients/DnsClient.h"
+#include "clients/HttpClient.h"
+#include "clients/SntpClient.h"
+#include "tools/fGPRank.h"
 
 namespace quovix {
 
@@ -74,6 +78,10 @@ class TfrmMain {
 
   // ---- Form ------------------------------------------------------------
   std::string Caption = "Quovix";
+  // The application title: set with the caption by ApplyLanguageTexts.
+  std::string ApplicationTitle = "Quovix";
+  // Called when Caption, ApplicationTitle, FontName or FontSize changed.
+  std::function<void()> OnFormChanged;
   int Width = 656, Height = 499;
   int MinWidth = 545, MinHeight = 275;
   int ClientWidth = 640, ClientHeight = 440;
@@ -92,6 +100,9 @@ class TfrmMain {
 
   // Command line as the process received it (argv), set before FormShow.
   std::vector<std::string> CommandLineArgs;
+  // Called after each tool a command-line group ran (the console prints the
+  // result controls that are not output panes from it).
+  std::function<void(TPage)> OnCommandLineToolDone;
 
   // Window creation and show steps.
   void FormCreate();
@@ -101,9 +112,35 @@ class TfrmMain {
   bool FormCloseQuery();
   void FormClose();
   // Set by FormCloseQuery while a tool runs; the view closes when the run ends.
+  // It stays set: the command-line actions start no further tool after it.
   bool CloseRequested = false;
-  std::function<void()> OnCloseNow;  // view: close the window for real
-  void FormResize();                 // applies the resizing rules to ClientWidth/Height
+  // View: close the window for real. May be called from inside a handler
+  // (also during FormShow, before the message loop runs), so the view should
+  // queue the close rather than tear the window down on the spot.
+  std::function<void()> OnCloseNow;
+  // Asks every running abortable tool to stop at its next checkpoint.
+  void AbortRunningTool();
+
+  // ---- Geometry ------------------------------------------------------------
+  // Positions of controls on a tab are relative to the tab sheet's client
+  // area; a group box is a frame drawn behind the controls inside it. The
+  // tab sheets' own Left/Top are relative to pcMain, pcMain and the menu line
+  // to the window's client area.
+  static constexpr int kStatusBarHeight = 19;
+  static constexpr int kTabHeaderHeight = 24;  // tab captions of pcMain
+  static constexpr int kTabBorder = 4;         // frame of pcMain around a sheet
+  // Design-time positions of every control (called by the constructor).
+  void LayoutDesign();
+  // Resizing rules: sizes of pcMain, group boxes and panes from
+  // ClientWidth/ClientHeight (called on every size change).
+  void FormResize();
+  // The part of the resizing rules inside the tabs, for a given client size
+  // of the tab sheets (a view may call it with the real size of its pages).
+  void LayoutTabContents(int tabWidth, int tabHeight);
+  TPanel bvlMenuLine{"bvlMenuLine"};  // the one-pixel line under the menu
+  TPanel pnlMain{"pnlMain"};          // panel holding pcMain
+  // The controls of a tab in creation order (group box first), for the view.
+  std::vector<TControl*> TabControls(TPage page);
 
   // ---- Shared operations -------------------------------------------------
   void AppendOutput(TRichEdit& pane, const std::string& text, TColor color);
@@ -131,6 +168,8 @@ class TfrmMain {
   TMenuItem pmnuEditSep1{"pmnuEditSep1"}, pmnuEditCopy{"pmnuEditCopy"},
       pmnuEditSep2{"pmnuEditSep2"}, pmnuEditSelectAll{"pmnuEditSelectAll"};
 
+  // The output pane that has the focus, or nullptr (the popup acts on it).
+  TRichEdit* FocusedPane();
   void pmnuEditPopup();  // enable rules, run when the popup opens
   void pmnuEditCopyClick();
   void pmnuEditSelectAllClick();
@@ -147,6 +186,10 @@ class TfrmMain {
   void mnuHelpDonateClick();
   void mnuHelpInfoClick();
   void LanguageItemClick(TMenuItem& item);
+  // The dialogs fill these: show the options dialog modally and tell whether
+  // it closed with OK; show the about dialog modally.
+  std::function<bool()> ShowSettingsDialog;
+  std::function<void()> ShowInfoDialog;
 
   // ---- Page control and status bar ---------------------------------------
   TPageControl pcMain{"pcMain"};
@@ -165,6 +208,9 @@ class TfrmMain {
   TRichEdit reDns{"reDns"};
   void btnDnsStartClick();
   void chkDnsExtendedClick();
+  // DNS message client shared with the Mail-Check tool; each run sets its
+  // server, waiting time and query type.
+  TIdDNSResolver IdDNSResolver;
 
   // ---- Ping --------------------------------------------------------------
   TGroupBox grpPing{"grpPing"};
@@ -230,6 +276,9 @@ class TfrmMain {
   void btnHeadStartClick();
   // Leave handler shared by cmbHeadURL and cmbGPRankURL.
   void cmbHeadURLExit(TComboBox& sender);
+  // The HTTP client the HTTP tools share (HTTP-Header, PageRank, the
+  // external-address look-ups).
+  HttpClient IdHTTP;
 
   // ---- Time --------------------------------------------------------------
   TGroupBox grpTime{"grpTime"};
@@ -240,6 +289,7 @@ class TfrmMain {
       lblTimeNetTime{"lblTimeNetTime"};
   TTimer tmrTime{"tmrTime"};
   double NtpTime = 0;  // last time received from an NTP server (date-time value)
+  SntpClient IdSNTP;   // the NTP server's clock (UDP port 123 unless the server names one)
   void btnTimeQueryClick();
   void btnTimeUpdateClick();
   void tmrTimeTimer();
@@ -258,6 +308,9 @@ class TfrmMain {
   TListView lvGPRankMulti{"lvGPRankMulti"};
   void btnGPRankStartClick();
   void cmbGPRankCountChange();
+  // The ranking service's servers: its host name first (single mode), then
+  // its addresses (multi mode). Entries may carry a ":port".
+  std::vector<std::string> GPRankServers = GPRankBuiltinServers();
 
   // ---- Lists -------------------------------------------------------------
   TGroupBox grpList{"grpList"};
@@ -290,6 +343,7 @@ class TfrmMain {
   // (Each protocol client the window owns is added here by its tool.)
 
  private:
+  bool pumpInstalled_ = false;  // FormCreate made Pump() the message pump
   void BuildControls();
   void WireHandlers();
   void RunHandler(const std::function<void()>& h);

@@ -1,21 +1,427 @@
-// Menus, edit popup, language texts and resizing of the main window.
+// Menus, edit popup, language texts, geometry and resizing of the main window.
+#include <algorithm>
+
+#include "app/fShared.h"
 #include "app/formMain.h"
+#include "common/fMain.h"
 #include "shell/fLanguage.h"
 
 namespace quovix {
 
-void TfrmMain::ApplyLanguageTexts() {}
-void TfrmMain::FormResize() {}
-void TfrmMain::pmnuEditPopup() {}
-void TfrmMain::pmnuEditCopyClick() {}
-void TfrmMain::pmnuEditSelectAllClick() {}
-void TfrmMain::SendSelectionTo(TPage) {}
-void TfrmMain::mnuFileExitClick() {}
-void TfrmMain::mnuExtrasSettingsClick() {}
-void TfrmMain::mnuHelpWebsiteClick() {}
-void TfrmMain::mnuHelpEMailClick() {}
-void TfrmMain::mnuHelpDonateClick() {}
-void TfrmMain::mnuHelpInfoClick() {}
-void TfrmMain::LanguageItemClick(TMenuItem&) {}
+// ---- Language texts ------------------------------------------------------------
+
+namespace {
+// A user-interface font size from a language file; anything that is not a
+// sensible whole number of points falls back to 8.
+int FontSizeFromText(const std::string& text) {
+  int size = StrToIntDef(text, 8);
+  return size >= 1 && size <= 96 ? size : 8;
+}
+}  // namespace
+
+void TfrmMain::ApplyLanguageTexts() {
+  FontName = LangText("Font|Name", "Tahoma");
+  FontSize = FontSizeFromText(LangText("Font|Size", "8"));
+  Caption = LangText("Main|frmTitle", "Quovix");
+  ApplicationTitle = Caption;
+
+  mnuFile.SetCaption(LangText("Main|mnuFile", "&Datei"));
+  mnuFileExit.SetCaption(LangText("Main|mnuFileExit", "B&eenden"));
+  // The English word stays visible in every language, so that a user who
+  // cannot read the current language still finds the way back.
+  const std::string language = LangText("Main|mnuLanguage", "Sprache");
+  mnuLanguage.SetCaption(language == "Language" ? "&Language" : language + " / &Language");
+  mnuTools.SetCaption(LangText("Main|mnuTools", "&Tools"));
+  mnuToolsDnsFlush.SetCaption(LangText("Main|mnuToolsDnsFlush", "&DNS-Cache leeren"));
+  mnuExtras.SetCaption(LangText("Main|mnuExtras", "E&xtras"));
+  mnuExtrasSettings.SetCaption(LangText("Main|mnuExtrasSettings", "&Optionen..."));
+  mnuHelp.SetCaption(LangText("Main|mnuHelp", "&Hilfe"));
+  mnuHelpWebsite.SetCaption(LangText("Main|mnuHelpWebsite", "&Produktseite im Web besuchen"));
+  mnuHelpEMail.SetCaption(LangText("Main|mnuHelpEMail", "E-&Mail an den Autor senden"));
+  mnuHelpDonate.SetCaption(LangText("Main|mnuHelpDonate", "%s1% &unterstützen", {"Quovix"}));
+  mnuHelpInfo.SetCaption(LangText("Main|mnuHelpInfo", "&Info über %s1%", {"Quovix"}));
+
+  pmnuEditCopy.SetCaption(LangText("Main|pmnuEditCopy", "&Kopieren"));
+  pmnuEditSelectAll.SetCaption(LangText("Main|pmnuEditSelectAll", "&Alles markieren"));
+  pmnuSelSendTo.SetCaption(LangText("Main|pmnuSelSendTo", "Au&swahl übernehmen in"));
+  pmnuSelSendToDNS.SetCaption(LangText("Main|pmnuSelSendToDNS", "&DNS"));
+  pmnuSelSendToPing.SetCaption(LangText("Main|pmnuSelSendToPing", "&Ping"));
+  pmnuSelSendToTrace.SetCaption(LangText("Main|pmnuSelSendToTrace", "&Trace"));
+  pmnuSelSendToWhois.SetCaption(LangText("Main|pmnuSelSendToWhois", "&Whois"));
+  pmnuSelSendToEMail.SetCaption(LangText("Main|pmnuSelSendToEMail", "&Mail-Check"));
+  pmnuSelSendToHead.SetCaption(LangText("Main|pmnuSelSendToHead", "&HTTP-Header"));
+  pmnuSelSendToGPRank.SetCaption(LangText("Main|pmnuSelSendToGPRank", "Page&Rank"));
+  pmnuSelSendToList.SetCaption(LangText("Main|pmnuSelSendToList", "&Listen (Suche)"));
+
+  tabDns.SetCaption(LangText("Main|tabDns", "DNS"));
+  tabPing.SetCaption(LangText("Main|tabPing", "Ping"));
+  tabTrace.SetCaption(LangText("Main|tabTrace", "Trace"));
+  tabWhois.SetCaption(LangText("Main|tabWhois", "Whois"));
+  tabEMail.SetCaption(LangText("Main|tabEMail", "Mail-Check"));
+  tabHead.SetCaption(LangText("Main|tabHead", "HTTP-Header"));
+  tabTime.SetCaption(LangText("Main|tabTime", "Time"));
+  tabList.SetCaption(LangText("Main|tabList", "Listen"));
+  tabGPRank.SetCaption(LangText("Main|tabGPRank", "PageRank"));
+  tabOwn.SetCaption(LangText("Main|tabOwn", "Eigener Rechner"));
+
+  // A button whose run is going shows "Abbrechen" until the run ends; a
+  // language switch in the middle of a run must not take that away.
+  const std::string start = LangText("Main|btnStart", "Start");
+  const std::string abort = LangText("Main|btnAbort", "Abbrechen");
+  for (TButton* b : {&btnDnsStart, &btnPingStart, &btnTraceStart, &btnWhoisStart, &btnEMailStart,
+                     &btnHeadStart, &btnGPRankStart, &btnOwnStart})
+    b->SetCaption(b->RunState != 0 ? abort : start);
+
+  const std::string connection = LangText("Main|grpConnection", "Verbindungsdaten");
+  for (TGroupBox* g : {&grpDns, &grpPing, &grpTrace, &grpWhois, &grpEMail, &grpHead, &grpTime,
+                       &grpGPRank})
+    g->SetCaption(connection);
+  const std::string hostIp = LangText("Main|lblHostIp", "Hostname / IP-Adresse:");
+  for (TLabel* l : {&lblDnsHost, &lblPingHost, &lblTraceHost, &lblWhoisHost}) l->SetCaption(hostIp);
+  const std::string resolve = LangText("Main|chkResolve", "Hostnamen und IP-Adressen auflösen");
+  for (TCheckBox* c : {&chkDnsExtendedResolve, &chkPingResolve, &chkTraceResolve, &chkOwnResolve})
+    c->SetCaption(resolve);
+  const std::string direct = LangText("Main|chkDirectQuery", "Direkte Anfrage");
+  chkDnsDirectQuery.SetCaption(direct);
+  chkWhoisDirectQuery.SetCaption(direct);
+  const std::string timeout = LangText("Main|lblTimeout", "Timeout:");
+  for (TLabel* l : {&lblPingTimeout, &lblTraceTimeout, &lblWhoisTimeout, &lblEMailTimeout,
+                    &lblHeadTimeout, &lblGPRankTimeout})
+    l->SetCaption(timeout);
+  const std::string redirect = LangText("Main|chkAutoRedirect", "Automatische Umleitung");
+  chkWhoisRedirect.SetCaption(redirect);
+  chkHeadRedirect.SetCaption(redirect);
+
+  chkDnsExtended.SetCaption(
+      LangText("Main|chkDnsExtended", "DNS-Informationen (A, PTR, NS, MX, SOA)"));
+  chkDnsReverse.SetCaption(LangText("Main|chkDnsReverse", "Hostname / IP-Adresse überprüfen"));
+  lblPingCount.SetCaption(LangText("Main|lblPingCount", "Anzahl:"));
+  lblPingByte.SetCaption(LangText("Main|lblPingByte", "Bytes:"));
+  lblPingPause.SetCaption(LangText("Main|lblPingPause", "Pause:"));
+  lblTraceHops.SetCaption(LangText("Main|lblTraceHops", "Anzahl:"));
+  lblWhoisServer.SetCaption(LangText("Main|lblWhoisServer", "Whois-Server:"));
+  chkWhoisCheck.SetCaption(LangText("Main|chkWhoisCheck", "Domainname / IP-Adresse überprüfen"));
+  chkWhoisNetwork.SetCaption(LangText("Main|chkWhoisNetwork", "Netzwerkanfrage durchführen"));
+  chkWhoisFormat.SetCaption(LangText("Main|chkWhoisFormat", "Ausgabe formatieren"));
+  lblEMailAddress.SetCaption(LangText("Main|lblEMailAddress", "E-Mail Adresse:"));
+  lblEMailSender.SetCaption(LangText("Main|lblEMailSender", "Absender (optional):"));
+  lblEMailMXServer.SetCaption(LangText("Main|lblEMailMXServer", "MX-Server (optional):"));
+  lblHeadURL.SetCaption(LangText("Main|lblHeadURL", "URL:"));
+  lblTimeServer.SetCaption(LangText("Main|lblTimeServer", "NTP-Server:"));
+  btnTimeQuery.SetCaption(LangText("Main|btnTimeQuery", "Abfragen"));
+  btnTimeUpdate.SetCaption(LangText("Main|btnTimeUpdate", "Systemzeit aktualisieren"));
+  lblTimeLoc.SetCaption(LangText("Main|lblTimeLoc", "Lokale Systemzeit:"));
+  lblTimeNet.SetCaption(LangText("Main|lblTimeNet", "Zeit vom NTP-Server:"));
+  grpList.SetCaption(LangText("Main|grpList", "Suche"));
+  lblListList.SetCaption(LangText("Main|lblListList", "Liste:"));
+  lblListSearch.SetCaption(LangText("Main|lblListSearch", "Suchbegriff:"));
+  btnListSearch.SetCaption(LangText("Main|btnListSearch", "Suchen"));
+  lblGPRankURL.SetCaption(LangText("Main|lblGPRankURL", "URL:"));
+  lblGPRankCount.SetCaption(LangText("Main|lblGPRankCount", "Anzahl:"));
+  lblGPRankResult.SetCaption(LangText("Main|lblGPRankResult", "Google PageRank:"));
+  lvGPRankMulti.SetColumnCaption(0, LangText("Main|lvGPRankMultiServer", "Server"));
+  lvGPRankMulti.SetColumnCaption(1, LangText("Main|lvGPRankMultiRank", "PageRank"));
+
+  if (OnFormChanged) OnFormChanged();
+}
+
+void TfrmMain::LanguageItemClick(TMenuItem& item) {
+  // The language items form one radio group.
+  for (TMenuItem* m : mnuLanguage.Items) m->SetChecked(m == &item);
+  LanguageName = item.Caption();
+  LoadLanguageFile(ProgramFolder + "Language/" + LanguageName + ".lng");
+  ApplyLanguageTexts();
+}
+
+// ---- Geometry ------------------------------------------------------------------
+
+void TfrmMain::LayoutDesign() {
+  // Window client area at the design size of 656 x 499.
+  ClientWidth = 640;
+  ClientHeight = 440;
+
+  // Typical control sizes of the window font.
+  constexpr int kLabelH = 13, kComboH = 21, kCheckH = 17, kButtonW = 75, kButtonH = 25;
+  constexpr int kHostW = 300;        // main input of a tab
+  constexpr int kX = 19;             // first column inside a group box
+  constexpr int kRow1Label = 22, kRow1Input = 38, kRow1Button = 36;
+  constexpr int kRow2Label = 66, kRow2Input = 82, kRow2Check = 84;
+  constexpr int kStartX = 330;       // Start button right of the main input
+  constexpr int kRightX = 330;       // second column of check boxes
+  constexpr int kCheckW = 270;
+
+  auto mainRow = [&](TLabel& lbl, TComboBox& cmb, TButton& btn) {
+    lbl.SetBounds(kX, kRow1Label, kHostW, kLabelH);
+    cmb.SetBounds(kX, kRow1Input, kHostW, kComboH);
+    btn.SetBounds(kStartX, kRow1Button, kButtonW, kButtonH);
+  };
+  auto labelled = [&](TLabel& lbl, TComboBox& cmb, int x, int w) {
+    lbl.SetBounds(x, kRow2Label, w, kLabelH);
+    cmb.SetBounds(x, kRow2Input, w, kComboH);
+  };
+
+  // DNS
+  grpDns.SetBounds(7, 4, 0, 112);
+  mainRow(lblDnsHost, cmbDnsHost, btnDnsStart);
+  chkDnsExtended.SetBounds(kX, 66, 300, kCheckH);
+  chkDnsExtendedResolve.SetBounds(kX + 16, 84, 284, kCheckH);
+  chkDnsReverse.SetBounds(kRightX, 66, kCheckW, kCheckH);
+  chkDnsDirectQuery.SetBounds(kRightX, 84, kCheckW, kCheckH);
+  reDns.SetBounds(7, 124, 0, 0);
+
+  // Ping
+  grpPing.SetBounds(7, 4, 0, 112);
+  mainRow(lblPingHost, cmbPingHost, btnPingStart);
+  labelled(lblPingCount, cmbPingCount, kX, 60);
+  labelled(lblPingTimeout, cmbPingTimeout, 89, 70);
+  labelled(lblPingByte, cmbPingByte, 169, 60);
+  labelled(lblPingPause, cmbPingPause, 239, 60);
+  chkPingResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
+  rePing.SetBounds(7, 124, 0, 0);
+
+  // Trace
+  grpTrace.SetBounds(7, 4, 0, 112);
+  mainRow(lblTraceHost, cmbTraceHost, btnTraceStart);
+  labelled(lblTraceHops, cmbTraceHops, kX, 60);
+  labelled(lblTraceTimeout, cmbTraceTimeout, 89, 70);
+  chkTraceResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
+  reTrace.SetBounds(7, 124, 0, 0);
+
+  // Whois
+  grpWhois.SetBounds(7, 4, 0, 152);
+  mainRow(lblWhoisHost, cmbWhoisHost, btnWhoisStart);
+  labelled(lblWhoisServer, cmbWhoisServer, kX, 220);
+  labelled(lblWhoisTimeout, cmbWhoisTimeout, 249, 70);
+  chkWhoisFormat.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
+  chkWhoisRedirect.SetBounds(kX, 112, 300, kCheckH);
+  chkWhoisDirectQuery.SetBounds(kRightX, 112, kCheckW, kCheckH);
+  chkWhoisCheck.SetBounds(kX, 130, 300, kCheckH);
+  chkWhoisNetwork.SetBounds(kRightX, 130, kCheckW, kCheckH);
+  reWhois.SetBounds(7, 164, 0, 0);
+
+  // Mail-Check
+  grpEMail.SetBounds(7, 4, 0, 112);
+  mainRow(lblEMailAddress, cmbEMailAddress, btnEMailStart);
+  labelled(lblEMailSender, cmbEMailSender, kX, 190);
+  labelled(lblEMailMXServer, cmbEMailMXServer, 219, 190);
+  labelled(lblEMailTimeout, cmbEMailTimeout, 419, 70);
+  reEMail.SetBounds(7, 124, 0, 0);
+
+  // HTTP-Header
+  grpHead.SetBounds(7, 4, 0, 112);
+  mainRow(lblHeadURL, cmbHeadURL, btnHeadStart);
+  labelled(lblHeadTimeout, cmbHeadTimeout, kX, 70);
+  chkHeadRedirect.SetBounds(109, kRow2Check, kCheckW, kCheckH);
+  reHead.SetBounds(7, 124, 0, 0);
+
+  // Time
+  grpTime.SetBounds(7, 4, 0, 124);
+  lblTimeServer.SetBounds(kX, kRow1Label, kHostW, kLabelH);
+  cmbTimeServer.SetBounds(kX, kRow1Input, kHostW, kComboH);
+  btnTimeQuery.SetBounds(kStartX, kRow1Button, 90, kButtonH);
+  btnTimeUpdate.SetBounds(kStartX + 100, kRow1Button, 160, kButtonH);
+  lblTimeLoc.SetBounds(kX, 74, 160, kLabelH);
+  lblTimeLocTime.SetBounds(190, 74, 200, kLabelH);
+  lblTimeNet.SetBounds(kX, 96, 160, kLabelH);
+  lblTimeNetTime.SetBounds(190, 96, 200, kLabelH);
+
+  // PageRank: the inputs in one row, so that the result panel and the list
+  // view fit below the group box at top 108.
+  grpGPRank.SetBounds(7, 4, 0, 96);
+  lblGPRankURL.SetBounds(kX, kRow1Label, kHostW, kLabelH);
+  cmbGPRankURL.SetBounds(kX, kRow1Input, kHostW, kComboH);
+  lblGPRankCount.SetBounds(kStartX, kRow1Label, 60, kLabelH);
+  cmbGPRankCount.SetBounds(kStartX, kRow1Input, 60, kComboH);
+  lblGPRankTimeout.SetBounds(kStartX + 70, kRow1Label, 70, kLabelH);
+  cmbGPRankTimeout.SetBounds(kStartX + 70, kRow1Input, 70, kComboH);
+  btnGPRankStart.SetBounds(kStartX + 150, kRow1Button, kButtonW, kButtonH);
+  pnlGPRankSingle.SetBounds(7, 108, 260, 64);
+  lblGPRankResult.SetBounds(19, 122, 120, kLabelH);
+  lblGPRankRank.SetBounds(150, 118, 40, 20);
+  shpGPRankBack.SetBounds(19, 146, 100, 12);
+  shpGPRankFront.SetBounds(19, 146, 0, 12);
+  lvGPRankMulti.SetBounds(6, 108, 0, 0);
+
+  // Lists
+  grpList.SetBounds(7, 4, 0, 72);
+  lblListList.SetBounds(kX, kRow1Label, 180, kLabelH);
+  cmbListList.SetBounds(kX, kRow1Input, 180, kComboH);
+  lblListSearch.SetBounds(209, kRow1Label, 250, kLabelH);
+  cmbListSearch.SetBounds(209, kRow1Input, 250, kComboH);
+  btnListSearch.SetBounds(469, kRow1Button, kButtonW, kButtonH);
+  lstList.SetBounds(7, 84, 0, 0);
+
+  // Own computer (no group box)
+  btnOwnStart.SetBounds(7, 8, kButtonW, kButtonH);
+  chkOwnResolve.SetBounds(94, 12, 300, kCheckH);
+  reOwn.SetBounds(7, 40, 0, 0);
+
+  FormResize();
+}
+
+void TfrmMain::FormResize() {
+  const int cw = std::max(0, ClientWidth), ch = std::max(0, ClientHeight);
+  bvlMenuLine.SetBounds(0, 0, cw, 1);
+  pnlMain.SetBounds(0, 1, cw, std::max(0, ch - 1 - kStatusBarHeight));
+  sbMain.SetBounds(0, ch - kStatusBarHeight, cw, kStatusBarHeight);
+  const int pcW = std::max(0, cw - 12), pcH = std::max(0, ch - kStatusBarHeight - 12);
+  pcMain.SetBounds(6, 6, pcW, pcH);
+  const int tabW = std::max(0, pcW - 2 * kTabBorder);
+  const int tabH = std::max(0, pcH - kTabHeaderHeight - kTabBorder);
+  for (TTabSheet* t : pcMain.Pages) t->SetBounds(kTabBorder, kTabHeaderHeight, tabW, tabH);
+  LayoutTabContents(tabW, tabH);
+}
+
+void TfrmMain::LayoutTabContents(int tabWidth, int tabHeight) {
+  const int w = std::max(0, tabWidth - 14);
+  auto width = [&](TControl& c) { c.SetBounds(c.Left, c.Top, w, c.Height); };
+  // A pane fills the tab below its top, 8 pixels from the bottom; a window
+  // made very small gives it no height rather than a negative one.
+  auto fill = [&](TControl& c) {
+    c.SetBounds(c.Left, c.Top, w, std::max(0, tabHeight - c.Top - 8));
+  };
+  for (TGroupBox* g : {&grpDns, &grpPing, &grpTrace, &grpWhois, &grpHead, &grpEMail, &grpList,
+                       &grpTime, &grpGPRank})
+    width(*g);
+  for (TControl* pane : std::initializer_list<TControl*>{
+           &reDns, &rePing, &reTrace, &reWhois, &reHead, &reEMail, &lstList, &lvGPRankMulti, &reOwn})
+    fill(*pane);
+}
+
+std::vector<TControl*> TfrmMain::TabControls(TPage page) {
+  switch (page) {
+    case pgDns:
+      return {&grpDns, &lblDnsHost, &cmbDnsHost, &btnDnsStart, &chkDnsExtended,
+              &chkDnsExtendedResolve, &chkDnsReverse, &chkDnsDirectQuery, &reDns};
+    case pgPing:
+      return {&grpPing, &lblPingHost, &cmbPingHost, &btnPingStart, &lblPingCount, &cmbPingCount,
+              &lblPingTimeout, &cmbPingTimeout, &lblPingByte, &cmbPingByte, &lblPingPause,
+              &cmbPingPause, &chkPingResolve, &rePing};
+    case pgTrace:
+      return {&grpTrace, &lblTraceHost, &cmbTraceHost, &btnTraceStart, &lblTraceHops,
+              &cmbTraceHops, &lblTraceTimeout, &cmbTraceTimeout, &chkTraceResolve, &reTrace};
+    case pgWhois:
+      return {&grpWhois, &lblWhoisHost, &cmbWhoisHost, &btnWhoisStart, &lblWhoisServer,
+              &cmbWhoisServer, &lblWhoisTimeout, &cmbWhoisTimeout, &chkWhoisFormat,
+              &chkWhoisRedirect, &chkWhoisDirectQuery, &chkWhoisCheck, &chkWhoisNetwork,
+              &reWhois};
+    case pgEMail:
+      return {&grpEMail, &lblEMailAddress, &cmbEMailAddress, &btnEMailStart, &lblEMailSender,
+              &cmbEMailSender, &lblEMailMXServer, &cmbEMailMXServer, &lblEMailTimeout,
+              &cmbEMailTimeout, &reEMail};
+    case pgHead:
+      return {&grpHead, &lblHeadURL, &cmbHeadURL, &btnHeadStart, &lblHeadTimeout, &cmbHeadTimeout,
+              &chkHeadRedirect, &reHead};
+    case pgTime:
+      return {&grpTime, &lblTimeServer, &cmbTimeServer, &btnTimeQuery, &btnTimeUpdate,
+              &lblTimeLoc, &lblTimeLocTime, &lblTimeNet, &lblTimeNetTime};
+    case pgGPRank:
+      return {&grpGPRank, &lblGPRankURL, &cmbGPRankURL, &lblGPRankCount, &cmbGPRankCount,
+              &lblGPRankTimeout, &cmbGPRankTimeout, &btnGPRankStart, &pnlGPRankSingle,
+              &lblGPRankResult, &lblGPRankRank, &shpGPRankBack, &shpGPRankFront, &lvGPRankMulti};
+    case pgList:
+      return {&grpList, &lblListList, &cmbListList, &lblListSearch, &cmbListSearch,
+              &btnListSearch, &lstList};
+    case pgOwn:
+      return {&btnOwnStart, &chkOwnResolve, &reOwn};
+  }
+  return {};
+}
+
+// ---- Edit popup of the output panes ----------------------------------------------
+
+TRichEdit* TfrmMain::FocusedPane() {
+  for (TRichEdit* pane : OutputPanes())
+    if (pane == ActiveControl) return pane;
+  return nullptr;
+}
+
+void TfrmMain::pmnuEditPopup() {
+  pmnuEditCopy.SetEnabled(false);
+  pmnuSelSendTo.SetEnabled(false);
+  if (TRichEdit* pane = FocusedPane()) {
+    const std::string sel = pane->SelText();
+    pmnuSelSendTo.SetEnabled(!Trim(sel).empty());
+    pmnuEditCopy.SetEnabled(!sel.empty());
+  }
+}
+
+void TfrmMain::pmnuEditCopyClick() {
+  TRichEdit* pane = FocusedPane();
+  if (!pane) return;
+  std::string text;
+  if (pane->SelLength != 0) {
+    text = pane->SelText();
+  } else {
+    // Nothing selected: the whole pane, and the caret stays at the start.
+    pane->SelectAll();
+    text = pane->SelText();
+    pane->SelStart = 0;
+    pane->SelLength = 0;
+  }
+  Clipboard = text;
+  if (OnClipboard) OnClipboard(text);
+}
+
+void TfrmMain::pmnuEditSelectAllClick() {
+  if (TRichEdit* pane = FocusedPane()) pane->SelectAll();
+}
+
+void TfrmMain::SendSelectionTo(TPage page) {
+  TRichEdit* pane = FocusedPane();
+  if (!pane) return;
+  // While a tool runs the tabs stay where they are and its inputs untouched.
+  if (!ToolIdle) return;
+  std::string text = Trim(pane->SelText());
+  if (text.empty()) return;
+  TComboBox* input = nullptr;
+  TButton* start = nullptr;
+  switch (page) {
+    case pgDns: input = &cmbDnsHost; start = &btnDnsStart; break;
+    case pgPing: input = &cmbPingHost; start = &btnPingStart; break;
+    case pgTrace: input = &cmbTraceHost; start = &btnTraceStart; break;
+    case pgWhois: input = &cmbWhoisHost; start = &btnWhoisStart; break;
+    case pgEMail: input = &cmbEMailAddress; start = &btnEMailStart; break;
+    case pgHead:
+      input = &cmbHeadURL;
+      start = &btnHeadStart;
+      if (text.find("://") == std::string::npos) text = "http://" + text;
+      break;
+    case pgGPRank: input = &cmbGPRankURL; start = &btnGPRankStart; break;
+    case pgList: input = &cmbListSearch; start = &btnListSearch; break;
+    default: return;  // Time and Own computer have no such input
+  }
+  pcMain.SetActivePageIndex(page);
+  input->SetText(text);
+  SetFocus(start);
+}
+
+// ---- Menus -------------------------------------------------------------------------
+
+void TfrmMain::mnuFileExitClick() {
+  // The same road as the title bar's close button: with a tool running, the
+  // run is asked to stop and the window closes when it has returned.
+  if (FormCloseQuery() && OnCloseNow) OnCloseNow();
+}
+
+void TfrmMain::mnuExtrasSettingsClick() {
+  // The dialog changes settings a running tool reads; it waits for the run.
+  if (!ToolIdle || !ShowSettingsDialog) return;
+  if (ShowSettingsDialog()) ApplyOutputFont();
+}
+
+void TfrmMain::mnuHelpWebsiteClick() { OpenWebPage(kProductUrl); }
+
+void TfrmMain::mnuHelpEMailClick() {
+  const std::string program = ProgramFolder + "Quovix";
+  OpenMailLink(MailtoLink(kAuthorMail, GetVersionInfoValue(program, "ProductName") + " " +
+                                           GetVersionInfoValue(program, "ProductVersion")));
+}
+
+void TfrmMain::mnuHelpDonateClick() { OpenWebPage(kDonateUrl); }
+
+void TfrmMain::mnuHelpInfoClick() {
+  if (ShowInfoDialog) ShowInfoDialog();
+}
 
 }  // namespace quovix

@@ -3,16 +3,14 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
-#include "app/fCommandLine.h"
-#include "app/formMain.h"
+#include "app/fConsole.h"
 #include "common/fMain.h"
-#include "platform/Desktop.h"
 
 using namespace quovix;
 
@@ -22,27 +20,9 @@ volatile std::sig_atomic_t g_interrupts = 0;
 
 void OnSigint(int) {
   g_interrupts = g_interrupts + 1;
-  if (g_interrupts >= 2) _exit(130);
-}
-
-class ConsoleDesktop : public platform::IDesktop {
- public:
-  void MessageBox(const std::string& title, const std::string& text) override {
-    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
-  }
-  bool OpenUrl(const std::string&) override { return false; }
-};
-
-bool UseColour() { return isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr; }
-
-void PrintLine(const TOutputLine& line, bool colour) {
-  if (colour && line.Color != clBlack) {
-    std::printf("\x1b[38;2;%u;%u;%um%s\x1b[0m\n", (line.Color >> 16) & 0xFF,
-                (line.Color >> 8) & 0xFF, line.Color & 0xFF, line.Text.c_str());
-  } else {
-    std::printf("%s\n", line.Text.c_str());
-  }
-  std::fflush(stdout);
+  // The second Ctrl+C ends the program even when a tool is stuck in a wait
+  // that does not look at the first.
+  if (g_interrupts >= 2) _exit(kExitInterrupted);
 }
 
 std::string ProgramFile() {
@@ -56,33 +36,19 @@ std::string ProgramFile() {
 int main(int argc, char** argv) {
   std::string exe = ProgramFile();
   ProgramFolder = exe.substr(0, exe.find_last_of('/') + 1);
+  // Both front ends share the settings file beside the program.
   IniFilePath = ProgramFolder + "Quovix.ini";
-
-  ConsoleDesktop desktop;
-  platform::SetDesktop(&desktop);
-
-  TfrmMain form;
-  form.CommandLineArgs.assign(argv, argv + argc);
-  const bool colour = UseColour();
-  for (TRichEdit* pane : form.OutputPanes())
-    pane->OnLineAdded = [colour](const TOutputLine& l) { PrintLine(l, colour); };
-  form.sbMain.OnText = [](const std::string& t) { std::fprintf(stderr, "%s\n", t.c_str()); };
 
   struct sigaction sa {};
   sa.sa_handler = OnSigint;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
-  // Ctrl+C is the abort click of the running tool.
-  form.ProcessMessages = [&form] {
-    if (g_interrupts > 0) {
-      for (TButton* b : {&form.btnPingStart, &form.btnTraceStart, &form.btnWhoisStart,
-                         &form.btnGPRankStart})
-        if (b->RunState == 1) b->RunState = -1;
-    }
-  };
 
-  form.FormCreate();
-  form.FormShow();
-  form.FormClose();
-  return g_interrupts > 0 ? 130 : 0;
+  ConsoleOptions options;
+  options.Colour = isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr;
+  options.Interrupts = [] { return static_cast<int>(g_interrupts); };
+  std::vector<std::string> args(argv, argv + argc);
+  int status = RunConsole(args, std::cout, std::cerr, options);
+  std::cout.flush();
+  return status;
 }

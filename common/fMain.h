@@ -1,6 +1,7 @@
 // Shared helpers: text and URL helpers, host names and addresses, data packs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -29,6 +30,11 @@ std::string TrimRight(const std::string& s);
 std::string LowerAscii(std::string s);
 std::string UpperAscii(std::string s);
 bool SameTextAscii(const std::string& a, const std::string& b);
+// Lower case of ASCII letters and of the Latin-1 letters (À–Þ, UTF-8 encoded),
+// so that "Ä" and "ä" compare equal; other bytes unchanged.
+std::string LowerLatin(std::string s);
+// Comparison without regard to letter case in the sense of LowerLatin.
+bool SameText(const std::string& a, const std::string& b);
 // Every occurrence of from replaced by to (case-sensitive).
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to);
 // Whole-text integer parse like the platform's StrToIntDef: optional sign,
@@ -47,9 +53,20 @@ std::string EncodeIdn(const std::string& name);
 
 // ---- Data packs ----------------------------------------------------------------
 
+// Largest pack accepted, packed or inflated; a larger one counts as damaged.
+constexpr std::size_t kMaxPakBytes = std::size_t{256} << 20;
+
 std::string ReadWholeFile(const std::string& path);
 std::string InflateText(const std::string& bytes);
+// The same with a smaller limit for the inflated size.
+std::string InflateText(const std::string& bytes, std::size_t maxBytes);
 std::string LoadPak(const std::string& path);
+// The rows of a pack's text: split at CR, LF or CR LF, a final row without a
+// line end included, the text ending at a zero byte.
+std::vector<std::string> SplitPakRows(const std::string& text);
+// Forgets the loaded Whois.pak and IPCountry.pak rows so that the next
+// look-up reads them again (tests, or after ProgramFolder changed).
+void ResetDataPackCache();
 
 struct TldInfo {
   std::string CountryEn, CountryDe, Kind, Target, QueryPrefix, QuerySuffix;

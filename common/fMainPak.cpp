@@ -1,18 +1,435 @@
-// Data packs.
+// Data packs: zlib-compressed text files beside the program, and the
+// look-ups over their rows.
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <queue>
 #include <stdexcept>
+#include <string_view>
+#include <unordered_map>
 
 #include "common/fMain.h"
 
 namespace quovix {
 
-// Built with the data packs; until then every pack is missing.
-std::string ReadWholeFile(const std::string& path) { throw std::runtime_error("cannot open " + path); }
-std::string InflateText(const std::string&) { throw std::runtime_error("no data"); }
+// ---- Container -------------------------------------------------------------------
+
+std::string ReadWholeFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    throw std::runtime_error("not a readable file: " + path);
+  if (static_cast<unsigned long long>(st.st_size) > kMaxPakBytes)
+    throw std::runtime_error("file too large: " + path);
+  std::string data(static_cast<size_t>(st.st_size), '\0');
+  size_t got = 0;
+  while (got < data.size()) {
+    ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
+    }
+    if (n == 0) break;  // the file shrank meanwhile
+    got += static_cast<size_t>(n);
+  }
+  data.resize(got);
+  return data;
+}
+
+std::string InflateText(const std::string& bytes) { return InflateText(bytes, kMaxPakBytes); }
+
+std::string InflateText(const std::string& bytes, std::size_t maxBytes) {
+  if (bytes.empty()) throw std::runtime_error("empty pack");
+  if (bytes.size() > kMaxPakBytes) throw std::runtime_error("pack too large");
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) throw std::runtime_error("inflate cannot start");
+  struct Ender {
+    z_stream* z;
+    ~Ender() { inflateEnd(z); }
+  } ender{&zs};
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  zs.avail_in = static_cast<uInt>(bytes.size());
+  // The output grows in steps of the input size rounded up to 256 bytes
+  // (std::string keeps the storage growth itself geometric); the cap keeps a
+  // hostile pack from inflating without bound.
+  const size_t step = (bytes.size() + 255) / 256 * 256;
+  std::string out;
+  size_t produced = 0;
+  for (;;) {
+    if (produced == out.size()) {
+      if (out.size() >= maxBytes) throw std::runtime_error("pack inflates past its size limit");
+      out.resize(std::min(out.size() + step, maxBytes));
+    }
+    zs.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+    zs.avail_out = static_cast<uInt>(out.size() - produced);
+    int rc = inflate(&zs, Z_NO_FLUSH);
+    produced = out.size() - zs.avail_out;
+    if (rc == Z_STREAM_END) break;
+    if (rc == Z_OK || (rc == Z_BUF_ERROR && zs.avail_out == 0)) continue;
+    // Z_BUF_ERROR with room left: the input ended before the stream did.
+    throw std::runtime_error(std::string("damaged pack: ") + (zs.msg ? zs.msg : "truncated"));
+  }
+  out.resize(produced);
+  return out;
+}
+
 std::string LoadPak(const std::string& path) { return InflateText(ReadWholeFile(path)); }
-TldInfo LookupTld(const std::string&) { return {}; }
-void LookupNetworkRegistry(const std::string&, NetworkRegistry&) {}
-std::string LookupIpCountry(const std::string&) { return {}; }
-std::string RegisteredDomain(const std::string& text, const std::vector<std::string>&) { return text; }
-int ListDataFiles(const std::string&, const std::string&, std::vector<std::string>&) { return 0; }
+
+namespace {
+
+// Calls f for every row of text (see SplitPakRows).
+template <class F>
+void ForEachRow(std::string_view text, F&& f) {
+  if (size_t z = text.find('\0'); z != std::string_view::npos) text = text.substr(0, z);
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t e = i;
+    while (e < text.size() && text[e] != '\n' && text[e] != '\r') ++e;
+    f(text.substr(i, e - i));
+    if (e == text.size()) return;
+    i = e + 1;
+    if (text[e] == '\r' && i < text.size() && text[i] == '\n') ++i;
+  }
+}
+
+// Field n (1-based) of a row split at "|"; empty when the row has fewer
+// (then a view at the row's end, so it still points into the row).
+std::string_view RowField(std::string_view row, int n) {
+  size_t start = 0;
+  for (int i = 1; i < n; ++i) {
+    size_t bar = row.find('|', start);
+    if (bar == std::string_view::npos) return row.substr(row.size());
+    start = bar + 1;
+  }
+  size_t end = row.find('|', start);
+  return row.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// ---- Whois.pak -------------------------------------------------------------------
+
+struct WhoisPack {
+  bool exists = false;
+  std::vector<std::string> rows;
+  // Lower-cased first field -> index of the first row with that key.
+  std::unordered_map<std::string, size_t> firstRow;
+};
+
+WhoisPack& WhoisStore() {
+  static WhoisPack pack;
+  return pack;
+}
+
+const WhoisPack& WhoisRows() {
+  WhoisPack& p = WhoisStore();
+  if (p.exists) return p;
+  p.exists = true;  // a failed load is not retried during the run
+  try {
+    p.rows = SplitPakRows(LoadPak(ProgramFolder + "Whois.pak"));
+  } catch (const std::exception&) {
+    p.rows.clear();
+  }
+  for (size_t i = 0; i < p.rows.size(); ++i) {
+    size_t bar = p.rows[i].find('|');
+    if (bar != std::string::npos) p.firstRow.emplace(LowerAscii(p.rows[i].substr(0, bar)), i);
+  }
+  return p;
+}
+
+// The first row that begins with key + "|", letter case aside; nullptr when none.
+const std::string* FindWhoisRow(const std::string& key) {
+  const WhoisPack& p = WhoisRows();
+  if (key.find('|') != std::string::npos) {
+    // Such a key reaches past the first field; only a scan can match it.
+    const std::string prefix = key + "|";
+    for (const auto& row : p.rows)
+      if (row.size() >= prefix.size() && SameTextAscii(row.substr(0, prefix.size()), prefix))
+        return &row;
+    return nullptr;
+  }
+  auto it = p.firstRow.find(LowerAscii(key));
+  return it == p.firstRow.end() ? nullptr : &p.rows[it->second];
+}
+
+// ---- IPCountry.pak ---------------------------------------------------------------
+
+// The address space cut into segments, each with the country text of the
+// last row covering it (-1: none). A look-up is one binary search, with the
+// same answer as scanning every row in order.
+struct IpCountryPack {
+  bool exists = false;
+  std::vector<std::uint32_t> starts;  // ascending, starts[0] == 0
+  std::vector<int> text;              // per segment: index into texts, or -1
+  std::vector<std::string> texts;
+};
+
+IpCountryPack& IpCountryStore() {
+  static IpCountryPack pack;
+  return pack;
+}
+
+// An unsigned decimal bound; anything else counts as 0.
+std::uint32_t ParseBound(std::string_view s) {
+  if (s.empty() || s.size() > 10) return 0;
+  std::uint64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return 0;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  return v > 0xFFFFFFFFull ? 0 : static_cast<std::uint32_t>(v);
+}
+
+void BuildIpCountry(IpCountryPack& p, std::string_view text) {
+  struct Range {
+    std::uint32_t first, last;
+    int text;
+  };
+  std::vector<Range> ranges;  // in row order: a later row wins
+  ranges.reserve(text.size() / 24);
+  // Rows share few texts: they are keyed by their "code|name" part, which
+  // stays in text while the index is built.
+  std::unordered_map<std::string_view, int> textIds;
+  ForEachRow(text, [&](std::string_view row) {
+    std::string_view code = RowField(row, 3), name = RowField(row, 4);
+    if (code.empty() && name.empty()) return;  // such a row changes nothing
+    std::uint32_t first = ParseBound(RowField(row, 1)), last = ParseBound(RowField(row, 2));
+    if (first > last) return;  // matches no address
+    const size_t from = static_cast<size_t>(code.data() - row.data());
+    const std::string_view key = row.substr(from, static_cast<size_t>(name.data() - code.data()) + name.size());
+    auto [it, added] = textIds.emplace(key, static_cast<int>(p.texts.size()));
+    if (added) {
+      p.texts.push_back(name.empty() ? std::string(code)
+                        : code.empty() ? std::string(name)
+                                       : std::string(name) + " (" + std::string(code) + ")");
+    }
+    ranges.push_back({first, last, it->second});
+  });
+
+  // Segment starts ascend; a segment with the text of the one before adds nothing.
+  auto add = [&p](std::uint64_t start, int t) {
+    if (!p.text.empty() && p.text.back() == t) return;
+    p.starts.push_back(static_cast<std::uint32_t>(start));
+    p.text.push_back(t);
+  };
+
+  // Shipped data comes sorted and without overlaps: one pass suffices.
+  bool disjoint = true;
+  for (size_t i = 1; i < ranges.size() && disjoint; ++i)
+    disjoint = ranges[i].first > ranges[i - 1].last;
+  if (disjoint) {
+    std::uint64_t next = 0;
+    for (const auto& r : ranges) {
+      if (r.first > next) add(next, -1);
+      add(r.first, r.text);
+      next = std::uint64_t{r.last} + 1;
+    }
+    if (next <= 0xFFFFFFFFull) add(next, -1);
+    return;
+  }
+
+  // Otherwise sweep over every range bound, keeping the covering rows with
+  // the latest on top.
+  std::vector<std::uint64_t> cuts{0};
+  cuts.reserve(2 * ranges.size() + 1);
+  for (const auto& r : ranges) {
+    cuts.push_back(r.first);
+    if (r.last < 0xFFFFFFFFu) cuts.push_back(std::uint64_t{r.last} + 1);
+  }
+  std::sort(cuts.begin(), cuts.end());
+  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+
+  std::vector<size_t> byFirst(ranges.size());
+  for (size_t i = 0; i < byFirst.size(); ++i) byFirst[i] = i;
+  std::stable_sort(byFirst.begin(), byFirst.end(),
+                   [&](size_t a, size_t b) { return ranges[a].first < ranges[b].first; });
+  std::priority_queue<size_t> open;
+  size_t next = 0;
+  for (std::uint64_t cut : cuts) {
+    while (next < byFirst.size() && ranges[byFirst[next]].first <= cut) open.push(byFirst[next++]);
+    while (!open.empty() && ranges[open.top()].last < cut) open.pop();
+    add(cut, open.empty() ? -1 : ranges[open.top()].text);
+  }
+}
+
+const IpCountryPack& IpCountryRows() {
+  IpCountryPack& p = IpCountryStore();
+  if (p.exists) return p;
+  p.exists = true;  // a failed load is not retried during the run
+  std::string text;
+  try {
+    text = LoadPak(ProgramFolder + "IPCountry.pak");
+  } catch (const std::exception&) {
+    text.clear();
+  }
+  BuildIpCountry(p, text);
+  return p;
+}
+
+// ---- SLDs ------------------------------------------------------------------------
+
+// Second-level-domain lists are long and do not change once loaded, so a
+// set is built for the list last asked about and kept while it stays the
+// same list (same storage, size and sampled rows). A hit is always checked
+// against the list itself.
+struct SldIndex {
+  const std::string* data = nullptr;
+  size_t size = 0;
+  size_t sample = 0;
+  std::unordered_map<std::string, size_t> rows;
+};
+
+SldIndex& SldStore() {
+  static SldIndex index;
+  return index;
+}
+
+size_t SampleOf(const std::vector<std::string>& list) {
+  if (list.empty()) return 0;
+  std::hash<std::string> h;
+  return h(list.front()) ^ (h(list[list.size() / 2]) << 1) ^ (h(list.back()) << 2);
+}
+
+bool IsListedSld(const std::string& pair, const std::vector<std::string>& list) {
+  if (list.size() < 32) return std::find(list.begin(), list.end(), pair) != list.end();
+  SldIndex& ix = SldStore();
+  const size_t sample = SampleOf(list);
+  if (ix.data != list.data() || ix.size != list.size() || ix.sample != sample) {
+    ix.rows.clear();
+    for (size_t i = 0; i < list.size(); ++i) ix.rows.emplace(list[i], i);
+    ix.data = list.data();
+    ix.size = list.size();
+    ix.sample = sample;
+  }
+  auto it = ix.rows.find(pair);
+  return it != ix.rows.end() && it->second < list.size() && list[it->second] == pair;
+}
+
+// Text after the last "." of rest, which keeps what is before it ("" when
+// rest has no ".").
+std::string SplitOffLabel(std::string& rest) {
+  size_t dot = rest.rfind('.');
+  if (dot == std::string::npos) {
+    std::string label = std::move(rest);
+    rest.clear();
+    return label;
+  }
+  std::string label = rest.substr(dot + 1);
+  rest.resize(dot);
+  return label;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitPakRows(const std::string& text) {
+  std::vector<std::string> rows;
+  ForEachRow(text, [&](std::string_view row) { rows.emplace_back(row); });
+  return rows;
+}
+
+void ResetDataPackCache() {
+  WhoisStore() = WhoisPack{};
+  IpCountryStore() = IpCountryPack{};
+  SldStore() = SldIndex{};
+}
+
+// ---- Look-ups --------------------------------------------------------------------
+
+TldInfo LookupTld(const std::string& tld) {
+  TldInfo info;
+  const std::string* row = FindWhoisRow(tld);
+  if (!row) return info;
+  info.CountryEn = GetField(*row, "|", 2);
+  info.CountryDe = GetField(*row, "|", 3);
+  std::string kind = GetField(*row, "|", 4);
+  if (!kind.empty()) {
+    // One character: a whole UTF-8 sequence when the first byte starts one.
+    size_t n = 1;
+    while (n < kind.size() && n < 4 && (static_cast<unsigned char>(kind[n]) & 0xC0) == 0x80) ++n;
+    info.Kind = UpperAscii(kind.substr(0, n));
+  }
+  info.Target = GetField(*row, "|", 5);
+  info.QueryPrefix = GetField(*row, "|", 6);
+  info.QuerySuffix = GetField(*row, "|", 7);
+  return info;
+}
+
+void LookupNetworkRegistry(const std::string& handle, NetworkRegistry& record) {
+  const std::string* row = FindWhoisRow(handle);
+  if (!row) return;
+  record.Server = GetField(*row, "|", 2);
+  record.QueryPrefix = GetField(*row, "|", 3);
+  record.QuerySuffix = GetField(*row, "|", 4);
+}
+
+std::string LookupIpCountry(const std::string& address) {
+  // Asked on every call, so a pack added after a miss is found next time.
+  if (!IsRegularFile(ProgramFolder + "IPCountry.pak")) return {};
+  const IpCountryPack& p = IpCountryRows();
+  if (p.starts.empty()) return {};
+  const std::uint32_t number = IpToNumber(address);
+  size_t i = static_cast<size_t>(std::upper_bound(p.starts.begin(), p.starts.end(), number) -
+                                 p.starts.begin()) - 1;
+  return p.text[i] < 0 ? std::string() : p.texts[static_cast<size_t>(p.text[i])];
+}
+
+std::string RegisteredDomain(const std::string& text, const std::vector<std::string>& sldList) {
+  std::string host = LowerAscii(text);
+  if (host.starts_with("https://")) host.erase(0, 8);
+  if (host.starts_with("http://")) host.erase(0, 7);
+  host.resize(std::min(host.size(), host.find_first_of("/?#")));
+  // A port after the host and the root's trailing dot are no part of the name.
+  if (size_t colon = host.rfind(':'); colon != std::string::npos &&
+      host.find_first_not_of("0123456789", colon + 1) == std::string::npos)
+    host.resize(colon);
+  while (!host.empty() && host.back() == '.') host.pop_back();
+  if (host.empty()) return {};
+  if (!IsHostName(host)) return host;
+  if (host.find('.') == std::string::npos) return host;  // a single label is its own domain
+
+  std::string rest = host;
+  const std::string last = SplitOffLabel(rest);
+  const std::string second = SplitOffLabel(rest);
+  const std::string third = rest.empty() ? std::string() : SplitOffLabel(rest);
+  const std::string pair = second + "." + last;
+  if (!third.empty() && IsListedSld(pair, sldList)) return third + "." + pair;
+  return pair;
+}
+
+int ListDataFiles(const std::string& folder, const std::string& mask,
+                  std::vector<std::string>& list) {
+  list.clear();
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return 0;
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    if (::fnmatch(mask.c_str(), name.c_str(), 0) != 0) continue;
+    if (IsRegularFile(folder + name)) names.push_back(std::move(name));
+  }
+  ::closedir(dir);
+  // Directory order on Linux follows hashing, not names; a sorted list keeps
+  // the offered lists in a stable, readable order.
+  std::sort(names.begin(), names.end());
+  for (auto& n : names) list.push_back(folder + n);
+  return static_cast<int>(list.size());
+}
 
 }  // namespace quovix

@@ -147,6 +147,26 @@ bool SameTextAscii(const std::string& a, const std::string& b) {
   return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
 }
 
+std::string LowerLatin(std::string s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 'A' && c <= 'Z') {
+      s[i] = static_cast<char>(c + 32);
+    } else if (c == 0xC3 && i + 1 < s.size()) {
+      // U+00C0..U+00DE are C3 80..C3 9E; their lower case is 0x20 above,
+      // except U+00D7 (multiplication sign).
+      unsigned char d = static_cast<unsigned char>(s[i + 1]);
+      if (d >= 0x80 && d <= 0x9E && d != 0x97) s[i + 1] = static_cast<char>(d + 0x20);
+      ++i;
+    }
+  }
+  return s;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && LowerLatin(a) == LowerLatin(b);
+}
+
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
   if (from.empty()) return s;
   for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))

@@ -12,11 +12,11 @@ std::vector<std::string> LanguageTable;
 namespace {
 
 std::string Lookup(const std::string& key, const std::string& def) {
-  const std::string want = LowerAscii(key) + "=";
+  const std::string want = LowerLatin(key) + "=";
   for (const auto& line : LanguageTable) {
     size_t eq = line.find('=');
     std::string k = Trim(eq == std::string::npos ? line : line.substr(0, eq)) + "=";
-    if (LowerAscii(k) == want) {
+    if (LowerLatin(k) == want) {
       std::string v = eq == std::string::npos ? std::string() : line.substr(eq + 1);
       return v.empty() ? def : v;
     }
@@ -67,12 +67,28 @@ int LoadLanguageFile(const std::string& path) {
   LanguageTable.clear();
   std::ifstream in(path, std::ios::binary);
   if (!in) return -1;
-  std::string line;
+  // A language file holds a few hundred lines; anything beyond the cap is
+  // not a language file's text and is left unread.
+  constexpr size_t kMaxLanguageFileBytes = 4u << 20;
+  std::string data(kMaxLanguageFileBytes, '\0');
+  in.read(data.data(), static_cast<std::streamsize>(data.size()));
+  // A read error half-way is treated like a missing file: defaults stand.
+  if (in.bad()) return -1;
+  data.resize(static_cast<size_t>(in.gcount()));
+  // Editors on this platform may save UTF-8 with a byte-order mark.
+  if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) data.erase(0, 3);
   int n = 0;
-  while (std::getline(in, line)) {
-    std::string t = Trim(line);
+  size_t start = 0;
+  while (start < data.size()) {
+    // Lines end with LF, CR LF or a lone CR.
+    size_t end = data.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = data.size();
+    std::string t = Trim(data.substr(start, end - start));
+    start = end + 1;
+    if (end < data.size() && data[end] == '\r' && start < data.size() && data[start] == '\n')
+      ++start;
     if (t.empty() || t[0] == '#') continue;
-    LanguageTable.push_back(t);
+    LanguageTable.push_back(std::move(t));
     ++n;
   }
   return n;
@@ -103,7 +119,8 @@ void BuildLanguageMenu(TMenuItem& menu, const std::string& folder,
     std::string file = e.path().filename().string();
     if (file.empty() || file[0] == '.') continue;  // hidden
     if (!e.is_regular_file(ec)) continue;
-    if (file.size() < 4 || LowerAscii(file.substr(file.size() - 4)) != ".lng") continue;
+    // Exactly ".lng": the loader builds the path with that extension.
+    if (file.size() <= 4 || file.compare(file.size() - 4, 4, ".lng") != 0) continue;
     names.push_back(file.substr(0, file.size() - 4));
   }
   // Directory order is arbitrary on Linux; alphabetical is what users expect.
@@ -111,7 +128,7 @@ void BuildLanguageMenu(TMenuItem& menu, const std::string& folder,
   for (const auto& name : names) {
     TMenuItem* item = menu.AddOwned("mnuLanguage_" + name, name);
     wire(item);
-    if (!anyChecked && SameTextAscii(name, LanguageName)) {
+    if (!anyChecked && SameText(name, LanguageName)) {
       item->SetChecked(true);
       anyChecked = true;
     }

@@ -1,8 +1,10 @@
-// Settings store: process-wide settings values and the INI file that keeps
-// them with the input histories.
+// Settings store: process-wide settings values, the INI file that keeps them
+// with the input histories, and the INI access layer.
 #pragma once
 
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace quovix {
 
@@ -21,9 +23,106 @@ extern std::string OutputFontName;  // default "Courier New"
 extern int OutputFontSize;          // default 9
 extern int OutputFontCharset;       // default 0
 
-// Reads everything into the memory values and the window's controls.
+// Reads everything into the memory values and the window's controls; a
+// missing or unreadable file gives the defaults.
 void LoadSettings(TfrmMain& form);
-// Writes everything back.
-void SaveSettings(TfrmMain& form);
+// Writes everything back in one step: the new file replaces the old one only
+// once it is complete. False when the file could not be written (the old file
+// is then unchanged).
+bool SaveSettings(TfrmMain& form);
+
+// A history list of the file (list format, prefix "Item") read and written
+// as the window's histories are: entries unquoted, trimmed, empty ones
+// dropped, at most MaxRecentItems; written quoted where needed. The write
+// changes only that section of the file.
+std::vector<std::string> ReadHistoryList(const std::string& file, const std::string& section);
+bool WriteHistoryList(const std::string& file, const std::string& section,
+                      const std::vector<std::string>& items);
+
+// Proxy password as stored: four upper-case hex digits per byte.
+std::string ScramblePassword(const std::string& password);
+std::string UnscramblePassword(const std::string& text);
+
+// The servers a history holds when the stored one is empty.
+const std::vector<std::string>& DefaultWhoisServers();
+const std::vector<std::string>& DefaultTimeServers();
+
+// ---- INI access layer ------------------------------------------------------
+// Semantics of the classic profile functions: section and key names compare
+// without regard to ASCII case; a read gives the value without the blanks
+// around it and without one pair of surrounding double or single quotes, cut
+// at kIniMaxValue bytes (and at a zero byte); a write changes only its own
+// line and keeps every other line, comment and section; a missing file or
+// section is created by the write. Of duplicate keys the first one counts.
+
+constexpr size_t kIniMaxValue = 10239;
+// A list longer than this is read only this far.
+constexpr int kIniMaxListItems = 10000;
+
+// One INI file in memory: many reads and writes, one file access each way.
+class TIniDocument {
+ public:
+  enum class LoadResult { Ok, Missing, Failed };
+  // Failed: the file exists but cannot be read (or is too large); the
+  // document is then empty and must not be saved over the file.
+  LoadResult Load(const std::string& path);
+  void Parse(const std::string& text);
+  // The file's text: unchanged lines byte for byte.
+  std::string Text() const;
+  // Writes the text beside the file and renames it into place (through a
+  // symbolic link to its target), so the file is always either the old or the
+  // new one. False when that failed; the old file is then untouched.
+  bool Save(const std::string& path) const;
+
+  bool Has(const std::string& section, const std::string& key) const;
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& def) const;
+  int ReadInt(const std::string& section, const std::string& key, int def) const;
+  bool ReadBool(const std::string& section, const std::string& key, bool def) const;
+  // False when the names or the value cannot be stored in an INI line (line
+  // breaks, zero bytes, "]" in a section name, "=" in a key).
+  bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+  bool WriteInt(const std::string& section, const std::string& key, int value);
+  bool WriteBool(const std::string& section, const std::string& key, bool value);
+
+  // List format: prefix = N, prefix1 … prefixN.
+  std::vector<std::string> ReadListItems(const std::string& section, const std::string& prefix) const;
+  bool WriteListItems(const std::string& section, const std::string& prefix,
+                      const std::vector<std::string>& items);
+
+ private:
+  struct Line {
+    std::string Text, Eol;
+  };
+  struct Section {
+    std::vector<Line> Lines;  // the header first (none for the part before any section)
+    std::unordered_map<std::string, size_t> Keys;  // lower-case key → line
+  };
+  const Line* Find(const std::string& section, const std::string& key) const;
+  void AddSection(const std::string& lowerName);
+
+  std::string bom_;
+  std::string eol_ = "\n";
+  std::vector<Section> sections_;
+  std::unordered_map<std::string, std::vector<size_t>> byName_;
+};
+
+std::string IniReadString(const std::string& file, const std::string& section,
+                          const std::string& key, const std::string& def);
+int IniReadInt(const std::string& file, const std::string& section, const std::string& key, int def);
+bool IniReadBool(const std::string& file, const std::string& section, const std::string& key,
+                 bool def);
+bool IniWriteString(const std::string& file, const std::string& section, const std::string& key,
+                    const std::string& value);
+bool IniWriteInt(const std::string& file, const std::string& section, const std::string& key,
+                 int value);
+bool IniWriteBool(const std::string& file, const std::string& section, const std::string& key,
+                  bool value);
+// The list's entries joined with separator.
+std::string IniReadList(const std::string& file, const std::string& section,
+                        const std::string& prefix, const std::string& separator);
+// Writes the fields of joined (split at separator) as a list.
+bool IniWriteList(const std::string& file, const std::string& section, const std::string& prefix,
+                  const std::string& joined, const std::string& separator);
 
 }  // namespace quovix

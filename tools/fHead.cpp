@@ -1,10 +1,183 @@
+// HTTP-Header tool: the status line and response headers a web server
+// returns for a URL, following further redirects when asked to.
+#include <algorithm>
+#include <utility>
+
 #include "app/formMain.h"
+#include "common/DateTime.h"
+#include "common/fMain.h"
+#include "shell/fLanguage.h"
+#include "tools/fHttpTools.h"
 
 namespace quovix {
 
-// The tool is built in its own change; until then its button does nothing.
-void TfrmMain::btnHeadStartClick() {}
-void TfrmMain::cmbHeadURLExit(TComboBox&) {}
+namespace {
+// Rounds of the redirect repetition before the tool gives up on a server
+// whose redirects never end.
+constexpr int kMaxHeadRounds = 15;
+constexpr int kDefaultTimeoutMs = 2000;
+
+// The user's date and time formats; exactly midnight shows the date alone.
+std::string DateText(double value) {
+  DateTimeParts p;
+  if (DecodeDateTime(value, p) && p.Hour == 0 && p.Minute == 0 && p.Second == 0 &&
+      p.Millisecond == 0)
+    return Trim(FormatDateTime(value, UserFormats().Date, ""));
+  return FormatDateTimeUser(value);
+}
+}  // namespace
+
+ToolUrl SplitToolUrl(const std::string& url) {
+  ToolUrl u;
+  std::string rest = url;
+  if (const size_t sep = rest.find("://"); sep != std::string::npos) {
+    u.Scheme = rest.substr(0, sep + 3);
+    rest.erase(0, sep + 3);
+  } else {
+    u.Scheme = "http://";
+  }
+  if (const size_t slash = rest.find('/'); slash != std::string::npos) {
+    u.Path = rest.substr(slash);
+    rest.resize(slash);
+  }
+  u.Host = rest;
+  return u;
+}
+
+std::string IdnHostPart(const std::string& host) {
+  std::string user, name = host, port;
+  if (const size_t at = name.rfind('@'); at != std::string::npos) {
+    user = name.substr(0, at + 1);
+    name.erase(0, at + 1);
+  }
+  if (!name.empty() && name[0] == '[') {
+    // A bracketed IPv6 address needs no encoding.
+    return Cut(host, 256);
+  }
+  if (const size_t colon = name.rfind(':'); colon != std::string::npos) {
+    port = name.substr(colon);
+    name.resize(colon);
+  }
+  std::string idn = name.empty() ? name : EncodeIdn(name);
+  if (idn.empty()) idn = name;
+  return Cut(user + idn + port, 256);
+}
+
+void TfrmMain::cmbHeadURLExit(TComboBox& sender) {
+  if (sender.Text().find("://") == std::string::npos)
+    sender.SetText("http://" + Trim(sender.Text()));
+}
+
+void TfrmMain::btnHeadStartClick() {
+  ToolRunGuard::Options run;
+  run.Start = &btnHeadStart;
+  run.Inputs = {&lblHeadURL, &cmbHeadURL, &lblHeadTimeout, &cmbHeadTimeout, &chkHeadRedirect};
+  run.MainInput = &cmbHeadURL;
+  run.Pane = &reHead;
+  run.StatusKey = "Main|sbMainHeadGet";
+  run.StatusDefault = "Headerdaten von \"%s1%\" werden abgefragt...";
+  run.StatusArg = cmbHeadURL.Text();
+  ToolRunGuard guard(*this, std::move(run));
+  const int timeout = StrToIntDef(cmbHeadTimeout.Text(), kDefaultTimeoutMs);
+  std::string current = Trim(cmbHeadURL.Text());
+  std::vector<std::string> visited;
+
+  for (int round = 1;; ++round) {
+    IdHTTP.ClearResponse();
+    AppendOutput(reHead, LangText("Main|OutHeadOverview", "Übersicht:"), clBlue);
+    AppendOutput(reHead, LangText("Main|OutHeadInfoQueryWith", "  Anfrage mit:      %s1%", {current}),
+                 clNavy);
+    ToolUrl parts = SplitToolUrl(current);
+    if (parts.Host.empty()) parts.Host = "localhost";
+    const std::string idn = IdnHostPart(parts.Host);
+    AppendOutput(reHead, LangText("Main|OutHeadInfoHostName", "  Hostname:         %s1%", {parts.Host}),
+                 clNavy);
+    if (idn != parts.Host)
+      AppendOutput(reHead, LangText("Main|OutHeadInfoIdnEncoded", "  IDN-kodiert:      %s1%", {idn}),
+                   clNavy);
+    const std::string requestUrl = parts.Scheme + idn + parts.Path;
+    // Compared with the URL of this round, so a followed redirect that needs
+    // no change shows none.
+    if (requestUrl != current)
+      AppendOutput(reHead,
+                   LangText("Main|OutHeadInfoQueryChangedTo", "  Geändert auf:     %s1%", {requestUrl}),
+                   clNavy);
+    visited.push_back(current);
+    visited.push_back(requestUrl);
+
+    if (IdHTTP.Connected()) IdHTTP.Disconnect();
+    IdHTTP.ConnectTimeout = timeout;
+    IdHTTP.ReadTimeout = timeout;
+    ApplyProxyOptions(IdHTTP);
+    std::string tlsFailure;
+    try {
+      IdHTTP.Head(requestUrl);
+    } catch (const HttpError& e) {
+      if (std::string(e.what()).compare(0, 12, "Socket Error") == 0) {
+        AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadServerNotReachable", "Server nicht erreichbar!"),
+                     clRed);
+        return;
+      }
+      // Timeouts and error statuses are not fatal: whatever arrived is shown.
+      // A failed TLS handshake names its reason, never just "unreachable".
+      if (e.kind() == HttpError::Kind::Tls) tlsFailure = e.what();
+    }
+
+    const HttpResponseInfo& r = IdHTTP.Response;
+    if (!r.ResponseText.empty() || !r.RawHeaders.empty()) {
+      AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadHeaderInfo", "Header-Informationen:"), clBlue);
+      AppendOutput(reHead, LangText("Main|OutHeadServerReply", "  Serverantwort:    %s1%", {r.ResponseText}),
+                   clNavy);
+      if (!r.Server.empty())
+        AppendOutput(reHead, LangText("Main|OutHeadServerSystem", "  Server (System):  %s1%", {r.Server}),
+                     clNavy);
+      if (r.Date != 0)
+        AppendOutput(reHead,
+                     LangText("Main|OutHeadServerTime", "  Systemzeit:       %s1%", {DateText(r.Date)}),
+                     clNavy);
+      if (r.LastModified != 0)
+        AppendOutput(reHead,
+                     LangText("Main|OutHeadLastModified", "  Zuletzt geändert: %s1%",
+                              {DateText(r.LastModified)}),
+                     clNavy);
+      AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadReply", "Antwort des Servers:") + "\r\n", clBlue);
+      std::string block = r.ResponseText + "\r\n";
+      for (size_t i = 0; i < r.RawHeaders.size(); ++i)
+        block += (i ? "\r\n" : "") + r.RawHeaders[i];
+      AppendOutput(reHead, Trim(block), clBlack);
+    } else {
+      if (!tlsFailure.empty())
+        AppendOutput(reHead,
+                     "\r\n" + LangText("Main|OutHeadTlsFailed",
+                                       "Sichere Verbindung fehlgeschlagen: %s1%", {tlsFailure}),
+                     clRed);
+      AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadServerNotReachable", "Server nicht erreichbar!"),
+                   clRed);
+    }
+    if (IdHTTP.Connected()) IdHTTP.Disconnect();
+
+    const std::string next = chkHeadRedirect.Checked() ? r.Location : std::string();
+    if (next.empty()) break;
+    AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadRedirectTo", "Umleitung nach: \"%s1%\":", {next}) + "\r\n",
+                 clBlue);
+    if (std::find(visited.begin(), visited.end(), next) != visited.end()) {
+      AppendOutput(reHead,
+                   LangText("Main|OutHeadRedirectRepeated",
+                            "Diese Adresse wurde bereits abgefragt, die Umleitung wird nicht weiter verfolgt."),
+                   clRed);
+      break;
+    }
+    if (round >= kMaxHeadRounds) {
+      AppendOutput(reHead,
+                   LangText("Main|OutHeadRedirectLimit",
+                            "Nach %s1% Abfragen wird die Umleitung nicht weiter verfolgt.",
+                            {std::to_string(kMaxHeadRounds)}),
+                   clRed);
+      break;
+    }
+    current = next;
+  }
+  AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadQueryDone", "Anfrage beendet."), clBlue);
+}
 
 }  // namespace quovix
-

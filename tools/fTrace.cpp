@@ -1,8 +1,109 @@
+// Trace tool: the route to a host, hop by hop, by echo requests with a rising
+// time-to-live.
+#include <cstdio>
+
+#include "app/fCommandLine.h"
 #include "app/formMain.h"
+#include "common/fMain.h"
+#include "platform/Icmp.h"
+#include "shell/fLanguage.h"
+#include "shell/gIni.h"
+#include "tools/fIcmpShared.h"
 
 namespace quovix {
 
-// The tool is built in its own change; until then its button does nothing.
-void TfrmMain::btnTraceStartClick() {}
+void TfrmMain::btnTraceStartClick() {
+  if (ToolRunGuard::AbortClick(btnTraceStart)) return;
+
+  ToolRunGuard::Options o;
+  o.Start = &btnTraceStart;
+  o.Inputs = {&lblTraceHost,    &cmbTraceHost,    &lblTraceHops, &cmbTraceHops,
+              &lblTraceTimeout, &cmbTraceTimeout, &chkTraceResolve};
+  o.MainInput = &cmbTraceHost;
+  o.Pane = &reTrace;
+  o.StatusKey = "Main|sbMainTraceTo";
+  o.StatusDefault = "Verfolge Route zu \"%s1%\"...";
+  o.StatusArg = cmbTraceHost.Text();
+  o.Abortable = true;
+  ToolRunGuard guard(*this, o);
+
+  std::string target = Cut(Trim(cmbTraceHost.Text()), 256);
+  if (target.empty()) target = "127.0.0.1";
+  const std::string idn = Cut(EncodeIdn(target), 256);
+  const int timeout = StrToIntDef(cmbTraceTimeout.Text(), 2000);
+  const int maxHops = StrToIntDef(cmbTraceHops.Text(), 30);
+  const bool resolve = chkTraceResolve.Checked();
+
+  AppendOutput(reTrace,
+               LangText("Main|sbMainTraceInfoFor", "Host-Informationen für \"%s1%\":",
+                        {cmbTraceHost.Text()}),
+               clBlue);
+  std::string address, hostName;
+  if (resolve) {
+    const IcmpTarget host = ResolveIcmpTarget(*this, reTrace, target, idn);
+    if (!host.Found) return;
+    address = host.Address;
+    hostName = host.HostName;
+  } else {
+    address = idn;
+  }
+
+  if (!hostName.empty())
+    AppendOutput(reTrace, LangText("Main|OutInfoHostName", "  Hostname:    %s1%", {hostName}),
+                 clNavy);
+  if (!address.empty())
+    AppendOutput(reTrace, LangText("Main|OutInfoIpAddr", "  IP-Adresse:  %s1%", {address}),
+                 clNavy);
+  if (!IsHostName(address)) {
+    const std::string country = LookupIpCountry(address);
+    if (!country.empty())
+      AppendOutput(reTrace, LangText("Main|OutInfoCountry", "  Land:        %s1%", {country}),
+                   clNavy);
+  }
+  AppendOutput(reTrace, "", clNavy);
+
+  AppendOutput(reTrace,
+               LangText("Main|OutTraceRoute",
+                        "Verfolge Route zu \"%s1%\" über max. %s2% Knoten zurück:",
+                        {address, std::to_string(maxHops)}) +
+                   "\r\n",
+               clBlue);
+
+  bool noServiceReported = false;
+  for (int hop = 1; hop <= maxHops; ++hop) {
+    if (guard.Aborted()) {
+      AppendOutput(reTrace, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."),
+                   clRed);
+      return;
+    }
+    char number[16];
+    std::snprintf(number, sizeof number, "%2d", hop);
+    const std::string label = LangText("Main|OutTraceReplyHops", "  %s1%. Knoten: ", {number});
+
+    const IcmpEchoResult echo = SendIcmpEcho(address, 8, timeout, hop);
+    Pump();
+    ReportIcmpNoService(*this, reTrace, echo, noServiceReported);
+    if (echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit) {
+      AppendOutput(reTrace, label + LangText("Main|OutTraceReplyTimeout", "Zeitüberschreitung."),
+                   clBlack);
+      continue;
+    }
+    std::string line = label + echo.ReplyAddress;
+    if (resolve) {
+      const std::string name = ResolveIpToHost(echo.ReplyAddress, NameResTimeout);
+      if (!name.empty()) line += " (" + name + ")";
+    }
+    line += ": " + std::to_string(echo.RoundTripMs) + " " + LangText("Main|OutTraceReplyMSec", "ms");
+    AppendOutput(reTrace, line, clBlack);
+    if (echo.ReplyAddress == address) {
+      AppendOutput(reTrace,
+                   "\r\n" + LangText("Main|OutTraceDone", "Routenrückverfolgung abgeschlossen."),
+                   clGreen);
+      break;
+    }
+    Pump();
+  }
+}
+
 
 }  // namespace quovix

@@ -1,0 +1,643 @@
+#include "clients/HttpClient.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include "common/DateTime.h"
+#include "common/Pump.h"
+#include "common/fMain.h"
+#include "shell/gIni.h"
+
+namespace quovix {
+
+namespace {
+
+// Product web site named in the User-Agent.
+constexpr const char* kProductHost = "quovix.example.org";
+constexpr int kDefaultTimeoutMs = 30000;
+// Error number reported when a host name cannot be resolved (the resolver's
+// HOST_NOT_FOUND); there is no errno for it.
+constexpr int kHostNotFound = 1;
+
+int Effective(int timeoutMs) { return timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs; }
+
+std::string ErrnoText(int err) {
+  std::string t = std::strerror(err);
+  if (!t.empty() && t.back() != '.') t += '.';
+  return t;
+}
+
+bool IsIpLiteral(const std::string& host) {
+  unsigned char buf[16];
+  return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
+}
+
+std::string Base64(const std::string& s) {
+  std::string out(4 * ((s.size() + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(s.data()),
+                                static_cast<int>(s.size()));
+  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return out;
+}
+
+// Waits until fd is ready for events, at most timeoutMs, in slices that let
+// the window's messages run in between. False on timeout.
+bool WaitFd(int fd, short events, int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, events, 0};
+    const int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
+    const int r = poll(&p, 1, slice);
+    if (r > 0) return true;
+    if (r < 0 && errno != EINTR) return true;  // the next call reports the error
+    ProcessPendingMessages();
+  }
+}
+
+std::string OpenSslErrorText() {
+  const unsigned long e = ERR_get_error();
+  ERR_clear_error();
+  if (e == 0) return "connection closed during the handshake";
+  const char* reason = ERR_reason_error_string(e);
+  return reason ? reason : "error " + std::to_string(e);
+}
+
+}  // namespace
+
+// ---- URLs ----------------------------------------------------------------------------------
+
+std::string HttpUrl::Authority() const {
+  std::string a = Host.find(':') != std::string::npos ? "[" + Host + "]" : Host;
+  const int def = Scheme == "https" ? 443 : 80;
+  if (Port != def) a += ":" + std::to_string(Port);
+  return a;
+}
+
+std::string HttpUrl::ToString() const { return Scheme + "://" + Authority() + PathAndQuery; }
+
+HttpUrl ParseHttpUrl(const std::string& urlText) {
+  HttpUrl u;
+  std::string rest = Trim(urlText);
+  const size_t sep = rest.find("://");
+  if (sep != std::string::npos) {
+    u.Scheme = LowerAscii(rest.substr(0, sep));
+    rest.erase(0, sep + 3);
+  } else {
+    u.Scheme = "http";
+  }
+  if (u.Scheme != "http" && u.Scheme != "https")
+    throw HttpError(HttpError::Kind::Protocol, "Unsupported protocol: " + u.Scheme);
+  u.Port = u.Scheme == "https" ? 443 : 80;
+
+  const size_t pathStart = rest.find_first_of("/?#");
+  std::string authority = rest.substr(0, pathStart);
+  std::string path = pathStart == std::string::npos ? std::string() : rest.substr(pathStart);
+  if (const size_t hash = path.find('#'); hash != std::string::npos) path.resize(hash);
+  if (path.empty() || path[0] != '/') path = "/" + path;
+  // Raw blanks, control bytes and non-ASCII bytes never reach the request line.
+  static const char kHex[] = "0123456789ABCDEF";
+  u.PathAndQuery.clear();
+  for (unsigned char c : path) {
+    if (c <= 0x20 || c >= 0x7F) {
+      u.PathAndQuery += '%';
+      u.PathAndQuery += kHex[c >> 4];
+      u.PathAndQuery += kHex[c & 15];
+    } else {
+      u.PathAndQuery += static_cast<char>(c);
+    }
+  }
+
+  if (const size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  std::string portText;
+  if (!authority.empty() && authority[0] == '[') {
+    const size_t close = authority.find(']');
+    if (close == std::string::npos)
+      throw HttpError::SocketError(kHostNotFound, "Host not found.");
+    u.Host = authority.substr(1, close - 1);
+    const std::string after = authority.substr(close + 1);
+    if (!after.empty()) {
+      if (after[0] != ':') throw HttpError::SocketError(kHostNotFound, "Host not found.");
+      portText = after.substr(1);
+    }
+    unsigned char buf[16];
+    if (inet_pton(AF_INET6, u.Host.c_str(), buf) != 1)
+      throw HttpError::SocketError(kHostNotFound, "Host not found.");
+  } else {
+    const size_t colon = authority.find(':');
+    u.Host = authority.substr(0, colon);
+    if (colon != std::string::npos) portText = authority.substr(colon + 1);
+    if (u.Host.empty()) throw HttpError::SocketError(kHostNotFound, "Host not found.");
+    for (char c : u.Host) {
+      const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '.' || c == '_';
+      if (!ok) throw HttpError::SocketError(kHostNotFound, "Host not found.");
+    }
+  }
+  if (!portText.empty()) {
+    int port = 0;
+    for (char c : portText) {
+      if (c < '0' || c > '9' || port > 65535)
+        throw HttpError(HttpError::Kind::Protocol, "Invalid port: " + Cut(portText, 16));
+      port = port * 10 + (c - '0');
+    }
+    if (port < 1 || port > 65535)
+      throw HttpError(HttpError::Kind::Protocol, "Invalid port: " + Cut(portText, 16));
+    u.Port = port;
+  }
+  return u;
+}
+
+std::string ResolveHttpLocation(const HttpUrl& base, const std::string& location) {
+  std::string loc = Trim(location);
+  if (const size_t hash = loc.find('#'); hash != std::string::npos) loc.resize(hash);
+  // An absolute URL: a scheme of letters, digits, "+", "-", "." before "://".
+  if (const size_t sep = loc.find("://"); sep != std::string::npos && sep > 0) {
+    bool scheme = true;
+    for (size_t i = 0; i < sep; ++i) {
+      const char c = loc[i];
+      scheme = scheme && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')));
+    }
+    if (scheme) return loc;
+  }
+  if (loc.compare(0, 2, "//") == 0) return base.Scheme + ":" + loc;
+  const std::string origin = base.Scheme + "://" + base.Authority();
+  if (!loc.empty() && loc[0] == '/') return origin + loc;
+  std::string path = base.PathAndQuery;
+  if (const size_t q = path.find('?'); q != std::string::npos) path.resize(q);
+  if (loc.empty()) return origin + base.PathAndQuery;
+  if (loc[0] == '?') return origin + path + loc;
+  return origin + path.substr(0, path.rfind('/') + 1) + loc;
+}
+
+// ---- Proxy and response fields -----------------------------------------------------
+
+void HttpProxyParams::Clear() {
+  ProxyServer.clear();
+  ProxyPort = 0;
+  ProxyUsername.clear();
+  ProxyPassword.clear();
+}
+
+void HttpResponseInfo::Clear() { *this = HttpResponseInfo{}; }
+
+void ApplyProxyOptions(HttpClient& http) {
+  if (HttpProxyUseProxy) {
+    http.ProxyParams.ProxyServer = HttpProxyServerName;
+    http.ProxyParams.ProxyPort = HttpProxyServerPort;
+    http.ProxyParams.ProxyUsername = HttpProxyUsername;
+    http.ProxyParams.ProxyPassword = HttpProxyPassword;
+    http.ProxyParams.BasicAuthentication = true;
+  } else {
+    http.ProxyParams.Clear();
+  }
+}
+
+// ---- Cookies -------------------------------------------------------------------------------
+
+namespace {
+
+constexpr size_t kMaxCookies = 300;
+constexpr size_t kMaxCookieBytes = 4096;
+
+std::string Unquote(std::string v) {
+  if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+  return v;
+}
+
+bool DomainMatch(const std::string& host, const std::string& domain) {
+  if (host == domain) return true;
+  return host.size() > domain.size() && host.compare(host.size() - domain.size(), domain.size(),
+                                                     domain) == 0 &&
+         host[host.size() - domain.size() - 1] == '.' && !IsIpLiteral(host);
+}
+
+bool PathMatch(const std::string& requestPath, const std::string& cookiePath) {
+  if (requestPath.compare(0, cookiePath.size(), cookiePath) != 0) return false;
+  return requestPath.size() == cookiePath.size() || cookiePath.back() == '/' ||
+         requestPath[cookiePath.size()] == '/';
+}
+
+std::string PathOnly(const std::string& pathAndQuery) {
+  std::string p = pathAndQuery.substr(0, pathAndQuery.find('?'));
+  return p.empty() ? "/" : p;
+}
+
+}  // namespace
+
+void HttpCookieJar::Store(const std::string& hostIn, const std::string& requestPath,
+                          const std::string& setCookie) {
+  if (setCookie.size() > kMaxCookieBytes) return;
+  const std::string host = LowerAscii(hostIn);
+  Cookie c;
+  bool expired = false;
+  size_t start = 0;
+  for (int part = 0; start <= setCookie.size(); ++part) {
+    size_t semi = setCookie.find(';', start);
+    if (semi == std::string::npos) semi = setCookie.size();
+    const std::string item = setCookie.substr(start, semi - start);
+    start = semi + 1;
+    const size_t eq = item.find('=');
+    const std::string name = Trim(item.substr(0, eq));
+    const std::string value = eq == std::string::npos ? std::string() : Unquote(Trim(item.substr(eq + 1)));
+    if (part == 0) {
+      if (eq == std::string::npos || name.empty()) return;
+      c.Name = name;
+      c.Value = value;
+      continue;
+    }
+    const std::string attr = LowerAscii(name);
+    if (attr == "domain" && !value.empty()) {
+      std::string d = LowerAscii(value);
+      if (d[0] == '.') d.erase(0, 1);
+      if (d.empty() || !DomainMatch(host, d)) return;  // a cookie for someone else
+      c.Domain = d;
+      c.HostOnly = false;
+    } else if (attr == "path" && !value.empty() && value[0] == '/') {
+      c.Path = value;
+    } else if (attr == "max-age") {
+      if (StrToIntDef(value, 1) <= 0) expired = true;
+    } else if (attr == "expires") {
+      const double when = ParseHttpDateUtc(value);
+      if (when != 0 && UnixFromDateTime(when) < static_cast<double>(std::time(nullptr)))
+        expired = true;
+    } else if (attr == "secure") {
+      c.Secure = true;
+    }
+  }
+  if (c.Domain.empty()) c.Domain = host;
+  if (c.Path.empty()) {
+    const std::string p = PathOnly(requestPath);
+    const size_t slash = p.rfind('/');
+    c.Path = slash == 0 || slash == std::string::npos ? "/" : p.substr(0, slash);
+  }
+  cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(),
+                                [&](const Cookie& o) {
+                                  return o.Name == c.Name && o.Domain == c.Domain &&
+                                         o.Path == c.Path;
+                                }),
+                 cookies_.end());
+  if (expired) return;
+  if (cookies_.size() >= kMaxCookies) cookies_.erase(cookies_.begin());
+  cookies_.push_back(std::move(c));
+}
+
+std::string HttpCookieJar::HeaderFor(const std::string& hostIn, const std::string& pathAndQuery,
+                                     bool secure) const {
+  const std::string host = LowerAscii(hostIn);
+  const std::string path = PathOnly(pathAndQuery);
+  std::string out;
+  for (const auto& c : cookies_) {
+    if (c.Secure && !secure) continue;
+    if (c.HostOnly ? host != c.Domain : !DomainMatch(host, c.Domain)) continue;
+    if (!PathMatch(path, c.Path)) continue;
+    if (!out.empty()) out += "; ";
+    out += c.Name + "=" + c.Value;
+  }
+  return out;
+}
+
+// ---- Connection ----------------------------------------------------------------------------
+
+struct HttpClient::TlsContext {
+  SSL_CTX* ctx = nullptr;
+  std::string extraCa;
+  ~TlsContext() {
+    if (ctx) SSL_CTX_free(ctx);
+  }
+};
+
+class HttpClient::Connection : public IHttpSource {
+ public:
+  explicit Connection(int readTimeoutMs) : readTimeoutMs_(readTimeoutMs) {}
+  ~Connection() override { Close(); }
+
+  void Connect(const std::string& host, int port, int connectTimeoutMs) {
+    sockaddr_storage addr{};
+    socklen_t len = 0;
+    std::string ip = host;
+    if (!IsIpLiteral(ip)) ip = ResolveHostToIp(host, NameResTimeout);
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+    if (!ip.empty() && inet_pton(AF_INET, ip.c_str(), &v4->sin_addr) == 1) {
+      v4->sin_family = AF_INET;
+      v4->sin_port = htons(static_cast<uint16_t>(port));
+      len = sizeof(sockaddr_in);
+    } else if (!ip.empty() && inet_pton(AF_INET6, ip.c_str(), &v6->sin6_addr) == 1) {
+      v6->sin6_family = AF_INET6;
+      v6->sin6_port = htons(static_cast<uint16_t>(port));
+      len = sizeof(sockaddr_in6);
+    } else {
+      throw HttpError::SocketError(kHostNotFound, "Host not found.");
+    }
+    if (port < 1 || port > 65535) throw HttpError::SocketError(EINVAL, ErrnoText(EINVAL));
+    fd_ = socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) throw HttpError::SocketError(errno, ErrnoText(errno));
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
+      if (errno != EINPROGRESS) {
+        const int err = errno;
+        Close();
+        throw HttpError::SocketError(err, ErrnoText(err));
+      }
+      if (!WaitFd(fd_, POLLOUT, connectTimeoutMs)) {
+        Close();
+        throw HttpError(HttpError::Kind::ConnectTimeout, "Connect timed out.");
+      }
+      int err = 0;
+      socklen_t elen = sizeof err;
+      getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &elen);
+      if (err != 0) {
+        Close();
+        throw HttpError::SocketError(err, ErrnoText(err));
+      }
+    }
+    int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  }
+
+  void StartTls(SSL_CTX* ctx, const std::string& host) {
+    ERR_clear_error();
+    ssl_ = SSL_new(ctx);
+    if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1)
+      throw HttpError(HttpError::Kind::Tls, "TLS error: " + OpenSslErrorText());
+    if (IsIpLiteral(host)) {
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host.c_str());
+    } else {
+      SSL_set_tlsext_host_name(ssl_, host.c_str());
+      SSL_set1_host(ssl_, host.c_str());
+    }
+    for (;;) {
+      ERR_clear_error();
+      const int r = SSL_connect(ssl_);
+      if (r == 1) return;
+      const int e = SSL_get_error(ssl_, r);
+      if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
+        if (!WaitFd(fd_, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, readTimeoutMs_))
+          throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+        continue;
+      }
+      const long verify = SSL_get_verify_result(ssl_);
+      if (verify != X509_V_OK)
+        throw HttpError(HttpError::Kind::Tls, std::string("TLS certificate verification failed: ") +
+                                                  X509_verify_cert_error_string(verify));
+      if (e == SSL_ERROR_SYSCALL && errno != 0 && ERR_peek_error() == 0)
+        throw HttpError::SocketError(errno, ErrnoText(errno));
+      throw HttpError(HttpError::Kind::Tls, "TLS handshake failed: " + OpenSslErrorText());
+    }
+  }
+
+  void Write(const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+      if (ssl_) {
+        ERR_clear_error();
+        const int r = SSL_write(ssl_, data.data() + done, static_cast<int>(data.size() - done));
+        if (r > 0) {
+          done += static_cast<size_t>(r);
+          continue;
+        }
+        const int e = SSL_get_error(ssl_, r);
+        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
+          if (!WaitFd(fd_, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, readTimeoutMs_))
+            throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+          continue;
+        }
+        if (e == SSL_ERROR_SYSCALL && errno != 0)
+          throw HttpError::SocketError(errno, ErrnoText(errno));
+        throw HttpError(HttpError::Kind::Tls, "TLS error: " + OpenSslErrorText());
+      }
+      const ssize_t r = send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+      if (r > 0) {
+        done += static_cast<size_t>(r);
+      } else if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        if (!WaitFd(fd_, POLLOUT, readTimeoutMs_))
+          throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+      } else {
+        throw HttpError::SocketError(errno, ErrnoText(errno));
+      }
+    }
+  }
+
+  size_t Read(char* buf, size_t n) override {
+    for (;;) {
+      if (ssl_) {
+        ERR_clear_error();
+        const int r = SSL_read(ssl_, buf, static_cast<int>(std::min<size_t>(n, 1 << 30)));
+        if (r > 0) return static_cast<size_t>(r);
+        const int e = SSL_get_error(ssl_, r);
+        if (e == SSL_ERROR_ZERO_RETURN) return 0;
+        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
+          if (!WaitFd(fd_, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, readTimeoutMs_))
+            throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+          continue;
+        }
+        if (e == SSL_ERROR_SYSCALL) {
+          if (errno == 0 || ERR_peek_error() != 0) return 0;
+          throw HttpError::SocketError(errno, ErrnoText(errno));
+        }
+        throw HttpError(HttpError::Kind::Tls, "TLS error: " + OpenSslErrorText());
+      }
+      const ssize_t r = recv(fd_, buf, n, 0);
+      if (r >= 0) return static_cast<size_t>(r);
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+        if (!WaitFd(fd_, POLLIN, readTimeoutMs_))
+          throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+        continue;
+      }
+      throw HttpError::SocketError(errno, ErrnoText(errno));
+    }
+  }
+
+  void Close() {
+    if (ssl_) {
+      SSL_free(ssl_);
+      ssl_ = nullptr;
+    }
+    if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  bool Open() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+  SSL* ssl_ = nullptr;
+  int readTimeoutMs_;
+};
+
+// ---- HttpClient ------------------------------------------------------------------------
+
+HttpClient::HttpClient() {
+  UserAgent = std::string("Mozilla/3.0 (compatible; Quovix; ") + kProductHost + ")";
+  ProxyParams.BasicAuthentication = true;
+}
+
+HttpClient::~HttpClient() = default;
+
+bool HttpClient::Connected() const { return conn_ && conn_->Open(); }
+
+void HttpClient::Disconnect() { conn_.reset(); }
+
+void HttpClient::Head(const std::string& url) { Request("HEAD", url); }
+
+std::string HttpClient::Get(const std::string& url) { return Request("GET", url); }
+
+std::string HttpClient::ProxyAuthorization() const {
+  return "Basic " + Base64(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword);
+}
+
+std::string HttpClient::BuildRequest(const std::string& method, const HttpUrl& url,
+                                     bool viaProxy) const {
+  std::string r = method + " " + (viaProxy ? url.ToString() : url.PathAndQuery) + " HTTP/1.1\r\n";
+  auto header = [&r](const char* name, const std::string& value) {
+    if (!value.empty()) r += std::string(name) + ": " + value + "\r\n";
+  };
+  header("Host", url.Authority());
+  header("Accept", Accept);
+  header("Accept-Encoding", "identity");
+  header("User-Agent", UserAgent);
+  if (viaProxy && ProxyParams.BasicAuthentication)
+    header("Proxy-Authorization", ProxyAuthorization());
+  if (AllowCookies) header("Cookie", Cookies.HeaderFor(url.Host, url.PathAndQuery, url.Scheme == "https"));
+  r += "\r\n";
+  return r;
+}
+
+void HttpClient::TakeResponse(const HttpUrl& url, const HttpResponseHead& head) {
+  Response.ResponseCode = head.ResponseCode;
+  Response.ResponseText = head.ResponseText;
+  Response.RawHeaders = head.RawHeaders;
+  Response.Server = head.Value("Server");
+  Response.Date = ParseHttpDate(head.Value("Date"));
+  Response.LastModified = ParseHttpDate(head.Value("Last-Modified"));
+  const std::string location = head.Value("Location");
+  Response.Location = location.empty() ? std::string() : ResolveHttpLocation(url, location);
+  if (AllowCookies) {
+    for (const char* name : {"Set-Cookie", "Set-Cookie2"})
+      for (const auto& v : head.Values(name)) Cookies.Store(url.Host, url.PathAndQuery, v);
+  }
+}
+
+HttpResponseHead HttpClient::ReadHead(HttpReader& in, const HttpUrl& url) {
+  HttpResponseHead head;
+  try {
+    ReadResponseHead(in, head, Limits);
+  } catch (...) {
+    // What arrived before the failure stays visible to the caller.
+    TakeResponse(url, head);
+    throw;
+  }
+  return head;
+}
+
+void HttpClient::OpenTunnel(const HttpUrl& url) {
+  const std::string target =
+      (url.Host.find(':') != std::string::npos ? "[" + url.Host + "]" : url.Host) + ":" +
+      std::to_string(url.Port);
+  std::string r = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
+  if (!UserAgent.empty()) r += "User-Agent: " + UserAgent + "\r\n";
+  if (ProxyParams.BasicAuthentication)
+    r += "Proxy-Authorization: " + ProxyAuthorization() + "\r\n";
+  r += "\r\n";
+  conn_->Write(r);
+  HttpReader in(*conn_);
+  const HttpResponseHead head = ReadHead(in, url);
+  if (head.ResponseCode < 200 || head.ResponseCode > 299) {
+    TakeResponse(url, head);
+    throw HttpError(HttpError::Kind::Status, head.ResponseText, head.ResponseCode);
+  }
+  // Nothing may follow the proxy's answer before our TLS handshake.
+  if (in.Buffered() != 0) throw HttpError::Malformed("data after the proxy's CONNECT answer");
+}
+
+std::string HttpClient::Exchange(const std::string& method, const HttpUrl& url, bool wantBody) {
+  Disconnect();
+  conn_ = std::make_unique<Connection>(Effective(ReadTimeout));
+  struct CloseAtEnd {
+    HttpClient& c;
+    ~CloseAtEnd() { c.Disconnect(); }
+  } closeAtEnd{*this};
+
+  const bool viaProxy = !ProxyParams.ProxyServer.empty();
+  if (viaProxy)
+    conn_->Connect(ProxyParams.ProxyServer, ProxyParams.ProxyPort, Effective(ConnectTimeout));
+  else
+    conn_->Connect(url.Host, url.Port, Effective(ConnectTimeout));
+
+  const bool tls = url.Scheme == "https";
+  if (tls) {
+    if (viaProxy) OpenTunnel(url);
+    if (!tls_ || tls_->extraCa != TlsExtraCaFile) {
+      auto t = std::make_unique<TlsContext>();
+      t->extraCa = TlsExtraCaFile;
+      t->ctx = SSL_CTX_new(TLS_client_method());
+      if (!t->ctx) throw HttpError(HttpError::Kind::Tls, "TLS error: " + OpenSslErrorText());
+      SSL_CTX_set_min_proto_version(t->ctx, TLS1_2_VERSION);
+      SSL_CTX_set_default_verify_paths(t->ctx);
+      if (!TlsExtraCaFile.empty() &&
+          SSL_CTX_load_verify_locations(t->ctx, TlsExtraCaFile.c_str(), nullptr) != 1)
+        throw HttpError(HttpError::Kind::Tls,
+                        "TLS error: cannot load the certificate file " + TlsExtraCaFile);
+      SSL_CTX_set_verify(t->ctx, SSL_VERIFY_PEER, nullptr);
+      // Bodies read to the close of the connection end there, with or
+      // without the server's close notification.
+      SSL_CTX_set_options(t->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+      tls_ = std::move(t);
+    }
+    conn_->StartTls(tls_->ctx, url.Host);
+  }
+
+  conn_->Write(BuildRequest(method, url, viaProxy && !tls));
+  HttpReader in(*conn_);
+  const HttpResponseHead head = ReadHead(in, url);
+  TakeResponse(url, head);
+  const int code = head.ResponseCode;
+  // Only the body of a final success is wanted; a redirect's is dropped
+  // with the connection.
+  if (wantBody && code >= 200 && code <= 299 && Response.Location.empty() &&
+      ResponseHasBody(method, code))
+    return ReadResponseBody(in, head, Limits);
+  return {};
+}
+
+std::string HttpClient::Request(const std::string& method, const std::string& urlText) {
+  HttpUrl url = ParseHttpUrl(urlText);
+  std::string m = method;
+  int redirects = 0;
+  for (;;) {
+    std::string body = Exchange(m, url, method == "GET");
+    const int code = Response.ResponseCode;
+    const bool redirect = (code >= 300 && code <= 399 && code != 304) || !Response.Location.empty();
+    if (HandleRedirects && redirect && !Response.Location.empty()) {
+      ++redirects;
+      if (redirects >= RedirectMaximum) return body;
+      if (code == 302 || code == 303) m = "GET";
+      url = ParseHttpUrl(Response.Location);
+      continue;
+    }
+    if (code >= 200 && code <= 299) return body;
+    throw HttpError(HttpError::Kind::Status, Response.ResponseText, code);
+  }
+}
+
+}  // namespace quovix

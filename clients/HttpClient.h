@@ -1,0 +1,130 @@
+// The HTTP/1.1 client the main window owns (IdHTTP) and the tools share:
+// HEAD and GET on a fresh connection each, redirects, in-memory cookies,
+// a proxy with basic authentication, HTTPS with certificate verification.
+// Every wait runs in short slices with the message pump in between.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "clients/HttpResponse.h"
+
+namespace quovix {
+
+// The parts of a URL the client needs.
+struct HttpUrl {
+  std::string Scheme;  // "http" or "https", lower case
+  std::string Host;    // name, IPv4 address or IPv6 address (without brackets)
+  int Port = 80;
+  std::string PathAndQuery = "/";  // percent-encoded where the URL had raw bytes
+  // "host" or "[v6]", followed by ":port" when not the scheme's default.
+  std::string Authority() const;
+  // scheme://authority/path
+  std::string ToString() const;
+};
+// Splits a URL; a missing scheme means "http". Raises HttpError for an
+// unsupported scheme, an unusable host or a bad port.
+HttpUrl ParseHttpUrl(const std::string& url);
+// A Location value (absolute, scheme-relative or relative) made absolute.
+std::string ResolveHttpLocation(const HttpUrl& base, const std::string& location);
+
+struct HttpProxyParams {
+  std::string ProxyServer;  // empty: connect directly
+  int ProxyPort = 0;
+  std::string ProxyUsername;
+  std::string ProxyPassword;
+  bool BasicAuthentication = false;
+  void Clear();
+};
+
+// The response of the last request (of the last hop when redirected).
+struct HttpResponseInfo {
+  int ResponseCode = 0;
+  std::string ResponseText;             // the whole status line
+  std::vector<std::string> RawHeaders;  // "Name: value", in order
+  std::string Server;
+  double Date = 0;          // local date-time, 0 when absent
+  double LastModified = 0;  // local date-time, 0 when absent
+  std::string Location;     // absolute URL, empty when absent
+  void Clear();
+};
+
+// Cookies received during the program's lifetime, returned to their hosts.
+class HttpCookieJar {
+ public:
+  // Stores the cookie of one Set-Cookie or Set-Cookie2 value sent by host.
+  void Store(const std::string& host, const std::string& path, const std::string& setCookie);
+  // "name=value; name2=value2" for a request to host and path; empty when none.
+  std::string HeaderFor(const std::string& host, const std::string& path, bool secure) const;
+  void Clear() { cookies_.clear(); }
+  size_t Size() const { return cookies_.size(); }
+
+ private:
+  struct Cookie {
+    std::string Name, Value, Domain, Path;
+    bool HostOnly = true;
+    bool Secure = false;
+  };
+  std::vector<Cookie> cookies_;
+};
+
+class HttpClient {
+ public:
+  HttpClient();
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // ---- fixed configuration
+  std::string Accept = "text/html, */*";
+  std::string UserAgent;  // set by the constructor
+  bool HandleRedirects = true;
+  int RedirectMaximum = 15;
+  bool AllowCookies = true;
+  HttpLimits Limits;
+  // A PEM file of certificate authorities trusted in addition to the
+  // system's trust store (empty: the system store alone).
+  std::string TlsExtraCaFile;
+
+  // ---- per request
+  int ConnectTimeout = 0;  // ms; 0 or less: 30 s
+  int ReadTimeout = 0;     // ms per wait for data; 0 or less: 30 s
+  HttpProxyParams ProxyParams;
+
+  // ---- result of the last request
+  HttpResponseInfo Response;
+  int ResponseCode() const { return Response.ResponseCode; }
+  const std::string& ResponseText() const { return Response.ResponseText; }
+  void ClearResponse() { Response.Clear(); }
+  HttpCookieJar Cookies;
+
+  // The requests. Both raise HttpError; on a status error the response
+  // fields stay filled.
+  void Head(const std::string& url);
+  std::string Get(const std::string& url);
+
+  bool Connected() const;
+  void Disconnect();
+
+ private:
+  class Connection;
+  // One exchange without redirects: fills Response, returns the body.
+  std::string Exchange(const std::string& method, const HttpUrl& url, bool wantBody);
+  std::string Request(const std::string& method, const std::string& url);
+  std::string BuildRequest(const std::string& method, const HttpUrl& url, bool viaProxy) const;
+  std::string ProxyAuthorization() const;
+  void OpenTunnel(const HttpUrl& url);
+  void TakeResponse(const HttpUrl& url, const HttpResponseHead& head);
+  HttpResponseHead ReadHead(HttpReader& in, const HttpUrl& url);
+
+  std::unique_ptr<Connection> conn_;
+  struct TlsContext;
+  std::unique_ptr<TlsContext> tls_;
+};
+
+// Applies the proxy options of the settings to a client: set with basic
+// authentication when the proxy is switched on, cleared otherwise.
+void ApplyProxyOptions(HttpClient& http);
+
+}  // namespace quovix

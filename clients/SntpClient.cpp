@@ -1,0 +1,213 @@
+#include "clients/SntpClient.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+#include "common/DateTime.h"
+#include "common/Pump.h"
+#include "common/fMain.h"
+#include "platform/Clock.h"
+
+namespace quovix {
+namespace {
+
+constexpr double kTwo32 = 4294967296.0;
+// 1900-01-01 00:00 as a date-time value.
+constexpr double kNtpEpochDays = 2.0;
+// Unix seconds of the NTP epoch's start.
+constexpr std::int64_t kNtpToUnix = 2208988800LL;
+
+std::uint32_t Get32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         std::uint32_t{p[3]};
+}
+
+void Put32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 24);
+  p[1] = static_cast<std::uint8_t>(v >> 16);
+  p[2] = static_cast<std::uint8_t>(v >> 8);
+  p[3] = static_cast<std::uint8_t>(v);
+}
+
+NtpTimestamp GetStamp(const std::uint8_t* p) { return {Get32(p), Get32(p + 4)}; }
+
+void PutStamp(std::uint8_t* p, NtpTimestamp t) {
+  Put32(p, t.Seconds);
+  Put32(p + 4, t.Fraction);
+}
+
+[[noreturn]] void ThrowSocketError(int code, const std::string& text) {
+  throw std::runtime_error("Socket Error # " + std::to_string(code) + "\r\n" + text);
+}
+
+[[noreturn]] void ThrowErrno(int err) { ThrowSocketError(err, std::strerror(err)); }
+
+// The wire timestamp of a clock reading.
+NtpTimestamp NtpFromTimespec(const timespec& ts) {
+  const std::int64_t secs = static_cast<std::int64_t>(ts.tv_sec) + kNtpToUnix;
+  const std::uint64_t frac = (static_cast<std::uint64_t>(ts.tv_nsec) << 32) / 1000000000ULL;
+  return {static_cast<std::uint32_t>(secs), static_cast<std::uint32_t>(frac)};
+}
+
+sockaddr_in ResolveServer(const std::string& host, std::uint16_t port, int limitMs) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  std::string ip = host;
+  if (inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1) {
+    ip = host.empty() ? std::string() : ResolveHostToIp(host, limitMs);
+    if (ip.empty() || inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1)
+      ThrowSocketError(11001, "Host not found.");
+  }
+  return addr;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, kSntpPacketSize> EncodeSntpPacket(const SntpPacket& p) {
+  std::array<std::uint8_t, kSntpPacketSize> b{};
+  b[0] = static_cast<std::uint8_t>(((p.LeapIndicator & 3) << 6) | ((p.Version & 7) << 3) |
+                                   (p.Mode & 7));
+  b[1] = p.Stratum;
+  b[2] = p.Poll;
+  b[3] = static_cast<std::uint8_t>(p.Precision);
+  Put32(&b[4], p.RootDelay);
+  Put32(&b[8], p.RootDispersion);
+  Put32(&b[12], p.ReferenceId);
+  PutStamp(&b[16], p.Reference);
+  PutStamp(&b[24], p.Originate);
+  PutStamp(&b[32], p.Receive);
+  PutStamp(&b[40], p.Transmit);
+  return b;
+}
+
+bool DecodeSntpPacket(const std::uint8_t* d, size_t size, SntpPacket& p) {
+  if (!d || size < kSntpPacketSize) return false;
+  p.LeapIndicator = d[0] >> 6;
+  p.Version = (d[0] >> 3) & 7;
+  p.Mode = d[0] & 7;
+  p.Stratum = d[1];
+  p.Poll = d[2];
+  p.Precision = static_cast<std::int8_t>(d[3]);
+  p.RootDelay = Get32(d + 4);
+  p.RootDispersion = Get32(d + 8);
+  p.ReferenceId = Get32(d + 12);
+  p.Reference = GetStamp(d + 16);
+  p.Originate = GetStamp(d + 24);
+  p.Receive = GetStamp(d + 32);
+  p.Transmit = GetStamp(d + 40);
+  return true;
+}
+
+NtpTimestamp NtpFromDateTime(double localValue, double biasDays) {
+  const double seconds = (localValue + biasDays - kNtpEpochDays) * kSecondsPerDay;
+  if (!std::isfinite(seconds)) return {};
+  const double whole = std::floor(seconds);
+  double frac = std::floor((seconds - whole) * kTwo32);
+  frac = std::clamp(frac, 0.0, kTwo32 - 1);
+  // Whole seconds modulo 2^32: from 2036 on the count starts again at 0.
+  const double wrapped = whole - std::floor(whole / kTwo32) * kTwo32;
+  return {static_cast<std::uint32_t>(wrapped), static_cast<std::uint32_t>(frac)};
+}
+
+double DateTimeFromNtp(NtpTimestamp ts, double biasDays) {
+  // RFC 4330 era rule: with the top bit clear the time lies in 2036–2104,
+  // not in 1900–1968, when no NTP server existed.
+  double seconds = ts.Seconds;
+  if ((ts.Seconds & 0x80000000u) == 0) seconds += kTwo32;
+  const std::uint64_t ms = (std::uint64_t{ts.Fraction} * 1000) >> 32;
+  return (seconds + static_cast<double>(ms) / 1000.0) / kSecondsPerDay + kNtpEpochDays - biasDays;
+}
+
+TSntpStatus EvaluateSntpReply(const std::uint8_t* data, size_t size, NtpTimestamp sent,
+                              bool checkStratum, SntpPacket& reply) {
+  if (!DecodeSntpPacket(data, size, reply)) return TSntpStatus::ShortReply;
+  // A reply that does not echo our transmit time answers some other request
+  // (or is forged) and says nothing about this one.
+  if (reply.Originate != sent) return TSntpStatus::WrongOriginate;
+  if (reply.Mode != 4) return TSntpStatus::NotServer;
+  if (reply.LeapIndicator == 3) return TSntpStatus::Unsynchronised;
+  if (reply.Transmit.IsZero()) return TSntpStatus::ZeroTransmit;
+  if (checkStratum && (reply.Stratum == 0 || reply.Stratum > 15)) return TSntpStatus::BadStratum;
+  return TSntpStatus::Ok;
+}
+
+SntpClient::~SntpClient() { Close(); }
+
+void SntpClient::Open() {
+  if (fd_ >= 0) return;
+  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) ThrowErrno(errno);
+}
+
+void SntpClient::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+double SntpClient::DateTime() {
+  delay_ = offset_ = 0;
+  status_ = TSntpStatus::NoAnswer;
+  reply_ = SntpPacket{};
+
+  const sockaddr_in server = ResolveServer(Host, Port, ReceiveTimeout);
+  Open();
+  const double bias = LocalBiasDays();
+
+  std::array<std::uint8_t, kSntpPacketSize> request{};
+  request[0] = 0x1B;  // leap 0, version 3, mode 3 (client)
+  const NtpTimestamp sent = NtpFromTimespec(platform::Clock().Now());
+  PutStamp(&request[40], sent);
+  if (sendto(fd_, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&server),
+             sizeof server) != static_cast<ssize_t>(request.size()))
+    ThrowErrno(errno);
+
+  using Steady = std::chrono::steady_clock;
+  const auto deadline = Steady::now() + std::chrono::milliseconds(std::max(0, ReceiveTimeout));
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
+    if (left <= 0) return 0;
+    pollfd pfd{fd_, POLLIN, 0};
+    const int ready = poll(&pfd, 1, static_cast<int>(std::min<long long>(left, kWaitSliceMs)));
+    if (ready < 0 && errno != EINTR) ThrowErrno(errno);
+    if (ready <= 0) {
+      ProcessPendingMessages();
+      continue;
+    }
+    std::uint8_t buf[512];
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    const ssize_t n =
+        recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+      ThrowErrno(errno);
+    }
+    // Only the server asked may answer; anything else on the socket is noise.
+    if (fromLen < sizeof from || from.sin_family != AF_INET ||
+        from.sin_addr.s_addr != server.sin_addr.s_addr || from.sin_port != server.sin_port)
+      continue;
+    const double t4 = LocalNow();
+    status_ = EvaluateSntpReply(buf, static_cast<size_t>(n), sent, CheckStratum, reply_);
+    if (status_ != TSntpStatus::Ok) return 0;
+    const double t1 = DateTimeFromNtp(reply_.Originate, bias);
+    const double t2 = DateTimeFromNtp(reply_.Receive, bias);
+    const double t3 = DateTimeFromNtp(reply_.Transmit, bias);
+    delay_ = (t4 - t1) - (t3 - t2);
+    offset_ = ((t2 - t1) + (t3 - t4)) / 2;
+    return t3;
+  }
+}
+
+}  // namespace quovix

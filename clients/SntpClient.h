@@ -1,0 +1,99 @@
+// SNTP client (RFC 4330 packet, version 3 requests): one UDP exchange with a
+// time server, the server's clock as a local date-time value.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quovix {
+
+constexpr size_t kSntpPacketSize = 48;
+
+// Seconds since 1900-01-01 00:00 UTC and the fraction in units of 2^-32 s.
+struct NtpTimestamp {
+  std::uint32_t Seconds = 0;
+  std::uint32_t Fraction = 0;
+  bool operator==(const NtpTimestamp&) const = default;
+  bool IsZero() const { return Seconds == 0 && Fraction == 0; }
+};
+
+struct SntpPacket {
+  std::uint8_t LeapIndicator = 0;  // 2 bits
+  std::uint8_t Version = 0;        // 3 bits
+  std::uint8_t Mode = 0;           // 3 bits
+  std::uint8_t Stratum = 0;
+  std::uint8_t Poll = 0;
+  std::int8_t Precision = 0;
+  std::uint32_t RootDelay = 0;
+  std::uint32_t RootDispersion = 0;
+  std::uint32_t ReferenceId = 0;
+  NtpTimestamp Reference, Originate, Receive, Transmit;
+};
+
+std::array<std::uint8_t, kSntpPacketSize> EncodeSntpPacket(const SntpPacket& p);
+// Reads the first 48 bytes; false when there are fewer.
+bool DecodeSntpPacket(const std::uint8_t* data, size_t size, SntpPacket& p);
+
+// Timestamp conversions with the local bias (UTC minus local time, in days).
+// Timestamps with the top bit clear belong to the era that begins in 2036.
+NtpTimestamp NtpFromDateTime(double localValue, double biasDays);
+// Milliseconds of the fraction are truncated.
+double DateTimeFromNtp(NtpTimestamp ts, double biasDays);
+
+// What became of the last query.
+enum class TSntpStatus {
+  None,            // no query yet
+  Ok,              // the answer is the server's transmit time
+  NoAnswer,        // nothing from the server within ReceiveTimeout
+  ShortReply,      // fewer than 48 bytes
+  WrongOriginate,  // not the answer to our request
+  NotServer,       // the reply is not in server mode
+  Unsynchronised,  // leap indicator 3: the server's clock is not set
+  ZeroTransmit,    // the server sent no transmit time
+  BadStratum,      // stratum 0 (kiss-o'-death) or above 15
+};
+
+// Checks a reply against the request whose transmit timestamp was sent.
+// On a length of at least 48 bytes the fields are in reply.
+TSntpStatus EvaluateSntpReply(const std::uint8_t* data, size_t size, NtpTimestamp sent,
+                              bool checkStratum, SntpPacket& reply);
+
+class SntpClient {
+ public:
+  SntpClient() = default;
+  ~SntpClient();
+  SntpClient(const SntpClient&) = delete;
+  SntpClient& operator=(const SntpClient&) = delete;
+
+  std::string Host;              // host name or dotted IPv4 address
+  std::uint16_t Port = 123;
+  int ReceiveTimeout = 2000;     // milliseconds
+  bool CheckStratum = true;      // reject stratum 0 and above 15
+
+  // The UDP socket; DateTime opens it when needed. Open throws on failure.
+  void Open();
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // One query: the server's transmit time in local time, or 0 when there is
+  // no usable answer. Name-resolution and socket failures throw
+  // std::runtime_error ("Socket Error # n\r\ntext").
+  double DateTime();
+
+  // Results of the last query (days; 0 when there was no valid reply).
+  double RoundTripDelay() const { return delay_; }
+  double ClockOffset() const { return offset_; }
+  TSntpStatus Status() const { return status_; }
+  // The last reply's fields (valid when Status is not None/NoAnswer/ShortReply).
+  const SntpPacket& LastReply() const { return reply_; }
+
+ private:
+  int fd_ = -1;
+  double delay_ = 0, offset_ = 0;
+  TSntpStatus status_ = TSntpStatus::None;
+  SntpPacket reply_;
+};
+
+}  // namespace quovix

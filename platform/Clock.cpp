@@ -1,0 +1,56 @@
+#include "platform/Clock.h"
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace quovix::platform {
+namespace {
+
+class LinuxClock : public IClock {
+ public:
+  timespec Now() override {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return ts;
+  }
+
+  long UtcOffset(time_t at) override {
+    // tzset() again each time: the zone (TZ or /etc/localtime) may have
+    // changed since the last call, and localtime_r need not look.
+    tzset();
+    tm local{};
+    errno = 0;
+    if (!localtime_r(&at, &local)) {
+      int e = errno ? errno : EOVERFLOW;
+      throw std::runtime_error(std::strerror(e));
+    }
+    return local.tm_gmtoff;
+  }
+
+  int SetNow(const timespec& utc) override {
+    return clock_settime(CLOCK_REALTIME, &utc) == 0 ? 0 : errno;
+  }
+
+  bool MaySetClock() override {
+    // Setting the clock needs CAP_SYS_TIME in the effective set; asking the
+    // kernel directly avoids depending on libcap.
+    __user_cap_header_struct header{};
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    header.pid = 0;
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    return (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME)) != 0;
+  }
+};
+
+}  // namespace
+
+IClock& Clock() { return SeamGet<IClock, LinuxClock>(); }
+
+}  // namespace quovix::platform

@@ -1,0 +1,415 @@
+// Test peers for the HTTP tests, all on loopback: a scripted TCP server,
+// nginx and tinyproxy started from the Debian packages with a configuration
+// written into a temporary folder, and a small test certificate authority.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace httptest {
+
+// Full path of an installed program, empty when it is missing.
+inline std::string FindProgram(const std::string& name) {
+  std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  path += ":/usr/sbin:/sbin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string candidate = path.substr(start, end - start) + "/" + name;
+    if (end > start && access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return {};
+}
+
+// A fresh folder, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir() {
+    char tmpl[] = "/tmp/quovix-http-XXXXXX";
+    path_ = mkdtemp(tmpl);
+    // Worker processes of nginx may run as another user.
+    chmod(path_.c_str(), 0755);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  void Write(const std::string& name, const std::string& text) const {
+    std::filesystem::create_directories(std::filesystem::path(File(name)).parent_path());
+    std::ofstream(File(name), std::ios::binary) << text;
+    chmod(File(name).c_str(), 0644);
+  }
+
+ private:
+  std::string path_;
+};
+
+// A loopback port that was free a moment ago.
+inline int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+inline bool PortAccepts(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+// A child process that is ended (SIGTERM, then SIGKILL) with the object.
+class ChildProcess {
+ public:
+  bool Start(const std::vector<std::string>& argv, const std::string& logFile) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    const int r = posix_spawn(&pid_, args[0], &fa, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (r != 0) pid_ = -1;
+    return pid_ > 0;
+  }
+  bool Running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    return true;
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  ~ChildProcess() { Stop(); }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Waits until the port accepts connections or the child has died.
+inline bool WaitForPort(ChildProcess& child, int port) {
+  for (int i = 0; i < 250; ++i) {
+    if (PortAccepts(port)) return true;
+    if (!child.Running()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// ---- Scripted server ------------------------------------------------------------------
+
+// One accepted connection of the scripted server.
+class ScriptConn {
+ public:
+  explicit ScriptConn(int fd) : fd_(fd) {}
+  ~ScriptConn() { close(fd_); }
+  // The request head up to its empty line ("" when the client closed first).
+  std::string ReadRequest(int timeoutMs = 5000) {
+    std::string req;
+    char buf[4096];
+    while (req.find("\r\n\r\n") == std::string::npos) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, timeoutMs) <= 0) break;
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      req.append(buf, static_cast<size_t>(n));
+    }
+    return req;
+  }
+  void Send(const std::string& data) { send(fd_, data.data(), data.size(), MSG_NOSIGNAL); }
+  // Keeps the connection open without sending until the client closes it or
+  // the limit passes.
+  void Hold(int limitMs) {
+    pollfd p{fd_, POLLIN, 0};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    char buf[256];
+    while (std::chrono::steady_clock::now() < end) {
+      if (poll(&p, 1, 50) > 0 && recv(fd_, buf, sizeof buf, 0) <= 0) return;
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+// Listens on 127.0.0.1 and runs the script for each connection, one after
+// another, on its own thread. Every request head is recorded.
+class ScriptedServer {
+ public:
+  using Script = std::function<void(ScriptConn&, const std::string& request, int index)>;
+  explicit ScriptedServer(Script script, const char* address = "127.0.0.1")
+      : script_(std::move(script)) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &a.sin_addr);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd_, 16);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Loop(); });
+  }
+  ~ScriptedServer() {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  int Port() const { return port_; }
+  std::string Url(const std::string& path = "/") const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  std::vector<std::string> Requests() {
+    std::lock_guard<std::mutex> l(m_);
+    return requests_;
+  }
+
+ private:
+  void Loop() {
+    int index = 0;
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      const int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (c < 0) continue;
+      ScriptConn conn(c);
+      const std::string req = conn.ReadRequest();
+      {
+        std::lock_guard<std::mutex> l(m_);
+        requests_.push_back(req);
+      }
+      script_(conn, req, index++);
+    }
+  }
+  Script script_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex m_;
+  std::vector<std::string> requests_;
+};
+
+// The request line of a recorded request head.
+inline std::string RequestLine(const std::string& request) {
+  return request.substr(0, request.find("\r\n"));
+}
+
+// ---- Certificates ----------------------------------------------------------------------
+
+// A test CA and three server certificates: "good" for 127.0.0.1 and
+// localhost signed by the CA, "wronghost" for another name signed by the
+// CA, and "self" self-signed for 127.0.0.1.
+struct TestCerts {
+  bool ok = false;
+  std::string ca, goodCert, goodKey, wrongCert, wrongKey, selfCert, selfKey;
+
+  explicit TestCerts(const TempDir& dir) {
+    const std::string openssl = FindProgram("openssl");
+    if (openssl.empty()) return;
+    const std::string d = dir.Path();
+    auto run = [&](const std::string& args) {
+      return std::system((openssl + " " + args + " >>" + d + "/openssl.log 2>&1").c_str()) == 0;
+    };
+    const std::string ec = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    ca = d + "/ca.pem";
+    goodCert = d + "/good.pem", goodKey = d + "/good.key";
+    wrongCert = d + "/wrong.pem", wrongKey = d + "/wrong.key";
+    selfCert = d + "/self.pem", selfKey = d + "/self.key";
+    dir.Write("good.ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+    dir.Write("wrong.ext", "subjectAltName=DNS:wrong.test\n");
+    ok = run("req -x509 " + ec + " -keyout " + d + "/ca.key -out " + ca +
+             " -days 2 -subj /CN=Quovix-Test-CA") &&
+         run("req " + ec + " -keyout " + goodKey + " -out " + d + "/good.csr -subj /CN=127.0.0.1") &&
+         run("x509 -req -in " + d + "/good.csr -CA " + ca + " -CAkey " + d + "/ca.key" +
+             " -CAcreateserial -days 2 -out " + goodCert + " -extfile " + d + "/good.ext") &&
+         run("req " + ec + " -keyout " + wrongKey + " -out " + d + "/wrong.csr -subj /CN=wrong.test") &&
+         run("x509 -req -in " + d + "/wrong.csr -CA " + ca + " -CAkey " + d + "/ca.key" +
+             " -CAcreateserial -days 2 -out " + wrongCert + " -extfile " + d + "/wrong.ext") &&
+         run("req -x509 " + ec + " -keyout " + selfKey + " -out " + selfCert +
+             " -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1");
+    for (const auto& f : {goodKey, wrongKey, selfKey}) chmod(f.c_str(), 0644);
+  }
+};
+
+// ---- nginx -----------------------------------------------------------------------------
+
+// nginx on four loopback ports: plain HTTP with pages, redirects and a
+// chunked page, and three HTTPS servers (good, wrong host, self-signed).
+class Nginx {
+ public:
+  int http = 0, httpsGood = 0, httpsWrong = 0, httpsSelf = 0;
+  std::string skipReason;
+
+  Nginx(const TempDir& dir, const TestCerts* certs) {
+    const std::string nginx = FindProgram("nginx");
+    if (nginx.empty()) {
+      skipReason = "nginx is not installed (Debian package nginx)";
+      return;
+    }
+    const std::string d = dir.Path();
+    http = FreePort();
+    dir.Write("www/index.html", "<html><body>Quovix test page</body></html>\n");
+    dir.Write("www/chunked.html", "first part, <!--# echo var=\"ssi_marker\" default=\"middle\" -->, last part\n");
+    std::string tls;
+    if (certs && certs->ok) {
+      httpsGood = FreePort();
+      httpsWrong = FreePort();
+      httpsSelf = FreePort();
+      auto server = [&](int port, const std::string& cert, const std::string& key) {
+        return "  server {\n    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n" +
+               "    ssl_certificate " + cert + ";\n    ssl_certificate_key " + key + ";\n" +
+               "    location / { return 200 \"secure page\\n\"; }\n" +
+               "    location = /to-plain { return 302 http://127.0.0.1:" + std::to_string(http) +
+               "/; }\n  }\n";
+      };
+      tls = server(httpsGood, certs->goodCert, certs->goodKey) +
+            server(httpsWrong, certs->wrongCert, certs->wrongKey) +
+            server(httpsSelf, certs->selfCert, certs->selfKey);
+    }
+    const std::string conf =
+        "worker_processes 1;\n"
+        "daemon off;\n"
+        "pid " + d + "/nginx.pid;\n"
+        "error_log " + d + "/error.log;\n" +
+        (geteuid() == 0 ? "user root;\n" : "") +
+        "events { worker_connections 64; }\n"
+        "http {\n"
+        "  access_log off;\n"
+        "  client_body_temp_path " + d + "/t_body;\n"
+        "  proxy_temp_path " + d + "/t_proxy;\n"
+        "  fastcgi_temp_path " + d + "/t_fcgi;\n"
+        "  uwsgi_temp_path " + d + "/t_uwsgi;\n"
+        "  scgi_temp_path " + d + "/t_scgi;\n"
+        "  default_type text/html;\n"
+        "  server {\n"
+        "    listen 127.0.0.1:" + std::to_string(http) + ";\n"
+        "    root " + d + "/www;\n"
+        "    location = /page { return 200 \"plain page\\n\"; }\n"
+        "    location = /c3 { return 301 /c2; }\n"
+        "    location = /c2 { return 301 /c1; }\n"
+        "    location = /c1 { return 301 /page; }\n"
+        "    location = /moved { return 302 /page; }\n"
+        "    location = /loop { return 301 /loop; }\n"
+        "    location ~ ^/grow(x*)$ { return 301 /grow$1x; }\n"
+        "    location = /chunked.html { ssi on; }\n"
+        "    location = /cookie { add_header Set-Cookie \"sid=abc123; Path=/\"; return 302 /echo-cookie; }\n"
+        "    location = /echo-cookie { return 200 \"cookie=$http_cookie\\n\"; }\n"
+        "    location = /to-https { return 301 https://127.0.0.1:" + std::to_string(httpsGood) + "/; }\n"
+        "  }\n" + tls +
+        "}\n";
+    dir.Write("nginx.conf", conf);
+    const std::string log = d + "/nginx.out";
+    if (!child_.Start({nginx, "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"}, log) ||
+        !WaitForPort(child_, http) || (httpsSelf && !WaitForPort(child_, httpsSelf))) {
+      skipReason = "nginx did not start: " + ReadFile(log) + ReadFile(d + "/error.log");
+      child_.Stop();
+    }
+  }
+  bool Ok() const { return skipReason.empty(); }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(http) + path;
+  }
+
+ private:
+  ChildProcess child_;
+};
+
+// ---- tinyproxy ---------------------------------------------------------------------------
+
+// tinyproxy on loopback requiring basic authentication.
+class Tinyproxy {
+ public:
+  int port = 0;
+  std::string skipReason;
+  Tinyproxy(const TempDir& dir, const std::string& user, const std::string& password) {
+    const std::string tinyproxy = FindProgram("tinyproxy");
+    if (tinyproxy.empty()) {
+      skipReason = "tinyproxy is not installed (Debian package tinyproxy)";
+      return;
+    }
+    const std::string d = dir.Path();
+    port = FreePort();
+    std::string conf = "Port " + std::to_string(port) +
+                       "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 20\n"
+                       "LogLevel Info\nLogFile \"" + d + "/tinyproxy.log\"\n"
+                       "PidFile \"" + d + "/tinyproxy.pid\"\n"
+                       "BasicAuth " + user + " " + password + "\n"
+                       "DisableViaHeader Yes\n";
+    if (geteuid() == 0) conf += "User root\nGroup root\n";
+    dir.Write("tinyproxy.conf", conf);
+    const std::string log = d + "/tinyproxy.out";
+    if (!child_.Start({tinyproxy, "-d", "-c", d + "/tinyproxy.conf"}, log) ||
+        !WaitForPort(child_, port)) {
+      skipReason = "tinyproxy did not start: " + ReadFile(log) + ReadFile(d + "/tinyproxy.log");
+      child_.Stop();
+    }
+  }
+  bool Ok() const { return skipReason.empty(); }
+
+ private:
+  ChildProcess child_;
+};
+
+}  // namespace httptest

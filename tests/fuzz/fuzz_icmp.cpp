@@ -1,0 +1,24 @@
+// Received ICMP packets are untrusted: every reader must stay inside the
+// buffer whatever the lengths inside claim.
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/Icmp.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 8) return 0;
+  quovix::platform::IcmpProbe probe;
+  std::memcpy(&probe.Target, data, 4);
+  probe.Id = static_cast<uint16_t>(data[4] << 8 | data[5]);
+  probe.Sequence = static_cast<uint16_t>(data[6] << 8 | data[7]);
+  // An exact-size copy so reading one byte too far is caught.
+  std::vector<uint8_t> packet(data + 8, data + size);
+  const uint8_t* p = packet.empty() ? nullptr : packet.data();
+  auto raw = quovix::platform::ParseRawIcmp(p, packet.size(), probe);
+  if (raw.Matched && raw.DataOffset + raw.DataSize > packet.size()) __builtin_trap();
+  auto dgram = quovix::platform::ParseDgramIcmp(p, packet.size(), probe);
+  if (dgram.Matched && dgram.DataOffset + dgram.DataSize > packet.size()) __builtin_trap();
+  quovix::platform::ErrorQueueMatches(p, packet.size(), probe);
+  return 0;
+}

@@ -1,0 +1,75 @@
+// Packs are files anyone can replace: the container, the row split and the
+// look-ups over hostile rows must neither crash nor hang.
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "common/fMain.h"
+
+using namespace quovix;
+
+namespace {
+
+const std::string& Folder() {
+  static const std::string folder = [] {
+    char tmpl[] = "/tmp/quovix-fuzz-pak-XXXXXX";
+    const char* d = ::mkdtemp(tmpl);
+    return std::string(d ? d : "/tmp") + "/";
+  }();
+  return folder;
+}
+
+void WritePack(const std::string& name, const std::string& bytes) {
+  if (FILE* f = std::fopen((Folder() + name).c_str(), "wb")) {
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
+}
+
+std::string Deflate(const std::string& text) {
+  uLongf size = compressBound(static_cast<uLong>(text.size()));
+  std::string out(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()), 1) != Z_OK)
+    return {};
+  out.resize(size);
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+
+  // The raw bytes as a pack container (small limit: the fuzzer's memory).
+  try {
+    InflateText(input, 1 << 20);
+  } catch (const std::exception&) {
+  }
+
+  // The bytes as the inflated text of both packs, then look-ups against it.
+  ProgramFolder = Folder();
+  const std::string packed = Deflate(input);
+  WritePack("Whois.pak", packed);
+  WritePack("IPCountry.pak", packed);
+  ResetDataPackCache();
+  const std::vector<std::string> rows = SplitPakRows(input);
+  std::string key = rows.empty() ? std::string() : GetField(rows.front(), "|", 1);
+  TldInfo t = LookupTld(key);
+  (void)t;
+  NetworkRegistry r;
+  LookupNetworkRegistry(key, r);
+  LookupIpCountry(rows.size() > 1 ? rows[1] : "1.2.3.4");
+  LookupIpCountry("255.255.255.255");
+  LookupIpCountry("0.0.0.0");
+
+  // The bytes as a typed host name or URL.
+  RegisteredDomain(input, rows);
+  EncodeIdn(input);
+  IsHostName(input);
+  IpToNumber(input);
+  return 0;
+}

@@ -1,0 +1,44 @@
+// Text helpers that see server answers, language files and command lines:
+// any bytes must give a defined result, never a crash or a hang.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "app/fCommandLine.h"
+#include "app/fConsole.h"
+#include "common/fMain.h"
+#include "shell/fLanguage.h"
+
+using namespace quovix;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string s(reinterpret_cast<const char*>(data), size);
+  // First byte chooses a separator length, the rest is the text.
+  std::string sep = s.empty() ? "|" : s.substr(0, 1 + (static_cast<unsigned char>(s[0]) % 2));
+  std::string text = s.size() > 2 ? s.substr(2) : std::string();
+
+  std::string decoded = DecodeUtf8(text);
+  if (decoded.size() > text.size() * 2) __builtin_trap();
+  for (int n = 0; n < 4; ++n) {
+    std::string field = GetField(text, sep, n);
+    if (field.size() > text.size()) __builtin_trap();
+  }
+  (void)CountOccurrences(text, sep);
+  (void)LastLabel(text);
+  if (SplitUrlPort(text).first.size() > text.size()) __builtin_trap();
+  (void)LowerLatin(text);
+  (void)StrToIntDef(text, 0);
+
+  LanguageTable.clear();
+  LanguageTable.push_back(text);
+  (void)LangText(Trim(GetField(text, "=", 1)), text, {text, sep});
+  LanguageTable.clear();
+
+  (void)SplitCommandLine(text);
+  ParseCommandLine({"prog", text, sep});
+  (void)GetParamValue("Dns");
+  (void)HasParam("Own");
+  ParseCommandLine({});
+  (void)ConsoleLine(text, 0xFF0000, true);
+  return 0;
+}

@@ -1,0 +1,582 @@
+// The DNS tool end to end: the window model's handlers against a scripted
+// responder (byte-exact replies) and against a real dnsmasq on the loopback
+// address serving a test zone.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/formMain.h"
+#include "common/fMain.h"
+#include "common/Pump.h"
+#include "dns_test_support.h"
+#include "platform/Resolver.h"
+#include "shell/gIni.h"
+
+extern char** environ;
+
+using namespace quovix;
+using namespace dnstest;
+
+namespace {
+
+// Pane lines as "colour|text" so that a difference shows both at once.
+std::vector<std::string> Shown(const TRichEdit& pane) {
+  std::vector<std::string> out;
+  for (const auto& l : pane.Lines()) {
+    const char* c = l.Color == clBlue ? "blue" : l.Color == clNavy ? "navy" : l.Color == clRed ? "red" : "other";
+    out.push_back(std::string(c) + "|" + l.Text);
+  }
+  return out;
+}
+
+// The system resolver as the tests need it: a few fixed names, nothing
+// asked of any real name server.
+class FakeResolver : public platform::IResolver {
+ public:
+  std::string HostToIp(const std::string& name) override {
+    for (const auto& [host, ip] : kTable)
+      if (host == name) return ip;
+    return {};
+  }
+  std::string IpToHost(std::uint32_t address) override {
+    for (const auto& [host, ip] : kTable)
+      if (IpToNumber(ip) == address) return host;
+    return {};
+  }
+  std::string OwnAddress() override { return "192.0.2.200"; }
+  std::string SystemHostName() override { return "testbox"; }
+
+ private:
+  static constexpr std::pair<const char*, const char*> kTable[] = {
+      {"quovix.test", "192.0.2.10"},      {"ns1.quovix.test", "192.0.2.53"},
+      {"mxb.quovix.test", "192.0.2.25"},  {"localhost", "127.0.0.1"},
+      {"xn--bcher-kva.test", "192.0.2.77"}};
+};
+
+// A window model set up for the DNS tab, its DNS client pointed at a
+// loopback port.
+struct DnsWindow {
+  platform::ScopedResolver resolver{std::make_shared<FakeResolver>()};
+  TfrmMain f;
+  int pumps = 0;
+  std::string savedServer = ActiveDnsServerIP;
+  int savedTimeout = NameResTimeout;
+
+  explicit DnsWindow(std::uint16_t port) {
+    SetMessagePump([this] { ++pumps; });
+    f.ProcessMessages = [this] { ++pumps; };
+    ActiveDnsServerIP = "127.0.0.1";
+    NameResTimeout = 2000;
+    f.IdDNSResolver.Port = port;
+    f.chkDnsReverse.SetChecked(true);
+    f.chkDnsExtended.SetChecked(true);
+    f.chkDnsExtendedResolve.SetChecked(false);
+    f.chkDnsDirectQuery.SetChecked(true);
+  }
+  ~DnsWindow() {
+    SetMessagePump({});
+    ActiveDnsServerIP = savedServer;
+    NameResTimeout = savedTimeout;
+  }
+  std::vector<std::string> Run(const std::string& input) {
+    f.cmbDnsHost.SetText(input);
+    f.btnDnsStart.Click();
+    return Shown(f.reDns);
+  }
+};
+
+// The test zone as hand-built replies: records of other types and sections
+// around those asked for, MX preferences 20, 10, 10, a TXT of two strings
+// and one with a control character inside.
+std::vector<ScriptedDnsServer::Datagram> ZoneScript(const std::string& query) {
+  const Question q = ParseQuestion(query);
+  const std::string apex = Bytes().ptr(12).b;
+  const std::string ns1 = WireName("ns1.quovix.test");
+  auto glue = Rr(ns1, 1, ARdata(192, 0, 2, 53));
+  switch (q.type) {
+    case 1:  // A: a CNAME first, glue in the additional section
+      return {{Reply(q, 0,
+                     {Rr(apex, 5, WireName("www.quovix.test")),
+                      Rr(WireName("www.quovix.test"), 1, ARdata(192, 0, 2, 11)),
+                      Rr(WireName("www.quovix.test"), 1, ARdata(192, 0, 2, 12))},
+                     {Rr(apex, 2, ns1)}, {glue})}};
+    case 2:
+      return {{Reply(q, 0, {Rr(apex, 2, ns1), Rr(apex, 2, WireName("ns2.quovix.test"))}, {},
+                     {glue})}};
+    case 15:
+      return {{Reply(q, 0,
+                     {Rr(apex, 15, MxRdata(20, "mxa.quovix.test")),
+                      Rr(apex, 15, MxRdata(10, "mxb.quovix.test")),
+                      Rr(apex, 15, MxRdata(10, "mxc.quovix.test"))},
+                     {}, {Rr(WireName("mxa.quovix.test"), 1, ARdata(192, 0, 2, 25))})}};
+    case 16:
+      return {{Reply(q, 0,
+                     {Rr(apex, 16, TxtRdata({"v=spf1 -all", " second part"})),
+                      Rr(apex, 16, TxtRdata({"", ""})),
+                      Rr(apex, 16, TxtRdata({"line\nbreak"}))})}};
+    case 6:
+      return {{Reply(q, 0,
+                     {Rr(apex, 6, SoaRdata("ns1.quovix.test", "hostmaster.quovix.test",
+                                           2024010101, 7200, 3600, 1209600, 300)),
+                      Rr(apex, 6, SoaRdata("other.quovix.test", "x.quovix.test", 1, 1, 1, 1, 1))})}};
+    case 12:
+      return {{Reply(q, 0, {Rr(Bytes().ptr(12).b, 12, WireName("quovix.test"))},
+                     {Rr(WireName("2.0.192.in-addr.arpa"), 2, ns1)})}};
+    default:
+      return {{Reply(q, 3, {})}};
+  }
+}
+
+
+// Blocks of the expected output shared by the scripted and the real zone:
+// the look-up block, the name servers, the mail exchangers 20, 10, 10 and the SOA with the end.
+const std::vector<std::string> kHeadLines = {
+      "blue|Nameserver-Lookup für \"quovix.test\":",
+      "navy|  IP-Adresse:  192.0.2.10",
+      "navy|  Hostname:    quovix.test",
+      "navy|",
+      "navy|DNS-Server: 127.0.0.1",
+      "blue|",
+      "blue|DNS Informationen für \"quovix.test\":",
+};
+const std::vector<std::string> kPtrLines = {
+    "navy|", "navy|Reverse DNS-Abfrage für \"10.2.0.192.in-addr.arpa\":",
+    "navy|  1. Hostname: quovix.test"};
+const std::vector<std::string> kNsLines = {
+      "navy|",
+      "navy|Nameserver:",
+      "navy|  1. Nameserver: ns1.quovix.test",
+      "navy|  2. Nameserver: ns2.quovix.test",
+};
+const std::vector<std::string> kMxLines = {
+      "navy|",
+      "navy|Mail Exchange Server:",
+      "navy|  1. MX-Server: mxa.quovix.test, Preference=20",
+      "navy|  2. MX-Server: mxb.quovix.test, Preference=10",
+      "navy|  3. MX-Server: mxc.quovix.test, Preference=10",
+      "navy|Primärer Mail Exchange Server: mxb.quovix.test",
+};
+const std::vector<std::string> kSoaAndEndLines = {
+      "navy|",
+      "navy|Start of Authority (Autoritätsursprung):",
+      "navy|  Servername:     ns1.quovix.test",
+      "navy|  Kontakt E-Mail: hostmaster@quovix.test (hostmaster.quovix.test)",
+      "navy|  Seriennummer:   2024010101",
+      "navy|  Aktualisierung: 7200",
+      "navy|  Wiederholung:   3600",
+      "navy|  Ablauf:         1209600",
+      "navy|  Minimale TTL:   300",
+      "blue|",
+      "blue|Anfragen beendet.",
+};
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> blocks) {
+  std::vector<std::string> out;
+  for (const auto& b : blocks) out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+}  // namespace
+
+TEST(DnsTool, ExtendedInformationListsOnlyTheAskedRecordsNumbered) {
+  ScriptedDnsServer server(ZoneScript);
+  DnsWindow w(server.Port());
+  const auto lines = w.Run("quovix.test");
+  const auto expected = Join({kHeadLines,
+                              {"navy|", "navy|IP-Adressen:", "navy|  1. IP-Adresse: 192.0.2.11",
+                               "navy|  2. IP-Adresse: 192.0.2.12"},
+                              kPtrLines, kNsLines, kMxLines,
+                              {"navy|", "navy|Texteinträge:",
+                               "navy|  1. Eintrag: v=spf1 -all second part",
+                               "navy|  2. Eintrag: line\\010break"},
+                              kSoaAndEndLines});
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(server.Queries(), 6);
+  EXPECT_GT(w.pumps, 0);
+  // The ready state afterwards, the input in the history.
+  EXPECT_TRUE(w.f.ToolIdle);
+  EXPECT_TRUE(w.f.btnDnsStart.Enabled());
+  EXPECT_TRUE(w.f.cmbDnsHost.Enabled());
+  EXPECT_EQ(w.f.sbMain.SimpleText(), " Bereit.");
+  ASSERT_GT(w.f.cmbDnsHost.Count(), 0);
+  EXPECT_EQ(w.f.cmbDnsHost.Items().front(), "quovix.test");
+  EXPECT_EQ(w.f.IdDNSResolver.WaitingTime, 2000);
+}
+
+TEST(DnsTool, FailedQueriesLeaveTheirSectionOutAndTheRestRuns) {
+  // MX all of preference 65535 (no primary), TXT refused, SOA malformed,
+  // NS with a foreign identifier only, A with nothing at all.
+  ScriptedDnsServer server([](const std::string& query) -> std::vector<ScriptedDnsServer::Datagram> {
+    Question q = ParseQuestion(query);
+    const std::string apex = Bytes().ptr(12).b;
+    switch (q.type) {
+      case 15:
+        return {{Reply(q, 0,
+                       {Rr(apex, 15, MxRdata(65535, "a.quovix.test")),
+                        Rr(apex, 15, MxRdata(65535, "b.quovix.test"))})}};
+      case 16:
+        return {{Reply(q, 5, {})}};
+      case 6:
+        return {{Reply(q, 0, {Rr(apex, 6, "\x03" "ns1")})}};
+      case 2:
+        q.id ^= 1;
+        return {{Reply(q, 0, {Rr(apex, 2, WireName("ns1.quovix.test"))})}};
+      default:
+        return {{Reply(q, 0, {})}};
+    }
+  });
+  DnsWindow w(server.Port());
+  NameResTimeout = 300;
+  const auto lines = w.Run("  quovix.test  ");
+  const auto expected = Join({kHeadLines, {
+      "navy|",
+      "navy|Mail Exchange Server:",
+      "navy|  1. MX-Server: a.quovix.test, Preference=65535",
+      "navy|  2. MX-Server: b.quovix.test, Preference=65535",
+      "blue|",
+      "blue|Anfragen beendet.",
+  }});
+  EXPECT_EQ(lines, expected);
+}
+
+TEST(DnsTool, WithoutExtendedInformationTheRunEndsAfterTheServerLine) {
+  ScriptedDnsServer server(ZoneScript);
+  DnsWindow w(server.Port());
+  w.f.chkDnsExtended.SetChecked(false);
+  EXPECT_FALSE(w.f.chkDnsExtendedResolve.Enabled());
+  EXPECT_FALSE(w.f.chkDnsDirectQuery.Enabled());
+  const auto lines = w.Run("unknown.test");
+  EXPECT_EQ(lines, (std::vector<std::string>{"blue|Nameserver-Lookup für \"unknown.test\":",
+                                             "navy|  IP-Adresse:  ???", "navy|",
+                                             "navy|DNS-Server: 127.0.0.1", "blue|",
+                                             "blue|Anfragen beendet."}));
+  EXPECT_EQ(server.Queries(), 0);
+  // The two options that depend on the extended one stay disabled after
+  // the run as before it.
+  EXPECT_FALSE(w.f.chkDnsExtendedResolve.Enabled());
+  EXPECT_FALSE(w.f.chkDnsDirectQuery.Enabled());
+  EXPECT_TRUE(w.f.chkDnsReverse.Enabled());
+  w.f.chkDnsExtended.Toggle();
+  EXPECT_TRUE(w.f.chkDnsExtendedResolve.Enabled());
+  EXPECT_TRUE(w.f.chkDnsDirectQuery.Enabled());
+}
+
+TEST(DnsTool, TypedAddressWithResolveOptionAndRegisteredDomain) {
+  ScriptedDnsServer server(ZoneScript);
+  DnsWindow w(server.Port());
+  w.f.chkDnsExtendedResolve.SetChecked(true);
+  w.f.chkDnsDirectQuery.SetChecked(false);
+  const auto lines = w.Run("192.0.2.10");
+  const std::vector<std::string> expected = {
+      "blue|Nameserver-Lookup für \"192.0.2.10\":",
+      "navy|  Hostname:    quovix.test",
+      "navy|  IP-Adresse:  192.0.2.10",
+      "navy|",
+      "navy|DNS-Server: 127.0.0.1 (localhost)",
+      "blue|",
+      "blue|DNS Informationen für \"quovix.test\":",
+      "navy|",
+      "navy|IP-Adressen:",
+      "navy|  1. IP-Adresse: 192.0.2.11",
+      "navy|  2. IP-Adresse: 192.0.2.12",
+      "navy|",
+      "navy|Reverse DNS-Abfrage für \"10.2.0.192.in-addr.arpa\":",
+      "navy|  1. Hostname: quovix.test (192.0.2.10)",
+      "navy|",
+      "navy|Nameserver:",
+      "navy|  1. Nameserver: ns1.quovix.test (192.0.2.53)",
+      "navy|  2. Nameserver: ns2.quovix.test ()",
+      "navy|",
+      "navy|Mail Exchange Server:",
+      "navy|  1. MX-Server: mxa.quovix.test (), Preference=20",
+      "navy|  2. MX-Server: mxb.quovix.test (192.0.2.25), Preference=10",
+      "navy|  3. MX-Server: mxc.quovix.test (), Preference=10",
+      "navy|Primärer Mail Exchange Server: mxb.quovix.test",
+  };
+  ASSERT_GE(lines.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(expected.size())),
+            expected);
+  // The reverse query went out for the address found, as its reverse name.
+  bool askedPtr = false;
+  for (const auto& q : server.Received()) {
+    const Question question = ParseQuestion(q);
+    if (question.type == 12) askedPtr = question.name == "10.2.0.192.in-addr.arpa";
+  }
+  EXPECT_TRUE(askedPtr);
+}
+
+TEST(DnsTool, InternationalisedNameIsShownEncodedAndUsedSo) {
+  ScriptedDnsServer server(ZoneScript);
+  DnsWindow w(server.Port());
+  w.f.chkDnsExtended.SetChecked(false);
+  EXPECT_EQ(w.Run("bücher.test"),
+            (std::vector<std::string>{"blue|Nameserver-Lookup für \"bücher.test\":",
+                                      "navy|  IDN-kodiert: xn--bcher-kva.test",
+                                      "navy|  IP-Adresse:  192.0.2.77",
+                                      "navy|  Hostname:    xn--bcher-kva.test", "navy|",
+                                      "navy|DNS-Server: 127.0.0.1", "blue|",
+                                      "blue|Anfragen beendet."}));
+  EXPECT_EQ(w.f.cmbDnsHost.Items().front(), "bücher.test");
+}
+
+TEST(DnsTool, AddressWithoutHostNameAndEmptyDomainEndEarly) {
+  ScriptedDnsServer server(ZoneScript);
+  DnsWindow w(server.Port());
+  // 192.0.2.1 (documentation range) has no name: red line, no closing line.
+  EXPECT_EQ(w.Run("192.0.2.1"),
+            (std::vector<std::string>{"blue|Nameserver-Lookup für \"192.0.2.1\":", "red|",
+                                      "red|Der Hostname konnte nicht ermittelt werden."}));
+  EXPECT_TRUE(w.f.ToolIdle);
+  // No domain to ask about.
+  const auto lines = w.Run("");
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.front(), "blue|Nameserver-Lookup für \"\":");
+  EXPECT_EQ(lines[lines.size() - 2], "blue|");
+  EXPECT_EQ(lines.back(), "blue|Für DNS-Informationen muss eine Domain angegeben werden.");
+  EXPECT_EQ(server.Queries(), 0);
+}
+
+// ---- A real DNS server -----------------------------------------------------------
+
+namespace {
+
+// dnsmasq serving the test zone quovix.test, authoritative, without any
+// upstream server, on a loopback address and port (port 0: a free one).
+class Dnsmasq {
+ public:
+  explicit Dnsmasq(std::string address = "127.0.0.1", std::uint16_t port = 0)
+      : address_(std::move(address)), port_(port) {
+    for (const char* p : {"/usr/sbin/dnsmasq", "/usr/bin/dnsmasq"})
+      if (access(p, X_OK) == 0) binary_ = p;
+    if (binary_.empty()) return;
+    dir_ = std::filesystem::temp_directory_path() /
+           ("quovix-dnsmasq-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir_);
+    if (port_ == 0) {
+      // A free port: bound and let go again just before dnsmasq takes it.
+      ScriptedDnsServer probe([](const std::string&) {
+        return std::vector<ScriptedDnsServer::Datagram>{};
+      });
+      port_ = probe.Port();
+    }
+    const std::string conf = (dir_ / "dnsmasq.conf").string();
+    std::ofstream(conf) << "port=" << port_ << "\n"
+                        << "listen-address=" << address_ << "\n"
+                        << "bind-interfaces\n"
+                           "no-resolv\n"
+                           "no-hosts\n"
+                           "no-poll\n"
+                           "no-negcache\n"
+                           "keep-in-foreground\n"
+                           "user=\n"
+                           "pid-file=\n"
+                           "log-facility=" << (dir_ / "dnsmasq.log").string() << "\n"
+                        << "auth-server=ns1.quovix.test," << address_ << "\n"
+                        << "auth-sec-servers=ns2.quovix.test\n"
+                           "auth-zone=quovix.test,192.0.2.0/24\n"
+                           "auth-soa=2024010101,hostmaster.quovix.test,7200,3600,1209600\n"
+                           "auth-ttl=300\n"
+                           "host-record=quovix.test,192.0.2.10\n"
+                           "host-record=www.quovix.test,192.0.2.11\n"
+                           "host-record=ns1.quovix.test,192.0.2.53\n"
+                           "host-record=ns2.quovix.test,192.0.2.54\n"
+                           "cname=alias.quovix.test,www.quovix.test\n"
+                           // dnsmasq answers these in the reverse order of the file
+                           "mx-host=quovix.test,mxc.quovix.test,10\n"
+                           "mx-host=quovix.test,mxb.quovix.test,10\n"
+                           "mx-host=quovix.test,mxa.quovix.test,20\n"
+                           "txt-record=quovix.test,\"v=spf1 -all\",\" second part\"\n";
+    std::vector<std::string> args = {binary_, "-C", conf};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, binary_.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = 0;
+  }
+  ~Dnsmasq() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+  bool Installed() const { return !binary_.empty(); }
+  std::uint16_t Port() const { return port_; }
+  // Waits until the server answers (it needs a moment to start).
+  bool Ready() {
+    if (pid_ <= 0) return false;
+    TIdDNSResolver r;
+    r.Host = address_;
+    r.Port = port_;
+    r.WaitingTime = 200;
+    r.QueryType = {qtSOA};
+    for (int i = 0; i < 50; ++i) {
+      try {
+        r.QueryResult.Clear();
+        r.SendQuery("quovix.test", 1);
+        if (r.QueryResult.Count() > 0) return true;
+      } catch (const EIdDnsResolverError&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = 0;
+        return false;
+      }
+    }
+    return false;
+  }
+  const std::filesystem::path& Dir() const { return dir_; }
+  std::string Log() const {
+    std::ifstream in(dir_ / "dnsmasq.log");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  std::string address_;
+  std::uint16_t port_;
+  std::string binary_;
+  std::filesystem::path dir_;
+  pid_t pid_ = 0;
+};
+
+}  // namespace
+
+TEST(DnsToolRealServer, TestZoneFromDnsmasqLineByLine) {
+  Dnsmasq dnsmasq;
+  if (!dnsmasq.Installed()) GTEST_SKIP() << "dnsmasq is not installed (scripts/deps/dns.list)";
+  ASSERT_TRUE(dnsmasq.Ready()) << "dnsmasq did not start:\n" << dnsmasq.Log();
+
+  DnsWindow w(dnsmasq.Port());
+  const auto lines = w.Run("quovix.test");
+  const auto expected = Join({kHeadLines,
+                              {"navy|", "navy|IP-Adressen:", "navy|  1. IP-Adresse: 192.0.2.10"},
+                              kPtrLines, kNsLines, kMxLines,
+                              {"navy|", "navy|Texteinträge:",
+                               "navy|  1. Eintrag: v=spf1 -all second part"},
+                              kSoaAndEndLines});
+  EXPECT_EQ(lines, expected);
+
+  // A name behind a CNAME: only its address records, numbered from 1.
+  const auto alias = w.Run("alias.quovix.test");
+  const std::vector<std::string> aliasHead = {
+      "blue|DNS Informationen für \"alias.quovix.test\":", "navy|", "navy|IP-Adressen:",
+      "navy|  1. IP-Adresse: 192.0.2.11"};
+  auto at = std::find(alias.begin(), alias.end(), aliasHead.front());
+  ASSERT_NE(at, alias.end());
+  EXPECT_EQ(std::vector<std::string>(at, at + static_cast<long>(aliasHead.size())), aliasHead);
+
+  // A name that does not exist: every section is left out.
+  const auto none = w.Run("nothing.quovix.test");
+  ASSERT_GE(none.size(), 2u);
+  EXPECT_EQ(none[none.size() - 3], "blue|DNS Informationen für \"nothing.quovix.test\":");
+  EXPECT_EQ(none.back(), "blue|Anfragen beendet.");
+}
+
+TEST(DnsToolRealServer, ClientReadsNameErrorAndPtrFromDnsmasq) {
+  Dnsmasq dnsmasq;
+  if (!dnsmasq.Installed()) GTEST_SKIP() << "dnsmasq is not installed (scripts/deps/dns.list)";
+  ASSERT_TRUE(dnsmasq.Ready()) << "dnsmasq did not start:\n" << dnsmasq.Log();
+  TIdDNSResolver r;
+  r.Host = "127.0.0.1";
+  r.Port = dnsmasq.Port();
+  r.WaitingTime = 2000;
+  r.QueryType = {qtA};
+  try {
+    r.SendQuery("nothing.quovix.test", 1);
+    ADD_FAILURE() << "no error for a name that does not exist";
+  } catch (const EIdDnsResolverError& e) {
+    EXPECT_EQ(e.Rcode, 3);
+  }
+  r.QueryType = {qtPTR};
+  r.QueryResult.Clear();
+  r.SendQuery("192.0.2.11", 1);
+  ASSERT_GE(r.QueryResult.Count(), 1);  // the zone's name servers may follow
+  EXPECT_EQ(r.QueryResult[0].Section, TRecordSection::Answer);
+  EXPECT_EQ(r.QueryResult.QName, "11.2.0.192.in-addr.arpa");
+  EXPECT_EQ(r.QueryResult[0].Kind, TRecordKind::PTR);
+  EXPECT_EQ(r.QueryResult[0].HostName, "www.quovix.test");
+}
+
+// The console front end against dnsmasq on port 53. The program's own look-ups
+// go through the system resolver, so the test gives the program a private
+// mount namespace whose /etc/resolv.conf names the test server and whose
+// /etc/hosts knows only localhost: nothing leaves the loopback address.
+TEST(DnsToolRealServer, ConsoleFrontEndPrintsTheWholeRun) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: DNS on port 53 and a private mount namespace";
+  if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "unshare (util-linux) is missing";
+  Dnsmasq dnsmasq("127.77.0.53", 53);
+  if (!dnsmasq.Installed()) GTEST_SKIP() << "dnsmasq is not installed (scripts/deps/dns.list)";
+  ASSERT_TRUE(dnsmasq.Ready()) << "dnsmasq did not start:\n" << dnsmasq.Log();
+
+  // The program beside its own settings file in the test's folder.
+  const auto dir = dnsmasq.Dir();
+  std::filesystem::copy_file(std::string(QUOVIX_BIN_DIR) + "/quovix-cli", dir / "quovix-cli");
+  std::ofstream(dir / "Quovix.ini") << "[Settings]\r\nActiveDnsServerIP=127.77.0.53\r\n";
+  std::ofstream(dir / "hosts") << "127.0.0.1 localhost\n";
+  std::ofstream(dir / "resolv.conf") << "nameserver 127.77.0.53\noptions timeout:1 attempts:1\n";
+
+  auto run = [&](const std::string& args) {
+    const std::string out = (dir / "out.txt").string();
+    const std::string cmd =
+        "NO_COLOR=1 /usr/bin/unshare -m sh -c 'mount --bind " + (dir / "hosts").string() +
+        " /etc/hosts && mount --bind " + (dir / "resolv.conf").string() +
+        " /etc/resolv.conf && exec " + (dir / "quovix-cli").string() + " " + args + "' >" + out +
+        " 2>/dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::ifstream in(out);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  };
+
+  const std::vector<std::string> expected = {
+      "Nameserver-Lookup für \"quovix.test\":",
+      "  IP-Adresse:  192.0.2.10",
+      "  Hostname:    quovix.test",
+      "",
+      "DNS-Server: 127.77.0.53 ()",
+      "",
+      "DNS Informationen für \"quovix.test\":",
+      "",
+      "IP-Adressen:",
+      "  1. IP-Adresse: 192.0.2.10",
+      "",
+      "Reverse DNS-Abfrage für \"10.2.0.192.in-addr.arpa\":",
+      "  1. Hostname: quovix.test (192.0.2.10)",
+      "",
+      "Nameserver:",
+      "  1. Nameserver: ns1.quovix.test (192.0.2.53)",
+      "  2. Nameserver: ns2.quovix.test (192.0.2.54)",
+      "",
+      "Mail Exchange Server:",
+      "  1. MX-Server: mxa.quovix.test (), Preference=20",
+      "  2. MX-Server: mxb.quovix.test (), Preference=10",
+      "  3. MX-Server: mxc.quovix.test (), Preference=10",
+      "Primärer Mail Exchange Server: mxb.quovix.test",
+      "",
+      "Texteinträge:",
+      "  1. Eintrag: v=spf1 -all second part",
+      "",
+      "Start of Authority (Autoritätsursprung):",
+      "  Servername:     ns1.quovix.test",
+      "  Kontakt E-Mail: hostmaster@quovix.test (hostmaster.quovix.test)",
+      "  Seriennummer:   2024010101",
+      "  Aktualisierung: 7200",
+      "  Wiederholung:   3600",
+      "  Ablauf:         1209600",
+      "  Minimale TTL:   300",
+      "",
+      "Anfragen beendet.",
+  };
+  EXPECT_EQ(run("/Dns:quovix.test /DnsV:1 /DnsD:0 /DnsI:1 /DnsR:1"), expected);
+  EXPECT_EQ(run("/Dns:quovix.test /DnsI:0 /DnsR:0"),
+            (std::vector<std::string>{"Nameserver-Lookup für \"quovix.test\":",
+                                      "  IP-Adresse:  192.0.2.10", "  Hostname:    quovix.test",
+                                      "", "DNS-Server: 127.77.0.53", "", "Anfragen beendet."}));
+}

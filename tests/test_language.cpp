@@ -1,0 +1,254 @@
+// Language texts: look-up, placeholders, the file format, the language menu
+// and the switch of language in the main window.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include "app/formMain.h"
+#include "common/fMain.h"
+#include "shell/fLanguage.h"
+
+using namespace quovix;
+namespace fs = std::filesystem;
+
+namespace {
+
+class LanguageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("quovix_lang_" + std::to_string(getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_ / "Language");
+    savedFolder_ = ProgramFolder;
+    savedIni_ = IniFilePath;
+    ProgramFolder = dir_.string() + "/";
+    IniFilePath = (dir_ / "Quovix.ini").string();
+    LanguageTable.clear();
+    LanguageName.clear();
+  }
+  void TearDown() override {
+    LanguageTable.clear();
+    LanguageName.clear();
+    ProgramFolder = savedFolder_;
+    IniFilePath = savedIni_;
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string Write(const std::string& name, const std::string& content) {
+    fs::path p = dir_ / "Language" / name;
+    std::ofstream(p, std::ios::binary) << content;
+    return p.string();
+  }
+  fs::path dir_;
+  std::string savedFolder_, savedIni_;
+};
+
+}  // namespace
+
+TEST_F(LanguageTest, LookupRulesOfTheFile) {
+  std::string path = Write("T.lng",
+                           "# comment line\r\n"
+                           "\r\n"
+                           "   \t\r\n"
+                           "[Main]\r\n"
+                           "  Main|Spaced  =  text with blank  \r\n"
+                           "main|CASE=lower-case key\r\n"
+                           "Main|Twice=first\r\n"
+                           "Main|Twice=second\r\n"
+                           "Main|Empty=\r\n"
+                           "Main|Url=http://h/?a=b\r\n");
+  EXPECT_EQ(LoadLanguageFile(path), 7);  // comments and blank lines dropped
+  EXPECT_EQ(LangText("Main|Spaced", "d"), "  text with blank");
+  EXPECT_EQ(LangText("MAIN|case", "d"), "lower-case key");
+  EXPECT_EQ(LangText("Main|Twice", "d"), "first");
+  EXPECT_EQ(LangText("Main|Empty", "default stands"), "default stands");
+  EXPECT_EQ(LangText("Main|Missing", "default stands"), "default stands");
+  EXPECT_EQ(LangText("Main|Url", "d"), "http://h/?a=b");
+  // A heading line never yields a text.
+  EXPECT_EQ(LangText("[Main]", "d"), "d");
+}
+
+TEST_F(LanguageTest, MissingFileEmptiesTheTable) {
+  LoadLanguageFile(Write("A.lng", "Main|X=x\n"));
+  EXPECT_EQ(LangText("Main|X", "d"), "x");
+  EXPECT_EQ(LoadLanguageFile((dir_ / "Language" / ".lng").string()), -1);
+  EXPECT_TRUE(LanguageTable.empty());
+  EXPECT_EQ(LangText("Main|X", "d"), "d");
+  // A folder is no language file either.
+  EXPECT_EQ(LoadLanguageFile((dir_ / "Language").string()), -1);
+}
+
+TEST_F(LanguageTest, LineEndsAndByteOrderMark) {
+  std::string path = Write("B.lng", "\xEF\xBB\xBFMain|A=a\rMain|B=b\nMain|C=c\r\nMain|D=d");
+  EXPECT_EQ(LoadLanguageFile(path), 4);
+  EXPECT_EQ(LangText("Main|A", "-"), "a");
+  EXPECT_EQ(LangText("Main|B", "-"), "b");
+  EXPECT_EQ(LangText("Main|C", "-"), "c");
+  EXPECT_EQ(LangText("Main|D", "-"), "d");
+}
+
+TEST_F(LanguageTest, PlaceholdersAndEscapes) {
+  EXPECT_EQ(LangText("Main|mnuHelpInfo", "&Info über %s1%", {"Quovix"}), "&Info über Quovix");
+  EXPECT_EQ(LangText("k|k", "one%w%two"), "one\r\ntwo");
+  EXPECT_EQ(LangText("k|k", "a%r%b%n%c%t%d"), "a\rb\nc\td");
+  EXPECT_EQ(LangText("k|k", "%_%padded%_%"), " padded ");
+  EXPECT_EQ(LangText("k|k", "100$%$s1%", {"X"}), "100%s1%");
+  EXPECT_EQ(LangText("k|k", "%s1% %s2% %s3%", {"a", "b"}), "a b %s3%");
+  // An argument holding a placeholder is filled by the next replacement,
+  // and escapes inside arguments are expanded.
+  EXPECT_EQ(LangText("k|k", "%s1%", {"<%s2%>", "two"}), "<two>");
+  EXPECT_EQ(LangText("k|k", "[%s1%]", {"x%w%y"}), "[x\r\ny]");
+  // Arguments given but empty: %s1% becomes empty; none given: it stays.
+  EXPECT_EQ(LangText("k|k", "[%s1%]", {""}), "[]");
+  EXPECT_EQ(LangText("k|k", "[%s1%]"), "[%s1%]");
+  // Replacements are case-sensitive.
+  EXPECT_EQ(LangText("k|k", "%W%%S1%", {"x"}), "%W%%S1%");
+  // The joined form of the arguments.
+  EXPECT_EQ(LangTextJoined("k|k", "%s1%-%s2%", "a\x01" "b"), "a-b");
+  EXPECT_EQ(LangTextJoined("k|k", "[%s1%]", std::string(1, '\0')), "[%s1%]");
+  EXPECT_EQ(LangTextJoined("k|k", "[%s1%]", ""), "[]");
+}
+
+TEST_F(LanguageTest, FileTextsTakePlaceholdersToo) {
+  LoadLanguageFile(Write("P.lng", "Main|Out=Host %s1% has%_%%s2% $%$ %w%next\n"));
+  EXPECT_EQ(LangText("Main|Out", "d", {"h", "2"}), "Host h has 2 % \r\nnext");
+}
+
+TEST_F(LanguageTest, MenuListsFilesAndChecksTheCurrentLanguage) {
+  Write("English.lng", "Main|frmTitle=Q-en\n");
+  Write("Deutsch (intern).lng", "Main|frmTitle=Q-de-file\n");
+  Write(".Hidden.lng", "");
+  Write("Upper.LNG", "");
+  Write("notes.txt", "");
+  fs::create_directories(dir_ / "Language" / "Folder.lng");
+  TMenuItem menu("mnuLanguage");
+  int clicks = 0;
+  auto click = [&](TMenuItem&) { ++clicks; };
+
+  LanguageName = "english";
+  BuildLanguageMenu(menu, ProgramFolder + "Language/", click);
+  std::vector<std::string> captions;
+  for (TMenuItem* m : menu.Items) captions.push_back(m->Caption());
+  EXPECT_EQ(captions, (std::vector<std::string>{"Deutsch (intern)", "Deutsch (intern)", "English"}));
+  EXPECT_FALSE(menu.Items[0]->Checked());
+  EXPECT_TRUE(menu.Items[2]->Checked());
+  for (TMenuItem* m : menu.Items) EXPECT_TRUE(m->RadioItem);
+  menu.Items[1]->Click();
+  EXPECT_EQ(clicks, 1);
+
+  // Rebuilding replaces the items; an unknown language checks the built-in.
+  LanguageName = "Klingon";
+  BuildLanguageMenu(menu, ProgramFolder + "Language/", click);
+  ASSERT_EQ(menu.Items.size(), 3u);
+  EXPECT_TRUE(menu.Items[0]->Checked());
+  EXPECT_FALSE(menu.Items[2]->Checked());
+
+  // No folder at all: only the built-in texts.
+  BuildLanguageMenu(menu, ProgramFolder + "Nowhere/", click);
+  ASSERT_EQ(menu.Items.size(), 1u);
+  EXPECT_TRUE(menu.Items[0]->Checked());
+}
+
+TEST_F(LanguageTest, ChoosingALanguageRecaptionsTheWindowAtOnce) {
+  Write("English.lng",
+        "Main|frmTitle=Quovix EN\nMain|tabOwn=Own computer\nMain|mnuLanguage=Language\n"
+        "Font|Name=DejaVu Sans\nFont|Size=11\n");
+  Write("Deutsch (intern).lng", "Main|tabOwn=Aus der Datei\n");
+  Write("Odd.lng", "Main|mnuLanguage=language\nFont|Size=big\n");
+  TfrmMain f;
+  int formChanges = 0;
+  f.OnFormChanged = [&] { ++formChanges; };
+  f.FormCreate();
+  EXPECT_EQ(f.tabOwn.Caption(), "Eigener Rechner");
+  EXPECT_EQ(f.mnuLanguage.Caption(), "Sprache / &Language");
+  EXPECT_EQ(f.mnuHelpDonate.Caption(), "Quovix &unterstützen");
+  ASSERT_EQ(f.mnuLanguage.Items.size(), 4u);  // built-in, file "Deutsch (intern)", English, Odd
+
+  TMenuItem* english = f.mnuLanguage.Items[2];
+  ASSERT_EQ(english->Caption(), "English");
+  formChanges = 0;
+  english->Click();
+  EXPECT_EQ(LanguageName, "English");
+  EXPECT_EQ(f.tabOwn.Caption(), "Own computer");
+  EXPECT_EQ(f.Caption, "Quovix EN");
+  EXPECT_EQ(f.ApplicationTitle, "Quovix EN");
+  EXPECT_EQ(f.mnuLanguage.Caption(), "&Language");
+  EXPECT_EQ(f.FontName, "DejaVu Sans");
+  EXPECT_EQ(f.FontSize, 11);
+  EXPECT_GE(formChanges, 1);
+  int checked = 0;
+  for (TMenuItem* m : f.mnuLanguage.Items) checked += m->Checked();
+  EXPECT_EQ(checked, 1);
+  EXPECT_TRUE(english->Checked());
+
+  // The check is exact: "language" is not "Language". A size that is not a
+  // number gives 8.
+  f.mnuLanguage.Items[3]->Click();
+  EXPECT_EQ(f.mnuLanguage.Caption(), "language / &Language");
+  EXPECT_EQ(f.FontSize, 8);
+  EXPECT_EQ(f.FontName, "Tahoma");
+
+  // Both "Deutsch (intern)" items load the file of that name.
+  f.mnuLanguage.Items[0]->Click();
+  EXPECT_EQ(f.tabOwn.Caption(), "Aus der Datei");
+  EXPECT_TRUE(f.mnuLanguage.Items[0]->Checked());
+  f.mnuLanguage.Items[1]->Click();
+  EXPECT_EQ(f.tabOwn.Caption(), "Aus der Datei");
+  EXPECT_FALSE(f.mnuLanguage.Items[0]->Checked());
+}
+
+TEST_F(LanguageTest, StoredLanguageIsLoadedAtCreation) {
+  Write("English.lng", "Main|btnStart=Go\nMain|grpConnection=Connection\n");
+  // The settings store reads the language name; the memory value stands in
+  // where it is not built.
+  std::ofstream(IniFilePath) << "[Settings]\nLanguage=English\n";
+  LanguageName = "English";
+  TfrmMain f;
+  f.FormCreate();
+  EXPECT_EQ(f.btnPingStart.Caption(), "Go");
+  EXPECT_EQ(f.btnOwnStart.Caption(), "Go");
+  EXPECT_EQ(f.grpGPRank.Caption(), "Connection");
+  EXPECT_EQ(f.grpList.Caption(), "Suche");  // a key of its own
+  EXPECT_TRUE(f.mnuLanguage.Items[1]->Checked());
+}
+
+// Every key the program looks up has an English text, and the file
+// describes itself.
+TEST(LanguageFile, EnglishHasEveryKeyTheSourcesUse) {
+  const fs::path root = QUOVIX_SOURCE_DIR;
+  std::set<std::string> english;
+  {
+    std::ifstream in(root / "lang" / "English.lng");
+    ASSERT_TRUE(in) << "lang/English.lng missing";
+    std::string line;
+    while (std::getline(in, line)) {
+      line = Trim(line);
+      if (line.empty() || line[0] == '#') continue;
+      size_t eq = line.find('=');
+      ASSERT_NE(eq, std::string::npos) << line;
+      EXPECT_FALSE(Trim(line.substr(eq + 1)).empty()) << "empty English text: " << line;
+      english.insert(LowerLatin(Trim(line.substr(0, eq))));
+    }
+  }
+  const std::regex call(R"re(LangText(?:Joined)?\(\s*"([A-Za-z]+\|[A-Za-z0-9_]+)")re");
+  std::set<std::string> used;
+  for (const char* folder : {"app", "shell", "common", "clients", "tools", "platform", "cli"}) {
+    if (!fs::exists(root / folder)) continue;
+    for (const auto& e : fs::recursive_directory_iterator(root / folder)) {
+      if (e.path().extension() != ".cpp" && e.path().extension() != ".h") continue;
+      std::ifstream in(e.path());
+      std::string src((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      for (std::sregex_iterator it(src.begin(), src.end(), call), end; it != end; ++it)
+        used.insert((*it)[1]);
+    }
+  }
+  EXPECT_GT(used.size(), 60u);
+  for (const auto& key : used) EXPECT_TRUE(english.count(LowerLatin(key))) << key;
+  for (const char* key : {"Lang|Language", "Lang|AuthorName", "Lang|AuthorSite", "Lang|AuthorMail",
+                          "Font|Name", "Font|Size"})
+    EXPECT_TRUE(english.count(LowerLatin(key))) << key;
+}

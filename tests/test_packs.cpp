@@ -1,0 +1,402 @@
+// Data packs: container, rows, look-ups, caching and the shipped data.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "app/formMain.h"
+#include "common/fMain.h"
+
+using namespace quovix;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Deflate(const std::string& text) {
+  uLongf size = compressBound(static_cast<uLong>(text.size()));
+  std::string out(size, '\0');
+  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                      reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()), 9),
+            Z_OK);
+  out.resize(size);
+  return out;
+}
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A fresh program folder per test, with the pack cache forgotten around it.
+class PackFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("quovix-packs-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    savedFolder_ = ProgramFolder;
+    ProgramFolder = dir_.string() + "/";
+    ResetDataPackCache();
+  }
+  void TearDown() override {
+    ResetDataPackCache();
+    ProgramFolder = savedFolder_;
+    fs::remove_all(dir_);
+  }
+  void Pack(const std::string& name, const std::string& text) { WriteFile(dir_ / name, Deflate(text)); }
+
+  fs::path dir_;
+  std::string savedFolder_;
+};
+
+}  // namespace
+
+// ---- Container -------------------------------------------------------------------
+
+TEST(PakContainer, InflateRoundTripsAndGrowsPastTheInput) {
+  EXPECT_EQ(InflateText(Deflate("DE|Germany")), "DE|Germany");
+  std::string big(3 << 20, 'x');  // a few bytes in, megabytes out
+  for (size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>('a' + i % 26);
+  EXPECT_EQ(InflateText(Deflate(big)), big);
+  EXPECT_EQ(InflateText(Deflate("")), "");
+}
+
+TEST(PakContainer, EmptyDamagedAndTruncatedInputRaise) {
+  EXPECT_THROW(InflateText(""), std::runtime_error);
+  EXPECT_THROW(InflateText("not a zlib stream at all"), std::runtime_error);
+  std::string packed = Deflate(std::string(5000, 'a') + "tail");
+  EXPECT_THROW(InflateText(packed.substr(0, packed.size() / 2)), std::runtime_error);
+  std::string badSum = packed;
+  badSum.back() ^= 0x55;  // Adler-32 trailer no longer matches
+  EXPECT_THROW(InflateText(badSum), std::runtime_error);
+  // A gzip stream is not a pack.
+  EXPECT_THROW(InflateText(std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00", 8) + packed), std::runtime_error);
+}
+
+TEST(PakContainer, OutputLimitCountsAsDamage) {
+  std::string packed = Deflate(std::string(10000, 'z'));
+  EXPECT_EQ(InflateText(packed, 10000).size(), 10000u);
+  EXPECT_THROW(InflateText(packed, 9999), std::runtime_error);
+}
+
+TEST(PakContainer, HostilePackStopsAtTheDefaultCap) {
+  // A few megabytes that would inflate past the cap.
+  z_stream zs{};
+  ASSERT_EQ(deflateInit(&zs, Z_BEST_SPEED), Z_OK);
+  std::string zeros(1 << 20, '\0'), packed;
+  std::string buf(1 << 16, '\0');
+  for (size_t fed = 0; fed <= kMaxPakBytes; fed += zeros.size()) {
+    zs.next_in = reinterpret_cast<Bytef*>(zeros.data());
+    zs.avail_in = static_cast<uInt>(zeros.size());
+    bool last = fed + zeros.size() > kMaxPakBytes;
+    int rc;
+    do {
+      zs.next_out = reinterpret_cast<Bytef*>(buf.data());
+      zs.avail_out = static_cast<uInt>(buf.size());
+      rc = deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
+      packed.append(buf.data(), buf.size() - zs.avail_out);
+    } while (zs.avail_out == 0 || (last && rc != Z_STREAM_END));
+  }
+  deflateEnd(&zs);
+  ASSERT_LT(packed.size(), kMaxPakBytes / 64);
+  EXPECT_THROW(InflateText(packed), std::runtime_error);
+}
+
+TEST_F(PackFolder, ReadWholeFileKeepsEveryByteAndRaisesOnMissingFiles) {
+  std::string bytes("a\0b\r\n\xff", 6);
+  WriteFile(dir_ / "raw.bin", bytes);
+  EXPECT_EQ(ReadWholeFile((dir_ / "raw.bin").string()), bytes);
+  EXPECT_THROW(ReadWholeFile((dir_ / "missing.pak").string()), std::runtime_error);
+  EXPECT_THROW(ReadWholeFile(dir_.string()), std::runtime_error);  // a folder
+  WriteFile(dir_ / "empty.pak", "");
+  EXPECT_THROW(LoadPak((dir_ / "empty.pak").string()), std::runtime_error);
+}
+
+TEST(PakRows, LineEndsEmptyRowsAndZeroByte) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitPakRows("a\r\nb\rc\nd"), (V{"a", "b", "c", "d"}));
+  EXPECT_EQ(SplitPakRows("a\n\nb\n"), (V{"a", "", "b"}));
+  EXPECT_EQ(SplitPakRows("\r\n\r\n"), (V{"", ""}));
+  EXPECT_EQ(SplitPakRows("\n\r"), (V{"", ""}));  // LF then a lone CR
+  EXPECT_EQ(SplitPakRows(std::string("a\nb\0c\nd", 7)), (V{"a", "b"}));
+  EXPECT_EQ(SplitPakRows(""), V{});
+}
+
+// ---- Whois.pak -------------------------------------------------------------------
+
+TEST_F(PackFolder, TldRowsMatchTheWholeKeyWithoutRegardToCase) {
+  Pack("Whois.pak",
+       "DEX|Not it|Nicht die|W|whois.wrong.test\n"
+       "DE|Germany|Deutschland|W|whois.denic.de|-T dn,ace |\n"
+       "de|Second|Zweite|W|whois.second.test\n"
+       "AT|Austria|Österreich|whois|whois.nic.at\n"
+       "VN|Viet Nam|Vietnam|link|https://www.vnnic.vn/\n"
+       "XX|Short\n"
+       "YY|Odd|Seltsam|?|ignored.test|p|s\n");
+  for (const char* key : {"de", "DE", "De"}) {
+    TldInfo t = LookupTld(key);
+    EXPECT_EQ(t.CountryEn, "Germany") << key;
+    EXPECT_EQ(t.CountryDe, "Deutschland");
+    EXPECT_EQ(t.Kind, "W");
+    EXPECT_EQ(t.Target, "whois.denic.de");
+    EXPECT_EQ(t.QueryPrefix, "-T dn,ace ");
+    EXPECT_EQ(t.QuerySuffix, "");
+  }
+  EXPECT_EQ(LookupTld("at").Kind, "W");  // only the first character counts
+  EXPECT_EQ(LookupTld("at").CountryDe, "Österreich");
+  EXPECT_EQ(LookupTld("vn").Kind, "L");
+  EXPECT_EQ(LookupTld("yy").Kind, "?");
+  TldInfo shortRow = LookupTld("xx");
+  EXPECT_EQ(shortRow.CountryEn, "Short");
+  EXPECT_EQ(shortRow.Kind, "");
+  EXPECT_EQ(shortRow.Target, "");
+  TldInfo none = LookupTld("d");
+  EXPECT_EQ(none.CountryEn + none.CountryDe + none.Kind + none.Target + none.QueryPrefix +
+                none.QuerySuffix, "");
+  EXPECT_EQ(LookupTld("de|germany").Target, "whois.denic.de");  // the key reaches into field 2
+}
+
+TEST_F(PackFolder, RegistryRowsFillTheRecordOrLeaveIt) {
+  Pack("Whois.pak", "NET-ARIN|whois.arin.net|n + |\nNET-RIPE|whois.ripe.net\n");
+  NetworkRegistry r{"before", "p", "s"};
+  LookupNetworkRegistry("NET-APNIC", r);
+  EXPECT_EQ(r.Server, "before");
+  LookupNetworkRegistry("net-arin", r);
+  EXPECT_EQ(r.Server, "whois.arin.net");
+  EXPECT_EQ(r.QueryPrefix, "n + ");
+  EXPECT_EQ(r.QuerySuffix, "");
+  LookupNetworkRegistry("NET-RIPE", r);
+  EXPECT_EQ(r.Server, "whois.ripe.net");
+  EXPECT_EQ(r.QueryPrefix, "");
+}
+
+TEST_F(PackFolder, WhoisPackIsReadOnceAndAFailedLoadIsNotRetried) {
+  Pack("Whois.pak", "DE|Germany|Deutschland|W|whois.denic.de\n");
+  EXPECT_EQ(LookupTld("de").Target, "whois.denic.de");
+  Pack("Whois.pak", "DE|Changed|Geändert|W|whois.changed.test\n");
+  EXPECT_EQ(LookupTld("de").Target, "whois.denic.de");
+
+  ResetDataPackCache();
+  WriteFile(dir_ / "Whois.pak", "damaged");
+  EXPECT_EQ(LookupTld("de").Target, "");
+  Pack("Whois.pak", "DE|Germany|Deutschland|W|whois.denic.de\n");
+  EXPECT_EQ(LookupTld("de").Target, "");  // stays empty for the run
+  ResetDataPackCache();
+  EXPECT_EQ(LookupTld("de").Target, "whois.denic.de");
+}
+
+// ---- IPCountry.pak ---------------------------------------------------------------
+
+TEST_F(PackFolder, CountryTextOfTheLastMatchingRow) {
+  Pack("IPCountry.pak",
+       "0|4294967295|ZZ|Everywhere\n"                 // covers all, overridden below
+       "16777216|16777471|AU|Australia\n"
+       "16777216|16777471|CN|China\n"                 // later row, same range: wins
+       "167772160|184549375|NL|\n"                    // 10/8, code only
+       "167772416|167772671||Inner name\n"            // 10.0.1/24, name only
+       "167772672|167772927||\n"                      // 10.0.2/24, both empty: changes nothing
+       "3232235520|3232301055|DE|Germany\n"           // 192.168/16, upper half
+       "4294967040|4294967295|XX|Top\n"               // 255.255.255/24
+       "300|200|BAD|Backwards\n"                      // first > last: matches nothing
+       "x|5|NN|Not a number\n");                      // a bound that is no number is 0
+  EXPECT_EQ(LookupIpCountry("1.0.0.1"), "China (CN)");
+  EXPECT_EQ(LookupIpCountry("1.0.1.0"), "Everywhere (ZZ)");
+  EXPECT_EQ(LookupIpCountry("10.0.0.9"), "NL");
+  EXPECT_EQ(LookupIpCountry("10.0.1.9"), "Inner name");
+  EXPECT_EQ(LookupIpCountry("10.0.2.9"), "NL");
+  EXPECT_EQ(LookupIpCountry("192.168.200.1"), "Germany (DE)");
+  EXPECT_EQ(LookupIpCountry("255.255.255.255"), "Top (XX)");
+  EXPECT_EQ(LookupIpCountry("0.0.1.0"), "Everywhere (ZZ)");
+  EXPECT_EQ(LookupIpCountry("0.0.0.5"), "Not a number (NN)");
+  EXPECT_EQ(LookupIpCountry("www.example.com"), "Not a number (NN)");  // number 0
+}
+
+TEST_F(PackFolder, CountryPackAddedAfterAMissIsReadAndRemovedOneIsMissing) {
+  EXPECT_EQ(LookupIpCountry("1.2.3.4"), "");
+  Pack("IPCountry.pak", "16909056|16909311|AU|Australia\n");
+  EXPECT_EQ(LookupIpCountry("1.2.3.4"), "Australia (AU)");
+  fs::remove(dir_ / "IPCountry.pak");
+  EXPECT_EQ(LookupIpCountry("1.2.3.4"), "");
+  Pack("IPCountry.pak", "16909056|16909311|NZ|New Zealand\n");
+  EXPECT_EQ(LookupIpCountry("1.2.3.4"), "Australia (AU)");  // the loaded rows stay
+}
+
+TEST_F(PackFolder, DamagedCountryPackStaysEmptyForTheRun) {
+  WriteFile(dir_ / "IPCountry.pak", Deflate("16909056|16909311|AU|Australia\n").substr(0, 10));
+  EXPECT_EQ(LookupIpCountry("1.2.3.4"), "");
+  Pack("IPCountry.pak", "16909056|16909311|AU|Australia\n");
+  EXPECT_EQ(LookupIpCountry("1.2.3.4"), "");
+}
+
+namespace {
+
+struct RangeRow {
+  std::uint32_t first, last;
+  std::string code, name;
+};
+
+// Writes the rows as IPCountry.pak and compares random look-ups with going
+// through every row in order.
+void ExpectSameAsScan(const std::vector<RangeRow>& rows, std::mt19937& rng, std::uint32_t span) {
+  std::string text;
+  for (const RangeRow& r : rows)
+    text += std::to_string(r.first) + "|" + std::to_string(r.last) + "|" + r.code + "|" + r.name + "\n";
+  WriteFile(ProgramFolder + "IPCountry.pak", Deflate(text));
+  ResetDataPackCache();
+  for (int k = 0; k < 4000; ++k) {
+    std::uint32_t n = k < 3 ? std::uint32_t{0} - k : rng() % span;
+    std::string expect;
+    for (const RangeRow& r : rows) {
+      if (n < r.first || n > r.last) continue;
+      if (!r.name.empty()) expect = r.name;
+      if (!r.code.empty()) expect = r.name.empty() ? r.code : r.name + " (" + r.code + ")";
+    }
+    std::string address = std::to_string(n >> 24) + "." + std::to_string((n >> 16) & 255) + "." +
+                          std::to_string((n >> 8) & 255) + "." + std::to_string(n & 255);
+    ASSERT_EQ(LookupIpCountry(address), expect) << address;
+  }
+}
+
+}  // namespace
+
+TEST_F(PackFolder, CountryLookupAgreesWithAScanOfEveryRow) {
+  std::mt19937 rng(4711);
+  // Overlapping ranges in any order, some backwards, some texts empty.
+  std::vector<RangeRow> rows;
+  for (int i = 0; i < 3000; ++i) {
+    std::uint32_t a = rng() % 100000, b = a + rng() % (i % 10 == 0 ? 30000 : 300);
+    if (i % 50 == 0) b = a - 1;
+    rows.push_back({a, b, (i % 7 == 0) ? "" : "C" + std::to_string(i % 40),
+                    (i % 5 == 0) ? "" : "N" + std::to_string(i % 30)});
+  }
+  rows.push_back({4294967000u, 4294967295u, "TOP", ""});
+  ExpectSameAsScan(rows, rng, 140000);
+
+  // Sorted ranges without overlaps (the shape of the shipped data), with
+  // gaps, neighbours of the same country and the very first address.
+  rows.clear();
+  std::uint32_t at = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::uint32_t len = 1 + rng() % 200;
+    rows.push_back({at, at + len - 1, "C" + std::to_string(rng() % 4), i % 9 ? "" : "Name"});
+    at += len + (i % 3 == 0 ? rng() % 50 : 0);
+  }
+  rows.push_back({at + 10, 4294967295u, "END", "Last"});
+  ExpectSameAsScan(rows, rng, at + 1000);
+}
+
+// ---- Registrable domain ----------------------------------------------------------
+
+TEST(RegisteredDomain, PartsOfNamesUrlsAndAddresses) {
+  const std::vector<std::string> slds{"co.uk", "com.au"};
+  EXPECT_EQ(RegisteredDomain("shop.example.com", slds), "example.com");
+  EXPECT_EQ(RegisteredDomain("shop.example.co.uk", slds), "example.co.uk");
+  EXPECT_EQ(RegisteredDomain("shop.example.co.uk", {}), "co.uk");
+  EXPECT_EQ(RegisteredDomain("example.co.uk", slds), "example.co.uk");
+  EXPECT_EQ(RegisteredDomain("co.uk", slds), "co.uk");  // no third label
+  EXPECT_EQ(RegisteredDomain("HTTPS://WWW.Example.COM.AU/path/x.html", slds), "example.com.au");
+  EXPECT_EQ(RegisteredDomain("http://a.b.example.org/", slds), "example.org");
+  EXPECT_EQ(RegisteredDomain("example.org/only/path", slds), "example.org");
+  EXPECT_EQ(RegisteredDomain("192.168.1.1", slds), "192.168.1.1");
+  EXPECT_EQ(RegisteredDomain("http://10.0.0.1/admin", slds), "10.0.0.1");
+  EXPECT_EQ(RegisteredDomain("", slds), "");
+  EXPECT_EQ(RegisteredDomain("https:///x", slds), "");
+  EXPECT_EQ(RegisteredDomain("localhost", slds), "localhost");
+}
+
+TEST(RegisteredDomain, PortQueryAndRootDotAreNoPartOfTheName) {
+  const std::vector<std::string> slds{"co.uk"};
+  EXPECT_EQ(RegisteredDomain("http://www.example.co.uk:8080/x", slds), "example.co.uk");
+  EXPECT_EQ(RegisteredDomain("https://shop.example.com?q=1", slds), "example.com");
+  EXPECT_EQ(RegisteredDomain("www.example.com.", slds), "example.com");
+}
+
+TEST(RegisteredDomain, LongListsAndListsThatChange) {
+  std::vector<std::string> slds;
+  for (int i = 0; i < 500; ++i) slds.push_back("s" + std::to_string(i) + ".test");
+  slds.push_back("co.uk");
+  EXPECT_EQ(RegisteredDomain("a.b.co.uk", slds), "b.co.uk");
+  EXPECT_EQ(RegisteredDomain("a.b.s499.test", slds), "b.s499.test");
+  EXPECT_EQ(RegisteredDomain("a.b.s500.test", slds), "s500.test");
+  std::vector<std::string> other(slds.begin(), slds.end() - 1);  // without co.uk
+  EXPECT_EQ(RegisteredDomain("a.b.co.uk", other), "co.uk");
+  slds.back() = "com.au";  // same storage and size, a different last row
+  EXPECT_EQ(RegisteredDomain("a.b.co.uk", slds), "co.uk");
+  EXPECT_EQ(RegisteredDomain("a.b.com.au", slds), "b.com.au");
+}
+
+// ---- List files ------------------------------------------------------------------
+
+TEST_F(PackFolder, ListDataFilesTakesMatchingFilesOnly) {
+  Pack("Ports.clf", "443/tcp  https\n");
+  Pack("Länder.clf", "DE  Deutschland\n");
+  Pack("notes.txt", "x");
+  fs::create_directory(dir_ / "folder.clf");
+  std::vector<std::string> list{"stale"};
+  EXPECT_EQ(ListDataFiles(ProgramFolder, "*.clf", list), 2);
+  EXPECT_EQ(list, (std::vector<std::string>{ProgramFolder + "Länder.clf", ProgramFolder + "Ports.clf"}));
+  EXPECT_EQ(ListDataFiles(ProgramFolder + "missing/", "*.clf", list), 0);
+  EXPECT_TRUE(list.empty());
+}
+
+// ---- The shipped data ------------------------------------------------------------
+
+TEST(ShippedData, PacksAreBuiltAndRead) {
+  const std::string saved = ProgramFolder;
+  ProgramFolder = std::string(QUOVIX_BIN_DIR) + "/";
+  ResetDataPackCache();
+  TldInfo de = LookupTld("DE");
+  EXPECT_EQ(de.Kind, "W");
+  EXPECT_EQ(de.Target, "whois.denic.de");
+  EXPECT_EQ(de.CountryDe, "Deutschland");
+  NetworkRegistry r;
+  for (const char* h : {"NET-ARIN", "NET-APNIC", "NET-LACNIC", "NET-RIPE"}) {
+    r = {};
+    LookupNetworkRegistry(h, r);
+    EXPECT_FALSE(r.Server.empty()) << h;
+  }
+  // Every country-code row has names in both languages.
+  for (const auto& row : SplitPakRows(LoadPak(ProgramFolder + "Whois.pak"))) {
+    std::string key = GetField(row, "|", 1);
+    if (key.size() == 2) {
+      EXPECT_FALSE(GetField(row, "|", 2).empty()) << row;
+      EXPECT_FALSE(GetField(row, "|", 3).empty()) << row;
+    }
+    std::string kind = GetField(row, "|", 4);
+    if (key.rfind("NET-", 0) != 0) {
+      EXPECT_TRUE(kind == "W" || kind == "L") << row;
+    }
+  }
+  // Documentation and loopback addresses belong to no country.
+  EXPECT_EQ(LookupIpCountry("127.0.0.1"), "");
+  EXPECT_EQ(LookupIpCountry("192.0.2.1"), "");
+  std::string c = LookupIpCountry("193.0.0.1");
+  EXPECT_NE(c.find(" ("), std::string::npos) << c;
+  ResetDataPackCache();
+  ProgramFolder = saved;
+}
+
+TEST(ShippedData, WindowLoadsSecondLevelDomainsAndOffersTheLists) {
+  const std::string saved = ProgramFolder, savedIni = IniFilePath;
+  ProgramFolder = std::string(QUOVIX_BIN_DIR) + "/";
+  IniFilePath = (fs::temp_directory_path() / ("quovix-packs-" + std::to_string(::getpid()) + ".ini")).string();
+  {
+    TfrmMain f;
+    f.FormCreate();
+    EXPECT_GT(f.SldList.size(), 1000u);
+    EXPECT_EQ(RegisteredDomain("shop.example.co.uk", f.SldList), "example.co.uk");
+    EXPECT_EQ(RegisteredDomain("www.example.com.au", f.SldList), "example.com.au");
+    EXPECT_EQ(RegisteredDomain("www.example.de", f.SldList), "example.de");
+    const auto& names = f.cmbListList.Items();
+    for (const char* want : {"Ports", "Top-Level-Domains", "Länder", "HTTP-Statuscodes", "DNS-Typen",
+                             "SMTP-Codes", "ICMP-Typen"})
+      EXPECT_NE(std::find(names.begin(), names.end(), want), names.end()) << want;
+    EXPECT_EQ(f.cmbListList.ItemIndex(), 0);
+  }
+  fs::remove(IniFilePath);
+  ProgramFolder = saved;
+  IniFilePath = savedIni;
+}

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ctime>
+#include <stdexcept>
+
+#include "clients/SntpClient.h"
+#include "common/DateTime.h"
+#include "common/Pump.h"
+#include "tests/NtpTestPeers.h"
+
+using namespace quovix;
+using namespace quovix::testing;
+using Datagram = ScriptedNtpPeer::Datagram;
+
+namespace {
+
+constexpr double kMs = 1.0 / kMsPerDay;
+// 2024-03-01 12:00:00 UTC
+constexpr std::int64_t kNowUnix = 1709294400;
+
+std::uint32_t FractionOfMs(int ms) {
+  return static_cast<std::uint32_t>((std::uint64_t{static_cast<std::uint32_t>(ms)} << 32) / 1000 +
+                                    1);
+}
+
+// A client aimed at the peer, with the fake clock installed.
+struct SntpClientTest : ::testing::Test {
+  FakeClock clock;
+  platform::ScopedSeam<platform::IClock> seam{&clock};
+  SntpClient client;
+  void SetUp() override {
+    clock.now = {kNowUnix, 0};
+    clock.offsetSeconds = 3600;  // CET
+    client.Host = "127.0.0.1";
+    client.ReceiveTimeout = 1500;
+  }
+  void Aim(const ScriptedNtpPeer& peer) { client.Port = peer.Port(); }
+};
+
+}  // namespace
+
+TEST(SntpConversion, KnownInstantBothWays) {
+  // 2024-03-01 12:34:56.789 UTC, shown in a zone one hour east of Greenwich.
+  const NtpTimestamp ts{3918285296u, FractionOfMs(789)};
+  const double bias = -1.0 / 24;
+  const double local = DateTimeFromNtp(ts, bias);
+  EXPECT_NEAR(local, EncodeDateTime(2024, 3, 1, 13, 34, 56, 789), 0.01 * kMs);
+  EXPECT_EQ(FormatDateTime(local, "%d.%m.%Y", "%H:%M:%S"), "01.03.2024 13:34:56");
+
+  const NtpTimestamp back = NtpFromDateTime(local, bias);
+  EXPECT_EQ(back.Seconds, ts.Seconds);
+  EXPECT_NEAR(back.Fraction / 4294967296.0, 0.789, 1e-6);
+
+  // Milliseconds are truncated, not rounded.
+  const NtpTimestamp almost{3918285296u, 0xFFFFFFFFu};
+  EXPECT_NEAR(DateTimeFromNtp(almost, 0), EncodeDateTime(2024, 3, 1, 12, 34, 56, 999), 0.01 * kMs);
+}
+
+TEST(SntpConversion, TimestampsAfter2036UseTheNextEra) {
+  const double value = EncodeDateTime(2040, 6, 15, 8, 30, 0, 125);
+  const NtpTimestamp ts = NtpFromDateTime(value, 0);
+  EXPECT_EQ(ts.Seconds & 0x80000000u, 0u);  // the seconds count started again
+  EXPECT_NEAR(DateTimeFromNtp(ts, 0), value, 0.01 * kMs);
+  // A time from before 1980 stays in the first era.
+  const double old = EncodeDateTime(1975, 1, 1);
+  EXPECT_NEAR(DateTimeFromNtp(NtpFromDateTime(old, 0), 0), old, 0.01 * kMs);
+}
+
+TEST(SntpConversion, CalendarAgreesWithTheCLibrary) {
+  // Every 97 hours and 13 seconds from 1901 to 2099, against gmtime.
+  for (std::int64_t t = -2145916800LL; t < 4102444800LL; t += 97 * 3600 + 13) {
+    const time_t tt = static_cast<time_t>(t);
+    tm ref{};
+    gmtime_r(&tt, &ref);
+    DateTimeParts p;
+    ASSERT_TRUE(DecodeDateTime(DateTimeFromUnix(static_cast<double>(t)), p));
+    ASSERT_EQ(p.Year, ref.tm_year + 1900) << t;
+    ASSERT_EQ(p.Month, ref.tm_mon + 1) << t;
+    ASSERT_EQ(p.Day, ref.tm_mday) << t;
+    ASSERT_EQ(p.Hour * 3600 + p.Minute * 60 + p.Second,
+              ref.tm_hour * 3600 + ref.tm_min * 60 + ref.tm_sec)
+        << t;
+    ASSERT_EQ(p.DayOfWeek, ref.tm_wday) << t;
+    ASSERT_EQ(p.DayOfYear, ref.tm_yday) << t;
+  }
+  EXPECT_DOUBLE_EQ(EncodeDateTime(1900, 1, 1), 2.0);
+  EXPECT_DOUBLE_EQ(EncodeDateTime(1980, 1, 1), 29221.0);
+  EXPECT_DOUBLE_EQ(EncodeDateTime(2099, 12, 31), 73050.0);
+  EXPECT_EQ(FormatDateTime(std::nan(""), "%d.%m.%Y", "%H:%M:%S"), "");
+  EXPECT_EQ(FormatDateTime(1e12, "%d.%m.%Y", "%H:%M:%S"), "");
+}
+
+TEST(SntpConversion, LocalBiasFollowsTheZoneRulesOfTheMoment) {
+  // The real clock service with a zone that has daylight-saving time.
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  platform::IClock& real = platform::Clock();
+  EXPECT_EQ(real.UtcOffset(1704067200), 3600);  // 2024-01-01
+  EXPECT_EQ(real.UtcOffset(1719792000), 7200);  // 2024-07-01
+  if (old)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+}
+
+TEST_F(SntpClientTest, AnswerIsTheServersTransmitTimeInLocalTime) {
+  // The server's clock is 10.25 s ahead; it answers with a 60-byte datagram.
+  ScriptedNtpPeer peer([](const std::vector<std::uint8_t>& req) {
+    auto reply = ServerReply(req, NtpOfUnix(kNowUnix + 10, FractionOfMs(250)),
+                             NtpOfUnix(kNowUnix + 10, FractionOfMs(250)));
+    reply.resize(60, 0xEE);
+    return std::vector<Datagram>{{reply}};
+  });
+  Aim(peer);
+  const double t = client.DateTime();
+  EXPECT_EQ(client.Status(), TSntpStatus::Ok);
+  EXPECT_NEAR(t, EncodeDateTime(2024, 3, 1, 13, 0, 10, 250), 0.01 * kMs);
+  EXPECT_NEAR(client.ClockOffset(), 10.25 / kSecondsPerDay, 0.01 * kMs);
+  EXPECT_NEAR(client.RoundTripDelay(), 0.0, 0.01 * kMs);
+
+  // The request: 48 bytes, version 3 client mode, only the transmit time set.
+  auto requests = peer.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const auto& r = requests[0];
+  ASSERT_EQ(r.size(), 48u);
+  EXPECT_EQ(r[0], 0x1B);
+  for (size_t i = 1; i < 40; ++i) EXPECT_EQ(r[i], 0) << "byte " << i;
+  SntpPacket q;
+  ASSERT_TRUE(DecodeSntpPacket(r.data(), r.size(), q));
+  EXPECT_EQ(q.Transmit, NtpOfUnix(kNowUnix));
+}
+
+TEST_F(SntpClientTest, RepliesThatCarryNoUsableTime) {
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<std::uint8_t>&)> spoil;
+    TSntpStatus expected;
+  };
+  const std::vector<Case> cases = {
+      {"47 bytes", [](auto& b) { b.resize(47); }, TSntpStatus::ShortReply},
+      {"leap indicator 3", [](auto& b) { b[0] |= 0xC0; }, TSntpStatus::Unsynchronised},
+      {"transmit time zero", [](auto& b) { std::fill(b.begin() + 40, b.begin() + 48, 0); },
+       TSntpStatus::ZeroTransmit},
+      {"stratum 0", [](auto& b) { b[1] = 0; }, TSntpStatus::BadStratum},
+      {"stratum 16", [](auto& b) { b[1] = 16; }, TSntpStatus::BadStratum},
+      {"originate of another request", [](auto& b) { b[31] ^= 0x01; },
+       TSntpStatus::WrongOriginate},
+      {"client mode", [](auto& b) { b[0] = (b[0] & 0xF8) | 3; }, TSntpStatus::NotServer},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedNtpPeer peer([&c](const std::vector<std::uint8_t>& req) {
+      auto reply = ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 1));
+      c.spoil(reply);
+      return std::vector<Datagram>{{reply}};
+    });
+    Aim(peer);
+    EXPECT_EQ(client.DateTime(), 0.0);
+    EXPECT_EQ(client.Status(), c.expected);
+    EXPECT_EQ(client.ClockOffset(), 0.0);
+  }
+
+  // Without the stratum check a stratum-16 answer is taken.
+  client.CheckStratum = false;
+  ScriptedNtpPeer peer([](const std::vector<std::uint8_t>& req) {
+    auto reply = ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 1));
+    reply[1] = 16;
+    return std::vector<Datagram>{{reply}};
+  });
+  Aim(peer);
+  EXPECT_NEAR(client.DateTime(), EncodeDateTime(2024, 3, 1, 13, 0, 1), 0.01 * kMs);
+}
+
+TEST_F(SntpClientTest, RepliesFromAnotherPortAreIgnored) {
+  // A valid-looking answer from the wrong port arrives first; the real one
+  // follows and is the one taken.
+  ScriptedNtpPeer peer([](const std::vector<std::uint8_t>& req) {
+    return std::vector<Datagram>{
+        {ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 3600)), true, 0},
+        {ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 5)), false, 100}};
+  });
+  Aim(peer);
+  EXPECT_NEAR(client.DateTime(), EncodeDateTime(2024, 3, 1, 13, 0, 5), 0.01 * kMs);
+  EXPECT_EQ(client.Status(), TSntpStatus::Ok);
+
+  // Only the wrong port answers: no answer at all.
+  ScriptedNtpPeer stranger([](const std::vector<std::uint8_t>& req) {
+    return std::vector<Datagram>{
+        {ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 5)), true, 0}};
+  });
+  Aim(stranger);
+  client.ReceiveTimeout = 400;
+  EXPECT_EQ(client.DateTime(), 0.0);
+  EXPECT_EQ(client.Status(), TSntpStatus::NoAnswer);
+}
+
+TEST_F(SntpClientTest, SilentServerGivesZeroAfterWaitingInPumpedSlices) {
+  ScriptedNtpPeer peer([](const std::vector<std::uint8_t>&) { return std::vector<Datagram>{}; });
+  Aim(peer);
+  int pumps = 0;
+  SetMessagePump([&pumps] { ++pumps; });
+  client.ReceiveTimeout = 800;
+  const auto start = std::chrono::steady_clock::now();
+  const double t = client.DateTime();
+  const auto waited = std::chrono::steady_clock::now() - start;
+  SetMessagePump({});
+  EXPECT_EQ(t, 0.0);
+  EXPECT_EQ(client.Status(), TSntpStatus::NoAnswer);
+  EXPECT_GE(pumps, 3);  // 800 ms in slices of at most 250 ms
+  EXPECT_LT(waited, std::chrono::seconds(30));
+}
+
+TEST_F(SntpClientTest, UnknownHostRaisesASocketError) {
+  client.Host = "";
+  try {
+    client.DateTime();
+    FAIL() << "no error raised";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).substr(0, 12), "Socket Error");
+  }
+}

@@ -1,0 +1,133 @@
+// Text and URL helpers, mail-link encoding, version values.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "app/fShared.h"
+#include "common/fMain.h"
+#include "platform/Privilege.h"
+
+using namespace quovix;
+
+TEST(TextFields, GetFieldCountsEmptyFieldsAndOutOfRange) {
+  EXPECT_EQ(GetField("DE|Germany|Deutschland", "|", 3), "Deutschland");
+  EXPECT_EQ(GetField("DE|Germany|Deutschland", "|", 1), "DE");
+  EXPECT_EQ(GetField("DE|Germany|Deutschland", "|", 4), "");
+  EXPECT_EQ(GetField("DE|Germany|Deutschland", "|", 0), "");
+  EXPECT_EQ(GetField("DE|Germany|Deutschland", "|", -3), "");
+  EXPECT_EQ(GetField("a||b", "|", 2), "");
+  EXPECT_EQ(GetField("a||b", "|", 3), "b");
+  EXPECT_EQ(GetField("a|b|", "|", 2), "b");
+  EXPECT_EQ(GetField("a|b|", "|", 3), "");
+  EXPECT_EQ(GetField("a|b|", "|", 4), "");
+  EXPECT_EQ(GetField("", "|", 1), "");
+  EXPECT_EQ(GetField("", "|", 2), "");
+}
+
+TEST(TextFields, GetFieldSplitsOnTheWholeSeparatorOnly) {
+  const std::string row = "a:b::c:d::e";
+  EXPECT_EQ(GetField(row, "::", 1), "a:b");
+  EXPECT_EQ(GetField(row, "::", 2), "c:d");
+  EXPECT_EQ(GetField(row, "::", 3), "e");
+  EXPECT_EQ(GetField(row, "::", 4), "");
+  // An odd run of separator characters: the pair is found first.
+  EXPECT_EQ(GetField("x:::y", "::", 2), ":y");
+}
+
+TEST(TextFields, CountOccurrencesDoesNotOverlap) {
+  EXPECT_EQ(CountOccurrences("mail.example.com", "."), 2);
+  EXPECT_EQ(CountOccurrences("aaa", "aa"), 1);
+  EXPECT_EQ(CountOccurrences("aaaa", "aa"), 2);
+  EXPECT_EQ(CountOccurrences("abc", ""), 0);
+  EXPECT_EQ(CountOccurrences("", "a"), 0);
+}
+
+TEST(TextFields, LastLabel) {
+  EXPECT_EQ(LastLabel("mail.example.com"), "com");
+  EXPECT_EQ(LastLabel("localhost"), "localhost");
+  EXPECT_EQ(LastLabel("example.com."), "");
+  EXPECT_EQ(LastLabel(""), "");
+}
+
+TEST(TextUrl, SplitUrlPortOnlyInTheHostPart) {
+  using R = std::pair<std::string, int>;
+  EXPECT_EQ(SplitUrlPort("whois.example.net:4343"), R("whois.example.net", 4343));
+  EXPECT_EQ(SplitUrlPort("whois.example.net"), R("whois.example.net", -1));
+  EXPECT_EQ(SplitUrlPort("host:"), R("host", -1));
+  EXPECT_EQ(SplitUrlPort("host:abc"), R("host", -1));
+  EXPECT_EQ(SplitUrlPort("scheme://host:8080/path"), R("scheme://host/path", 8080));
+  EXPECT_EQ(SplitUrlPort("scheme://host/path"), R("scheme://host/path", -1));
+  // A ":" in the path is not a port separator.
+  EXPECT_EQ(SplitUrlPort("http://host/a:80"), R("http://host/a:80", -1));
+  EXPECT_EQ(SplitUrlPort("file:///srv:21/x"), R("file:///srv/x", 21));
+  EXPECT_EQ(SplitUrlPort(""), R("", -1));
+  // A port too large for an integer is not a number.
+  EXPECT_EQ(SplitUrlPort("h:99999999999").second, -1);
+}
+
+TEST(TextUtf8, DecodeKeepsValidTextAndNeverLosesStrayBytes) {
+  EXPECT_EQ(DecodeUtf8("\xC3\xBC"), "ü");
+  EXPECT_EQ(DecodeUtf8("plain ASCII: a=b"), "plain ASCII: a=b");
+  EXPECT_EQ(DecodeUtf8(""), "");
+  // Latin-1 bytes without any valid sequence: read as Latin-1.
+  EXPECT_EQ(DecodeUtf8("M\xFCller"), "Müller");
+  // Mixed: valid sequences stay, the stray byte becomes its Latin-1 letter.
+  EXPECT_EQ(DecodeUtf8("\xC3\xA4 \xE9"), "ä é");
+  // Truncated sequence at the end and an overlong encoding.
+  EXPECT_EQ(DecodeUtf8("ab\xE2\x82"), "abâ\xC2\x82");
+  EXPECT_EQ(DecodeUtf8("\xC0\xAF"), "À¯");
+}
+
+TEST(TextCase, LatinLettersMatchTheirOtherCase) {
+  EXPECT_TRUE(SameText("ÄÖÜ Straße", "äöü straße"));
+  EXPECT_TRUE(SameText("Main|TabDns", "main|tabdns"));
+  EXPECT_FALSE(SameText("a", "ab"));
+  // The multiplication sign has no lower case; the division sign differs.
+  EXPECT_FALSE(SameText("×", "÷"));
+  EXPECT_EQ(LowerLatin("ÀÉÎ×Þ"), "àéî×þ");
+}
+
+TEST(TextNumbers, StrToIntDefTakesOnlyWholeNumbers) {
+  EXPECT_EQ(StrToIntDef("2000", 7), 2000);
+  EXPECT_EQ(StrToIntDef("-1", 7), -1);
+  EXPECT_EQ(StrToIntDef("$10", 7), 16);
+  EXPECT_EQ(StrToIntDef("12pt", 7), 7);
+  EXPECT_EQ(StrToIntDef("", 7), 7);
+  EXPECT_EQ(StrToIntDef("-", 7), 7);
+  EXPECT_EQ(StrToIntDef("2147483647", 7), 2147483647);
+  EXPECT_EQ(StrToIntDef("2147483648", 7), 7);
+  EXPECT_EQ(StrToIntDef("-2147483648", 7), -2147483647 - 1);
+}
+
+TEST(SharedOps, EncodeMailtoTextKeepsOnlyLettersAndDigits) {
+  EXPECT_EQ(EncodeMailtoText("Quovix 1.0"), "Quovix%201%2E0");
+  EXPECT_EQ(EncodeMailtoText("a&b@c"), "a%26b%40c");
+  EXPECT_EQ(EncodeMailtoText("ä"), "%C3%A4");
+  EXPECT_EQ(EncodeMailtoText(std::string("\x00\xFF", 2)), "%00%FF");
+  EXPECT_EQ(EncodeMailtoText(""), "");
+  EXPECT_EQ(MailtoLink("x@y.z", "Hi there"), "mailto:x%40y%2Ez?subject=Hi%20there");
+}
+
+TEST(SharedOps, VersionValuesCompiledIn) {
+  EXPECT_EQ(GetVersionInfoValue("Quovix", "ProductName"), "Quovix");
+  EXPECT_EQ(GetVersionInfoValue("Quovix", "ProductVersion"), QUOVIX_VERSION);
+  EXPECT_EQ(GetVersionInfoValue("Quovix", "productversion"), QUOVIX_VERSION);
+  EXPECT_FALSE(GetVersionInfoValue("Quovix", "FileDescription").empty());
+  EXPECT_FALSE(GetVersionInfoValue("Quovix", "LegalCopyright").empty());
+  EXPECT_EQ(GetVersionInfoValue("Quovix", "NoSuchKey"), "");
+}
+
+namespace {
+struct FakePrivilege : platform::IPrivilege {
+  bool admin = false;
+  bool IsAdministrator() override { return admin; }
+};
+}  // namespace
+
+TEST(SharedOps, IsUserAdminFollowsThePrivilegeTest) {
+  EXPECT_EQ(IsUserAdmin(), geteuid() == 0);
+  FakePrivilege fake;
+  platform::ScopedSeam<platform::IPrivilege> seam(&fake);
+  EXPECT_FALSE(IsUserAdmin());
+  fake.admin = true;
+  EXPECT_TRUE(IsUserAdmin());
+}

@@ -1,0 +1,61 @@
+#include "tools/fIcmpShared.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/formMain.h"
+#include "common/fMain.h"
+#include "platform/Icmp.h"
+#include "shell/fLanguage.h"
+#include "shell/gIni.h"
+
+namespace quovix {
+
+IcmpTarget ResolveIcmpTarget(TfrmMain& form, TRichEdit& pane, const std::string& target,
+                             const std::string& idn) {
+  IcmpTarget t;
+  if (idn != target)
+    form.AppendOutput(pane, LangText("Main|OutInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}),
+                      clNavy);
+  if (!IsHostName(idn)) {
+    // The user asked for this address: it is the one sent to and shown, even
+    // when its reverse name leads to another address.
+    t.Address = idn;
+    t.HostName = ResolveIpToHost(idn, NameResTimeout);
+    if (t.HostName.empty()) t.HostName = "???";
+    return t;
+  }
+  t.Address = ResolveHostToIp(idn, NameResTimeout);
+  if (t.Address.empty()) {
+    t.Found = false;
+    form.AppendOutput(
+        pane, "\r\n" + LangText("Main|OutInfoNoIP", "Die IP-Adresse konnte nicht ermittelt werden."),
+        clRed);
+    return t;
+  }
+  t.HostName = ResolveIpToHost(t.Address, NameResTimeout);
+  return t;
+}
+
+void ReportIcmpNoService(TfrmMain& form, TRichEdit& pane, const IcmpEchoResult& echo,
+                         bool& reported) {
+  if (reported || echo.Status != kIcmpNoService) return;
+  reported = true;
+  if (echo.OpenError == EACCES || echo.OpenError == EPERM) {
+    form.AppendOutput(pane,
+                      LangText("Main|OutIcmpNoPermission",
+                               "Keine Berechtigung für ICMP-Sockets: net.ipv4.ping_group_range "
+                               "muss die eigene Gruppe enthalten, oder das Programm braucht "
+                               "CAP_NET_RAW."),
+                      clRed);
+  } else {
+    form.AppendOutput(pane,
+                      LangText("Main|OutIcmpNoSocket",
+                               "ICMP-Socket konnte nicht geöffnet werden: %s1%",
+                               {std::strerror(echo.OpenError)}),
+                      clRed);
+  }
+}
+
+
+}  // namespace quovix

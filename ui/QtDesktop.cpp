@@ -1,0 +1,22 @@
+#include "ui/QtDesktop.h"
+
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace quovix::ui {
+
+void QtDesktop::MessageBox(const std::string& title, const std::string& text) {
+  QMessageBox::information(owner_.data(), QString::fromStdString(title),
+                           QString::fromStdString(text), QMessageBox::Ok);
+}
+
+bool QtDesktop::OpenUrl(const std::string& url) {
+  // The link arrives already percent-encoded (mailto texts): take its bytes
+  // as they are instead of encoding them a second time.
+  QUrl u = QUrl::fromEncoded(QByteArray::fromStdString(url), QUrl::TolerantMode);
+  if (!u.isValid() || u.scheme().isEmpty()) return false;
+  return QDesktopServices::openUrl(u);
+}
+
+}  // namespace quovix::ui
