@@ -47,6 +47,8 @@ std::string Cut(const std::string& s, size_t n);
 
 bool IsHostName(const std::string& text);
 std::uint32_t IpToNumber(const std::string& address);
+// Dotted text of a 32-bit address.
+std::string NumberToIp(std::uint32_t address);
 std::string ResolveHostToIp(const std::string& name, int limitMs);
 std::string ResolveIpToHost(const std::string& address, int limitMs);
 std::string EncodeIdn(const std::string& name);

@@ -226,4 +226,9 @@ std::uint32_t IpToNumber(const std::string& address) {
   return r;
 }
 
+std::string NumberToIp(std::uint32_t a) {
+  return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." +
+         std::to_string((a >> 8) & 255) + "." + std::to_string(a & 255);
+}
+
 }  // namespace quovix

@@ -1,9 +1,278 @@
+// Whois tab: host information, the domain query at the responsible server
+// with its referral, and the network query along the regional registries.
+#include <functional>
+
 #include "app/formMain.h"
+#include "clients/WhoisClient.h"
+#include "common/fMain.h"
+#include "shell/fLanguage.h"
+#include "shell/gIni.h"
 
 namespace quovix {
 
-// The tool is built in its own change; until then its button does nothing.
-void TfrmMain::btnWhoisStartClick() {}
-void TfrmMain::chkWhoisDirectQueryClick() {}
+namespace {
+
+// Value after a marker of the lower-cased answer, cut from the answer itself:
+// from `skip` characters after the marker start up to the next LF. Without an
+// LF the value runs to the end only when toEndAllowed.
+std::string ValueAfter(const std::string& answer, size_t markerPos, size_t skip, bool toEndAllowed,
+                       bool* found) {
+  *found = false;
+  size_t from = markerPos + skip;
+  size_t lf = answer.find('\n', markerPos);
+  if (lf == std::string::npos) {
+    if (!toEndAllowed) return {};
+    *found = true;
+    return from < answer.size() ? Trim(answer.substr(from)) : std::string();
+  }
+  *found = true;
+  return from < lf ? Trim(answer.substr(from, lf - from)) : std::string();
+}
+
+// Referral of a domain answer: the "whois server:" line (after the
+// "domain name:" line of the host when the InterNIC server answered).
+std::string DomainReferral(const std::string& answer, const std::string& server,
+                           const std::string& host) {
+  const std::string lower = LowerAscii(answer);
+  size_t from = 0;
+  if (server == WhoisInterNicServer) {
+    size_t d = lower.find("domain name: " + LowerAscii(host) + "\r\n");
+    if (d != std::string::npos) from = d;
+  }
+  size_t m = lower.find("whois server:", from);
+  if (m == std::string::npos) return {};
+  // The answer has been trimmed, so a referral on its last line has no line
+  // break after it; it still counts.
+  bool found;
+  return ValueAfter(answer, m, 14, true, &found);
+}
+
+}  // namespace
+
+void TfrmMain::chkWhoisDirectQueryClick() {
+  const bool direct = chkWhoisDirectQuery.Checked();
+  chkWhoisCheck.SetEnabled(!direct);
+  chkWhoisNetwork.SetEnabled(chkWhoisCheck.Enabled());
+  lblWhoisServer.SetEnabled(direct);
+  cmbWhoisServer.SetEnabled(direct);
+}
+
+void TfrmMain::btnWhoisStartClick() {
+  if (ToolRunGuard::AbortClick(btnWhoisStart)) return;
+
+  // Applied after the guard has re-enabled the controls, however the run ends.
+  struct DependenciesAtEnd {
+    TfrmMain& f;
+    ~DependenciesAtEnd() { f.chkWhoisDirectQueryClick(); }
+  } dependencies{*this};
+
+  ToolRunGuard guard(*this, {.Start = &btnWhoisStart,
+                             .Inputs = {&lblWhoisHost, &cmbWhoisHost, &lblWhoisServer,
+                                        &cmbWhoisServer, &lblWhoisTimeout, &cmbWhoisTimeout,
+                                        &chkWhoisRedirect, &chkWhoisDirectQuery, &chkWhoisCheck,
+                                        &chkWhoisNetwork},
+                             .MainInput = &cmbWhoisHost,
+                             .Histories = {&cmbWhoisServer},
+                             .Pane = &reWhois,
+                             .StatusKey = "Main|sbMainWhoisFor",
+                             .StatusDefault = "Sende Whois-Anfrage für \"%s1%\"...",
+                             .StatusArg = cmbWhoisHost.Text(),
+                             .Abortable = true});
+
+  TRichEdit& pane = reWhois;
+  auto out = [&](const std::string& text, TColor c) { AppendOutput(pane, text, c); };
+  auto checkpoint = [&] {
+    if (!guard.Aborted()) return false;
+    out("\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
+    return true;
+  };
+
+  const std::string typed = cmbWhoisHost.Text();
+  std::string input = Cut(Trim(typed), 256);
+  const int timeout = StrToIntDef(cmbWhoisTimeout.Text(), 2000);
+  int port = 43;
+  const bool direct = chkWhoisDirectQuery.Checked();
+
+  // Exchange with the decoded, trimmed answer; a cut answer gets a red note
+  // after it has been printed.
+  bool lastCut = false;
+  auto query = [&](const std::string& q, const std::string& server, int p) {
+    WhoisExchangeInfo info;
+    std::string a = WhoisQuery(q, server, timeout, chkWhoisFormat.Checked(), p, &info);
+    lastCut = info.Truncated;
+    return Trim(DecodeUtf8(a));
+  };
+  auto noteCut = [&] {
+    if (lastCut)
+      out(LangText("Main|OutWhoisAnswerCut",
+                   "Die Antwort war länger als %s1% Bytes; der Rest wurde verworfen.",
+                   {std::to_string(kWhoisMaxAnswer)}),
+          clRed);
+  };
+
+  out(LangText("Main|OutWhoisInfo", "Host-Informationen für \"%s1%\":", {typed}), clBlue);
+  const std::string idn = Cut(EncodeIdn(input), 256);
+  if (idn != input) {
+    out(LangText("Main|OutWhoisInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}), clNavy);
+    input = idn;
+  }
+
+  std::string host, address;
+  if (!IsHostName(input)) {
+    address = input;
+    host = ResolveIpToHost(address, NameResTimeout);
+  } else {
+    host = input;
+    address = ResolveHostToIp(host, NameResTimeout);
+  }
+  out(LangText("Main|OutWhoisInfoHostName", "  Hostname:    %s1%", {host}), clNavy);
+  out(LangText("Main|OutWhoisInfoIpAddr", "  IP-Adresse:  %s1%", {address}), clNavy);
+  const std::string country = LookupIpCountry(address);
+  if (!country.empty()) out(LangText("Main|OutInfoCountry", "  Land:        %s1%", {country}), clNavy);
+
+  std::string server;
+  if (chkWhoisCheck.Checked() && !direct) {
+    host = RegisteredDomain(host, SldList);
+    out(LangText("Main|OutWhoisInfoDomainName", "  Domainname:  %s1%", {host}), clNavy);
+  } else {
+    auto [s, p] = SplitUrlPort(Trim(Cut(cmbWhoisServer.Text(), 256)));
+    server = s;
+    port = p == -1 ? 43 : p;
+  }
+
+  std::string tld;
+  TldInfo info;
+  if (!direct) {
+    tld = LastLabel(host);
+    out(LangText("Main|OutWhoisInfoTLD", "  Top-Level:   %s1%", {UpperAscii(tld)}), clNavy);
+    info = LookupTld(tld);
+    if (!info.CountryEn.empty())
+      out(LangText("Main|OutWhoisInfoCountryEN", "  Land (EN):   %s1%", {info.CountryEn}), clNavy);
+    if (!info.CountryDe.empty())
+      out(LangText("Main|OutWhoisInfoCountryDE", "  Land (DE):   %s1%", {info.CountryDe}), clNavy);
+    if (info.Kind == "W" && !info.Target.empty()) {
+      out(LangText("Main|OutWhoisInfoServer", "  Server:      %s1%", {info.Target}), clNavy);
+      server = info.Target;
+    }
+    if (info.Kind == "L")
+      out(LangText("Main|OutWhoisInfoLink", "  Abfragelink: %s1%", {info.Target}), clNavy);
+  }
+  out("", clBlack);
+
+  if (server.empty() &&
+      (SameTextAscii(tld, "COM") || SameTextAscii(tld, "NET") || SameTextAscii(tld, "EDU"))) {
+    server = WhoisInterNicServer;
+    info.QueryPrefix = "=";
+    info.QuerySuffix.clear();
+  }
+  if (checkpoint()) return;
+
+  // Domain query.
+  if (!host.empty() && !server.empty() && IsHostName(host)) {
+    out(LangText("Main|OutWhoisDomainQuery", "Domainanfrage für \"%s1%\" bei \"%s2%\":",
+                 {host, server}) + "\r\n",
+        clBlue);
+    std::string answer = query(info.QueryPrefix + host + info.QuerySuffix, server, port);
+    if (!answer.empty()) {
+      out(answer + "\r\n", clBlack);
+      noteCut();
+    } else {
+      out(LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen.") + "\r\n",
+          clRed);
+    }
+    if (checkpoint()) return;
+    if (chkWhoisRedirect.Checked()) {
+      server = DomainReferral(answer, server, host);
+      if (!server.empty()) {
+        out(LangText("Main|OutWhoisDomainQueryRedirected",
+                     "Umgeleitete Domainanfrage für \"%s1%\" bei \"%s2%\":", {host, server}) +
+                "\r\n",
+            clBlue);
+        answer = query(host, server, 43);
+        if (!answer.empty()) {
+          out(answer + "\r\n", clBlack);
+          noteCut();
+        } else {
+          out(LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen.") +
+                  "\r\n",
+              clRed);
+        }
+      }
+    }
+    if (checkpoint()) return;
+  } else {
+    out(LangText("Main|OutWhoisQueryNotPos", "Domainanfrage nicht möglich.") + "\r\n", clRed);
+  }
+
+  // Network query along the regional registries.
+  if (chkWhoisNetwork.Checked() && !direct) {
+    if (address.empty()) {
+      out(LangText("Main|OutWhoisNetworkQueryNotPos", "Netzwerkanfrage nicht möglich.") + "\r\n",
+          clRed);
+    } else {
+      std::string answer;
+      server.clear();
+      NetworkRegistry reg;
+      auto ask = [&](const char* handle) {
+        if (!answer.empty() || !server.empty()) return;
+        LookupNetworkRegistry(handle, reg);
+        out(LangText("Main|OutWhoisNetworkQuery", "Netzwerkanfrage für \"%s1%\" bei \"%s2%\":",
+                     {address, reg.Server}) + "\r\n",
+            clBlue);
+        answer = query(reg.QueryPrefix + address + reg.QuerySuffix, reg.Server, 43);
+        if (!answer.empty()) {
+          out(answer + "\r\n", clBlack);
+          noteCut();
+        } else {
+          out(LangText("Main|OutWhoisNetworkTimeoutAborted",
+                       "Anfrage bei \"%s1%\" wurde nach Zeitüberschreitung abgebrochen.",
+                       {reg.Server}) + "\r\n",
+              clRed);
+        }
+      };
+      const bool redirect = chkWhoisRedirect.Checked();
+
+      ask("NET-ARIN");
+      if (checkpoint()) return;
+      if (redirect && !answer.empty()) {
+        const std::string lower = LowerAscii(answer);
+        if (size_t m = lower.find("referralserver:"); m != std::string::npos) {
+          bool found;
+          server = ValueAfter(answer, m, 15, true, &found);
+          if (size_t s = server.find("://"); s != std::string::npos) server.erase(0, s + 3);
+          if (size_t c = server.find(':'); c != std::string::npos) server.erase(c);
+        }
+      }
+      ask("NET-APNIC");
+      if (checkpoint()) return;
+      if (redirect && !answer.empty()) {
+        const std::string lower = LowerAscii(answer);
+        if (size_t m = lower.find("command line:"); m != std::string::npos) {
+          bool found;
+          std::string v = ValueAfter(answer, m, 13, false, &found);
+          if (found) server = v;
+        }
+      }
+      ask("NET-LACNIC");
+      if (checkpoint()) return;
+      ask("NET-RIPE");
+      if (checkpoint()) return;
+
+      if (!server.empty()) {
+        out(LangText("Main|OutWhoisNetworkQuery",
+                     "Umgeleitete Netzwerkanfrage für \"%s1%\" bei \"%s2%\":", {address, server}) +
+                "\r\n",
+            clBlue);
+        answer = query(address, server, 43);
+        out(answer + "\r\n", clBlack);
+        noteCut();
+      }
+      if (answer.empty())
+        out(LangText("Main|OutWhoisNoInfoAvailable", "Keine Informationen verfügbar."), clRed);
+    }
+  }
+
+  out(LangText("Main|OutWhoisQueriesDone", "Anfragen beendet."), clBlue);
+}
 
 }  // namespace quovix
