@@ -7,11 +7,18 @@ char32_t Lower(char32_t c) {
   if (c >= 'A' && c <= 'Z') return c + 32;
   if (c < 0x80) return c;
   if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;       // À..Þ (not ×)
+  if (c == 0x130) return 'i';                                    // İ (its pair ı is no capital)
   if (c >= 0x100 && c <= 0x137 && c % 2 == 0) return c + 1;      // Ā..ķ pairs
   if (c >= 0x139 && c <= 0x148 && c % 2 == 1) return c + 1;      // Ĺ..ň pairs
   if (c >= 0x14A && c <= 0x177 && c % 2 == 0) return c + 1;      // Ŋ..ŷ pairs
   if (c == 0x178) return 0xFF;                                   // Ÿ
   if (c >= 0x179 && c <= 0x17E && c % 2 == 1) return c + 1;      // Ź..ž pairs
+  if (c == 0x17F) return 's';                                    // long s
+  if (c == 0x386) return 0x3AC;                                  // Ά
+  if (c >= 0x388 && c <= 0x38A) return c + 37;                   // Έ Ή Ί
+  if (c == 0x38C) return 0x3CC;                                  // Ό
+  if (c == 0x38E || c == 0x38F) return c + 63;                   // Ύ Ώ
+  if (c == 0x3C2) return 0x3C3;                                  // final sigma
   if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;     // Greek capitals
   if (c >= 0x410 && c <= 0x42F) return c + 32;                   // Cyrillic А..Я
   if (c >= 0x400 && c <= 0x40F) return c + 80;                   // Ѐ..Џ

@@ -57,6 +57,9 @@ class ListSearch : public ::testing::Test {
 TEST(CaseFold, FoldsLatinGreekAndCyrillicLetters) {
   EXPECT_EQ(FoldCaseUtf8("ÄÖÜ äöü ß É Ÿ Ł ABC"), "äöü äöü ß é ÿ ł abc");
   EXPECT_EQ(FoldCaseUtf8("ΑΒΓ МОСКВА"), "αβγ москва");
+  // Letters whose lower case is not the next code point: İ, long s, the
+  // accented Greek capitals and the final sigma.
+  EXPECT_EQ(FoldCaseUtf8("İSTANBUL ſ ΆΈΌΏ ΟΔΟΣ οδος"), "istanbul s άέόώ οδοσ οδοσ");
   EXPECT_EQ(FoldCaseUtf8(std::string("\xC3\x28 \xFF", 4)), std::string("\xC3\x28 \xFF", 4));
 }
 
@@ -96,14 +99,45 @@ TEST_F(ListSearch, SameListIsReadOnceAnotherListReloads) {
   EXPECT_EQ(f.lstList.Items(), (std::vector<std::string>{"nothing of the above"}));
 }
 
-TEST_F(ListSearch, DamagedOrMissingListKeepsTheCacheAndShowsNothingNew) {
+TEST_F(ListSearch, DamagedOrMissingListShowsNothingAndKeepsTheCachedList) {
   Search("Ports", "pop3");
   ASSERT_EQ(f.lstList.Items().size(), 1u);
   std::ofstream(dir / "Bad.clf", std::ios::binary) << "not a zlib stream";
   f.cmbListList.SetItems({"Ports", "Orte", "Bad", "Missing"});
-  Search("Bad", "pop3");  // unreadable: the previous list's lines stand
-  EXPECT_EQ(f.lstList.Items(), (std::vector<std::string>{"110 pop3"}));
+  // Neither list can be read: the box stays empty rather than showing the
+  // lines of the list searched before.
+  Search("Bad", "pop3");
+  EXPECT_TRUE(f.lstList.Items().empty());
   Search("Missing", "");
-  EXPECT_EQ(f.lstList.Items().size(), 5u);
+  EXPECT_TRUE(f.lstList.Items().empty());
   EXPECT_TRUE(f.btnListSearch.Enabled());
+  EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
+  // The cached list still serves its own searches without a new read.
+  WriteList(dir / "Ports.clf", "changed\n");
+  Search("Ports", "pop3");
+  EXPECT_EQ(f.lstList.Items(), (std::vector<std::string>{"110 pop3"}));
+}
+
+TEST(ListBox, SortedBoxOrdersByFoldedTextWhateverTheWayItemsCome) {
+  TListBox box("lst");
+  box.Sorted = true;
+  const std::vector<std::string> expected = {"apfel", "Apfelbaum", "Berg", "berge", "zebra",
+                                             "Äpfel", "ärger", "Öl"};
+  box.SetItems({"zebra", "ärger", "Berg", "Öl", "Apfelbaum", "Äpfel", "berge", "apfel"});
+  EXPECT_EQ(box.Items(), expected);
+  box.Clear();
+  for (const char* s : {"Öl", "berge", "Äpfel", "apfel", "zebra", "Apfelbaum", "ärger", "Berg"})
+    box.AddItem(s);
+  EXPECT_EQ(box.Items(), expected);
+  // Items equal but for case keep the order in which they came.
+  box.SetItems({"ÄRGER", "ärger", "Ärger"});
+  EXPECT_EQ(box.Items(), (std::vector<std::string>{"ÄRGER", "ärger", "Ärger"}));
+  box.AddItem("äRGER");
+  EXPECT_EQ(box.Items().back(), "äRGER");
+  // Switched to sorted after unsorted items came in: the next item sorts them.
+  TListBox late("late");
+  late.SetItems({"b", "C", "a"});
+  late.Sorted = true;
+  late.AddItem("B");
+  EXPECT_EQ(late.Items(), (std::vector<std::string>{"a", "b", "B", "C"}));
 }

@@ -6,25 +6,6 @@
 
 namespace quovix {
 
-namespace {
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t e = text.find_first_of("\r\n", start);
-    if (e == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, e - start));
-    start = e + ((text[e] == '\r' && e + 1 < text.size() && text[e + 1] == '\n') ? 2 : 1);
-  }
-  return lines;
-}
-
-}  // namespace
-
 void TfrmMain::btnListSearchClick() {
   ToolRunGuard guard(*this, {.Start = &btnListSearch,
                              .Inputs = {&lblListList, &cmbListList, &lblListSearch, &cmbListSearch},
@@ -37,11 +18,14 @@ void TfrmMain::btnListSearchClick() {
   const std::string path = ProgramFolder + cmbListList.Text() + ".clf";
   if (path != ListCacheFile) {
     try {
-      std::vector<std::string> lines = SplitLines(LoadPak(path));
+      std::vector<std::string> lines = SplitPakRows(LoadPak(path));
       ListCacheLines = std::move(lines);
       ListCacheFile = path;
     } catch (...) {
-      // A missing or damaged list shows nothing; the cache stays as it was.
+      // A missing or damaged list shows nothing, without a message. The
+      // cache keeps the list it holds: its lines are not this list's.
+      SetFocus(&lstList);
+      return;
     }
   }
 
