@@ -1,6 +1,9 @@
 #include "app/Controls.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "common/fCaseFold.h"
 
 namespace quovix {
 
@@ -194,49 +197,53 @@ void TRichEdit::SetFont(const std::string& name, int size, int charset) {
 
 void TListBox::AddItem(const std::string& s) {
   if (Sorted) {
-    // Sorted list boxes order without regard to letter case.
-    auto lower = [](std::string v) {
-      for (auto& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      return v;
-    };
-    std::string k = lower(s);
-    auto it = std::upper_bound(items_.begin(), items_.end(), k,
-                               [&](const std::string& key, const std::string& item) {
-                                 return key < lower(item);
-                               });
-    items_.insert(it, s);
+    // Sorted was switched on after items came in: order them first.
+    if (keys_.size() != items_.size()) SortItems(std::exchange(items_, {}));
+    // After the last item of the same sort key, so equal keys keep the order
+    // in which they came.
+    std::string key = FoldCaseUtf8(s);
+    auto it = std::upper_bound(keys_.begin(), keys_.end(), key);
+    const auto at = it - keys_.begin();
+    keys_.insert(it, std::move(key));
+    items_.insert(items_.begin() + at, s);
   } else {
     items_.push_back(s);
+    keys_.clear();
   }
   Changed();
 }
 
 void TListBox::SetItems(std::vector<std::string> items) {
-  items_.clear();
-  if (!Sorted) {
+  if (Sorted) {
+    SortItems(std::move(items));
+  } else {
     items_ = std::move(items);
-    Changed();
-    return;
+    keys_.clear();
   }
-  for (auto& s : items) {
-    Sorted = false;
-    items_.push_back(std::move(s));
-    Sorted = true;
-  }
-  std::stable_sort(items_.begin(), items_.end(), [](const std::string& a, const std::string& b) {
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-      int x = std::tolower(static_cast<unsigned char>(a[i]));
-      int y = std::tolower(static_cast<unsigned char>(b[i]));
-      if (x != y) return x < y;
-    }
-    return a.size() < b.size();
-  });
   Changed();
+}
+
+void TListBox::SortItems(std::vector<std::string> items) {
+  // Each item folded once, not once per comparison: lists run to many
+  // thousands of lines.
+  std::vector<std::pair<std::string, std::string>> byKey;
+  byKey.reserve(items.size());
+  for (auto& s : items) byKey.emplace_back(FoldCaseUtf8(s), std::move(s));
+  std::stable_sort(byKey.begin(), byKey.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  items_.clear();
+  keys_.clear();
+  items_.reserve(byKey.size());
+  keys_.reserve(byKey.size());
+  for (auto& [key, s] : byKey) {
+    keys_.push_back(std::move(key));
+    items_.push_back(std::move(s));
+  }
 }
 
 void TListBox::Clear() {
   items_.clear();
+  keys_.clear();
   Changed();
 }
 

@@ -191,6 +191,8 @@ class TRichEdit : public TControl {
 class TListBox : public TControl {
  public:
   using TControl::TControl;
+  // Sorted: items kept in the order of their case-folded text (FoldCaseUtf8),
+  // so "Ärger" and "ärgern" stand together.
   bool Sorted = false;
   const std::vector<std::string>& Items() const { return items_; }
   // Adds an item, at its sorted place when Sorted.
@@ -204,6 +206,8 @@ class TListBox : public TControl {
 
  private:
   std::vector<std::string> items_;
+  std::vector<std::string> keys_;  // folded items_, kept while Sorted
+  void SortItems(std::vector<std::string> items);
 };
 
 struct TListColumn {

@@ -1,8 +1,41 @@
+// Lists tab: a search in the list files shipped beside the program.
 #include "app/formMain.h"
+#include "common/fCaseFold.h"
+#include "common/fMain.h"
+#include "shell/fLanguage.h"
 
 namespace quovix {
 
-// The tool is built in its own change; until then its button does nothing.
-void TfrmMain::btnListSearchClick() {}
+void TfrmMain::btnListSearchClick() {
+  ToolRunGuard guard(*this, {.Start = &btnListSearch,
+                             .Inputs = {&lblListList, &cmbListList, &lblListSearch, &cmbListSearch},
+                             .MainInput = &cmbListSearch,
+                             .StatusKey = "Main|sbMainListSearch",
+                             .StatusDefault = "Suche in \"%s1%\" nach \"%s2%\"...",
+                             .StatusArgs = {cmbListList.Text(), cmbListSearch.Text()}});
+  lstList.Clear();
+
+  const std::string path = ProgramFolder + cmbListList.Text() + ".clf";
+  if (path != ListCacheFile) {
+    try {
+      std::vector<std::string> lines = SplitPakRows(LoadPak(path));
+      ListCacheLines = std::move(lines);
+      ListCacheFile = path;
+    } catch (...) {
+      // A missing or damaged list shows nothing, without a message. The
+      // cache keeps the list it holds: its lines are not this list's.
+      SetFocus(&lstList);
+      return;
+    }
+  }
+
+  const std::string term = cmbListSearch.Text();
+  const std::string folded = FoldCaseUtf8(term);
+  std::vector<std::string> found;
+  for (const auto& line : ListCacheLines)
+    if (term.empty() || FoldCaseUtf8(line).find(folded) != std::string::npos) found.push_back(line);
+  lstList.SetItems(std::move(found));
+  SetFocus(&lstList);
+}
 
 }  // namespace quovix

@@ -1,9 +1,153 @@
+// Own computer tab: this computer's address and name, as it sees itself and
+// as an external-address service sees it, its DNS server and its Ethernet
+// adapters; and the Tools menu command that empties the system's DNS cache.
+#include "tools/fOwn.h"
+
+#include <arpa/inet.h>
+
+#include <exception>
+
 #include "app/formMain.h"
+#include "common/fEthernetAddr.h"
+#include "common/fMain.h"
+#include "platform/DnsCache.h"
+#include "platform/Desktop.h"
+#include "shell/fLanguage.h"
+#include "shell/gIni.h"
 
 namespace quovix {
+namespace {
 
-// The tool is built in its own change; until then its button does nothing.
-void TfrmMain::btnOwnStartClick() {}
-void TfrmMain::mnuToolsDnsFlushClick() {}
+// Name look-ups of this tab wait this long, whatever the setting says.
+constexpr int kLookupMs = 2000;
+constexpr int kServiceTimeoutMs = 5000;
+constexpr size_t kMaxValue = 256;
+// The flush waits for its command in slices of this length.
+constexpr int kFlushSliceMs = 5000;
+
+bool IsIpAddress(const std::string& s) {
+  if (!IsHostName(s)) return true;
+  in6_addr v6{};
+  return inet_pton(AF_INET6, s.c_str(), &v6) == 1;
+}
+
+std::string NameOrUnknown(const std::string& name) { return name.empty() ? "???" : name; }
+
+// The external block: heading, then the service's answer or the red line.
+void ShowExternal(TfrmMain& f, bool resolve) {
+  f.AppendOutput(f.reOwn, "\r\n" + LangText("Main|OutOwnExternal", "Externe Daten:"), clBlue);
+  ExternalAddress ext;
+  if (!FetchExternalAddress(f.IdHTTP, ExtIpUrl, ext)) {
+    f.AppendOutput(f.reOwn,
+                   "\r\n" + LangText("Main|OutOwnExternError",
+                                     "Die externe IP-Adresse konnte nicht ermittelt werden."),
+                   clRed);
+    return;
+  }
+  f.AppendOutput(f.reOwn, LangText("Main|OutOwnExtIPAddr", "  IP-Adresse: %s1%", {ext.Address}),
+                 clNavy);
+  if (resolve) {
+    // A service that found no name repeats the address; the local resolver
+    // may know one.
+    std::string name = ext.HostName;
+    if (name.empty() || name == ext.Address) name = ResolveIpToHost(ext.Address, kLookupMs);
+    f.AppendOutput(f.reOwn,
+                   LangText("Main|OutOwnExtHostName", "  Hostname:   %s1%", {NameOrUnknown(name)}),
+                   clNavy);
+  }
+  if (ext.Proxy.empty()) return;
+  f.AppendOutput(f.reOwn, LangText("Main|OutOwnExtProxyIPAddr", "  Proxy-IP:   %s1%", {ext.Proxy}),
+                 clNavy);
+  if (resolve) {
+    const std::string name = NameOrUnknown(ResolveIpToHost(ext.Proxy, kLookupMs));
+    f.AppendOutput(f.reOwn, LangText("Main|OutOwnExtProxyHostName", "  Proxy-Name: %s1%", {name}),
+                   clNavy);
+  }
+}
+
+}  // namespace
+
+bool ParseExternalAddressBody(const std::string& body, ExternalAddress& out) {
+  out = {};
+  const std::string text = Trim(body);
+  // A service on another system may end its lines with CR LF.
+  auto line = [&](int n) { return Cut(Trim(GetField(text, "\n", n)), kMaxValue); };
+  const std::string address = line(1);
+  if (address.empty() || !IsIpAddress(address)) return false;
+  out.Address = address;
+  out.Proxy = line(2);
+  out.HostName = line(3);
+  return true;
+}
+
+bool FetchExternalAddress(HttpClient& http, const std::string& url, ExternalAddress& out) {
+  out = {};
+  std::string body;
+  try {
+    if (http.Connected()) http.Disconnect();
+    http.ConnectTimeout = kServiceTimeoutMs;
+    http.ReadTimeout = kServiceTimeoutMs;
+    body = http.Get(url);
+  } catch (const std::exception&) {
+    body.clear();  // time-out, refused, error status: no answer
+  }
+  if (http.Connected()) http.Disconnect();
+  return ParseExternalAddressBody(body, out);
+}
+
+void TfrmMain::btnOwnStartClick() {
+  ToolRunGuard guard(*this, {.Start = &btnOwnStart,
+                             .Pane = &reOwn,
+                             .StatusKey = "Main|sbMainOwnStart",
+                             .StatusDefault = "Ermittle Informationen..."});
+  // Read once: the box stays usable while the run pumps messages.
+  const bool resolve = chkOwnResolve.Checked();
+
+  AppendOutput(reOwn, LangText("Main|OutOwnLocalHost", "Lokaler Rechner:"), clBlue);
+  // The empty name stands for this computer.
+  const std::string ownAddress = ResolveHostToIp("", kLookupMs);
+  AppendOutput(reOwn, LangText("Main|OutOwnIPAddr", "  IP-Adresse: %s1%", {ownAddress}), clNavy);
+  if (resolve) {
+    const std::string name = NameOrUnknown(ResolveIpToHost(ownAddress, kLookupMs));
+    AppendOutput(reOwn, LangText("Main|OutOwnHostName", "  Hostname:   %s1%", {name}), clNavy);
+  }
+
+  if (!ExtIpUrl.empty()) ShowExternal(*this, resolve);
+
+  std::string dns = DefaultDnsServer();
+  if (resolve && !dns.empty()) {
+    const std::string name = ResolveIpToHost(dns, kLookupMs);
+    if (!name.empty()) dns += " (" + name + ")";
+  }
+  AppendOutput(reOwn, "\r\n" + LangText("Main|OutOwnDnsServer", "Lokaler DNS-Server: %s1%", {dns}),
+               clNavy);
+
+  AppendOutput(reOwn, "\r\n" + LangText("Main|OutOwnEthernetAddr", "Ethernet-Adressen:"), clBlue);
+  for (const std::string& adapter : EthernetAdapterList())
+    AppendOutput(reOwn,
+                 LangText("Main|OutOwnEthernetItem", "  %s1% (%s2%)",
+                          {GetField(adapter, "|", 1), GetField(adapter, "|", 2)}),
+                 clNavy);
+
+  AppendOutput(reOwn, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."), clBlue);
+}
+
+void TfrmMain::mnuToolsDnsFlushClick() {
+  const std::string title = LangText("Main|MsgToolFlushDnsTitle", "DNS-Cache leeren");
+  const std::string command = platform::DnsCache().FlushCommand();
+  if (command.empty()) {
+    platform::Desktop().MessageBox(
+        title, LangText("Main|MsgToolFlushDnsNoCache",
+                        "Auf diesem System läuft kein DNS-Cache (weder systemd-resolved noch "
+                        "nscd); es gibt nichts zu leeren."));
+    return;
+  }
+  // The error stream too: a refusal ("access denied") is what the user needs
+  // to see, and these commands print nothing when they succeed.
+  const std::string output = Trim(RunConsoleCommand("exec 2>&1; " + command, kFlushSliceMs, true));
+  platform::Desktop().MessageBox(
+      title, LangText("Main|MsgToolFlushDnsText", "Rückgabe von \"%s2%\":\r\n\r\n%s1%",
+                      {output, command}));
+}
 
 }  // namespace quovix
