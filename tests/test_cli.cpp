@@ -1,6 +1,8 @@
 // The console front end: in-process with stand-in tool handlers, and the
 // built quovix-cli binary.
 #include <gtest/gtest.h>
+#include <fstream>
+#include <filesystem>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -185,6 +187,26 @@ struct Child {
   int out = -1, err = -1;
 };
 
+// A copy of quovix-cli in a folder of its own, beside settings that point
+// the DNS server at loopback: the runs ask nothing of the machine's name
+// server.
+std::string PrivateBinary() {
+  static const std::string path = [] {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("quovix-cli-test-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    fs::copy_file(fs::path(QUOVIX_BIN_DIR) / "quovix-cli", dir / "quovix-cli",
+                  fs::copy_options::overwrite_existing);
+    std::ofstream(dir / "Quovix.ini") << "[Settings]\nActiveDnsServerIP=127.0.0.1\n";
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(fs::temp_directory_path() / ("quovix-cli-test-" + std::to_string(getpid())), ec);
+    });
+    return (dir / "quovix-cli").string();
+  }();
+  return path;
+}
+
 Child Spawn(const Args& args) {
   Child c;
   int o[2], e[2];
@@ -195,7 +217,7 @@ Child Spawn(const Args& args) {
   posix_spawn_file_actions_adddup2(&fa, e[1], 2);
   posix_spawn_file_actions_addclose(&fa, o[0]);
   posix_spawn_file_actions_addclose(&fa, e[0]);
-  std::string exe = std::string(QUOVIX_BIN_DIR) + "/quovix-cli";
+  std::string exe = PrivateBinary();
   std::vector<char*> argv;
   argv.push_back(exe.data());
   Args copy = args;

@@ -359,7 +359,17 @@ class Dnsmasq {
     dir_ = std::filesystem::temp_directory_path() /
            ("quovix-dnsmasq-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);
-    if (port_ == 0) {
+    autoPort_ = port_ == 0;
+    Start();
+  }
+  // Writes the configuration and starts dnsmasq.
+  void Start() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      pid_ = 0;
+    }
+    if (autoPort_) {
       // A free port: bound and let go again just before dnsmasq takes it.
       ScriptedDnsServer probe([](const std::string&) {
         return std::vector<ScriptedDnsServer::Datagram>{};
@@ -408,8 +418,18 @@ class Dnsmasq {
   }
   bool Installed() const { return !binary_.empty(); }
   std::uint16_t Port() const { return port_; }
-  // Waits until the server answers (it needs a moment to start).
+  // Waits until the server answers (it needs a moment to start). A free UDP
+  // port may still be taken for TCP by a test running beside this one; then
+  // dnsmasq exits and is started again on another port.
   bool Ready() {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      if (WaitAnswering()) return true;
+      if (!autoPort_ || binary_.empty()) return false;
+      Start();
+    }
+    return false;
+  }
+  bool WaitAnswering() {
     if (pid_ <= 0) return false;
     TIdDNSResolver r;
     r.Host = address_;
@@ -443,6 +463,7 @@ class Dnsmasq {
   std::string binary_;
   std::filesystem::path dir_;
   pid_t pid_ = 0;
+  bool autoPort_ = false;
 };
 
 }  // namespace

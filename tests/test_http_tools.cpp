@@ -5,6 +5,7 @@
 #include <map>
 
 #include "HttpTestPeers.h"
+#include "support/TableResolver.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "platform/Desktop.h"
@@ -209,6 +210,10 @@ TEST_F(HeadTool, EmptyUrlAsksLocalhost) {
 
 TEST_F(HeadTool, IdnHostIsEncodedAndShown) {
   if (EncodeIdn("müller.example") == "müller.example") GTEST_SKIP() << "IDN encoding not available yet";
+  // The encoded name must not reach the machine's name server.
+  auto names = std::make_shared<test::TableResolver>();
+  names->Forward["xn--mller-kva.example"] = "127.0.0.1";
+  platform::ScopedResolver resolver(names);
   EXPECT_EQ(IdnHostPart("user@müller.example:8080"), "user@xn--mller-kva.example:8080");
   Run("müller.example:" + std::to_string(httptest::FreePort()) + "/p");
   const auto texts = Texts(f_.reHead);

@@ -14,9 +14,11 @@
 #include "common/fMain.h"
 #include "platform/Resolver.h"
 #include "shell/gIni.h"
+#include "support/TableResolver.h"
 #include "support/TcpTestServer.h"
 
 using namespace quovix;
+using quovix::test::TableResolver;
 using quovix::test::TcpTestServer;
 
 namespace {
@@ -48,23 +50,6 @@ bool HasLine(const TRichEdit& pane, const std::string& text, TColor colour) {
     if (l.Text == text && l.Color == colour) return true;
   return false;
 }
-
-// Names and addresses from a table; nothing is asked of a real name server.
-class TableResolver : public platform::IResolver {
- public:
-  std::map<std::string, std::string> Forward;
-  std::map<std::string, std::string> Reverse;
-  std::string HostToIp(const std::string& name) override {
-    auto it = Forward.find(name);
-    return it == Forward.end() ? std::string() : it->second;
-  }
-  std::string IpToHost(std::uint32_t address) override {
-    auto it = Reverse.find(NumberToIp(address));
-    return it == Reverse.end() ? std::string() : it->second;
-  }
-  std::string OwnAddress() override { return "192.0.2.99"; }
-  std::string SystemHostName() override { return "testbox"; }
-};
 
 }  // namespace
 

@@ -1,0 +1,29 @@
+// A resolver for tests: names and addresses from tables, nothing asked of a
+// real name server.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "common/fMain.h"
+#include "platform/Resolver.h"
+
+namespace quovix::test {
+
+class TableResolver : public platform::IResolver {
+ public:
+  std::map<std::string, std::string> Forward;  // name -> address
+  std::map<std::string, std::string> Reverse;  // address -> name
+  std::string HostToIp(const std::string& name) override {
+    auto it = Forward.find(name);
+    return it == Forward.end() ? std::string() : it->second;
+  }
+  std::string IpToHost(std::uint32_t address) override {
+    auto it = Reverse.find(NumberToIp(address));
+    return it == Reverse.end() ? std::string() : it->second;
+  }
+  std::string OwnAddress() override { return "192.0.2.99"; }
+  std::string SystemHostName() override { return "testbox"; }
+};
+
+}  // namespace quovix::test
