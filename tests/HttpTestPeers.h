@@ -3,6 +3,8 @@
 // written into a temporary folder, and a small test certificate authority.
 #pragma once
 
+#include "support/LoopbackPort.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -70,17 +72,7 @@ class TempDir {
 };
 
 // A loopback port that was free a moment ago.
-inline int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
+inline int FreePort() { return quovix::test::FreeLoopbackPort(SOCK_STREAM); }
 
 inline bool PortAccepts(int port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);

@@ -3,6 +3,8 @@
 // loopback port.
 #pragma once
 
+#include "support/LoopbackPort.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -249,15 +251,7 @@ class ChronyServer {
 
  private:
   static std::uint16_t FreeUdpPort() {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
+    return static_cast<std::uint16_t>(quovix::test::FreeLoopbackPort(SOCK_DGRAM));
   }
 
   std::string dir_;
