@@ -23,6 +23,22 @@ std::string OutputFontName = "Courier New";
 int OutputFontSize = 9;
 int OutputFontCharset = 0;
 
+void ResetSettingsValues() {
+  LanguageName.clear();
+  MaxRecentItems = 25;
+  NameResTimeout = 2000;
+  ActiveDnsServerIP.clear();
+  ExtIpUrl.clear();
+  HttpProxyUseProxy = false;
+  HttpProxyServerName.clear();
+  HttpProxyServerPort = 0;
+  HttpProxyUsername.clear();
+  HttpProxyPassword.clear();
+  OutputFontName = "Courier New";
+  OutputFontSize = 9;
+  OutputFontCharset = 0;
+}
+
 const std::vector<std::string>& DefaultWhoisServers() {
   static const std::vector<std::string> servers = {
       "whois.internic.net",  // generic top-level domains

@@ -23,6 +23,10 @@ extern std::string OutputFontName;  // default "Courier New"
 extern int OutputFontSize;          // default 9
 extern int OutputFontCharset;       // default 0
 
+// Puts the memory values back to their built-in defaults (LanguageName
+// included), as before any settings file was read.
+void ResetSettingsValues();
+
 // Reads everything into the memory values and the window's controls; a
 // missing or unreadable file gives the defaults.
 void LoadSettings(TfrmMain& form);

@@ -56,21 +56,7 @@ class SettingsTest : public ::testing::Test {
     ResetGlobals();
     fs::remove_all(dir_);
   }
-  static void ResetGlobals() {
-    LanguageName.clear();
-    MaxRecentItems = 25;
-    NameResTimeout = 2000;
-    ActiveDnsServerIP.clear();
-    ExtIpUrl.clear();
-    HttpProxyUseProxy = false;
-    HttpProxyServerName.clear();
-    HttpProxyServerPort = 0;
-    HttpProxyUsername.clear();
-    HttpProxyPassword.clear();
-    OutputFontName = "Courier New";
-    OutputFontSize = 9;
-    OutputFontCharset = 0;
-  }
+  static void ResetGlobals() { ResetSettingsValues(); }
   // A settings file holding only these lines of [Settings].
   void WriteSettings(const std::string& lines) { WriteFile(ini_, "[Settings]\n" + lines); }
 

@@ -79,20 +79,9 @@ class SettingsDialog : public ::testing::Test {
     fs::remove_all(dir_);
   }
   static void Reset() {
-    LanguageName.clear();
+    ResetSettingsValues();
     LanguageTable.clear();
-    MaxRecentItems = 25;
-    NameResTimeout = 2000;
     ActiveDnsServerIP = "198.51.100.7";
-    ExtIpUrl.clear();
-    HttpProxyUseProxy = false;
-    HttpProxyServerName.clear();
-    HttpProxyServerPort = 0;
-    HttpProxyUsername.clear();
-    HttpProxyPassword.clear();
-    OutputFontName = "Courier New";
-    OutputFontSize = 9;
-    OutputFontCharset = 0;
   }
   std::string IniText() const {
     std::ifstream in(IniFilePath, std::ios::binary);
