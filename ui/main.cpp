@@ -8,6 +8,7 @@
 
 #include "app/formMain.h"
 #include "common/fMain.h"
+#include "shell/gIni.h"
 #include "ui/Dialogs.h"
 #include "ui/MainWindow.h"
 
@@ -26,9 +27,13 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quovix");
 
-  const std::string exe = ProgramFile(argv[0]);
-  quovix::ProgramFolder = exe.substr(0, exe.find_last_of('/') + 1);
-  quovix::IniFilePath = exe + ".ini";
+  // Data beside the program or in <prefix>/share/quovix/; settings beside it
+  // in a writable build or portable folder, else in the user's config folder.
+  const quovix::TSettingsLocation settings =
+      quovix::ChooseSettingsLocation(ProgramFile(argv[0]), quovix::SettingsEnvironment());
+  quovix::ProgramFolder = settings.ProgramFolder;
+  quovix::IniFilePath = settings.IniFilePath;
+  const bool prepared = quovix::PrepareSettingsFile(settings).empty();
 
   quovix::TfrmMain form;
   // QApplication has taken its own options (-platform, …) out of argv.
@@ -39,6 +44,9 @@ int main(int argc, char** argv) {
   quovix::ui::InstallDialogs(form, &window);
   form.FormCreate();
   window.ShowCentred();
+  // Told at once rather than at the close, when the changes would be lost.
+  if (!prepared || !quovix::SettingsFileWritable(quovix::IniFilePath))
+    quovix::ReportSettingsProblem(false, quovix::IniFilePath);
   form.FormShow();
   window.SyncFormState();
   // The window may have been closed while the command line's tools ran.
