@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/fCommandLine.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "shell/gIni.h"
@@ -37,7 +38,8 @@ int main(int argc, char** argv) {
 
   quovix::TfrmMain form;
   // QApplication has taken its own options (-platform, …) out of argv.
-  form.CommandLineArgs.assign(argv, argv + argc);
+  // A URL from the desktop entry (Exec=quovix %U) presets the HTTP-Header tool.
+  form.CommandLineArgs = quovix::DesktopUrlsAsHead({argv, argv + argc});
 
   quovix::ui::MainWindow window(form);
   // Ctrl+P and the Help menu's info item open the dialogs through these hooks.
