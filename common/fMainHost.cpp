@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/IpAddress.h"
 #include "common/fMain.h"
 #include "platform/Resolver.h"
 
@@ -18,24 +19,28 @@ namespace {
 // The result slot of one look-up. Caller and worker share it; whoever lets go
 // last frees it, so a worker that answers after its caller stopped waiting
 // writes into a slot nobody reads any more and never into a later call's.
+template <class T>
 struct LookupSlot {
   std::mutex mutex;
   std::condition_variable done_cv;
   bool done = false;
-  std::string answer;
+  T answer{};
 };
 
-// Runs work on a worker of its own and waits at most limitMs for its answer.
-// The worker is never stopped: on time-out it is abandoned and finishes alone.
-std::string RunBounded(std::function<std::string()> work, int limitMs) {
-  auto slot = std::make_shared<LookupSlot>();
+// Runs work on a worker of its own and waits at most limitMs for its answer;
+// the empty value when the time runs out, the worker cannot start or the
+// work fails. The worker is never stopped: on time-out it is abandoned and
+// finishes alone.
+template <class T>
+T RunBounded(std::function<T()> work, int limitMs) {
+  auto slot = std::make_shared<LookupSlot<T>>();
   try {
     std::thread([slot, work = std::move(work)] {
-      std::string answer;
+      T answer{};
       try {
         answer = work();
       } catch (...) {
-        answer.clear();  // a failed look-up is an empty answer
+        answer = T{};  // a failed look-up is an empty answer
       }
       std::lock_guard<std::mutex> lock(slot->mutex);
       slot->answer = std::move(answer);
@@ -48,7 +53,11 @@ std::string RunBounded(std::function<std::string()> work, int limitMs) {
   std::unique_lock<std::mutex> lock(slot->mutex);
   slot->done_cv.wait_for(lock, std::chrono::milliseconds(limitMs > 0 ? limitMs : 0),
                          [&] { return slot->done; });
-  return slot->done ? Trim(slot->answer) : std::string();
+  return slot->done ? std::move(slot->answer) : T{};
+}
+
+std::string RunBoundedText(std::function<std::string()> work, int limitMs) {
+  return Trim(RunBounded<std::string>(std::move(work), limitMs));
 }
 
 bool IsAsciiOnly(const std::string& s) {
@@ -61,7 +70,7 @@ bool IsAsciiOnly(const std::string& s) {
 
 std::string ResolveHostToIp(const std::string& name, int limitMs) {
   // The worker owns copies of the name and of the resolver it asks.
-  return RunBounded(
+  return RunBoundedText(
       [name, resolver = platform::Resolver()]() -> std::string {
         // The empty name stands for this computer itself.
         if (name.empty()) return resolver->OwnAddress();
@@ -70,17 +79,42 @@ std::string ResolveHostToIp(const std::string& name, int limitMs) {
       limitMs);
 }
 
+std::vector<IpAddress> ResolveHostAddresses(const std::string& name, int limitMs) {
+  return RunBounded<std::vector<IpAddress>>(
+      [name, resolver = platform::Resolver()]() -> std::vector<IpAddress> {
+        if (name.empty()) {
+          const IpAddress own = IpAddress::Parse(Trim(resolver->OwnAddress()));
+          if (own.Empty()) return {};
+          return {own};
+        }
+        return resolver->Addresses(name);
+      },
+      limitMs);
+}
+
+IpAddress ChooseAddress(const std::vector<IpAddress>& addresses, bool preferIPv6) {
+  const IpFamily first = preferIPv6 ? IpFamily::V6 : IpFamily::V4;
+  for (const IpAddress& a : addresses)
+    if (a.Family() == first) return a;
+  return addresses.empty() ? IpAddress() : addresses.front();
+}
+
+std::string ResolveHostToAddress(const std::string& name, int limitMs, bool preferIPv6) {
+  return ChooseAddress(ResolveHostAddresses(name, limitMs), preferIPv6).ToString();
+}
+
 std::string ResolveIpToHost(const std::string& address, int limitMs) {
-  // Only a dotted address is asked, converted the same way as for range
-  // look-ups so that "010.0.0.1" means 10.0.0.1 here as everywhere else.
-  if (IsHostName(address)) return {};
-  const std::uint32_t number = IpToNumber(address);
-  return RunBounded(
-      [number, address, resolver = platform::Resolver()]() -> std::string {
-        std::string host = resolver->IpToHost(number);
+  // Only an address is asked; a dotted one is read the same way as for range
+  // look-ups, so that "010.0.0.1" means 10.0.0.1 here as everywhere else.
+  const IpAddress parsed = IpAddress::Parse(address);
+  if (parsed.Empty()) return {};
+  return RunBoundedText(
+      [parsed, resolver = platform::Resolver()]() -> std::string {
+        std::string host = resolver->AddressToHost(parsed);
         // This computer's own address is named after the computer even when
         // no resolver has a reverse entry for it.
-        if (Trim(host).empty() && IpToNumber(resolver->OwnAddress()) == number)
+        if (Trim(host).empty() && parsed.IsV4() &&
+            IpToNumber(resolver->OwnAddress()) == parsed.V4Number())
           host = resolver->SystemHostName();
         return host;
       },

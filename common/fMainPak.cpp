@@ -16,6 +16,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "common/IpAddress.h"
 #include "common/fMain.h"
 
 namespace quovix {
@@ -394,6 +395,11 @@ std::string RegisteredDomain(const std::string& text, const std::vector<std::str
   if (host.starts_with("https://")) host.erase(0, 8);
   if (host.starts_with("http://")) host.erase(0, 7);
   host.resize(std::min(host.size(), host.find_first_of("/?#")));
+  // An IPv6 literal is its own answer, bare or in brackets (a port after
+  // them aside).
+  if (size_t close = host.find(']'); host.starts_with('[') && close != std::string::npos)
+    host.resize(close + 1);
+  if (IsIpAddress(host)) return CanonicalAddress(host);
   // A port after the host and the root's trailing dot are no part of the name.
   if (size_t colon = host.rfind(':'); colon != std::string::npos &&
       host.find_first_not_of("0123456789", colon + 1) == std::string::npos)
