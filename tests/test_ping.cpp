@@ -80,7 +80,8 @@ TEST_F(PingForm, FaultyAndMissingAnswersAreToldApartAndTallied) {
                    {"  2. Antwort von 127.0.0.9: 3 ms, Daten unterschiedlich groß!", clRed},
                    {"  3. Antwort von 127.0.0.9: 3 ms, Daten unterschiedlich groß!", clRed},
                    {"  4. Antwort von 127.0.0.9: 4 ms, Daten sind verändert!", clRed},
-                   {"  5. Antwort von 127.0.0.9: Zeitüberschreitung.", clMaroon},
+                   // A router's "unreachable" is no timeout; the line names the router.
+                   {"  5. Antwort von 127.0.0.1: Ziel nicht erreichbar (Host).", clMaroon},
                    {"  6. Antwort von 127.0.0.9: 2 ms, Daten korrekt.", clGreen},
                    {"", clBlue},
                    {"6 Ping(s) gesendet (1 korrekt, 3 fehlerhaft, 2 ohne Antwort).", clBlue}}));

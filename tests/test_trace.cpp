@@ -33,7 +33,7 @@ TEST_F(TraceForm, HopsRoutersSilentHopsAndCompletion) {
   PrepareTrace(f, " 203.0.113.2", "10", "500", false);
   icmp.Script = {StatusReply(kIcmpTtlExpiredTransit, "192.0.2.1", 1),
                  StatusReply(kIcmpTimedOut),
-                 StatusReply(kIcmpDestHostUnreachable, "198.51.100.2", 3),
+                 StatusReply(kIcmpParamProblem, "198.51.100.2", 3),
                  EchoReply("203.0.113.2", std::string(8, 'A'), 12)};
   f.btnTraceStartClick();
 
@@ -60,6 +60,28 @@ TEST_F(TraceForm, HopsRoutersSilentHopsAndCompletion) {
   EXPECT_TRUE(f.cmbTraceHops.Enabled());
   EXPECT_EQ(f.cmbTraceHost.Items().at(0), "203.0.113.2");
   EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
+}
+
+TEST_F(TraceForm, UnreachableAnswerEndsTheTraceAtItsRouter) {
+  PrepareTrace(f, "203.0.113.2", "10", "500", false);
+  platform::IcmpReply prohibited = StatusReply(kIcmpDestHostUnreachable, "198.51.100.2", 3);
+  prohibited.Unreachable = IcmpUnreachable::Prohibited;
+  icmp.Script = {StatusReply(kIcmpTtlExpiredTransit, "192.0.2.1", 1), prohibited};
+  f.btnTraceStartClick();
+  auto lines = LinesOf(f.reTrace);
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[5].first, "   1. Knoten: 192.0.2.1: 1 ms");
+  EXPECT_EQ(lines[6], std::make_pair(std::string("   2. Knoten: 198.51.100.2: Ziel nicht erreichbar "
+                                                 "(administrativ untersagt)"),
+                                     clBlack));
+  EXPECT_EQ(icmp.Calls.size(), 2u);
+
+  // This computer's own stack refused: no node to name.
+  icmp.Script = {StatusReply(kIcmpDestNetUnreachable)};
+  f.btnTraceStartClick();
+  lines = LinesOf(f.reTrace);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[5].first, "   1. Knoten: Ziel nicht erreichbar (Netz)");
 }
 
 TEST_F(TraceForm, AnswerFromAnotherAddressRunsToTheHopLimit) {
