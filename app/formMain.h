@@ -223,6 +223,7 @@ class TfrmMain {
   TComboBox cmbPingByte{"cmbPingByte", TComboStyle::DropDownList};
   TComboBox cmbPingPause{"cmbPingPause", TComboStyle::DropDownList};
   TCheckBox chkPingResolve{"chkPingResolve"};
+  TCheckBox chkPingPreferIPv6{"chkPingPreferIPv6"};
   TButton btnPingStart{"btnPingStart"};
   TRichEdit rePing{"rePing"};
   void btnPingStartClick();
@@ -235,6 +236,7 @@ class TfrmMain {
   TComboBox cmbTraceHops{"cmbTraceHops", TComboStyle::DropDownList};
   TComboBox cmbTraceTimeout{"cmbTraceTimeout", TComboStyle::DropDownList};
   TCheckBox chkTraceResolve{"chkTraceResolve"};
+  TCheckBox chkTracePreferIPv6{"chkTracePreferIPv6"};
   TButton btnTraceStart{"btnTraceStart"};
   TRichEdit reTrace{"reTrace"};
   void btnTraceStartClick();

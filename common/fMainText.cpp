@@ -1,9 +1,11 @@
 // Text and URL helpers.
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 
 #include "common/fMain.h"
+#include "common/IpAddress.h"
 
 namespace quovix {
 
@@ -44,10 +46,30 @@ std::pair<std::string, int> SplitUrlPort(const std::string& text) {
     hostStart = q + 3;
   size_t slash = text.find('/', hostStart);
   size_t hostEnd = slash == std::string::npos ? text.size() : slash;  // one past the end
-  size_t i = hostEnd;
-  while (i > hostStart && text[i - 1] != ':') --i;
-  if (i == hostStart) return {text, -1};
-  size_t colon = i - 1;
+  // The host itself begins after any "user:password@" part.
+  size_t host = hostStart;
+  if (size_t at = text.rfind('@', hostEnd == 0 ? 0 : hostEnd - 1);
+      at != std::string::npos && at >= hostStart && at < hostEnd)
+    host = at + 1;
+  size_t colon;
+  if (host < hostEnd && text[host] == '[') {
+    // An IPv6 literal carries its colons inside "[ ]": a port can only
+    // follow the closing bracket.
+    const size_t close = text.find(']', host);
+    if (close == std::string::npos || close + 1 >= hostEnd || text[close + 1] != ':')
+      return {text, -1};
+    colon = close + 1;
+  } else {
+    // Unbracketed, a host part with more than one colon is an IPv6 literal
+    // and has no port.
+    const auto first = text.begin() + static_cast<std::ptrdiff_t>(host);
+    if (std::count(first, text.begin() + static_cast<std::ptrdiff_t>(hostEnd), ':') > 1)
+      return {text, -1};
+    size_t i = hostEnd;
+    while (i > hostStart && text[i - 1] != ':') --i;
+    if (i == hostStart) return {text, -1};
+    colon = i - 1;
+  }
   std::string portText = text.substr(colon + 1, hostEnd - colon - 1);
   std::string rest = text.substr(0, colon) + text.substr(hostEnd);
   int port = portText.empty() ? -1 : StrToIntDef(portText, -1);
@@ -209,14 +231,7 @@ int StrToIntDef(const std::string& s, int def) {
 
 std::string Cut(const std::string& s, size_t n) { return s.size() > n ? s.substr(0, n) : s; }
 
-bool IsHostName(const std::string& text) {
-  if (CountOccurrences(text, ".") != 3) return true;
-  for (int f = 1; f <= 4; ++f) {
-    int v = StrToIntDef(GetField(text, ".", f), 256);
-    if (v < 0 || v > 255) return true;
-  }
-  return false;
-}
+bool IsHostName(const std::string& text) { return !IsIpAddress(text); }
 
 std::uint32_t IpToNumber(const std::string& address) {
   if (CountOccurrences(address, ".") != 3) return 0;

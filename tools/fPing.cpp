@@ -40,7 +40,7 @@ void TfrmMain::btnPingStartClick() {
   o.Start = &btnPingStart;
   o.Inputs = {&lblPingHost,  &cmbPingHost,  &lblPingCount, &cmbPingCount, &lblPingTimeout,
               &cmbPingTimeout, &lblPingByte, &cmbPingByte,  &lblPingPause, &cmbPingPause,
-              &chkPingResolve};
+              &chkPingResolve, &chkPingPreferIPv6};
   o.MainInput = &cmbPingHost;
   o.Pane = &rePing;
   o.StatusKey = "Main|sbMainPingTo";
@@ -57,6 +57,7 @@ void TfrmMain::btnPingStartClick() {
   const int pause = StrToIntDef(cmbPingPause.Text(), 250);
   const bool continuous = cmbPingCount.Text() == "...";
   const int count = continuous ? -1 : StrToIntDef(cmbPingCount.Text(), 3);
+  const bool preferIPv6 = chkPingPreferIPv6.Checked();
   int correct = 0, faulty = 0, missing = 0;
 
   std::string address;
@@ -65,7 +66,7 @@ void TfrmMain::btnPingStartClick() {
                  LangText("Main|sbMainPingInfoFor", "Host-Informationen für \"%s1%\":",
                           {cmbPingHost.Text()}),
                  clBlue);
-    const IcmpTarget host = ResolveIcmpTarget(*this, rePing, target, idn);
+    const IcmpTarget host = ResolveIcmpTarget(*this, rePing, target, idn, preferIPv6);
     if (!host.Found) return;
     address = host.Address;
     AppendOutput(rePing,
@@ -79,7 +80,7 @@ void TfrmMain::btnPingStartClick() {
                    clNavy);
     AppendOutput(rePing, "", clNavy);
   } else {
-    address = idn;
+    address = CanonicalAddress(idn);
   }
 
   AppendOutput(rePing,
@@ -93,10 +94,21 @@ void TfrmMain::btnPingStartClick() {
   const int echoes = continuous ? INT_MAX : count;
   bool noServiceReported = false;
   for (long long n = 1; n <= echoes; ++n) {
-    const IcmpEchoResult echo = SendIcmpEcho(address, dataSize, timeout, 128);
+    const IcmpEchoResult echo = SendIcmpEcho(address, dataSize, timeout, 128, preferIPv6);
     ReportIcmpNoService(*this, rePing, echo, noServiceReported);
     const std::string number = std::to_string(n);
-    if (echo.Status != kIcmpSuccess) {
+    if (echo.Unreachable != IcmpUnreachable::None) {
+      // A router (or this computer's own stack) answered that the target
+      // cannot be reached: not a timeout. Without a router's address the
+      // line names the address pinged.
+      AppendOutput(rePing,
+                   LangText("Main|OutPingUnreachable",
+                            "  %s1%. Antwort von %s2%: Ziel nicht erreichbar (%s3%).",
+                            {number, echo.ReplyAddress.empty() ? address : echo.ReplyAddress,
+                             UnreachableText(echo.Unreachable)}),
+                   clMaroon);
+      ++missing;
+    } else if (echo.Status != kIcmpSuccess) {
       AppendOutput(rePing,
                    LangText("Main|OutPingTimeout", "  %s1%. Antwort von %s2%: Zeitüberschreitung.",
                             {number, address}),

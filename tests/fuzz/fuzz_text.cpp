@@ -26,6 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)CountOccurrences(text, sep);
   (void)LastLabel(text);
   if (SplitUrlPort(text).first.size() > text.size()) __builtin_trap();
+  // An address read must print as text that reads back as the same address.
+  const IpAddress a = IpAddress::Parse(text);
+  if (!a.Empty() && IpAddress::Parse(a.ToString()) != a) __builtin_trap();
+  (void)a.ReverseName();
   (void)LowerLatin(text);
   (void)StrToIntDef(text, 0);
 
