@@ -16,7 +16,7 @@
 #include <cstring>
 #include <random>
 
-#include "common/Pump.h"
+#include "common/Deadline.h"
 #include "common/fMain.h"
 
 namespace quovix {
@@ -378,37 +378,28 @@ void TIdDNSResolver::SendQuery(const std::string& name, std::uint16_t qclass) {
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) SocketError("send", errno);
 
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, WaitingTime));
+  const Deadline deadline = Deadline::In(WaitingTime);
   bool sawForeignId = false;
   std::vector<unsigned char> buffer(kReceiveBufferSize);
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
-    pollfd pfd{fd.get(), POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, kWaitSliceMs)));
-    if (ready < 0 && errno != EINTR) SocketError("poll", errno);
-    if (ready > 0) {
-      sockaddr_storage from{};
-      socklen_t fromLen = sizeof from;
-      const ssize_t n = ::recvfrom(fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr*>(&from), &fromLen);
-      if (n < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) SocketError("recv", errno);
-      } else if (!SameEndpoint(from, server)) {
-        // Not from the server asked: not the answer.
-      } else if (n < 5) {
-        // Too short to be a reply at all: ignored.
-      } else if (Get16(buffer.data()) != id) {
-        // A stray or forged datagram; the real reply may still come.
-        sawForeignId = true;
-      } else {
-        ReadReply(buffer.data(), static_cast<size_t>(n), id);
-        return;
-      }
+  // Time-out and abort request alike end the wait without an answer.
+  while (WaitForSocket(fd.get(), POLLIN, deadline) == WaitEnd::Ready) {
+    sockaddr_storage from{};
+    socklen_t fromLen = sizeof from;
+    const ssize_t n = ::recvfrom(fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) SocketError("recv", errno);
+    } else if (!SameEndpoint(from, server)) {
+      // Not from the server asked: not the answer.
+    } else if (n < 5) {
+      // Too short to be a reply at all: ignored.
+    } else if (Get16(buffer.data()) != id) {
+      // A stray or forged datagram; the real reply may still come.
+      sawForeignId = true;
+    } else {
+      ReadReply(buffer.data(), static_cast<size_t>(n), id);
+      return;
     }
-    ProcessPendingMessages();
   }
   if (sawForeignId) throw EIdDnsResolverError("DNS reply identifier does not match the query");
 }

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/Deadline.h"
 #include "common/fMain.h"
 #include "platform/Resolver.h"
 
@@ -26,6 +27,7 @@ struct LookupSlot {
 };
 
 // Runs work on a worker of its own and waits at most limitMs for its answer.
+// (An abort request ends the wait early with the empty answer.)
 // The worker is never stopped: on time-out it is abandoned and finishes alone.
 std::string RunBounded(std::function<std::string()> work, int limitMs) {
   auto slot = std::make_shared<LookupSlot>();
@@ -45,9 +47,14 @@ std::string RunBounded(std::function<std::string()> work, int limitMs) {
   } catch (const std::system_error&) {
     return {};  // no worker: the wait ends at once
   }
-  std::unique_lock<std::mutex> lock(slot->mutex);
-  slot->done_cv.wait_for(lock, std::chrono::milliseconds(limitMs > 0 ? limitMs : 0),
-                         [&] { return slot->done; });
+  // In slices with the window's messages between them; an abort request
+  // ends the wait like the time limit does.
+  WaitSliced(Deadline::In(limitMs), [&](int sliceMs) {
+    std::unique_lock<std::mutex> lock(slot->mutex);
+    return slot->done_cv.wait_for(lock, std::chrono::milliseconds(sliceMs),
+                                  [&] { return slot->done; });
+  });
+  std::lock_guard<std::mutex> lock(slot->mutex);
   return slot->done ? Trim(slot->answer) : std::string();
 }
 
@@ -115,6 +122,11 @@ std::string EncodeIdn(const std::string& name) {
     start = dot + 1;
   }
   return out;
+}
+
+bool TryEncodeIdn(const std::string& name, std::string& idn) {
+  idn = EncodeIdn(name);
+  return !idn.empty() || name.empty();
 }
 
 }  // namespace quovix

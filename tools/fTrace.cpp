@@ -29,7 +29,6 @@ void TfrmMain::btnTraceStartClick() {
 
   std::string target = Cut(Trim(cmbTraceHost.Text()), 256);
   if (target.empty()) target = "127.0.0.1";
-  const std::string idn = Cut(EncodeIdn(target), 256);
   const int timeout = StrToIntDef(cmbTraceTimeout.Text(), 2000);
   const int maxHops = StrToIntDef(cmbTraceHops.Text(), 30);
   const bool resolve = chkTraceResolve.Checked();
@@ -38,6 +37,9 @@ void TfrmMain::btnTraceStartClick() {
                LangText("Main|sbMainTraceInfoFor", "Host-Informationen für \"%s1%\":",
                         {cmbTraceHost.Text()}),
                clBlue);
+  std::string idn;
+  if (!TryEncodeIdn(target, idn)) return AppendIdnFailure(reTrace, target);
+  idn = Cut(idn, 256);
   std::string address, hostName;
   if (resolve) {
     const IcmpTarget host = ResolveIcmpTarget(*this, reTrace, target, idn);
@@ -82,6 +84,12 @@ void TfrmMain::btnTraceStartClick() {
 
     const IcmpEchoResult echo = SendIcmpEcho(address, 8, timeout, hop);
     Pump();
+    // A hop whose wait the abort ended is not reported as silent.
+    if (echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit && guard.Aborted()) {
+      AppendOutput(reTrace, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."),
+                   clRed);
+      return;
+    }
     ReportIcmpNoService(*this, reTrace, echo, noServiceReported);
     if (echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit) {
       AppendOutput(reTrace, label + LangText("Main|OutTraceReplyTimeout", "Zeitüberschreitung."),
