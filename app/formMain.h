@@ -121,6 +121,11 @@ class TfrmMain {
   std::function<void()> OnCloseNow;
   // Asks every running abortable tool to stop at its next checkpoint.
   void AbortRunningTool();
+  // A close or an abort has been asked for: the waits of the running tool
+  // end at their next slice.
+  bool StopRequested();
+  // The Start buttons that turn into "Abbrechen" while their tool runs.
+  std::vector<TButton*> AbortableStarts();
 
   // ---- Geometry ------------------------------------------------------------
   // Positions of controls on a tab are relative to the tab sheet's client
@@ -145,6 +150,9 @@ class TfrmMain {
 
   // ---- Shared operations -------------------------------------------------
   void AppendOutput(TRichEdit& pane, const std::string& text, TColor color);
+  // The red line of an input the IDN encoder refuses; the tool then ends its
+  // look-up (the name is not this computer, which the empty text would be).
+  void AppendIdnFailure(TRichEdit& pane, const std::string& name);
   void AddRecentItem(TComboBox& combo, const std::string& text);
   void ApplyOutputFont();
   void ApplyLanguageTexts();

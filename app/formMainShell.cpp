@@ -132,7 +132,7 @@ void TfrmMain::LanguageItemClick(TMenuItem& item) {
   // The language items form one radio group.
   for (TMenuItem* m : mnuLanguage.Items) m->SetChecked(m == &item);
   LanguageName = item.Caption();
-  LoadLanguageFile(ProgramFolder + "Language/" + LanguageName + ".lng");
+  LoadLanguageFile(LanguageFile(LanguageName, ".lng"));
   ApplyLanguageTexts();
 }
 

@@ -26,10 +26,16 @@ std::pair<std::string, int> SplitUrlPort(const std::string& text);
 // Decodes bytes that should be UTF-8 into display text (UTF-8); never fails.
 std::string DecodeUtf8(const std::string& bytes);
 
-// Blanks and control characters (<= 0x20) removed from both ends.
+// Blanks, tabs and line ends (space, TAB, LF, VT, FF, CR) removed from both
+// ends; other control characters stay, to be shown (see MaskControls).
 std::string Trim(const std::string& s);
 std::string TrimLeft(const std::string& s);
 std::string TrimRight(const std::string& s);
+// Text fit for a terminal or an output line: every control character (C0
+// other than TAB, DEL, C1 whether UTF-8 encoded or a stray 8-bit byte) and
+// every bidirectional embedding, override and isolate (U+202A-U+202E,
+// U+2066-U+2069) becomes "?". Everything else passes unchanged.
+std::string MaskControls(const std::string& text);
 // ASCII-only case changes.
 std::string LowerAscii(std::string s);
 std::string UpperAscii(std::string s);
@@ -76,12 +82,19 @@ IpAddress ChooseAddress(const std::vector<IpAddress>& addresses, bool preferIPv6
 // ChooseAddress of ResolveHostAddresses, as text (RFC 5952 for IPv6).
 std::string ResolveHostToAddress(const std::string& name, int limitMs, bool preferIPv6);
 std::string EncodeIdn(const std::string& name);
+// The IDN form of a name into idn; false (idn empty) when the encoder refuses
+// it. The empty name stays empty and counts as encoded. A refused name must
+// never go on as the empty text, which means this computer to the look-ups.
+bool TryEncodeIdn(const std::string& name, std::string& idn);
 
 // ---- Data packs ----------------------------------------------------------------
 
 // Largest pack accepted, packed or inflated; a larger one counts as damaged.
 constexpr std::size_t kMaxPakBytes = std::size_t{256} << 20;
 
+// Opens a regular file for reading (close it with close()); -1 for anything
+// else — a FIFO, a device, a folder — without waiting or touching it.
+int OpenRegularFile(const std::string& path);
 std::string ReadWholeFile(const std::string& path);
 std::string InflateText(const std::string& bytes);
 // The same with a smaller limit for the inflated size.

@@ -10,8 +10,8 @@
 #include <system_error>
 #include <thread>
 
+#include "common/Deadline.h"
 #include "common/IpAddress.h"
-#include "common/Pump.h"
 #include "common/fMain.h"
 #include "platform/Resolver.h"
 
@@ -34,10 +34,10 @@ struct LookupSlots {
 // Runs each work on a worker of its own and waits at most limitMs for all
 // of them together; an answer not in by then, or whose work failed, is the
 // empty value. The workers are never stopped: on time-out they are abandoned
-// and finish alone. With pump set the wait runs in slices that let the
-// window's messages run.
+// and finish alone. The wait runs in slices that let the window's messages
+// run; an abort request ends it like the time limit does.
 template <class T>
-std::vector<T> RunAllBounded(std::vector<std::function<T()>> works, int limitMs, bool pump) {
+std::vector<T> RunAllBounded(std::vector<std::function<T()>> works, int limitMs) {
   auto slots = std::make_shared<LookupSlots<T>>();
   slots->answers.resize(works.size());
   slots->done.resize(works.size(), false);
@@ -63,31 +63,24 @@ std::vector<T> RunAllBounded(std::vector<std::function<T()>> works, int limitMs,
       --slots->left;
     }
   }
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs > 0 ? limitMs : 0);
-  std::unique_lock<std::mutex> lock(slots->mutex);
-  for (;;) {
-    auto until = deadline;
-    if (pump) until = std::min(until, std::chrono::steady_clock::now() +
-                                          std::chrono::milliseconds(kWaitSliceMs));
-    if (slots->done_cv.wait_until(lock, until, [&] { return slots->left == 0; })) break;
-    if (std::chrono::steady_clock::now() >= deadline) break;
-    lock.unlock();
-    ProcessPendingMessages();
-    lock.lock();
-  }
+  WaitSliced(Deadline::In(limitMs), [&](int sliceMs) {
+    std::unique_lock<std::mutex> lock(slots->mutex);
+    return slots->done_cv.wait_for(lock, std::chrono::milliseconds(sliceMs),
+                                   [&] { return slots->left == 0; });
+  });
+  std::lock_guard<std::mutex> lock(slots->mutex);
   std::vector<T> out(works.size());
   for (size_t i = 0; i < out.size(); ++i)
     if (slots->done[i]) out[i] = std::move(slots->answers[i]);
   return out;
 }
 
-// One look-up on a worker, waited for without pumping.
+// One look-up on a worker.
 template <class T>
 T RunBounded(std::function<T()> work, int limitMs) {
   std::vector<std::function<T()>> works;
   works.push_back(std::move(work));
-  return std::move(RunAllBounded<T>(std::move(works), limitMs, false).front());
+  return std::move(RunAllBounded<T>(std::move(works), limitMs).front());
 }
 
 std::string RunBoundedText(std::function<std::string()> work, int limitMs) {
@@ -128,7 +121,7 @@ std::vector<std::string> ResolveHostsToIp(const std::vector<std::string>& names,
     works.push_back([name, resolver = platform::Resolver()]() -> std::string {
       return name.empty() ? std::string() : resolver->HostToIp(name);
     });
-  const std::vector<std::string> answers = RunAllBounded<std::string>(std::move(works), limitMs, true);
+  const std::vector<std::string> answers = RunAllBounded<std::string>(std::move(works), limitMs);
   std::vector<std::string> out(names.size());
   for (size_t i = 0; i < names.size(); ++i) out[i] = Trim(answers[index[i]]);
   return out;
@@ -204,6 +197,11 @@ std::string EncodeIdn(const std::string& name) {
     start = dot + 1;
   }
   return out;
+}
+
+bool TryEncodeIdn(const std::string& name, std::string& idn) {
+  idn = EncodeIdn(name);
+  return !idn.empty() || name.empty();
 }
 
 }  // namespace quovix

@@ -23,16 +23,40 @@ namespace quovix {
 
 // ---- Container -------------------------------------------------------------------
 
+int OpenRegularFile(const std::string& path) {
+  // Looked at before it is opened: opening a FIFO waits for a writer, and
+  // opening a device may do something. The open itself does not wait, and
+  // what was opened is looked at again (it may have been swapped meanwhile).
+  struct stat st {};
+  if (path.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
 std::string ReadWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+  int fd = OpenRegularFile(path);
+  if (fd < 0)
+    throw std::runtime_error("not a readable file: " + path + ": " + std::strerror(errno));
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    throw std::runtime_error("not a readable file: " + path);
+  if (::fstat(fd, &st) != 0) throw std::runtime_error("not a readable file: " + path);
   if (static_cast<unsigned long long>(st.st_size) > kMaxPakBytes)
     throw std::runtime_error("file too large: " + path);
   std::string data(static_cast<size_t>(st.st_size), '\0');

@@ -137,7 +137,44 @@ std::string DecodeUtf8(const std::string& bytes) {
   return out;
 }
 
-static bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+// Blanks, tabs and line ends; other control characters are text to be shown
+// (a leading ESC that vanished would hide what follows it).
+static bool IsBlankOrControl(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string MaskControls(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out += (c < 0x20 && c != '\t') || c == 0x7F ? '?' : static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    const size_t n = Utf8SeqLen(text, i);
+    if (n == 0) {
+      // A stray byte: 0x80-0x9F is a C1 control to an 8-bit terminal (0x9B
+      // starts an escape sequence there); other stray bytes are harmless.
+      out += c <= 0x9F ? '?' : static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    unsigned cp = c & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    // C1 controls, and the bidirectional embeddings, overrides and isolates
+    // that would reorder what is shown around them.
+    const bool control = (cp >= 0x80 && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
+                         (cp >= 0x2066 && cp <= 0x2069);
+    if (control)
+      out += '?';
+    else
+      out.append(text, i, n);
+    i += n;
+  }
+  return out;
+}
 
 std::string Trim(const std::string& s) { return TrimLeft(TrimRight(s)); }
 
@@ -191,9 +228,20 @@ bool SameText(const std::string& a, const std::string& b) {
 
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
   if (from.empty()) return s;
-  for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
-    s.replace(p, from.size(), to);
-  return s;
+  size_t p = s.find(from);
+  if (p == std::string::npos) return s;
+  // Built anew in one pass: replacing in place would move the rest of the
+  // text at every occurrence.
+  std::string out;
+  out.reserve(s.size());
+  size_t start = 0;
+  for (; p != std::string::npos; p = s.find(from, start)) {
+    out.append(s, start, p - start);
+    out += to;
+    start = p + from.size();
+  }
+  out.append(s, start, std::string::npos);
+  return out;
 }
 
 int StrToIntDef(const std::string& s, int def) {

@@ -307,6 +307,9 @@ class LinuxIcmp : public IIcmp {
       }
       if (left <= 0) break;
       ProcessPendingMessages();
+      // An abort or a close request ends the wait; the caller sees a
+      // time-out and looks at its abort next.
+      if (AbortRequested()) break;
     }
     reply.Status = kIcmpTimedOut;
     return reply;

@@ -182,7 +182,9 @@ void TfrmMain::btnDnsStartClick() {
   std::string query = Cut(Trim(cmbDnsHost.Text()), 256);
   AppendOutput(reDns, LangText("Main|OutDnsNslFor", "Nameserver-Lookup für \"%s1%\":", {query}),
                clBlue);
-  const std::string encoded = Cut(EncodeIdn(query), 256);
+  std::string encoded;
+  if (!TryEncodeIdn(query, encoded)) return AppendIdnFailure(reDns, query);
+  encoded = Cut(encoded, 256);
   if (encoded != query) {
     AppendOutput(reDns, LangText("Main|OutInfoIdnEncoded", "  IDN-kodiert: %s1%", {encoded}),
                  clNavy);

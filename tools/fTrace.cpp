@@ -29,7 +29,6 @@ void TfrmMain::btnTraceStartClick() {
 
   std::string target = Cut(Trim(cmbTraceHost.Text()), 256);
   if (target.empty()) target = "127.0.0.1";
-  const std::string idn = Cut(EncodeIdn(target), 256);
   const int timeout = StrToIntDef(cmbTraceTimeout.Text(), 2000);
   const int maxHops = StrToIntDef(cmbTraceHops.Text(), 30);
   const bool resolve = chkTraceResolve.Checked();
@@ -39,6 +38,9 @@ void TfrmMain::btnTraceStartClick() {
                LangText("Main|sbMainTraceInfoFor", "Host-Informationen für \"%s1%\":",
                         {cmbTraceHost.Text()}),
                clBlue);
+  std::string idn;
+  if (!TryEncodeIdn(target, idn)) return AppendIdnFailure(reTrace, target);
+  idn = Cut(idn, 256);
   std::string address, hostName;
   if (resolve) {
     const IcmpTarget host = ResolveIcmpTarget(*this, reTrace, target, idn, preferIPv6);
@@ -83,6 +85,12 @@ void TfrmMain::btnTraceStartClick() {
 
     const IcmpEchoResult echo = SendIcmpEcho(address, 8, timeout, hop, preferIPv6);
     Pump();
+    // A hop whose wait the abort ended is not reported as silent.
+    if (echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit && guard.Aborted()) {
+      AppendOutput(reTrace, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."),
+                   clRed);
+      return;
+    }
     ReportIcmpNoService(*this, reTrace, echo, noServiceReported);
     const bool unreachable = echo.Unreachable != IcmpUnreachable::None;
     if (!unreachable && echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit) {
