@@ -99,6 +99,15 @@ std::string JoinCommandLine(const std::vector<std::string>& argv) {
   return line;
 }
 
+std::vector<std::string> DesktopUrlsAsHead(const std::vector<std::string>& argv) {
+  std::vector<std::string> out = argv;
+  for (size_t i = 1; i < out.size(); ++i) {
+    const std::string lower = LowerAscii(out[i].substr(0, 8));
+    if (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0) out[i] = "/Head:" + out[i];
+  }
+  return out;
+}
+
 void ParseCommandLine(const std::vector<std::string>& argv) {
   std::vector<std::string> args = SplitCommandLine(JoinCommandLine(argv));
   if (!args.empty()) args.erase(args.begin());  // the program path
@@ -188,6 +197,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
     case pgPing:
       f.cmbPingHost.SetText(value);
       ApplyFlag(f.chkPingResolve, "PingR");
+      ApplyFlag(f.chkPingPreferIPv6, "PingV6");
       if (GetParamValue("PingC") == "-1") {
         SelectIndex(f.cmbPingCount, 12);  // the 13th item "...": until aborted
       } else {
@@ -201,6 +211,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
     case pgTrace:
       f.cmbTraceHost.SetText(value);
       ApplyFlag(f.chkTraceResolve, "TraceR");
+      ApplyFlag(f.chkTracePreferIPv6, "TraceV6");
       SelectItemParam(f.cmbTraceHops, "TraceC");
       SelectItemParam(f.cmbTraceTimeout, "TraceT");
       f.btnTraceStart.Click();
@@ -294,14 +305,16 @@ std::vector<std::string> CommandLineHelp() {
       {"/DnsD:1|0", "DNS: direct query to the DNS server"},
       {"/DnsI:1|0", "DNS: DNS information (A, PTR, NS, MX, TXT, SOA records)"},
       {"/DnsR:1|0", "DNS: resolve host names and addresses in the DNS information"},
-      {"/Ping:HOST", "Ping tab: ping a host, then run"},
+      {"/Ping:HOST", "Ping tab: ping a host (name, IPv4 or IPv6 address), then run"},
       {"/PingR:1|0", "Ping: resolve host names and addresses"},
+      {"/PingV6:1|0", "Ping: a host name uses its IPv6 address first"},
       {"/PingC:N", "Ping: number of echoes (1 2 3 4 5 6 7 8 10 20 25 50; -1 = until Ctrl+C)"},
       {"/PingT:MS", "Ping: timeout in ms (100 250 500 1000 1500 2000 3000 5000 7500 10000)"},
       {"/PingB:N", "Ping: bytes of data (8 16 32 64 128 256 512 1024)"},
       {"/PingP:MS", "Ping: pause between echoes in ms (0 50 100 200 250 500 750 1000 2000 5000)"},
-      {"/Trace:HOST", "Trace tab: trace the route to a host, then run"},
+      {"/Trace:HOST", "Trace tab: trace the route to a host (name, IPv4 or IPv6 address), then run"},
       {"/TraceR:1|0", "Trace: resolve host names and addresses"},
+      {"/TraceV6:1|0", "Trace: a host name uses its IPv6 address first"},
       {"/TraceC:N", "Trace: maximum hops (10 20 25 30 40 50 75 90)"},
       {"/TraceT:MS", "Trace: timeout in ms per hop"},
       {"/Whois:NAME", "Whois tab: registration data of a domain or address, then run"},

@@ -89,21 +89,9 @@ void PrintHelp(std::ostream& out) {
 }  // namespace
 
 std::string ConsoleLine(const std::string& text, std::uint32_t color, bool colour) {
-  std::string s;
-  s.reserve(text.size() + 16);
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if ((c < 0x20 && c != '\t') || c == 0x7F) {
-      s += '?';
-    } else if (c == 0xC2 && i + 1 < text.size() &&
-               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-      s += '?';  // a C1 control character, UTF-8 encoded
-      ++i;
-    } else {
-      s += static_cast<char>(c);
-    }
-  }
+  // Nothing a server sent may steer the terminal: control characters (C1
+  // and stray 8-bit ones too) and bidirectional overrides show as "?".
+  const std::string s = MaskControls(text);
   if (!colour) return s;
   if (const char* esc = AnsiColour(color)) return esc + s + "\x1b[0m";
   if (color == clBlack) return s;

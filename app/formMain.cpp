@@ -27,7 +27,10 @@ TfrmMain::TfrmMain() {
 TfrmMain::~TfrmMain() {
   // The installed pump points at this window; waits after it is gone must
   // not call into it.
-  if (pumpInstalled_) SetMessagePump(nullptr);
+  if (pumpInstalled_) {
+    SetMessagePump(nullptr);
+    SetAbortCheck(nullptr);
+  }
   LanguageTable.clear();
 }
 
@@ -192,20 +195,26 @@ void TfrmMain::FormCreate() {
   lvGPRankMulti.Top = 108;
   ToolIdle = true;
   SetMessagePump([this] { Pump(); });
+  // Waits between their slices ask whether the run is to stop: a close
+  // request (or Ctrl+C) ends any wait, an abort click the waits of its run.
+  SetAbortCheck([this] { return StopRequested(); });
   pumpInstalled_ = true;
   // 3. ProgramFolder and IniFilePath are set by the front end from the
   //    program file before creation.
   // 4.
   cmbPingCount.AddItem("...");
   // 5.
-  LoadSettings(*this);
+  const bool settingsReadable = LoadSettings(*this);
   // 6.
   LanguageTable.clear();
   BuildLanguageMenu(mnuLanguage, ProgramFolder + "Language/",
                     [this](TMenuItem& item) { LanguageItemClick(item); });
   // 7.
-  LoadLanguageFile(ProgramFolder + "Language/" + LanguageName + ".lng");
+  LoadLanguageFile(LanguageFile(LanguageName, ".lng"));
   ApplyLanguageTexts();
+  // Settings that are there but not used must not pass unnoticed (told in
+  // the chosen language, hence only now).
+  if (!settingsReadable) ReportSettingsProblem(true, IniFilePath);
   // 8.
   ListCacheFile.clear();
   ListCacheLines.clear();
@@ -248,12 +257,25 @@ bool TfrmMain::FormCloseQuery() {
   return true;
 }
 
+std::vector<TButton*> TfrmMain::AbortableStarts() {
+  return {&btnPingStart, &btnTraceStart, &btnWhoisStart, &btnHeadStart, &btnGPRankStart};
+}
+
 void TfrmMain::AbortRunningTool() {
-  for (TButton* b : {&btnPingStart, &btnTraceStart, &btnWhoisStart, &btnGPRankStart})
+  for (TButton* b : AbortableStarts())
     if (b->RunState == 1) b->RunState = -1;
 }
 
-void TfrmMain::FormClose() { SaveSettings(*this); }
+bool TfrmMain::StopRequested() {
+  if (CloseRequested) return true;
+  for (TButton* b : AbortableStarts())
+    if (b->RunState == -1) return true;
+  return false;
+}
+
+void TfrmMain::FormClose() {
+  if (!SaveSettings(*this)) ReportSettingsProblem(false, IniFilePath);
+}
 
 void TfrmMain::AppendOutput(TRichEdit& pane, const std::string& text, TColor color) {
   // A text may hold line breaks: each becomes a line of its own (a leading
@@ -269,6 +291,17 @@ void TfrmMain::AppendOutput(TRichEdit& pane, const std::string& text, TColor col
   }
   SetFocus(&pane);
   Pump();
+}
+
+void TfrmMain::AppendIdnFailure(TRichEdit& pane, const std::string& name) {
+  // An empty line before it, unless it is the run's first line.
+  AppendOutput(pane,
+               (pane.Lines().empty() ? "" : "\r\n") +
+                   LangText("Main|OutIdnNotEncodable",
+                                 "Der Name \"%s1%\" lässt sich nicht IDN-kodieren, die Abfrage "
+                                 "wird nicht ausgeführt.",
+                                 {name}),
+               clRed);
 }
 
 void TfrmMain::AddRecentItem(TComboBox& combo, const std::string& text) {

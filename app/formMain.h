@@ -121,6 +121,11 @@ class TfrmMain {
   std::function<void()> OnCloseNow;
   // Asks every running abortable tool to stop at its next checkpoint.
   void AbortRunningTool();
+  // A close or an abort has been asked for: the waits of the running tool
+  // end at their next slice.
+  bool StopRequested();
+  // The Start buttons that turn into "Abbrechen" while their tool runs.
+  std::vector<TButton*> AbortableStarts();
 
   // ---- Geometry ------------------------------------------------------------
   // Positions of controls on a tab are relative to the tab sheet's client
@@ -145,6 +150,9 @@ class TfrmMain {
 
   // ---- Shared operations -------------------------------------------------
   void AppendOutput(TRichEdit& pane, const std::string& text, TColor color);
+  // The red line of an input the IDN encoder refuses; the tool then ends its
+  // look-up (the name is not this computer, which the empty text would be).
+  void AppendIdnFailure(TRichEdit& pane, const std::string& name);
   void AddRecentItem(TComboBox& combo, const std::string& text);
   void ApplyOutputFont();
   void ApplyLanguageTexts();
@@ -223,6 +231,7 @@ class TfrmMain {
   TComboBox cmbPingByte{"cmbPingByte", TComboStyle::DropDownList};
   TComboBox cmbPingPause{"cmbPingPause", TComboStyle::DropDownList};
   TCheckBox chkPingResolve{"chkPingResolve"};
+  TCheckBox chkPingPreferIPv6{"chkPingPreferIPv6"};
   TButton btnPingStart{"btnPingStart"};
   TRichEdit rePing{"rePing"};
   void btnPingStartClick();
@@ -235,6 +244,7 @@ class TfrmMain {
   TComboBox cmbTraceHops{"cmbTraceHops", TComboStyle::DropDownList};
   TComboBox cmbTraceTimeout{"cmbTraceTimeout", TComboStyle::DropDownList};
   TCheckBox chkTraceResolve{"chkTraceResolve"};
+  TCheckBox chkTracePreferIPv6{"chkTracePreferIPv6"};
   TButton btnTraceStart{"btnTraceStart"};
   TRichEdit reTrace{"reTrace"};
   void btnTraceStartClick();
@@ -335,7 +345,7 @@ class TfrmMain {
   void btnOwnStartClick();
 
   // ---- Shared data -------------------------------------------------------
-  // Second-level-domain suffixes from SLDs.pak.
+  // The public suffix rules from SLDs.pak (ICANN section of the list).
   std::vector<std::string> SldList;
 
   // All output panes, the history combos, the tab sheets in page order.

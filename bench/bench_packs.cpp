@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 
 #include "common/fMain.h"
@@ -69,6 +70,41 @@ void BM_IpCountryScanEveryRow(benchmark::State& state) {
 }
 BENCHMARK(BM_IpCountryScanEveryRow)->Unit(benchmark::kMillisecond)->Iterations(5);
 
+std::vector<std::string> Addresses6() {
+  std::mt19937_64 rng(7);
+  std::vector<std::string> out;
+  for (int i = 0; i < 1024; ++i) {
+    std::array<std::uint8_t, 16> b{};
+    const std::uint64_t hi = (rng() & 0x1FFFFFFFFFFFFFFFull) | 0x2000000000000000ull;  // 2000::/3
+    const std::uint64_t lo = rng();
+    for (int k = 0; k < 8; ++k) {
+      b[k] = static_cast<std::uint8_t>(hi >> (56 - 8 * k));
+      b[8 + k] = static_cast<std::uint8_t>(lo >> (56 - 8 * k));
+    }
+    out.push_back(IpAddress::FromV6(b).ToString());
+  }
+  return out;
+}
+
+void BM_IpCountry6FirstCall(benchmark::State& state) {
+  UseShippedPacks();
+  for (auto _ : state) {
+    ResetDataPackCache();
+    benchmark::DoNotOptimize(LookupIpCountry("2001:200::1"));
+  }
+}
+BENCHMARK(BM_IpCountry6FirstCall)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_IpCountry6LaterCalls(benchmark::State& state) {
+  UseShippedPacks();
+  ResetDataPackCache();
+  auto addresses = Addresses6();
+  LookupIpCountry(addresses[0]);
+  size_t i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(LookupIpCountry(addresses[i++ & 1023]));
+}
+BENCHMARK(BM_IpCountry6LaterCalls)->Unit(benchmark::kNanosecond);
+
 const char* const kTlds[] = {"com", "DE", "uk", "xn--p1ai", "museum", "nosuchtld", "Jp", "ch"};
 
 void BM_TldLaterCalls(benchmark::State& state) {
@@ -108,6 +144,18 @@ void BM_RegisteredDomainLaterCalls(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(RegisteredDomain(kHosts[i++ % 5], slds));
 }
 BENCHMARK(BM_RegisteredDomainLaterCalls)->Unit(benchmark::kNanosecond);
+
+// Names whose suffix has three or four labels, a wildcard or an exception.
+const char* const kDeepHosts[] = {"a.b.ide.kyoto.jp", "www.city.kobe.jp", "x.y.c.kobe.jp",
+                                  "www.test.k12.ak.us", "a.b.pvt.k12.ma.us"};
+
+void BM_RegisteredDomainDeepSuffixes(benchmark::State& state) {
+  auto slds = SplitPakRows(LoadPak(std::string(QUOVIX_BIN_DIR) + "/SLDs.pak"));
+  RegisteredDomain("x.y.z", slds);
+  size_t i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(RegisteredDomain(kDeepHosts[i++ % 5], slds));
+}
+BENCHMARK(BM_RegisteredDomainDeepSuffixes)->Unit(benchmark::kNanosecond);
 
 void BM_SldScanEveryRow(benchmark::State& state) {
   auto slds = SplitPakRows(LoadPak(std::string(QUOVIX_BIN_DIR) + "/SLDs.pak"));

@@ -16,22 +16,47 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "common/IpAddress.h"
 #include "common/fMain.h"
 
 namespace quovix {
 
 // ---- Container -------------------------------------------------------------------
 
+int OpenRegularFile(const std::string& path) {
+  // Looked at before it is opened: opening a FIFO waits for a writer, and
+  // opening a device may do something. The open itself does not wait, and
+  // what was opened is looked at again (it may have been swapped meanwhile).
+  struct stat st {};
+  if (path.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
 std::string ReadWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+  int fd = OpenRegularFile(path);
+  if (fd < 0)
+    throw std::runtime_error("not a readable file: " + path + ": " + std::strerror(errno));
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    throw std::runtime_error("not a readable file: " + path);
+  if (::fstat(fd, &st) != 0) throw std::runtime_error("not a readable file: " + path);
   if (static_cast<unsigned long long>(st.st_size) > kMaxPakBytes)
     throw std::runtime_error("file too large: " + path);
   std::string data(static_cast<size_t>(st.st_size), '\0');
@@ -168,37 +193,81 @@ const std::string* FindWhoisRow(const std::string& key) {
   return it == p.firstRow.end() ? nullptr : &p.rows[it->second];
 }
 
-// ---- IPCountry.pak ---------------------------------------------------------------
+// ---- IPCountry.pak, IPCountry6.pak -------------------------------------------
+
+// An IPv6 address as one number, for the range look-ups.
+struct Key128 {
+  std::uint64_t hi = 0, lo = 0;
+  friend auto operator<=>(const Key128&, const Key128&) = default;
+};
+
+// What the range look-up needs of its key: the largest key, the one after a
+// key below it, and reading a bound of a row (anything unreadable counts as
+// the key 0, as for IPv4).
+template <class K>
+struct RangeKey;
+
+template <>
+struct RangeKey<std::uint32_t> {
+  static constexpr std::uint32_t kMax = 0xFFFFFFFFu;
+  static std::uint32_t After(std::uint32_t k) { return k + 1; }
+  // An unsigned decimal bound.
+  static std::uint32_t Parse(std::string_view s) {
+    if (s.empty() || s.size() > 10) return 0;
+    std::uint64_t v = 0;
+    for (char c : s) {
+      if (c < '0' || c > '9') return 0;
+      v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    return v > 0xFFFFFFFFull ? 0 : static_cast<std::uint32_t>(v);
+  }
+};
+
+template <>
+struct RangeKey<Key128> {
+  static constexpr Key128 kMax{~std::uint64_t{0}, ~std::uint64_t{0}};
+  static Key128 After(Key128 k) { return k.lo == ~std::uint64_t{0} ? Key128{k.hi + 1, 0} : Key128{k.hi, k.lo + 1}; }
+  static Key128 Of(const IpAddress& a) {
+    Key128 k;
+    for (int i = 0; i < 8; ++i) k.hi = k.hi << 8 | a.Bytes()[i];
+    for (int i = 8; i < 16; ++i) k.lo = k.lo << 8 | a.Bytes()[i];
+    return k;
+  }
+  // An IPv6 address in its text form.
+  static Key128 Parse(std::string_view s) {
+    const IpAddress a = IpAddress::Parse(s);
+    return a.IsV6() && a.Zone().empty() ? Of(a) : Key128{};
+  }
+};
 
 // The address space cut into segments, each with the country text of the
 // last row covering it (-1: none). A look-up is one binary search, with the
 // same answer as scanning every row in order.
-struct IpCountryPack {
+template <class K>
+struct RangePack {
   bool exists = false;
-  std::vector<std::uint32_t> starts;  // ascending, starts[0] == 0
+  std::vector<K> starts;              // ascending, starts[0] == 0
   std::vector<int> text;              // per segment: index into texts, or -1
   std::vector<std::string> texts;
 };
+using IpCountryPack = RangePack<std::uint32_t>;
+using IpCountry6Pack = RangePack<Key128>;
 
 IpCountryPack& IpCountryStore() {
   static IpCountryPack pack;
   return pack;
 }
 
-// An unsigned decimal bound; anything else counts as 0.
-std::uint32_t ParseBound(std::string_view s) {
-  if (s.empty() || s.size() > 10) return 0;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return 0;
-    v = v * 10 + static_cast<unsigned>(c - '0');
-  }
-  return v > 0xFFFFFFFFull ? 0 : static_cast<std::uint32_t>(v);
+IpCountry6Pack& IpCountry6Store() {
+  static IpCountry6Pack pack;
+  return pack;
 }
 
-void BuildIpCountry(IpCountryPack& p, std::string_view text) {
+template <class K>
+void BuildIpCountry(RangePack<K>& p, std::string_view text) {
+  using Key = RangeKey<K>;
   struct Range {
-    std::uint32_t first, last;
+    K first, last;
     int text;
   };
   std::vector<Range> ranges;  // in row order: a later row wins
@@ -209,7 +278,7 @@ void BuildIpCountry(IpCountryPack& p, std::string_view text) {
   ForEachRow(text, [&](std::string_view row) {
     std::string_view code = RowField(row, 3), name = RowField(row, 4);
     if (code.empty() && name.empty()) return;  // such a row changes nothing
-    std::uint32_t first = ParseBound(RowField(row, 1)), last = ParseBound(RowField(row, 2));
+    K first = Key::Parse(RowField(row, 1)), last = Key::Parse(RowField(row, 2));
     if (first > last) return;  // matches no address
     const size_t from = static_cast<size_t>(code.data() - row.data());
     const std::string_view key = row.substr(from, static_cast<size_t>(name.data() - code.data()) + name.size());
@@ -223,9 +292,9 @@ void BuildIpCountry(IpCountryPack& p, std::string_view text) {
   });
 
   // Segment starts ascend; a segment with the text of the one before adds nothing.
-  auto add = [&p](std::uint64_t start, int t) {
+  auto add = [&p](K start, int t) {
     if (!p.text.empty() && p.text.back() == t) return;
-    p.starts.push_back(static_cast<std::uint32_t>(start));
+    p.starts.push_back(start);
     p.text.push_back(t);
   };
 
@@ -234,23 +303,25 @@ void BuildIpCountry(IpCountryPack& p, std::string_view text) {
   for (size_t i = 1; i < ranges.size() && disjoint; ++i)
     disjoint = ranges[i].first > ranges[i - 1].last;
   if (disjoint) {
-    std::uint64_t next = 0;
+    K next{};
+    bool more = true;  // next is still inside the address space
     for (const auto& r : ranges) {
       if (r.first > next) add(next, -1);
       add(r.first, r.text);
-      next = std::uint64_t{r.last} + 1;
+      if (r.last == Key::kMax) more = false;
+      else next = Key::After(r.last);
     }
-    if (next <= 0xFFFFFFFFull) add(next, -1);
+    if (more) add(next, -1);
     return;
   }
 
   // Otherwise sweep over every range bound, keeping the covering rows with
   // the latest on top.
-  std::vector<std::uint64_t> cuts{0};
+  std::vector<K> cuts{K{}};
   cuts.reserve(2 * ranges.size() + 1);
   for (const auto& r : ranges) {
     cuts.push_back(r.first);
-    if (r.last < 0xFFFFFFFFu) cuts.push_back(std::uint64_t{r.last} + 1);
+    if (r.last < Key::kMax) cuts.push_back(Key::After(r.last));
   }
   std::sort(cuts.begin(), cuts.end());
   cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
@@ -261,20 +332,20 @@ void BuildIpCountry(IpCountryPack& p, std::string_view text) {
                    [&](size_t a, size_t b) { return ranges[a].first < ranges[b].first; });
   std::priority_queue<size_t> open;
   size_t next = 0;
-  for (std::uint64_t cut : cuts) {
+  for (const K& cut : cuts) {
     while (next < byFirst.size() && ranges[byFirst[next]].first <= cut) open.push(byFirst[next++]);
     while (!open.empty() && ranges[open.top()].last < cut) open.pop();
     add(cut, open.empty() ? -1 : ranges[open.top()].text);
   }
 }
 
-const IpCountryPack& IpCountryRows() {
-  IpCountryPack& p = IpCountryStore();
+template <class K>
+const RangePack<K>& IpCountryRows(RangePack<K>& p, const char* file) {
   if (p.exists) return p;
   p.exists = true;  // a failed load is not retried during the run
   std::string text;
   try {
-    text = LoadPak(ProgramFolder + "IPCountry.pak");
+    text = LoadPak(ProgramFolder + file);
   } catch (const std::exception&) {
     text.clear();
   }
@@ -282,16 +353,27 @@ const IpCountryPack& IpCountryRows() {
   return p;
 }
 
-// ---- SLDs ------------------------------------------------------------------------
+// The country text of a key in a range pack; empty when none.
+template <class K>
+std::string LookupRange(const RangePack<K>& p, K key) {
+  if (p.starts.empty()) return {};
+  size_t i = static_cast<size_t>(std::upper_bound(p.starts.begin(), p.starts.end(), key) -
+                                 p.starts.begin()) - 1;
+  return p.text[i] < 0 ? std::string() : p.texts[static_cast<size_t>(p.text[i])];
+}
 
-// Second-level-domain lists are long and do not change once loaded, so a
-// set is built for the list last asked about and kept while it stays the
-// same list (same storage, size and sampled rows). A hit is always checked
-// against the list itself.
+// ---- SLDs: public suffix rules ----------------------------------------------------
+
+// The rows are the rules of a public suffix list: "co.uk" (a suffix), "*.ck"
+// (every label below ck is one) and "!www.ck" (no suffix after all). Lists are
+// long and do not change once loaded, so a set is built for the list last
+// asked about and kept while it stays the same list (same storage, size and
+// sampled rows). A hit is always checked against the list itself.
 struct SldIndex {
   const std::string* data = nullptr;
   size_t size = 0;
   size_t sample = 0;
+  size_t maxLabels = 0;  // of the longest rule, so longer suffixes need no look-up
   std::unordered_map<std::string, size_t> rows;
 };
 
@@ -306,33 +388,52 @@ size_t SampleOf(const std::vector<std::string>& list) {
   return h(list.front()) ^ (h(list[list.size() / 2]) << 1) ^ (h(list.back()) << 2);
 }
 
-bool IsListedSld(const std::string& pair, const std::vector<std::string>& list) {
-  if (list.size() < 32) return std::find(list.begin(), list.end(), pair) != list.end();
-  SldIndex& ix = SldStore();
-  const size_t sample = SampleOf(list);
-  if (ix.data != list.data() || ix.size != list.size() || ix.sample != sample) {
-    ix.rows.clear();
-    for (size_t i = 0; i < list.size(); ++i) ix.rows.emplace(list[i], i);
-    ix.data = list.data();
-    ix.size = list.size();
-    ix.sample = sample;
-  }
-  auto it = ix.rows.find(pair);
-  return it != ix.rows.end() && it->second < list.size() && list[it->second] == pair;
+size_t LabelCount(const std::string& rule) {
+  return static_cast<size_t>(std::count(rule.begin(), rule.end(), '.')) + 1;
 }
 
-// Text after the last "." of rest, which keeps what is before it ("" when
-// rest has no ".").
-std::string SplitOffLabel(std::string& rest) {
-  size_t dot = rest.rfind('.');
-  if (dot == std::string::npos) {
-    std::string label = std::move(rest);
-    rest.clear();
-    return label;
+// The rules of one list: short lists (tests, hand-made ones) are searched
+// as they are, long ones through the index.
+class SuffixRules {
+ public:
+  explicit SuffixRules(const std::vector<std::string>& list) : list_(list) {
+    if (list.size() < 32) {
+      for (const auto& r : list) maxLabels_ = std::max(maxLabels_, LabelCount(r));
+      return;
+    }
+    SldIndex& ix = SldStore();
+    const size_t sample = SampleOf(list);
+    if (ix.data != list.data() || ix.size != list.size() || ix.sample != sample) {
+      ix.rows.clear();
+      ix.maxLabels = 0;
+      for (size_t i = 0; i < list.size(); ++i) {
+        ix.rows.emplace(list[i], i);
+        ix.maxLabels = std::max(ix.maxLabels, LabelCount(list[i]));
+      }
+      ix.data = list.data();
+      ix.size = list.size();
+      ix.sample = sample;
+    }
+    index_ = &ix;
+    maxLabels_ = ix.maxLabels;
   }
-  std::string label = rest.substr(dot + 1);
-  rest.resize(dot);
-  return label;
+
+  bool Has(const std::string& rule) const {
+    if (!index_) return std::find(list_.begin(), list_.end(), rule) != list_.end();
+    auto it = index_->rows.find(rule);
+    return it != index_->rows.end() && it->second < list_.size() && list_[it->second] == rule;
+  }
+
+  size_t MaxLabels() const { return maxLabels_; }
+
+ private:
+  const std::vector<std::string>& list_;
+  const SldIndex* index_ = nullptr;
+  size_t maxLabels_ = 0;
+};
+
+bool IsAsciiText(const std::string& s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 }  // namespace
@@ -346,6 +447,7 @@ std::vector<std::string> SplitPakRows(const std::string& text) {
 void ResetDataPackCache() {
   WhoisStore() = WhoisPack{};
   IpCountryStore() = IpCountryPack{};
+  IpCountry6Store() = IpCountry6Pack{};
   SldStore() = SldIndex{};
 }
 
@@ -379,14 +481,21 @@ void LookupNetworkRegistry(const std::string& handle, NetworkRegistry& record) {
 }
 
 std::string LookupIpCountry(const std::string& address) {
-  // Asked on every call, so a pack added after a miss is found next time.
+  const IpAddress parsed = IpAddress::Parse(address);
+  if (parsed.IsV6() && !parsed.IsV4Mapped()) {
+    // Asked on every call, so a pack added after a miss is found next time.
+    if (!IsRegularFile(ProgramFolder + "IPCountry6.pak")) return {};
+    return LookupRange(IpCountryRows(IpCountry6Store(), "IPCountry6.pak"),
+                       RangeKey<Key128>::Of(parsed));
+  }
   if (!IsRegularFile(ProgramFolder + "IPCountry.pak")) return {};
-  const IpCountryPack& p = IpCountryRows();
-  if (p.starts.empty()) return {};
-  const std::uint32_t number = IpToNumber(address);
-  size_t i = static_cast<size_t>(std::upper_bound(p.starts.begin(), p.starts.end(), number) -
-                                 p.starts.begin()) - 1;
-  return p.text[i] < 0 ? std::string() : p.texts[static_cast<size_t>(p.text[i])];
+  // An IPv4-mapped IPv6 address is the IPv4 address it carries.
+  std::uint32_t number = IpToNumber(address);
+  if (parsed.IsV6()) {
+    number = 0;
+    for (int i = 12; i < 16; ++i) number = number << 8 | parsed.Bytes()[i];
+  }
+  return LookupRange(IpCountryRows(IpCountryStore(), "IPCountry.pak"), number);
 }
 
 std::string RegisteredDomain(const std::string& text, const std::vector<std::string>& sldList) {
@@ -394,6 +503,11 @@ std::string RegisteredDomain(const std::string& text, const std::vector<std::str
   if (host.starts_with("https://")) host.erase(0, 8);
   if (host.starts_with("http://")) host.erase(0, 7);
   host.resize(std::min(host.size(), host.find_first_of("/?#")));
+  // An IPv6 literal is its own answer, bare or in brackets (a port after
+  // them aside).
+  if (size_t close = host.find(']'); host.starts_with('[') && close != std::string::npos)
+    host.resize(close + 1);
+  if (IsIpAddress(host)) return CanonicalAddress(host);
   // A port after the host and the root's trailing dot are no part of the name.
   if (size_t colon = host.rfind(':'); colon != std::string::npos &&
       host.find_first_not_of("0123456789", colon + 1) == std::string::npos)
@@ -401,15 +515,34 @@ std::string RegisteredDomain(const std::string& text, const std::vector<std::str
   while (!host.empty() && host.back() == '.') host.pop_back();
   if (host.empty()) return {};
   if (!IsHostName(host)) return host;
-  if (host.find('.') == std::string::npos) return host;  // a single label is its own domain
+  // The rules hold A-labels: a name typed in Unicode matches in its ACE form.
+  if (!IsAsciiText(host)) host = LowerAscii(EncodeIdn(host));
+  // An empty label (a leading dot, "..") belongs to no domain.
+  if (host.empty() || host.front() == '.' || host.find("..") != std::string::npos) return {};
 
-  std::string rest = host;
-  const std::string last = SplitOffLabel(rest);
-  const std::string second = SplitOffLabel(rest);
-  const std::string third = rest.empty() ? std::string() : SplitOffLabel(rest);
-  const std::string pair = second + "." + last;
-  if (!third.empty() && IsListedSld(pair, sldList)) return third + "." + pair;
-  return pair;
+  std::vector<size_t> starts{0};  // where each label begins, left to right
+  for (size_t i = 0; i < host.size(); ++i)
+    if (host[i] == '.') starts.push_back(i + 1);
+  const size_t labels = starts.size();
+  auto suffix = [&](size_t k) { return std::string_view(host).substr(starts[labels - k]); };
+
+  // The prevailing rule: an exception before any other, else the longest
+  // match; without any, the implicit "*" makes the last label the suffix.
+  const SuffixRules rules(sldList);
+  size_t longest = 1, exception = 0;
+  std::string key;
+  // No DNS name has more than 127 labels, whatever a damaged pack holds.
+  const size_t most = std::min({labels, rules.MaxLabels(), size_t{127}});
+  for (size_t k = 1; k <= most; ++k) {
+    key.assign("!").append(suffix(k));
+    if (rules.Has(key)) exception = k;
+    if (rules.Has(key.erase(0, 1))) longest = k;
+    if (k > 1 && rules.Has(key.assign("*.").append(suffix(k - 1)))) longest = k;
+  }
+  const size_t suffixLabels = exception ? exception - 1 : longest;
+  // A name that is itself a public suffix is no registrable domain.
+  if (labels <= suffixLabels) return {};
+  return host.substr(starts[labels - suffixLabels - 1]);
 }
 
 int ListDataFiles(const std::string& folder, const std::string& mask,

@@ -228,11 +228,13 @@ const std::vector<ControlEntry>& ControlEntries() {
       Index("PingByte", &F::cmbPingByte, 2, 7),
       Index("PingPause", &F::cmbPingPause, 4, 9),
       Check("PingResolve", &F::chkPingResolve, true),
+      Check("PingPreferIPv6", &F::chkPingPreferIPv6, false),
       // Trace
       Hist("HistTraceHost", &F::cmbTraceHost),
       Index("TraceHops", &F::cmbTraceHops, 3, 7),
       Index("TraceTimeout", &F::cmbTraceTimeout, 5, 9),
       Check("TraceResolve", &F::chkTraceResolve, true),
+      Check("TracePreferIPv6", &F::chkTracePreferIPv6, false),
       // Whois
       Hist("HistWhoisHost", &F::cmbWhoisHost),
       Hist("HistWhoisServer", &F::cmbWhoisServer, DefaultWhoisServers),
@@ -311,9 +313,10 @@ bool WriteHistoryList(const std::string& file, const std::string& section,
   return SaveHistory(ini, section, items) && ini.Save(file);
 }
 
-void LoadSettings(TfrmMain& f) {
+bool LoadSettings(TfrmMain& f) {
   TIniDocument ini;
-  ini.Load(IniFilePath);  // missing or unreadable: every value takes its default
+  // Missing or unreadable: every value takes its default.
+  const bool readable = ini.Load(IniFilePath) != TIniDocument::LoadResult::Failed;
   auto text = [&](const char* key, const std::string& def) { return ini.ReadString(kSettings, key, def); };
 
   // 1. General values.
@@ -337,6 +340,7 @@ void LoadSettings(TfrmMain& f) {
 
   // 3.–12. The tabs' histories and options.
   for (const ControlEntry& e : ControlEntries()) LoadControl(ini, f, e);
+  return readable;
 }
 
 bool SaveSettings(TfrmMain& f) {

@@ -142,8 +142,11 @@ void TfrmMain::btnGPRankStartClick() {
   std::string body;
   try {
     body = IdHTTP.Get(GPRankQueryUrl(GPRankServers[0], page));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     if (IdHTTP.Connected()) IdHTTP.Disconnect();
+    // Stopped by the user (or a close request): nothing to report.
+    if (const auto* h = dynamic_cast<const HttpError*>(&e); h && h->kind() == HttpError::Kind::Aborted)
+      return;
     platform::Desktop().MessageBox(
         title, LangText("Main|OutGPRankServerNotReachable",
                         "Der Google PageRank-Server ist nicht erreichbar!"));

@@ -44,7 +44,8 @@ ToolUrl SplitToolUrl(const std::string& url) {
   return u;
 }
 
-std::string IdnHostPart(const std::string& host) {
+std::string IdnHostPart(const std::string& host, bool* encodable) {
+  if (encodable) *encodable = true;
   std::string user, name = host, port;
   if (const size_t at = name.rfind('@'); at != std::string::npos) {
     user = name.substr(0, at + 1);
@@ -58,8 +59,11 @@ std::string IdnHostPart(const std::string& host) {
     port = name.substr(colon);
     name.resize(colon);
   }
-  std::string idn = name.empty() ? name : EncodeIdn(name);
-  if (idn.empty()) idn = name;
+  std::string idn;
+  if (!TryEncodeIdn(name, idn)) {
+    if (encodable) *encodable = false;
+    idn = name;
+  }
   return Cut(user + idn + port, 256);
 }
 
@@ -69,6 +73,7 @@ void TfrmMain::cmbHeadURLExit(TComboBox& sender) {
 }
 
 void TfrmMain::btnHeadStartClick() {
+  if (ToolRunGuard::AbortClick(btnHeadStart)) return;
   ToolRunGuard::Options run;
   run.Start = &btnHeadStart;
   run.Inputs = {&lblHeadURL, &cmbHeadURL, &lblHeadTimeout, &cmbHeadTimeout, &chkHeadRedirect};
@@ -77,10 +82,23 @@ void TfrmMain::btnHeadStartClick() {
   run.StatusKey = "Main|sbMainHeadGet";
   run.StatusDefault = "Headerdaten von \"%s1%\" werden abgefragt...";
   run.StatusArg = cmbHeadURL.Text();
+  run.Abortable = true;
   ToolRunGuard guard(*this, std::move(run));
+  // Each round is exactly one request, shown under its own URL: the client
+  // follows no redirect for this tool, the rounds below walk the chain hop by
+  // hop. The other HTTP tools keep the client's own redirect handling.
+  struct ClientRedirectsOff {
+    HttpClient& http;
+    bool saved = http.HandleRedirects;
+    explicit ClientRedirectsOff(HttpClient& h) : http(h) { http.HandleRedirects = false; }
+    ~ClientRedirectsOff() { http.HandleRedirects = saved; }
+  } redirectsOff{IdHTTP};
   const int timeout = StrToIntDef(cmbHeadTimeout.Text(), kDefaultTimeoutMs);
   std::string current = Trim(cmbHeadURL.Text());
   std::vector<std::string> visited;
+  auto abortLine = [this] {
+    AppendOutput(reHead, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
+  };
 
   for (int round = 1;; ++round) {
     IdHTTP.ClearResponse();
@@ -89,9 +107,14 @@ void TfrmMain::btnHeadStartClick() {
                  clNavy);
     ToolUrl parts = SplitToolUrl(current);
     if (parts.Host.empty()) parts.Host = "localhost";
-    const std::string idn = IdnHostPart(parts.Host);
+    bool encodable = true;
+    const std::string idn = IdnHostPart(parts.Host, &encodable);
     AppendOutput(reHead, LangText("Main|OutHeadInfoHostName", "  Hostname:         %s1%", {parts.Host}),
                  clNavy);
+    if (!encodable) {
+      AppendIdnFailure(reHead, parts.Host);
+      return;
+    }
     if (idn != parts.Host)
       AppendOutput(reHead, LangText("Main|OutHeadInfoIdnEncoded", "  IDN-kodiert:      %s1%", {idn}),
                    clNavy);
@@ -109,18 +132,25 @@ void TfrmMain::btnHeadStartClick() {
     IdHTTP.ConnectTimeout = timeout;
     IdHTTP.ReadTimeout = timeout;
     ApplyProxyOptions(IdHTTP);
-    std::string tlsFailure;
+    std::string tlsFailure, malformed, brokeOff;
     try {
       IdHTTP.Head(requestUrl);
     } catch (const HttpError& e) {
+      if (e.kind() == HttpError::Kind::Aborted) {
+        if (IdHTTP.Connected()) IdHTTP.Disconnect();
+        return abortLine();
+      }
       if (std::string(e.what()).compare(0, 12, "Socket Error") == 0) {
         AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadServerNotReachable", "Server nicht erreichbar!"),
                      clRed);
         return;
       }
       // Timeouts and error statuses are not fatal: whatever arrived is shown.
-      // A failed TLS handshake names its reason, never just "unreachable".
+      // A failed TLS handshake names its reason, never just "unreachable";
+      // so does an answer that is no HTTP answer.
       if (e.kind() == HttpError::Kind::Tls) tlsFailure = e.what();
+      if (e.kind() == HttpError::Kind::Protocol) malformed = e.what();
+      if (e.kind() != HttpError::Kind::Status) brokeOff = e.what();
     }
 
     const HttpResponseInfo& r = IdHTTP.Response;
@@ -145,6 +175,18 @@ void TfrmMain::btnHeadStartClick() {
       for (size_t i = 0; i < r.RawHeaders.size(); ++i)
         block += (i ? "\r\n" : "") + r.RawHeaders[i];
       AppendOutput(reHead, Trim(block), clBlack);
+      // Headers of an answer that broke off are not the whole answer.
+      if (!r.HeaderComplete)
+        AppendOutput(reHead,
+                     "\r\n" + LangText("Main|OutHeadAnswerIncomplete",
+                                       "Die Antwort ist unvollständig, der Header-Block bricht ab: %s1%",
+                                       {brokeOff}),
+                     clRed);
+    } else if (!malformed.empty()) {
+      AppendOutput(reHead,
+                   "\r\n" + LangText("Main|OutHeadAnswerMalformed", "Fehlerhafte Antwort des Servers: %s1%",
+                                     {malformed}),
+                   clRed);
     } else {
       if (!tlsFailure.empty())
         AppendOutput(reHead,
@@ -155,6 +197,7 @@ void TfrmMain::btnHeadStartClick() {
                    clRed);
     }
     if (IdHTTP.Connected()) IdHTTP.Disconnect();
+    if (guard.Aborted()) return abortLine();
 
     const std::string next = chkHeadRedirect.Checked() ? r.Location : std::string();
     if (next.empty()) break;

@@ -94,24 +94,59 @@ void TfrmMain::btnWhoisStartClick() {
   const bool direct = chkWhoisDirectQuery.Checked();
 
   // Exchange with the decoded, trimmed answer; a cut answer gets a red note
-  // after it has been printed.
-  bool lastCut = false;
+  // after it has been printed, one that the time limit ended a note of its
+  // own (the server kept the connection open: all may or may not be there).
+  WhoisExchangeInfo last;
   auto query = [&](const std::string& q, const std::string& server, int p) {
-    WhoisExchangeInfo info;
-    std::string a = WhoisQuery(q, server, timeout, chkWhoisFormat.Checked(), p, &info);
-    lastCut = info.Truncated;
+    std::string a = WhoisQuery(q, server, timeout, chkWhoisFormat.Checked(), p, &last);
     return Trim(DecodeUtf8(a));
   };
   auto noteCut = [&] {
-    if (lastCut)
+    if (last.Truncated)
       out(LangText("Main|OutWhoisAnswerCut",
                    "Die Antwort war länger als %s1% Bytes; der Rest wurde verworfen.",
                    {std::to_string(kWhoisMaxAnswer)}),
           clRed);
+    if (last.End == TWhoisEnd::TimeLimit)
+      out(LangText("Main|OutWhoisNotClosed",
+                   "Der Server hat die Verbindung bis zum Zeitlimit offen gehalten; die Antwort "
+                   "ist das, was bis dahin ankam."),
+          clMaroon);
+  };
+  // An exchange without an answer says why: a refused or failed connection
+  // at once with the server named; the time limit, and a server that closed
+  // without a usable answer, in the words the caller gives.
+  auto noAnswer = [&](const std::string& server, const std::string& timeLimitLine) {
+    switch (last.End) {
+      case TWhoisEnd::Aborted:
+        return;  // the checkpoint after the exchange says it
+      case TWhoisEnd::TimeLimit:
+      case TWhoisEnd::Closed:
+      case TWhoisEnd::Complete:
+        out(timeLimitLine + "\r\n", clRed);
+        return;
+      case TWhoisEnd::NotFound:
+        out(LangText("Main|OutWhoisServerNotFound", "Der Server \"%s1%\" wurde nicht gefunden.",
+                     {server}) + "\r\n",
+            clRed);
+        return;
+      case TWhoisEnd::Refused:
+        out(LangText("Main|OutWhoisServerRefused",
+                     "Der Server \"%s1%\" hat die Verbindung abgelehnt.", {server}) + "\r\n",
+            clRed);
+        return;
+      case TWhoisEnd::Unreachable:
+        out(LangText("Main|OutWhoisServerUnreachable", "Der Server \"%s1%\" ist nicht erreichbar.",
+                     {server}) + "\r\n",
+            clRed);
+        return;
+    }
   };
 
   out(LangText("Main|OutWhoisInfo", "Host-Informationen für \"%s1%\":", {typed}), clBlue);
-  const std::string idn = Cut(EncodeIdn(input), 256);
+  std::string idn;
+  if (!TryEncodeIdn(input, idn)) return AppendIdnFailure(pane, input);
+  idn = Cut(idn, 256);
   if (idn != input) {
     out(LangText("Main|OutWhoisInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}), clNavy);
     input = idn;
@@ -177,8 +212,7 @@ void TfrmMain::btnWhoisStartClick() {
       out(answer + "\r\n", clBlack);
       noteCut();
     } else {
-      out(LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen.") + "\r\n",
-          clRed);
+      noAnswer(server, LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen."));
     }
     if (checkpoint()) return;
     if (chkWhoisRedirect.Checked()) {
@@ -193,9 +227,8 @@ void TfrmMain::btnWhoisStartClick() {
           out(answer + "\r\n", clBlack);
           noteCut();
         } else {
-          out(LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen.") +
-                  "\r\n",
-              clRed);
+          noAnswer(server,
+                   LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen."));
         }
       }
     }
@@ -224,10 +257,10 @@ void TfrmMain::btnWhoisStartClick() {
           out(answer + "\r\n", clBlack);
           noteCut();
         } else {
-          out(LangText("Main|OutWhoisNetworkTimeoutAborted",
-                       "Anfrage bei \"%s1%\" wurde nach Zeitüberschreitung abgebrochen.",
-                       {reg.Server}) + "\r\n",
-              clRed);
+          noAnswer(reg.Server, LangText("Main|OutWhoisNetworkTimeoutAborted",
+                                        "Anfrage bei \"%s1%\" wurde nach Zeitüberschreitung "
+                                        "abgebrochen.",
+                                        {reg.Server}));
         }
       };
       const bool redirect = chkWhoisRedirect.Checked();
@@ -265,7 +298,8 @@ void TfrmMain::btnWhoisStartClick() {
             clBlue);
         answer = query(address, server, 43);
         out(answer + "\r\n", clBlack);
-        noteCut();
+        if (!answer.empty()) noteCut();
+        if (checkpoint()) return;
       }
       if (answer.empty())
         out(LangText("Main|OutWhoisNoInfoAvailable", "Keine Informationen verfügbar."), clRed);
