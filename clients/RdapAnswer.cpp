@@ -1,9 +1,8 @@
 #include "clients/RdapAnswer.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
-#include <cstring>
+#include <array>
+#include <cstdint>
 
 #include "clients/RdapShared.h"
 #include "common/fMain.h"
@@ -271,10 +270,10 @@ class Renderer {
       const double c = code->get<double>();
       a_.ErrorCode = c >= 100 && c <= 999 ? static_cast<int>(c) : 0;
       std::string title = Clean(StringMember(obj, "title"));
-      Line(LangText("Main|OutRdapError", "Fehler:           %s1%",
-                    {Trim(std::to_string(a_.ErrorCode) + " " + title)}));
+      Put("error", "Main|OutRdapError", "Fehler:           %s1%",
+          Trim(std::to_string(a_.ErrorCode) + " " + title));
       ForEachItem(Member(obj, "description"), [&](const Json& d) {
-        if (const std::string t = CleanScalar(&d); !t.empty()) Line("  " + t);
+        if (const std::string t = CleanScalar(&d); !t.empty()) Line("error_description", t, "  " + t);
       });
       Notices(obj);
       return;
@@ -285,7 +284,7 @@ class Renderer {
     } else if (cls == "autnum") {
       Autnum(obj);
     } else if (cls == "entity") {
-      Line(LangText("Main|OutRdapContact", "Kontakt:          %s1%", {JoinedRoles(obj)}));
+      Put("contact", "Main|OutRdapContact", "Kontakt:          %s1%", JoinedRoles(obj));
       ContactFields(obj, Roles(obj));
       Statuses(obj);
       Events(obj);
@@ -295,9 +294,9 @@ class Renderer {
       const std::string uni = Clean(StringMember(obj, "unicodeName"));
       const std::string name =
           !ldh.empty() ? ldh : !uni.empty() ? uni : Clean(StringMember(obj, "name"));
-      if (!name.empty()) Line(LangText("Main|OutRdapName", "Name:             %s1%", {name}));
+      if (!name.empty()) Put("name", "Main|OutRdapName", "Name:             %s1%", name);
       if (!ldh.empty() && !uni.empty() && !SameTextAscii(ldh, uni))
-        Line(LangText("Main|OutRdapUnicodeName", "Unicode-Name:     %s1%", {uni}));
+        Put("unicode_name", "Main|OutRdapUnicodeName", "Unicode-Name:     %s1%", uni);
       Handle(obj);
       Statuses(obj);
       Events(obj);
@@ -308,14 +307,14 @@ class Renderer {
       for (const char* family : {"v4", "v6"})
         ForEachItem(ips ? Member(*ips, family) : nullptr, [&](const Json& ip) {
           if (const std::string t = CleanScalar(&ip); !t.empty())
-            Line(LangText("Main|OutRdapIpAddress", "IP-Adresse:       %s1%", {t}));
+            Put("ip_address", "Main|OutRdapIpAddress", "IP-Adresse:       %s1%", t);
         });
     }
     Registrar(obj);
     ForEachItem(Member(obj, "nameservers"), [&](const Json& ns) {
       std::string n = Clean(StringMember(ns, "ldhName"));
       if (n.empty()) n = Clean(StringMember(ns, "unicodeName"));
-      if (!n.empty()) Line(LangText("Main|OutRdapNameserver", "Nameserver:       %s1%", {n}));
+      if (!n.empty()) Put("nameserver", "Main|OutRdapNameserver", "Nameserver:       %s1%", n);
     });
     Dnssec(obj);
     Contacts(obj, 0);
@@ -329,17 +328,24 @@ class Renderer {
   bool Full() const { return full_; }
 
  private:
-  void Line(const std::string& text) {
+  // Every line of the answer is made here: its text and the field it shows.
+  void Line(const char* field, const std::string& value, std::string text) {
     if (full_) return;
     if (a_.Lines.size() >= kRdapMaxLines) {
       full_ = true;
-      a_.Lines.push_back(LangText("Main|OutRdapLinesCut",
-                                  "Die Antwort ergibt mehr als %s1% Zeilen; der Rest wurde "
-                                  "weggelassen.",
-                                  {std::to_string(kRdapMaxLines)}));
+      a_.Lines.push_back({LangText("Main|OutRdapLinesCut",
+                                   "Die Antwort ergibt mehr als %s1% Zeilen; der Rest wurde "
+                                   "weggelassen.",
+                                   {std::to_string(kRdapMaxLines)}),
+                          "lines_cut", std::to_string(kRdapMaxLines)});
       return;
     }
-    a_.Lines.push_back(text);
+    a_.Lines.push_back({std::move(text), field, value});
+  }
+  // A line of one value in the text of a language key.
+  void Put(const char* field, const std::string& key, const std::string& def,
+           const std::string& value) {
+    Line(field, value, LangText(key, def, {value}));
   }
 
   Redaction* FindRedaction(const std::vector<std::string>& roles, const std::string& field) {
@@ -365,13 +371,13 @@ class Renderer {
 
   void Handle(const Json& obj) {
     const std::string h = Shown(CleanScalar(Member(obj, "handle")), {}, "handle");
-    if (!h.empty()) Line(LangText("Main|OutRdapHandle", "Handle:           %s1%", {h}));
+    if (!h.empty()) Put("handle", "Main|OutRdapHandle", "Handle:           %s1%", h);
   }
 
   void Statuses(const Json& obj) {
     ForEachItem(Member(obj, "status"), [&](const Json& s) {
       if (const std::string t = CleanScalar(&s); !t.empty())
-        Line(LangText("Main|OutRdapStatus", "Status:           %s1%", {t}));
+        Put("status", "Main|OutRdapStatus", "Status:           %s1%", t);
     });
   }
 
@@ -382,13 +388,14 @@ class Renderer {
       if (action.empty() && date.empty()) return;
       const std::string a = LowerAscii(action);
       if (a == "registration")
-        Line(LangText("Main|OutRdapRegistered", "Registriert:      %s1%", {date}));
+        Put("registration", "Main|OutRdapRegistered", "Registriert:      %s1%", date);
       else if (a == "last changed")
-        Line(LangText("Main|OutRdapChanged", "Geändert:         %s1%", {date}));
+        Put("last_changed", "Main|OutRdapChanged", "Geändert:         %s1%", date);
       else if (a == "expiration")
-        Line(LangText("Main|OutRdapExpires", "Läuft ab:         %s1%", {date}));
+        Put("expiration", "Main|OutRdapExpires", "Läuft ab:         %s1%", date);
       else
-        Line(LangText("Main|OutRdapEvent", "Ereignis:         %s1%: %s2%", {action, date}));
+        Line("event", action + " " + date,
+             LangText("Main|OutRdapEvent", "Ereignis:         %s1%: %s2%", {action, date}));
     });
   }
 
@@ -397,7 +404,8 @@ class Renderer {
     const std::string first = CleanScalar(Member(obj, "startAddress"));
     const std::string last = CleanScalar(Member(obj, "endAddress"));
     if (!first.empty() || !last.empty())
-      Line(LangText("Main|OutRdapRange", "Bereich:          %s1% - %s2%", {first, last}));
+      Line("range", first + " - " + last,
+           LangText("Main|OutRdapRange", "Bereich:          %s1% - %s2%", {first, last}));
     std::vector<std::string> cidrs;
     ForEachItem(Member(obj, "cidr0_cidrs"), [&](const Json& c) {
       std::string prefix = CleanScalar(Member(c, "v4prefix"));
@@ -407,11 +415,11 @@ class Renderer {
         cidrs.push_back(len.empty() ? prefix : prefix + "/" + len);
     });
     if (cidrs.empty()) cidrs = RangeCidrs(first, last);
-    for (const std::string& c : cidrs) Line(LangText("Main|OutRdapCidr", "CIDR:             %s1%", {c}));
+    for (const std::string& c : cidrs) Put("cidr", "Main|OutRdapCidr", "CIDR:             %s1%", c);
     Common(obj);
     const std::string parent = CleanScalar(Member(obj, "parentHandle"));
     if (!parent.empty())
-      Line(LangText("Main|OutRdapParent", "Übergeordnet:     %s1%", {parent}));
+      Put("parent_handle", "Main|OutRdapParent", "Übergeordnet:     %s1%", parent);
     Statuses(obj);
     Events(obj);
   }
@@ -422,7 +430,7 @@ class Renderer {
     const std::string last = CleanScalar(Member(obj, "endAutnum"));
     std::string range = first.empty() ? std::string() : "AS" + first;
     if (!last.empty() && last != first) range += (range.empty() ? "AS" : " - AS") + last;
-    if (!range.empty()) Line(LangText("Main|OutRdapAsRange", "AS-Nummern:       %s1%", {range}));
+    if (!range.empty()) Put("autnum_range", "Main|OutRdapAsRange", "AS-Nummern:       %s1%", range);
     Common(obj);
     Statuses(obj);
     Events(obj);
@@ -431,23 +439,24 @@ class Renderer {
   // Name, type and country of a network or an AS number.
   void Common(const Json& obj) {
     if (const std::string n = CleanScalar(Member(obj, "name")); !n.empty())
-      Line(LangText("Main|OutRdapName", "Name:             %s1%", {n}));
+      Put("name", "Main|OutRdapName", "Name:             %s1%", n);
     if (const std::string t = CleanScalar(Member(obj, "type")); !t.empty())
-      Line(LangText("Main|OutRdapType", "Typ:              %s1%", {t}));
+      Put("type", "Main|OutRdapType", "Typ:              %s1%", t);
     if (const std::string c = CleanScalar(Member(obj, "country")); !c.empty())
-      Line(LangText("Main|OutRdapCountry", "Land:             %s1%", {c}));
+      Put("country", "Main|OutRdapCountry", "Land:             %s1%", c);
   }
 
   // The prefixes that make up a range, when it is made of a few.
   static std::vector<std::string> RangeCidrs(const std::string& first, const std::string& last) {
     std::vector<std::string> out;
-    const rdap::AddressBytes lo = rdap::ParseAddress(first), hi = rdap::ParseAddress(last);
-    if (lo.Family == 0 || lo.Family != hi.Family) return out;
+    const IpAddress lo = IpAddress::Parse(first), hi = IpAddress::Parse(last);
+    if (lo.Empty() || lo.Family() != hi.Family() || !lo.Zone().empty() || !hi.Zone().empty())
+      return out;
     using U = unsigned __int128;
-    const int bits = lo.Bits();
-    auto toNum = [bits](const rdap::AddressBytes& a) {
+    const int bits = static_cast<int>(8 * lo.Size());
+    auto toNum = [](const IpAddress& a) {
       U v = 0;
-      for (int i = 0; i < bits / 8; ++i) v = (v << 8) | a.Bytes[i];
+      for (size_t i = 0; i < a.Size(); ++i) v = (v << 8) | a.Data()[i];
       return v;
     };
     U a = toNum(lo);
@@ -462,12 +471,15 @@ class Renderer {
              blockEnd(size + 1) <= b)
         ++size;
       if (out.size() >= kMaxCidrs) return {};  // too scattered to be worth listing
-      rdap::AddressBytes p;
-      p.Family = lo.Family;
-      const int bytes = bits / 8;
-      for (int i = 0; i < bytes; ++i)
-        p.Bytes[i] = static_cast<unsigned char>(a >> (8 * (bytes - 1 - i)));
-      out.push_back(rdap::FormatAddress(p) + "/" + std::to_string(bits - size));
+      IpAddress start;
+      if (lo.IsV4()) {
+        start = IpAddress::FromV4(static_cast<std::uint32_t>(a));
+      } else {
+        std::array<std::uint8_t, 16> bytes{};
+        for (int i = 0; i < 16; ++i) bytes[i] = static_cast<std::uint8_t>(a >> (8 * (15 - i)));
+        start = IpAddress::FromV6(bytes);
+      }
+      out.push_back(start.ToString() + "/" + std::to_string(bits - size));
       if (size >= bits) break;
       const U next = a + (U(1) << size);
       if (next == 0 || next > b) break;
@@ -486,11 +498,11 @@ class Renderer {
       const Card card = ReadCard(*registrar);
       std::string name = Shown(card.Fn, roles, "fn");
       if (name.empty()) name = CleanScalar(Member(*registrar, "handle"));
-      Line(LangText("Main|OutRdapRegistrar", "Registrar:        %s1%", {name}));
+      Put("registrar", "Main|OutRdapRegistrar", "Registrar:        %s1%", name);
       ForEachItem(Member(*registrar, "publicIds"), [&](const Json& id) {
         if (LowerAscii(StringMember(id, "type")) == "iana registrar id")
           if (const std::string n = CleanScalar(Member(id, "identifier")); !n.empty())
-            Line(LangText("Main|OutRdapIanaId", "  IANA-ID:        %s1%", {n}));
+            Put("registrar_iana_id", "Main|OutRdapIanaId", "  IANA-ID:        %s1%", n);
       });
       bool abuseShown = false;
       ForEachItem(Member(*registrar, "entities"), [&](const Json& e) {
@@ -501,9 +513,9 @@ class Renderer {
         const std::string mail = abuse.HasEmail ? Shown(abuse.Email, abuseRoles, "email") : "";
         const std::string phone = abuse.HasPhone ? Shown(abuse.Phone, abuseRoles, "tel") : "";
         if (!mail.empty())
-          Line(LangText("Main|OutRdapAbuseMail", "  Abuse-E-Mail:   %s1%", {mail}));
+          Put("abuse_email", "Main|OutRdapAbuseMail", "  Abuse-E-Mail:   %s1%", mail);
         if (!phone.empty())
-          Line(LangText("Main|OutRdapAbusePhone", "  Abuse-Telefon:  %s1%", {phone}));
+          Put("abuse_phone", "Main|OutRdapAbusePhone", "  Abuse-Telefon:  %s1%", phone);
       });
     }
     // The registrar's own RDAP service: the registry's "related" link, at
@@ -524,7 +536,7 @@ class Renderer {
     findRelated(Member(obj, "links"));
     if (a_.RelatedUrl.empty() && registrar) findRelated(Member(*registrar, "links"));
     if (!a_.RelatedUrl.empty())
-      Line(LangText("Main|OutRdapRelated", "  RDAP-Link:      %s1%", {a_.RelatedUrl}));
+      Put("related", "Main|OutRdapRelated", "  RDAP-Link:      %s1%", a_.RelatedUrl);
   }
 
   void Dnssec(const Json& obj) {
@@ -532,7 +544,8 @@ class Renderer {
     if (!sec) return;
     const Json* signedFlag = Member(*sec, "delegationSigned");
     if (signedFlag && signedFlag->is_boolean())
-      Line(signedFlag->get<bool>()
+      Line("dnssec", signedFlag->get<bool>() ? "signed" : "unsigned",
+           signedFlag->get<bool>()
                ? LangText("Main|OutRdapDnssecSigned", "DNSSEC:           signiert")
                : LangText("Main|OutRdapDnssecUnsigned", "DNSSEC:           nicht signiert"));
     ForEachItem(Member(*sec, "dsData"), [&](const Json& ds) {
@@ -541,7 +554,7 @@ class Renderer {
         const std::string v = CleanScalar(Member(ds, k));
         if (!v.empty()) t += (t.empty() ? "" : " ") + v;
       }
-      if (!t.empty()) Line(LangText("Main|OutRdapDsRecord", "  DS:             %s1%", {t}));
+      if (!t.empty()) Put("ds", "Main|OutRdapDsRecord", "  DS:             %s1%", t);
     });
   }
 
@@ -549,20 +562,22 @@ class Renderer {
   void ContactFields(const Json& e, const std::vector<std::string>& roles) {
     const std::string handle = Shown(CleanScalar(Member(e, "handle")), roles, "handle");
     if (!handle.empty())
-      Line(LangText("Main|OutRdapContactHandle", "  Handle:         %s1%", {handle}));
+      Put("contact_handle", "Main|OutRdapContactHandle", "  Handle:         %s1%", handle);
     const Card c = ReadCard(e);
-    auto field = [&](bool has, const std::string& value, const char* id, const std::string& key,
-                     const std::string& def) {
+    auto field = [&](bool has, const std::string& value, const char* id, const char* name,
+                     const std::string& key, const std::string& def) {
       // A field is shown when it has a value or a redaction names it (a
       // removed field is absent, an emptied one is empty: both read
       // "redacted", never blank).
       const std::string shown = Shown(has ? value : std::string(), roles, id);
-      if (!shown.empty()) Line(LangText(key, def, {shown}));
+      if (!shown.empty()) Put(name, key, def, shown);
     };
-    field(c.HasFn, c.Fn, "fn", "Main|OutRdapContactName", "  Name:           %s1%");
-    field(c.HasOrg, c.Org, "org", "Main|OutRdapContactOrg", "  Organisation:   %s1%");
-    field(c.HasEmail, c.Email, "email", "Main|OutRdapContactMail", "  E-Mail:         %s1%");
-    field(c.HasCountry, c.Country, "country", "Main|OutRdapContactCountry",
+    field(c.HasFn, c.Fn, "fn", "contact_name", "Main|OutRdapContactName", "  Name:           %s1%");
+    field(c.HasOrg, c.Org, "org", "contact_org", "Main|OutRdapContactOrg",
+          "  Organisation:   %s1%");
+    field(c.HasEmail, c.Email, "email", "contact_email", "Main|OutRdapContactMail",
+          "  E-Mail:         %s1%");
+    field(c.HasCountry, c.Country, "country", "contact_country", "Main|OutRdapContactCountry",
           "  Land:           %s1%");
   }
 
@@ -572,7 +587,7 @@ class Renderer {
       if (!e.is_object() || entities_ >= kMaxEntities || full_) return;
       if (HasRole(e, "registrar")) return;  // shown above
       ++entities_;
-      Line(LangText("Main|OutRdapContact", "Kontakt:          %s1%", {JoinedRoles(e)}));
+      Put("contact", "Main|OutRdapContact", "Kontakt:          %s1%", JoinedRoles(e));
       ContactFields(e, Roles(e));
       Contacts(e, depth + 1);
     });
@@ -581,28 +596,30 @@ class Renderer {
   void LeftoverRedactions() {
     for (const Redaction& r : redactions_)
       if (!r.Shown)
-        Line(LangText("Main|OutRdapRedactedField", "Redigiert:        %s1%", {r.Label}));
+        Put("redacted", "Main|OutRdapRedactedField", "Redigiert:        %s1%", r.Label);
   }
 
   // Title and description lines of notices or remarks, each line indented.
-  void Texts(const Json* list, const std::string& key, const std::string& def) {
+  void Texts(const Json* list, const char* field, const std::string& key, const std::string& def) {
+    const std::string text = std::string(field) + "_text", link = std::string(field) + "_link";
     ForEachItem(list, [&](const Json& n) {
       const std::string title = Clean(StringMember(n, "title"));
-      Line(LangText(key, def, {title}));
+      Put(field, key, def, title);
       ForEachItem(Member(n, "description"), [&](const Json& d) {
-        if (const std::string t = CleanScalar(&d); !t.empty()) Line("  " + t);
+        if (const std::string t = CleanScalar(&d); !t.empty()) Line(text.c_str(), t, "  " + t);
       });
       ForEachItem(Member(n, "links"), [&](const Json& l) {
-        if (const std::string h = Clean(StringMember(l, "href")); !h.empty()) Line("  " + h);
+        if (const std::string h = Clean(StringMember(l, "href")); !h.empty())
+          Line(link.c_str(), h, "  " + h);
       });
     });
   }
   void Remarks(const Json& obj) {
-    Texts(Member(obj, "remarks"), "Main|OutRdapRemark", "Bemerkung:        %s1%");
+    Texts(Member(obj, "remarks"), "remark", "Main|OutRdapRemark", "Bemerkung:        %s1%");
   }
   void Notices(const Json& obj) {
     if (opt_.WithNotices)
-      Texts(Member(obj, "notices"), "Main|OutRdapNotice", "Hinweis:          %s1%");
+      Texts(Member(obj, "notices"), "notice", "Main|OutRdapNotice", "Hinweis:          %s1%");
   }
 
   const RdapRenderOptions& opt_;

@@ -22,11 +22,21 @@ struct RdapRenderOptions {
   bool WithNotices = false;
 };
 
+// One output line of an answer: its text, and the field it shows with the
+// value as received (cleaned), so a line can be told apart without parsing
+// its text. Field names are lower case with underscores ("name", "status",
+// "registration", "registrar", "nameserver", "contact_email", …).
+struct RdapLine {
+  std::string Text;
+  std::string Field;
+  std::string Value;
+};
+
 struct RdapAnswer {
   // An RDAP object or error object was read; otherwise Refusal says why not.
   bool Ok = false;
   std::string Refusal;
-  std::vector<std::string> Lines;
+  std::vector<RdapLine> Lines;
   // objectClassName as received ("domain", "ip network", "autnum", …).
   std::string ObjectClass;
   // errorCode of an error answer (RFC 9083 section 6), 0 otherwise.

@@ -1,6 +1,5 @@
 #include "clients/RdapBootstrap.h"
 
-#include <arpa/inet.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -126,17 +125,15 @@ RdapBootstrap RdapBootstrap::Parse(const std::string& text, RdapRegistry registr
         case RdapRegistry::Ipv4:
         case RdapRegistry::Ipv6: {
           const size_t slash = entry.find('/');
-          const rdap::AddressBytes a = rdap::ParseAddress(entry.substr(0, slash));
-          const int family = registry == RdapRegistry::Ipv4 ? AF_INET : AF_INET6;
-          if (a.Family != family) continue;
-          std::uint32_t bits = static_cast<std::uint32_t>(a.Bits());
+          const IpAddress a = IpAddress::Parse(entry.substr(0, slash));
+          const IpFamily family = registry == RdapRegistry::Ipv4 ? IpFamily::V4 : IpFamily::V6;
+          if (a.Family() != family || !a.Zone().empty()) continue;
+          const auto width = static_cast<std::uint32_t>(8 * a.Size());
+          std::uint32_t bits = width;
           if (slash != std::string::npos &&
-              (!ParseDecimal(entry.substr(slash + 1), bits) ||
-               bits > static_cast<std::uint32_t>(a.Bits())))
+              (!ParseDecimal(entry.substr(slash + 1), bits) || bits > width))
             continue;
-          Prefix p{a.Family, {}, static_cast<int>(bits), urlIndex};
-          std::memcpy(p.Bytes, a.Bytes, sizeof p.Bytes);
-          b.prefixes_.push_back(p);
+          b.prefixes_.push_back({a, static_cast<int>(bits), urlIndex});
           break;
         }
         case RdapRegistry::Asn: {
@@ -176,15 +173,12 @@ std::string RdapBootstrap::ForDomain(const std::string& domainIn) const {
 }
 
 std::string RdapBootstrap::ForAddress(const std::string& address) const {
-  const rdap::AddressBytes a = rdap::ParseAddress(Trim(address));
-  if (a.Family == 0) return {};
+  const IpAddress a = IpAddress::Parse(Trim(address));
+  if (a.Empty()) return {};
   const Prefix* best = nullptr;
   for (const Prefix& p : prefixes_) {
-    if (p.Family != a.Family || (best && p.Bits <= best->Bits)) continue;
-    rdap::AddressBytes pa;
-    pa.Family = p.Family;
-    std::memcpy(pa.Bytes, p.Bytes, sizeof pa.Bytes);
-    if (rdap::SamePrefix(a, pa, p.Bits)) best = &p;
+    if (best && p.Bits <= best->Bits) continue;
+    if (rdap::SamePrefix(a, p.Address, p.Bits)) best = &p;
   }
   return best ? urls_[best->Url] : std::string();
 }
@@ -248,10 +242,9 @@ std::string RdapBaseUrlForDomain(const std::string& domain) {
 }
 
 std::string RdapBaseUrlForAddress(const std::string& address) {
-  const rdap::AddressBytes a = rdap::ParseAddress(Trim(address));
-  if (a.Family == 0) return {};
-  return Current(a.Family == AF_INET ? RdapRegistry::Ipv4 : RdapRegistry::Ipv6)
-      ->ForAddress(address);
+  const IpAddress a = IpAddress::Parse(Trim(address));
+  if (a.Empty()) return {};
+  return Current(a.IsV4() ? RdapRegistry::Ipv4 : RdapRegistry::Ipv6)->ForAddress(address);
 }
 
 std::string RdapBaseUrlForAsn(std::uint32_t asn) { return Current(RdapRegistry::Asn)->ForAsn(asn); }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/IpAddress.h"
+
 namespace quovix {
 
 // Largest bootstrap file read; a larger one counts as missing.
@@ -48,8 +50,7 @@ class RdapBootstrap {
     std::size_t Url;
   };
   struct Prefix {
-    int Family;
-    unsigned char Bytes[16];
+    IpAddress Address;
     int Bits;
     std::size_t Url;
   };

@@ -1,7 +1,5 @@
 #include "clients/RdapShared.h"
 
-#include <arpa/inet.h>
-
 #include <cstring>
 
 namespace quovix::rdap {
@@ -67,35 +65,16 @@ std::string StringMember(const Json& v, const char* key) {
   return m && m->is_string() ? m->get_ref<const std::string&>() : std::string();
 }
 
-int AddressBytes::Bits() const { return Family == AF_INET ? 32 : 128; }
-
-AddressBytes ParseAddress(const std::string& text) {
-  AddressBytes a;
-  if (text.size() > 64) return a;
-  if (inet_pton(AF_INET, text.c_str(), a.Bytes) == 1) {
-    a.Family = AF_INET;
-  } else if (inet_pton(AF_INET6, text.c_str(), a.Bytes) == 1) {
-    a.Family = AF_INET6;
-  } else {
-    std::memset(a.Bytes, 0, sizeof a.Bytes);
-  }
-  return a;
-}
-
-std::string FormatAddress(const AddressBytes& a) {
-  char buf[INET6_ADDRSTRLEN] = {};
-  if (a.Family == 0 || !inet_ntop(a.Family, a.Bytes, buf, sizeof buf)) return {};
-  return buf;
-}
-
-bool SamePrefix(const AddressBytes& a, const AddressBytes& b, int bits) {
-  if (a.Family != b.Family || bits < 0 || bits > a.Bits()) return false;
-  const int whole = bits / 8;
-  if (std::memcmp(a.Bytes, b.Bytes, static_cast<size_t>(whole)) != 0) return false;
+bool SamePrefix(const IpAddress& a, const IpAddress& b, int bits) {
+  if (a.Empty() || a.Family() != b.Family() || bits < 0 ||
+      static_cast<size_t>(bits) > 8 * a.Size())
+    return false;
+  const size_t whole = static_cast<size_t>(bits) / 8;
+  if (std::memcmp(a.Data(), b.Data(), whole) != 0) return false;
   const int rest = bits % 8;
   if (rest == 0) return true;
   const unsigned mask = (0xFFu << (8 - rest)) & 0xFFu;
-  return (a.Bytes[whole] & mask) == (b.Bytes[whole] & mask);
+  return (a.Data()[whole] & mask) == (b.Data()[whole] & mask);
 }
 
 }  // namespace quovix::rdap

@@ -1,6 +1,6 @@
 // What the RDAP bootstrap reader and the RDAP answer reader share: reading
 // untrusted JSON text with its size and nesting bounded, careful member
-// access, and addresses as 16 bytes for prefix arithmetic.
+// access, and the prefix test on addresses.
 // Internal to clients/Rdap*.cpp.
 #pragma once
 
@@ -9,6 +9,8 @@
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "common/IpAddress.h"
 
 namespace quovix::rdap {
 
@@ -30,16 +32,8 @@ std::string ScalarText(const Json* v);
 // The text of a string member; empty when absent or not a string.
 std::string StringMember(const Json& v, const char* key);
 
-// An IPv4 or IPv6 address as 16 bytes (IPv4 in the first four).
-struct AddressBytes {
-  int Family = 0;  // AF_INET or AF_INET6; 0 when not parsed
-  unsigned char Bytes[16] = {};
-  int Bits() const;  // 32 or 128
-};
-// Dotted IPv4 or IPv6 text (no zone, no brackets); Family 0 when neither.
-AddressBytes ParseAddress(const std::string& text);
-std::string FormatAddress(const AddressBytes& a);
-// Whether the first bits of a and b are equal (same family required).
-bool SamePrefix(const AddressBytes& a, const AddressBytes& b, int bits);
+// Whether the first bits of a and b are equal (same family required, bits
+// within the family's width).
+bool SamePrefix(const IpAddress& a, const IpAddress& b, int bits);
 
 }  // namespace quovix::rdap

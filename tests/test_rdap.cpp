@@ -20,8 +20,14 @@ std::string Services(const std::string& services) {
   return R"({"version":"1.0","publication":"2025-01-01T00:00:00Z","services":[)" + services + "]}";
 }
 
+std::vector<std::string> TextsOf(const RdapAnswer& a) {
+  std::vector<std::string> texts;
+  for (const RdapLine& l : a.Lines) texts.push_back(l.Text);
+  return texts;
+}
+
 std::vector<std::string> Lines(const std::string& json, bool withNotices = false) {
-  return RenderRdapAnswer(json, {.WithNotices = withNotices}).Lines;
+  return TextsOf(RenderRdapAnswer(json, {.WithNotices = withNotices}));
 }
 
 }  // namespace
@@ -197,7 +203,7 @@ TEST(RdapAnswer, RegistryDomainBecomesReadableLines) {
   ASSERT_TRUE(a.Ok) << a.Refusal;
   EXPECT_EQ(a.ObjectClass, "domain");
   EXPECT_EQ(a.RelatedUrl, "https://rdap.registrar.test/domain/XN--BCHER-KVA.TEST");
-  EXPECT_EQ(a.Lines, (std::vector<std::string>{
+  EXPECT_EQ(TextsOf(a), (std::vector<std::string>{
                          "Name:             XN--BCHER-KVA.TEST",
                          "Unicode-Name:     bücher.test",
                          "Handle:           2336799_DOMAIN_TEST-VRSN",
@@ -218,6 +224,15 @@ TEST(RdapAnswer, RegistryDomainBecomesReadableLines) {
                          "  DS:             370 13 2 "
                          "BE74359954660069D5C63D200C39F5603827D7DD02B56F120EE9F3A86764247C",
                      }));
+
+  // Each line names the field it shows, with the value as received.
+  auto field = [&a](size_t i) { return a.Lines.at(i).Field + "=" + a.Lines.at(i).Value; };
+  EXPECT_EQ(field(0), "name=XN--BCHER-KVA.TEST");
+  EXPECT_EQ(field(3), "status=client delete prohibited");
+  EXPECT_EQ(field(5), "registration=1995-08-14T04:00:00Z");
+  EXPECT_EQ(field(9), "registrar=Example Registrar, Inc.");
+  EXPECT_EQ(field(12), "abuse_phone=+1.5555551234");
+  EXPECT_EQ(field(16), "dnssec=signed");
 
   // Unformatted output: the notices follow.
   const auto all = Lines(kRegistryDomain, true);
@@ -346,7 +361,7 @@ TEST(RdapAnswer, ErrorAnswersAndHostileTexts) {
       R"({"errorCode": 404, "title": "Not Found", "description": ["No such domain."]})");
   EXPECT_TRUE(e.Ok);
   EXPECT_EQ(e.ErrorCode, 404);
-  EXPECT_EQ(e.Lines, (std::vector<std::string>{"Fehler:           404 Not Found", "  No such domain."}));
+  EXPECT_EQ(TextsOf(e), (std::vector<std::string>{"Fehler:           404 Not Found", "  No such domain."}));
 
   // Refused: too long, too deep, no JSON, no object.
   EXPECT_EQ(RenderRdapAnswer(std::string(kRdapMaxAnswer + 1, ' ')).Refusal,
