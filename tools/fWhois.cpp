@@ -1,8 +1,13 @@
 // Whois tab: host information, the domain query at the responsible server
-// with its referral, and the network query along the regional registries.
+// with its referral, and the network query along the regional registries;
+// RDAP first where the bootstrap files name a service, port 43 where RDAP
+// has no service or fails.
+#include <cstdint>
 #include <functional>
 
 #include "app/formMain.h"
+#include "clients/RdapBootstrap.h"
+#include "clients/RdapClient.h"
 #include "clients/WhoisClient.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
@@ -47,10 +52,25 @@ std::string DomainReferral(const std::string& answer, const std::string& server,
   return ValueAfter(answer, m, 14, true, &found);
 }
 
+// How the RDAP part of a query ended for the tool.
+enum class RdapStep {
+  Done,      // answered, or the registry said there is no such object
+  Fallback,  // no service or a failure: port 43 as without RDAP
+  Abort,     // the user aborted; the abort line is written
+};
+
+// The lines of an RDAP answer enter the pane here and nowhere else; each
+// line knows the field it shows (RdapLine::Field, ::Value).
+void AppendRdapLines(TfrmMain& f, TRichEdit& pane, const RdapAnswer& answer) {
+  for (const RdapLine& line : answer.Lines) f.AppendOutput(pane, line.Text, clBlack);
+}
+
 }  // namespace
 
 void TfrmMain::chkWhoisDirectQueryClick() {
   const bool direct = chkWhoisDirectQuery.Checked();
+  // A typed whois server is asked on port 43.
+  chkWhoisRdap.SetEnabled(!direct);
   chkWhoisCheck.SetEnabled(!direct);
   chkWhoisNetwork.SetEnabled(chkWhoisCheck.Enabled());
   lblWhoisServer.SetEnabled(direct);
@@ -70,7 +90,7 @@ void TfrmMain::btnWhoisStartClick() {
                              .Inputs = {&lblWhoisHost, &cmbWhoisHost, &lblWhoisServer,
                                         &cmbWhoisServer, &lblWhoisTimeout, &cmbWhoisTimeout,
                                         &chkWhoisRedirect, &chkWhoisDirectQuery, &chkWhoisCheck,
-                                        &chkWhoisNetwork},
+                                        &chkWhoisNetwork, &chkWhoisRdap},
                              .MainInput = &cmbWhoisHost,
                              .Histories = {&cmbWhoisServer},
                              .Pane = &reWhois,
@@ -143,6 +163,94 @@ void TfrmMain::btnWhoisStartClick() {
     }
   };
 
+  // RDAP: one query with its heading and what came of it. A 404 and a 429
+  // are red lines of their own; every other failure a maroon line that says
+  // why, after which the caller asks on port 43.
+  const bool rdap = chkWhoisRdap.Checked() && !direct;
+  auto rdapAsk = [&](const std::string& heading, const std::string& object,
+                     const std::string& url) {
+    out(heading + "\r\n", clBlue);
+    RdapExchange x =
+        RdapQuery(IdHTTP, url, timeout, {.WithNotices = !chkWhoisFormat.Checked()});
+    std::string line;
+    TColor colour = clMaroon;
+    switch (x.End) {
+      case RdapEnd::Answered:
+        AppendRdapLines(*this, pane, x.Answer);
+        out("", clBlack);
+        return x;
+      case RdapEnd::Aborted:
+        return x;  // the checkpoint after the exchange says it
+      case RdapEnd::NotFound:
+        colour = clRed;
+        line = LangText("Main|OutWhoisRdapNotFound",
+                        "RDAP: Zu \"%s1%\" ist nichts registriert (HTTP 404, nicht gefunden).",
+                        {object});
+        break;
+      case RdapEnd::RateLimited:
+        colour = clRed;
+        line = LangText("Main|OutWhoisRdapRateLimited",
+                        "RDAP: \"%s1%\" nimmt vorerst keine weiteren Anfragen an (HTTP 429, "
+                        "zu viele Anfragen).",
+                        {x.Url});
+        break;
+      case RdapEnd::HttpStatus:
+        line = LangText("Main|OutWhoisRdapHttpError",
+                        "RDAP: \"%s1%\" antwortete mit \"%s2%\".", {x.Url, x.Detail});
+        break;
+      case RdapEnd::BadAnswer:
+        line = LangText("Main|OutWhoisRdapBadAnswer",
+                        "RDAP: Die Antwort von \"%s1%\" ist unbrauchbar: %s2%", {x.Url, x.Detail});
+        break;
+      case RdapEnd::Redirects:
+        line = LangText("Main|OutWhoisRdapRedirects",
+                        "RDAP: \"%s1%\" leitet ohne Ende oder ohne Ziel um (höchstens %s2% "
+                        "Umleitungen).",
+                        {x.Url, std::to_string(kRdapMaxRedirects)});
+        break;
+      case RdapEnd::Downgrade:
+        line = LangText("Main|OutWhoisRdapDowngrade",
+                        "RDAP: Der Umleitung von \"%s1%\" auf das unverschlüsselte \"%s2%\" "
+                        "wird nicht gefolgt.",
+                        {x.Url, x.Detail});
+        break;
+      case RdapEnd::TimedOut:
+        line = LangText("Main|OutWhoisRdapTimeout",
+                        "RDAP: Keine Antwort von \"%s1%\" innerhalb des Zeitlimits.", {x.Url});
+        break;
+      case RdapEnd::TlsFailed:
+        line = LangText("Main|OutWhoisRdapTlsFailed",
+                        "RDAP: Sichere Verbindung zu \"%s1%\" fehlgeschlagen: %s2%",
+                        {x.Url, x.Detail});
+        break;
+      case RdapEnd::Unreachable:
+        line = LangText("Main|OutWhoisRdapUnreachable",
+                        "RDAP: \"%s1%\" ist nicht erreichbar: %s2%", {x.Url, x.Detail});
+        break;
+    }
+    out(line + "\r\n", colour);
+    return x;
+  };
+  // The query of an object at the service the bootstrap names for it (base,
+  // empty when none); rdapLast receives the exchange.
+  RdapExchange rdapLast;
+  auto rdapAt = [&](const std::string& object, const std::string& base,
+                    const std::string& url) {
+    rdapLast = RdapExchange{};
+    if (base.empty()) {
+      out(LangText("Main|OutWhoisRdapNoService",
+                   "RDAP: Für \"%s1%\" ist kein RDAP-Dienst bekannt.", {object}) + "\r\n",
+          clMaroon);
+      return RdapStep::Fallback;
+    }
+    rdapLast = rdapAsk(LangText("Main|OutWhoisRdapQuery", "RDAP-Anfrage für \"%s1%\" bei \"%s2%\":",
+                         {object, base}),
+                object, url);
+    if (checkpoint()) return RdapStep::Abort;
+    return rdapLast.End == RdapEnd::Answered || rdapLast.End == RdapEnd::NotFound ? RdapStep::Done
+                                                                     : RdapStep::Fallback;
+  };
+
   out(LangText("Main|OutWhoisInfo", "Host-Informationen für \"%s1%\":", {typed}), clBlue);
   std::string idn;
   if (!TryEncodeIdn(input, idn)) return AppendIdnFailure(pane, input);
@@ -150,6 +258,19 @@ void TfrmMain::btnWhoisStartClick() {
   if (idn != input) {
     out(LangText("Main|OutWhoisInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}), clNavy);
     input = idn;
+  }
+
+  // An AS number ("AS64500") is asked of the registry that the bootstrap
+  // names for it; there is no port-43 path for it.
+  if (std::uint32_t asn = 0; rdap && ParseAsNumber(input, asn)) {
+    const std::string as = "AS" + std::to_string(asn);
+    out(LangText("Main|OutWhoisInfoAsNumber", "  AS-Nummer:   %s1%", {as}), clNavy);
+    out("", clBlack);
+    if (checkpoint()) return;
+    const std::string base = RdapBaseUrlForAsn(asn);
+    if (rdapAt(as, base, RdapAsnUrl(base, asn)) == RdapStep::Abort) return;
+    out(LangText("Main|OutWhoisQueriesDone", "Anfragen beendet."), clBlue);
+    return;
   }
 
   std::string host, address;
@@ -202,8 +323,31 @@ void TfrmMain::btnWhoisStartClick() {
   }
   if (checkpoint()) return;
 
+  // RDAP for the registrable domain, and the registrar's link from the
+  // registry's answer. A name from the server box path (no domain check)
+  // goes to port 43.
+  auto rdapDomain = [&] {
+    if (!rdap || !chkWhoisCheck.Checked() || host.empty() || !IsHostName(host))
+      return RdapStep::Fallback;
+    const std::string base = RdapBaseUrlForDomain(host);
+    const RdapStep step = rdapAt(host, base, RdapDomainUrl(base, host));
+    if (step != RdapStep::Done || rdapLast.End != RdapEnd::Answered) return step;
+    const std::string related = rdapLast.Answer.RelatedUrl;
+    if (chkWhoisRedirect.Checked() && !related.empty() && related != rdapLast.Url) {
+      rdapAsk(LangText("Main|OutWhoisRdapRedirect",
+                       "Umgeleitete RDAP-Anfrage für \"%s1%\" bei \"%s2%\":", {host, related}),
+              host, related);
+      if (checkpoint()) return RdapStep::Abort;
+    }
+    return RdapStep::Done;
+  };
+
   // Domain query.
-  if (!host.empty() && !server.empty() && IsHostName(host)) {
+  const RdapStep rdapDomainStep = rdapDomain();
+  if (rdapDomainStep == RdapStep::Abort) return;
+  if (rdapDomainStep == RdapStep::Done) {
+    // RDAP answered, or the registry holds no such domain: no port-43 query.
+  } else if (!host.empty() && !server.empty() && IsHostName(host)) {
     out(LangText("Main|OutWhoisDomainQuery", "Domainanfrage für \"%s1%\" bei \"%s2%\":",
                  {host, server}) + "\r\n",
         clBlue);
@@ -237,11 +381,19 @@ void TfrmMain::btnWhoisStartClick() {
     out(LangText("Main|OutWhoisQueryNotPos", "Domainanfrage nicht möglich.") + "\r\n", clRed);
   }
 
-  // Network query along the regional registries.
+  // Network query: RDAP at the registry the bootstrap names for the address
+  // (which redirects to the holder), else along the regional registries.
+  auto rdapNetwork = [&] {
+    const std::string base = RdapBaseUrlForAddress(address);
+    return rdapAt(address, base, RdapAddressUrl(base, address));
+  };
   if (chkWhoisNetwork.Checked() && !direct) {
     if (address.empty()) {
       out(LangText("Main|OutWhoisNetworkQueryNotPos", "Netzwerkanfrage nicht möglich.") + "\r\n",
           clRed);
+    } else if (const RdapStep r = rdap ? rdapNetwork() : RdapStep::Fallback;
+               r != RdapStep::Fallback) {
+      if (r == RdapStep::Abort) return;
     } else {
       std::string answer;
       server.clear();

@@ -85,6 +85,7 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Check, f.chkWhoisDirectQuery, grpWhois, {250, 76, 200, 20}),
                 in(K::Check, f.chkWhoisNetwork, grpWhois, {250, 97, 200, 20}),
                 in(K::Check, f.chkWhoisFormat, grpWhois, {455, 76, 145, 20}),
+                in(K::Check, f.chkWhoisRdap, grpWhois, {455, 97, 145, 20}),
                 pane(f.reWhois, 132)}});
 
   const WidgetEntry grpEMail = group(f.grpEMail, 106);

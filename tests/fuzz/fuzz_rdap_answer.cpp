@@ -4,11 +4,13 @@
 // reaches the deeper parts).
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "clients/RdapAnswer.h"
 #include "clients/RdapBootstrap.h"
+#include "clients/RdapClient.h"
 
 namespace {
 
@@ -48,6 +50,17 @@ std::string Quoted(const std::string& s) {
   return out + "\"";
 }
 
+// What every rendering keeps to, whatever the answer: bounded, every line
+// names its field, no control character reaches a line.
+void Check(const quovix::RdapAnswer& a) {
+  if (a.Lines.size() > quovix::kRdapMaxLines + 1) std::abort();
+  for (const quovix::RdapLine& l : a.Lines) {
+    if (l.Field.empty()) std::abort();
+    for (unsigned char c : l.Text)
+      if (c < 0x20 || c == 0x7F) std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -56,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t mode = data[0];
 
   if (mode % 4 == 0) {
-    (void)quovix::RenderRdapAnswer(raw, {.WithNotices = (mode & 0x80) != 0});
+    Check(quovix::RenderRdapAnswer(raw, {.WithNotices = (mode & 0x80) != 0}));
+    (void)quovix::RdapAddressUrl("https://rdap.test/", raw);
     return 0;
   }
   if (mode % 4 == 1) {
@@ -94,6 +108,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     else
       json += v.substr(1).empty() ? "0" : v.substr(1);
   }
-  (void)quovix::RenderRdapAnswer(json, {.WithNotices = (mode & 0x80) != 0});
+  Check(quovix::RenderRdapAnswer(json, {.WithNotices = (mode & 0x80) != 0}));
   return 0;
 }
