@@ -269,6 +269,7 @@ void RunCommandLineActions(TfrmMain& form) {
     form.Pump();
     if (form.CloseRequested) break;
     if (!GroupRequested(g)) continue;
+    form.ToolResults.at(g.Page).clear();
     RunGroup(form, g.Page, GetParamValue(g.Param));
     if (form.OnCommandLineToolDone) form.OnCommandLineToolDone(g.Page);
   }

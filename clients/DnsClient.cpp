@@ -292,6 +292,7 @@ void TIdDNSResolver::ReadReply(const unsigned char* msg, size_t size, std::uint1
   if (size < kHeaderSize) Malformed("shorter than its header");
   if (Get16(msg) != id) throw EIdDnsResolverError("DNS reply identifier does not match the query");
   const int rcode = msg[3] & 0x0F;
+  lastRcode_ = rcode;
   if (rcode != 0)
     throw EIdDnsResolverError(std::string("DNS server answered: ") + RcodeText(rcode), rcode);
   const unsigned qdCount = Get16(msg + 4);
@@ -342,6 +343,7 @@ void TIdDNSResolver::SendQuery(const std::string& name, std::uint16_t qclass) {
   const std::uint16_t id = RandomId();
   const std::string query = BuildQuery(name, qclass, id);
   lastId_ = id;
+  lastRcode_ = -1;
 
   // The server's address.
   sockaddr_storage server{};

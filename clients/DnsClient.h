@@ -121,9 +121,13 @@ class TIdDNSResolver {
 
   // Identifier of the last query sent.
   std::uint16_t LastQueryId() const { return lastId_; }
+  // Response code of the last reply read (0 no error, 3 no such name …);
+  // -1 when the last query got no reply.
+  int LastRcode() const { return lastRcode_; }
 
  private:
   std::uint16_t lastId_ = 0;
+  int lastRcode_ = -1;
 };
 
 // Decodes the domain name at pos of the message. On return pos is just after

@@ -73,7 +73,8 @@ TEST(ConsoleFrontEnd, PaneLinesToOutStatusToErr) {
     f.btnOwnStart.OnClick = [&f] { f.AppendOutput(f.reOwn, "own line", clBlue); };
   };
   ConsoleRun r = RunIn({"/Dns:localhost", "/Own"}, o);
-  EXPECT_EQ(r.status, kExitOk);
+  // The red line makes the run a failed one.
+  EXPECT_EQ(r.status, kExitFailed);
   EXPECT_EQ(Lines(r.out), (Args{"Host: localhost", "", "Address: 127.0.0.1", "evil ?[2J text?",
                                 "own line"}));
   EXPECT_EQ(Lines(r.err), (Args{"Suche localhost...", "Bereit."}));

@@ -2,6 +2,7 @@
 // system's resolver, and, when asked for, the A, PTR, NS, MX, TXT and SOA
 // records of the domain asked directly of the configured DNS server.
 #include <functional>
+#include <iterator>
 
 #include "app/formMain.h"
 #include "clients/DnsClient.h"
@@ -45,6 +46,56 @@ std::string MailboxOf(const std::string& name) {
   return mail;
 }
 
+// The mnemonic of a record type.
+std::string TypeName(std::uint16_t code) {
+  switch (code) {
+    case kTypeA: return "A";
+    case kTypeNS: return "NS";
+    case kTypeCNAME: return "CNAME";
+    case kTypeSOA: return "SOA";
+    case kTypePTR: return "PTR";
+    case kTypeMX: return "MX";
+    case kTypeTXT: return "TXT";
+    default: return "TYPE" + std::to_string(code);
+  }
+}
+
+// The record's type and value as named fields of its output line.
+TLineFields RecordFields(const TResultRecord& r) {
+  TLineFields f{{"type", TypeName(r.TypeCode)}};
+  switch (r.Kind) {
+    case TRecordKind::A: f.push_back({"value", r.IPAddress}); break;
+    case TRecordKind::NS:
+    case TRecordKind::Name:
+    case TRecordKind::PTR: f.push_back({"value", r.HostName}); break;
+    case TRecordKind::MX:
+      f.push_back({"value", r.HostName});
+      f.push_back({"preference", r.Preference});
+      break;
+    case TRecordKind::Text:
+      f.push_back({"value", r.Text.empty() ? std::string() : r.Text.front()});
+      break;
+    case TRecordKind::SOA:
+      f.insert(f.end(), {{"value", r.Primary},     {"responsible", r.Responsible},
+                         {"serial", r.Serial},     {"refresh", r.Refresh},
+                         {"retry", r.Retry},       {"expire", r.Expire},
+                         {"minimum_ttl", r.MinimumTTL}});
+      break;
+    case TRecordKind::Other: break;
+  }
+  f.push_back({"ttl", r.TTL});
+  return f;
+}
+
+// The server's verdict on one query, as the section's result names it.
+std::string RcodeName(int rcode) {
+  static const char* const kNames[] = {"NOERROR", "FORMERR", "SERVFAIL", "NXDOMAIN",
+                                       "NOTIMP",  "REFUSED", "YXDOMAIN", "YXRRSET",
+                                       "NXRRSET", "NOTAUTH", "NOTZONE"};
+  if (rcode >= 0 && rcode < static_cast<int>(std::size(kNames))) return kNames[rcode];
+  return "RCODE" + std::to_string(rcode);
+}
+
 }  // namespace
 
 void TfrmMain::chkDnsExtendedClick() {
@@ -76,6 +127,22 @@ void TfrmMain::btnDnsStartClick() {
 
   // The query text.
   std::string query = Cut(Trim(cmbDnsHost.Text()), 256);
+  // What the run found, however it ends: the look-up block's answers and
+  // the server's verdict on each section's query.
+  std::string hostName, address, domain;
+  TLineFields rcodes;
+  struct Summary {
+    TfrmMain& f;
+    const std::string &query, &hostName, &address, &domain;
+    const TLineFields& rcodes;
+    ~Summary() {
+      TLineFields r{{"query", query}, {"host_name", hostName}, {"address", address},
+                    {"server", f.IdDNSResolver.Host}};
+      if (!domain.empty()) r.push_back({"domain", domain});
+      if (!rcodes.empty()) r.push_back({"rcode", rcodes});
+      f.SetToolResult(pgDns, std::move(r));
+    }
+  } summary{*this, query, hostName, address, domain, rcodes};
   AppendOutput(reDns, LangText("Main|OutDnsNslFor", "Nameserver-Lookup für \"%s1%\":", {query}),
                clBlue);
   const std::string encoded = Cut(EncodeIdn(query), 256);
@@ -86,7 +153,6 @@ void TfrmMain::btnDnsStartClick() {
   }
 
   // Name-server look-up.
-  std::string hostName, address;
   if (!IsHostName(query)) {
     hostName = ResolveIpToHost(query, NameResTimeout);
     address = query;
@@ -137,7 +203,7 @@ void TfrmMain::btnDnsStartClick() {
   }
 
   // The domain for the extended information.
-  std::string domain = query;
+  domain = query;
   if (!chkDnsDirectQuery.Checked()) {
     if (!IsHostName(domain)) domain = ResolveIpToHost(domain, NameResTimeout);
     domain = RegisteredDomain(domain, SldList);
@@ -170,11 +236,15 @@ void TfrmMain::btnDnsStartClick() {
   using LineFor = std::function<std::string(const TResultRecord&, int number)>;
   auto section = [&](TQueryRecordType type, const std::string& name, const std::string& heading,
                      const LineFor& lineFor, const std::function<std::string()>& footer) {
-    std::string buffer;
+    std::vector<std::pair<std::string, TLineFields>> lines;
+    const std::string typeName = TypeName(QueryTypeCode(type));
     try {
       IdDNSResolver.QueryResult.Clear();
       IdDNSResolver.QueryType = {type};
       IdDNSResolver.SendQuery(name, 1);
+      rcodes.push_back({typeName, IdDNSResolver.LastRcode() < 0
+                                      ? std::string("timeout")
+                                      : RcodeName(IdDNSResolver.LastRcode())});
       const std::uint16_t code = QueryTypeCode(type);
       int number = 0;
       for (const TResultRecord& rec : IdDNSResolver.QueryResult) {
@@ -182,18 +252,21 @@ void TfrmMain::btnDnsStartClick() {
         try {
           std::string line = lineFor(rec, number + 1);
           if (line.empty()) continue;
-          buffer += line + "\r\n";
+          lines.emplace_back(std::move(line), RecordFields(rec));
           ++number;
         } catch (...) {
         }
       }
+    } catch (const EIdDnsResolverError& e) {
+      rcodes.push_back({typeName, e.Rcode >= 0 ? RcodeName(e.Rcode) : std::string("error")});
+      return;
     } catch (...) {
+      rcodes.push_back({typeName, "error"});
       return;
     }
-    if (buffer.empty()) return;
-    buffer.resize(buffer.size() - 2);
+    if (lines.empty()) return;
     AppendOutput(reDns, "\r\n" + heading, clNavy);
-    AppendOutput(reDns, buffer, clNavy);
+    for (auto& [line, fields] : lines) AppendOutput(reDns, line, clNavy, std::move(fields));
     if (footer) {
       const std::string tail = footer();
       if (!tail.empty()) AppendOutput(reDns, tail, clNavy);

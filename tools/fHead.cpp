@@ -81,6 +81,20 @@ void TfrmMain::btnHeadStartClick() {
   const int timeout = StrToIntDef(cmbHeadTimeout.Text(), kDefaultTimeoutMs);
   std::string current = Trim(cmbHeadURL.Text());
   std::vector<std::string> visited;
+  // The final answer's status (0: none arrived) and how many requests it took.
+  int finalStatus = 0, requests = 0;
+  struct Summary {
+    TfrmMain& f;
+    const std::string url;
+    const std::string& last;
+    const int &status, &requests;
+    ~Summary() {
+      f.SetToolResult(pgHead, {{"url", url},
+                               {"final_url", last},
+                               {"status", status > 0 ? TLineValue(status) : TLineValue()},
+                               {"requests", requests}});
+    }
+  } summary{*this, current, current, finalStatus, requests};
 
   for (int round = 1;; ++round) {
     IdHTTP.ClearResponse();
@@ -110,6 +124,8 @@ void TfrmMain::btnHeadStartClick() {
     IdHTTP.ReadTimeout = timeout;
     ApplyProxyOptions(IdHTTP);
     std::string tlsFailure;
+    ++requests;
+    finalStatus = 0;
     try {
       IdHTTP.Head(requestUrl);
     } catch (const HttpError& e) {
@@ -125,9 +141,10 @@ void TfrmMain::btnHeadStartClick() {
 
     const HttpResponseInfo& r = IdHTTP.Response;
     if (!r.ResponseText.empty() || !r.RawHeaders.empty()) {
+      finalStatus = r.ResponseCode;
       AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadHeaderInfo", "Header-Informationen:"), clBlue);
       AppendOutput(reHead, LangText("Main|OutHeadServerReply", "  Serverantwort:    %s1%", {r.ResponseText}),
-                   clNavy);
+                   clNavy, {{"status", r.ResponseCode}});
       if (!r.Server.empty())
         AppendOutput(reHead, LangText("Main|OutHeadServerSystem", "  Server (System):  %s1%", {r.Server}),
                      clNavy);
@@ -144,7 +161,13 @@ void TfrmMain::btnHeadStartClick() {
       std::string block = r.ResponseText + "\r\n";
       for (size_t i = 0; i < r.RawHeaders.size(); ++i)
         block += (i ? "\r\n" : "") + r.RawHeaders[i];
-      AppendOutput(reHead, Trim(block), clBlack);
+      // The status line and each header, with their parts as fields.
+      AppendOutputLines(reHead, Trim(block), clBlack, [&r](const std::string& line) -> TLineFields {
+        if (line == Trim(r.ResponseText)) return {{"status", r.ResponseCode}};
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) return {};
+        return {{"name", line.substr(0, colon)}, {"value", Trim(line.substr(colon + 1))}};
+      });
     } else {
       if (!tlsFailure.empty())
         AppendOutput(reHead,
@@ -159,7 +182,7 @@ void TfrmMain::btnHeadStartClick() {
     const std::string next = chkHeadRedirect.Checked() ? r.Location : std::string();
     if (next.empty()) break;
     AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadRedirectTo", "Umleitung nach: \"%s1%\":", {next}) + "\r\n",
-                 clBlue);
+                 clBlue, {{"location", next}});
     if (std::find(visited.begin(), visited.end(), next) != visited.end()) {
       AppendOutput(reHead,
                    LangText("Main|OutHeadRedirectRepeated",

@@ -34,7 +34,8 @@ bool IsIpAddress(const std::string& s) {
 std::string NameOrUnknown(const std::string& name) { return name.empty() ? "???" : name; }
 
 // The external block: heading, then the service's answer or the red line.
-void ShowExternal(TfrmMain& f, bool resolve) {
+// Returns the answer (empty when there was none).
+ExternalAddress ShowExternal(TfrmMain& f, bool resolve) {
   f.AppendOutput(f.reOwn, "\r\n" + LangText("Main|OutOwnExternal", "Externe Daten:"), clBlue);
   ExternalAddress ext;
   if (!FetchExternalAddress(f.IdHTTP, ExtIpUrl, ext)) {
@@ -42,10 +43,10 @@ void ShowExternal(TfrmMain& f, bool resolve) {
                    "\r\n" + LangText("Main|OutOwnExternError",
                                      "Die externe IP-Adresse konnte nicht ermittelt werden."),
                    clRed);
-    return;
+    return {};
   }
   f.AppendOutput(f.reOwn, LangText("Main|OutOwnExtIPAddr", "  IP-Adresse: %s1%", {ext.Address}),
-                 clNavy);
+                 clNavy, {{"external_address", ext.Address}});
   if (resolve) {
     // A service that found no name repeats the address; the local resolver
     // may know one.
@@ -55,7 +56,7 @@ void ShowExternal(TfrmMain& f, bool resolve) {
                    LangText("Main|OutOwnExtHostName", "  Hostname:   %s1%", {NameOrUnknown(name)}),
                    clNavy);
   }
-  if (ext.Proxy.empty()) return;
+  if (ext.Proxy.empty()) return ext;
   f.AppendOutput(f.reOwn, LangText("Main|OutOwnExtProxyIPAddr", "  Proxy-IP:   %s1%", {ext.Proxy}),
                  clNavy);
   if (resolve) {
@@ -63,6 +64,7 @@ void ShowExternal(TfrmMain& f, bool resolve) {
     f.AppendOutput(f.reOwn, LangText("Main|OutOwnExtProxyHostName", "  Proxy-Name: %s1%", {name}),
                    clNavy);
   }
+  return ext;
 }
 
 }  // namespace
@@ -106,13 +108,22 @@ void TfrmMain::btnOwnStartClick() {
   AppendOutput(reOwn, LangText("Main|OutOwnLocalHost", "Lokaler Rechner:"), clBlue);
   // The empty name stands for this computer.
   const std::string ownAddress = ResolveHostToIp("", kLookupMs);
-  AppendOutput(reOwn, LangText("Main|OutOwnIPAddr", "  IP-Adresse: %s1%", {ownAddress}), clNavy);
+  TLineFields result{{"address", ownAddress}};
+  AppendOutput(reOwn, LangText("Main|OutOwnIPAddr", "  IP-Adresse: %s1%", {ownAddress}), clNavy,
+               {{"address", ownAddress}});
   if (resolve) {
     const std::string name = NameOrUnknown(ResolveIpToHost(ownAddress, kLookupMs));
-    AppendOutput(reOwn, LangText("Main|OutOwnHostName", "  Hostname:   %s1%", {name}), clNavy);
+    AppendOutput(reOwn, LangText("Main|OutOwnHostName", "  Hostname:   %s1%", {name}), clNavy,
+                 {{"host_name", name}});
+    result.push_back({"host_name", name});
   }
+  SetToolResult(pgOwn, result);
 
-  if (!ExtIpUrl.empty()) ShowExternal(*this, resolve);
+  if (!ExtIpUrl.empty()) {
+    const ExternalAddress ext = ShowExternal(*this, resolve);
+    result.push_back({"external_address", ext.Address.empty() ? TLineValue() : ext.Address});
+    if (!ext.Proxy.empty()) result.push_back({"proxy", ext.Proxy});
+  }
 
   std::string dns = DefaultDnsServer();
   if (resolve && !dns.empty()) {
@@ -120,14 +131,20 @@ void TfrmMain::btnOwnStartClick() {
     if (!name.empty()) dns += " (" + name + ")";
   }
   AppendOutput(reOwn, "\r\n" + LangText("Main|OutOwnDnsServer", "Lokaler DNS-Server: %s1%", {dns}),
-               clNavy);
+               clNavy, {{"dns_server", DefaultDnsServer()}});
+  result.push_back({"dns_server", DefaultDnsServer()});
 
   AppendOutput(reOwn, "\r\n" + LangText("Main|OutOwnEthernetAddr", "Ethernet-Adressen:"), clBlue);
-  for (const std::string& adapter : EthernetAdapterList())
+  int adapters = 0;
+  for (const std::string& adapter : EthernetAdapterList()) {
     AppendOutput(reOwn,
                  LangText("Main|OutOwnEthernetItem", "  %s1% (%s2%)",
                           {GetField(adapter, "|", 1), GetField(adapter, "|", 2)}),
-                 clNavy);
+                 clNavy, {{"adapter", GetField(adapter, "|", 2)}, {"mac", GetField(adapter, "|", 1)}});
+    ++adapters;
+  }
+  result.push_back({"adapters", adapters});
+  SetToolResult(pgOwn, std::move(result));
 
   AppendOutput(reOwn, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."), clBlue);
 }

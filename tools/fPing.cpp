@@ -60,6 +60,19 @@ void TfrmMain::btnPingStartClick() {
   int correct = 0, faulty = 0, missing = 0;
 
   std::string address;
+  // The tally so far, however the run ends.
+  struct Tally {
+    TfrmMain& f;
+    const std::string& address;
+    const int &correct, &faulty, &missing;
+    ~Tally() {
+      f.SetToolResult(pgPing, {{"address", address},
+                               {"sent", correct + faulty + missing},
+                               {"ok", correct},
+                               {"faulty", faulty},
+                               {"missing", missing}});
+    }
+  } tally{*this, address, correct, faulty, missing};
   if (chkPingResolve.Checked()) {
     AppendOutput(rePing,
                  LangText("Main|sbMainPingInfoFor", "Host-Informationen für \"%s1%\":",
@@ -100,11 +113,14 @@ void TfrmMain::btnPingStartClick() {
       AppendOutput(rePing,
                    LangText("Main|OutPingTimeout", "  %s1%. Antwort von %s2%: Zeitüberschreitung.",
                             {number, address}),
-                   clMaroon);
+                   clMaroon, {{"seq", n}, {"address", address}, {"verdict", "timeout"}});
       ++missing;
     } else {
       std::string verdict;
       TColor colour = clRed;
+      const char* verdictName = echo.DataVerdict == 0 ? "ok"
+                                : echo.DataVerdict == -1 ? "size_differs"
+                                                         : "data_changed";
       if (echo.DataVerdict == 0) {
         verdict = LangText("Main|OutPingReplyOk", "Daten korrekt.");
         colour = clGreen;
@@ -118,7 +134,9 @@ void TfrmMain::btnPingStartClick() {
       AppendOutput(rePing,
                    LangText("Main|OutPingReply", "  %s1%. Antwort von %s2%: %s3% ms, %s4%",
                             {number, address, std::to_string(echo.RoundTripMs), verdict}),
-                   colour);
+                   colour,
+                   {{"seq", n}, {"address", address}, {"rtt_ms", echo.RoundTripMs},
+                    {"verdict", verdictName}});
     }
     auto abortLine = [this] {
       AppendOutput(rePing, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."),

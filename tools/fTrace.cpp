@@ -39,6 +39,17 @@ void TfrmMain::btnTraceStartClick() {
                         {cmbTraceHost.Text()}),
                clBlue);
   std::string address, hostName;
+  int lastHop = 0;
+  bool reached = false;
+  struct Summary {
+    TfrmMain& f;
+    const std::string& address;
+    const int& hops;
+    const bool& reached;
+    ~Summary() {
+      f.SetToolResult(pgTrace, {{"address", address}, {"hops", hops}, {"reached", reached}});
+    }
+  } summary{*this, address, lastHop, reached};
   if (resolve) {
     const IcmpTarget host = ResolveIcmpTarget(*this, reTrace, target, idn);
     if (!host.Found) return;
@@ -81,21 +92,25 @@ void TfrmMain::btnTraceStartClick() {
     const std::string label = LangText("Main|OutTraceReplyHops", "  %s1%. Knoten: ", {number});
 
     const IcmpEchoResult echo = SendIcmpEcho(address, 8, timeout, hop);
+    lastHop = hop;
     Pump();
     ReportIcmpNoService(*this, reTrace, echo, noServiceReported);
     if (echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit) {
       AppendOutput(reTrace, label + LangText("Main|OutTraceReplyTimeout", "Zeitüberschreitung."),
-                   clBlack);
+                   clBlack, {{"hop", hop}, {"address", TLineValue()}, {"timeout", true}});
       continue;
     }
     std::string line = label + echo.ReplyAddress;
+    TLineFields fields{{"hop", hop}, {"address", echo.ReplyAddress}, {"rtt_ms", echo.RoundTripMs}};
     if (resolve) {
       const std::string name = ResolveIpToHost(echo.ReplyAddress, NameResTimeout);
       if (!name.empty()) line += " (" + name + ")";
+      fields.push_back({"host_name", name});
     }
     line += ": " + std::to_string(echo.RoundTripMs) + " " + LangText("Main|OutTraceReplyMSec", "ms");
-    AppendOutput(reTrace, line, clBlack);
+    AppendOutput(reTrace, line, clBlack, std::move(fields));
     if (echo.ReplyAddress == address) {
+      reached = true;
       AppendOutput(reTrace,
                    "\r\n" + LangText("Main|OutTraceDone", "Routenrückverfolgung abgeschlossen."),
                    clGreen);

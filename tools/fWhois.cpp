@@ -96,11 +96,16 @@ void TfrmMain::btnWhoisStartClick() {
   // Exchange with the decoded, trimmed answer; a cut answer gets a red note
   // after it has been printed.
   bool lastCut = false;
+  // The servers asked, and how many of them answered.
+  int asked = 0, answered = 0;
   auto query = [&](const std::string& q, const std::string& server, int p) {
     WhoisExchangeInfo info;
     std::string a = WhoisQuery(q, server, timeout, chkWhoisFormat.Checked(), p, &info);
     lastCut = info.Truncated;
-    return Trim(DecodeUtf8(a));
+    a = Trim(DecodeUtf8(a));
+    ++asked;
+    if (!a.empty()) ++answered;
+    return a;
   };
   auto noteCut = [&] {
     if (lastCut)
@@ -118,6 +123,18 @@ void TfrmMain::btnWhoisStartClick() {
   }
 
   std::string host, address;
+  struct Summary {
+    TfrmMain& f;
+    const std::string &query, &host, &address;
+    const int &asked, &answered;
+    ~Summary() {
+      f.SetToolResult(pgWhois, {{"query", query},
+                                {"host_name", host},
+                                {"address", address},
+                                {"servers_asked", asked},
+                                {"answers", answered}});
+    }
+  } summary{*this, input, host, address, asked, answered};
   if (!IsHostName(input)) {
     address = input;
     host = ResolveIpToHost(address, NameResTimeout);
