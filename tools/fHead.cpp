@@ -91,7 +91,7 @@ void TfrmMain::btnHeadStartClick() {
     ~Summary() {
       f.SetToolResult(pgHead, {{"url", url},
                                {"final_url", last},
-                               {"status", status > 0 ? TLineValue(status) : TLineValue()},
+                               {"status_code", status > 0 ? TLineValue(status) : TLineValue()},
                                {"requests", requests}});
     }
   } summary{*this, current, current, finalStatus, requests};
@@ -144,7 +144,7 @@ void TfrmMain::btnHeadStartClick() {
       finalStatus = r.ResponseCode;
       AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadHeaderInfo", "Header-Informationen:"), clBlue);
       AppendOutput(reHead, LangText("Main|OutHeadServerReply", "  Serverantwort:    %s1%", {r.ResponseText}),
-                   clNavy, {{"status", r.ResponseCode}});
+                   clNavy, {{"status_code", r.ResponseCode}});
       if (!r.Server.empty())
         AppendOutput(reHead, LangText("Main|OutHeadServerSystem", "  Server (System):  %s1%", {r.Server}),
                      clNavy);
@@ -163,7 +163,7 @@ void TfrmMain::btnHeadStartClick() {
         block += (i ? "\r\n" : "") + r.RawHeaders[i];
       // The status line and each header, with their parts as fields.
       AppendOutputLines(reHead, Trim(block), clBlack, [&r](const std::string& line) -> TLineFields {
-        if (line == Trim(r.ResponseText)) return {{"status", r.ResponseCode}};
+        if (line == Trim(r.ResponseText)) return {{"status_code", r.ResponseCode}};
         const size_t colon = line.find(':');
         if (colon == std::string::npos) return {};
         return {{"name", line.substr(0, colon)}, {"value", Trim(line.substr(colon + 1))}};
