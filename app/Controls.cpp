@@ -153,6 +153,11 @@ int TComboBox::IndexOf(const std::string& s) const {
   return -1;
 }
 
+const TLineFields& TLineValue::AsObject() const {
+  static const TLineFields kNone;
+  return object_ ? *object_ : kNone;
+}
+
 const TLineValue* FindField(const TLineFields& fields, const std::string& name) {
   for (const TLineField& f : fields)
     if (f.Name == name) return &f.Value;

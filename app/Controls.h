@@ -177,14 +177,15 @@ class TLineValue {
   long long AsInteger() const { return integer_; }
   double AsReal() const { return real_; }
   const std::string& AsText() const { return text_; }
-  const TLineFields& AsObject() const { return object_; }
+  // The named values of an object (none for any other kind).
+  const TLineFields& AsObject() const;
 
  private:
   TKind kind_ = TKind::Null;
   long long integer_ = 0;
   double real_ = 0;
   std::string text_;
-  std::vector<TLineField> object_;
+  std::shared_ptr<const TLineFields> object_;  // shared: the values never change
 };
 
 // A named value of an output line (a ping reply's round-trip time, a DNS
@@ -195,7 +196,8 @@ struct TLineField {
   TLineValue Value;
 };
 
-inline TLineValue::TLineValue(TLineFields v) : kind_(TKind::Object), object_(std::move(v)) {}
+inline TLineValue::TLineValue(TLineFields v)
+    : kind_(TKind::Object), object_(std::make_shared<const TLineFields>(std::move(v))) {}
 
 // The value of the field with that name, nullptr when there is none.
 const TLineValue* FindField(const TLineFields& fields, const std::string& name);

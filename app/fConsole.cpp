@@ -225,8 +225,10 @@ int RunConsole(const std::vector<std::string>& argv, std::ostream& out, std::ost
         {&form.reDns, pgDns},     {&form.rePing, pgPing}, {&form.reTrace, pgTrace},
         {&form.reWhois, pgWhois}, {&form.reEMail, pgEMail}, {&form.reHead, pgHead},
         {&form.reOwn, pgOwn}};
-    for (auto [pane, page] : panes)
+    for (const auto& [pane, paneTool] : panes) {
+      const TPage page = paneTool;
       pane->OnLineAdded = [&write, page](const TOutputLine& l) { write(page, l); };
+    }
     form.sbMain.OnText = [&err](const std::string& t) {
       if (!Trim(t).empty()) err << ConsoleLine(Trim(t), clBlack, false) << std::endl;
     };

@@ -11,12 +11,12 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <queue>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
 
 #include "common/fMain.h"
+#include "common/fRangePack.h"
 
 namespace quovix {
 
@@ -170,21 +170,6 @@ const std::string* FindWhoisRow(const std::string& key) {
 
 // ---- IPCountry.pak ---------------------------------------------------------------
 
-// The address space cut into segments, each with the country text of the
-// last row covering it (-1: none). A look-up is one binary search, with the
-// same answer as scanning every row in order.
-struct IpCountryPack {
-  bool exists = false;
-  std::vector<std::uint32_t> starts;  // ascending, starts[0] == 0
-  std::vector<int> text;              // per segment: index into texts, or -1
-  std::vector<std::string> texts;
-};
-
-IpCountryPack& IpCountryStore() {
-  static IpCountryPack pack;
-  return pack;
-}
-
 // An unsigned decimal bound; anything else counts as 0.
 std::uint32_t ParseBound(std::string_view s) {
   if (s.empty() || s.size() > 10) return 0;
@@ -196,15 +181,12 @@ std::uint32_t ParseBound(std::string_view s) {
   return v > 0xFFFFFFFFull ? 0 : static_cast<std::uint32_t>(v);
 }
 
-void BuildIpCountry(IpCountryPack& p, std::string_view text) {
-  struct Range {
-    std::uint32_t first, last;
-    int text;
-  };
-  std::vector<Range> ranges;  // in row order: a later row wins
-  ranges.reserve(text.size() / 24);
+// Rows "first|last|code|name" with decimal IPv4 bounds; the text is
+// "name (code)", or the one of them a row has.
+void ReadIpCountryRows(std::string_view text, RangeRows& rows) {
+  rows.Ranges.reserve(text.size() / 24);
   // Rows share few texts: they are keyed by their "code|name" part, which
-  // stays in text while the index is built.
+  // stays in text while the rows are read.
   std::unordered_map<std::string_view, int> textIds;
   ForEachRow(text, [&](std::string_view row) {
     std::string_view code = RowField(row, 3), name = RowField(row, 4);
@@ -213,73 +195,32 @@ void BuildIpCountry(IpCountryPack& p, std::string_view text) {
     if (first > last) return;  // matches no address
     const size_t from = static_cast<size_t>(code.data() - row.data());
     const std::string_view key = row.substr(from, static_cast<size_t>(name.data() - code.data()) + name.size());
-    auto [it, added] = textIds.emplace(key, static_cast<int>(p.texts.size()));
+    auto [it, added] = textIds.emplace(key, static_cast<int>(rows.Texts.size()));
     if (added) {
-      p.texts.push_back(name.empty() ? std::string(code)
-                        : code.empty() ? std::string(name)
-                                       : std::string(name) + " (" + std::string(code) + ")");
+      rows.Texts.push_back(name.empty() ? std::string(code)
+                           : code.empty() ? std::string(name)
+                                          : std::string(name) + " (" + std::string(code) + ")");
     }
-    ranges.push_back({first, last, it->second});
+    rows.Ranges.push_back({first, last, it->second});
   });
-
-  // Segment starts ascend; a segment with the text of the one before adds nothing.
-  auto add = [&p](std::uint64_t start, int t) {
-    if (!p.text.empty() && p.text.back() == t) return;
-    p.starts.push_back(static_cast<std::uint32_t>(start));
-    p.text.push_back(t);
-  };
-
-  // Shipped data comes sorted and without overlaps: one pass suffices.
-  bool disjoint = true;
-  for (size_t i = 1; i < ranges.size() && disjoint; ++i)
-    disjoint = ranges[i].first > ranges[i - 1].last;
-  if (disjoint) {
-    std::uint64_t next = 0;
-    for (const auto& r : ranges) {
-      if (r.first > next) add(next, -1);
-      add(r.first, r.text);
-      next = std::uint64_t{r.last} + 1;
-    }
-    if (next <= 0xFFFFFFFFull) add(next, -1);
-    return;
-  }
-
-  // Otherwise sweep over every range bound, keeping the covering rows with
-  // the latest on top.
-  std::vector<std::uint64_t> cuts{0};
-  cuts.reserve(2 * ranges.size() + 1);
-  for (const auto& r : ranges) {
-    cuts.push_back(r.first);
-    if (r.last < 0xFFFFFFFFu) cuts.push_back(std::uint64_t{r.last} + 1);
-  }
-  std::sort(cuts.begin(), cuts.end());
-  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
-
-  std::vector<size_t> byFirst(ranges.size());
-  for (size_t i = 0; i < byFirst.size(); ++i) byFirst[i] = i;
-  std::stable_sort(byFirst.begin(), byFirst.end(),
-                   [&](size_t a, size_t b) { return ranges[a].first < ranges[b].first; });
-  std::priority_queue<size_t> open;
-  size_t next = 0;
-  for (std::uint64_t cut : cuts) {
-    while (next < byFirst.size() && ranges[byFirst[next]].first <= cut) open.push(byFirst[next++]);
-    while (!open.empty() && ranges[open.top()].last < cut) open.pop();
-    add(cut, open.empty() ? -1 : ranges[open.top()].text);
-  }
 }
 
-const IpCountryPack& IpCountryRows() {
+struct IpCountryPack {
+  bool exists = false;
+  RangeIndex index;
+};
+
+IpCountryPack& IpCountryStore() {
+  static IpCountryPack pack;
+  return pack;
+}
+
+const RangeIndex& IpCountryRows() {
   IpCountryPack& p = IpCountryStore();
-  if (p.exists) return p;
+  if (p.exists) return p.index;
   p.exists = true;  // a failed load is not retried during the run
-  std::string text;
-  try {
-    text = LoadPak(ProgramFolder + "IPCountry.pak");
-  } catch (const std::exception&) {
-    text.clear();
-  }
-  BuildIpCountry(p, text);
-  return p;
+  p.index.Load(ProgramFolder + "IPCountry.pak", {"IPCountry", 4, ReadIpCountryRows});
+  return p.index;
 }
 
 // ---- SLDs ------------------------------------------------------------------------
@@ -381,12 +322,7 @@ void LookupNetworkRegistry(const std::string& handle, NetworkRegistry& record) {
 std::string LookupIpCountry(const std::string& address) {
   // Asked on every call, so a pack added after a miss is found next time.
   if (!IsRegularFile(ProgramFolder + "IPCountry.pak")) return {};
-  const IpCountryPack& p = IpCountryRows();
-  if (p.starts.empty()) return {};
-  const std::uint32_t number = IpToNumber(address);
-  size_t i = static_cast<size_t>(std::upper_bound(p.starts.begin(), p.starts.end(), number) -
-                                 p.starts.begin()) - 1;
-  return p.text[i] < 0 ? std::string() : p.texts[static_cast<size_t>(p.text[i])];
+  return IpCountryRows().Find(IpToNumber(address));
 }
 
 std::string RegisteredDomain(const std::string& text, const std::vector<std::string>& sldList) {
