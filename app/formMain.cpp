@@ -198,7 +198,7 @@ void TfrmMain::FormCreate() {
   // 4.
   cmbPingCount.AddItem("...");
   // 5.
-  LoadSettings(*this);
+  const bool settingsReadable = LoadSettings(*this);
   // 6.
   LanguageTable.clear();
   BuildLanguageMenu(mnuLanguage, ProgramFolder + "Language/",
@@ -206,6 +206,9 @@ void TfrmMain::FormCreate() {
   // 7.
   LoadLanguageFile(ProgramFolder + "Language/" + LanguageName + ".lng");
   ApplyLanguageTexts();
+  // Settings that are there but not used must not pass unnoticed (told in
+  // the chosen language, hence only now).
+  if (!settingsReadable) ReportSettingsProblem(true, IniFilePath);
   // 8.
   ListCacheFile.clear();
   ListCacheLines.clear();
@@ -253,7 +256,9 @@ void TfrmMain::AbortRunningTool() {
     if (b->RunState == 1) b->RunState = -1;
 }
 
-void TfrmMain::FormClose() { SaveSettings(*this); }
+void TfrmMain::FormClose() {
+  if (!SaveSettings(*this)) ReportSettingsProblem(false, IniFilePath);
+}
 
 namespace {
 // The lines of an appended text: a text may hold line breaks, and each

@@ -81,6 +81,10 @@ struct NetworkRegistry {
 void LookupNetworkRegistry(const std::string& handle, NetworkRegistry& record);
 
 std::string LookupIpCountry(const std::string& address);
+// The registrable domain of a host name or URL: its public suffix by the
+// rules in sldList (public suffix list rows: "co.uk", "*.ck", "!www.ck") plus
+// one label; empty when the name is itself a public suffix. An IPv4 address
+// comes back as it is.
 std::string RegisteredDomain(const std::string& text, const std::vector<std::string>& sldList);
 int ListDataFiles(const std::string& folder, const std::string& mask,
                   std::vector<std::string>& list);

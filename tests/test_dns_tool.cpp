@@ -343,6 +343,23 @@ TEST(DnsTool, AddressWithoutHostNameAndEmptyDomainEndEarly) {
   EXPECT_EQ(server.Queries(), 0);
 }
 
+TEST(DnsTool, InformationIsForTheRegistrableDomainAndNeverForAPublicSuffix) {
+  ScriptedDnsServer server(ZoneScript);
+  DnsWindow w(server.Port());
+  w.f.chkDnsReverse.SetChecked(false);
+  w.f.chkDnsDirectQuery.SetChecked(false);
+  w.f.SldList = {"jp", "kyoto.jp", "ide.kyoto.jp"};
+  auto lines = w.Run("a.b.ide.kyoto.jp");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "blue|DNS Informationen für \"b.ide.kyoto.jp\":"),
+            lines.end());
+  const int asked = server.Queries();
+  EXPECT_GT(asked, 0);
+  lines = w.Run("kyoto.jp");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "blue|Für DNS-Informationen muss eine Domain angegeben werden.");
+  EXPECT_EQ(server.Queries(), asked);  // nothing asked about the suffix
+}
+
 // ---- A real DNS server -----------------------------------------------------------
 
 namespace {
