@@ -50,6 +50,10 @@ std::uint32_t IpToNumber(const std::string& address);
 // Dotted text of a 32-bit address.
 std::string NumberToIp(std::uint32_t address);
 std::string ResolveHostToIp(const std::string& name, int limitMs);
+// The addresses of several names, looked up in parallel under one time
+// limit for all of them (empty for a name not answered in time, and for the
+// empty name); the wait lets the window's messages run between slices.
+std::vector<std::string> ResolveHostsToIp(const std::vector<std::string>& names, int limitMs);
 std::string ResolveIpToHost(const std::string& address, int limitMs);
 std::string EncodeIdn(const std::string& name);
 

@@ -335,8 +335,11 @@ class CliJsonLines(unittest.TestCase):
         result = self.result(o, "dns")
         self.assertEqual(result["rcode"]["A"], "NOERROR")
         self.assertEqual(result["address"], "192.0.2.10")
-        # An address without a reverse name.
+        # An address without a reverse name; a domain that does not exist.
         self.run_failing(["dns"], "/Dns:192.0.2.99", "/DnsI:0")
+        o = self.run_failing(["dns"], "/Dns:nowhere.quovix.test", "/DnsI:1", "/DnsD:1")
+        self.assertEqual(self.result(o, "dns")["rcode"], {"A": "NXDOMAIN"})
+        self.assertTrue(any(l.get("rcode") == "NXDOMAIN" and l["kind"] == "error" for l in o))
 
     def test_ping(self):
         o = self.run_ok(["ping"], "/Ping:127.0.0.1", "/PingC:2", "/PingP:0", "/PingR:0")
