@@ -199,6 +199,12 @@ struct TLineField {
 inline TLineValue::TLineValue(TLineFields v)
     : kind_(TKind::Object), object_(std::make_shared<const TLineFields>(std::move(v))) {}
 
+// The fields of a and then those of b.
+inline TLineFields JoinFields(TLineFields a, const TLineFields& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // The value of the field with that name, nullptr when there is none.
 const TLineValue* FindField(const TLineFields& fields, const std::string& name);
 

@@ -1,8 +1,10 @@
 #include "app/DialogControls.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 
 #include "common/fMain.h"
 
@@ -43,10 +45,18 @@ bool ReadBitmapSize(const std::string& path, int& width, int& height) {
   // The file header (14 bytes) and the start of the info header: the
   // 12-byte core header of old files or one of the later, longer headers.
   unsigned char h[26] = {};
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  in.read(reinterpret_cast<char*>(h), sizeof h);
-  if (in.gcount() < 22 || h[0] != 'B' || h[1] != 'M') return false;
+  // A regular file only: the path comes from the settings.
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) return false;
+  size_t got = 0;
+  while (got < sizeof h) {
+    const ssize_t n = ::read(fd, h + got, sizeof h - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (got < 22 || h[0] != 'B' || h[1] != 'M') return false;
   auto u16 = [&](int at) { return static_cast<std::uint32_t>(h[at] | h[at + 1] << 8); };
   auto u32 = [&](int at) { return u16(at) | u16(at + 2) << 16; };
   const std::uint32_t infoSize = u32(14);
@@ -54,7 +64,7 @@ bool ReadBitmapSize(const std::string& path, int& width, int& height) {
   if (infoSize == 12) {
     w = u16(18);
     hgt = u16(20);
-  } else if (infoSize >= 40 && infoSize <= 1024 && in.gcount() == sizeof h) {
+  } else if (infoSize >= 40 && infoSize <= 1024 && got == sizeof h) {
     w = static_cast<std::int32_t>(u32(18));
     hgt = std::llabs(static_cast<std::int32_t>(u32(22)));  // negative: stored top-down
   } else {

@@ -197,6 +197,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
     case pgPing:
       f.cmbPingHost.SetText(value);
       ApplyFlag(f.chkPingResolve, "PingR");
+      ApplyFlag(f.chkPingPreferIPv6, "PingV6");
       if (GetParamValue("PingC") == "-1") {
         SelectIndex(f.cmbPingCount, 12);  // the 13th item "...": until aborted
       } else {
@@ -210,6 +211,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
     case pgTrace:
       f.cmbTraceHost.SetText(value);
       ApplyFlag(f.chkTraceResolve, "TraceR");
+      ApplyFlag(f.chkTracePreferIPv6, "TraceV6");
       SelectItemParam(f.cmbTraceHops, "TraceC");
       SelectItemParam(f.cmbTraceTimeout, "TraceT");
       f.btnTraceStart.Click();
@@ -279,6 +281,7 @@ void RunCommandLineActions(TfrmMain& form) {
     if (form.CloseRequested) break;
     if (!GroupRequested(g)) continue;
     form.ToolResults.at(g.Page).clear();
+    form.ToolFailed.at(g.Page) = false;
     RunGroup(form, g.Page, GetParamValue(g.Param));
     if (form.OnCommandLineToolDone) form.OnCommandLineToolDone(g.Page);
   }
@@ -304,14 +307,16 @@ std::vector<std::string> CommandLineHelp() {
       {"/DnsD:1|0", "DNS: direct query to the DNS server"},
       {"/DnsI:1|0", "DNS: DNS information (A, PTR, NS, MX, TXT, SOA records)"},
       {"/DnsR:1|0", "DNS: resolve host names and addresses in the DNS information"},
-      {"/Ping:HOST", "Ping tab: ping a host, then run"},
+      {"/Ping:HOST", "Ping tab: ping a host (name, IPv4 or IPv6 address), then run"},
       {"/PingR:1|0", "Ping: resolve host names and addresses"},
+      {"/PingV6:1|0", "Ping: a host name uses its IPv6 address first"},
       {"/PingC:N", "Ping: number of echoes (1 2 3 4 5 6 7 8 10 20 25 50; -1 = until Ctrl+C)"},
       {"/PingT:MS", "Ping: timeout in ms (100 250 500 1000 1500 2000 3000 5000 7500 10000)"},
       {"/PingB:N", "Ping: bytes of data (8 16 32 64 128 256 512 1024)"},
       {"/PingP:MS", "Ping: pause between echoes in ms (0 50 100 200 250 500 750 1000 2000 5000)"},
-      {"/Trace:HOST", "Trace tab: trace the route to a host, then run"},
+      {"/Trace:HOST", "Trace tab: trace the route to a host (name, IPv4 or IPv6 address), then run"},
       {"/TraceR:1|0", "Trace: resolve host names and addresses"},
+      {"/TraceV6:1|0", "Trace: a host name uses its IPv6 address first"},
       {"/TraceC:N", "Trace: maximum hops (10 20 25 30 40 50 75 90)"},
       {"/TraceT:MS", "Trace: timeout in ms per hop"},
       {"/Whois:NAME", "Whois tab: registration data of a domain or address, then run"},

@@ -141,8 +141,9 @@ void PrintHelp(std::ostream& out) {
          "(tool, kind, text and the line's fields) and one \"result\" object per tool.\n"
          "Tools run in this order, one after another:\n";
   for (const auto& l : CommandLineHelp()) out << l << "\n";
-  out << "Exit status: 0 every tool ran and wrote no error or time-out line,\n"
-         "1 a tool wrote one, 2 no tool named on the command line, 130 aborted by Ctrl+C.\n"
+  out << "Exit status: 0 every tool ran and none failed; 1 a tool failed (an error or\n"
+         "time-out line, or its own verdict: a name without an address, a route that\n"
+         "never reaches its target); 2 no tool named on the command line; 130 aborted.\n"
          "Ctrl+C aborts the running tool; a second Ctrl+C ends the program at once."
       << std::endl;
 }
@@ -150,21 +151,9 @@ void PrintHelp(std::ostream& out) {
 }  // namespace
 
 std::string ConsoleLine(const std::string& text, std::uint32_t color, bool colour) {
-  std::string s;
-  s.reserve(text.size() + 16);
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if ((c < 0x20 && c != '\t') || c == 0x7F) {
-      s += '?';
-    } else if (c == 0xC2 && i + 1 < text.size() &&
-               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-      s += '?';  // a C1 control character, UTF-8 encoded
-      ++i;
-    } else {
-      s += static_cast<char>(c);
-    }
-  }
+  // Nothing a server sent may steer the terminal: control characters (C1
+  // and stray 8-bit ones too) and bidirectional overrides show as "?".
+  const std::string s = MaskControls(text);
   if (!colour) return s;
   if (const char* esc = AnsiColour(color)) return esc + s + "\x1b[0m";
   if (color == clBlack) return s;
@@ -214,8 +203,8 @@ int RunConsole(const std::vector<std::string>& argv, std::ostream& out, std::ost
     TfrmMain form;
     form.CommandLineArgs = args;
     LineSink sink(out, json, options.Colour, options.Writing);
-    // Whether the running tool has written an error or time-out line, and
-    // whether any tool has.
+    // Whether the running tool has failed (an error or time-out line, or
+    // its own verdict), and whether any tool has.
     bool toolFailed = false, anyFailed = false;
     auto write = [&](TPage page, const TOutputLine& l) {
       if (IsFailureColor(l.Color)) toolFailed = true;
@@ -237,6 +226,8 @@ int RunConsole(const std::vector<std::string>& argv, std::ostream& out, std::ost
     bool interrupted = false;
     form.OnCommandLineToolDone = [&](TPage page) {
       for (const TOutputLine& l : ResultControlLines(form, page)) write(page, l);
+      // The tool's own verdict counts as much as its colours.
+      if (form.ToolFailed.at(page)) toolFailed = true;
       sink.Result(page, interrupted ? "aborted" : toolFailed ? "failed" : "ok",
                   form.ToolResults.at(page));
       anyFailed = anyFailed || toolFailed;

@@ -36,8 +36,9 @@ struct ConsoleOptions {
 };
 
 // Runs the command line argv (program first) and returns the exit status:
-// 0 when every requested tool ran and wrote no error or time-out line, 1
-// when one did, 130 after Ctrl+C, 2 for a command line that names no tool
+// 0 when every requested tool ran and none failed, 1 when one did (an error
+// or time-out line, or the tool's own verdict in TfrmMain::ToolFailed), 130
+// after Ctrl+C, 2 for a command line that names no tool
 // or asks for an unknown output format (a short usage goes to err).
 // "--help" or "-h" as the only argument prints the parameters to out and
 // returns 0. "--json" or "--format=json" anywhere writes JSON Lines instead

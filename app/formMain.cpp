@@ -27,7 +27,10 @@ TfrmMain::TfrmMain() {
 TfrmMain::~TfrmMain() {
   // The installed pump points at this window; waits after it is gone must
   // not call into it.
-  if (pumpInstalled_) SetMessagePump(nullptr);
+  if (pumpInstalled_) {
+    SetMessagePump(nullptr);
+    SetAbortCheck(nullptr);
+  }
   LanguageTable.clear();
 }
 
@@ -192,6 +195,9 @@ void TfrmMain::FormCreate() {
   lvGPRankMulti.Top = 108;
   ToolIdle = true;
   SetMessagePump([this] { Pump(); });
+  // Waits between their slices ask whether the run is to stop: a close
+  // request (or Ctrl+C) ends any wait, an abort click the waits of its run.
+  SetAbortCheck([this] { return StopRequested(); });
   pumpInstalled_ = true;
   // 3. ProgramFolder and IniFilePath are set by the front end from the
   //    program file before creation.
@@ -204,7 +210,7 @@ void TfrmMain::FormCreate() {
   BuildLanguageMenu(mnuLanguage, ProgramFolder + "Language/",
                     [this](TMenuItem& item) { LanguageItemClick(item); });
   // 7.
-  LoadLanguageFile(ProgramFolder + "Language/" + LanguageName + ".lng");
+  LoadLanguageFile(LanguageFile(LanguageName, ".lng"));
   ApplyLanguageTexts();
   // Settings that are there but not used must not pass unnoticed (told in
   // the chosen language, hence only now).
@@ -251,9 +257,20 @@ bool TfrmMain::FormCloseQuery() {
   return true;
 }
 
+std::vector<TButton*> TfrmMain::AbortableStarts() {
+  return {&btnPingStart, &btnTraceStart, &btnWhoisStart, &btnHeadStart, &btnGPRankStart};
+}
+
 void TfrmMain::AbortRunningTool() {
-  for (TButton* b : {&btnPingStart, &btnTraceStart, &btnWhoisStart, &btnGPRankStart})
+  for (TButton* b : AbortableStarts())
     if (b->RunState == 1) b->RunState = -1;
+}
+
+bool TfrmMain::StopRequested() {
+  if (CloseRequested) return true;
+  for (TButton* b : AbortableStarts())
+    if (b->RunState == -1) return true;
+  return false;
 }
 
 void TfrmMain::FormClose() {
@@ -295,6 +312,17 @@ void TfrmMain::AppendOutputLines(TRichEdit& pane, const std::string& text, TColo
     pane.AddLine(line, color, fieldsOf ? fieldsOf(line) : TLineFields{});
   SetFocus(&pane);
   Pump();
+}
+
+void TfrmMain::AppendIdnFailure(TRichEdit& pane, const std::string& name) {
+  // An empty line before it, unless it is the run's first line.
+  AppendOutput(pane,
+               (pane.Lines().empty() ? "" : "\r\n") +
+                   LangText("Main|OutIdnNotEncodable",
+                                 "Der Name \"%s1%\" lässt sich nicht IDN-kodieren, die Abfrage "
+                                 "wird nicht ausgeführt.",
+                                 {name}),
+               clRed, {{"name", name}, {"reason", "idn_not_encodable"}});
 }
 
 void TfrmMain::AddRecentItem(TComboBox& combo, const std::string& text) {

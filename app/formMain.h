@@ -122,6 +122,11 @@ class TfrmMain {
   std::function<void()> OnCloseNow;
   // Asks every running abortable tool to stop at its next checkpoint.
   void AbortRunningTool();
+  // A close or an abort has been asked for: the waits of the running tool
+  // end at their next slice.
+  bool StopRequested();
+  // The Start buttons that turn into "Abbrechen" while their tool runs.
+  std::vector<TButton*> AbortableStarts();
 
   // ---- Geometry ------------------------------------------------------------
   // Positions of controls on a tab are relative to the tab sheet's client
@@ -160,6 +165,16 @@ class TfrmMain {
   // without an output pane found nothing.
   std::array<TLineFields, 10> ToolResults;
   void SetToolResult(TPage page, TLineFields fields) { ToolResults.at(page) = std::move(fields); }
+  // Whether the last run of each tool failed by the tool's own verdict where
+  // the colours do not tell it: a name the look-up block shows as "???", a
+  // route that never reaches its target. The console's exit status and the
+  // result object's status follow it beside the error and time-out lines.
+  // Emptied with ToolResults.
+  std::array<bool, 10> ToolFailed{};
+  void SetToolFailed(TPage page) { ToolFailed.at(page) = true; }
+  // The red line of an input the IDN encoder refuses; the tool then ends its
+  // look-up (the name is not this computer, which the empty text would be).
+  void AppendIdnFailure(TRichEdit& pane, const std::string& name);
   void AddRecentItem(TComboBox& combo, const std::string& text);
   void ApplyOutputFont();
   void ApplyLanguageTexts();
@@ -238,6 +253,7 @@ class TfrmMain {
   TComboBox cmbPingByte{"cmbPingByte", TComboStyle::DropDownList};
   TComboBox cmbPingPause{"cmbPingPause", TComboStyle::DropDownList};
   TCheckBox chkPingResolve{"chkPingResolve"};
+  TCheckBox chkPingPreferIPv6{"chkPingPreferIPv6"};
   TButton btnPingStart{"btnPingStart"};
   TRichEdit rePing{"rePing"};
   void btnPingStartClick();
@@ -250,6 +266,7 @@ class TfrmMain {
   TComboBox cmbTraceHops{"cmbTraceHops", TComboStyle::DropDownList};
   TComboBox cmbTraceTimeout{"cmbTraceTimeout", TComboStyle::DropDownList};
   TCheckBox chkTraceResolve{"chkTraceResolve"};
+  TCheckBox chkTracePreferIPv6{"chkTracePreferIPv6"};
   TButton btnTraceStart{"btnTraceStart"};
   TRichEdit reTrace{"reTrace"};
   void btnTraceStartClick();

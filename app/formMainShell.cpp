@@ -81,6 +81,9 @@ void TfrmMain::ApplyLanguageTexts() {
   const std::string resolve = LangText("Main|chkResolve", "Hostnamen und IP-Adressen auflösen");
   for (TCheckBox* c : {&chkDnsExtendedResolve, &chkPingResolve, &chkTraceResolve, &chkOwnResolve})
     c->SetCaption(resolve);
+  const std::string preferIPv6 = LangText("Main|chkPreferIPv6", "IPv6 bevorzugen");
+  chkPingPreferIPv6.SetCaption(preferIPv6);
+  chkTracePreferIPv6.SetCaption(preferIPv6);
   const std::string direct = LangText("Main|chkDirectQuery", "Direkte Anfrage");
   chkDnsDirectQuery.SetCaption(direct);
   chkWhoisDirectQuery.SetCaption(direct);
@@ -129,7 +132,7 @@ void TfrmMain::LanguageItemClick(TMenuItem& item) {
   // The language items form one radio group.
   for (TMenuItem* m : mnuLanguage.Items) m->SetChecked(m == &item);
   LanguageName = item.Caption();
-  LoadLanguageFile(ProgramFolder + "Language/" + LanguageName + ".lng");
+  LoadLanguageFile(LanguageFile(LanguageName, ".lng"));
   ApplyLanguageTexts();
 }
 
@@ -149,6 +152,7 @@ void TfrmMain::LayoutDesign() {
   constexpr int kStartX = 330;       // Start button right of the main input
   constexpr int kRightX = 330;       // second column of check boxes
   constexpr int kCheckW = 270;
+  constexpr int kPreferX = 420, kPreferW = 190;  // right of the Start button
 
   auto mainRow = [&](TLabel& lbl, TComboBox& cmb, TButton& btn) {
     lbl.SetBounds(kX, kRow1Label, kHostW, kLabelH);
@@ -177,6 +181,7 @@ void TfrmMain::LayoutDesign() {
   labelled(lblPingByte, cmbPingByte, 169, 60);
   labelled(lblPingPause, cmbPingPause, 239, 60);
   chkPingResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
+  chkPingPreferIPv6.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
   rePing.SetBounds(7, 124, 0, 0);
 
   // Trace
@@ -185,6 +190,7 @@ void TfrmMain::LayoutDesign() {
   labelled(lblTraceHops, cmbTraceHops, kX, 60);
   labelled(lblTraceTimeout, cmbTraceTimeout, 89, 70);
   chkTraceResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
+  chkTracePreferIPv6.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
   reTrace.SetBounds(7, 124, 0, 0);
 
   // Whois
@@ -296,10 +302,11 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
     case pgPing:
       return {&grpPing, &lblPingHost, &cmbPingHost, &btnPingStart, &lblPingCount, &cmbPingCount,
               &lblPingTimeout, &cmbPingTimeout, &lblPingByte, &cmbPingByte, &lblPingPause,
-              &cmbPingPause, &chkPingResolve, &rePing};
+              &cmbPingPause, &chkPingResolve, &chkPingPreferIPv6, &rePing};
     case pgTrace:
       return {&grpTrace, &lblTraceHost, &cmbTraceHost, &btnTraceStart, &lblTraceHops,
-              &cmbTraceHops, &lblTraceTimeout, &cmbTraceTimeout, &chkTraceResolve, &reTrace};
+              &cmbTraceHops, &lblTraceTimeout, &cmbTraceTimeout, &chkTraceResolve,
+              &chkTracePreferIPv6, &reTrace};
     case pgWhois:
       return {&grpWhois, &lblWhoisHost, &cmbWhoisHost, &btnWhoisStart, &lblWhoisServer,
               &cmbWhoisServer, &lblWhoisTimeout, &cmbWhoisTimeout, &chkWhoisFormat,

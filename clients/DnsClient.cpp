@@ -16,11 +16,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <random>
 #include <system_error>
+#include <thread>
 
-#include "common/Pump.h"
+#include "common/Deadline.h"
 #include "common/fMain.h"
 
 namespace quovix {
@@ -297,28 +302,6 @@ std::uint16_t RandomId() {
   return static_cast<std::uint16_t>(std::uniform_int_distribution<int>(0, 65534)(rd));
 }
 
-// Milliseconds left until deadline, for one wait slice of at most
-// kWaitSliceMs; 0 once it passed.
-int SliceUntil(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, kWaitSliceMs));
-}
-
-// Waits for events on fd until the deadline, in slices that let the
-// window's messages run; false when the deadline came first.
-bool WaitFor(int fd, short events, Clock::time_point deadline, bool tcp) {
-  for (;;) {
-    const int slice = SliceUntil(deadline);
-    if (slice == 0) return false;
-    pollfd pfd{fd, events, 0};
-    const int ready = ::poll(&pfd, 1, slice);
-    if (ready < 0 && errno != EINTR) SocketError("poll", errno, tcp);
-    if (ready > 0) return true;
-    ProcessPendingMessages();
-  }
-}
-
 // What one message that arrived means for the query.
 enum class Fit { Foreign, Ours };
 
@@ -372,9 +355,9 @@ UdpEnd UdpExchange(const Endpoint& server, const std::string& query, std::uint16
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) SocketError("send", errno);
 
-  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
+  const Deadline deadline = Deadline::In(waitMs);
   bool sawForeign = false;
-  while (WaitFor(fd.get(), POLLIN, deadline, false)) {
+  while (WaitForSocket(fd.get(), POLLIN, deadline) == WaitEnd::Ready) {
     sockaddr_storage from{};
     socklen_t fromLen = sizeof from;
     const ssize_t n = ::recvfrom(fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
@@ -404,12 +387,12 @@ UdpEnd UdpExchange(const Endpoint& server, const std::string& query, std::uint16
 // the time ran out.
 bool TcpExchange(const Endpoint& server, const std::string& query, std::uint16_t id, int waitMs,
                  std::string& reply) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
+  const Deadline deadline = Deadline::In(waitMs);
   Fd fd(::socket(server.addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (fd.get() < 0) SocketError("socket", errno, true);
   if (::connect(fd.get(), server.get(), server.len) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) SocketError("connect", errno, true);
-    if (!WaitFor(fd.get(), POLLOUT, deadline, true)) return false;
+    if (WaitForSocket(fd.get(), POLLOUT, deadline) != WaitEnd::Ready) return false;
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
@@ -424,7 +407,7 @@ bool TcpExchange(const Endpoint& server, const std::string& query, std::uint16_t
     if (n >= 0) {
       done += static_cast<size_t>(n);
     } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-      if (!WaitFor(fd.get(), POLLOUT, deadline, true)) return false;
+      if (WaitForSocket(fd.get(), POLLOUT, deadline) != WaitEnd::Ready) return false;
     } else {
       SocketError("send", errno, true);
     }
@@ -442,7 +425,7 @@ bool TcpExchange(const Endpoint& server, const std::string& query, std::uint16_t
       if (++foreign > kMaxForeignTcpMessages) break;
     }
     if (foreign > kMaxForeignTcpMessages) break;
-    if (!WaitFor(fd.get(), POLLIN, deadline, true)) {
+    if (WaitForSocket(fd.get(), POLLIN, deadline) != WaitEnd::Ready) {
       if (foreign > 0) break;
       return false;
     }
@@ -681,32 +664,57 @@ void TIdDNSResolver::SendQuery(const std::string& name, std::uint16_t qclass) {
 
 // ---- Worker jobs ---------------------------------------------------------------
 
+// What the worker and the waiting caller share; whoever lets go last frees
+// it, so a worker whose caller stopped waiting writes into nothing anyone reads.
+struct TDnsQueryJob::State {
+  std::mutex mutex;
+  std::condition_variable done_cv;
+  bool done = false;
+  TIdDNSResolver resolver;
+  std::exception_ptr error;
+};
+
 TDnsQueryJob::TDnsQueryJob(TIdDNSResolver resolver, std::string name, std::uint16_t qclass)
     : resolver_(std::move(resolver)), name_(std::move(name)), qclass_(qclass) {
+  auto state = std::make_shared<State>();
+  state->resolver = resolver_;
   try {
-    done_ = std::async(std::launch::async, [this] { resolver_.SendQuery(name_, qclass_); });
+    std::thread([state, name = name_, qclass] {
+      std::exception_ptr error;
+      try {
+        state->resolver.SendQuery(name, qclass);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      std::lock_guard<std::mutex> lock(state->mutex);
+      state->error = error;
+      state->done = true;
+      state->done_cv.notify_all();
+    }).detach();
+    state_ = std::move(state);
   } catch (const std::system_error&) {
     // No worker to be had: the query runs when it is waited for.
   }
 }
 
-TDnsQueryJob::~TDnsQueryJob() {
-  // The exchange is bounded, so the worker ends soon; its result goes with
-  // this object.
-  if (done_.valid()) done_.wait();
-}
-
 TIdDNSResolver& TDnsQueryJob::Wait() {
-  if (!ran_) {
-    ran_ = true;
-    if (!done_.valid()) {
-      resolver_.SendQuery(name_, qclass_);
-      return resolver_;
-    }
-    while (done_.wait_for(std::chrono::milliseconds(kWaitSliceMs)) != std::future_status::ready)
-      ProcessPendingMessages();
-    done_.get();  // raises the query's error
+  if (ran_) return resolver_;
+  ran_ = true;
+  if (!state_) {
+    resolver_.SendQuery(name_, qclass_);
+    return resolver_;
   }
+  // The worker's exchanges are bounded by their own limits; only an abort
+  // request ends this wait before the worker does.
+  const WaitEnd end = WaitSliced(Deadline::In(INT_MAX), [&](int sliceMs) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    return state_->done_cv.wait_for(lock, std::chrono::milliseconds(sliceMs),
+                                    [&] { return state_->done; });
+  });
+  if (end != WaitEnd::Ready) return resolver_;  // as asked, without an answer
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  resolver_ = state_->resolver;
+  if (state_->error) std::rethrow_exception(state_->error);
   return resolver_;
 }
 

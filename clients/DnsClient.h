@@ -6,7 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <future>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -211,19 +211,21 @@ class TIdDNSResolver {
 class TDnsQueryJob {
  public:
   TDnsQueryJob(TIdDNSResolver resolver, std::string name, std::uint16_t qclass = 1);
-  ~TDnsQueryJob();
+  ~TDnsQueryJob() = default;
   TDnsQueryJob(const TDnsQueryJob&) = delete;
   TDnsQueryJob& operator=(const TDnsQueryJob&) = delete;
   // Waits for the end of the query, letting pending window messages run
   // between slices, and gives the resolver with its result; raises the
-  // query's error.
+  // query's error. An abort request ends the wait at once with no answer
+  // (the worker finishes alone; its result goes nowhere).
   TIdDNSResolver& Wait();
 
  private:
+  struct State;
   TIdDNSResolver resolver_;
   std::string name_;
   std::uint16_t qclass_;
-  std::future<void> done_;
+  std::shared_ptr<State> state_;  // shared with the worker; null: none started
   bool ran_ = false;
 };
 

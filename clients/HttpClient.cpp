@@ -19,6 +19,7 @@
 #include <ctime>
 
 #include "common/DateTime.h"
+#include "common/Deadline.h"
 #include "common/Pump.h"
 #include "common/fMain.h"
 #include "shell/gIni.h"
@@ -56,21 +57,20 @@ std::string Base64(const std::string& s) {
   return out;
 }
 
-// Waits until fd is ready for events, at most timeoutMs, in slices that let
-// the window's messages run in between. False on timeout.
-bool WaitFd(int fd, short events, int timeoutMs) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd, events, 0};
-    const int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
-    const int r = poll(&p, 1, slice);
-    if (r > 0) return true;
-    if (r < 0 && errno != EINTR) return true;  // the next call reports the error
-    ProcessPendingMessages();
+// Waits until fd is ready for events before the deadline; raises the
+// timeout error of the step, or the abort when the user asked for one.
+void AwaitFd(int fd, short events, const Deadline& deadline, HttpError::Kind timeoutKind) {
+  switch (WaitForSocket(fd, events, deadline)) {
+    case WaitEnd::Ready:
+      return;
+    case WaitEnd::Aborted:
+      throw HttpError::Aborted();
+    case WaitEnd::TimedOut:
+      break;
   }
+  if (timeoutKind == HttpError::Kind::ConnectTimeout)
+    throw HttpError(HttpError::Kind::ConnectTimeout, "Connect timed out.");
+  throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
 }
 
 std::string OpenSslErrorText() {
@@ -326,16 +326,24 @@ struct HttpClient::TlsContext {
   }
 };
 
+// One connection of one request. Every wait on it ends at the request's
+// deadline however the peer dribbles, and a single wait for data also
+// within the read timeout.
 class HttpClient::Connection : public IHttpSource {
  public:
-  explicit Connection(int readTimeoutMs) : readTimeoutMs_(readTimeoutMs) {}
+  Connection(Deadline exchange, int readTimeoutMs)
+      : exchange_(exchange), readTimeoutMs_(readTimeoutMs) {}
   ~Connection() override { Close(); }
 
   void Connect(const std::string& host, int port, int connectTimeoutMs) {
+    const Deadline connectBy = exchange_.Within(connectTimeoutMs);
     sockaddr_storage addr{};
     socklen_t len = 0;
     std::string ip = host;
-    if (!IsIpLiteral(ip)) ip = ResolveHostToIp(host, NameResTimeout);
+    if (!IsIpLiteral(ip)) {
+      ip = ResolveHostToIp(host, std::min(NameResTimeout, connectBy.LeftMs()));
+      if (ip.empty() && AbortRequested()) throw HttpError::Aborted();
+    }
     auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
     auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
     if (!ip.empty() && inet_pton(AF_INET, ip.c_str(), &v4->sin_addr) == 1) {
@@ -358,9 +366,11 @@ class HttpClient::Connection : public IHttpSource {
         Close();
         throw HttpError::SocketError(err, ErrnoText(err));
       }
-      if (!WaitFd(fd_, POLLOUT, connectTimeoutMs)) {
+      try {
+        AwaitFd(fd_, POLLOUT, connectBy, HttpError::Kind::ConnectTimeout);
+      } catch (...) {
         Close();
-        throw HttpError(HttpError::Kind::ConnectTimeout, "Connect timed out.");
+        throw;
       }
       int err = 0;
       socklen_t elen = sizeof err;
@@ -391,8 +401,7 @@ class HttpClient::Connection : public IHttpSource {
       if (r == 1) return;
       const int e = SSL_get_error(ssl_, r);
       if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-        if (!WaitFd(fd_, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, readTimeoutMs_))
-          throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+        Await(e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT);
         continue;
       }
       const long verify = SSL_get_verify_result(ssl_);
@@ -417,8 +426,7 @@ class HttpClient::Connection : public IHttpSource {
         }
         const int e = SSL_get_error(ssl_, r);
         if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-          if (!WaitFd(fd_, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, readTimeoutMs_))
-            throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+          Await(e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT);
           continue;
         }
         if (e == SSL_ERROR_SYSCALL && errno != 0)
@@ -429,8 +437,7 @@ class HttpClient::Connection : public IHttpSource {
       if (r > 0) {
         done += static_cast<size_t>(r);
       } else if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        if (!WaitFd(fd_, POLLOUT, readTimeoutMs_))
-          throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+        Await(POLLOUT);
       } else {
         throw HttpError::SocketError(errno, ErrnoText(errno));
       }
@@ -438,6 +445,9 @@ class HttpClient::Connection : public IHttpSource {
   }
 
   size_t Read(char* buf, size_t n) override {
+    // Also when data keeps arriving without a pause: the request's limit
+    // holds however fast or slow the peer sends.
+    if (exchange_.Passed()) throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
     for (;;) {
       if (ssl_) {
         ERR_clear_error();
@@ -446,8 +456,7 @@ class HttpClient::Connection : public IHttpSource {
         const int e = SSL_get_error(ssl_, r);
         if (e == SSL_ERROR_ZERO_RETURN) return 0;
         if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-          if (!WaitFd(fd_, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, readTimeoutMs_))
-            throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+          Await(e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT);
           continue;
         }
         if (e == SSL_ERROR_SYSCALL) {
@@ -459,8 +468,7 @@ class HttpClient::Connection : public IHttpSource {
       const ssize_t r = recv(fd_, buf, n, 0);
       if (r >= 0) return static_cast<size_t>(r);
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-        if (!WaitFd(fd_, POLLIN, readTimeoutMs_))
-          throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+        Await(POLLIN);
         continue;
       }
       throw HttpError::SocketError(errno, ErrnoText(errno));
@@ -480,8 +488,13 @@ class HttpClient::Connection : public IHttpSource {
   bool Open() const { return fd_ >= 0; }
 
  private:
+  void Await(short events) {
+    AwaitFd(fd_, events, exchange_.Within(readTimeoutMs_), HttpError::Kind::ReadTimeout);
+  }
+
   int fd_ = -1;
   SSL* ssl_ = nullptr;
+  Deadline exchange_;
   int readTimeoutMs_;
 };
 
@@ -527,6 +540,7 @@ void HttpClient::TakeResponse(const HttpUrl& url, const HttpResponseHead& head) 
   Response.ResponseCode = head.ResponseCode;
   Response.ResponseText = head.ResponseText;
   Response.RawHeaders = head.RawHeaders;
+  Response.HeaderComplete = head.Complete;
   Response.Server = head.Value("Server");
   Response.Date = ParseHttpDate(head.Value("Date"));
   Response.LastModified = ParseHttpDate(head.Value("Last-Modified"));
@@ -570,9 +584,10 @@ void HttpClient::OpenTunnel(const HttpUrl& url) {
   if (in.Buffered() != 0) throw HttpError::Malformed("data after the proxy's CONNECT answer");
 }
 
-std::string HttpClient::Exchange(const std::string& method, const HttpUrl& url, bool wantBody) {
+std::string HttpClient::Exchange(const std::string& method, const HttpUrl& url, bool wantBody,
+                                 const Deadline& deadline) {
   Disconnect();
-  conn_ = std::make_unique<Connection>(Effective(ReadTimeout));
+  conn_ = std::make_unique<Connection>(deadline, Effective(ReadTimeout));
   struct CloseAtEnd {
     HttpClient& c;
     ~CloseAtEnd() { c.Disconnect(); }
@@ -622,10 +637,14 @@ std::string HttpClient::Exchange(const std::string& method, const HttpUrl& url, 
 
 std::string HttpClient::Request(const std::string& method, const std::string& urlText) {
   HttpUrl url = ParseHttpUrl(urlText);
+  // One limit for the whole call, redirects included: however the servers
+  // answer, the caller gets control back when its timeout has passed.
+  const Deadline deadline =
+      Deadline::In(std::max(Effective(ConnectTimeout), Effective(ReadTimeout)));
   std::string m = method;
   int redirects = 0;
   for (;;) {
-    std::string body = Exchange(m, url, method == "GET");
+    std::string body = Exchange(m, url, method == "GET", deadline);
     const int code = Response.ResponseCode;
     const bool redirect = (code >= 300 && code <= 399 && code != 304) || !Response.Location.empty();
     if (HandleRedirects && redirect && !Response.Location.empty()) {

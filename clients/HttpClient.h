@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "clients/HttpResponse.h"
+#include "common/Deadline.h"
 
 namespace quovix {
 
@@ -43,6 +44,9 @@ struct HttpResponseInfo {
   int ResponseCode = 0;
   std::string ResponseText;             // the whole status line
   std::vector<std::string> RawHeaders;  // "Name: value", in order
+  // The header block ended with its empty line; false when the answer broke
+  // off (closed, timed out, too many lines) after its status line.
+  bool HeaderComplete = false;
   std::string Server;
   double Date = 0;          // local date-time, 0 when absent
   double LastModified = 0;  // local date-time, 0 when absent
@@ -88,8 +92,12 @@ class HttpClient {
   std::string TlsExtraCaFile;
 
   // ---- per request
+  // A Head or Get call as a whole (name look-up, connection, proxy tunnel,
+  // TLS handshake, the whole response, every redirect followed) ends within
+  // the larger of the two; the connection alone within ConnectTimeout, a
+  // single wait for data within ReadTimeout.
   int ConnectTimeout = 0;  // ms; 0 or less: 30 s
-  int ReadTimeout = 0;     // ms per wait for data; 0 or less: 30 s
+  int ReadTimeout = 0;     // ms; 0 or less: 30 s
   HttpProxyParams ProxyParams;
 
   // ---- result of the last request
@@ -100,7 +108,8 @@ class HttpClient {
   HttpCookieJar Cookies;
 
   // The requests. Both raise HttpError; on a status error the response
-  // fields stay filled.
+  // fields stay filled. An abort request (see AbortRequested) ends the wait
+  // in progress with the error kind Aborted.
   void Head(const std::string& url);
   std::string Get(const std::string& url);
 
@@ -110,7 +119,8 @@ class HttpClient {
  private:
   class Connection;
   // One exchange without redirects: fills Response, returns the body.
-  std::string Exchange(const std::string& method, const HttpUrl& url, bool wantBody);
+  std::string Exchange(const std::string& method, const HttpUrl& url, bool wantBody,
+                       const Deadline& deadline);
   std::string Request(const std::string& method, const std::string& url);
   std::string BuildRequest(const std::string& method, const HttpUrl& url, bool viaProxy) const;
   std::string ProxyAuthorization() const;

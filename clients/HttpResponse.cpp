@@ -19,6 +19,8 @@ HttpError HttpError::Malformed(const std::string& what) {
   return HttpError(Kind::Protocol, "Invalid HTTP response: " + what);
 }
 
+HttpError HttpError::Aborted() { return HttpError(Kind::Aborted, "Aborted by the user."); }
+
 // ---- HttpReader -----------------------------------------------------------------
 
 bool HttpReader::Fill() {
@@ -83,13 +85,6 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Control bytes a server sends inside a line never reach the display.
-std::string Printable(std::string s) {
-  for (char& c : s)
-    if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) c = '?';
-  return s;
-}
-
 std::string HeaderName(const std::string& raw) {
   const size_t colon = raw.find(':');
   return colon == std::string::npos ? std::string() : raw.substr(0, colon);
@@ -105,7 +100,8 @@ std::string HeaderValue(const std::string& raw) {
 void ReadHeaderBlock(HttpReader& in, std::vector<std::string>* headers, const HttpLimits& limits) {
   int count = 0;
   for (;;) {
-    const std::string line = Printable(in.ReadLine(limits.MaxLineLength));
+    // Control characters a server sends inside a line never reach the display.
+    const std::string line = MaskControls(in.ReadLine(limits.MaxLineLength));
     if (line.empty()) return;
     if (++count > limits.MaxHeaderLines)
       throw HttpError::Malformed("more than " + std::to_string(limits.MaxHeaderLines) +
@@ -173,11 +169,14 @@ void ReadResponseHead(HttpReader& in, HttpResponseHead& head, const HttpLimits& 
     int code = 0;
     if (!ParseStatusLine(line, code)) throw HttpError::Malformed("malformed status line");
     head.ResponseCode = code;
-    head.ResponseText = Printable(line);
+    head.ResponseText = MaskControls(line);
     // A 1xx other than 101 only announces the real response.
     const bool isInterim = code >= 100 && code < 200 && code != 101;
     ReadHeaderBlock(in, &head.RawHeaders, limits);
-    if (!isInterim) return;
+    if (!isInterim) {
+      head.Complete = true;
+      return;
+    }
     if (interim + 1 >= limits.MaxInterimResponses)
       throw HttpError::Malformed("too many interim responses");
   }

@@ -21,6 +21,7 @@ class HttpError : public std::runtime_error {
     Status,          // final status not 2xx: the status line
     Tls,             // handshake or certificate verification failed
     Protocol,        // the peer broke the protocol (malformed or oversized)
+    Aborted,         // the user asked the running work to stop
   };
   HttpError(Kind kind, const std::string& message, int code = 0)
       : std::runtime_error(message), kind_(kind), code_(code) {}
@@ -30,6 +31,7 @@ class HttpError : public std::runtime_error {
 
   static HttpError SocketError(int code, const std::string& text);
   static HttpError Malformed(const std::string& what);
+  static HttpError Aborted();
 
  private:
   Kind kind_;
@@ -80,6 +82,7 @@ struct HttpResponseHead {
   int ResponseCode = 0;
   std::string ResponseText;              // the whole status line
   std::vector<std::string> RawHeaders;   // "Name: value", in order
+  bool Complete = false;                 // the block ended with its empty line
 
   // Value of the first header with that name (any case); empty when absent.
   std::string Value(const std::string& name) const;

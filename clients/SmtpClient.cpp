@@ -7,34 +7,13 @@
 
 #include <cctype>
 #include <cerrno>
-#include <chrono>
-
+#include "common/Deadline.h"
 #include "common/Pump.h"
 #include "common/fMain.h"
 #include "platform/Resolver.h"
 
 namespace quovix {
 namespace {
-
-long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// Waits for the socket in slices, running the message pump between them.
-// True when ready, false on time-out.
-bool WaitReady(int fd, short events, long long deadline) {
-  for (;;) {
-    long long left = deadline - NowMs();
-    if (left <= 0) return false;
-    pollfd p{fd, events, 0};
-    int r = poll(&p, 1, static_cast<int>(left < kWaitSliceMs ? left : kWaitSliceMs));
-    if (r > 0) return true;
-    if (r < 0 && errno != EINTR) return false;
-    ProcessPendingMessages();
-  }
-}
 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
@@ -150,14 +129,25 @@ bool TIdSMTP::Connected() const {
   return false;
 }
 
+bool TIdSMTP::WaitReady(int fd, short events, const Deadline& deadline) {
+  const WaitEnd end = WaitForSocket(fd, events, deadline);
+  if (end == WaitEnd::Aborted) aborted_ = true;
+  return end == WaitEnd::Ready;
+}
+
 bool TIdSMTP::Connect() {
   Drop();
   LastReply = {};
   received_ = {};
   serverClosed_ = false;
-  const long long deadline = NowMs() + ConnectTimeout;
+  aborted_ = false;
+  // The name look-up and the connection share one limit.
+  const Deadline connectBy = Deadline::In(ConnectTimeout);
   std::string address = IsHostName(Host) ? ResolveHostToIp(Host, ConnectTimeout) : Host;
-  if (address.empty()) return false;
+  if (address.empty()) {
+    aborted_ = AbortRequested();
+    return false;
+  }
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -169,7 +159,7 @@ bool TIdSMTP::Connect() {
   int fd = socket(res->ai_family, res->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, res->ai_protocol);
   bool ok = fd >= 0;
   if (ok && connect(fd, res->ai_addr, res->ai_addrlen) != 0) {
-    ok = errno == EINPROGRESS && WaitReady(fd, POLLOUT, deadline);
+    ok = errno == EINPROGRESS && WaitReady(fd, POLLOUT, connectBy);
     if (ok) {
       int err = 0;
       socklen_t len = sizeof err;
@@ -182,7 +172,7 @@ bool TIdSMTP::Connect() {
     return false;
   }
   fd_ = fd;
-  bool greeted = ReadReply() && LastReply.Code == 220;
+  bool greeted = ReadReply(Deadline::In(ReadTimeout)) && LastReply.Code == 220;
   if (greeted) {
     const std::string name = HeloArgument();
     greeted = (UseEhlo && SendCmd("EHLO " + name, 250)) || SendCmd("HELO " + name, 250);
@@ -203,7 +193,9 @@ bool TIdSMTP::SendCmd(const std::string& line, int expected) {
     Drop();
     return false;
   }
-  if (!SendLine(line) || !ReadReply()) {
+  // One limit for the command and its whole reply.
+  const Deadline deadline = Deadline::In(ReadTimeout);
+  if (!SendLine(line, deadline) || !ReadReply(deadline)) {
     Drop();
     return false;
   }
@@ -211,13 +203,13 @@ bool TIdSMTP::SendCmd(const std::string& line, int expected) {
 }
 
 void TIdSMTP::Disconnect() {
-  if (Connected() && SendLine("QUIT")) ReadReply();
+  const Deadline deadline = Deadline::In(ReadTimeout);
+  if (!aborted_ && Connected() && SendLine("QUIT", deadline)) ReadReply(deadline);
   Drop();
 }
 
-bool TIdSMTP::SendLine(const std::string& line) {
+bool TIdSMTP::SendLine(const std::string& line, const Deadline& deadline) {
   std::string data = line + "\r\n";
-  const long long deadline = NowMs() + ReadTimeout;
   size_t sent = 0;
   while (sent < data.size()) {
     ssize_t n = send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
@@ -233,11 +225,10 @@ bool TIdSMTP::SendLine(const std::string& line) {
   return true;
 }
 
-bool TIdSMTP::ReadReply() {
+bool TIdSMTP::ReadReply(const Deadline& deadline) {
   LastReply = {};
   // One deadline for the whole reply: a server trickling continuation
   // lines cannot stretch the wait.
-  const long long deadline = NowMs() + ReadTimeout;
   for (;;) {
     size_t used = 0;
     switch (TakeSmtpReply(buffer_, LastReply, used)) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Deadline.h"
+
 namespace quovix {
 
 // The last reply of the server.
@@ -59,13 +61,16 @@ class TIdSMTP {
   std::string HeloArgument() const;
 
   // Opens the connection, reads the 220 greeting, then EHLO (falling back to
-  // HELO). False on any failure; the connection is then closed (QUIT first
-  // when it was open) and LastReply holds the last reply that arrived before
-  // the failure (empty when none did).
+  // HELO). The look-up and the connection end within ConnectTimeout, the
+  // greeting within ReadTimeout. False on any failure; the connection is
+  // then closed (QUIT first when it was open, unless the user asked to stop)
+  // and LastReply holds the last reply that arrived before the failure
+  // (empty when none did).
   bool Connect();
   // Open, and the server has not closed its side.
   bool Connected() const;
-  // Sends one command line and reads its reply into LastReply. True when the
+  // Sends one command line and reads its reply into LastReply, both within
+  // ReadTimeout as a whole however the server dribbles. True when the
   // reply code equals expected. A time-out, a closed or malformed reply
   // leaves Code 0 and drops the connection. A line holding CR, LF or NUL is
   // never sent (it would smuggle in further commands): false, Code 0.
@@ -78,15 +83,20 @@ class TIdSMTP {
   // it), as opposed to this client dropping it after a time-out or a
   // malformed reply, or still being connected.
   bool ServerClosed() const { return serverClosed_; }
+  // A wait of the last Connect or SendCmd ended because the user asked the
+  // running work to stop.
+  bool Aborted() const { return aborted_; }
 
  private:
-  bool ReadReply();
-  bool SendLine(const std::string& line);
+  bool WaitReady(int fd, short events, const Deadline& deadline);
+  bool ReadReply(const Deadline& deadline);
+  bool SendLine(const std::string& line, const Deadline& deadline);
 
   int fd_ = -1;
   std::string buffer_;
   SmtpReply received_;  // last complete reply of this connection
   mutable bool serverClosed_ = false;
+  bool aborted_ = false;
 };
 
 }  // namespace quovix

@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "common/DateTime.h"
-#include "common/Pump.h"
+#include "common/Deadline.h"
 #include "common/fMain.h"
 #include "platform/Clock.h"
 
@@ -160,7 +160,9 @@ double SntpClient::DateTime() {
   status_ = TSntpStatus::NoAnswer;
   reply_ = SntpPacket{};
 
-  const sockaddr_in server = ResolveServer(Host, Port, ReceiveTimeout);
+  // One limit for the name look-up and the wait for the reply.
+  const Deadline deadline = Deadline::In(ReceiveTimeout);
+  const sockaddr_in server = ResolveServer(Host, Port, deadline.LeftMs());
   Open();
   const double bias = LocalBiasDays();
 
@@ -172,19 +174,9 @@ double SntpClient::DateTime() {
              sizeof server) != static_cast<ssize_t>(request.size()))
     ThrowErrno(errno);
 
-  using Steady = std::chrono::steady_clock;
-  const auto deadline = Steady::now() + std::chrono::milliseconds(std::max(0, ReceiveTimeout));
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
-    if (left <= 0) return 0;
-    pollfd pfd{fd_, POLLIN, 0};
-    const int ready = poll(&pfd, 1, static_cast<int>(std::min<long long>(left, kWaitSliceMs)));
-    if (ready < 0 && errno != EINTR) ThrowErrno(errno);
-    if (ready <= 0) {
-      ProcessPendingMessages();
-      continue;
-    }
+    // Time-out and abort alike: no answer.
+    if (WaitForSocket(fd_, POLLIN, deadline) != WaitEnd::Ready) return 0;
     std::uint8_t buf[512];
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/Deadline.h"
 #include "common/fMain.h"
 #include "platform/Resolver.h"
 
@@ -34,10 +36,10 @@ struct Exchange {
   std::condition_variable cv;
   bool done = false;
   bool abandoned = false;
-  bool ok = false;
   bool truncated = false;
+  TWhoisEnd end = TWhoisEnd::TimeLimit;
   int fd = -1;
-  std::string answer;
+  std::string answer;  // grows as the answer arrives
 };
 
 int RemainingMs(Clock::time_point deadline) {
@@ -45,9 +47,16 @@ int RemainingMs(Clock::time_point deadline) {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// Connects to host:port before the deadline; -1 on failure. The socket is
-// published in ex.fd so the caller can shut it down when it gives up.
-int ConnectBefore(Exchange& ex, const std::string& address, int port, Clock::time_point deadline) {
+TWhoisEnd EndForErrno(int err) {
+  return err == ECONNREFUSED ? TWhoisEnd::Refused : TWhoisEnd::Unreachable;
+}
+
+// Connects to address:port before the deadline; -1 on failure, with *why
+// set. The socket is published in ex.fd so the caller can shut it down when
+// it gives up.
+int ConnectBefore(Exchange& ex, const std::string& address, int port, Clock::time_point deadline,
+                  TWhoisEnd* why) {
+  *why = TWhoisEnd::NotFound;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -56,10 +65,14 @@ int ConnectBefore(Exchange& ex, const std::string& address, int port, Clock::tim
   if (address.empty() ||
       getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &res) != 0 || !res)
     return -1;
+  *why = TWhoisEnd::TimeLimit;
   int result = -1;
   for (addrinfo* ai = res; ai && result < 0 && RemainingMs(deadline) > 0; ai = ai->ai_next) {
     int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      *why = TWhoisEnd::Unreachable;
+      continue;
+    }
     {
       std::lock_guard<std::mutex> lk(ex.m);
       if (ex.abandoned) {
@@ -68,18 +81,22 @@ int ConnectBefore(Exchange& ex, const std::string& address, int port, Clock::tim
       }
       ex.fd = fd;
     }
+    int err = 0;
     bool connected = connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
-    if (!connected && errno == EINPROGRESS) {
+    if (!connected) err = errno;
+    if (!connected && err == EINPROGRESS) {
+      err = 0;
       pollfd p{fd, POLLOUT, 0};
       if (poll(&p, 1, RemainingMs(deadline)) == 1) {
-        int err = 0;
         socklen_t len = sizeof err;
-        connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+        connected = err == 0;
       }
     }
     if (connected) {
       result = fd;
     } else {
+      if (err != 0) *why = EndForErrno(err);
       std::lock_guard<std::mutex> lk(ex.m);
       ex.fd = -1;
       close(fd);
@@ -108,58 +125,74 @@ bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
   return true;
 }
 
+// Ends the exchange: how it ended, for a caller that may have given up.
+void Finish(Exchange& ex, TWhoisEnd end, bool truncated) {
+  std::lock_guard<std::mutex> lk(ex.m);
+  if (ex.fd >= 0) {
+    close(ex.fd);
+    ex.fd = -1;
+  }
+  ex.end = end;
+  ex.truncated = truncated;
+  ex.done = true;
+  ex.cv.notify_all();
+}
+
 void Worker(std::shared_ptr<Exchange> ex, std::shared_ptr<platform::IResolver> resolver,
             std::string host, int port, std::string line, Clock::time_point deadline) {
-  std::string answer;
-  bool ok = false, truncated = false;
   // The server's name is looked up here, inside the exchange's time limit.
   const std::string address =
       IsHostName(host) ? resolver->HostToIp(host) : NumberToIp(IpToNumber(host));
-  int fd = ConnectBefore(*ex, address, port, deadline);
-  if (fd >= 0 && SendAll(fd, line, deadline)) {
-    char buf[16384];
-    for (;;) {
-      int left = RemainingMs(deadline);
-      if (left <= 0) break;
-      pollfd p{fd, POLLIN, 0};
-      int r = poll(&p, 1, left);
-      if (r < 0 && errno == EINTR) continue;
-      if (r != 1) break;
-      ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (n < 0) break;  // reset or shut down by the caller
-      if (n == 0) {
-        ok = true;  // the server closed: the answer is complete
-        break;
-      }
-      size_t room = kWhoisMaxAnswer - answer.size();
-      if (static_cast<size_t>(n) > room) {
-        answer.append(buf, room);
-        truncated = true;
-        ok = true;  // keep what fits; the rest is not read
-        break;
-      }
-      answer.append(buf, static_cast<size_t>(n));
+  TWhoisEnd why = TWhoisEnd::TimeLimit;
+  int fd = ConnectBefore(*ex, address, port, deadline, &why);
+  if (fd < 0) return Finish(*ex, why, false);
+  if (!SendAll(fd, line, deadline))
+    return Finish(*ex, RemainingMs(deadline) > 0 ? TWhoisEnd::Closed : TWhoisEnd::TimeLimit, false);
+  char buf[16384];
+  size_t received = 0;
+  for (;;) {
+    int left = RemainingMs(deadline);
+    if (left <= 0) return Finish(*ex, TWhoisEnd::TimeLimit, false);
+    pollfd p{fd, POLLIN, 0};
+    int r = poll(&p, 1, left);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) return Finish(*ex, TWhoisEnd::TimeLimit, false);
+    if (r < 0) return Finish(*ex, TWhoisEnd::Unreachable, false);
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    // Closed, or reset after the answer (or shut down by the caller).
+    if (n <= 0) return Finish(*ex, received > 0 ? TWhoisEnd::Complete : TWhoisEnd::Closed, false);
+    const size_t room = kWhoisMaxAnswer - received;
+    const size_t take = std::min(room, static_cast<size_t>(n));
+    {
+      std::lock_guard<std::mutex> lk(ex->m);
+      if (ex->abandoned) return;
+      ex->answer.append(buf, take);
     }
+    received += take;
+    // Keep what fits; the rest is not read.
+    if (take < static_cast<size_t>(n)) return Finish(*ex, TWhoisEnd::Complete, true);
   }
-  std::lock_guard<std::mutex> lk(ex->m);
-  if (ex->fd >= 0) {
-    close(ex->fd);
-    ex->fd = -1;
-  }
-  ex->ok = ok;
-  ex->truncated = truncated;
-  ex->answer = std::move(answer);
-  ex->done = true;
-  ex->cv.notify_all();
 }
 
 }  // namespace
 
 std::string WhoisNormaliseLineEnds(const std::string& answer) {
-  if (answer.find('\n') == std::string::npos) return ReplaceAll(answer, "\r", "\r\n");
-  if (answer.find('\r') == std::string::npos) return ReplaceAll(answer, "\n", "\r\n");
-  return answer;
+  // One kind of line end only (CR alone or LF alone) becomes CR LF; an
+  // answer with both kinds is left as it is. One pass over the answer.
+  const bool hasLf = answer.find('\n') != std::string::npos;
+  const bool hasCr = answer.find('\r') != std::string::npos;
+  if (hasLf == hasCr) return answer;
+  const char end = hasLf ? '\n' : '\r';
+  std::string out;
+  out.reserve(answer.size() + answer.size() / 8);
+  for (char c : answer) {
+    if (c == end)
+      out += "\r\n";
+    else
+      out += c;
+  }
+  return out;
 }
 
 std::string WhoisCleanFormat(const std::string& answer) {
@@ -191,33 +224,42 @@ std::string WhoisCleanFormat(const std::string& answer) {
 
 std::string WhoisQuery(const std::string& query, const std::string& server, int limitMs,
                        bool format, int port, WhoisExchangeInfo* info) {
-  if (info) *info = {};
+  WhoisExchangeInfo local;
+  WhoisExchangeInfo& result = info ? *info : local;
+  result = {};
+  result.End = TWhoisEnd::NotFound;
   if (server.empty() || limitMs <= 0 || port <= 0 || port > 65535) return {};
   auto ex = std::make_shared<Exchange>();
   const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
   try {
     std::thread(Worker, ex, platform::Resolver(), server, port, query + "\r\n", deadline).detach();
   } catch (...) {
+    result.End = TWhoisEnd::Unreachable;
     return {};
   }
+  // The worker ends at the deadline itself; the grace lets its last read
+  // arrive. The window keeps painting, and an abort ends the wait.
+  const WaitEnd waited =
+      WaitSliced(Deadline::At(deadline + std::chrono::milliseconds(50)), [&](int sliceMs) {
+        std::unique_lock<std::mutex> lk(ex->m);
+        return ex->cv.wait_for(lk, std::chrono::milliseconds(sliceMs), [&] { return ex->done; });
+      });
   std::string answer;
-  bool ok = false, truncated = false;
   {
-    std::unique_lock<std::mutex> lk(ex->m);
-    ex->cv.wait_until(lk, deadline + std::chrono::milliseconds(50), [&] { return ex->done; });
+    std::lock_guard<std::mutex> lk(ex->m);
+    answer = std::move(ex->answer);
     if (ex->done) {
-      ok = ex->ok;
-      truncated = ex->truncated;
-      answer = std::move(ex->answer);
+      result.End = ex->end;
+      result.Truncated = ex->truncated;
     } else {
-      // Too late: fence the worker off and end its connection. It closes
-      // the socket itself when it notices.
+      // Too late (a look-up that hangs) or aborted: fence the worker off and
+      // end its connection. It closes the socket itself when it notices.
+      result.End = waited == WaitEnd::Aborted ? TWhoisEnd::Aborted : TWhoisEnd::TimeLimit;
       ex->abandoned = true;
       if (ex->fd >= 0) shutdown(ex->fd, SHUT_RDWR);
     }
   }
-  if (!ok) return {};
-  if (info) info->Truncated = truncated;
+  if (result.End == TWhoisEnd::Aborted) return {};
   answer = WhoisNormaliseLineEnds(answer);
   if (format) answer = WhoisCleanFormat(answer);
   return answer;

@@ -16,15 +16,29 @@ extern std::string WhoisInterNicServer;
 // Longest answer kept; the rest of a longer answer is dropped.
 constexpr std::size_t kWhoisMaxAnswer = 1024 * 1024;
 
+// How an exchange ended.
+enum class TWhoisEnd {
+  Complete,     // the server closed the connection after its answer
+  TimeLimit,    // the time limit ended it (the answer holds what arrived)
+  NotFound,     // the server's name has no address
+  Refused,      // nobody accepts connections on the server's port
+  Unreachable,  // no route to the server, or another connection failure
+  Closed,       // the server closed or reset the connection without a word
+  Aborted,      // the user asked the running work to stop
+};
+
 // Reports of one exchange besides its answer.
 struct WhoisExchangeInfo {
   bool Truncated = false;  // the answer was longer than kWhoisMaxAnswer
+  TWhoisEnd End = TWhoisEnd::Complete;
 };
 
 // Sends query + CR LF to server:port and returns the answer with normalised
 // line ends, cleaned of comment lines and blank runs when format is set.
-// Empty when nothing complete arrived within limitMs, the exchange failed or
-// the server sent nothing.
+// The name look-up, the connection and the whole answer share limitMs
+// however the server dribbles; what arrived by then is the answer, also
+// from a server that never closes. A refused or failed connection ends the
+// exchange at once. Empty when nothing arrived; info tells why.
 std::string WhoisQuery(const std::string& query, const std::string& server, int limitMs,
                        bool format, int port, WhoisExchangeInfo* info = nullptr);
 

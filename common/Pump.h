@@ -12,6 +12,18 @@ void SetMessagePump(std::function<void()> pump);
 // Runs the pump when called on the user-interface thread; does nothing on
 // any other thread or when no pump is installed.
 void ProcessPendingMessages();
+// The same when the pump last ran a wait slice ago or longer: waits call it
+// also while data keeps arriving, so a peer that sends a byte now and then
+// neither freezes the window nor hides an abort click.
+void ProcessPendingMessagesIfDue();
+
+// Installs the question the waits ask between their slices: has the user
+// asked the running work to stop (an abort click, a close request, Ctrl+C)?
+// Empty function: never.
+void SetAbortCheck(std::function<bool()> check);
+// The answer on the user-interface thread; always false on other threads,
+// whose work is bounded by its own limits.
+bool AbortRequested();
 
 // Longest single wait slice of a blocking network wait, in milliseconds.
 constexpr int kWaitSliceMs = 250;

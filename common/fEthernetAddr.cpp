@@ -34,6 +34,28 @@ std::vector<std::string> SystemDnsServers() {
   return servers;
 }
 
+std::vector<std::string> AllSystemDnsServers() {
+  std::vector<std::string> servers = platform::DnsConfig().AllNameServers();
+  if (!servers.empty() && servers.front().empty()) servers.clear();
+  return servers;
+}
+
+std::vector<LocalIPv6Address> LocalIPv6Addresses() {
+  std::vector<platform::NetAddressRow> rows = platform::NetInterfaces().Addresses6();
+  std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+    if (a.Index != b.Index) return a.Index < b.Index;
+    return !a.Address.IsLinkLocal() && b.Address.IsLinkLocal();
+  });
+  std::vector<LocalIPv6Address> out;
+  for (const auto& row : rows) {
+    const IpAddress& a = row.Address;
+    if (!a.IsV6() || a.IsLoopback() || a.Bytes()[0] == 0xFF) continue;
+    const std::string text = IpAddress::FromV6(a.Bytes()).ToString();
+    out.push_back({text, CutUtf8(row.Name, kMaxDescription), a.IsLinkLocal()});
+  }
+  return out;
+}
+
 std::string FormatHardwareAddress(const std::string& bytes) {
   std::string out;
   const size_t n = std::min(bytes.size(), kMaxHwAddrShown);

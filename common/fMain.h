@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/IpAddress.h"
+
 namespace quovix {
 
 // ---- Text and URL helpers ----------------------------------------------------
@@ -18,14 +20,22 @@ std::string GetField(const std::string& text, const std::string& separator, int 
 // Characters after the last "." (the whole name without one).
 std::string LastLabel(const std::string& name);
 // The text without its ":port" part, and the port (-1 when none or not a number).
+// An IPv6 literal takes a port only in brackets ("[::1]:5353" gives "[::1]"
+// and 5353); an unbracketed one ("::1", "fe80::1%eth0") has none.
 std::pair<std::string, int> SplitUrlPort(const std::string& text);
 // Decodes bytes that should be UTF-8 into display text (UTF-8); never fails.
 std::string DecodeUtf8(const std::string& bytes);
 
-// Blanks and control characters (<= 0x20) removed from both ends.
+// Blanks, tabs and line ends (space, TAB, LF, VT, FF, CR) removed from both
+// ends; other control characters stay, to be shown (see MaskControls).
 std::string Trim(const std::string& s);
 std::string TrimLeft(const std::string& s);
 std::string TrimRight(const std::string& s);
+// Text fit for a terminal or an output line: every control character (C0
+// other than TAB, DEL, C1 whether UTF-8 encoded or a stray 8-bit byte) and
+// every bidirectional embedding, override and isolate (U+202A-U+202E,
+// U+2066-U+2069) becomes "?". Everything else passes unchanged.
+std::string MaskControls(const std::string& text);
 // ASCII-only case changes.
 std::string LowerAscii(std::string s);
 std::string UpperAscii(std::string s);
@@ -45,23 +55,46 @@ std::string Cut(const std::string& s, size_t n);
 
 // ---- Host names, addresses, IDN --------------------------------------------
 
+// False exactly when text is an address: a dotted IPv4 address or an IPv6
+// literal (with or without "[ ]", with or without "%zone"; see IpAddress).
 bool IsHostName(const std::string& text);
 std::uint32_t IpToNumber(const std::string& address);
 // Dotted text of a 32-bit address.
 std::string NumberToIp(std::uint32_t address);
+// The first IPv4 address of a name (the empty name: this computer's own
+// address); empty when none or the limit passed. IPv4 only.
 std::string ResolveHostToIp(const std::string& name, int limitMs);
 // The addresses of several names, looked up in parallel under one time
 // limit for all of them (empty for a name not answered in time, and for the
 // empty name); the wait lets the window's messages run between slices.
 std::vector<std::string> ResolveHostsToIp(const std::vector<std::string>& names, int limitMs);
+// The host name of an address of either family (IPv6 by its ip6.arpa
+// entry); empty when none or the limit passed.
 std::string ResolveIpToHost(const std::string& address, int limitMs);
+// Every address of a name, both families, in the order the system resolver
+// gives them (the empty name: this computer's own IPv4 address); empty when
+// none, on failure or when the limit passed. One worker, one limit, as
+// ResolveHostToIp.
+std::vector<IpAddress> ResolveHostAddresses(const std::string& name, int limitMs);
+// The address to use of a name's addresses: the first IPv4 one, else the
+// first IPv6 one; with preferIPv6 the other way round. Empty when none.
+IpAddress ChooseAddress(const std::vector<IpAddress>& addresses, bool preferIPv6);
+// ChooseAddress of ResolveHostAddresses, as text (RFC 5952 for IPv6).
+std::string ResolveHostToAddress(const std::string& name, int limitMs, bool preferIPv6);
 std::string EncodeIdn(const std::string& name);
+// The IDN form of a name into idn; false (idn empty) when the encoder refuses
+// it. The empty name stays empty and counts as encoded. A refused name must
+// never go on as the empty text, which means this computer to the look-ups.
+bool TryEncodeIdn(const std::string& name, std::string& idn);
 
 // ---- Data packs ----------------------------------------------------------------
 
 // Largest pack accepted, packed or inflated; a larger one counts as damaged.
 constexpr std::size_t kMaxPakBytes = std::size_t{256} << 20;
 
+// Opens a regular file for reading (close it with close()); -1 for anything
+// else — a FIFO, a device, a folder — without waiting or touching it.
+int OpenRegularFile(const std::string& path);
 std::string ReadWholeFile(const std::string& path);
 std::string InflateText(const std::string& bytes);
 // The same with a smaller limit for the inflated size.

@@ -10,7 +10,8 @@
 #include <system_error>
 #include <thread>
 
-#include "common/Pump.h"
+#include "common/Deadline.h"
+#include "common/IpAddress.h"
 #include "common/fMain.h"
 #include "platform/Resolver.h"
 
@@ -21,32 +22,34 @@ namespace {
 // whoever lets go last frees them, so a worker that answers after its caller
 // stopped waiting writes into a slot nobody reads any more and never into a
 // later call's.
+template <class T>
 struct LookupSlots {
   std::mutex mutex;
   std::condition_variable done_cv;
-  std::vector<std::string> answers;
+  std::vector<T> answers;
   std::vector<bool> done;
   size_t left = 0;
 };
 
 // Runs each work on a worker of its own and waits at most limitMs for all
-// of them together; an answer not in by then is empty. The workers are never
-// stopped: on time-out they are abandoned and finish alone. With pump set the
-// wait runs in slices that let the window's messages run.
-std::vector<std::string> RunAllBounded(std::vector<std::function<std::string()>> works,
-                                       int limitMs, bool pump) {
-  auto slots = std::make_shared<LookupSlots>();
+// of them together; an answer not in by then, or whose work failed, is the
+// empty value. The workers are never stopped: on time-out they are abandoned
+// and finish alone. The wait runs in slices that let the window's messages
+// run; an abort request ends it like the time limit does.
+template <class T>
+std::vector<T> RunAllBounded(std::vector<std::function<T()>> works, int limitMs) {
+  auto slots = std::make_shared<LookupSlots<T>>();
   slots->answers.resize(works.size());
   slots->done.resize(works.size(), false);
   slots->left = works.size();
   for (size_t i = 0; i < works.size(); ++i) {
     try {
       std::thread([slots, i, work = std::move(works[i])] {
-        std::string answer;
+        T answer{};
         try {
           answer = work();
         } catch (...) {
-          answer.clear();  // a failed look-up is an empty answer
+          answer = T{};  // a failed look-up is an empty answer
         }
         std::lock_guard<std::mutex> lock(slots->mutex);
         slots->answers[i] = std::move(answer);
@@ -60,29 +63,28 @@ std::vector<std::string> RunAllBounded(std::vector<std::function<std::string()>>
       --slots->left;
     }
   }
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs > 0 ? limitMs : 0);
-  std::unique_lock<std::mutex> lock(slots->mutex);
-  for (;;) {
-    auto until = deadline;
-    if (pump) until = std::min(until, std::chrono::steady_clock::now() +
-                                          std::chrono::milliseconds(kWaitSliceMs));
-    if (slots->done_cv.wait_until(lock, until, [&] { return slots->left == 0; })) break;
-    if (std::chrono::steady_clock::now() >= deadline) break;
-    lock.unlock();
-    ProcessPendingMessages();
-    lock.lock();
-  }
-  std::vector<std::string> out(works.size());
+  WaitSliced(Deadline::In(limitMs), [&](int sliceMs) {
+    std::unique_lock<std::mutex> lock(slots->mutex);
+    return slots->done_cv.wait_for(lock, std::chrono::milliseconds(sliceMs),
+                                   [&] { return slots->left == 0; });
+  });
+  std::lock_guard<std::mutex> lock(slots->mutex);
+  std::vector<T> out(works.size());
   for (size_t i = 0; i < out.size(); ++i)
-    if (slots->done[i]) out[i] = Trim(slots->answers[i]);
+    if (slots->done[i]) out[i] = std::move(slots->answers[i]);
   return out;
 }
 
-std::string RunBounded(std::function<std::string()> work, int limitMs) {
-  std::vector<std::function<std::string()>> works;
+// One look-up on a worker.
+template <class T>
+T RunBounded(std::function<T()> work, int limitMs) {
+  std::vector<std::function<T()>> works;
   works.push_back(std::move(work));
-  return RunAllBounded(std::move(works), limitMs, false).front();
+  return std::move(RunAllBounded<T>(std::move(works), limitMs).front());
+}
+
+std::string RunBoundedText(std::function<std::string()> work, int limitMs) {
+  return Trim(RunBounded<std::string>(std::move(work), limitMs));
 }
 
 bool IsAsciiOnly(const std::string& s) {
@@ -95,7 +97,7 @@ bool IsAsciiOnly(const std::string& s) {
 
 std::string ResolveHostToIp(const std::string& name, int limitMs) {
   // The worker owns copies of the name and of the resolver it asks.
-  return RunBounded(
+  return RunBoundedText(
       [name, resolver = platform::Resolver()]() -> std::string {
         // The empty name stands for this computer itself.
         if (name.empty()) return resolver->OwnAddress();
@@ -119,23 +121,48 @@ std::vector<std::string> ResolveHostsToIp(const std::vector<std::string>& names,
     works.push_back([name, resolver = platform::Resolver()]() -> std::string {
       return name.empty() ? std::string() : resolver->HostToIp(name);
     });
-  const std::vector<std::string> answers = RunAllBounded(std::move(works), limitMs, true);
+  const std::vector<std::string> answers = RunAllBounded<std::string>(std::move(works), limitMs);
   std::vector<std::string> out(names.size());
-  for (size_t i = 0; i < names.size(); ++i) out[i] = answers[index[i]];
+  for (size_t i = 0; i < names.size(); ++i) out[i] = Trim(answers[index[i]]);
   return out;
 }
 
+std::vector<IpAddress> ResolveHostAddresses(const std::string& name, int limitMs) {
+  return RunBounded<std::vector<IpAddress>>(
+      [name, resolver = platform::Resolver()]() -> std::vector<IpAddress> {
+        if (name.empty()) {
+          const IpAddress own = IpAddress::Parse(Trim(resolver->OwnAddress()));
+          if (own.Empty()) return {};
+          return {own};
+        }
+        return resolver->Addresses(name);
+      },
+      limitMs);
+}
+
+IpAddress ChooseAddress(const std::vector<IpAddress>& addresses, bool preferIPv6) {
+  const IpFamily first = preferIPv6 ? IpFamily::V6 : IpFamily::V4;
+  for (const IpAddress& a : addresses)
+    if (a.Family() == first) return a;
+  return addresses.empty() ? IpAddress() : addresses.front();
+}
+
+std::string ResolveHostToAddress(const std::string& name, int limitMs, bool preferIPv6) {
+  return ChooseAddress(ResolveHostAddresses(name, limitMs), preferIPv6).ToString();
+}
+
 std::string ResolveIpToHost(const std::string& address, int limitMs) {
-  // Only a dotted address is asked, converted the same way as for range
-  // look-ups so that "010.0.0.1" means 10.0.0.1 here as everywhere else.
-  if (IsHostName(address)) return {};
-  const std::uint32_t number = IpToNumber(address);
-  return RunBounded(
-      [number, address, resolver = platform::Resolver()]() -> std::string {
-        std::string host = resolver->IpToHost(number);
+  // Only an address is asked; a dotted one is read the same way as for range
+  // look-ups, so that "010.0.0.1" means 10.0.0.1 here as everywhere else.
+  const IpAddress parsed = IpAddress::Parse(address);
+  if (parsed.Empty()) return {};
+  return RunBoundedText(
+      [parsed, resolver = platform::Resolver()]() -> std::string {
+        std::string host = resolver->AddressToHost(parsed);
         // This computer's own address is named after the computer even when
         // no resolver has a reverse entry for it.
-        if (Trim(host).empty() && IpToNumber(resolver->OwnAddress()) == number)
+        if (Trim(host).empty() && parsed.IsV4() &&
+            IpToNumber(resolver->OwnAddress()) == parsed.V4Number())
           host = resolver->SystemHostName();
         return host;
       },
@@ -170,6 +197,11 @@ std::string EncodeIdn(const std::string& name) {
     start = dot + 1;
   }
   return out;
+}
+
+bool TryEncodeIdn(const std::string& name, std::string& idn) {
+  idn = EncodeIdn(name);
+  return !idn.empty() || name.empty();
 }
 
 }  // namespace quovix

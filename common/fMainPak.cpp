@@ -15,6 +15,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "common/IpAddress.h"
 #include "common/fMain.h"
 #include "common/fRangePack.h"
 
@@ -22,16 +23,40 @@ namespace quovix {
 
 // ---- Container -------------------------------------------------------------------
 
+int OpenRegularFile(const std::string& path) {
+  // Looked at before it is opened: opening a FIFO waits for a writer, and
+  // opening a device may do something. The open itself does not wait, and
+  // what was opened is looked at again (it may have been swapped meanwhile).
+  struct stat st {};
+  if (path.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
 std::string ReadWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+  int fd = OpenRegularFile(path);
+  if (fd < 0)
+    throw std::runtime_error("not a readable file: " + path + ": " + std::strerror(errno));
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    throw std::runtime_error("not a readable file: " + path);
+  if (::fstat(fd, &st) != 0) throw std::runtime_error("not a readable file: " + path);
   if (static_cast<unsigned long long>(st.st_size) > kMaxPakBytes)
     throw std::runtime_error("file too large: " + path);
   std::string data(static_cast<size_t>(st.st_size), '\0');
@@ -168,10 +193,10 @@ const std::string* FindWhoisRow(const std::string& key) {
   return it == p.firstRow.end() ? nullptr : &p.rows[it->second];
 }
 
-// ---- IPCountry.pak ---------------------------------------------------------------
+// ---- IPCountry.pak, IPCountry6.pak -------------------------------------------
 
-// An unsigned decimal bound; anything else counts as 0.
-std::uint32_t ParseBound(std::string_view s) {
+// An unsigned decimal IPv4 bound; anything else counts as 0.
+RangeKey ParseV4Bound(std::string_view s) {
   if (s.empty() || s.size() > 10) return 0;
   std::uint64_t v = 0;
   for (char c : s) {
@@ -181,9 +206,22 @@ std::uint32_t ParseBound(std::string_view s) {
   return v > 0xFFFFFFFFull ? 0 : static_cast<std::uint32_t>(v);
 }
 
-// Rows "first|last|code|name" with decimal IPv4 bounds; the text is
-// "name (code)", or the one of them a row has.
-void ReadIpCountryRows(std::string_view text, RangeRows& rows) {
+// An IPv6 address as one 128-bit key.
+RangeKey V6Key(const IpAddress& a) {
+  RangeKey k = 0;
+  for (int i = 0; i < 16; ++i) k = k << 8 | a.Bytes()[i];
+  return k;
+}
+
+// An IPv6 bound in its text form; anything else counts as 0, as for IPv4.
+RangeKey ParseV6Bound(std::string_view s) {
+  const IpAddress a = IpAddress::Parse(s);
+  return a.IsV6() && a.Zone().empty() ? V6Key(a) : 0;
+}
+
+// Rows "first|last|code|name"; the text is "name (code)", or the one of
+// them a row has.
+void ReadIpCountryRows(std::string_view text, RangeRows& rows, RangeKey (*parseBound)(std::string_view)) {
   rows.Ranges.reserve(text.size() / 24);
   // Rows share few texts: they are keyed by their "code|name" part, which
   // stays in text while the rows are read.
@@ -191,7 +229,7 @@ void ReadIpCountryRows(std::string_view text, RangeRows& rows) {
   ForEachRow(text, [&](std::string_view row) {
     std::string_view code = RowField(row, 3), name = RowField(row, 4);
     if (code.empty() && name.empty()) return;  // such a row changes nothing
-    std::uint32_t first = ParseBound(RowField(row, 1)), last = ParseBound(RowField(row, 2));
+    const RangeKey first = parseBound(RowField(row, 1)), last = parseBound(RowField(row, 2));
     if (first > last) return;  // matches no address
     const size_t from = static_cast<size_t>(code.data() - row.data());
     const std::string_view key = row.substr(from, static_cast<size_t>(name.data() - code.data()) + name.size());
@@ -205,6 +243,7 @@ void ReadIpCountryRows(std::string_view text, RangeRows& rows) {
   });
 }
 
+// One range pack's table, made (or read from the cache) on first use.
 struct IpCountryPack {
   bool exists = false;
   RangeIndex index;
@@ -215,11 +254,27 @@ IpCountryPack& IpCountryStore() {
   return pack;
 }
 
-const RangeIndex& IpCountryRows() {
-  IpCountryPack& p = IpCountryStore();
+IpCountryPack& IpCountry6Store() {
+  static IpCountryPack pack;
+  return pack;
+}
+
+// The IPv4 pack has decimal bounds in 4-byte keys, the IPv6 pack address
+// texts in 16-byte keys; both are read and cached the same way.
+const RangeIndex& IpCountryRows(bool v6) {
+  IpCountryPack& p = v6 ? IpCountry6Store() : IpCountryStore();
   if (p.exists) return p.index;
   p.exists = true;  // a failed load is not retried during the run
-  p.index.Load(ProgramFolder + "IPCountry.pak", {"IPCountry", 4, ReadIpCountryRows});
+  if (v6)
+    p.index.Load(ProgramFolder + "IPCountry6.pak",
+                 {"IPCountry6", 16, [](std::string_view text, RangeRows& rows) {
+                    ReadIpCountryRows(text, rows, ParseV6Bound);
+                  }});
+  else
+    p.index.Load(ProgramFolder + "IPCountry.pak",
+                 {"IPCountry", 4, [](std::string_view text, RangeRows& rows) {
+                    ReadIpCountryRows(text, rows, ParseV4Bound);
+                  }});
   return p.index;
 }
 
@@ -308,6 +363,7 @@ std::vector<std::string> SplitPakRows(const std::string& text) {
 void ResetDataPackCache() {
   WhoisStore() = WhoisPack{};
   IpCountryStore() = IpCountryPack{};
+  IpCountry6Store() = IpCountryPack{};
   SldStore() = SldIndex{};
 }
 
@@ -341,9 +397,20 @@ void LookupNetworkRegistry(const std::string& handle, NetworkRegistry& record) {
 }
 
 std::string LookupIpCountry(const std::string& address) {
-  // Asked on every call, so a pack added after a miss is found next time.
+  const IpAddress parsed = IpAddress::Parse(address);
+  if (parsed.IsV6() && !parsed.IsV4Mapped()) {
+    // Asked on every call, so a pack added after a miss is found next time.
+    if (!IsRegularFile(ProgramFolder + "IPCountry6.pak")) return {};
+    return IpCountryRows(true).Find(V6Key(parsed));
+  }
   if (!IsRegularFile(ProgramFolder + "IPCountry.pak")) return {};
-  return IpCountryRows().Find(IpToNumber(address));
+  // An IPv4-mapped IPv6 address is the IPv4 address it carries.
+  std::uint32_t number = IpToNumber(address);
+  if (parsed.IsV6()) {
+    number = 0;
+    for (int i = 12; i < 16; ++i) number = number << 8 | parsed.Bytes()[i];
+  }
+  return IpCountryRows(false).Find(number);
 }
 
 std::string RegisteredDomain(const std::string& text, const std::vector<std::string>& sldList) {
@@ -351,6 +418,11 @@ std::string RegisteredDomain(const std::string& text, const std::vector<std::str
   if (host.starts_with("https://")) host.erase(0, 8);
   if (host.starts_with("http://")) host.erase(0, 7);
   host.resize(std::min(host.size(), host.find_first_of("/?#")));
+  // An IPv6 literal is its own answer, bare or in brackets (a port after
+  // them aside).
+  if (size_t close = host.find(']'); host.starts_with('[') && close != std::string::npos)
+    host.resize(close + 1);
+  if (IsIpAddress(host)) return CanonicalAddress(host);
   // A port after the host and the root's trailing dot are no part of the name.
   if (size_t colon = host.rfind(':'); colon != std::string::npos &&
       host.find_first_not_of("0123456789", colon + 1) == std::string::npos)

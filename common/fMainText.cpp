@@ -1,9 +1,11 @@
 // Text and URL helpers.
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 
 #include "common/fMain.h"
+#include "common/IpAddress.h"
 
 namespace quovix {
 
@@ -44,10 +46,30 @@ std::pair<std::string, int> SplitUrlPort(const std::string& text) {
     hostStart = q + 3;
   size_t slash = text.find('/', hostStart);
   size_t hostEnd = slash == std::string::npos ? text.size() : slash;  // one past the end
-  size_t i = hostEnd;
-  while (i > hostStart && text[i - 1] != ':') --i;
-  if (i == hostStart) return {text, -1};
-  size_t colon = i - 1;
+  // The host itself begins after any "user:password@" part.
+  size_t host = hostStart;
+  if (size_t at = text.rfind('@', hostEnd == 0 ? 0 : hostEnd - 1);
+      at != std::string::npos && at >= hostStart && at < hostEnd)
+    host = at + 1;
+  size_t colon;
+  if (host < hostEnd && text[host] == '[') {
+    // An IPv6 literal carries its colons inside "[ ]": a port can only
+    // follow the closing bracket.
+    const size_t close = text.find(']', host);
+    if (close == std::string::npos || close + 1 >= hostEnd || text[close + 1] != ':')
+      return {text, -1};
+    colon = close + 1;
+  } else {
+    // Unbracketed, a host part with more than one colon is an IPv6 literal
+    // and has no port.
+    const auto first = text.begin() + static_cast<std::ptrdiff_t>(host);
+    if (std::count(first, text.begin() + static_cast<std::ptrdiff_t>(hostEnd), ':') > 1)
+      return {text, -1};
+    size_t i = hostEnd;
+    while (i > hostStart && text[i - 1] != ':') --i;
+    if (i == hostStart) return {text, -1};
+    colon = i - 1;
+  }
   std::string portText = text.substr(colon + 1, hostEnd - colon - 1);
   std::string rest = text.substr(0, colon) + text.substr(hostEnd);
   int port = portText.empty() ? -1 : StrToIntDef(portText, -1);
@@ -115,7 +137,44 @@ std::string DecodeUtf8(const std::string& bytes) {
   return out;
 }
 
-static bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+// Blanks, tabs and line ends; other control characters are text to be shown
+// (a leading ESC that vanished would hide what follows it).
+static bool IsBlankOrControl(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string MaskControls(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out += (c < 0x20 && c != '\t') || c == 0x7F ? '?' : static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    const size_t n = Utf8SeqLen(text, i);
+    if (n == 0) {
+      // A stray byte: 0x80-0x9F is a C1 control to an 8-bit terminal (0x9B
+      // starts an escape sequence there); other stray bytes are harmless.
+      out += c <= 0x9F ? '?' : static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    unsigned cp = c & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    // C1 controls, and the bidirectional embeddings, overrides and isolates
+    // that would reorder what is shown around them.
+    const bool control = (cp >= 0x80 && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
+                         (cp >= 0x2066 && cp <= 0x2069);
+    if (control)
+      out += '?';
+    else
+      out.append(text, i, n);
+    i += n;
+  }
+  return out;
+}
 
 std::string Trim(const std::string& s) { return TrimLeft(TrimRight(s)); }
 
@@ -169,9 +228,20 @@ bool SameText(const std::string& a, const std::string& b) {
 
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
   if (from.empty()) return s;
-  for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
-    s.replace(p, from.size(), to);
-  return s;
+  size_t p = s.find(from);
+  if (p == std::string::npos) return s;
+  // Built anew in one pass: replacing in place would move the rest of the
+  // text at every occurrence.
+  std::string out;
+  out.reserve(s.size());
+  size_t start = 0;
+  for (; p != std::string::npos; p = s.find(from, start)) {
+    out.append(s, start, p - start);
+    out += to;
+    start = p + from.size();
+  }
+  out.append(s, start, std::string::npos);
+  return out;
 }
 
 int StrToIntDef(const std::string& s, int def) {
@@ -209,14 +279,7 @@ int StrToIntDef(const std::string& s, int def) {
 
 std::string Cut(const std::string& s, size_t n) { return s.size() > n ? s.substr(0, n) : s; }
 
-bool IsHostName(const std::string& text) {
-  if (CountOccurrences(text, ".") != 3) return true;
-  for (int f = 1; f <= 4; ++f) {
-    int v = StrToIntDef(GetField(text, ".", f), 256);
-    if (v < 0 || v > 255) return true;
-  }
-  return false;
-}
+bool IsHostName(const std::string& text) { return !IsIpAddress(text); }
 
 std::uint32_t IpToNumber(const std::string& address) {
   if (CountOccurrences(address, ".") != 3) return 0;

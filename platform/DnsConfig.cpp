@@ -4,6 +4,8 @@
 
 #include <fstream>
 
+#include "common/IpAddress.h"
+
 namespace quovix::platform {
 namespace {
 
@@ -25,7 +27,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
 
 }  // namespace
 
-std::vector<std::string> ParseResolvConfServers(const std::string& text) {
+std::vector<std::string> ParseResolvConfServers(const std::string& text, bool withIPv6) {
   std::vector<std::string> servers;
   size_t pos = 0;
   while (pos < text.size() && servers.size() < kMaxServers) {
@@ -44,6 +46,11 @@ std::vector<std::string> ParseResolvConfServers(const std::string& text) {
     size_t j = i;
     while (j < line.size() && !IsBlank(line[j]) && line[j] != '#' && line[j] != ';') ++j;
     std::string addr = line.substr(i, j - i);
+    if (withIPv6 && addr.find(':') != std::string::npos) {
+      const IpAddress v6 = IpAddress::Parse(addr);
+      if (v6.IsV6() && addr.front() != '[') servers.push_back(v6.ToString());
+      continue;
+    }
     in_addr a{};
     if (addr.size() > 15 || inet_pton(AF_INET, addr.c_str(), &a) != 1) continue;
     char buf[INET_ADDRSTRLEN];
@@ -52,19 +59,26 @@ std::vector<std::string> ParseResolvConfServers(const std::string& text) {
   return servers;
 }
 
-std::vector<std::string> LinuxDnsConfig::NameServers() {
+std::vector<std::string> LinuxDnsConfig::NameServers() { return Read(false); }
+
+std::vector<std::string> LinuxDnsConfig::AllNameServers() { return Read(true); }
+
+std::vector<std::string> LinuxDnsConfig::Read(bool withIPv6) {
   std::string text;
   if (!ReadConf(resolvConf_, text)) return {};
-  std::vector<std::string> servers = ParseResolvConfServers(text);
-  if (servers.size() == 1 && servers[0].rfind("127.", 0) == 0) {
+  // The stub is recognised by the IPv4 servers of the main file, whatever
+  // IPv6 servers stand beside it.
+  const std::vector<std::string> v4 = ParseResolvConfServers(text);
+  if (v4.size() == 1 && v4[0].rfind("127.", 0) == 0) {
     std::string upstreamText;
     if (ReadConf(stubUpstream_, upstreamText)) {
       std::vector<std::string> upstream = ParseResolvConfServers(upstreamText);
       // A stub that lists only itself upstream has nothing better to offer.
-      if (!upstream.empty() && upstream != servers) return upstream;
+      if (!upstream.empty() && upstream != v4)
+        return withIPv6 ? ParseResolvConfServers(upstreamText, true) : upstream;
     }
   }
-  return servers;
+  return withIPv6 ? ParseResolvConfServers(text, true) : v4;
 }
 
 IDnsConfig& DnsConfig() { return SeamGet<IDnsConfig, LinuxDnsConfig>(); }

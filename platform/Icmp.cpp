@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <linux/errqueue.h>
-#include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,61 +17,32 @@
 
 #include "common/Pump.h"
 #include "common/fMain.h"
+#include "platform/IcmpFamily.h"
+#include "platform/SockAddr.h"
 
 namespace quovix {
-namespace platform {
 
-namespace {
-
-constexpr std::uint8_t kEchoReply = 0;
-constexpr std::uint8_t kDestUnreachable = 3;
-constexpr std::uint8_t kSourceQuench = 4;
-constexpr std::uint8_t kEchoRequest = 8;
-constexpr std::uint8_t kTimeExceeded = 11;
-constexpr std::uint8_t kParamProblem = 12;
-
-std::uint16_t Get16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
-std::uint32_t Get32Raw(const std::uint8_t* p) {  // kept in network byte order
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-bool IsEchoOf(const std::uint8_t* icmp, std::size_t len, std::uint8_t type,
-              const IcmpProbe& probe, bool checkId) {
-  if (len < 8 || icmp[0] != type || icmp[1] != 0) return false;
-  if (checkId && Get16(icmp + 4) != probe.Id) return false;
-  return Get16(icmp + 6) == probe.Sequence;
-}
-
-}  // namespace
-
-int StatusForIcmpError(int type, int code) {
-  switch (type) {
-    case kDestUnreachable:
-      switch (code) {
-        case 0: case 6: case 9: case 11: return kIcmpDestNetUnreachable;
-        case 2: return kIcmpDestProtUnreachable;
-        case 3: return kIcmpDestPortUnreachable;
-        case 4: return kIcmpPacketTooBig;
-        case 5: return kIcmpBadRoute;
-        default: return kIcmpDestHostUnreachable;
-      }
-    case kTimeExceeded:
-      return code == 1 ? kIcmpTtlExpiredReassembly : kIcmpTtlExpiredTransit;
-    case kParamProblem: return kIcmpParamProblem;
-    case kSourceQuench: return kIcmpSourceQuench;
-    default: return kIcmpGeneralFailure;
+IcmpUnreachable UnreachableForStatus(int status) {
+  switch (status) {
+    case kIcmpDestNetUnreachable: return IcmpUnreachable::Network;
+    case kIcmpDestHostUnreachable: return IcmpUnreachable::Host;
+    case kIcmpDestProtUnreachable: return IcmpUnreachable::Protocol;
+    case kIcmpDestPortUnreachable: return IcmpUnreachable::Port;
+    case kIcmpPacketTooBig: return IcmpUnreachable::PacketTooBig;
+    case kIcmpBadRoute: return IcmpUnreachable::SourceRoute;
+    default: return IcmpUnreachable::None;
   }
 }
+
+namespace platform {
 
 int StatusForErrno(int err) {
   switch (err) {
     case EHOSTUNREACH: case EHOSTDOWN: return kIcmpDestHostUnreachable;
     case ENETUNREACH: case ENETDOWN: return kIcmpDestNetUnreachable;
     case ECONNREFUSED: return kIcmpDestPortUnreachable;
+    // A "prohibit" route or a local firewall rule refuses the request.
+    case EACCES: case EPERM: return kIcmpDestHostUnreachable;
     case EMSGSIZE: return kIcmpPacketTooBig;
     case ENOBUFS: case ENOMEM: return kIcmpNoResources;
     case ETIMEDOUT: return kIcmpTimedOut;
@@ -80,50 +50,15 @@ int StatusForErrno(int err) {
   }
 }
 
-IcmpParsed ParseRawIcmp(const std::uint8_t* buf, std::size_t len, const IcmpProbe& probe) {
-  IcmpParsed out;
-  if (!buf || len < 20 || (buf[0] >> 4) != 4) return out;
-  const std::size_t ihl = static_cast<std::size_t>(buf[0] & 0x0F) * 4;
-  if (ihl < 20 || ihl > len || buf[9] != IPPROTO_ICMP) return out;
-  // The total length may only shorten what was read, never lengthen it.
-  std::size_t end = len;
-  const std::size_t total = Get16(buf + 2);
-  if (total >= ihl && total < end) end = total;
-  const std::uint8_t* icmp = buf + ihl;
-  const std::size_t icmpLen = end - ihl;
-  if (icmpLen < 8) return out;
-  out.Source = Get32Raw(buf + 12);
-  out.Ttl = buf[8];
-
-  const std::uint8_t type = icmp[0];
-  if (type == kEchoReply) {
-    if (!IsEchoOf(icmp, icmpLen, kEchoReply, probe, true)) return out;
-    out.Matched = true;
-    out.Status = kIcmpSuccess;
-    out.DataOffset = ihl + 8;
-    out.DataSize = icmpLen - 8;
-    return out;
-  }
-  if (type != kDestUnreachable && type != kTimeExceeded && type != kParamProblem &&
-      type != kSourceQuench)
-    return out;
-  // An error message quotes the IP header and the first bytes of the packet
-  // that caused it: it is ours only if that was our echo request.
-  const std::uint8_t* inner = icmp + 8;
-  const std::size_t innerLen = icmpLen - 8;
-  if (innerLen < 20 || (inner[0] >> 4) != 4) return out;
-  const std::size_t innerIhl = static_cast<std::size_t>(inner[0] & 0x0F) * 4;
-  if (innerIhl < 20 || innerLen < innerIhl + 8 || inner[9] != IPPROTO_ICMP) return out;
-  if (Get32Raw(inner + 16) != probe.Target) return out;
-  if (!IsEchoOf(inner + innerIhl, innerLen - innerIhl, kEchoRequest, probe, true)) return out;
-  out.Matched = true;
-  out.Status = StatusForIcmpError(type, icmp[1]);
-  return out;
+IcmpUnreachable UnreachableForErrno(int err) {
+  if (err == EACCES || err == EPERM) return IcmpUnreachable::Prohibited;
+  return UnreachableForStatus(StatusForErrno(err));
 }
 
-IcmpParsed ParseDgramIcmp(const std::uint8_t* buf, std::size_t len, const IcmpProbe& probe) {
+IcmpParsed detail::ParseDgramEcho(const std::uint8_t* buf, std::size_t len,
+                                  const IcmpProbe& probe, std::uint8_t replyType) {
   IcmpParsed out;
-  if (!buf || !IsEchoOf(buf, len, kEchoReply, probe, probe.Id != 0)) return out;
+  if (!buf || !detail::IsEchoOf(buf, len, replyType, probe, probe.Id != 0)) return out;
   out.Matched = true;
   out.Status = kIcmpSuccess;
   out.DataOffset = 8;
@@ -131,23 +66,31 @@ IcmpParsed ParseDgramIcmp(const std::uint8_t* buf, std::size_t len, const IcmpPr
   return out;
 }
 
-bool ErrorQueueMatches(const std::uint8_t* buf, std::size_t len, const IcmpProbe& probe) {
-  return buf && IsEchoOf(buf, len, kEchoRequest, probe, probe.Id != 0);
+bool detail::ReadControlOf(const cmsghdr* c, ControlData& out, int level, int ttlType,
+                           int errType) {
+  if (c->cmsg_level != level) return false;
+  const std::size_t payload = c->cmsg_len >= CMSG_LEN(0) ? c->cmsg_len - CMSG_LEN(0) : 0;
+  if (c->cmsg_type == ttlType && payload >= sizeof(int)) {
+    std::memcpy(&out.Ttl, CMSG_DATA(c), sizeof(int));
+    return true;
+  }
+  if (c->cmsg_type != errType) return false;
+  if (payload < sizeof(sock_extended_err)) return true;
+  std::memcpy(&out.ExtErr, CMSG_DATA(c), sizeof(sock_extended_err));
+  out.HaveExtErr = true;
+  // The offender's address follows the extended error.
+  const std::size_t rest = std::min(payload - sizeof(sock_extended_err), sizeof(sockaddr_storage));
+  sockaddr_storage off{};
+  std::memcpy(&off, CMSG_DATA(c) + sizeof(sock_extended_err), rest);
+  out.Offender = FromSockAddr(reinterpret_cast<const sockaddr*>(&off), static_cast<socklen_t>(rest));
+  return true;
 }
 
 namespace {
 
-std::string AddressText(std::uint32_t networkOrder) {
-  char s[INET_ADDRSTRLEN] = {};
-  in_addr a{};
-  a.s_addr = networkOrder;
-  inet_ntop(AF_INET, &a, s, sizeof s);
-  return s;
-}
-
 std::uint16_t Checksum(const std::uint8_t* p, std::size_t n) {
   std::uint32_t sum = 0;
-  for (; n > 1; p += 2, n -= 2) sum += Get16(p);
+  for (; n > 1; p += 2, n -= 2) sum += detail::Get16(p);
   if (n) sum += static_cast<std::uint32_t>(p[0]) << 8;
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<std::uint16_t>(~sum);
@@ -169,18 +112,16 @@ class Fd {
 struct Received {
   ssize_t Length = -1;
   int Error = 0;
-  std::uint32_t From = 0;
-  int Ttl = -1;
+  IpAddress From;
   bool HaveStamp = false;
   timespec Stamp{};
-  bool HaveExtErr = false;
-  sock_extended_err ExtErr{};
-  std::uint32_t Offender = 0;
+  detail::ControlData Control;
 };
 
-Received ReceiveOne(int fd, std::vector<std::uint8_t>& buf, int flags) {
+Received ReceiveOne(const detail::IcmpFamilyOps& ops, int fd, std::vector<std::uint8_t>& buf,
+                    int flags) {
   Received r;
-  sockaddr_in from{};
+  sockaddr_storage from{};
   iovec iov{buf.data(), buf.size()};
   alignas(cmsghdr) char control[512];
   msghdr msg{};
@@ -195,25 +136,15 @@ Received ReceiveOne(int fd, std::vector<std::uint8_t>& buf, int flags) {
     r.Error = errno;
     return r;
   }
-  r.From = from.sin_addr.s_addr;
+  r.From = FromSockAddr(reinterpret_cast<sockaddr*>(&from), msg.msg_namelen);
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
     const std::size_t payload = c->cmsg_len >= CMSG_LEN(0) ? c->cmsg_len - CMSG_LEN(0) : 0;
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
         payload >= sizeof(timespec)) {
       std::memcpy(&r.Stamp, CMSG_DATA(c), sizeof(timespec));
       r.HaveStamp = true;
-    } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL && payload >= sizeof(int)) {
-      std::memcpy(&r.Ttl, CMSG_DATA(c), sizeof(int));
-    } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR &&
-               payload >= sizeof(sock_extended_err)) {
-      std::memcpy(&r.ExtErr, CMSG_DATA(c), sizeof(sock_extended_err));
-      r.HaveExtErr = true;
-      // The offender's address follows the extended error.
-      if (payload >= sizeof(sock_extended_err) + sizeof(sockaddr_in)) {
-        sockaddr_in off{};
-        std::memcpy(&off, CMSG_DATA(c) + sizeof(sock_extended_err), sizeof off);
-        if (off.sin_family == AF_INET) r.Offender = off.sin_addr.s_addr;
-      }
+    } else {
+      ops.ReadControl(c, r.Control);
     }
   }
   return r;
@@ -226,16 +157,28 @@ std::uint16_t NextSequence() {
 
 class LinuxIcmp : public IIcmp {
  public:
-  IcmpReply Echo(std::uint32_t address, const std::string& data, int timeoutMs,
+  IcmpReply Echo(const IpAddress& address, const std::string& data, int timeoutMs,
                  int ttl) override {
     IcmpReply reply;
+    if (address.Empty()) {
+      reply.Status = kIcmpBadDestination;
+      return reply;
+    }
+    const detail::IcmpFamilyOps& ops = address.IsV6() ? detail::Icmp6Ops() : detail::Icmp4Ops();
+    sockaddr_storage to{};
+    const socklen_t toLen = ToSockAddr(address, 0, to);
+    if (toLen == 0) {  // a zone that names no interface here
+      reply.Status = kIcmpBadDestination;
+      return reply;
+    }
+
     // A datagram ICMP socket needs no privilege where net.ipv4.ping_group_range
     // admits the user's group; a raw socket needs CAP_NET_RAW.
     bool raw = false;
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+    int fd = socket(ops.Domain, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, ops.Protocol);
     if (fd < 0) {
       const int dgramErr = errno;
-      fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+      fd = socket(ops.Domain, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, ops.Protocol);
       if (fd < 0) {
         const int rawErr = errno;
         const bool dgramDenied = dgramErr == EACCES || dgramErr == EPERM ||
@@ -249,53 +192,45 @@ class LinuxIcmp : public IIcmp {
     Fd sock(fd);
 
     const int one = 1;
-    setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
     setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
-    if (raw) {
-      // Only answers can be ours; the own requests seen on loopback and other
-      // ICMP traffic stay out of the socket.
-      icmp_filter filter{};
-      filter.data = ~((1u << kEchoReply) | (1u << kDestUnreachable) | (1u << kSourceQuench) |
-                      (1u << kTimeExceeded) | (1u << kParamProblem));
-      setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-    } else {
-      setsockopt(fd, IPPROTO_IP, IP_RECVERR, &one, sizeof one);
-      setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &one, sizeof one);
-    }
+    ops.Configure(fd, raw, ttl);
 
     IcmpProbe probe;
-    probe.Target = address;
+    if (address.IsV4())
+      std::memcpy(&probe.Target, address.Data(), 4);
+    else
+      probe.Target6 = address.Bytes();
     probe.Id = raw ? static_cast<std::uint16_t>(getpid() & 0xFFFF) : 0;
     probe.Sequence = NextSequence();
 
     std::vector<std::uint8_t> packet(8 + data.size());
-    packet[0] = kEchoRequest;
+    packet[0] = ops.EchoRequest;
     packet[4] = static_cast<std::uint8_t>(probe.Id >> 8);
     packet[5] = static_cast<std::uint8_t>(probe.Id & 0xFF);
     packet[6] = static_cast<std::uint8_t>(probe.Sequence >> 8);
     packet[7] = static_cast<std::uint8_t>(probe.Sequence & 0xFF);
     std::memcpy(packet.data() + 8, data.data(), data.size());
-    const std::uint16_t sum = Checksum(packet.data(), packet.size());
-    packet[2] = static_cast<std::uint8_t>(sum >> 8);
-    packet[3] = static_cast<std::uint8_t>(sum & 0xFF);
+    if (!ops.KernelChecksum) {
+      const std::uint16_t sum = Checksum(packet.data(), packet.size());
+      packet[2] = static_cast<std::uint8_t>(sum >> 8);
+      packet[3] = static_cast<std::uint8_t>(sum & 0xFF);
+    }
 
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = address;
     timespec sentWall{};
     clock_gettime(CLOCK_REALTIME, &sentWall);
     const auto sentSteady = std::chrono::steady_clock::now();
-    if (sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) <
-        0) {
-      reply.Status = StatusForErrno(errno);
+    if (sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), toLen) < 0) {
+      const int err = errno;
+      reply.Status = StatusForErrno(err);
+      reply.Unreachable = UnreachableForErrno(err);
       return reply;
     }
     if (!raw) {
       // The kernel chose the identifier: it is the socket's port.
-      sockaddr_in self{};
+      sockaddr_storage self{};
       socklen_t selfLen = sizeof self;
       if (getsockname(fd, reinterpret_cast<sockaddr*>(&self), &selfLen) == 0)
-        probe.Id = ntohs(self.sin_port);
+        probe.Id = PortOf(reinterpret_cast<sockaddr*>(&self), selfLen);
     }
 
     // Round-trip time from the kernel's receive stamp where there is one, so
@@ -324,32 +259,43 @@ class LinuxIcmp : public IIcmp {
       if (n > 0) {
         if (!raw && (p.revents & POLLERR)) {
           for (int i = 0; i < kMaxPerWake; ++i) {
-            Received r = ReceiveOne(fd, buf, MSG_ERRQUEUE);
+            Received r = ReceiveOne(ops, fd, buf, MSG_ERRQUEUE);
             if (r.Length < 0) break;
-            if (!r.HaveExtErr ||
-                !ErrorQueueMatches(buf.data(), static_cast<std::size_t>(r.Length), probe))
+            if (!r.Control.HaveExtErr ||
+                !ops.ErrorQueueMatches(buf.data(), static_cast<std::size_t>(r.Length), probe))
               continue;
             reply.RoundTripMs = roundTrip(r);
-            if (r.ExtErr.ee_origin == SO_EE_ORIGIN_ICMP) {
-              reply.Status = StatusForIcmpError(r.ExtErr.ee_type, r.ExtErr.ee_code);
-              if (r.Offender) reply.Address = AddressText(r.Offender);
+            const sock_extended_err& e = r.Control.ExtErr;
+            if (e.ee_origin == ops.IcmpOrigin) {
+              reply.Status = ops.StatusForError(e.ee_type, e.ee_code);
+              reply.Unreachable = ops.UnreachableForError(e.ee_type, e.ee_code);
+              reply.Address = r.Control.Offender.ToString();
             } else {
-              reply.Status = StatusForErrno(static_cast<int>(r.ExtErr.ee_errno));
+              reply.Status = StatusForErrno(static_cast<int>(e.ee_errno));
+              reply.Unreachable = UnreachableForErrno(static_cast<int>(e.ee_errno));
             }
             return reply;
           }
         }
         for (int i = 0; i < kMaxPerWake; ++i) {
-          Received r = ReceiveOne(fd, buf, 0);
+          Received r = ReceiveOne(ops, fd, buf, 0);
           if (r.Length < 0) break;
           const auto len = static_cast<std::size_t>(r.Length);
-          const IcmpParsed parsed = raw ? ParseRawIcmp(buf.data(), len, probe)
-                                        : ParseDgramIcmp(buf.data(), len, probe);
+          const IcmpParsed parsed = raw ? ops.ParseRaw(buf.data(), len, probe)
+                                        : ops.ParseDgram(buf.data(), len, probe);
           if (!parsed.Matched) continue;
           reply.Status = parsed.Status;
+          reply.Unreachable = parsed.Unreachable;
           reply.RoundTripMs = roundTrip(r);
-          reply.Address = AddressText(raw ? parsed.Source : r.From);
-          reply.Ttl = static_cast<std::uint8_t>(raw ? parsed.Ttl : std::clamp(r.Ttl, 0, 255));
+          if (parsed.HaveSource) {
+            in_addr a{};
+            a.s_addr = parsed.Source;
+            reply.Address = IpAddress::FromV4(ntohl(a.s_addr)).ToString();
+            reply.Ttl = parsed.Ttl;
+          } else {
+            reply.Address = r.From.ToString();
+            reply.Ttl = static_cast<std::uint8_t>(std::clamp(r.Control.Ttl, 0, 255));
+          }
           if (parsed.Status == kIcmpSuccess)
             reply.Data.assign(reinterpret_cast<const char*>(buf.data() + parsed.DataOffset),
                               parsed.DataSize);
@@ -361,6 +307,9 @@ class LinuxIcmp : public IIcmp {
       }
       if (left <= 0) break;
       ProcessPendingMessages();
+      // An abort or a close request ends the wait; the caller sees a
+      // time-out and looks at its abort next.
+      if (AbortRequested()) break;
     }
     reply.Status = kIcmpTimedOut;
     return reply;
@@ -373,7 +322,8 @@ IIcmp& Icmp() { return SeamGet<IIcmp, LinuxIcmp>(); }
 
 }  // namespace platform
 
-IcmpEchoResult SendIcmpEcho(std::string& target, int dataSize, int timeoutMs, int ttl) {
+IcmpEchoResult SendIcmpEcho(std::string& target, int dataSize, int timeoutMs, int ttl,
+                            bool preferIPv6) {
   IcmpEchoResult result;
   // An empty target is what an unresolvable name leaves behind; the resolver
   // would answer it with this computer's own address, which is not the host
@@ -382,13 +332,13 @@ IcmpEchoResult SendIcmpEcho(std::string& target, int dataSize, int timeoutMs, in
     result.Status = kIcmpBadDestination;
     return result;
   }
-  if (IsHostName(target)) target = ResolveHostToIp(target, 2000);
-  // The dotted text is read field by field, as IsHostName judged it.
-  if (IsHostName(target)) {
+  if (IsHostName(target)) target = ResolveHostToAddress(target, 2000, preferIPv6);
+  // A dotted text is read field by field, as IsHostName judged it.
+  const IpAddress address = IpAddress::Parse(target);
+  if (address.Empty()) {
     result.Status = kIcmpBadDestination;
     return result;
   }
-  const std::uint32_t address = htonl(IpToNumber(target));
 
   const int size = std::clamp(dataSize, 0, kIcmpMaxDataSize);
   const std::string sent(static_cast<std::size_t>(size), 'A');
@@ -398,6 +348,9 @@ IcmpEchoResult SendIcmpEcho(std::string& target, int dataSize, int timeoutMs, in
   result.OpenError = reply.OpenError;
   if (reply.Status == kIcmpNoService) return result;
 
+  result.Unreachable = reply.Unreachable != IcmpUnreachable::None
+                           ? reply.Unreachable
+                           : UnreachableForStatus(reply.Status);
   result.ReplyAddress = reply.Address;
   result.ReplyTtl = reply.Ttl;
   result.ReplyDataSize = static_cast<int>(std::min<std::size_t>(reply.Data.size(), 0x7FFFFFFF));

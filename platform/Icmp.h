@@ -3,10 +3,12 @@
 // request data and judges what came back.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "common/IpAddress.h"
 #include "platform/Seam.h"
 
 namespace quovix {
@@ -32,12 +34,34 @@ enum IcmpStatus : int {
   kIcmpGeneralFailure = 11050,
 };
 
+// Why a destination was unreachable, as the answering router (or this
+// computer's own stack) told it; the same reasons for both families.
+enum class IcmpUnreachable : std::uint8_t {
+  None,            // the answer was no unreachable message
+  Network,         // network unreachable or unknown
+  Host,            // host or address unreachable
+  Protocol,        // protocol unreachable
+  Port,            // port unreachable
+  Prohibited,      // communication administratively prohibited
+  NoRoute,         // no route to the destination (ICMPv6)
+  BeyondScope,     // beyond the scope of the source address (ICMPv6)
+  SourcePolicy,    // the source address failed an ingress/egress policy (ICMPv6)
+  RejectRoute,     // a reject route to the destination (ICMPv6)
+  PacketTooBig,    // too big for the path (and must not be fragmented)
+  SourceRoute,     // source route failed
+};
+
+// The reason an unreachable status stands for when nothing more precise is
+// known; None for every other status.
+IcmpUnreachable UnreachableForStatus(int status);
+
 namespace platform {
 
 // What one echo request brought back.
 struct IcmpReply {
   int Status = kIcmpNoService;
-  std::string Address;         // dotted IPv4 address of the node that answered
+  IcmpUnreachable Unreachable = IcmpUnreachable::None;
+  std::string Address;         // address of the node that answered (RFC 5952 for IPv6)
   std::uint8_t Ttl = 0;        // time-to-live of the answering packet (0: unknown)
   std::string Data;            // the echoed bytes (echo replies only)
   std::uint32_t RoundTripMs = 0;
@@ -46,31 +70,36 @@ struct IcmpReply {
 
 struct IIcmp {
   virtual ~IIcmp() = default;
-  // Sends one echo request carrying data to address (network byte order)
-  // with the given time-to-live and waits at most timeoutMs for its answer.
-  virtual IcmpReply Echo(std::uint32_t address, const std::string& data, int timeoutMs,
+  // Sends one echo request carrying data to address (ICMP for IPv4, ICMPv6
+  // for IPv6) with the given time-to-live (hop limit) and waits at most
+  // timeoutMs for its answer.
+  virtual IcmpReply Echo(const IpAddress& address, const std::string& data, int timeoutMs,
                          int ttl) = 0;
 };
 
 // The installed service: a datagram ICMP socket where the system allows
-// unprivileged ones, else a raw socket.
+// unprivileged ones (net.ipv4.ping_group_range governs both families), else
+// a raw socket.
 IIcmp& Icmp();
 
 // ---- Reading packets (exposed for tests and the fuzz target) --------------
 
 // The request an answer has to belong to.
 struct IcmpProbe {
-  std::uint32_t Target = 0;     // network byte order
+  std::uint32_t Target = 0;     // IPv4, network byte order
   std::uint16_t Id = 0;         // host order
   std::uint16_t Sequence = 0;   // host order
+  std::array<std::uint8_t, 16> Target6{};  // IPv6
 };
 
 // What a received packet turned out to be.
 struct IcmpParsed {
   bool Matched = false;         // it answers the probe
   int Status = kIcmpGeneralFailure;
-  std::uint32_t Source = 0;     // network byte order (raw packets only)
-  std::uint8_t Ttl = 0;         // raw packets only
+  IcmpUnreachable Unreachable = IcmpUnreachable::None;
+  bool HaveSource = false;      // Source and Ttl come from the packet's IP header
+  std::uint32_t Source = 0;     // network byte order (raw IPv4 packets only)
+  std::uint8_t Ttl = 0;         // raw IPv4 packets only
   std::size_t DataOffset = 0;   // echoed data within the buffer (echo replies)
   std::size_t DataSize = 0;
 };
@@ -88,14 +117,27 @@ IcmpParsed ParseDgramIcmp(const std::uint8_t* buf, std::size_t len, const IcmpPr
 bool ErrorQueueMatches(const std::uint8_t* buf, std::size_t len, const IcmpProbe& probe);
 // Status for an ICMP error message type and code.
 int StatusForIcmpError(int type, int code);
+IcmpUnreachable UnreachableForIcmpError(int type, int code);
 // Status for a local send error (errno).
 int StatusForErrno(int err);
+IcmpUnreachable UnreachableForErrno(int err);
+
+// The same for ICMPv6 (RFC 4443). A raw ICMPv6 socket hands over the ICMPv6
+// message without the IPv6 header, as a datagram socket does; the source
+// and hop limit come with the message. An error message quotes the IPv6
+// header and the start of the packet that caused it.
+IcmpParsed ParseRawIcmp6(const std::uint8_t* buf, std::size_t len, const IcmpProbe& probe);
+IcmpParsed ParseDgramIcmp6(const std::uint8_t* buf, std::size_t len, const IcmpProbe& probe);
+bool ErrorQueueMatches6(const std::uint8_t* buf, std::size_t len, const IcmpProbe& probe);
+int StatusForIcmp6Error(int type, int code);
+IcmpUnreachable UnreachableForIcmp6Error(int type, int code);
 
 }  // namespace platform
 
 // Result of SendIcmpEcho.
 struct IcmpEchoResult {
   int Status = kIcmpNoService;       // 0: an echo reply arrived
+  IcmpUnreachable Unreachable = IcmpUnreachable::None;  // set for unreachable answers
   std::string ReplyAddress;
   std::uint8_t ReplyTtl = 0;
   int ReplyDataSize = 0;
@@ -107,9 +149,12 @@ struct IcmpEchoResult {
 // Largest data size of a request.
 constexpr int kIcmpMaxDataSize = 65500;
 
-// One echo with a check of the echoed data. A host name in target is resolved
-// (fixed 2000 ms limit) and replaced by its address, or by the empty text when
-// it does not resolve, so later calls with the same variable skip the look-up.
-IcmpEchoResult SendIcmpEcho(std::string& target, int dataSize, int timeoutMs, int ttl);
+// One echo with a check of the echoed data. target is an address of either
+// family; a host name in it is resolved (fixed 2000 ms limit; its IPv4
+// address, else its IPv6 one, the other way round with preferIPv6) and
+// replaced by that address, or by the empty text when it does not resolve,
+// so later calls with the same variable skip the look-up.
+IcmpEchoResult SendIcmpEcho(std::string& target, int dataSize, int timeoutMs, int ttl,
+                            bool preferIPv6 = false);
 
 }  // namespace quovix

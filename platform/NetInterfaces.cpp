@@ -1,6 +1,9 @@
 #include "platform/NetInterfaces.h"
 
 #include <dirent.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +11,7 @@
 #include <memory>
 
 #include "common/fMain.h"
+#include "platform/SockAddr.h"
 
 namespace quovix::platform {
 namespace {
@@ -109,6 +113,22 @@ std::vector<NetInterfaceRow> LinuxNetInterfaces::Rows() {
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+std::vector<NetAddressRow> LinuxNetInterfaces::Addresses6() {
+  std::vector<NetAddressRow> out;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return out;
+  for (ifaddrs* p = list; p && out.size() < kMaxInterfaces; p = p->ifa_next) {
+    if (!p->ifa_addr || p->ifa_addr->sa_family != AF_INET6 || !p->ifa_name) continue;
+    NetAddressRow row;
+    row.Name = p->ifa_name;
+    row.Index = if_nametoindex(p->ifa_name);
+    row.Address = FromSockAddr(p->ifa_addr, sizeof(sockaddr_in6));
+    if (!row.Address.Empty()) out.push_back(std::move(row));
+  }
+  freeifaddrs(list);
+  return out;
 }
 
 INetInterfaces& NetInterfaces() { return SeamGet<INetInterfaces, LinuxNetInterfaces>(); }

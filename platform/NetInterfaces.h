@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/IpAddress.h"
 #include "platform/Seam.h"
 
 namespace quovix::platform {
@@ -21,10 +22,20 @@ struct NetInterfaceRow {
   std::string Model;        // device model where the system knows it, else empty
 };
 
+// One IPv6 address of an interface.
+struct NetAddressRow {
+  unsigned Index = 0;       // interface index
+  std::string Name;         // interface name
+  IpAddress Address;        // a link-local one with the interface as its zone
+};
+
 struct INetInterfaces {
   virtual ~INetInterfaces() = default;
   // Every interface, in no particular order; empty when the table cannot be read.
   virtual std::vector<NetInterfaceRow> Rows() = 0;
+  // The IPv6 addresses of the interfaces, in no particular order; empty when
+  // none or the table cannot be read. A table without addresses has none.
+  virtual std::vector<NetAddressRow> Addresses6() { return {}; }
 };
 
 // Reads the table from sysfs (one directory per interface) and the device
@@ -35,6 +46,8 @@ class LinuxNetInterfaces : public INetInterfaces {
                               std::string udevData = "/run/udev/data")
       : sysClassNet_(std::move(sysClassNet)), udevData_(std::move(udevData)) {}
   std::vector<NetInterfaceRow> Rows() override;
+  // From the kernel's address list (getifaddrs), whatever the roots say.
+  std::vector<NetAddressRow> Addresses6() override;
 
  private:
   std::string sysClassNet_;

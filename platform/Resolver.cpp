@@ -8,8 +8,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+
+#include "common/fMain.h"
+#include "platform/SockAddr.h"
 
 namespace quovix::platform {
 namespace {
@@ -20,8 +24,38 @@ std::string AddressText(const in_addr& a) {
   return buf;
 }
 
+// More addresses than this for one name are never used and bound the answer.
+constexpr std::size_t kMaxAddresses = 64;
+
 class LinuxResolver : public IResolver {
  public:
+  std::vector<IpAddress> Addresses(const std::string& name) override {
+    std::vector<IpAddress> out;
+    if (name.empty() || name.find('\0') != std::string::npos) return out;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;  // one entry per address, not one per socket type
+    addrinfo* res = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &res) != 0 || !res) return out;
+    for (addrinfo* p = res; p && out.size() < kMaxAddresses; p = p->ai_next) {
+      IpAddress a = FromSockAddr(p->ai_addr, p->ai_addrlen);
+      if (!a.Empty() && std::find(out.begin(), out.end(), a) == out.end()) out.push_back(std::move(a));
+    }
+    freeaddrinfo(res);
+    return out;
+  }
+
+  std::string AddressToHost(const IpAddress& address) override {
+    sockaddr_storage ss{};
+    const socklen_t len = ToSockAddr(address, 0, ss);
+    if (len == 0) return {};
+    char host[NI_MAXHOST] = {};
+    if (getnameinfo(reinterpret_cast<sockaddr*>(&ss), len, host, sizeof host, nullptr, 0,
+                    NI_NAMEREQD) != 0)
+      return {};
+    return host;
+  }
+
   std::string HostToIp(const std::string& name) override {
     // A name with an embedded zero byte would be looked up cut short.
     if (name.empty() || name.find('\0') != std::string::npos) return {};
@@ -78,6 +112,16 @@ std::shared_ptr<IResolver>& Installed() {
 }
 
 }  // namespace
+
+std::vector<IpAddress> IResolver::Addresses(const std::string& name) {
+  const IpAddress a = IpAddress::Parse(Trim(HostToIp(name)));
+  if (a.Empty()) return {};
+  return {a};
+}
+
+std::string IResolver::AddressToHost(const IpAddress& address) {
+  return address.IsV4() ? IpToHost(address.V4Number()) : std::string();
+}
 
 std::shared_ptr<IResolver> Resolver() {
   if (auto p = Installed()) return p;

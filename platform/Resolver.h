@@ -1,9 +1,12 @@
-// The system's name resolver (IPv4) and this computer's own address and name.
+// The system's name resolver and this computer's own address and name.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "common/IpAddress.h"
 
 namespace quovix::platform {
 
@@ -19,6 +22,15 @@ struct IResolver {
   virtual std::string OwnAddress() = 0;
   // The system's host name.
   virtual std::string SystemHostName() = 0;
+
+  // The addresses of a host name, both families, in the order the system
+  // resolver gives them (its address selection), each once; empty when none.
+  // A resolver that knows only IPv4 answers with the address of HostToIp.
+  virtual std::vector<IpAddress> Addresses(const std::string& name);
+  // Host name registered for an address of either family (an IPv6 one by its
+  // ip6.arpa entry); empty when none. A resolver that knows only IPv4 finds
+  // no name for an IPv6 address.
+  virtual std::string AddressToHost(const IpAddress& address);
 };
 
 // The installed resolver. Look-up workers may outlive their caller, so they

@@ -1,6 +1,8 @@
 #include "shell/fLanguage.h"
 
-#include <fstream>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "common/fMain.h"
 
@@ -24,18 +26,45 @@ std::string Lookup(const std::string& key, const std::string& def) {
   return def;
 }
 
-std::string Expand(std::string s, const std::vector<std::string>* args) {
-  s = ReplaceAll(s, "$%$", "\x01");
-  if (args) {
-    for (size_t n = 0; n < args->size(); ++n)
-      s = ReplaceAll(s, "%s" + std::to_string(n + 1) + "%", (*args)[n]);
+// One pass over the language text: its escapes are expanded and its
+// placeholders replaced by the arguments, which are put in as they are and
+// never looked at again. So a server's text that holds "%w%" or "%s2%"
+// stays that text and cannot forge a line break or another argument.
+std::string Expand(const std::string& s, const std::vector<std::string>* args) {
+  static const struct {
+    const char* marker;
+    const char* text;
+  } kEscapes[] = {{"$%$", "%"}, {"%w%", "\r\n"}, {"%r%", "\r"}, {"%n%", "\n"},
+                  {"%t%", "\t"}, {"%_%", " "}};
+  std::string out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    bool matched = false;
+    for (const auto& e : kEscapes) {
+      const size_t len = std::char_traits<char>::length(e.marker);
+      if (s.compare(i, len, e.marker) == 0) {
+        out += e.text;
+        i += len;
+        matched = true;
+        break;
+      }
+    }
+    if (matched) continue;
+    // "%s" digits "%": the argument of that number, when there is one.
+    if (args && s.compare(i, 2, "%s") == 0) {
+      size_t j = i + 2;
+      size_t n = 0;
+      while (j < s.size() && j - i < 8 && s[j] >= '0' && s[j] <= '9') n = n * 10 + (s[j++] - '0');
+      if (j > i + 2 && j < s.size() && s[j] == '%' && n >= 1 && n <= args->size()) {
+        out += (*args)[n - 1];
+        i = j + 1;
+        continue;
+      }
+    }
+    out += s[i++];
   }
-  s = ReplaceAll(s, "%w%", "\r\n");
-  s = ReplaceAll(s, "%r%", "\r");
-  s = ReplaceAll(s, "%n%", "\n");
-  s = ReplaceAll(s, "%t%", "\t");
-  s = ReplaceAll(s, "%_%", " ");
-  return ReplaceAll(s, "\x01", "%");
+  return out;
 }
 
 }  // namespace
@@ -63,18 +92,39 @@ std::string LangTextJoined(const std::string& key, const std::string& def,
   return LangText(key, def, args);
 }
 
+std::string LanguageFile(const std::string& name, const std::string& extension) {
+  // The name comes from the settings file: whatever it says, the file is
+  // one of the folder's own (no path separator, no "..", nothing hidden).
+  static const std::string kSeparators("/\\\0", 3);
+  if (name.empty() || name[0] == '.' || name.find_first_of(kSeparators) != std::string::npos)
+    return {};
+  return ProgramFolder + "Language/" + name + extension;
+}
+
 int LoadLanguageFile(const std::string& path) {
   LanguageTable.clear();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return -1;
+  // Only a regular file: a FIFO or a device named here must not hang or
+  // touch anything.
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) return -1;
   // A language file holds a few hundred lines; anything beyond the cap is
   // not a language file's text and is left unread.
   constexpr size_t kMaxLanguageFileBytes = 4u << 20;
   std::string data(kMaxLanguageFileBytes, '\0');
-  in.read(data.data(), static_cast<std::streamsize>(data.size()));
-  // A read error half-way is treated like a missing file: defaults stand.
-  if (in.bad()) return -1;
-  data.resize(static_cast<size_t>(in.gcount()));
+  size_t got = 0;
+  while (got < data.size()) {
+    const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      // A read error half-way is treated like a missing file: defaults stand.
+      ::close(fd);
+      return -1;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  data.resize(got);
   // Editors on this platform may save UTF-8 with a byte-order mark.
   if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) data.erase(0, 3);
   int n = 0;

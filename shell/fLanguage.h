@@ -22,8 +22,13 @@ std::string LangText(const std::string& key, const std::string& def,
 std::string LangTextJoined(const std::string& key, const std::string& def,
                            const std::string& joinedArgs);
 
-// Replaces LanguageTable with the kept lines of the file; -1 when missing.
+// Replaces LanguageTable with the kept lines of the file; -1 when missing or
+// not a regular file.
 int LoadLanguageFile(const std::string& path);
+// The file of the language name in the folder "Language/" beside the
+// program, with the extension (".lng", ".bmp"); empty when the name could
+// reach outside that folder (a path separator, a leading ".") or is empty.
+std::string LanguageFile(const std::string& name, const std::string& extension);
 
 // Name of the built-in German texts in the language menu.
 constexpr const char* kBuiltinLanguage = "Deutsch (intern)";

@@ -80,7 +80,7 @@ void TfrmInfo::LoadFlag() {
   imgLang.SetVisible(false);
   // The built-in German texts have no file and no flag.
   if (LanguageName.empty()) return;
-  const std::string path = ProgramFolder + "Language/" + LanguageName + ".bmp";
+  const std::string path = LanguageFile(LanguageName, ".bmp");
   int w = 0, h = 0;
   // A missing or damaged picture leaves the place empty.
   if (!ReadBitmapSize(path, w, h)) return;

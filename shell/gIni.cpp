@@ -228,11 +228,13 @@ const std::vector<ControlEntry>& ControlEntries() {
       Index("PingByte", &F::cmbPingByte, 2, 7),
       Index("PingPause", &F::cmbPingPause, 4, 9),
       Check("PingResolve", &F::chkPingResolve, true),
+      Check("PingPreferIPv6", &F::chkPingPreferIPv6, false),
       // Trace
       Hist("HistTraceHost", &F::cmbTraceHost),
       Index("TraceHops", &F::cmbTraceHops, 3, 7),
       Index("TraceTimeout", &F::cmbTraceTimeout, 5, 9),
       Check("TraceResolve", &F::chkTraceResolve, true),
+      Check("TracePreferIPv6", &F::chkTracePreferIPv6, false),
       // Whois
       Hist("HistWhoisHost", &F::cmbWhoisHost),
       Hist("HistWhoisServer", &F::cmbWhoisServer, DefaultWhoisServers),

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <regex>
@@ -30,10 +31,11 @@ namespace quovix::icmptest {
 class FakeIcmp : public platform::IIcmp {
  public:
   struct Call {
-    std::uint32_t Address;
+    std::uint32_t Address;  // IPv4 in network byte order; 0 for IPv6
     std::string Data;
     int TimeoutMs;
     int Ttl;
+    IpAddress Target;       // the address of either family
   };
   std::vector<Call> Calls;
   // Replies in order; when the script runs out, Default answers.
@@ -42,9 +44,11 @@ class FakeIcmp : public platform::IIcmp {
   std::function<platform::IcmpReply(const Call&)> Responder;
   platform::IcmpReply Default;
 
-  platform::IcmpReply Echo(std::uint32_t address, const std::string& data, int timeoutMs,
+  platform::IcmpReply Echo(const IpAddress& target, const std::string& data, int timeoutMs,
                            int ttl) override {
-    Calls.push_back({address, data, timeoutMs, ttl});
+    std::uint32_t v4 = 0;
+    if (target.IsV4()) std::memcpy(&v4, target.Data(), 4);
+    Calls.push_back({v4, data, timeoutMs, ttl, target});
     if (!Script.empty()) {
       platform::IcmpReply r = Script.front();
       Script.pop_front();

@@ -13,12 +13,14 @@
 #include <sstream>
 #include <thread>
 
+#include "HttpTestPeers.h"
 #include "app/fCommandLine.h"
 #include "app/fConsole.h"
 #include "app/fJsonLines.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
+#include "support/DribblePeer.h"
 
 extern char** environ;
 
@@ -91,6 +93,8 @@ TEST(ConsoleFrontEnd, ColoursOnlyWhenAsked) {
   EXPECT_NE(ConsoleLine("x", clGreen, true), ConsoleLine("x", clBlue, true));
   // C1 controls in UTF-8 are neutralised too; other text passes.
   EXPECT_EQ(ConsoleLine("a\xC2\x9B" "b äö\tc", clBlack, false), "a?b äö\tc");
+  // A stray 0x9B (CSI to an 8-bit terminal) and a right-to-left override.
+  EXPECT_EQ(ConsoleLine("a\x9B" "2Jb\xE2\x80\xAE" "c", clBlack, false), "a?2Jb?c");
 }
 
 TEST(ConsoleFrontEnd, ResultControlsThatAreNotPanesArePrinted) {
@@ -389,4 +393,70 @@ TEST(ConsoleBinary, SecondCtrlCEndsAtOnce) {
   });
   if (!signalled) GTEST_SKIP() << "Ping tool not built yet: nothing ran to interrupt";
   EXPECT_EQ(status, kExitInterrupted);
+}
+
+// ---- Hostile HTTP servers against the binary -------------------------------------------------
+
+TEST(ConsoleBinary, SlowlorisEndsInTimeAndOneRequestWithoutRedirection) {
+  quovix::test::DribblePeer slowloris({.prefix = "HTTP/1.1 200 OK\r\n", .drip = "X-Slow: yes\r\n"});
+  ASSERT_TRUE(slowloris.ok());
+  std::string out, err;
+  auto start = std::chrono::steady_clock::now();
+  // The broken-off answer's red line makes it a failed run.
+  EXPECT_EQ(RunBinary({"/Head:" + slowloris.Url(), "/HeadT:1000"}, out, err), kExitFailed) << err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_NE(out.find("Die Antwort ist unvollständig"), std::string::npos) << out;
+
+  httptest::ScriptedServer redirecting([](httptest::ScriptConn& c, const std::string&, int i) {
+    c.Send("HTTP/1.1 301 Moved\r\nLocation: /next" + std::to_string(i) + "\r\nContent-Length: 0\r\n\r\n");
+  });
+  out.clear();
+  EXPECT_EQ(RunBinary({"/Head:" + redirecting.Url("/"), "/HeadR:0"}, out, err), kExitOk);
+  EXPECT_EQ(redirecting.Requests().size(), 1u);
+  EXPECT_NE(out.find("\nLocation: /next0\n"), std::string::npos) << out;
+}
+
+TEST(ConsoleBinary, OneCtrlCEndsAWaitingExchangeAtOnce) {
+  quovix::test::DribblePeer slowloris({.prefix = "HTTP/1.1 200 OK\r\n", .drip = "X-Slow: yes\r\n"});
+  ASSERT_TRUE(slowloris.ok());
+  Child c = Spawn({"/Head:" + slowloris.Url(), "/HeadT:10000"});
+  ASSERT_GT(c.pid, 0);
+  std::string out, err;
+  std::chrono::steady_clock::time_point signalled{};
+  // Once the request is under way (its host line is out, the server has
+  // the connection), one Ctrl+C.
+  const int status = Collect(c, out, err, 30, [&](const std::string& o) {
+    if (signalled == std::chrono::steady_clock::time_point{} &&
+        o.find("Hostname:") != std::string::npos) {
+      for (int i = 0; i < 100 && slowloris.Connections() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      signalled = std::chrono::steady_clock::now();
+      kill(c.pid, SIGINT);
+    }
+    return true;
+  });
+  ASSERT_NE(signalled, std::chrono::steady_clock::time_point{}) << out << err;
+  const auto after = std::chrono::steady_clock::now() - signalled;
+  EXPECT_EQ(status, kExitInterrupted) << out << err;
+  EXPECT_LT(after, std::chrono::milliseconds(1500));
+  EXPECT_NE(out.find("Abbruch durch Benutzer."), std::string::npos) << out;
+}
+
+TEST(ConsoleBinary, ServerTextNeitherForgesLinesNorSteersTheTerminal) {
+  httptest::ScriptedServer s([](httptest::ScriptConn& c, const std::string&, int) {
+    c.Send("HTTP/1.1 200 OK\r\n"
+           "Server: x%w%  Serverantwort:    FORGED\r\n"
+           "X-Steer: a\x9b[2Jb\xc2\x9b" "c\xe2\x80\xae" "d\xe2\x81\xa6" "e\x1b[31mf\r\n"
+           "Content-Length: 0\r\n\r\n");
+  });
+  std::string out, err;
+  EXPECT_EQ(RunBinary({"/Head:" + s.Url("/")}, out, err), kExitOk) << err;
+  int replies = 0;
+  for (const auto& l : Lines(out)) replies += l.rfind("  Serverantwort:", 0) == 0;
+  EXPECT_EQ(replies, 1) << out;
+  EXPECT_NE(out.find("  Server (System):  x%w%  Serverantwort:    FORGED\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("X-Steer: a?[2Jb?c?d?e?[31mf\n"), std::string::npos) << out;
+  for (const std::string bad : {"\x9b", "\xe2\x80\xae", "\xe2\x81\xa6", "\x1b"})
+    EXPECT_EQ(out.find(bad), std::string::npos);
 }

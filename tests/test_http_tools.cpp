@@ -2,9 +2,13 @@
 // Start clicked, pane lines, result controls and message boxes read back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 
 #include "HttpTestPeers.h"
+#include "common/Pump.h"
+#include "support/DribblePeer.h"
 #include "support/TableResolver.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
@@ -73,8 +77,10 @@ class HeadTool : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(HeadTool, RedirectChainShowsTheFinalResponse) {
+TEST_F(HeadTool, RedirectChainIsWalkedHopByHop) {
   if (!StartNginx()) GTEST_SKIP() << skip_;
+  // /c3 -> /c2 -> /c1 -> /page: every hop is one HEAD of its own, its
+  // headers under its own URL, never a response of another URL.
   const std::string url = nginx_->Url("/c3");
   Run("  " + url + " ");
   const auto& lines = f_.reHead.Lines();
@@ -86,14 +92,26 @@ TEST_F(HeadTool, RedirectChainShowsTheFinalResponse) {
   EXPECT_EQ(lines[2].Text, "  Hostname:         127.0.0.1:" + std::to_string(nginx_->http));
   EXPECT_EQ(lines[3].Text, "");
   EXPECT_EQ(lines[4].Text, "Header-Informationen:");
-  EXPECT_EQ(lines[5].Text, "  Serverantwort:    HTTP/1.1 200 OK");
+  EXPECT_EQ(lines[5].Text, "  Serverantwort:    HTTP/1.1 301 Moved Permanently");
   EXPECT_EQ(lines[6].Text.substr(0, 26), "  Server (System):  nginx/");
   EXPECT_EQ(lines[7].Text.substr(0, 20), "  Systemzeit:       ");
   EXPECT_GT(lines[7].Text.size(), 20u);
+  EXPECT_EQ(CountPrefix(f_.reHead, "Übersicht:"), 4);
+  std::vector<std::string> asked, locations;
+  for (const auto& l : lines) {
+    if (l.Text.rfind("  Anfrage mit:      ", 0) == 0) asked.push_back(l.Text.substr(20));
+    if (l.Text.rfind("Location: ", 0) == 0) locations.push_back(l.Text.substr(10));
+  }
+  EXPECT_EQ(asked, (std::vector<std::string>{url, nginx_->Url("/c2"), nginx_->Url("/c1"),
+                                             nginx_->Url("/page")}));
+  // The block under each URL names the next hop: it is that URL's answer.
+  EXPECT_EQ(locations, (std::vector<std::string>{nginx_->Url("/c2"), nginx_->Url("/c1"),
+                                                 nginx_->Url("/page")}));
+  EXPECT_TRUE(HasLine(f_.reHead, "Umleitung nach: \"" + nginx_->Url("/c2") + "\":", clBlue));
+  EXPECT_EQ(CountPrefix(f_.reHead, "Umleitung nach"), 3);
   EXPECT_TRUE(HasLine(f_.reHead, "Antwort des Servers:", clBlue));
   EXPECT_TRUE(HasLine(f_.reHead, "HTTP/1.1 200 OK", clBlack));
   EXPECT_EQ(CountPrefix(f_.reHead, "Content-Length: 11"), 1);  // the page's own headers
-  EXPECT_EQ(CountPrefix(f_.reHead, "Umleitung nach"), 0);
   EXPECT_EQ(lines.back().Text, "Anfrage beendet.");
   EXPECT_EQ(lines.back().Color, clBlue);
   EXPECT_EQ(lines[lines.size() - 2].Text, "");
@@ -103,8 +121,11 @@ TEST_F(HeadTool, RedirectChainShowsTheFinalResponse) {
   EXPECT_EQ(f_.sbMain.SimpleText(), " Bereit.");
   EXPECT_EQ(f_.cmbHeadURL.Items().at(0), url);
   EXPECT_TRUE(f_.btnHeadStart.Enabled());
+  EXPECT_EQ(f_.btnHeadStart.Caption(), "Start");
   EXPECT_TRUE(f_.cmbHeadURL.Enabled());
   EXPECT_TRUE(f_.ToolIdle);
+  // The other HTTP tools keep the client's own redirect handling.
+  EXPECT_TRUE(f_.IdHTTP.HandleRedirects);
 }
 
 TEST_F(HeadTool, EndlessRedirectsEndWithARedLine) {
@@ -219,6 +240,112 @@ TEST_F(HeadTool, IdnHostIsEncodedAndShown) {
   const auto texts = Texts(f_.reHead);
   EXPECT_TRUE(texts.at(3).starts_with("  IDN-kodiert:      xn--mller-kva.example:")) << texts[3];
   EXPECT_TRUE(texts.at(4).starts_with("  Geändert auf:     http://xn--mller-kva.example:")) << texts[4];
+}
+
+TEST_F(HeadTool, OneRequestPerRoundAndExactlyOneWithoutRedirection) {
+  // A cross-host chain: A (127.0.0.1) sends a HEAD on to B (127.0.0.2) with
+  // 302, B sends it back to A: a cycle, and each HEAD stays a HEAD.
+  int portB = 0;
+  ScriptedServer a([&](ScriptConn& c, const std::string&, int) {
+    c.Send("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.2:" + std::to_string(portB) +
+           "/b\r\nContent-Length: 0\r\n\r\n");
+  });
+  ScriptedServer b(
+      [&](ScriptConn& c, const std::string&, int) {
+        c.Send("HTTP/1.1 302 Found\r\nServer: host-b\r\nLocation: http://127.0.0.1:" +
+               std::to_string(a.Port()) + "/a\r\nContent-Length: 0\r\n\r\n");
+      },
+      "127.0.0.2");
+  portB = b.Port();
+  const std::string urlA = a.Url("/a");
+  const std::string urlB = "http://127.0.0.2:" + std::to_string(portB) + "/b";
+
+  f_.chkHeadRedirect.SetCheckedSilently(false);
+  Run(urlA);
+  ASSERT_EQ(a.Requests().size(), 1u);
+  EXPECT_EQ(RequestLine(a.Requests()[0]), "HEAD /a HTTP/1.1");
+  EXPECT_TRUE(b.Requests().empty());
+  EXPECT_TRUE(HasLine(f_.reHead, "  Serverantwort:    HTTP/1.1 302 Found", clNavy));
+  EXPECT_TRUE(HasLine(f_.reHead, "Location: " + urlB, clBlack));
+  EXPECT_EQ(CountPrefix(f_.reHead, "Umleitung nach"), 0);
+  EXPECT_EQ(Texts(f_.reHead).back(), "Anfrage beendet.");
+
+  f_.chkHeadRedirect.SetCheckedSilently(true);
+  Run(urlA);
+  ASSERT_EQ(a.Requests().size(), 2u);
+  ASSERT_EQ(b.Requests().size(), 1u);
+  EXPECT_EQ(RequestLine(b.Requests()[0]), "HEAD /b HTTP/1.1");
+  // B's headers under B's URL, and the cycle back to A ends the walk.
+  const auto texts = Texts(f_.reHead);
+  const auto underB = std::find(texts.begin(), texts.end(), "  Anfrage mit:      " + urlB);
+  ASSERT_NE(underB, texts.end());
+  EXPECT_NE(std::find(underB, texts.end(), "  Server (System):  host-b"), texts.end());
+  EXPECT_EQ(std::find(texts.begin(), underB, "  Server (System):  host-b"), underB);
+  EXPECT_TRUE(HasLine(f_.reHead,
+                      "Diese Adresse wurde bereits abgefragt, die Umleitung wird nicht weiter verfolgt.",
+                      clRed));
+}
+
+TEST_F(HeadTool, BrokenAnswersAreNamedForWhatTheyAre) {
+  ScriptedServer s([](ScriptConn& c, const std::string& request, int) {
+    if (request.find(" /many ") != std::string::npos) {
+      std::string head = "HTTP/1.1 200 OK\r\n";
+      for (int i = 0; i < 300; ++i) head += "X-Line-" + std::to_string(i) + ": v\r\n";
+      c.Send(head + "\r\n");
+    } else if (request.find(" /cut ") != std::string::npos) {
+      c.Send("HTTP/1.1 200 OK\r\nServer: half\r\nX-Par");  // closed inside the block
+    } else {
+      c.Send("SSH-2.0-OpenSSH_9.2\r\n\r\n");
+    }
+  });
+  const std::string incomplete = "Die Antwort ist unvollständig, der Header-Block bricht ab: ";
+  Run(s.Url("/many"));
+  EXPECT_TRUE(HasLine(f_.reHead, "  Serverantwort:    HTTP/1.1 200 OK", clNavy));
+  EXPECT_TRUE(HasLine(f_.reHead, incomplete + "Invalid HTTP response: more than 255 header lines", clRed));
+  Run(s.Url("/cut"));
+  EXPECT_TRUE(HasLine(f_.reHead, "  Server (System):  half", clNavy));
+  EXPECT_TRUE(HasLine(f_.reHead, incomplete + "Connection Closed Gracefully.", clRed));
+  Run(s.Url("/garbage"));
+  EXPECT_TRUE(HasLine(f_.reHead,
+                      "Fehlerhafte Antwort des Servers: Invalid HTTP response: malformed status line",
+                      clRed));
+  EXPECT_FALSE(HasLine(f_.reHead, "Server nicht erreichbar!", clRed));
+  EXPECT_EQ(Texts(f_.reHead).back(), "Anfrage beendet.");
+  // A complete answer carries no such line.
+  ScriptedServer good([](ScriptConn& c, const std::string&, int) {
+    c.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+  });
+  Run(good.Url("/"));
+  EXPECT_EQ(CountPrefix(f_.reHead, incomplete), 0);
+}
+
+TEST_F(HeadTool, AbortClickEndsTheWaitingRequest) {
+  quovix::test::DribblePeer slowloris(
+      {.prefix = "HTTP/1.1 200 OK\r\n", .drip = "X-Slow: yes\r\n"});
+  ASSERT_TRUE(slowloris.ok());
+  f_.cmbHeadTimeout.SetItemIndex(f_.cmbHeadTimeout.IndexOf("10000"));
+  SetMessagePump([this] { f_.Pump(); });
+  SetAbortCheck([this] { return f_.StopRequested(); });
+  const auto start = std::chrono::steady_clock::now();
+  std::string captionWhileRunning;
+  f_.ProcessMessages = [&] {
+    if (f_.btnHeadStart.RunState == 1 &&
+        std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300)) {
+      captionWhileRunning = f_.btnHeadStart.Caption();
+      f_.btnHeadStart.Click();  // "Abbrechen"
+    }
+  };
+  Run(slowloris.Url("/"));
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start).count();
+  SetAbortCheck(nullptr);
+  SetMessagePump(nullptr);
+  EXPECT_EQ(captionWhileRunning, "Abbrechen");
+  EXPECT_LT(ms, 300 + 250 + 1000);
+  EXPECT_EQ(Texts(f_.reHead).back(), "Abbruch durch Benutzer.");
+  EXPECT_EQ(f_.btnHeadStart.Caption(), "Start");
+  EXPECT_EQ(f_.btnHeadStart.RunState, 0);
+  EXPECT_TRUE(f_.ToolIdle);
 }
 
 TEST(HeadUrlLeave, PrefixesOnlyWithoutScheme) {

@@ -1,13 +1,16 @@
 // Language texts: look-up, placeholders, the file format, the language menu
 // and the switch of language in the main window.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
 
+#include "app/DialogControls.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
@@ -98,10 +101,13 @@ TEST_F(LanguageTest, PlaceholdersAndEscapes) {
   EXPECT_EQ(LangText("k|k", "%_%padded%_%"), " padded ");
   EXPECT_EQ(LangText("k|k", "100$%$s1%", {"X"}), "100%s1%");
   EXPECT_EQ(LangText("k|k", "%s1% %s2% %s3%", {"a", "b"}), "a b %s3%");
-  // An argument holding a placeholder is filled by the next replacement,
-  // and escapes inside arguments are expanded.
-  EXPECT_EQ(LangText("k|k", "%s1%", {"<%s2%>", "two"}), "<two>");
-  EXPECT_EQ(LangText("k|k", "[%s1%]", {"x%w%y"}), "[x\r\ny]");
+  // Arguments are put in as they are: a placeholder or an escape inside
+  // one (a server's text, say) is never expanded.
+  EXPECT_EQ(LangText("k|k", "%s1%", {"<%s2%>", "two"}), "<%s2%>");
+  EXPECT_EQ(LangText("k|k", "[%s1%]", {"x%w%y"}), "[x%w%y]");
+  EXPECT_EQ(LangText("k|k", "%s1%|%s2%", {"a$%$%t%%n%%r%%_%", "%s1%"}), "a$%$%t%%n%%r%%_%|%s1%");
+  // Escapes of the text itself next to placeholders.
+  EXPECT_EQ(LangText("k|k", "%s1%%w%%s2%$%$s1%", {"a", "b"}), "a\r\nb%s1%");
   // Arguments given but empty: %s1% becomes empty; none given: it stays.
   EXPECT_EQ(LangText("k|k", "[%s1%]", {""}), "[]");
   EXPECT_EQ(LangText("k|k", "[%s1%]"), "[%s1%]");
@@ -214,6 +220,31 @@ TEST_F(LanguageTest, StoredLanguageIsLoadedAtCreation) {
   EXPECT_EQ(f.grpGPRank.Caption(), "Connection");
   EXPECT_EQ(f.grpList.Caption(), "Suche");  // a key of its own
   EXPECT_TRUE(f.mnuLanguage.Items[1]->Checked());
+}
+
+TEST_F(LanguageTest, OnlyARegularFileInsideTheFolderIsOpened) {
+  // A FIFO named by the settings would block an open for good; a name with
+  // a path in it would reach files outside the folder.
+  const fs::path fifo = dir_ / "Language" / "Pipe.lng";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(dir_ / "Outside.lng") << "Main|btnStart=Outside\n";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(LoadLanguageFile(fifo.string()), -1);
+  EXPECT_EQ(LoadLanguageFile("/dev/zero"), -1);
+  for (const char* name : {"Pipe", "../Outside", "..", "sub/English", ".hidden"}) {
+    std::ofstream(IniFilePath) << "[Settings]\nLanguage=" << name << "\n";
+    TfrmMain f;
+    f.FormCreate();
+    EXPECT_EQ(LanguageName, name);
+    EXPECT_EQ(f.btnPingStart.Caption(), "Start") << name;
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(LanguageFile("../Outside", ".lng"), "");
+  EXPECT_EQ(LanguageFile("English", ".bmp"), ProgramFolder + "Language/English.bmp");
+  // The flag picture beside it is looked at the same way.
+  ASSERT_EQ(mkfifo((dir_ / "Language" / "Pipe.bmp").c_str(), 0600), 0);
+  int w = 0, h = 0;
+  EXPECT_FALSE(ReadBitmapSize((dir_ / "Language" / "Pipe.bmp").string(), w, h));
 }
 
 // Every key the program looks up has an English text, and the file

@@ -15,6 +15,7 @@
 #include "common/fMain.h"
 #include "platform/ConsoleCommand.h"
 #include "platform/DnsConfig.h"
+#include "icmp_test_util.h"
 #include "platform/NetInterfaces.h"
 #include "support/TestFiles.h"
 
@@ -71,6 +72,24 @@ TEST(LocalDns, ServersInFileOrderIPv4Only) {
   EXPECT_EQ(DefaultDnsServer(), "192.0.2.1");
 }
 
+TEST(LocalDns, BothFamiliesInFileOrderForThoseWhoAskForThem) {
+  ResolverFiles r;
+  WriteFile(r.conf,
+            "nameserver 2001:DB8:0::1\n"
+            "nameserver 192.0.2.1\n"
+            "nameserver fe80::53%eth0 # link-local\n"
+            "nameserver [::1]\n"
+            "nameserver 2001:db8::zz\n");
+  EXPECT_EQ(AllSystemDnsServers(),
+            (std::vector<std::string>{"2001:db8::1", "192.0.2.1", "fe80::53%eth0"}));
+  EXPECT_EQ(SystemDnsServers(), (std::vector<std::string>{"192.0.2.1"}));
+  // Behind a local stub, the upstream servers of both families.
+  WriteFile(r.conf, "nameserver 127.0.0.53\n");
+  WriteFile(r.upstream, "nameserver 2001:db8::53\nnameserver 192.0.2.10\n");
+  EXPECT_EQ(AllSystemDnsServers(), (std::vector<std::string>{"2001:db8::53", "192.0.2.10"}));
+  EXPECT_EQ(SystemDnsServers(), (std::vector<std::string>{"192.0.2.10"}));
+}
+
 TEST(LocalDns, NoServerGivesEmptyResults) {
   ResolverFiles r;
   EXPECT_EQ(DefaultDnsServer(), "");  // no file at all
@@ -122,6 +141,48 @@ platform::NetInterfaceRow Row(unsigned index, std::string name, unsigned type, s
 }
 
 }  // namespace
+
+TEST(LocalAdapters, IPv6AddressesOfTheInterfacesInIndexOrder) {
+  struct Table : FakeInterfaces {
+    std::vector<platform::NetAddressRow> Addresses6() override {
+      auto a = [](unsigned i, const char* n, const char* addr) {
+        return platform::NetAddressRow{i, n, IpAddress::Parse(addr)};
+      };
+      return {a(2, "eth0", "fe80::1%eth0"), a(2, "eth0", "2001:db8::2"), a(1, "lo", "::1"),
+              a(1, "lo", "fd00::99"), a(2, "eth0", "ff02::1%eth0")};
+    }
+  } fake;
+  platform::ScopedSeam<platform::INetInterfaces> seam(&fake);
+  const auto list = LocalIPv6Addresses();
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].Address, "fd00::99");
+  EXPECT_EQ(list[0].Interface, "lo");
+  EXPECT_EQ(list[1].Address, "2001:db8::2");
+  EXPECT_FALSE(list[1].LinkLocal);
+  EXPECT_EQ(list[2].Address, "fe80::1");  // the interface is named beside it
+  EXPECT_TRUE(list[2].LinkLocal);
+}
+
+TEST(LocalAdapters, IPv6AddressesFromTheKernel) {
+  if (geteuid() != 0 || std::system("ip -V >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "needs root and iproute2 for a network namespace";
+  icmptest::NetnsSet ns;
+  const std::string name = ns.Add("a");
+  ASSERT_FALSE(name.empty());
+  ASSERT_TRUE(icmptest::Sh("ip -n " + name + " link add name qa0 type veth peer name qa1"));
+  ASSERT_TRUE(icmptest::Sh("ip -n " + name + " -6 addr add fd00:7::7/64 dev qa0 nodad"));
+  ASSERT_TRUE(icmptest::Sh("ip -n " + name + " link set qa0 up"));
+  ASSERT_TRUE(icmptest::Sh("ip -n " + name + " link set qa1 up"));
+  const std::string out = icmptest::RunInNetns(name, false, [] {
+    std::string s;
+    for (const auto& a : platform::LinuxNetInterfaces().Addresses6())
+      s += a.Name + " " + a.Address.ToString() + (a.Address.IsLinkLocal() ? " ll" : "") + "\n";
+    return s;
+  });
+  EXPECT_NE(out.find("qa0 fd00:7::7\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("lo ::1\n"), std::string::npos) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("qa0 fe80::[0-9a-f:]+%qa0 ll\n"))) << out;
+}
 
 TEST(LocalAdapters, EthernetOnlyInIndexOrder) {
   FakeInterfaces fake;

@@ -153,6 +153,31 @@ class OwnTool : public ::testing::Test {
   }
 };
 
+// The same with IPv6: addresses on two interfaces and IPv6 name servers.
+class DualStackDns : public platform::IDnsConfig {
+ public:
+  std::vector<std::string> all = {"2001:db8::53", "192.0.2.53", "fe80::1%eth0"};
+  std::vector<std::string> NameServers() override {
+    std::vector<std::string> v4;
+    for (const auto& s : all)
+      if (IpAddress::Parse(s).IsV4()) v4.push_back(s);
+    return v4;
+  }
+  std::vector<std::string> AllNameServers() override { return all; }
+};
+
+class DualStackInterfaces : public FakeInterfaces {
+ public:
+  std::vector<platform::NetAddressRow> Addresses6() override {
+    auto a = [](unsigned i, const char* n, const char* addr) {
+      return platform::NetAddressRow{i, n, IpAddress::Parse(addr)};
+    };
+    return {a(3, "enp5s0", "fe80::21b:21ff:feaa:bb02%enp5s0"), a(1, "lo", "::1"),
+            a(3, "enp5s0", "2001:DB8:1::2"), a(2, "eth0", "fd00::2"),
+            a(2, "eth0", "ff02::1%eth0")};
+  }
+};
+
 // The lines every run ends with, after the external block.
 const std::vector<std::string> kTail = {
     "",
@@ -490,4 +515,29 @@ TEST(DnsCacheDetection, FindsResolvedNscdBothOrNone) {
   UnixListener nscd(paths.NscdSocket);
   paths.SystemDirs = d + "/nowhere";
   EXPECT_EQ(command(), "");
+}
+
+TEST_F(OwnTool, IPv6AddressesWithTheirInterfacesAndIPv6NameServers) {
+  DualStackDns dual;
+  platform::ScopedSeam<platform::IDnsConfig> dnsSeam6{&dual};
+  DualStackInterfaces withV6;
+  platform::ScopedSeam<platform::INetInterfaces> ifSeam6{&withV6};
+  resolver->names.clear();
+  auto lines = Run("");
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "blue|Lokaler Rechner:", "navy|  IP-Adresse: 192.0.2.200",
+                       "navy|  Hostname:   workstation",
+                       "navy|  IPv6-Adresse: fd00::2 (eth0)",
+                       "navy|  IPv6-Adresse: 2001:db8:1::2 (enp5s0)",
+                       "navy|  IPv6-Adresse: fe80::21b:21ff:feaa:bb02 (enp5s0, link-lokal)", "",
+                       "navy|Lokaler DNS-Server: 192.0.2.53",
+                       "navy|Lokaler IPv6-DNS-Server: 2001:db8::53",
+                       "navy|Lokaler IPv6-DNS-Server: fe80::1%eth0", "", "blue|Ethernet-Adressen:",
+                       "navy|  52-54-00-12-34-56 (eth0)", "navy|  00-1b-21-aa-bb-02 (enp5s0 (I210))",
+                       "", "blue|Anfragen beendet."}));
+  // Only IPv6 servers: no empty IPv4 line claims that none is configured.
+  dual.all = {"::1"};
+  lines = Run("");
+  EXPECT_EQ(lines.at(7), "navy|Lokaler IPv6-DNS-Server: ::1");
+  EXPECT_EQ(lines.at(6), "");
 }

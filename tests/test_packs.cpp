@@ -1,5 +1,8 @@
 // Data packs: container, rows, look-ups, caching and the shipped data.
 #include <gtest/gtest.h>
+
+#include <array>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <filesystem>
@@ -379,6 +382,117 @@ TEST_F(PackFolder, CountryLookupAgreesWithAScanOfEveryRow) {
   ExpectSameAsScan(rows, rng, at + 1000);
 }
 
+// ---- IPCountry6.pak --------------------------------------------------------------
+
+TEST_F(PackFolder, IPv6CountryFromItsOwnPack) {
+  EXPECT_EQ(LookupIpCountry("2001:db8::1"), "");  // no pack yet
+  Pack("IPCountry6.pak",
+       "::|ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff|ZZ|Everywhere\n"
+       "2001:db8::|2001:db8:ffff:ffff:ffff:ffff:ffff:ffff|DE|Germany\n"
+       "2001:db8:1::|2001:db8:1::ff|FR|France\n"        // later row inside: wins
+       "2001:db8:2::|2001:db8:2::|||\n"                 // both empty: changes nothing
+       "ffff::|ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff|XX|Top\n"
+       "2001:db8:5::|2001:db8:4::|BAD|Backwards\n"
+       "x|::5|NN|Not an address\n");                    // a bound that is none is ::
+  Pack("IPCountry.pak", "16909056|16909311|AU|Australia\n");
+  EXPECT_EQ(LookupIpCountry("2001:DB8::1"), "Germany (DE)");
+  EXPECT_EQ(LookupIpCountry("[2001:db8:1::80]"), "France (FR)");
+  EXPECT_EQ(LookupIpCountry("2001:db8:1::100"), "Germany (DE)");
+  EXPECT_EQ(LookupIpCountry("2001:db8:2::"), "Germany (DE)");
+  EXPECT_EQ(LookupIpCountry("2001:db8:4::1"), "Germany (DE)");
+  EXPECT_EQ(LookupIpCountry("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"), "Top (XX)");
+  EXPECT_EQ(LookupIpCountry("::3"), "Not an address (NN)");
+  EXPECT_EQ(LookupIpCountry("fe80::1%eth0"), "Everywhere (ZZ)");
+  // IPv4 addresses, also as IPv4-mapped IPv6 ones, come from the IPv4 pack.
+  EXPECT_EQ(LookupIpCountry("1.2.3.4"), "Australia (AU)");
+  EXPECT_EQ(LookupIpCountry("::ffff:1.2.3.4"), "Australia (AU)");
+}
+
+// The IPv6 pack's table is cached as the IPv4 one is, with 16-byte keys, and
+// the look-up takes it from there on the next start: a table planted under
+// the pack's own stamp answers.
+TEST_F(PackFolder, IPv6CountryTableComesFromTheCache) {
+  const fs::path cache = dir_ / "cache";
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  Pack("IPCountry6.pak", "2001:db8::|2001:db8::ffff|DE|Germany\n");
+  EXPECT_EQ(LookupIpCountry("2001:db8::1"), "Germany (DE)");
+  const std::string pack = (dir_ / "IPCountry6.pak").string();
+  const std::string file = RangeCachePath(pack, "IPCountry6");
+  std::string bytes;
+  { std::ifstream in(file, std::ios::binary); bytes.assign(std::istreambuf_iterator<char>(in), {}); }
+  ASSERT_GE(bytes.size(), 64u) << file;
+  EXPECT_EQ(static_cast<unsigned char>(bytes[12]), 16u);  // key bytes
+
+  std::string packBytes;
+  { std::ifstream in(pack, std::ios::binary); packBytes.assign(std::istreambuf_iterator<char>(in), {}); }
+  struct stat st {};
+  ASSERT_EQ(::stat(pack.c_str(), &st), 0);
+  const PackStamp stamp{static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                        static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(packBytes.data()),
+                                                         static_cast<uInt>(packBytes.size())))};
+  RangeRows rows;
+  rows.Texts = {"Cached"};
+  rows.Ranges.push_back({RangeKey{0x20010db8} << 96, (RangeKey{0x20010db8} << 96) + 0xffff, 0});
+  RangeIndex planted;
+  planted.Build(rows, 16, stamp);
+  WriteFile(file, planted.Bytes());
+  ResetDataPackCache();
+  EXPECT_EQ(LookupIpCountry("2001:db8::1"), "Cached");
+  EXPECT_EQ(LookupIpCountry("2001:db8::1:0"), "");
+  setenv("XDG_CACHE_HOME", QUOVIX_TEST_CACHE_DIR, 1);
+}
+
+TEST_F(PackFolder, IPv6CountryLookupAgreesWithAScanOfEveryRow) {
+  // Ranges in a window around a 64-bit boundary of the 128-bit number, so
+  // that both halves and the carry between them count.
+  std::mt19937 rng(99);
+  auto text = [](std::uint64_t hi, std::uint64_t lo) {
+    std::array<std::uint8_t, 16> b{};
+    for (int i = 0; i < 8; ++i) {
+      b[i] = static_cast<std::uint8_t>(hi >> (56 - 8 * i));
+      b[8 + i] = static_cast<std::uint8_t>(lo >> (56 - 8 * i));
+    }
+    return IpAddress::FromV6(b).ToString();
+  };
+  const std::uint64_t hi = 0x20010db800000000ull;
+  // Offsets below 2^63 lie in hi, above in hi + 1 (lo wrapped around).
+  auto key = [&](std::int64_t off) {
+    const std::uint64_t lo = static_cast<std::uint64_t>(off) - 5000;  // may wrap below 0
+    return std::make_pair(off < 5000 ? hi : hi + 1, lo);
+  };
+  struct Row6 { std::int64_t first, last; std::string code; };
+  for (bool sorted : {false, true}) {
+    std::vector<Row6> rows;
+    std::int64_t at = 0;
+    for (int i = 0; i < 2000; ++i) {
+      if (sorted) {
+        const std::int64_t len = 1 + rng() % 20;
+        rows.push_back({at, at + len - 1, "C" + std::to_string(rng() % 3)});
+        at += len + rng() % 3;
+      } else {
+        const std::int64_t a = rng() % 10000;
+        rows.push_back({a, a + rng() % 400, "C" + std::to_string(i % 40)});
+      }
+    }
+    std::string pack;
+    for (const auto& r : rows) {
+      auto [fh, fl] = key(r.first);
+      auto [lh, ll] = key(r.last);
+      pack += text(fh, fl) + "|" + text(lh, ll) + "|" + r.code + "|\n";
+    }
+    WriteFile(ProgramFolder + "IPCountry6.pak", Deflate(pack));
+    ResetDataPackCache();
+    for (int k = 0; k < 3000; ++k) {
+      const std::int64_t n = rng() % 11000;
+      std::string expect;
+      for (const auto& r : rows)
+        if (n >= r.first && n <= r.last) expect = r.code;
+      auto [h, l] = key(n);
+      ASSERT_EQ(LookupIpCountry(text(h, l)), expect) << text(h, l);
+    }
+  }
+}
+
 // ---- Registrable domain ----------------------------------------------------------
 
 TEST(RegisteredDomain, PartsOfNamesUrlsAndAddresses) {
@@ -594,6 +708,14 @@ TEST(ShippedData, PacksAreBuiltAndRead) {
   EXPECT_EQ(LookupIpCountry("192.0.2.1"), "");
   std::string c = LookupIpCountry("193.0.0.1");
   EXPECT_NE(c.find(" ("), std::string::npos) << c;
+  // The IPv6 pack: loopback and link-local addresses are nobody's; the
+  // first range of the pack has the country of its row.
+  EXPECT_EQ(LookupIpCountry("::1"), "");
+  EXPECT_EQ(LookupIpCountry("fe80::1"), "");
+  const std::vector<std::string> rows6 = SplitPakRows(LoadPak(ProgramFolder + "IPCountry6.pak"));
+  ASSERT_GT(rows6.size(), 1000u);
+  EXPECT_EQ(LookupIpCountry(GetField(rows6[0], "|", 1)),
+            GetField(rows6[0], "|", 4) + " (" + GetField(rows6[0], "|", 3) + ")");
   ResetDataPackCache();
   ProgramFolder = saved;
 }

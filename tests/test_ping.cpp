@@ -8,6 +8,7 @@
 #include "icmp_test_util.h"
 #include "platform/Icmp.h"
 #include "shell/gIni.h"
+#include "support/TableResolver.h"
 
 using namespace quovix;
 using namespace quovix::icmptest;
@@ -80,7 +81,8 @@ TEST_F(PingForm, FaultyAndMissingAnswersAreToldApartAndTallied) {
                    {"  2. Antwort von 127.0.0.9: 3 ms, Daten unterschiedlich groß!", clRed},
                    {"  3. Antwort von 127.0.0.9: 3 ms, Daten unterschiedlich groß!", clRed},
                    {"  4. Antwort von 127.0.0.9: 4 ms, Daten sind verändert!", clRed},
-                   {"  5. Antwort von 127.0.0.9: Zeitüberschreitung.", clMaroon},
+                   // A router's "unreachable" is no timeout; the line names the router.
+                   {"  5. Antwort von 127.0.0.1: Ziel nicht erreichbar (Host).", clMaroon},
                    {"  6. Antwort von 127.0.0.9: 2 ms, Daten korrekt.", clGreen},
                    {"", clBlue},
                    {"6 Ping(s) gesendet (1 korrekt, 3 fehlerhaft, 2 ohne Antwort).", clBlue}}));
@@ -155,6 +157,63 @@ TEST_F(PingForm, EmptyHostPingsLoopbackAndUnresolvedNameTimesOutWithoutSending) 
   EXPECT_EQ(icmp.Calls[0].Address, Addr("127.0.0.1"));
   // An empty history entry is not made.
   EXPECT_EQ(f.cmbPingHost.Count(), 0);
+}
+
+TEST_F(PingForm, IPv6LiteralIsPingedOverIPv6InItsRfc5952Form) {
+  f.cmbPingHost.SetText("[2001:DB8::0005]");
+  f.cmbPingCount.SetText("2");
+  icmp.Responder = [](const FakeIcmp::Call& c) { return EchoReply("2001:db8::5", c.Data, 3); };
+  f.btnPingStartClick();
+  EXPECT_EQ(LinesOf(f.rePing),
+            (Lines{{"Sende 2 Ping(s) mit 32 Byte an \"2001:db8::5\", Timeout sind 2000 ms:", clBlue},
+                   {"", clBlue},
+                   {"  1. Antwort von 2001:db8::5: 3 ms, Daten korrekt.", clGreen},
+                   {"  2. Antwort von 2001:db8::5: 3 ms, Daten korrekt.", clGreen},
+                   {"", clBlue},
+                   {"2 Ping(s) gesendet (2 korrekt, 0 fehlerhaft, 0 ohne Antwort).", clBlue}}));
+  ASSERT_EQ(icmp.Calls.size(), 2u);
+  EXPECT_EQ(icmp.Calls[0].Target, IpAddress::Parse("2001:db8::5"));
+  EXPECT_EQ(icmp.Calls[0].Address, 0u);
+
+  // An unreachable answer of an IPv6 router, with its reason.
+  icmp.Responder = nullptr;
+  icmp.Default = StatusReply(kIcmpDestNetUnreachable, "fd00:2::2", 1);
+  icmp.Default.Unreachable = IcmpUnreachable::NoRoute;
+  f.cmbPingCount.SetText("1");
+  f.cmbPingHost.SetText("fd00:9::1");
+  f.btnPingStartClick();
+  EXPECT_EQ(LinesOf(f.rePing).at(2),
+            std::make_pair(std::string("  1. Antwort von fd00:2::2: Ziel nicht erreichbar (keine Route)."),
+                           clMaroon));
+  EXPECT_EQ(LinesOf(f.rePing).back().first,
+            "1 Ping(s) gesendet (0 korrekt, 0 fehlerhaft, 1 ohne Antwort).");
+}
+
+TEST_F(PingForm, NameUsesIPv4WhenItHasOneAndIPv6OtherwiseOrWhenPreferred) {
+  auto names = std::make_shared<test::TableResolver>();
+  names->All["dual.example"] = {"2001:db8::7", "192.0.2.7"};
+  names->All["v6.example"] = {"2001:db8::6"};
+  names->Reverse["2001:db8::6"] = "v6.example";
+  platform::ScopedResolver use(names);
+  icmp.Responder = [](const FakeIcmp::Call& c) { return EchoReply(c.Target.ToString(), c.Data, 1); };
+  f.cmbPingCount.SetText("1");
+  auto pinged = [&](const std::string& host, bool resolve, bool prefer) {
+    f.cmbPingHost.SetText(host);
+    f.chkPingResolve.SetCheckedSilently(resolve);
+    f.chkPingPreferIPv6.SetCheckedSilently(prefer);
+    icmp.Calls.clear();
+    f.btnPingStartClick();
+    return icmp.Calls.size() == 1 ? icmp.Calls[0].Target.ToString() : "no echo";
+  };
+  EXPECT_EQ(pinged("dual.example", true, false), "192.0.2.7");
+  EXPECT_EQ(pinged("dual.example", true, true), "2001:db8::7");
+  EXPECT_EQ(pinged("v6.example", true, false), "2001:db8::6");
+  EXPECT_EQ(LinesOf(f.rePing).at(1).first, "  Hostname:    v6.example");
+  EXPECT_EQ(LinesOf(f.rePing).at(2).first, "  IP-Adresse:  2001:db8::6");
+  // Unresolved in the tool, the echo routine chooses the same way.
+  EXPECT_EQ(pinged("dual.example", false, false), "192.0.2.7");
+  EXPECT_EQ(pinged("dual.example", false, true), "2001:db8::7");
+  EXPECT_EQ(pinged("v6.example", false, false), "2001:db8::6");
 }
 
 // ---- The echo routine ----------------------------------------------------
@@ -352,6 +411,97 @@ TEST(IcmpPackets, DatagramRepliesAndErrorQueueMatchBySequence) {
   EXPECT_FALSE(platform::ErrorQueueMatches(sent.data(), 4, probe));
 }
 
+namespace {
+
+// An IPv6 header (40 bytes) from src to dst with an ICMPv6 payload.
+std::vector<std::uint8_t> Ip6(const char* src, const char* dst, std::uint8_t next,
+                              const std::vector<std::uint8_t>& payload) {
+  std::vector<std::uint8_t> p(40);
+  p[0] = 0x60;
+  p[4] = static_cast<std::uint8_t>(payload.size() >> 8);
+  p[5] = static_cast<std::uint8_t>(payload.size());
+  p[6] = next;
+  p[7] = 64;
+  inet_pton(AF_INET6, src, &p[8]);
+  inet_pton(AF_INET6, dst, &p[24]);
+  p.insert(p.end(), payload.begin(), payload.end());
+  return p;
+}
+
+platform::IcmpProbe Probe6(const char* target, std::uint16_t id, std::uint16_t seq) {
+  platform::IcmpProbe probe{0, id, seq};
+  inet_pton(AF_INET6, target, probe.Target6.data());
+  return probe;
+}
+
+}  // namespace
+
+TEST(IcmpPackets, Icmp6EchoRepliesAndErrorsQuotingOurRequest) {
+  const auto probe = Probe6("fd00:3::2", 0x0202, 41);
+  auto reply = Icmp(129, 0, 0x0202, 41, "AAAA");
+  auto p = platform::ParseRawIcmp6(reply.data(), reply.size(), probe);
+  ASSERT_TRUE(p.Matched);
+  EXPECT_EQ(p.Status, 0);
+  EXPECT_FALSE(p.HaveSource);  // the source comes with the message, not in it
+  EXPECT_EQ(std::string(reply.begin() + p.DataOffset, reply.end()), "AAAA");
+  // An ICMPv4 echo reply, another sequence, our own request: not ours.
+  for (auto other : {Icmp(0, 0, 0x0202, 41, "AAAA"), Icmp(129, 0, 0x0202, 40, "AAAA"),
+                     Icmp(128, 0, 0x0202, 41, "AAAA")})
+    EXPECT_FALSE(platform::ParseRawIcmp6(other.data(), other.size(), probe).Matched);
+
+  auto request = Ip6("fd00:1::2", "fd00:3::2", 58, Icmp(128, 0, 0x0202, 41, "AAAAAAAA"));
+  const std::pair<std::pair<int, int>, std::pair<int, IcmpUnreachable>> cases[] = {
+      {{3, 0}, {kIcmpTtlExpiredTransit, IcmpUnreachable::None}},
+      {{3, 1}, {kIcmpTtlExpiredReassembly, IcmpUnreachable::None}},
+      {{1, 0}, {kIcmpDestNetUnreachable, IcmpUnreachable::NoRoute}},
+      {{1, 1}, {kIcmpDestHostUnreachable, IcmpUnreachable::Prohibited}},
+      {{1, 3}, {kIcmpDestHostUnreachable, IcmpUnreachable::Host}},
+      {{1, 4}, {kIcmpDestPortUnreachable, IcmpUnreachable::Port}},
+      {{1, 6}, {kIcmpDestNetUnreachable, IcmpUnreachable::RejectRoute}},
+      {{2, 0}, {kIcmpPacketTooBig, IcmpUnreachable::PacketTooBig}},
+      {{4, 0}, {kIcmpParamProblem, IcmpUnreachable::None}}};
+  for (auto [tc, want] : cases) {
+    auto m = Error(static_cast<std::uint8_t>(tc.first), static_cast<std::uint8_t>(tc.second), request);
+    auto r = platform::ParseRawIcmp6(m.data(), m.size(), probe);
+    ASSERT_TRUE(r.Matched) << tc.first << "/" << tc.second;
+    EXPECT_EQ(r.Status, want.first) << tc.first << "/" << tc.second;
+    EXPECT_EQ(r.Unreachable, want.second) << tc.first << "/" << tc.second;
+  }
+  // Errors about other packets: another target, a UDP packet, a quote cut
+  // before the echo header, an IPv4 header inside.
+  auto otherTarget = Ip6("fd00:1::2", "fd00:3::3", 58, Icmp(128, 0, 0x0202, 41, ""));
+  auto udp = Ip6("fd00:1::2", "fd00:3::2", 17, Icmp(128, 0, 0x0202, 41, ""));
+  auto cut = std::vector<std::uint8_t>(request.begin(), request.begin() + 46);
+  auto v4 = request;
+  v4[0] = 0x45;
+  for (const auto& q : {otherTarget, udp, cut, v4}) {
+    auto m = Error(3, 0, q);
+    EXPECT_FALSE(platform::ParseRawIcmp6(m.data(), m.size(), probe).Matched);
+  }
+  // Redirects and neighbour messages are never answers.
+  auto redirect = Error(137, 0, request);
+  EXPECT_FALSE(platform::ParseRawIcmp6(redirect.data(), redirect.size(), probe).Matched);
+
+  // Datagram sockets: replies and error-queue requests by sequence.
+  auto d = platform::ParseDgramIcmp6(reply.data(), reply.size(), Probe6("::1", 0, 41));
+  EXPECT_TRUE(d.Matched);
+  EXPECT_FALSE(platform::ParseDgramIcmp6(reply.data(), reply.size(), Probe6("::1", 0, 42)).Matched);
+  auto sent = Icmp(128, 0, 9, 41, "");
+  EXPECT_TRUE(platform::ErrorQueueMatches6(sent.data(), sent.size(), Probe6("::1", 0, 41)));
+  EXPECT_FALSE(platform::ErrorQueueMatches(sent.data(), sent.size(), Probe6("::1", 0, 41)));
+}
+
+TEST(IcmpPackets, UnreachableReasonsOfIPv4AndLocalErrors) {
+  EXPECT_EQ(platform::UnreachableForIcmpError(3, 0), IcmpUnreachable::Network);
+  EXPECT_EQ(platform::UnreachableForIcmpError(3, 1), IcmpUnreachable::Host);
+  EXPECT_EQ(platform::UnreachableForIcmpError(3, 13), IcmpUnreachable::Prohibited);
+  EXPECT_EQ(platform::UnreachableForIcmpError(11, 0), IcmpUnreachable::None);
+  EXPECT_EQ(platform::UnreachableForErrno(ENETUNREACH), IcmpUnreachable::Network);
+  EXPECT_EQ(platform::UnreachableForErrno(EACCES), IcmpUnreachable::Prohibited);
+  EXPECT_EQ(platform::UnreachableForErrno(ENOBUFS), IcmpUnreachable::None);
+  EXPECT_EQ(UnreachableForStatus(kIcmpTimedOut), IcmpUnreachable::None);
+}
+
 // ---- The real kernel ----------------------------------------------------------
 
 TEST(PingReal, LoopbackAnswersWithCorrectData) {
@@ -415,6 +565,12 @@ TEST(PingReal, DatagramAndRawSocketsInOwnNamespaces) {
   EXPECT_EQ(err.substr(0, 10), "-1  0 0 0 ");
   const int code = std::atoi(err.substr(err.rfind(' ') + 1).c_str());
   EXPECT_TRUE(code == EACCES || code == EPERM) << err;
+  // ICMPv6 over the same two kinds of socket, the same sysctl deciding.
+  EXPECT_EQ(EchoIn(dgram, true, "::1", 56), "0 ::1 64 56 0 0");
+  EXPECT_EQ(EchoIn(raw, false, "::1", 32), "0 ::1 64 32 0 0");
+  EXPECT_EQ(EchoIn(raw, false, "[::1]", 0), "0 ::1 64 0 0 0");
+  const std::string err6 = EchoIn(raw, true, "::1", 32);
+  EXPECT_EQ(err6.substr(0, 10), "-1  0 0 0 ") << err6;
   // Nobody answers on the veth link: the timeout passes. Where no route
   // leads, the network is unreachable.
   EXPECT_EQ(EchoIn(dgram, true, "198.51.100.50", 32, 200), "11010  0 0 0 0");

@@ -1,6 +1,9 @@
 // Text and URL helpers, mail-link encoding, version values.
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+
+#include <chrono>
 
 #include "app/fShared.h"
 #include "common/fMain.h"
@@ -75,6 +78,36 @@ TEST(TextUtf8, DecodeKeepsValidTextAndNeverLosesStrayBytes) {
   // Truncated sequence at the end and an overlong encoding.
   EXPECT_EQ(DecodeUtf8("ab\xE2\x82"), "abâ\xC2\x82");
   EXPECT_EQ(DecodeUtf8("\xC0\xAF"), "À¯");
+}
+
+TEST(TextControls, TrimKeepsControlCharactersAndMaskShowsThem) {
+  // Blanks, tabs and line ends go; an ESC stays, to be shown, not hidden.
+  EXPECT_EQ(Trim(" \t\r\n\x1b[2J text \v\f"), "\x1b[2J text");
+  EXPECT_EQ(Trim(std::string("\0a\x01", 3)), std::string("\0a\x01", 3));
+  EXPECT_EQ(MaskControls(Trim("\x1b[2Jcleared")), "?[2Jcleared");
+  // C0, DEL, C1 (UTF-8 encoded and as a stray 8-bit byte), the bidi
+  // embeddings, overrides and isolates: each one "?". TAB, letters, other
+  // stray bytes and the characters around the bidi block stay.
+  EXPECT_EQ(MaskControls("a\x01" "b\x7f" "c\tä"), "a?b?c\tä");
+  EXPECT_EQ(MaskControls("x\x9b" "31m\xc2\x9b" "y\xc2\x85z"), "x?31m?y?z");
+  EXPECT_EQ(MaskControls("\xe2\x80\xaa\xe2\x80\xab\xe2\x80\xac\xe2\x80\xad\xe2\x80\xae"), "?????");
+  EXPECT_EQ(MaskControls("\xe2\x81\xa6\xe2\x81\xa7\xe2\x81\xa8\xe2\x81\xa9"), "????");
+  EXPECT_EQ(MaskControls("\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"),
+            "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa");
+  EXPECT_EQ(MaskControls("M\xfcller \xa0"), "M\xfcller \xa0");
+  EXPECT_EQ(MaskControls("€ \xf0\x9f\x98\x80"), "€ \xf0\x9f\x98\x80");
+}
+
+TEST(TextReplace, ReplaceAllIsOnePassWithoutOverlaps) {
+  EXPECT_EQ(ReplaceAll("aaa", "a", "aa"), "aaaaaa");
+  EXPECT_EQ(ReplaceAll("aaaa", "aa", "b"), "bb");
+  EXPECT_EQ(ReplaceAll("x", "", "y"), "x");
+  EXPECT_EQ(ReplaceAll("a\nb\n", "\n", "\r\n"), "a\r\nb\r\n");
+  std::string big;
+  while (big.size() < (1u << 20)) big += "line\n";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReplaceAll(big, "\n", "\r\n").size(), big.size() / 5 * 6);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }
 
 TEST(TextCase, LatinLettersMatchTheirOtherCase) {

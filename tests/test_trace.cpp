@@ -33,7 +33,7 @@ TEST_F(TraceForm, HopsRoutersSilentHopsAndCompletion) {
   PrepareTrace(f, " 203.0.113.2", "10", "500", false);
   icmp.Script = {StatusReply(kIcmpTtlExpiredTransit, "192.0.2.1", 1),
                  StatusReply(kIcmpTimedOut),
-                 StatusReply(kIcmpDestHostUnreachable, "198.51.100.2", 3),
+                 StatusReply(kIcmpParamProblem, "198.51.100.2", 3),
                  EchoReply("203.0.113.2", std::string(8, 'A'), 12)};
   f.btnTraceStartClick();
 
@@ -60,6 +60,28 @@ TEST_F(TraceForm, HopsRoutersSilentHopsAndCompletion) {
   EXPECT_TRUE(f.cmbTraceHops.Enabled());
   EXPECT_EQ(f.cmbTraceHost.Items().at(0), "203.0.113.2");
   EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
+}
+
+TEST_F(TraceForm, UnreachableAnswerEndsTheTraceAtItsRouter) {
+  PrepareTrace(f, "203.0.113.2", "10", "500", false);
+  platform::IcmpReply prohibited = StatusReply(kIcmpDestHostUnreachable, "198.51.100.2", 3);
+  prohibited.Unreachable = IcmpUnreachable::Prohibited;
+  icmp.Script = {StatusReply(kIcmpTtlExpiredTransit, "192.0.2.1", 1), prohibited};
+  f.btnTraceStartClick();
+  auto lines = LinesOf(f.reTrace);
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[5].first, "   1. Knoten: 192.0.2.1: 1 ms");
+  EXPECT_EQ(lines[6], std::make_pair(std::string("   2. Knoten: 198.51.100.2: Ziel nicht erreichbar "
+                                                 "(administrativ untersagt)"),
+                                     clBlack));
+  EXPECT_EQ(icmp.Calls.size(), 2u);
+
+  // This computer's own stack refused: no node to name.
+  icmp.Script = {StatusReply(kIcmpDestNetUnreachable)};
+  f.btnTraceStartClick();
+  lines = LinesOf(f.reTrace);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[5].first, "   1. Knoten: Ziel nicht erreichbar (Netz)");
 }
 
 TEST_F(TraceForm, AnswerFromAnotherAddressRunsToTheHopLimit) {
@@ -154,6 +176,24 @@ class Chain {
         b + "route add 192.0.2.0/24 via 198.51.100.1",
         t + "route add 192.0.2.0/24 via 203.0.113.1",
         t + "route add 198.51.100.0/24 via 203.0.113.1",
+        // Beyond r2 the upper half of the target network leads nowhere.
+        b + "route add unreachable 203.0.113.128/25",
+        // The same chain over IPv6, with unique local addresses.
+        c + "-6 addr add fd00:1::2/64 dev v0 nodad",
+        a + "-6 addr add fd00:1::1/64 dev v1 nodad",
+        a + "-6 addr add fd00:2::1/64 dev v2 nodad",
+        b + "-6 addr add fd00:2::2/64 dev v3 nodad",
+        b + "-6 addr add fd00:3::1/64 dev v4 nodad",
+        t + "-6 addr add fd00:3::2/64 dev v5 nodad",
+        c + "-6 route add fd00:2::/64 via fd00:1::1",
+        c + "-6 route add fd00:3::/64 via fd00:1::1",
+        c + "-6 route add fd00:9::/64 via fd00:1::1",
+        a + "-6 route add fd00:3::/64 via fd00:2::2",
+        a + "-6 route add fd00:9::/64 via fd00:2::2",
+        b + "-6 route add fd00:1::/64 via fd00:2::1",
+        b + "-6 route add unreachable fd00:9::/64",
+        t + "-6 route add fd00:1::/64 via fd00:3::1",
+        t + "-6 route add fd00:2::/64 via fd00:3::1",
     };
     for (const auto& s : steps)
       if (!Sh(s)) {
@@ -161,17 +201,37 @@ class Chain {
         return;
       }
     for (const auto& r : {R1, R2}) {
-      if (!Sh("ip netns exec " + r + " sysctl -w net.ipv4.ip_forward=1")) Error = "forwarding";
+      if (!Sh("ip netns exec " + r + " sysctl -w net.ipv4.ip_forward=1") ||
+          !Sh("ip netns exec " + r + " sysctl -w net.ipv6.conf.all.forwarding=1"))
+        Error = "forwarding";
       // Every test traces through the same routers within a second.
       Sh("ip netns exec " + r + " sysctl -w net.ipv4.icmp_ratelimit=0");
+      // A rate-limited ICMP message (even at limit 0) empties the per-peer
+      // budget that the kernel also spends on unreachable answers (five at
+      // once, then one a second): no type is rate-limited here, so that
+      // budget is left to the unreachable route alone.
+      Sh("ip netns exec " + r + " sysctl -w net.ipv4.icmp_ratemask=0");
+      Sh("ip netns exec " + r + " sysctl -w net.ipv6.icmp.ratelimit=0");
     }
+    // Neighbour discovery along the IPv6 chain answers only after a moment;
+    // until the target answers, the first packets of a trace may be lost.
+    const std::string warm = RunInNetns(Client, false, [] {
+      for (int i = 0; i < 40; ++i) {
+        std::string t = "fd00:3::2";
+        if (SendIcmpEcho(t, 8, 250, 64).Status == kIcmpSuccess) return std::string("up");
+      }
+      return std::string("down");
+    });
+    if (Error.empty() && warm != "up") Error = "the IPv6 chain does not answer: " + warm;
   }
 
   // r2 stops telling about expired packets (its own packets to the client
   // are refused; what it forwards still passes).
   bool SilenceR2(bool silent) {
     return Sh("ip -n " + R2 + " rule " + (silent ? "add" : "del") +
-              " iif lo to 192.0.2.0/24 priority 100 prohibit");
+              " iif lo to 192.0.2.0/24 priority 100 prohibit") &&
+           Sh("ip -n " + R2 + " -6 rule " + (silent ? "add" : "del") +
+              " iif lo to fd00:1::/64 priority 100 prohibit");
   }
   bool AllowDatagramIcmp(bool allow) {
     return Sh("ip netns exec " + Client + " sysctl -w net.ipv4.ping_group_range='" +
@@ -212,11 +272,12 @@ class TraceReal : public ::testing::Test {
   // Runs a trace in the client namespace and returns the pane, times masked.
   static std::string TraceFromClient(bool datagramOnly, const std::string& timeout,
                                      bool resolve = false,
-                                     std::function<void(TfrmMain&)> pump = nullptr) {
+                                     std::function<void(TfrmMain&)> pump = nullptr,
+                                     const std::string& target = kTarget) {
     return MaskTimes(RunInNetns(chain_->Client, datagramOnly, [=] {
       TfrmMain f;
       NameResTimeout = 500;
-      PrepareTrace(f, kTarget, "10", timeout, resolve);
+      PrepareTrace(f, target, "10", timeout, resolve);
       if (pump) f.ProcessMessages = [&f, pump] { pump(f); };
       f.btnTraceStartClick();
       return PaneDump(f.reTrace);
@@ -269,4 +330,101 @@ TEST_F(TraceReal, AbortAfterFirstHop) {
                 "000000|   1. Knoten: 192.0.2.1: N ms\n"
                 "FF0000|\n"
                 "FF0000|Abbruch durch Benutzer.\n");
+}
+
+// ---- The same chain over IPv6, and unreachable routes of both families ---------
+
+namespace {
+
+std::string RouteHead(const std::string& target) {
+  return "0000FF|Host-Informationen für \"" + target + "\":\n"
+         "000080|  IP-Adresse:  " + target + "\n"
+         "000080|\n"
+         "0000FF|Verfolge Route zu \"" + target + "\" über max. 10 Knoten zurück:\n"
+         "0000FF|\n";
+}
+
+const std::string kFullRoute6 = RouteHead("fd00:3::2") +
+                                "000000|   1. Knoten: fd00:1::1: N ms\n"
+                                "000000|   2. Knoten: fd00:2::2: N ms\n"
+                                "000000|   3. Knoten: fd00:3::2: N ms\n"
+                                "008000|\n"
+                                "008000|Routenrückverfolgung abgeschlossen.\n";
+
+}  // namespace
+
+TEST_F(TraceReal, IPv6OverBothSocketKindsShowsEachRouterAndCompletes) {
+  EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "fd00:3::2"), kFullRoute6);
+  ASSERT_TRUE(chain_->AllowDatagramIcmp(true));
+  // Typed with brackets and leading zeros: traced as its RFC 5952 form.
+  const std::string out = TraceFromClient(true, "1000", false, nullptr, "[fd00:3:0::0002]");
+  chain_->AllowDatagramIcmp(false);
+  const std::string head = "0000FF|Host-Informationen für \"fd00:3::2\":\n";
+  EXPECT_EQ(out, "0000FF|Host-Informationen für \"[fd00:3:0::0002]\":\n" +
+                     kFullRoute6.substr(head.size()));
+}
+
+TEST_F(TraceReal, IPv6SilentRouter) {
+  ASSERT_TRUE(chain_->SilenceR2(true));
+  std::string out = TraceFromClient(false, "250", false, nullptr, "fd00:3::2");
+  chain_->SilenceR2(false);
+  EXPECT_EQ(out, RouteHead("fd00:3::2") +
+                     "000000|   1. Knoten: fd00:1::1: N ms\n"
+                     "000000|   2. Knoten: Zeitüberschreitung.\n"
+                     "000000|   3. Knoten: fd00:3::2: N ms\n"
+                     "008000|\n"
+                     "008000|Routenrückverfolgung abgeschlossen.\n");
+}
+
+TEST_F(TraceReal, UnreachableRouteEndsTheTraceAtItsRouter) {
+  const std::string v4 = RouteHead("203.0.113.200") +
+                         "000000|   1. Knoten: 192.0.2.1: N ms\n"
+                         "000000|   2. Knoten: 198.51.100.2: Ziel nicht erreichbar (Host)\n";
+  const std::string v6 = RouteHead("fd00:9::1") +
+                         "000000|   1. Knoten: fd00:1::1: N ms\n"
+                         "000000|   2. Knoten: fd00:2::2: Ziel nicht erreichbar (keine Route)\n";
+  EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "203.0.113.200"), v4);
+  EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "fd00:9::1"), v6);
+  ASSERT_TRUE(chain_->AllowDatagramIcmp(true));
+  const std::string v4d = TraceFromClient(true, "1000", false, nullptr, "203.0.113.200");
+  const std::string v6d = TraceFromClient(true, "1000", false, nullptr, "fd00:9::1");
+  chain_->AllowDatagramIcmp(false);
+  EXPECT_EQ(v4d, v4);
+  EXPECT_EQ(v6d, v6);
+}
+
+TEST_F(TraceReal, PingGetsTheUnreachableLineOfBothFamilies) {
+  auto ping = [](const std::string& host, bool datagramOnly) {
+    return MaskTimes(RunInNetns(chain_->Client, datagramOnly, [host] {
+      TfrmMain f;
+      f.chkPingResolve.SetCheckedSilently(false);
+      f.cmbPingHost.SetText(host);
+      f.cmbPingCount.SetText("1");
+      f.cmbPingPause.SetText("0");
+      f.cmbPingTimeout.SetText("1000");
+      f.btnPingStartClick();
+      return PaneDump(f.rePing);
+    }));
+  };
+  auto expected = [](const std::string& host, const std::string& line) {
+    return "0000FF|Sende 1 Ping(s) mit 32 Byte an \"" + host + "\", Timeout sind 1000 ms:\n"
+           "0000FF|\n"
+           "800000|  1. Antwort von " + line + "\n"
+           "0000FF|\n"
+           "0000FF|1 Ping(s) gesendet (0 korrekt, 0 fehlerhaft, 1 ohne Antwort).\n";
+  };
+  const std::string v4 = expected("203.0.113.200", "198.51.100.2: Ziel nicht erreichbar (Host).");
+  const std::string v6 = expected("fd00:9::1", "fd00:2::2: Ziel nicht erreichbar (keine Route).");
+  EXPECT_EQ(ping("203.0.113.200", false), v4);
+  EXPECT_EQ(ping("fd00:9::1", false), v6);
+  ASSERT_TRUE(chain_->AllowDatagramIcmp(true));
+  const std::string v4d = ping("203.0.113.200", true), v6d = ping("fd00:9::1", true);
+  // The target itself answers over IPv6 with correct data.
+  const std::string ok = ping("fd00:3::2", true);
+  chain_->AllowDatagramIcmp(false);
+  EXPECT_EQ(v4d, v4);
+  EXPECT_EQ(v6d, v6);
+  EXPECT_NE(ok.find("1 Ping(s) gesendet (1 korrekt, 0 fehlerhaft, 0 ohne Antwort)."),
+            std::string::npos)
+      << ok;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "platform/Resolver.h"
 #include "shell/gIni.h"
 #include "support/TableResolver.h"
+#include "support/DribblePeer.h"
 #include "support/TcpTestServer.h"
 
 using namespace quovix;
@@ -198,6 +200,53 @@ TEST_F(WhoisRun, AnswerOfOnlyCommentsCountsAsTimeout) {
   f.cmbWhoisServer.SetText("127.0.0.1:" + std::to_string(s.port()));
   f.btnWhoisStart.Click();
   EXPECT_TRUE(HasLine(f.reWhois, "Nach Zeitüberschreitung abgebrochen.", clRed));
+}
+
+TEST_F(WhoisRun, RefusedServerAtOnceHeldAnswerShownAtTheLimit) {
+  int closedPort;
+  {
+    TcpTestServer gone("127.0.0.1", 0, [](int) {});
+    closedPort = gone.port();
+  }
+  f.cmbWhoisTimeout.SetText("15000");
+  f.cmbWhoisHost.SetText("a.test");
+  f.cmbWhoisServer.SetText("127.0.0.1:" + std::to_string(closedPort));
+  auto start = std::chrono::steady_clock::now();
+  f.btnWhoisStart.Click();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_TRUE(HasLine(f.reWhois, "Der Server \"127.0.0.1\" hat die Verbindung abgelehnt.", clRed));
+  EXPECT_FALSE(HasLine(f.reWhois, "Nach Zeitüberschreitung abgebrochen.", clRed));
+
+  // All of the answer is there, but the server never closes.
+  quovix::test::DribblePeer holder({.first = quovix::test::DribblePeer::First::Line,
+                                    .prefix = "Domain Name: A.TEST\nStatus: active\n"});
+  ASSERT_TRUE(holder.ok());
+  f.cmbWhoisTimeout.SetText("1000");
+  f.cmbWhoisServer.SetText("127.0.0.1:" + std::to_string(holder.Port()));
+  start = std::chrono::steady_clock::now();
+  f.btnWhoisStart.Click();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_TRUE(HasLine(f.reWhois, "Domain Name: A.TEST", clBlack));
+  EXPECT_TRUE(HasLine(f.reWhois, "Status: active", clBlack));
+  EXPECT_TRUE(HasLine(f.reWhois,
+                      "Der Server hat die Verbindung bis zum Zeitlimit offen gehalten; die Antwort "
+                      "ist das, was bis dahin ankam.",
+                      clMaroon));
+  EXPECT_TRUE(HasLine(f.reWhois, "Anfragen beendet.", clBlue));
+}
+
+TEST(WhoisFormat, LineEndsAreNormalisedInLinearTime) {
+  // 1 MiB of LF lines: one pass, not one move of the rest per line.
+  const std::string answer = [] {
+    std::string a;
+    while (a.size() < (1u << 20)) a += "status: clientTransferProhibited\n";
+    return a;
+  }();
+  const auto start = std::chrono::steady_clock::now();
+  const std::string out = WhoisNormaliseLineEnds(answer);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(out.size(), answer.size() + static_cast<size_t>(std::count(answer.begin(), answer.end(), '\n')));
+  EXPECT_EQ(out.substr(0, 35), "status: clientTransferProhibited\r\ns");
 }
 
 TEST_F(WhoisRun, Latin1AnswerStaysReadable) {

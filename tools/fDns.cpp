@@ -89,12 +89,17 @@ QueryEnd Finish(TDnsQueryJob& job) {
   return end;
 }
 
+// Whether the query's last exchange went over TCP.
+bool QueryOverTcp(const QueryEnd& end) {
+  return end.Error ? end.Error->OverTcp : end.Resolver.LastExchange().Transport == TDnsTransport::Tcp;
+}
+
 // Why the server gave a section no answer, as the user reads it; empty when
 // the server is not to blame (a name that cannot be asked) or its answer
 // says there is nothing (a name error: no records of the name).
+
 std::string FailureReason(const QueryEnd& end) {
-  const bool tcp = end.Error ? end.Error->OverTcp
-                             : end.Resolver.LastExchange().Transport == TDnsTransport::Tcp;
+  const bool tcp = QueryOverTcp(end);
   if (!end.Error) {
     if (end.Resolver.LastExchange().Answered) return {};
     return tcp ? LangText("Main|OutDnsInfoReasonTimeoutTcp", "Zeitüberschreitung über TCP")
@@ -255,11 +260,16 @@ void TfrmMain::btnDnsStartClick() {
       if (!domain.empty()) r.push_back({"domain", domain});
       if (!rcodes.empty()) r.push_back({"rcode", rcodes});
       f.SetToolResult(pgDns, std::move(r));
+      // A name without an address (or an address without a name) is a
+      // failed look-up, though its "???" line is no error line.
+      if (address == kNotFound || hostName == kNotFound) f.SetToolFailed(pgDns);
     }
   } summary{*this, query, hostName, address, domain, rcodes};
   AppendOutput(reDns, LangText("Main|OutDnsNslFor", "Nameserver-Lookup für \"%s1%\":", {query}),
                clBlue);
-  const std::string encoded = Cut(EncodeIdn(query), 256);
+  std::string encoded;
+  if (!TryEncodeIdn(query, encoded)) return AppendIdnFailure(reDns, query);
+  encoded = Cut(encoded, 256);
   if (encoded != query) {
     AppendOutput(reDns, LangText("Main|OutInfoIdnEncoded", "  IDN-kodiert: %s1%", {encoded}),
                  clNavy);
@@ -448,7 +458,11 @@ void TfrmMain::btnDnsStartClick() {
       AppendOutput(reDns,
                    LangText("Main|OutDnsInfoQueryFailed", "  Keine Antwort vom DNS-Server (%s1%).",
                             {reason}),
-                   clMaroon, {{"query_type", typeName}, {"rcode", Verdict(end)}});
+                   clMaroon,
+                   {{"section", typeName},
+                    {"rcode", Verdict(end)},
+                    {"reason", reason},
+                    {"transport", QueryOverTcp(end) ? "tcp" : "udp"}});
       return;
     }
     if (!end.Answered()) return;
@@ -517,7 +531,7 @@ void TfrmMain::btnDnsStartClick() {
         first.Resolver.LastExchange().DnssecOk)
       AppendOutput(reDns,
                    LangText("Main|OutDnsInfoDnssec", "  DNSSEC: vom DNS-Server bestätigt"),
-                   clNavy);
+                   clNavy, {{"dnssec", "authenticated"}});
     writeSection(sections.front(), first);
     // The other queries are under way together and written in their order
     // as they end, so a silent server costs one waiting time, not six.

@@ -3,12 +3,12 @@
 // ever sent, so no message can be delivered by accident.
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <exception>
-#include <thread>
 #include <utility>
 
 #include "app/formMain.h"
+#include "common/Deadline.h"
+#include "common/Pump.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
@@ -24,13 +24,6 @@ constexpr int kDefaultSmtpPort = 25;
 // How long the end of the dialogue waits for the server to close its side.
 constexpr int kCloseWaitMs = 500;
 constexpr int kCloseWaitSliceMs = 50;
-
-// The IDN form of a domain; a name the encoder refuses stays as typed, so a
-// failed encoding never turns into an empty domain.
-std::string EncodedDomain(const std::string& domain) {
-  const std::string idn = EncodeIdn(domain);
-  return idn.empty() ? domain : idn;
-}
 
 // A name that may go out as the greeting name: letters, digits, "-", "_"
 // and "." only. Names from a web service or a reverse look-up are untrusted
@@ -99,12 +92,39 @@ void TfrmMain::btnEMailStartClick() {
   AppendOutput(reEMail, LangText("Main|OutEMailQueryWith", "  Anfrage mit:      %s1%", {address}), clNavy);
   AppendOutput(reEMail, LangText("Main|OutEMailDomainName", "  Domainname:       %s1%", {domain}), clNavy);
   std::string recipient = address;
-  if (const std::string idn = EncodedDomain(domain); idn != domain) {
+  std::string idn;
+  if (!TryEncodeIdn(domain, idn)) return AppendIdnFailure(reEMail, domain);
+  if (idn != domain) {
     AppendOutput(reEMail, LangText("Main|OutEMailIdnEncoded", "  IDN-kodiert:      %s1%", {idn}), clNavy);
     domain = idn;
     recipient = GetField(address, "@", 1) + "@" + domain;
   }
+
+  // ---- The sender, and the mail server as given: names that cannot be
+  // encoded end the check before anything is asked.
+  std::string sender = Trim(cmbEMailSender.Text());
+  if (sender.empty()) {
+    sender = "mail-check@" + domain;
+  } else {
+    const std::string senderDomain = GetField(sender, "@", 2);
+    std::string senderIdn;
+    if (!TryEncodeIdn(senderDomain, senderIdn)) return AppendIdnFailure(reEMail, senderDomain);
+    sender = GetField(sender, "@", 1) + "@" + senderIdn;
+  }
+  const std::string mxTyped = Trim(Cut(cmbEMailMXServer.Text(), 256));
+  bool mxEncodable = true;
+  const std::string mxIdn = IdnHostPart(mxTyped, &mxEncodable);
+  if (!mxEncodable) return AppendIdnFailure(reEMail, mxTyped);
   AppendOutput(reEMail, "", clBlack);
+
+  // A close request or Ctrl+C ends the waits of the dialogue; the check
+  // then stops with that said, not with a server that seems to be silent.
+  auto aborted = [this] {
+    if (!IdSMTP.Aborted() && !AbortRequested()) return false;
+    IdSMTP.Drop();
+    AppendOutput(reEMail, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
+    return true;
+  };
 
   // ---- The greeting name: this computer as the outside sees it, else as
   // it knows itself.
@@ -138,15 +158,8 @@ void TfrmMain::btnEMailStartClick() {
   IdSMTP.ConnectTimeout = timeout;
   IdSMTP.ReadTimeout = timeout;
 
-  // ---- The sender.
-  std::string sender = Trim(cmbEMailSender.Text());
-  if (sender.empty())
-    sender = "mail-check@" + domain;
-  else
-    sender = GetField(sender, "@", 1) + "@" + EncodedDomain(GetField(sender, "@", 2));
-
   // ---- The mail server: as given, or the domain's preferred exchanger.
-  auto [givenServer, port] = SplitUrlPort(IdnHostPart(Trim(Cut(cmbEMailMXServer.Text(), 256))));
+  auto [givenServer, port] = SplitUrlPort(mxIdn);
   server = givenServer;
   if (port < 1 || port > 65535) port = kDefaultSmtpPort;
   if (server.empty()) {
@@ -162,6 +175,7 @@ void TfrmMain::btnEMailStartClick() {
       answered = false;
     }
     if (!answered || IdDNSResolver.QueryResult.Count() == 0) {
+      if (aborted()) return;
       AppendOutput(reEMail,
                    "\r\n" + LangText("Main|OutEMailNoValidMXServer",
                                      "Der Mail Exchange Server für die Domain konnte nicht ermittelt werden!"),
@@ -188,6 +202,7 @@ void TfrmMain::btnEMailStartClick() {
   }
 
   // ---- The dialogue.
+  if (aborted()) return;
   AppendOutput(reEMail,
                LangText("Main|OutEMailCheckAddr", "Überprüfe die Adresse \"%s1%\" mit dem MX-Server \"%s2%\"...",
                         {address, server}),
@@ -203,6 +218,7 @@ void TfrmMain::btnEMailStartClick() {
   IdSMTP.Host = server;
   IdSMTP.Port = port;
   if (!IdSMTP.Connect()) {
+    if (aborted()) return;
     // The client has closed the connection; what the server said last
     // (its greeting, say) tells why.
     AppendOutput(reEMail,
@@ -224,22 +240,23 @@ void TfrmMain::btnEMailStartClick() {
   const std::string mailFrom = "MAIL FROM: <" + sender + ">";
   AppendOutput(reEMail, mailFrom, clBlue);
   const bool senderOk = IdSMTP.SendCmd(mailFrom, 250);
+  if (aborted()) return;
   showReply(senderOk);
   bool recipientOk = false;
   if (senderOk) {
     const std::string rcptTo = "RCPT TO: <" + recipient + ">";
     AppendOutput(reEMail, rcptTo, clBlue);
     recipientOk = IdSMTP.SendCmd(rcptTo, 250);
+    if (aborted()) return;
     showReply(recipientOk);
   }
   AppendOutput(reEMail, "QUIT", clBlue);
   showReply(IdSMTP.SendCmd("QUIT", 221));
 
   // Give the server a moment to close its side; stop waiting once it has.
-  for (int waited = 0; waited < kCloseWaitMs && IdSMTP.Connected(); waited += kCloseWaitSliceMs) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kCloseWaitSliceMs));
-    Pump();
-  }
+  const Deadline closeBy = Deadline::In(kCloseWaitMs);
+  while (IdSMTP.Connected() && !closeBy.Passed())
+    if (PauseUntil(closeBy.Within(kCloseWaitSliceMs)) == WaitEnd::Aborted) break;
   // A connection the client dropped after a reply that never came counts
   // as closed by the client, not by the server.
   const bool stillOpen = IdSMTP.Connected();

@@ -146,10 +146,14 @@ void TfrmMain::btnGPRankStartClick() {
   TLineFields result{{"url", page}, {"server", GPRankServers[0]}};
   try {
     body = IdHTTP.Get(GPRankQueryUrl(GPRankServers[0], page));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     if (IdHTTP.Connected()) IdHTTP.Disconnect();
-    result.push_back({"error", "not_reachable"});
+    // Stopped by the user (or a close request): nothing to report.
+    const auto* h = dynamic_cast<const HttpError*>(&e);
+    const bool stopped = h && h->kind() == HttpError::Kind::Aborted;
+    result.push_back({"error", stopped ? "aborted" : "not_reachable"});
     SetToolResult(pgGPRank, std::move(result));
+    if (stopped) return;
     platform::Desktop().MessageBox(
         title, LangText("Main|OutGPRankServerNotReachable",
                         "Der Google PageRank-Server ist nicht erreichbar!"));

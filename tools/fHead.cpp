@@ -44,7 +44,8 @@ ToolUrl SplitToolUrl(const std::string& url) {
   return u;
 }
 
-std::string IdnHostPart(const std::string& host) {
+std::string IdnHostPart(const std::string& host, bool* encodable) {
+  if (encodable) *encodable = true;
   std::string user, name = host, port;
   if (const size_t at = name.rfind('@'); at != std::string::npos) {
     user = name.substr(0, at + 1);
@@ -58,8 +59,11 @@ std::string IdnHostPart(const std::string& host) {
     port = name.substr(colon);
     name.resize(colon);
   }
-  std::string idn = name.empty() ? name : EncodeIdn(name);
-  if (idn.empty()) idn = name;
+  std::string idn;
+  if (!TryEncodeIdn(name, idn)) {
+    if (encodable) *encodable = false;
+    idn = name;
+  }
   return Cut(user + idn + port, 256);
 }
 
@@ -69,6 +73,7 @@ void TfrmMain::cmbHeadURLExit(TComboBox& sender) {
 }
 
 void TfrmMain::btnHeadStartClick() {
+  if (ToolRunGuard::AbortClick(btnHeadStart)) return;
   ToolRunGuard::Options run;
   run.Start = &btnHeadStart;
   run.Inputs = {&lblHeadURL, &cmbHeadURL, &lblHeadTimeout, &cmbHeadTimeout, &chkHeadRedirect};
@@ -77,7 +82,17 @@ void TfrmMain::btnHeadStartClick() {
   run.StatusKey = "Main|sbMainHeadGet";
   run.StatusDefault = "Headerdaten von \"%s1%\" werden abgefragt...";
   run.StatusArg = cmbHeadURL.Text();
+  run.Abortable = true;
   ToolRunGuard guard(*this, std::move(run));
+  // Each round is exactly one request, shown under its own URL: the client
+  // follows no redirect for this tool, the rounds below walk the chain hop by
+  // hop. The other HTTP tools keep the client's own redirect handling.
+  struct ClientRedirectsOff {
+    HttpClient& http;
+    bool saved = http.HandleRedirects;
+    explicit ClientRedirectsOff(HttpClient& h) : http(h) { http.HandleRedirects = false; }
+    ~ClientRedirectsOff() { http.HandleRedirects = saved; }
+  } redirectsOff{IdHTTP};
   const int timeout = StrToIntDef(cmbHeadTimeout.Text(), kDefaultTimeoutMs);
   std::string current = Trim(cmbHeadURL.Text());
   std::vector<std::string> visited;
@@ -95,17 +110,28 @@ void TfrmMain::btnHeadStartClick() {
                                {"requests", requests}});
     }
   } summary{*this, current, current, finalStatus, requests};
+  auto abortLine = [this] {
+    AppendOutput(reHead, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
+  };
 
   for (int round = 1;; ++round) {
     IdHTTP.ClearResponse();
+    // The fields of this hop's lines: which request they belong to.
+    const TLineFields hop{{"hop", round}, {"url", current}};
+    auto hopFields = [&hop](const TLineFields& more) { return JoinFields(hop, more); };
     AppendOutput(reHead, LangText("Main|OutHeadOverview", "Übersicht:"), clBlue);
     AppendOutput(reHead, LangText("Main|OutHeadInfoQueryWith", "  Anfrage mit:      %s1%", {current}),
-                 clNavy);
+                 clNavy, hop);
     ToolUrl parts = SplitToolUrl(current);
     if (parts.Host.empty()) parts.Host = "localhost";
-    const std::string idn = IdnHostPart(parts.Host);
+    bool encodable = true;
+    const std::string idn = IdnHostPart(parts.Host, &encodable);
     AppendOutput(reHead, LangText("Main|OutHeadInfoHostName", "  Hostname:         %s1%", {parts.Host}),
                  clNavy);
+    if (!encodable) {
+      AppendIdnFailure(reHead, parts.Host);
+      return;
+    }
     if (idn != parts.Host)
       AppendOutput(reHead, LangText("Main|OutHeadInfoIdnEncoded", "  IDN-kodiert:      %s1%", {idn}),
                    clNavy);
@@ -123,20 +149,27 @@ void TfrmMain::btnHeadStartClick() {
     IdHTTP.ConnectTimeout = timeout;
     IdHTTP.ReadTimeout = timeout;
     ApplyProxyOptions(IdHTTP);
-    std::string tlsFailure;
+    std::string tlsFailure, malformed, brokeOff;
     ++requests;
     finalStatus = 0;
     try {
       IdHTTP.Head(requestUrl);
     } catch (const HttpError& e) {
+      if (e.kind() == HttpError::Kind::Aborted) {
+        if (IdHTTP.Connected()) IdHTTP.Disconnect();
+        return abortLine();
+      }
       if (std::string(e.what()).compare(0, 12, "Socket Error") == 0) {
         AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadServerNotReachable", "Server nicht erreichbar!"),
-                     clRed);
+                     clRed, hopFields({{"reason", "not_reachable"}}));
         return;
       }
       // Timeouts and error statuses are not fatal: whatever arrived is shown.
-      // A failed TLS handshake names its reason, never just "unreachable".
+      // A failed TLS handshake names its reason, never just "unreachable";
+      // so does an answer that is no HTTP answer.
       if (e.kind() == HttpError::Kind::Tls) tlsFailure = e.what();
+      if (e.kind() == HttpError::Kind::Protocol) malformed = e.what();
+      if (e.kind() != HttpError::Kind::Status) brokeOff = e.what();
     }
 
     const HttpResponseInfo& r = IdHTTP.Response;
@@ -144,7 +177,7 @@ void TfrmMain::btnHeadStartClick() {
       finalStatus = r.ResponseCode;
       AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadHeaderInfo", "Header-Informationen:"), clBlue);
       AppendOutput(reHead, LangText("Main|OutHeadServerReply", "  Serverantwort:    %s1%", {r.ResponseText}),
-                   clNavy, {{"status_code", r.ResponseCode}});
+                   clNavy, hopFields({{"status_code", r.ResponseCode}}));
       if (!r.Server.empty())
         AppendOutput(reHead, LangText("Main|OutHeadServerSystem", "  Server (System):  %s1%", {r.Server}),
                      clNavy);
@@ -161,33 +194,47 @@ void TfrmMain::btnHeadStartClick() {
       std::string block = r.ResponseText + "\r\n";
       for (size_t i = 0; i < r.RawHeaders.size(); ++i)
         block += (i ? "\r\n" : "") + r.RawHeaders[i];
-      // The status line and each header, with their parts as fields.
-      AppendOutputLines(reHead, Trim(block), clBlack, [&r](const std::string& line) -> TLineFields {
-        if (line == Trim(r.ResponseText)) return {{"status_code", r.ResponseCode}};
+      // The status line and each header, with their parts as fields, under
+      // the hop they belong to.
+      AppendOutputLines(reHead, Trim(block), clBlack, [&](const std::string& line) -> TLineFields {
+        if (line == Trim(r.ResponseText)) return hopFields({{"status_code", r.ResponseCode}});
         const size_t colon = line.find(':');
         if (colon == std::string::npos) return {};
-        return {{"name", line.substr(0, colon)}, {"value", Trim(line.substr(colon + 1))}};
+        return hopFields({{"name", line.substr(0, colon)}, {"value", Trim(line.substr(colon + 1))}});
       });
+      // Headers of an answer that broke off are not the whole answer.
+      if (!r.HeaderComplete)
+        AppendOutput(reHead,
+                     "\r\n" + LangText("Main|OutHeadAnswerIncomplete",
+                                       "Die Antwort ist unvollständig, der Header-Block bricht ab: %s1%",
+                                       {brokeOff}),
+                     clRed, hopFields({{"reason", "incomplete"}}));
+    } else if (!malformed.empty()) {
+      AppendOutput(reHead,
+                   "\r\n" + LangText("Main|OutHeadAnswerMalformed", "Fehlerhafte Antwort des Servers: %s1%",
+                                     {malformed}),
+                   clRed, hopFields({{"reason", "malformed"}}));
     } else {
       if (!tlsFailure.empty())
         AppendOutput(reHead,
                      "\r\n" + LangText("Main|OutHeadTlsFailed",
                                        "Sichere Verbindung fehlgeschlagen: %s1%", {tlsFailure}),
-                     clRed);
+                     clRed, hopFields({{"reason", "tls"}}));
       AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadServerNotReachable", "Server nicht erreichbar!"),
-                   clRed);
+                   clRed, hopFields({{"reason", "not_reachable"}}));
     }
     if (IdHTTP.Connected()) IdHTTP.Disconnect();
+    if (guard.Aborted()) return abortLine();
 
     const std::string next = chkHeadRedirect.Checked() ? r.Location : std::string();
     if (next.empty()) break;
     AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadRedirectTo", "Umleitung nach: \"%s1%\":", {next}) + "\r\n",
-                 clBlue, {{"location", next}});
+                 clBlue, hopFields({{"location", next}}));
     if (std::find(visited.begin(), visited.end(), next) != visited.end()) {
       AppendOutput(reHead,
                    LangText("Main|OutHeadRedirectRepeated",
                             "Diese Adresse wurde bereits abgefragt, die Umleitung wird nicht weiter verfolgt."),
-                   clRed);
+                   clRed, hopFields({{"reason", "redirect_repeated"}}));
       break;
     }
     if (round >= kMaxHeadRounds) {
@@ -195,7 +242,7 @@ void TfrmMain::btnHeadStartClick() {
                    LangText("Main|OutHeadRedirectLimit",
                             "Nach %s1% Abfragen wird die Umleitung nicht weiter verfolgt.",
                             {std::to_string(kMaxHeadRounds)}),
-                   clRed);
+                   clRed, hopFields({{"reason", "redirect_limit"}}));
       break;
     }
     current = next;

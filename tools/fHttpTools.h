@@ -17,7 +17,7 @@ ToolUrl SplitToolUrl(const std::string& url);
 
 // The host part in its IDN form, cut to 256 characters. A user part and a
 // port are kept as they are; only the name itself is encoded. A name the
-// encoder refuses stays as typed.
-std::string IdnHostPart(const std::string& host);
+// encoder refuses stays as typed, and *encodable (when given) says so.
+std::string IdnHostPart(const std::string& host, bool* encodable = nullptr);
 
 }  // namespace quovix

@@ -3,8 +3,6 @@
 // adapters; and the Tools menu command that empties the system's DNS cache.
 #include "tools/fOwn.h"
 
-#include <arpa/inet.h>
-
 #include <exception>
 
 #include "app/formMain.h"
@@ -24,12 +22,6 @@ constexpr int kServiceTimeoutMs = 5000;
 constexpr size_t kMaxValue = 256;
 // The flush waits for its command in slices of this length.
 constexpr int kFlushSliceMs = 5000;
-
-bool IsIpAddress(const std::string& s) {
-  if (!IsHostName(s)) return true;
-  in6_addr v6{};
-  return inet_pton(AF_INET6, s.c_str(), &v6) == 1;
-}
 
 std::string NameOrUnknown(const std::string& name) { return name.empty() ? "???" : name; }
 
@@ -110,13 +102,27 @@ void TfrmMain::btnOwnStartClick() {
   const std::string ownAddress = ResolveHostToIp("", kLookupMs);
   TLineFields result{{"address", ownAddress}};
   AppendOutput(reOwn, LangText("Main|OutOwnIPAddr", "  IP-Adresse: %s1%", {ownAddress}), clNavy,
-               {{"address", ownAddress}});
+               {{"address", ownAddress}, {"family", "ipv4"}});
   if (resolve) {
     const std::string name = NameOrUnknown(ResolveIpToHost(ownAddress, kLookupMs));
     AppendOutput(reOwn, LangText("Main|OutOwnHostName", "  Hostname:   %s1%", {name}), clNavy,
                  {{"host_name", name}});
     result.push_back({"host_name", name});
   }
+  int ipv6Addresses = 0;
+  for (const LocalIPv6Address& a : LocalIPv6Addresses()) {
+    AppendOutput(reOwn,
+                 a.LinkLocal ? LangText("Main|OutOwnIP6LinkLocal",
+                                        "  IPv6-Adresse: %s1% (%s2%, link-lokal)",
+                                        {a.Address, a.Interface})
+                             : LangText("Main|OutOwnIP6Addr", "  IPv6-Adresse: %s1% (%s2%)",
+                                        {a.Address, a.Interface}),
+                 clNavy,
+                 {{"address", a.Address}, {"family", "ipv6"}, {"interface", a.Interface},
+                  {"link_local", a.LinkLocal}});
+    ++ipv6Addresses;
+  }
+  result.push_back({"ipv6_addresses", ipv6Addresses});
   SetToolResult(pgOwn, result);
 
   if (!ExtIpUrl.empty()) {
@@ -125,14 +131,35 @@ void TfrmMain::btnOwnStartClick() {
     if (!ext.Proxy.empty()) result.push_back({"proxy", ext.Proxy});
   }
 
-  std::string dns = DefaultDnsServer();
-  if (resolve && !dns.empty()) {
-    const std::string name = ResolveIpToHost(dns, kLookupMs);
-    if (!name.empty()) dns += " (" + name + ")";
+  auto withName = [resolve](std::string server) {
+    if (resolve && !server.empty()) {
+      const std::string name = ResolveIpToHost(server, kLookupMs);
+      if (!name.empty()) server += " (" + name + ")";
+    }
+    return server;
+  };
+  std::vector<std::string> dns6;
+  for (const std::string& s : AllSystemDnsServers())
+    if (IpAddress::Parse(s).IsV6()) dns6.push_back(s);
+  // The IPv4 server's line as ever; left out only when IPv6 servers are all
+  // there is, since an empty value would claim that none is configured.
+  const std::string dns = DefaultDnsServer();
+  std::string gap = "\r\n";
+  if (!dns.empty() || dns6.empty()) {
+    AppendOutput(reOwn,
+                 gap + LangText("Main|OutOwnDnsServer", "Lokaler DNS-Server: %s1%", {withName(dns)}),
+                 clNavy, {{"dns_server", dns}, {"family", "ipv4"}});
+    gap.clear();
   }
-  AppendOutput(reOwn, "\r\n" + LangText("Main|OutOwnDnsServer", "Lokaler DNS-Server: %s1%", {dns}),
-               clNavy, {{"dns_server", DefaultDnsServer()}});
-  result.push_back({"dns_server", DefaultDnsServer()});
+  for (const std::string& server : dns6) {
+    AppendOutput(reOwn,
+                 gap + LangText("Main|OutOwnDnsServer6", "Lokaler IPv6-DNS-Server: %s1%",
+                                {withName(server)}),
+                 clNavy, {{"dns_server", server}, {"family", "ipv6"}});
+    gap.clear();
+  }
+  result.push_back({"dns_server", dns});
+  result.push_back({"ipv6_dns_servers", static_cast<int>(dns6.size())});
 
   AppendOutput(reOwn, "\r\n" + LangText("Main|OutOwnEthernetAddr", "Ethernet-Adressen:"), clBlue);
   int adapters = 0;

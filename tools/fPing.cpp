@@ -1,37 +1,16 @@
 // Ping tool: a series of ICMP echo requests with a check of the echoed data
 // and a tally.
-#include <algorithm>
-#include <chrono>
 #include <climits>
-#include <thread>
 
 #include "app/fCommandLine.h"
 #include "app/formMain.h"
-#include "common/Pump.h"
+#include "common/Deadline.h"
 #include "common/fMain.h"
 #include "platform/Icmp.h"
 #include "shell/fLanguage.h"
 #include "tools/fIcmpShared.h"
 
 namespace quovix {
-
-namespace {
-
-// The pause between echoes; the window keeps painting meanwhile, but the
-// pause runs to its end (the abort is looked at after it).
-void PausePumping(int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, ms));
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          end - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(left, kWaitSliceMs)));
-    if (left > kWaitSliceMs) ProcessPendingMessages();
-  }
-}
-
-}  // namespace
 
 void TfrmMain::btnPingStartClick() {
   if (ToolRunGuard::AbortClick(btnPingStart)) return;
@@ -40,7 +19,7 @@ void TfrmMain::btnPingStartClick() {
   o.Start = &btnPingStart;
   o.Inputs = {&lblPingHost,  &cmbPingHost,  &lblPingCount, &cmbPingCount, &lblPingTimeout,
               &cmbPingTimeout, &lblPingByte, &cmbPingByte,  &lblPingPause, &cmbPingPause,
-              &chkPingResolve};
+              &chkPingResolve, &chkPingPreferIPv6};
   o.MainInput = &cmbPingHost;
   o.Pane = &rePing;
   o.StatusKey = "Main|sbMainPingTo";
@@ -51,12 +30,15 @@ void TfrmMain::btnPingStartClick() {
 
   std::string target = Cut(Trim(cmbPingHost.Text()), 256);
   if (target.empty()) target = "127.0.0.1";
-  const std::string idn = Cut(EncodeIdn(target), 256);
+  std::string idn;
+  if (!TryEncodeIdn(target, idn)) return AppendIdnFailure(rePing, target);
+  idn = Cut(idn, 256);
   const int dataSize = StrToIntDef(cmbPingByte.Text(), 32);
   const int timeout = StrToIntDef(cmbPingTimeout.Text(), 2000);
   const int pause = StrToIntDef(cmbPingPause.Text(), 250);
   const bool continuous = cmbPingCount.Text() == "...";
   const int count = continuous ? -1 : StrToIntDef(cmbPingCount.Text(), 3);
+  const bool preferIPv6 = chkPingPreferIPv6.Checked();
   int correct = 0, faulty = 0, missing = 0;
 
   std::string address;
@@ -78,7 +60,7 @@ void TfrmMain::btnPingStartClick() {
                  LangText("Main|sbMainPingInfoFor", "Host-Informationen für \"%s1%\":",
                           {cmbPingHost.Text()}),
                  clBlue);
-    const IcmpTarget host = ResolveIcmpTarget(*this, rePing, target, idn);
+    const IcmpTarget host = ResolveIcmpTarget(*this, rePing, target, idn, preferIPv6);
     if (!host.Found) return;
     address = host.Address;
     AppendOutput(rePing,
@@ -92,7 +74,7 @@ void TfrmMain::btnPingStartClick() {
                    clNavy);
     AppendOutput(rePing, "", clNavy);
   } else {
-    address = idn;
+    address = CanonicalAddress(idn);
   }
 
   AppendOutput(rePing,
@@ -106,10 +88,29 @@ void TfrmMain::btnPingStartClick() {
   const int echoes = continuous ? INT_MAX : count;
   bool noServiceReported = false;
   for (long long n = 1; n <= echoes; ++n) {
-    const IcmpEchoResult echo = SendIcmpEcho(address, dataSize, timeout, 128);
+    const IcmpEchoResult echo = SendIcmpEcho(address, dataSize, timeout, 128, preferIPv6);
     ReportIcmpNoService(*this, rePing, echo, noServiceReported);
     const std::string number = std::to_string(n);
-    if (echo.Status != kIcmpSuccess) {
+    auto abortLine = [this] {
+      AppendOutput(rePing, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."),
+                   clRed);
+    };
+    // An echo whose wait the abort ended has no answer to report.
+    if (echo.Status != kIcmpSuccess && guard.Aborted()) return abortLine();
+    if (echo.Unreachable != IcmpUnreachable::None) {
+      // A router (or this computer's own stack) answered that the target
+      // cannot be reached: not a timeout. Without a router's address the
+      // line names the address pinged.
+      const std::string from = echo.ReplyAddress.empty() ? address : echo.ReplyAddress;
+      AppendOutput(rePing,
+                   LangText("Main|OutPingUnreachable",
+                            "  %s1%. Antwort von %s2%: Ziel nicht erreichbar (%s3%).",
+                            {number, from, UnreachableText(echo.Unreachable)}),
+                   clMaroon,
+                   {{"seq", n}, {"address", from}, {"verdict", "unreachable"},
+                    {"reason", UnreachableReason(echo.Unreachable)}});
+      ++missing;
+    } else if (echo.Status != kIcmpSuccess) {
       AppendOutput(rePing,
                    LangText("Main|OutPingTimeout", "  %s1%. Antwort von %s2%: Zeitüberschreitung.",
                             {number, address}),
@@ -138,12 +139,9 @@ void TfrmMain::btnPingStartClick() {
                    {{"seq", n}, {"address", address}, {"rtt_ms", echo.RoundTripMs},
                     {"verdict", verdictName}});
     }
-    auto abortLine = [this] {
-      AppendOutput(rePing, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."),
-                   clRed);
-    };
     if (guard.Aborted()) return abortLine();
-    PausePumping(pause);
+    // The pause ends early on an abort or a close request.
+    PauseUntil(Deadline::In(pause));
     if (guard.Aborted()) return abortLine();
   }
 

@@ -18,7 +18,7 @@ void TfrmMain::btnTraceStartClick() {
   ToolRunGuard::Options o;
   o.Start = &btnTraceStart;
   o.Inputs = {&lblTraceHost,    &cmbTraceHost,    &lblTraceHops, &cmbTraceHops,
-              &lblTraceTimeout, &cmbTraceTimeout, &chkTraceResolve};
+              &lblTraceTimeout, &cmbTraceTimeout, &chkTraceResolve, &chkTracePreferIPv6};
   o.MainInput = &cmbTraceHost;
   o.Pane = &reTrace;
   o.StatusKey = "Main|sbMainTraceTo";
@@ -29,15 +29,18 @@ void TfrmMain::btnTraceStartClick() {
 
   std::string target = Cut(Trim(cmbTraceHost.Text()), 256);
   if (target.empty()) target = "127.0.0.1";
-  const std::string idn = Cut(EncodeIdn(target), 256);
   const int timeout = StrToIntDef(cmbTraceTimeout.Text(), 2000);
   const int maxHops = StrToIntDef(cmbTraceHops.Text(), 30);
   const bool resolve = chkTraceResolve.Checked();
+  const bool preferIPv6 = chkTracePreferIPv6.Checked();
 
   AppendOutput(reTrace,
                LangText("Main|sbMainTraceInfoFor", "Host-Informationen für \"%s1%\":",
                         {cmbTraceHost.Text()}),
                clBlue);
+  std::string idn;
+  if (!TryEncodeIdn(target, idn)) return AppendIdnFailure(reTrace, target);
+  idn = Cut(idn, 256);
   std::string address, hostName;
   int lastHop = 0;
   bool reached = false;
@@ -48,15 +51,18 @@ void TfrmMain::btnTraceStartClick() {
     const bool& reached;
     ~Summary() {
       f.SetToolResult(pgTrace, {{"address", address}, {"hops", hops}, {"reached", reached}});
+      // A route that ends unreachable or never reaches the target is a
+      // failed trace, though its hop lines are no error lines.
+      if (!reached) f.SetToolFailed(pgTrace);
     }
   } summary{*this, address, lastHop, reached};
   if (resolve) {
-    const IcmpTarget host = ResolveIcmpTarget(*this, reTrace, target, idn);
+    const IcmpTarget host = ResolveIcmpTarget(*this, reTrace, target, idn, preferIPv6);
     if (!host.Found) return;
     address = host.Address;
     hostName = host.HostName;
   } else {
-    address = idn;
+    address = CanonicalAddress(idn);
   }
 
   if (!hostName.empty())
@@ -91,22 +97,44 @@ void TfrmMain::btnTraceStartClick() {
     std::snprintf(number, sizeof number, "%2d", hop);
     const std::string label = LangText("Main|OutTraceReplyHops", "  %s1%. Knoten: ", {number});
 
-    const IcmpEchoResult echo = SendIcmpEcho(address, 8, timeout, hop);
+    const IcmpEchoResult echo = SendIcmpEcho(address, 8, timeout, hop, preferIPv6);
     lastHop = hop;
     Pump();
+    // A hop whose wait the abort ended is not reported as silent.
+    if (echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit && guard.Aborted()) {
+      AppendOutput(reTrace, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."),
+                   clRed);
+      return;
+    }
     ReportIcmpNoService(*this, reTrace, echo, noServiceReported);
-    if (echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit) {
+    const bool unreachable = echo.Unreachable != IcmpUnreachable::None;
+    if (!unreachable && echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit) {
       AppendOutput(reTrace, label + LangText("Main|OutTraceReplyTimeout", "Zeitüberschreitung."),
                    clBlack, {{"hop", hop}, {"address", TLineValue()}, {"timeout", true}});
       continue;
     }
+    // The node that answered, with its name.
     std::string line = label + echo.ReplyAddress;
-    TLineFields fields{{"hop", hop}, {"address", echo.ReplyAddress}, {"rtt_ms", echo.RoundTripMs}};
-    if (resolve) {
+    TLineFields fields{{"hop", hop},
+                       {"address", echo.ReplyAddress.empty() ? TLineValue() : TLineValue(echo.ReplyAddress)}};
+    if (resolve && !echo.ReplyAddress.empty()) {
       const std::string name = ResolveIpToHost(echo.ReplyAddress, NameResTimeout);
       if (!name.empty()) line += " (" + name + ")";
       fields.push_back({"host_name", name});
     }
+    if (unreachable) {
+      // Nothing lies beyond a node that says the target cannot be reached.
+      // When this computer's own stack refused the request, no node is named.
+      if (!echo.ReplyAddress.empty()) line += ": ";
+      fields.push_back({"verdict", "unreachable"});
+      fields.push_back({"reason", UnreachableReason(echo.Unreachable)});
+      AppendOutput(reTrace,
+                   line + LangText("Main|OutTraceReplyUnreachable", "Ziel nicht erreichbar (%s1%)",
+                                   {UnreachableText(echo.Unreachable)}),
+                   clBlack, std::move(fields));
+      break;
+    }
+    fields.push_back({"rtt_ms", echo.RoundTripMs});
     line += ": " + std::to_string(echo.RoundTripMs) + " " + LangText("Main|OutTraceReplyMSec", "ms");
     AppendOutput(reTrace, line, clBlack, std::move(fields));
     if (echo.ReplyAddress == address) {

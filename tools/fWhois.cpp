@@ -80,7 +80,22 @@ void TfrmMain::btnWhoisStartClick() {
                              .Abortable = true});
 
   TRichEdit& pane = reWhois;
-  auto out = [&](const std::string& text, TColor c) { AppendOutput(pane, text, c); };
+  auto out = [&](const std::string& text, TColor c, TLineFields f = {}) {
+    AppendOutput(pane, text, c, std::move(f));
+  };
+  // The exchange under way: which query of the run ("domain",
+  // "domain_referral", "network", "network_referral") and its server. Its
+  // heading, answer and failure lines carry them.
+  TLineFields exchange;
+  auto asking = [&](const char* section, const std::string& server) {
+    exchange = {{"section", section}, {"server", server}};
+    return exchange;
+  };
+  auto answerOut = [&](const std::string& answer) {
+    AppendOutputLines(pane, answer + "\r\n", clBlack, [&](const std::string& line) {
+      return line.empty() ? TLineFields{} : exchange;
+    });
+  };
   auto checkpoint = [&] {
     if (!guard.Aborted()) return false;
     out("\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
@@ -94,29 +109,65 @@ void TfrmMain::btnWhoisStartClick() {
   const bool direct = chkWhoisDirectQuery.Checked();
 
   // Exchange with the decoded, trimmed answer; a cut answer gets a red note
-  // after it has been printed.
-  bool lastCut = false;
+  // after it has been printed, one that the time limit ended a note of its
+  // own (the server kept the connection open: all may or may not be there).
+  WhoisExchangeInfo last;
   // The servers asked, and how many of them answered.
   int asked = 0, answered = 0;
   auto query = [&](const std::string& q, const std::string& server, int p) {
-    WhoisExchangeInfo info;
-    std::string a = WhoisQuery(q, server, timeout, chkWhoisFormat.Checked(), p, &info);
-    lastCut = info.Truncated;
-    a = Trim(DecodeUtf8(a));
+    std::string a = Trim(DecodeUtf8(WhoisQuery(q, server, timeout, chkWhoisFormat.Checked(), p, &last)));
     ++asked;
     if (!a.empty()) ++answered;
     return a;
   };
   auto noteCut = [&] {
-    if (lastCut)
+    if (last.Truncated)
       out(LangText("Main|OutWhoisAnswerCut",
                    "Die Antwort war länger als %s1% Bytes; der Rest wurde verworfen.",
                    {std::to_string(kWhoisMaxAnswer)}),
-          clRed);
+          clRed, JoinFields(exchange, {{"reason", "truncated"}}));
+    if (last.End == TWhoisEnd::TimeLimit)
+      out(LangText("Main|OutWhoisNotClosed",
+                   "Der Server hat die Verbindung bis zum Zeitlimit offen gehalten; die Antwort "
+                   "ist das, was bis dahin ankam."),
+          clMaroon, JoinFields(exchange, {{"reason", "time_limit"}}));
+  };
+  // An exchange without an answer says why: a refused or failed connection
+  // at once with the server named; the time limit, and a server that closed
+  // without a usable answer, in the words the caller gives.
+  auto noAnswer = [&](const std::string& server, const std::string& timeLimitLine) {
+    switch (last.End) {
+      case TWhoisEnd::Aborted:
+        return;  // the checkpoint after the exchange says it
+      case TWhoisEnd::TimeLimit:
+        out(timeLimitLine + "\r\n", clRed, JoinFields(exchange, {{"reason", "timeout"}}));
+        return;
+      case TWhoisEnd::Closed:
+      case TWhoisEnd::Complete:
+        out(timeLimitLine + "\r\n", clRed, JoinFields(exchange, {{"reason", "no_answer"}}));
+        return;
+      case TWhoisEnd::NotFound:
+        out(LangText("Main|OutWhoisServerNotFound", "Der Server \"%s1%\" wurde nicht gefunden.",
+                     {server}) + "\r\n",
+            clRed, JoinFields(exchange, {{"reason", "not_found"}}));
+        return;
+      case TWhoisEnd::Refused:
+        out(LangText("Main|OutWhoisServerRefused",
+                     "Der Server \"%s1%\" hat die Verbindung abgelehnt.", {server}) + "\r\n",
+            clRed, JoinFields(exchange, {{"reason", "refused"}}));
+        return;
+      case TWhoisEnd::Unreachable:
+        out(LangText("Main|OutWhoisServerUnreachable", "Der Server \"%s1%\" ist nicht erreichbar.",
+                     {server}) + "\r\n",
+            clRed, JoinFields(exchange, {{"reason", "unreachable"}}));
+        return;
+    }
   };
 
   out(LangText("Main|OutWhoisInfo", "Host-Informationen für \"%s1%\":", {typed}), clBlue);
-  const std::string idn = Cut(EncodeIdn(input), 256);
+  std::string idn;
+  if (!TryEncodeIdn(input, idn)) return AppendIdnFailure(pane, input);
+  idn = Cut(idn, 256);
   if (idn != input) {
     out(LangText("Main|OutWhoisInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}), clNavy);
     input = idn;
@@ -188,14 +239,13 @@ void TfrmMain::btnWhoisStartClick() {
   if (!host.empty() && !server.empty() && IsHostName(host)) {
     out(LangText("Main|OutWhoisDomainQuery", "Domainanfrage für \"%s1%\" bei \"%s2%\":",
                  {host, server}) + "\r\n",
-        clBlue);
+        clBlue, asking("domain", server));
     std::string answer = query(info.QueryPrefix + host + info.QuerySuffix, server, port);
     if (!answer.empty()) {
-      out(answer + "\r\n", clBlack);
+      answerOut(answer);
       noteCut();
     } else {
-      out(LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen.") + "\r\n",
-          clRed);
+      noAnswer(server, LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen."));
     }
     if (checkpoint()) return;
     if (chkWhoisRedirect.Checked()) {
@@ -204,28 +254,28 @@ void TfrmMain::btnWhoisStartClick() {
         out(LangText("Main|OutWhoisDomainQueryRedirected",
                      "Umgeleitete Domainanfrage für \"%s1%\" bei \"%s2%\":", {host, server}) +
                 "\r\n",
-            clBlue);
+            clBlue, asking("domain_referral", server));
         answer = query(host, server, 43);
         if (!answer.empty()) {
-          out(answer + "\r\n", clBlack);
+          answerOut(answer);
           noteCut();
         } else {
-          out(LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen.") +
-                  "\r\n",
-              clRed);
+          noAnswer(server,
+                   LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen."));
         }
       }
     }
     if (checkpoint()) return;
   } else {
-    out(LangText("Main|OutWhoisQueryNotPos", "Domainanfrage nicht möglich.") + "\r\n", clRed);
+    out(LangText("Main|OutWhoisQueryNotPos", "Domainanfrage nicht möglich.") + "\r\n", clRed,
+        {{"section", "domain"}, {"reason", "not_possible"}});
   }
 
   // Network query along the regional registries.
   if (chkWhoisNetwork.Checked() && !direct) {
     if (address.empty()) {
       out(LangText("Main|OutWhoisNetworkQueryNotPos", "Netzwerkanfrage nicht möglich.") + "\r\n",
-          clRed);
+          clRed, {{"section", "network"}, {"reason", "not_possible"}});
     } else {
       std::string answer;
       server.clear();
@@ -235,16 +285,16 @@ void TfrmMain::btnWhoisStartClick() {
         LookupNetworkRegistry(handle, reg);
         out(LangText("Main|OutWhoisNetworkQuery", "Netzwerkanfrage für \"%s1%\" bei \"%s2%\":",
                      {address, reg.Server}) + "\r\n",
-            clBlue);
+            clBlue, asking("network", reg.Server));
         answer = query(reg.QueryPrefix + address + reg.QuerySuffix, reg.Server, 43);
         if (!answer.empty()) {
-          out(answer + "\r\n", clBlack);
+          answerOut(answer);
           noteCut();
         } else {
-          out(LangText("Main|OutWhoisNetworkTimeoutAborted",
-                       "Anfrage bei \"%s1%\" wurde nach Zeitüberschreitung abgebrochen.",
-                       {reg.Server}) + "\r\n",
-              clRed);
+          noAnswer(reg.Server, LangText("Main|OutWhoisNetworkTimeoutAborted",
+                                        "Anfrage bei \"%s1%\" wurde nach Zeitüberschreitung "
+                                        "abgebrochen.",
+                                        {reg.Server}));
         }
       };
       const bool redirect = chkWhoisRedirect.Checked();
@@ -279,13 +329,15 @@ void TfrmMain::btnWhoisStartClick() {
         out(LangText("Main|OutWhoisNetworkQuery",
                      "Umgeleitete Netzwerkanfrage für \"%s1%\" bei \"%s2%\":", {address, server}) +
                 "\r\n",
-            clBlue);
+            clBlue, asking("network_referral", server));
         answer = query(address, server, 43);
-        out(answer + "\r\n", clBlack);
-        noteCut();
+        answerOut(answer);
+        if (!answer.empty()) noteCut();
+        if (checkpoint()) return;
       }
       if (answer.empty())
-        out(LangText("Main|OutWhoisNoInfoAvailable", "Keine Informationen verfügbar."), clRed);
+        out(LangText("Main|OutWhoisNoInfoAvailable", "Keine Informationen verfügbar."), clRed,
+            {{"section", "network"}, {"reason", "no_information"}});
     }
   }
 

@@ -53,6 +53,7 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Label, f.lblPingPause, grpPing, {410, kRow2, 45, kRowH}),
                 in(K::Combo, f.cmbPingPause, grpPing, {455, kRow2, 65, kRowH}),
                 in(K::Check, f.chkPingResolve, grpPing, {kLblX, 74, 300, 20}),
+                in(K::Check, f.chkPingPreferIPv6, grpPing, {320, 74, 250, 20}),
                 pane(f.rePing, 110)}});
 
   const WidgetEntry grpTrace = group(f.grpTrace, 100);
@@ -66,6 +67,7 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Label, f.lblTraceTimeout, grpTrace, {140, kRow2, 60, kRowH}),
                 in(K::Combo, f.cmbTraceTimeout, grpTrace, {200, kRow2, 70, kRowH}),
                 in(K::Check, f.chkTraceResolve, grpTrace, {kLblX, 74, 300, 20}),
+                in(K::Check, f.chkTracePreferIPv6, grpTrace, {320, 74, 250, 20}),
                 pane(f.reTrace, 110)}});
 
   const WidgetEntry grpWhois = group(f.grpWhois, 122);

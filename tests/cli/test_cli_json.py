@@ -242,9 +242,9 @@ class Program:
         self.env = dict(os.environ, XDG_CACHE_HOME=os.path.join(tmp, "cache"), NO_COLOR="1")
         self.settings()
 
-    def settings(self, extra=""):
+    def settings(self, extra="", dns="127.0.0.1"):
         with open(os.path.join(self.dir, "Quovix.ini"), "w") as f:
-            f.write("[Settings]\nActiveDnsServerIP=127.0.0.1\nNameResTimeout=1000\n" + extra)
+            f.write("[Settings]\nActiveDnsServerIP=%s\nNameResTimeout=1000\n%s" % (dns, extra))
 
     def run(self, *args, interrupt_after=None):
         cmd = [os.path.join(self.dir, "quovix-cli"), "--json"] + list(args)
@@ -310,11 +310,13 @@ class CliJsonLines(unittest.TestCase):
                 self.assertEqual(o["status"], "ok", o)
         return objects
 
-    def run_failing(self, tools, *args):
+    def run_failing(self, tools, *args, lines=True):
+        """lines: an error or time-out line tells the failure (else the
+        tool's own verdict alone does)."""
         status, out, err = self.program.run(*args)
         objects = self.objects(out, tools)
         self.assertEqual(status, 1, err.decode(errors="replace") + out.decode(errors="replace"))
-        self.assertTrue(any(o["kind"] in ("error", "timeout") for o in objects), objects)
+        self.assertEqual(any(o["kind"] in ("error", "timeout") for o in objects), lines, objects)
         self.assertIn("failed", [o["status"] for o in objects if o["kind"] == "result"])
         return objects
 
@@ -340,6 +342,18 @@ class CliJsonLines(unittest.TestCase):
         o = self.run_failing(["dns"], "/Dns:nowhere.quovix.test", "/DnsI:1", "/DnsD:1")
         self.assertEqual(self.result(o, "dns")["rcode"], {"A": "NXDOMAIN"})
         self.assertTrue(any(l.get("rcode") == "NXDOMAIN" and l["kind"] == "error" for l in o))
+        # A name without an address: its "???" line stays info, the verdict fails.
+        o = self.run_failing(["dns"], "/Dns:nosuch.invalid", "/DnsI:0", lines=False)
+        self.assertIn({"tool": "dns", "kind": "info", "text": "  IP-Adresse:  ???"}, o)
+        # A name the IDN encoder refuses.
+        o = self.run_failing(["dns"], "/Dns:i\u2764.ws", "/DnsI:0")
+        self.assertEqual(o[-2]["reason"], "idn_not_encodable")
+        # A server that refuses every section's query: each says so.
+        self.program.settings(dns="127.0.0.2")
+        o = self.run_failing(["dns"], "/Dns:quovix.test", "/DnsI:1", "/DnsR:0", "/DnsD:1")
+        verdicts = [(l["section"], l["rcode"]) for l in o if "section" in l]
+        self.assertEqual(verdicts, [(t, "refused") for t in ("A", "PTR", "NS", "MX", "TXT", "CAA", "SOA")])
+        self.assertEqual(self.result(o, "dns")["rcode"]["CAA"], "refused")
 
     def test_ping(self):
         o = self.run_ok(["ping"], "/Ping:127.0.0.1", "/PingC:2", "/PingP:0", "/PingR:0")
@@ -350,6 +364,9 @@ class CliJsonLines(unittest.TestCase):
         # No route to the address in this namespace: the echo goes unanswered.
         o = self.run_failing(["ping"], "/Ping:192.0.2.1", "/PingC:1", "/PingT:100", "/PingR:0")
         self.assertEqual(self.result(o, "ping")["missing"], 1)
+        self.assertEqual(next(r for r in o if "seq" in r)["verdict"], "unreachable")
+        o = self.run_ok(["ping"], "/Ping:::1", "/PingC:2", "/PingP:0", "/PingR:0")
+        self.assertEqual([(r["address"], "rtt_ms" in r) for r in o if "seq" in r], [("::1", True)] * 2)
 
     def test_trace(self):
         o = self.run_ok(["trace"], "/Trace:127.0.0.1", "/TraceR:0", "/TraceT:1000")
@@ -357,6 +374,10 @@ class CliJsonLines(unittest.TestCase):
         self.assertEqual(hops[-1]["address"], "127.0.0.1")
         self.assertTrue(self.result(o, "trace")["reached"])
         self.run_failing(["trace"], "/Trace:nowhere.quovix.test", "/TraceR:1")
+        # This computer's stack knows no route: a plain hop line, a failed trace.
+        o = self.run_failing(["trace"], "/Trace:192.0.2.1", "/TraceR:0", lines=False)
+        hop = next(h for h in o if "hop" in h)
+        self.assertEqual((hop["address"], hop["verdict"]), (None, "unreachable"))
 
     def test_whois(self):
         port = self.peers.whois_port
@@ -364,8 +385,12 @@ class CliJsonLines(unittest.TestCase):
                         "/WhoisT:2000", "/WhoisR:0", "/WhoisN:0")
         self.assertTrue(any("Quovix Test Registrar" in l["text"] for l in o))
         self.assertEqual(self.result(o, "whois")["answers"], 1)
-        self.run_failing(["whois"], "/Whois:quovix.test", "/WhoisD:1",
-                         "/WhoisS:127.0.0.1:%d" % free_port(), "/WhoisT:500", "/WhoisR:0", "/WhoisN:0")
+        answer = [l for l in o if l.get("section") == "domain" and l["kind"] == "data"]
+        self.assertIn("Registrar: Quovix Test Registrar", [l["text"] for l in answer])
+        port = free_port()
+        o = self.run_failing(["whois"], "/Whois:quovix.test", "/WhoisD:1", "/WhoisS:127.0.0.1:%d" % port,
+                             "/WhoisT:500", "/WhoisR:0", "/WhoisN:0")
+        self.assertIn(("127.0.0.1", "refused"), [(l.get("server"), l.get("reason")) for l in o])
 
     def test_email(self):
         o = self.run_ok(["email"], "/EMail:postmaster@quovix.test", "/EMailT:5000")
@@ -381,18 +406,19 @@ class CliJsonLines(unittest.TestCase):
         headers = [(l["name"], l["value"]) for l in o if "name" in l]
         self.assertIn(("Content-Length", "0"), headers)
         self.assertEqual(self.result(o, "head")["status_code"], 200)
+        # Each hop's status line and headers under its own URL.
+        statuses = [(l["hop"], l["url"], l["status_code"]) for l in o if l["kind"] == "data" and "status_code" in l]
+        self.assertEqual(statuses, [(1, "%s/moved" % base, 301), (2, "%s/" % base, 200)])
         self.assertIn(200, [l.get("status_code") for l in o if l["kind"] == "data"])
-        # Hostile header bytes arrive as valid, escaped JSON.
+        # Hostile header bytes arrive as valid JSON: the controls, the C1
+        # control and the bidi override masked as the console shows them,
+        # the bytes that are no UTF-8 as U+FFFD.
         status, out, _ = self.program.run("/Head:%s/hostile" % base, "/HeadR:0")
         self.assertNotIn(b"\x1b", out)
         self.assertNotIn(b"\xc2\x9b", out)
         self.assertNotIn("\u202e".encode(), out)
         evil = next(l for l in self.objects(out, ["head"]) if l.get("name") == "X-Evil")
-        # The characters survive as JSON escapes; the bytes that are no
-        # UTF-8 became U+FFFD.
-        self.assertIn("\x9b", evil["value"])
-        self.assertIn("\u202e", evil["value"])
-        self.assertIn("\ufffd", evil["value"])
+        self.assertEqual(evil["value"], "a?[2Jb?c?d\ufffd\ufffde")
         self.run_failing(["head"], "/Head:http://127.0.0.1:%d/" % free_port(), "/HeadT:1000")
 
     def test_time(self):
@@ -424,8 +450,25 @@ class CliJsonLines(unittest.TestCase):
         self.assertEqual(self.result(o, "list")["error"], "unreadable")
 
     def test_own(self):
-        o = self.run_ok(["own"], "/OwnR:0", "/Own")
+        # An IPv6 address and an IPv6 DNS server of this namespace's own.
+        subprocess.run(["ip", "link", "add", "qvx0", "type", "veth", "peer", "name", "qvx1"], check=True)
+        with open("/etc/resolv.conf") as f:
+            resolv = f.read()
+        try:
+            subprocess.run(["ip", "addr", "add", "fd00:5::5/64", "dev", "qvx0", "nodad"], check=True)
+            for link in ("qvx0", "qvx1"):
+                subprocess.run(["ip", "link", "set", link, "up"], check=True)
+            with open("/etc/resolv.conf", "a") as f:
+                f.write("nameserver fd00:5::53\n")
+            o = self.run_ok(["own"], "/OwnR:0", "/Own")
+        finally:
+            with open("/etc/resolv.conf", "w") as f:
+                f.write(resolv)
+            subprocess.run(["ip", "link", "del", "qvx0"], check=True)
         self.assertEqual(self.result(o, "own")["adapters"], len([l for l in o if "adapter" in l]))
+        self.assertIn(("fd00:5::5", "qvx0", False),
+                      [(l["address"], l["interface"], l["link_local"]) for l in o if "interface" in l])
+        self.assertIn("fd00:5::53", [l.get("dns_server") for l in o if l.get("family") == "ipv6"])
         self.program.settings("ExtIpUrl=http://127.0.0.1:%d/\n" % free_port())
         o = self.run_failing(["own"], "/OwnR:0", "/Own")
         self.assertIsNone(self.result(o, "own")["external_address"])

@@ -20,5 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto dgram = quovix::platform::ParseDgramIcmp(p, packet.size(), probe);
   if (dgram.Matched && dgram.DataOffset + dgram.DataSize > packet.size()) __builtin_trap();
   quovix::platform::ErrorQueueMatches(p, packet.size(), probe);
+  // ICMPv6: the target is the probe's four bytes repeated.
+  for (int i = 0; i < 16; ++i) probe.Target6[i] = data[i % 4];
+  auto raw6 = quovix::platform::ParseRawIcmp6(p, packet.size(), probe);
+  if (raw6.Matched && raw6.DataOffset + raw6.DataSize > packet.size()) __builtin_trap();
+  auto dgram6 = quovix::platform::ParseDgramIcmp6(p, packet.size(), probe);
+  if (dgram6.Matched && dgram6.DataOffset + dgram6.DataSize > packet.size()) __builtin_trap();
+  quovix::platform::ErrorQueueMatches6(p, packet.size(), probe);
   return 0;
 }

@@ -59,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string packed = Deflate(input);
   WritePack("Whois.pak", packed);
   WritePack("IPCountry.pak", packed);
+  WritePack("IPCountry6.pak", packed);
   ResetDataPackCache();
   const std::vector<std::string> rows = SplitPakRows(input);
   std::string key = rows.empty() ? std::string() : GetField(rows.front(), "|", 1);
@@ -69,6 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LookupIpCountry(rows.size() > 1 ? rows[1] : "1.2.3.4");
   LookupIpCountry("255.255.255.255");
   LookupIpCountry("0.0.0.0");
+  LookupIpCountry(rows.size() > 1 ? GetField(rows[1], "|", 1) : "2001:db8::1");
+  LookupIpCountry("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff");
+  LookupIpCountry("::");
 
   // The bytes as a typed host name or URL, against the input's own rows and
   // against rules of every kind (wildcards, exceptions, a hostile "!" rule).

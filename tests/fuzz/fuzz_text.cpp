@@ -6,6 +6,7 @@
 
 #include "app/fCommandLine.h"
 #include "app/fConsole.h"
+#include "clients/WhoisClient.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
 
@@ -26,6 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)CountOccurrences(text, sep);
   (void)LastLabel(text);
   if (SplitUrlPort(text).first.size() > text.size()) __builtin_trap();
+  // An address read must print as text that reads back as the same address.
+  const IpAddress a = IpAddress::Parse(text);
+  if (!a.Empty() && IpAddress::Parse(a.ToString()) != a) __builtin_trap();
+  (void)a.ReverseName();
   (void)LowerLatin(text);
   (void)StrToIntDef(text, 0);
 
@@ -40,5 +45,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)HasParam("Own");
   ParseCommandLine({});
   (void)ConsoleLine(text, 0xFF0000, true);
+  // Shown text: one "?" at most for every byte, and nothing that steers a
+  // terminal left in it.
+  const std::string masked = MaskControls(text);
+  if (masked.size() > text.size()) __builtin_trap();
+  for (unsigned char c : masked)
+    if ((c < 0x20 && c != '\t') || c == 0x7F) __builtin_trap();
+  if (MaskControls(masked) != masked) __builtin_trap();
+  if (WhoisNormaliseLineEnds(text).size() > 2 * text.size()) __builtin_trap();
+  (void)WhoisCleanFormat(WhoisNormaliseLineEnds(text));
   return 0;
 }

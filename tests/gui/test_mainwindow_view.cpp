@@ -31,6 +31,7 @@
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
 #include "ui/MainWindow.h"
+#include "../support/DribblePeer.h"
 
 using namespace quovix;
 
@@ -96,9 +97,11 @@ TEST_F(View, EveryTabHoldsItsControlsInPageOrder) {
                   "chkDnsExtendedResolve", "chkDnsReverse", "chkDnsDirectQuery", "reDns"}},
       {"tabPing", {"grpPing", "lblPingHost", "cmbPingHost", "lblPingCount", "cmbPingCount",
                    "lblPingTimeout", "cmbPingTimeout", "lblPingByte", "cmbPingByte",
-                   "lblPingPause", "cmbPingPause", "chkPingResolve", "btnPingStart", "rePing"}},
+                   "lblPingPause", "cmbPingPause", "chkPingResolve", "chkPingPreferIPv6",
+                   "btnPingStart", "rePing"}},
       {"tabTrace", {"grpTrace", "lblTraceHost", "cmbTraceHost", "lblTraceHops", "cmbTraceHops",
-                    "lblTraceTimeout", "cmbTraceTimeout", "chkTraceResolve", "btnTraceStart",
+                    "lblTraceTimeout", "cmbTraceTimeout", "chkTraceResolve", "chkTracePreferIPv6",
+                    "btnTraceStart",
                     "reTrace"}},
       {"tabWhois", {"grpWhois", "lblWhoisHost", "cmbWhoisHost", "lblWhoisServer",
                     "cmbWhoisServer", "lblWhoisTimeout", "cmbWhoisTimeout", "chkWhoisRedirect",
@@ -508,4 +511,27 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
+}
+
+TEST_F(View, CloseDuringASlowRequestEndsItsWaitAndCloses) {
+  quovix::test::DribblePeer slowloris({.prefix = "HTTP/1.1 200 OK\r\n", .drip = "X-Slow: yes\r\n"});
+  ASSERT_TRUE(slowloris.ok());
+  form_->FormCreate();  // the pump and the abort question of the waits
+  view_->ShowCentred();
+  form_->cmbHeadURL.SetText(slowloris.Url());
+  form_->cmbHeadTimeout.SetItemIndex(form_->cmbHeadTimeout.IndexOf("10000"));
+  QString captionWhileRunning;
+  std::chrono::steady_clock::time_point closedAt{};
+  QTimer::singleShot(300, view_.get(), [&] {
+    captionWhileRunning = Widget<QPushButton>(form_->btnHeadStart)->text();
+    closedAt = std::chrono::steady_clock::now();
+    view_->close();  // the title bar's close while the request waits
+  });
+  Widget<QPushButton>(form_->btnHeadStart)->click();
+  const auto runEnded = std::chrono::steady_clock::now();
+  ASSERT_NE(closedAt, std::chrono::steady_clock::time_point{});
+  EXPECT_LT(runEnded - closedAt, std::chrono::milliseconds(250 + 750));
+  EXPECT_EQ(captionWhileRunning, "Abbrechen");
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(view_->isVisible());
 }
