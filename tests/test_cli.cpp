@@ -218,6 +218,18 @@ TEST(ConsoleJson, OneObjectPerLineFieldsOnTheirLineAndAResultPerTool) {
   // The same lines as text; no result lines there.
   r = RunIn({"/Ping:127.0.0.1", "--format=json", "--format=text", "/Own"}, o);
   EXPECT_EQ(Lines(r.out), (Args{"Sende:", "", "", "  1. Antwort", "  2. Zeitüberschreitung", "own"}));
+  // A tool's own verdict fails it without any red line.
+  o.Prepare = [](TfrmMain& f) {
+    PrepareJsonTools(f);
+    f.btnOwnStart.OnClick = [&f] {
+      f.AppendOutput(f.reOwn, "  IP-Adresse:  ???", clNavy);
+      f.SetToolFailed(pgOwn);
+    };
+  };
+  r = RunIn({"--json", "/Own"}, o);
+  EXPECT_EQ(r.status, kExitFailed);
+  EXPECT_EQ(Lines(r.out).back(), R"({"tool":"own","kind":"result","status":"failed"})");
+  o.Prepare = PrepareJsonTools;
   EXPECT_EQ(RunIn({"--format=yaml", "/Own"}, o).status, kExitUsage);
   EXPECT_EQ(RunIn({"--json"}, o).status, kExitUsage);
   EXPECT_EQ(RunIn({"--json", "--help"}, o).status, kExitOk);
