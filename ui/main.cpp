@@ -25,6 +25,7 @@ std::string ProgramFile(const char* argv0) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quovix");
+  QApplication::setWindowIcon(quovix::ui::ProgramIcon());
 
   const std::string exe = ProgramFile(argv[0]);
   quovix::ProgramFolder = exe.substr(0, exe.find_last_of('/') + 1);
