@@ -176,7 +176,8 @@ QRect PlaceOnScreens(const QRect& saved, const QList<QRect>& areas, const QSize&
   const QRect& a = *best;
   const QSize size = saved.size().boundedTo(a.size()).expandedTo(minimum);
   QPoint pos = bestShare > 0 ? saved.topLeft()
-                             : a.center() - QPoint(size.width() / 2, size.height() / 2);
+                             : QPoint(a.x() + (a.width() - size.width()) / 2,
+                                      a.y() + (a.height() - size.height()) / 2);
   pos.setX(std::clamp(pos.x(), a.left(), std::max(a.left(), a.left() + a.width() - size.width())));
   pos.setY(std::clamp(pos.y(), a.top(), std::max(a.top(), a.top() + a.height() - size.height())));
   return {pos, size};

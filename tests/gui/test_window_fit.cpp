@@ -1,7 +1,9 @@
-// The window on the fonts desktops use, offscreen: at the default font and at
-// 8, 11, 14 and 18 pt every control of every tab and of both dialogs shows
-// its text whole, no two controls of a tab overlap, and at the window's
-// minimum size everything stays inside its frame and its page.
+// The window on the desktops it meets, offscreen. Fonts: at the default font
+// and at 8, 11, 14 and 18 pt every control of every tab and of both dialogs
+// shows its text whole, no two controls of a tab overlap, and at the
+// window's minimum size everything stays inside its frame and its page.
+// And dark palettes, Qt's own texts in the program's language, the place
+// kept between runs, icons and the keyboard.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -16,8 +18,13 @@
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionComboBox>
+#include <QLibraryInfo>
+#include <QPlainTextEdit>
+#include <QShortcut>
 #include <QTabBar>
+#include <QTextBlock>
 #include <QTabWidget>
+#include <QTranslator>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -31,6 +38,7 @@
 #include "shell/formSettings.h"
 #include "shell/gIni.h"
 #include "ui/InfoDialog.h"
+#include "ui/PaneColours.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsDialog.h"
 
@@ -93,14 +101,17 @@ void ExpectItemsFit(const QComboBox* cb, const std::string& where) {
 void ExpectTextFits(const QWidget* w, const std::string& where) {
   if (auto* cb = qobject_cast<const QComboBox*>(w)) return ExpectItemsFit(cb, where);
   if (auto* g = qobject_cast<const QGroupBox*>(w)) {
-    if (!g->title().isEmpty())
-      EXPECT_LE(TextWidth(g, g->title()) + 12, g->width()) << where << ": title of " << g->objectName().toStdString();
+    if (!g->title().isEmpty()) {
+      EXPECT_LE(TextWidth(g, g->title()) + 12, g->width())
+          << where << ": title of " << g->objectName().toStdString();
+    }
     return;
   }
   const int need = NeededFor(w);
-  if (need > 0)
+  if (need > 0) {
     EXPECT_LE(need, w->width()) << where << ": " << w->objectName().toStdString() << " ("
                                 << w->metaObject()->className() << ")";
+  }
 }
 
 // Where the text of a label or check box ends; other controls end with
@@ -111,7 +122,10 @@ int RightOfContent(const QWidget* w) {
   return w->x() + w->width();
 }
 
-class WindowFit : public ::testing::TestWithParam<int> {
+// A fresh model and window in a folder of its own, shown at a font of pt
+// points (0: the window's default), set after the window as a desktop's
+// settings arrive.
+class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     appFont_ = QApplication::font();
@@ -125,8 +139,10 @@ class WindowFit : public ::testing::TestWithParam<int> {
     ActiveDnsServerIP = "192.0.2.53";
     form_ = std::make_unique<TfrmMain>();
     view_ = std::make_unique<ui::MainWindow>(*form_);
-    // As a desktop's settings do it: the font arrives after the window.
-    if (GetParam() > 0) QApplication::setFont(QFont("DejaVu Sans", GetParam()));
+  }
+  void Show(int pt) {
+    pt_ = pt;
+    if (pt > 0) QApplication::setFont(QFont("DejaVu Sans", pt));
     view_->ShowCentred();
     QCoreApplication::processEvents();
   }
@@ -134,18 +150,29 @@ class WindowFit : public ::testing::TestWithParam<int> {
     view_.reset();
     form_.reset();
     QApplication::setFont(appFont_);
+    LanguageName.clear();
+    LanguageTable.clear();
     fs::remove_all(dir_);
   }
   std::string Where() const {
-    return (GetParam() > 0 ? std::to_string(GetParam()) + " pt" : std::string("default font"));
+    return (pt_ > 0 ? std::to_string(pt_) + " pt" : std::string("default font"));
   }
 
   QFont appFont_;
   fs::path dir_;
+  int pt_ = 0;
   test::FixedDnsConfig dns_;
   platform::ScopedSeam<platform::IDnsConfig> dnsSeam_{&dns_};
   std::unique_ptr<TfrmMain> form_;
   std::unique_ptr<ui::MainWindow> view_;
+};
+
+class WindowFit : public WindowTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    Show(GetParam());
+  }
 };
 
 TEST_P(WindowFit, EveryTabFitsItsTextsAtTheMinimumSize) {
@@ -188,15 +215,17 @@ TEST_P(WindowFit, EveryTabFitsItsTextsAtTheMinimumSize) {
       if (!w->isVisibleTo(page)) continue;
       shown.push_back({&e, w});
       ExpectTextFits(w, where);
-      if (auto* g = qobject_cast<QGroupBox*>(w))
+      if (auto* g = qobject_cast<QGroupBox*>(w)) {
         EXPECT_EQ(QFontInfo(g->font()).pointSizeF(), QFontInfo(windowFont).pointSizeF())
             << where << ": title font of " << e.Control->Name;
+      }
       // Whole: inside its page, and inside its frame.
       EXPECT_GE(w->x(), 0) << where << ": " << e.Control->Name;
       EXPECT_LE(RightOfContent(w), page->width()) << where << ": " << e.Control->Name;
       EXPECT_LE(w->y() + w->height(), page->height()) << where << ": " << e.Control->Name;
-      if (e.Kind == ui::WidgetKind::Pane || e.Kind == ui::WidgetKind::ListBox)
+      if (e.Kind == ui::WidgetKind::Pane || e.Kind == ui::WidgetKind::ListBox) {
         EXPECT_GT(w->height(), QFontMetrics(w->font()).height() * 2) << where << ": " << e.Control->Name;
+      }
       if (e.Frame) {
         const QRect frame = view_->WidgetOf(*e.Frame)->geometry();
         EXPECT_LE(RightOfContent(w), frame.x() + frame.width()) << where << ": " << e.Control->Name;
@@ -263,6 +292,187 @@ TEST_P(WindowFit, BothDialogsFitTheirTextsInTheWindowsFont) {
     ui::InfoDialog dlg(model, view_.get());
     ExpectDialogFits(&dlg, Where() + ", about");
   }
+}
+
+// At the font the window is designed for, the design is the window: every
+// control exactly where and as large as the model says.
+TEST_F(WindowTest, TheDesignFontKeepsTheDesign) {
+  Show(0);
+  EXPECT_EQ(view_->Scale(), ui::DesignScale());
+  for (const ui::TabTable& tab : ui::BuildTabTables(*form_))
+    for (const ui::WidgetEntry& e : tab.Widgets) {
+      if (e.Kind == ui::WidgetKind::Group || e.Kind == ui::WidgetKind::Pane ||
+          e.Kind == ui::WidgetKind::ListBox || e.Kind == ui::WidgetKind::ListView)
+        continue;  // their size is the page's
+      const TControl& c = *e.Control;
+      EXPECT_EQ(view_->WidgetOf(c)->geometry(), QRect(c.Left, c.Top, c.Width, c.Height)) << c.Name;
+    }
+  EXPECT_EQ(view_->height(), form_->Height);
+}
+
+// ---- palettes ---------------------------------------------------------------------------------
+
+TEST_F(WindowTest, DarkPalettesGetReadablePanesLightOnesTheProgramsColours) {
+  Show(0);
+  auto* pane = qobject_cast<QPlainTextEdit*>(view_->WidgetOf(form_->reDns));
+  ASSERT_NE(pane, nullptr);
+  const TColor colours[] = {clNavy, clBlue, clGreen, clMaroon, clRed, clBlack};
+  for (TColor c : colours) form_->AppendOutput(form_->reDns, "line", c);
+  auto colourOf = [&](int block) {
+    return pane->document()->findBlockByNumber(block).begin().fragment().charFormat().foreground().color();
+  };
+  // Light: white panes, the colours exactly as the tools chose them.
+  EXPECT_EQ(pane->palette().color(QPalette::Base), QColor(Qt::white));
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(colourOf(i), QColor((colours[i] >> 16) & 0xFF, (colours[i] >> 8) & 0xFF, colours[i] & 0xFF));
+
+  const QPalette light = QApplication::palette();
+  QPalette dark = light;
+  dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+  dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+  dark.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x2d));
+  dark.setColor(QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0));
+  QApplication::setPalette(dark);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(pane->palette().color(QPalette::Base), QColor(0x1e, 0x1e, 0x1e));
+  EXPECT_EQ(colourOf(5), QColor(0xe0, 0xe0, 0xe0));  // plain text: the palette's
+  for (int i = 0; i < 6; ++i) {
+    const QColor shown = colourOf(i);
+    EXPECT_GE(ui::ContrastRatio(shown, QColor(0x1e, 0x1e, 0x1e)), 4.5) << i;
+    const QColor own((colours[i] >> 16) & 0xFF, (colours[i] >> 8) & 0xFF, colours[i] & 0xFF);
+    if (own.hslHue() >= 0) {
+      EXPECT_NEAR(shown.hslHue(), own.hslHue(), 2) << i;  // same hue
+    }
+  }
+  // A line added now comes in the dark variant too.
+  form_->AppendOutput(form_->reDns, "later", clGreen);
+  EXPECT_EQ(colourOf(6), colourOf(2));
+  QApplication::setPalette(light);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(colourOf(2), QColor(0, 128, 0));
+}
+
+TEST(PaneColours, ReadableVariantsKeepTheirHue) {
+  const QColor darkBase(0x20, 0x20, 0x28), lightBase(Qt::white);
+  EXPECT_TRUE(ui::IsDarkBase(darkBase));
+  EXPECT_FALSE(ui::IsDarkBase(lightBase));
+  EXPECT_NEAR(ui::ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+  for (QColor c : {QColor(0, 0, 128), QColor(0, 0, 255), QColor(0, 128, 0), QColor(128, 0, 0),
+                   QColor(255, 0, 0)}) {
+    const QColor v = ui::ReadableOn(c, darkBase);
+    EXPECT_GE(ui::ContrastRatio(v, darkBase), ui::kReadableContrast);
+    EXPECT_NEAR(v.hslHue(), c.hslHue(), 2);
+    EXPECT_GT(v.lightness(), c.lightness());
+  }
+  // Readable already: unchanged.
+  EXPECT_EQ(ui::ReadableOn(QColor(0, 0, 128), lightBase), QColor(0, 0, 128));
+}
+
+// ---- Qt's own texts --------------------------------------------------------------------------
+
+TEST_F(WindowTest, QtsOwnTextsFollowTheLanguageFileAlsoAfterASwitch) {
+  QTranslator probe;
+  if (!probe.load(QLocale(QLocale::German), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    GTEST_SKIP() << "Qt's translations (qt6-translations-l10n) are not installed";
+  fs::copy_file(fs::path(QUOVIX_SOURCE_DIR) / "lang" / "English.lng", dir_ / "Language" / "English.lng");
+  form_->FormCreate();
+  Show(0);
+  // German built in: the edit fields' menu of Qt in German.
+  EXPECT_EQ(view_->QtLanguage(), "de");
+  EXPECT_EQ(QCoreApplication::translate("QLineEdit", "&Copy"), "&Kopieren");
+  EXPECT_EQ(view_->StatusLabel()->text(), QString::fromUtf8(" Bereit."));
+
+  TMenuItem* english = nullptr;
+  for (TMenuItem* m : form_->mnuLanguage.Items)
+    if (m->Caption() == "English") english = m;
+  ASSERT_NE(english, nullptr);
+  english->Click();
+  view_->SyncFormState();
+  EXPECT_EQ(view_->QtLanguage(), "en");
+  EXPECT_EQ(QCoreApplication::translate("QLineEdit", "&Copy"), "&Copy");
+  EXPECT_EQ(view_->StatusLabel()->text(), " Ready.");  // the ready text re-read
+
+  form_->mnuLanguage.Items.front()->Click();  // back to the built-in German
+  view_->SyncFormState();
+  EXPECT_EQ(QCoreApplication::translate("QLineEdit", "&Copy"), "&Kopieren");
+  EXPECT_EQ(view_->StatusLabel()->text(), QString::fromUtf8(" Bereit."));
+}
+
+// ---- the place on the desktop ----------------------------------------------------------------
+
+TEST(WindowPlacement, StaysOnTheScreensThereAreNow) {
+  const QList<QRect> one = {QRect(0, 0, 1920, 1080)};
+  const QSize min(600, 300);
+  // Where it was, when it is still on a screen.
+  EXPECT_EQ(ui::PlaceOnScreens(QRect(100, 50, 800, 600), one, min), QRect(100, 50, 800, 600));
+  // A second screen that is gone: centred on the one there is.
+  EXPECT_EQ(ui::PlaceOnScreens(QRect(2500, 100, 800, 600), one, min), QRect(560, 240, 800, 600));
+  // Half off the edge: moved inside; larger than the screen: the screen.
+  EXPECT_EQ(ui::PlaceOnScreens(QRect(1500, 900, 800, 600), one, min), QRect(1120, 480, 800, 600));
+  EXPECT_EQ(ui::PlaceOnScreens(QRect(-50, -20, 3000, 2000), one, min), QRect(0, 0, 1920, 1080));
+  // Never below the minimum, and on the screen that holds most of it.
+  const QList<QRect> two = {QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)};
+  EXPECT_EQ(ui::PlaceOnScreens(QRect(1200, 10, 300, 200), two, min), QRect(1280, 10, 600, 300));
+}
+
+TEST_F(WindowTest, PlaceIsKeptFromCloseToStart) {
+  form_->FormCreate();
+  Show(0);
+  view_->setGeometry(QRect(40, 30, 700, 520));
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(view_->close());
+  TIniDocument ini;
+  ASSERT_EQ(ini.Load(IniFilePath), TIniDocument::LoadResult::Ok);
+  EXPECT_EQ(ini.ReadInt("Window", "Width", 0), view_->width());
+  EXPECT_EQ(ini.ReadInt("Window", "Height", 0), view_->height());
+  EXPECT_FALSE(ini.ReadBool("Window", "Maximized", true));
+
+  // The next start comes up there.
+  TfrmMain again;
+  ui::MainWindow view(again);
+  again.FormCreate();
+  view.ShowCentred();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view.size(), QSize(ini.ReadInt("Window", "Width", 0), ini.ReadInt("Window", "Height", 0)));
+  EXPECT_EQ(view.geometry().topLeft(), QPoint(ini.ReadInt("Window", "Left", -1), ini.ReadInt("Window", "Top", -1)));
+}
+
+// ---- icons and keys ------------------------------------------------------------------------------
+
+TEST_F(WindowTest, IconsAndKeys) {
+  Show(0);
+  EXPECT_FALSE(view_->windowIcon().isNull());
+  EXPECT_FALSE(ui::ProgramIcon().pixmap(32).isNull());
+  // The shipped icon stands in where the theme has none.
+  const QString theme = QIcon::themeName();
+  QIcon::setThemeName("no-such-theme");
+  EXPECT_FALSE(ui::ThemeIcon("network-wired").pixmap(16).isNull());
+  QIcon::setThemeName(theme);
+  for (TMenuItem* top : form_->MainMenu)
+    for (TMenuItem* item : top->Items)
+      if (!item->IsSeparator) {
+        EXPECT_FALSE(view_->ActionOf(*item)->icon().isNull()) << item->Name;
+      }
+
+  EXPECT_EQ(view_->ActionOf(form_->mnuFileExit)->shortcut(), QKeySequence("Ctrl+Q"));
+  EXPECT_EQ(view_->ActionOf(form_->mnuHelpWebsite)->shortcut(), QKeySequence(Qt::Key_F1));
+
+  // Every label with an input after it leads there by its access key.
+  for (const ui::TabTable& tab : ui::BuildTabTables(*form_))
+    for (size_t i = 0; i + 1 < tab.Widgets.size(); ++i)
+      if (tab.Widgets[i].Kind == ui::WidgetKind::Label && tab.Widgets[i + 1].Kind == ui::WidgetKind::Combo) {
+        auto* l = qobject_cast<QLabel*>(view_->WidgetOf(*tab.Widgets[i].Control));
+        EXPECT_EQ(l->buddy(), view_->WidgetOf(*tab.Widgets[i + 1].Control)) << tab.Widgets[i].Control->Name;
+        EXPECT_TRUE(l->text().contains('&')) << tab.Widgets[i].Control->Name;
+      }
+
+  // Esc aborts what runs on the tab in front.
+  form_->pcMain.SetActivePageIndex(pgPing);
+  form_->btnPingStart.RunState = 1;
+  for (QShortcut* s : view_->findChildren<QShortcut*>())
+    if (s->key() == QKeySequence(Qt::Key_Escape)) emit s->activated();
+  EXPECT_EQ(form_->btnPingStart.RunState, -1);
+  form_->btnPingStart.RunState = 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(Fonts, WindowFit, ::testing::Values(0, 8, 11, 14, 18),
