@@ -111,6 +111,23 @@ QFont OutputFont(const std::string& name, int size) {
   return f;
 }
 
+// A group box's frame with its caption on the top line, so the controls'
+// design positions (first row about 20 design units down) clear it. The
+// style sheet names the window's font: a style-sheet widget keeps the font
+// it was polished with, even through a change of the application's style.
+void StyleGroup(QWidget* g, const QFont& f) {
+  const QString family = QString(f.family()).replace('"', ' ');
+  const QString size = f.pointSizeF() > 0 ? QString::number(f.pointSizeF()) + "pt"
+                                          : QString::number(f.pixelSize()) + "px";
+  g->setFont(f);
+  g->setStyleSheet(
+      QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px;"
+                     " font-family: \"%1\"; font-size: %2; }"
+                     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                     " left: 8px; padding: 0 2px; }")
+          .arg(family, size));
+}
+
 // The icon of each tab, in page order, and of the main menu's items.
 constexpr const char* kTabIcons[] = {
     "network-server",   "network-transmit-receive", "network-wired", "dialog-information",
@@ -187,6 +204,20 @@ DesignScale ScaleOf(const QWidget* w) {
   return DesignScale::Between(w->font(), QFont(QString::fromLatin1(TfrmMain::kDesignFontName),
                                                TfrmMain::kDesignFontSize));
 }
+
+namespace {
+QStyle* DrawingStyle() {
+  QStyle* s = QApplication::style();
+  while (auto* proxy = qobject_cast<QProxyStyle*>(s)) {
+    if (!proxy->baseStyle() || proxy->baseStyle() == s) break;
+    s = proxy->baseStyle();
+  }
+  QStyle* own = s ? QStyleFactory::create(s->name()) : nullptr;
+  return own ? own : QStyleFactory::create(QStringLiteral("Fusion"));
+}
+}  // namespace
+
+CompactTabStyle::CompactTabStyle() : QProxyStyle(DrawingStyle()) {}
 
 int CompactTabStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
                                  const QWidget* widget) const {
@@ -494,10 +525,7 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
       // The caption sits on the frame's top line, so the controls' design
       // positions (first row about 20 pixels down) clear the frame.
       auto* g = new QGroupBox(parent);
-      g->setStyleSheet(
-          "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
-          "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-          " left: 8px; padding: 0 2px; }");
+      StyleGroup(g, QApplication::font());
       return g;
     }
     case WidgetKind::Label: {
@@ -964,11 +992,10 @@ void MainWindow::ShowCentred() {
 void MainWindow::OnLookChanged() {
   if (!built_) return;
   scale_ = ScaleOf(this);
-  // Style-sheet widgets keep the font they were polished with: hand on the
-  // window's font.
+  // Group titles in the window's font (StyleGroup says why by hand).
   for (auto& b : bindings_) {
     b->Needed = -1;
-    if (b->Entry.Kind == WidgetKind::Group) b->Widget->setFont(font());
+    if (b->Entry.Kind == WidgetKind::Group) StyleGroup(b->Widget, font());
     if (b->Entry.Kind == WidgetKind::Label) ApplyFontAttributes(*b);
   }
   const int icon = std::max(16, scale_.ToY(16));
@@ -1108,9 +1135,9 @@ void MainWindow::SyncFormState() {
     // The application font: the window and the dialogs it opens. A family
     // that is not installed falls back to Qt's choice.
     QApplication::setFont(QFont(Q(fontName_), fontSize_ > 0 ? fontSize_ : 8));
-    // Styled widgets keep the font they were polished with: hand it on.
+    // Group titles in it too (StyleGroup says why by hand).
     for (auto& b : bindings_)
-      if (b->Entry.Kind == WidgetKind::Group) b->Widget->setFont(QApplication::font());
+      if (b->Entry.Kind == WidgetKind::Group) StyleGroup(b->Widget, QApplication::font());
   }
   FollowLanguage();
   const bool wantBusy = form_.Cursor == TCursor::HourGlass;

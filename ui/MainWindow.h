@@ -47,9 +47,13 @@ QRect PlaceOnScreens(const QRect& saved, const QList<QRect>& areas, const QSize&
 // (TfrmMain::kDesignFontName at 96 dpi) to the widget's font.
 DesignScale ScaleOf(const QWidget* w);
 
-// The platform's tabs with smaller side margins.
+// The platform's tabs with smaller side margins. It wraps the style that
+// draws in the end, not a desktop's own proxy of it: a style inside a proxy
+// asks that proxy for its measures, and sizing and drawing would then
+// disagree about the margins (and cut the captions).
 class CompactTabStyle : public QProxyStyle {
  public:
+  CompactTabStyle();
   int pixelMetric(PixelMetric metric, const QStyleOption* option = nullptr,
                   const QWidget* widget = nullptr) const override;
 };
