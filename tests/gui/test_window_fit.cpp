@@ -16,7 +16,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QProxyStyle>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QStyleOptionComboBox>
 #include <QLibraryInfo>
 #include <QPlainTextEdit>
@@ -473,6 +475,25 @@ TEST_F(WindowTest, IconsAndKeys) {
     if (s->key() == QKeySequence(Qt::Key_Escape)) emit s->activated();
   EXPECT_EQ(form_->btnPingStart.RunState, -1);
   form_->btnPingStart.RunState = 0;
+}
+
+// A desktop's style is often a proxy of another (qt6ct's is). The tabs'
+// narrower margins must reach the style that draws them, or sizing and
+// drawing disagree and the captions lose a letter at each end.
+TEST_F(WindowTest, TabMarginsReachTheStyleThatDraws) {
+  class DesktopProxy : public QProxyStyle {
+   public:
+    DesktopProxy() : QProxyStyle(QStyleFactory::create("Fusion")) {}
+  };
+  Show(0);
+  const QString before = QApplication::style()->name();
+  QApplication::setStyle(new DesktopProxy);
+  QCoreApplication::processEvents();
+  auto* tabStyle = qobject_cast<QProxyStyle*>(view_->Tabs()->tabBar()->style());
+  ASSERT_NE(tabStyle, nullptr);
+  EXPECT_EQ(qobject_cast<QProxyStyle*>(tabStyle->baseStyle()), nullptr);
+  EXPECT_EQ(tabStyle->baseStyle()->proxy(), tabStyle);
+  QApplication::setStyle(before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fonts, WindowFit, ::testing::Values(0, 8, 11, 14, 18),
