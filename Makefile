@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 15
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
 
-.PHONY: all deps build run test fuzz bench clean
+.PHONY: all deps build run test fuzz bench package clean
 
 all: build
 
@@ -48,6 +48,14 @@ fuzz: deps
 	    -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus-$$(basename $$f) 2>$(FUZZ_BUILD)/$$(basename $$f).log \
 	    || { tail -n 40 $(FUZZ_BUILD)/$$(basename $$f).log; exit 1; }; \
 	done
+
+# The Debian package (CPack) in $(BUILD)/, then lintian's verdict on it.
+package: build
+	rm -f $(BUILD)/quovix_*.deb
+	cd $(BUILD) && cpack -G DEB >/dev/null
+	@deb=$$(ls $(BUILD)/quovix_*.deb); echo "package: $$deb"; \
+	if command -v lintian >/dev/null; then lintian --fail-on error $$deb; \
+	else echo "package: lintian missing, not checked"; fi
 
 bench: deps
 	cmake -S . -B $(BUILD)-bench -G Ninja -DQUOVIX_BENCH=ON -DQUOVIX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release

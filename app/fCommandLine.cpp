@@ -99,6 +99,15 @@ std::string JoinCommandLine(const std::vector<std::string>& argv) {
   return line;
 }
 
+std::vector<std::string> DesktopUrlsAsHead(const std::vector<std::string>& argv) {
+  std::vector<std::string> out = argv;
+  for (size_t i = 1; i < out.size(); ++i) {
+    const std::string lower = LowerAscii(out[i].substr(0, 8));
+    if (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0) out[i] = "/Head:" + out[i];
+  }
+  return out;
+}
+
 void ParseCommandLine(const std::vector<std::string>& argv) {
   std::vector<std::string> args = SplitCommandLine(JoinCommandLine(argv));
   if (!args.empty()) args.erase(args.begin());  // the program path

@@ -21,6 +21,12 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 // double quote followed by a blank: it ends there.)
 std::string JoinCommandLine(const std::vector<std::string>& argv);
 
+// The window's desktop entry hands it URLs as plain arguments (a link opened
+// with it, a URL dropped on its launcher): each http or https URL among argv
+// becomes "/Head:URL", so the HTTP-Header tool is preset with it and runs.
+// Every other argument stays as it is.
+std::vector<std::string> DesktopUrlsAsHead(const std::vector<std::string>& argv);
+
 // Builds the argument list from the process arguments (argv, program first).
 void ParseCommandLine(const std::vector<std::string>& argv);
 // The current argument list (after the program path).

@@ -201,7 +201,7 @@ void TfrmMain::FormCreate() {
   // 4.
   cmbPingCount.AddItem("...");
   // 5.
-  LoadSettings(*this);
+  const bool settingsReadable = LoadSettings(*this);
   // 6.
   LanguageTable.clear();
   BuildLanguageMenu(mnuLanguage, ProgramFolder + "Language/",
@@ -209,6 +209,9 @@ void TfrmMain::FormCreate() {
   // 7.
   LoadLanguageFile(ProgramFolder + "Language/" + LanguageName + ".lng");
   ApplyLanguageTexts();
+  // Settings that are there but not used must not pass unnoticed (told in
+  // the chosen language, hence only now).
+  if (!settingsReadable) ReportSettingsProblem(true, IniFilePath);
   // 8.
   ListCacheFile.clear();
   ListCacheLines.clear();
@@ -266,7 +269,9 @@ void TfrmMain::AbortVisibleTool() {
   if (starts[page]->RunState == 1) starts[page]->RunState = -1;
 }
 
-void TfrmMain::FormClose() { SaveSettings(*this); }
+void TfrmMain::FormClose() {
+  if (!SaveSettings(*this)) ReportSettingsProblem(false, IniFilePath);
+}
 
 void TfrmMain::AppendOutput(TRichEdit& pane, const std::string& text, TColor color) {
   // A text may hold line breaks: each becomes a line of its own (a leading

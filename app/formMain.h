@@ -350,7 +350,7 @@ class TfrmMain {
   void btnOwnStartClick();
 
   // ---- Shared data -------------------------------------------------------
-  // Second-level-domain suffixes from SLDs.pak.
+  // The public suffix rules from SLDs.pak (ICANN section of the list).
   std::vector<std::string> SldList;
 
   // All output panes, the history combos, the tab sheets in page order.

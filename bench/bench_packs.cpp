@@ -109,6 +109,18 @@ void BM_RegisteredDomainLaterCalls(benchmark::State& state) {
 }
 BENCHMARK(BM_RegisteredDomainLaterCalls)->Unit(benchmark::kNanosecond);
 
+// Names whose suffix has three or four labels, a wildcard or an exception.
+const char* const kDeepHosts[] = {"a.b.ide.kyoto.jp", "www.city.kobe.jp", "x.y.c.kobe.jp",
+                                  "www.test.k12.ak.us", "a.b.pvt.k12.ma.us"};
+
+void BM_RegisteredDomainDeepSuffixes(benchmark::State& state) {
+  auto slds = SplitPakRows(LoadPak(std::string(QUOVIX_BIN_DIR) + "/SLDs.pak"));
+  RegisteredDomain("x.y.z", slds);
+  size_t i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(RegisteredDomain(kDeepHosts[i++ % 5], slds));
+}
+BENCHMARK(BM_RegisteredDomainDeepSuffixes)->Unit(benchmark::kNanosecond);
+
 void BM_SldScanEveryRow(benchmark::State& state) {
   auto slds = SplitPakRows(LoadPak(std::string(QUOVIX_BIN_DIR) + "/SLDs.pak"));
   const char* const pairs[] = {"co.uk", "example.com", "com.au", "example.de", "example.org"};

@@ -11,6 +11,7 @@
 
 #include "app/fConsole.h"
 #include "common/fMain.h"
+#include "shell/gIni.h"
 
 using namespace quovix;
 
@@ -34,10 +35,12 @@ std::string ProgramFile() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string exe = ProgramFile();
-  ProgramFolder = exe.substr(0, exe.find_last_of('/') + 1);
-  // Both front ends share the settings file beside the program.
-  IniFilePath = ProgramFolder + "Quovix.ini";
+  // Both front ends share the data and the settings file; the console only
+  // reads it (before the window's first start in the user's config folder,
+  // the site default beside the program).
+  const TSettingsLocation settings = ChooseSettingsLocation(ProgramFile(), SettingsEnvironment());
+  ProgramFolder = settings.ProgramFolder;
+  IniFilePath = SettingsFileToRead(settings);
 
   struct sigaction sa {};
   sa.sa_handler = OnSigint;

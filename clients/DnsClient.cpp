@@ -1,10 +1,13 @@
-// DNS message client over UDP. The reply comes from the network and is read
-// as untrusted bytes: every read is checked against the message length,
-// compression pointers are followed a bounded number of times, and anything
-// that does not add up is a malformed reply (an error), never a crash.
+// DNS message client over UDP, and over TCP for a truncated reply. The reply
+// comes from the network and is read as untrusted bytes: every read is
+// checked against the message length, compression pointers are followed a
+// bounded number of times, and anything that does not add up is a malformed
+// reply (an error), never a crash. Every exchange is bounded as a whole by
+// the waiting time and waits in slices that let the window's messages run.
 #include "clients/DnsClient.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,6 +18,7 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <system_error>
 
 #include "common/Pump.h"
 #include "common/fMain.h"
@@ -23,23 +27,37 @@ namespace quovix {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr size_t kHeaderSize = 12;
-constexpr size_t kReceiveBufferSize = 8192;
+// The largest UDP payload there is: a server that ignores the advertised
+// size must still not have its datagram cut short.
+constexpr size_t kReceiveBufferSize = 65535;
 constexpr size_t kMaxNameWireLength = 255;
 // A legitimate name has at most 127 labels, so it never needs more jumps
 // than that; a chain longer than this can only be a loop.
 constexpr int kMaxPointerJumps = 128;
+// Messages a TCP connection may bring that are not the reply before the
+// exchange gives up on it.
+constexpr int kMaxForeignTcpMessages = 16;
+// Resolvers follow CNAME chains of about this length at most; longer ones
+// are broken zones.
+constexpr int kMaxCnameLinks = 16;
+
+constexpr std::uint16_t kFlagQR = 0x8000, kFlagTC = 0x0200, kOpcodeMask = 0x7800;
+constexpr int kRcodeFormErr = 1;
 
 constexpr std::uint16_t kTypeCodes[] = {
     1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,  // qtA … qtTXT
     21, 22, 23, 24,                                                  // qtRT … qtSIG
     28, 33, 35,                                                      // qtAAAA, qtService, qtNAPTR
     37, 38, 39, 40, 41,                                              // qtCERT … qtOptional
-    251, 252, 255};                                                  // qtIXFR, qtAXFR, qtSTAR
-static_assert(sizeof(kTypeCodes) / sizeof(kTypeCodes[0]) == qtSTAR + 1);
+    251, 252, 255,                                                   // qtIXFR, qtAXFR, qtSTAR
+    257};                                                            // qtCAA
+static_assert(sizeof(kTypeCodes) / sizeof(kTypeCodes[0]) == qtCAA + 1);
 
 [[noreturn]] void Malformed(const char* what) {
-  throw EIdDnsResolverError(std::string("Malformed DNS reply: ") + what);
+  throw EIdDnsResolverError(TDnsFailure::Malformed, std::string("Malformed DNS reply: ") + what);
 }
 
 std::uint16_t Get16(const unsigned char* p) {
@@ -52,6 +70,9 @@ std::uint32_t Get32(const unsigned char* p) {
 void Put16(std::string& out, std::uint16_t v) {
   out += static_cast<char>(v >> 8);
   out += static_cast<char>(v & 0xFF);
+}
+const unsigned char* Bytes(const std::string& s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
 }
 
 std::vector<std::string> SplitDots(const std::string& s) {
@@ -72,20 +93,21 @@ std::vector<std::string> SplitDots(const std::string& s) {
 // meant, so such a name is refused before anything is sent.
 std::string EncodeName(std::string name) {
   if (!name.empty() && name.back() == '.') name.pop_back();  // fully qualified form
+  auto refuse = [&](const char* why) {
+    throw EIdDnsResolverError(TDnsFailure::BadName,
+                              "Cannot encode the name \"" + name + "\": " + why);
+  };
   std::string out;
   if (!name.empty()) {
     for (const std::string& label : SplitDots(name)) {
-      if (label.empty())
-        throw EIdDnsResolverError("Cannot encode the name \"" + name + "\": empty label");
-      if (label.size() > 63)
-        throw EIdDnsResolverError("Cannot encode the name \"" + name + "\": label too long");
+      if (label.empty()) refuse("empty label");
+      if (label.size() > 63) refuse("label too long");
       out += static_cast<char>(label.size());
       out += label;
     }
   }
   out += '\0';
-  if (out.size() > kMaxNameWireLength)
-    throw EIdDnsResolverError("Cannot encode the name \"" + name + "\": name too long");
+  if (out.size() > kMaxNameWireLength) refuse("name too long");
   return out;
 }
 
@@ -100,6 +122,14 @@ const char* RcodeText(int rcode) {
   }
 }
 
+[[noreturn]] void ServerError(int rcode, bool answerHasRecords) {
+  EIdDnsResolverError e(std::string("DNS server answered: ") + RcodeText(rcode) + " (" +
+                            RcodeName(rcode) + ")",
+                        rcode);
+  e.AnswerHasRecords = answerHasRecords;
+  throw e;
+}
+
 TRecordKind KindOf(std::uint16_t type) {
   switch (type) {
     case kTypeA: return TRecordKind::A;
@@ -109,6 +139,7 @@ TRecordKind KindOf(std::uint16_t type) {
     case kTypeMX: return TRecordKind::MX;
     case kTypeTXT: return TRecordKind::Text;
     case kTypeSOA: return TRecordKind::SOA;
+    case kTypeCAA: return TRecordKind::CAA;
     default: return TRecordKind::Other;
   }
 }
@@ -163,9 +194,26 @@ void DecodeRData(TResultRecord& rec, const unsigned char* msg, size_t size, size
       rec.Expire = Get32(msg + p + 12);
       rec.MinimumTTL = Get32(msg + p + 16);
       break;
+    case TRecordKind::CAA: {
+      // Flags, tag length, tag, and the value as the rest of the RDATA.
+      if (rdEnd - rdStart < 2) Malformed("CAA record too short");
+      rec.CaaFlags = msg[p];
+      const size_t tagLength = msg[p + 1];
+      if (p + 2 + tagLength > rdEnd) Malformed("CAA tag runs past its record data");
+      rec.CaaTag.assign(reinterpret_cast<const char*>(msg + p + 2), tagLength);
+      rec.CaaValue.assign(reinterpret_cast<const char*>(msg + p + 2 + tagLength),
+                          rdEnd - (p + 2 + tagLength));
+      break;
+    }
     case TRecordKind::Other:
       break;
   }
+}
+
+// The query's own name in the form records are compared in.
+std::string NameKey(std::string name) {
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  return LowerAscii(std::move(name));
 }
 
 // ---- Socket helpers ------------------------------------------------------------
@@ -184,9 +232,22 @@ class Fd {
   int fd_;
 };
 
-[[noreturn]] void SocketError(const char* what, int err) {
-  throw EIdDnsResolverError(std::string("Socket Error: ") + what + ": " + std::strerror(err));
+[[noreturn]] void SocketError(const char* what, int err, bool tcp = false) {
+  const TDnsFailure kind = err == ECONNREFUSED ? TDnsFailure::Refused
+                           : err == ECONNRESET || err == EPIPE ? TDnsFailure::Closed
+                                                               : TDnsFailure::Network;
+  throw EIdDnsResolverError(kind,
+                            std::string("Socket Error: ") + (tcp ? "TCP " : "") + what + ": " +
+                                std::strerror(err),
+                            tcp, err);
 }
+
+// The server's socket address, of either family.
+struct Endpoint {
+  sockaddr_storage addr{};
+  socklen_t len = 0;
+  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&addr); }
+};
 
 bool SameEndpoint(const sockaddr_storage& a, const sockaddr_storage& b) {
   if (a.ss_family != b.ss_family) return false;
@@ -204,22 +265,216 @@ bool SameEndpoint(const sockaddr_storage& a, const sockaddr_storage& b) {
   return false;
 }
 
+Endpoint ServerEndpoint(const std::string& host, std::uint16_t port, TIdIPVersion version,
+                        int waitMs) {
+  Endpoint server;
+  if (version == TIdIPVersion::Id_IPv4) {
+    auto& sin = reinterpret_cast<sockaddr_in&>(server.addr);
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(port);
+    std::string address = host;
+    if (inet_pton(AF_INET, address.c_str(), &sin.sin_addr) != 1) {
+      address = host.empty() ? std::string() : ResolveHostToIp(host, waitMs);
+      if (address.empty() || inet_pton(AF_INET, address.c_str(), &sin.sin_addr) != 1)
+        throw EIdDnsResolverError(TDnsFailure::NoServer,
+                                  "Socket Error: DNS server \"" + host + "\" not found");
+    }
+    server.len = sizeof(sockaddr_in);
+  } else {
+    auto& sin6 = reinterpret_cast<sockaddr_in6&>(server.addr);
+    sin6.sin6_family = AF_INET6;
+    sin6.sin6_port = htons(port);
+    if (inet_pton(AF_INET6, host.c_str(), &sin6.sin6_addr) != 1)
+      throw EIdDnsResolverError(TDnsFailure::NoServer,
+                                "Socket Error: DNS server \"" + host + "\" is no IPv6 address");
+    server.len = sizeof(sockaddr_in6);
+  }
+  return server;
+}
+
 std::uint16_t RandomId() {
   static std::random_device rd;
   return static_cast<std::uint16_t>(std::uniform_int_distribution<int>(0, 65534)(rd));
+}
+
+// Milliseconds left until deadline, for one wait slice of at most
+// kWaitSliceMs; 0 once it passed.
+int SliceUntil(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, kWaitSliceMs));
+}
+
+// Waits for events on fd until the deadline, in slices that let the
+// window's messages run; false when the deadline came first.
+bool WaitFor(int fd, short events, Clock::time_point deadline, bool tcp) {
+  for (;;) {
+    const int slice = SliceUntil(deadline);
+    if (slice == 0) return false;
+    pollfd pfd{fd, events, 0};
+    const int ready = ::poll(&pfd, 1, slice);
+    if (ready < 0 && errno != EINTR) SocketError("poll", errno, tcp);
+    if (ready > 0) return true;
+    ProcessPendingMessages();
+  }
+}
+
+// What one message that arrived means for the query.
+enum class Fit { Foreign, Ours };
+
+// A message is the reply when it is a response (QR set, standard query) with
+// the query's identifier that asks the query's question. A server error or a
+// truncated reply without any question is the server's word on the query
+// too: such replies carry no records to be taken for the name's.
+Fit Examine(const unsigned char* msg, size_t n, std::uint16_t id, const std::string& query) {
+  if (n < 2 || Get16(msg) != id) return Fit::Foreign;
+  if (n < kHeaderSize) return Fit::Ours;  // read as the malformed reply it is
+  const std::uint16_t flags = Get16(msg + 2);
+  if (!(flags & kFlagQR) || (flags & kOpcodeMask) != 0) return Fit::Foreign;
+  if (Get16(msg + 4) == 0 && ((flags & 0x0F) != 0 || (flags & kFlagTC))) return Fit::Ours;
+  return ReplyMatchesQuery(msg, n, query) ? Fit::Ours : Fit::Foreign;
+}
+
+// Appends the OPT record to a query built without one.
+std::string WithOpt(std::string query, std::uint16_t payload, bool dnssecOk) {
+  const std::uint16_t arCount = static_cast<std::uint16_t>(Get16(Bytes(query) + 10) + 1);
+  query[10] = static_cast<char>(arCount >> 8);
+  query[11] = static_cast<char>(arCount & 0xFF);
+  query += '\0';  // the root name
+  Put16(query, kTypeOPT);
+  Put16(query, payload);                    // CLASS: the UDP payload size
+  Put16(query, 0);                          // TTL: extended RCODE 0, version 0 …
+  Put16(query, dnssecOk ? 0x8000 : 0x0000);  // … and the DO bit
+  Put16(query, 0);                          // no options
+  return query;
+}
+
+std::string WithId(std::string query, std::uint16_t id) {
+  query[0] = static_cast<char>(id >> 8);
+  query[1] = static_cast<char>(id & 0xFF);
+  return query;
+}
+
+enum class UdpEnd { NoReply, Reply, Truncated };
+
+// One UDP exchange: the query out, then datagrams until the reply or the
+// deadline. A foreign datagram only is a mismatch error at the end.
+UdpEnd UdpExchange(const Endpoint& server, const std::string& query, std::uint16_t id,
+                   int waitMs, std::vector<unsigned char>& buffer, size_t& size) {
+  Fd fd(::socket(server.addr.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (fd.get() < 0) SocketError("socket", errno);
+  // Connected: the kernel drops datagrams from any other address, and an
+  // unreachable port is reported instead of waited out.
+  if (::connect(fd.get(), server.get(), server.len) != 0) SocketError("connect", errno);
+  ssize_t sent;
+  do {
+    sent = ::send(fd.get(), query.data(), query.size(), 0);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0) SocketError("send", errno);
+
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
+  bool sawForeign = false;
+  while (WaitFor(fd.get(), POLLIN, deadline, false)) {
+    sockaddr_storage from{};
+    socklen_t fromLen = sizeof from;
+    const ssize_t n = ::recvfrom(fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) SocketError("recv", errno);
+    } else if (!SameEndpoint(from, server.addr)) {
+      // Not from the server asked: not the answer.
+    } else if (n < 5) {
+      // Too short to be a reply at all: ignored.
+    } else if (Examine(buffer.data(), static_cast<size_t>(n), id, query) == Fit::Foreign) {
+      // A stray or forged datagram; the real reply may still come.
+      sawForeign = true;
+    } else {
+      size = static_cast<size_t>(n);
+      return (Get16(buffer.data() + 2) & kFlagTC) ? UdpEnd::Truncated : UdpEnd::Reply;
+    }
+  }
+  if (sawForeign)
+    throw EIdDnsResolverError(TDnsFailure::Mismatch,
+                              "DNS reply identifier or question does not match the query");
+  return UdpEnd::NoReply;
+}
+
+// One TCP exchange (RFC 7766): connect, the query with its two-byte length,
+// then messages until the reply; the whole of it within waitMs. False when
+// the time ran out.
+bool TcpExchange(const Endpoint& server, const std::string& query, std::uint16_t id, int waitMs,
+                 std::string& reply) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
+  Fd fd(::socket(server.addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (fd.get() < 0) SocketError("socket", errno, true);
+  if (::connect(fd.get(), server.get(), server.len) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) SocketError("connect", errno, true);
+    if (!WaitFor(fd.get(), POLLOUT, deadline, true)) return false;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    if (err != 0) SocketError("connect", err, true);
+  }
+
+  std::string out;
+  Put16(out, static_cast<std::uint16_t>(query.size()));
+  out += query;
+  for (size_t done = 0; done < out.size();) {
+    const ssize_t n = ::send(fd.get(), out.data() + done, out.size() - done, MSG_NOSIGNAL);
+    if (n >= 0) {
+      done += static_cast<size_t>(n);
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+      if (!WaitFor(fd.get(), POLLOUT, deadline, true)) return false;
+    } else {
+      SocketError("send", errno, true);
+    }
+  }
+
+  std::string stream, message;
+  int foreign = 0;
+  char chunk[4096];
+  for (;;) {
+    while (NextTcpMessage(stream, message)) {
+      if (Examine(Bytes(message), message.size(), id, query) == Fit::Ours) {
+        reply = std::move(message);
+        return true;
+      }
+      if (++foreign > kMaxForeignTcpMessages) break;
+    }
+    if (foreign > kMaxForeignTcpMessages) break;
+    if (!WaitFor(fd.get(), POLLIN, deadline, true)) {
+      if (foreign > 0) break;
+      return false;
+    }
+    const ssize_t n = ::recv(fd.get(), chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n > 0) {
+      stream.append(chunk, static_cast<size_t>(n));
+    } else if (n == 0) {
+      if (foreign > 0) break;
+      throw EIdDnsResolverError(TDnsFailure::Closed,
+                                "The DNS server closed the TCP connection without a reply", true);
+    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      SocketError("recv", errno, true);
+    }
+  }
+  throw EIdDnsResolverError(TDnsFailure::Mismatch,
+                            "DNS reply identifier or question does not match the query", true);
 }
 
 }  // namespace
 
 std::uint16_t QueryTypeCode(TQueryRecordType t) { return kTypeCodes[t]; }
 
-void TQueryResult::Clear() {
-  records_.clear();
-  HasQuestion = false;
-  QName.clear();
-  QType = 0;
-  QClass = 0;
+std::string RcodeName(int rcode) {
+  static const char* const kNames[] = {"NOERROR", "FORMERR", "SERVFAIL", "NXDOMAIN",
+                                       "NOTIMP",  "REFUSED", "YXDOMAIN", "YXRRSET",
+                                       "NXRRSET", "NOTAUTH", "NOTZONE"};
+  if (rcode >= 0 && rcode < static_cast<int>(std::size(kNames))) return kNames[rcode];
+  if (rcode == 16) return "BADVERS";
+  return "RCODE " + std::to_string(rcode);
 }
+
+void TQueryResult::Clear() { *this = TQueryResult(); }
 
 std::string DecodeDnsName(const unsigned char* msg, size_t size, size_t& pos) {
   std::string name;
@@ -272,7 +527,9 @@ std::string PtrQueryName(const std::string& name) {
 
 std::string TIdDNSResolver::BuildQuery(const std::string& name, std::uint16_t qclass,
                                        std::uint16_t id) const {
-  if (QueryType.empty()) throw EIdDnsResolverError("No query type: there is no question to ask");
+  if (QueryType.empty())
+    throw EIdDnsResolverError(TDnsFailure::NoQuestion,
+                              "No query type: there is no question to ask");
   std::string msg;
   Put16(msg, id);
   Put16(msg, AllowRecursiveQueries ? 0x0100 : 0x0000);
@@ -288,19 +545,17 @@ std::string TIdDNSResolver::BuildQuery(const std::string& name, std::uint16_t qc
   return msg;
 }
 
-void TIdDNSResolver::ReadReply(const unsigned char* msg, size_t size, std::uint16_t id) {
-  if (size < kHeaderSize) Malformed("shorter than its header");
-  if (Get16(msg) != id) throw EIdDnsResolverError("DNS reply identifier does not match the query");
-  const int rcode = msg[3] & 0x0F;
-  if (rcode != 0)
-    throw EIdDnsResolverError(std::string("DNS server answered: ") + RcodeText(rcode), rcode);
+std::string TIdDNSResolver::QueryMessage(const std::string& name, std::uint16_t qclass,
+                                         std::uint16_t id) const {
+  std::string msg = BuildQuery(name, qclass, id);
+  return UseEdns ? WithOpt(std::move(msg), EdnsPayloadSize, DnssecOk) : msg;
+}
+
+TQueryResult TIdDNSResolver::ParseMessage(const unsigned char* msg, size_t size) {
+  TQueryResult result;
+  result.Flags = Get16(msg + 2);
   const unsigned qdCount = Get16(msg + 4);
   const unsigned counts[3] = {Get16(msg + 6), Get16(msg + 8), Get16(msg + 10)};
-  if (counts[0] + counts[1] + counts[2] == 0 || size == kHeaderSize) return;
-
-  // Read into a fresh list and take it over only when the whole reply read
-  // cleanly, so that a malformed reply leaves the previous result.
-  TQueryResult result;
   size_t pos = kHeaderSize;
   for (unsigned q = 0; q < qdCount; ++q) {
     std::string qname = DecodeDnsName(msg, size, pos);
@@ -329,88 +584,193 @@ void TIdDNSResolver::ReadReply(const unsigned char* msg, size_t size, std::uint1
       const size_t rdStart = pos + 10;
       const size_t rdEnd = rdStart + rec.RDataLength;
       if (rdEnd > size) Malformed("record data runs past the end of the message");
+      pos = rdEnd;
+      if (rec.TypeCode == kTypeOPT && rec.Section == TRecordSection::Additional &&
+          rec.Name.empty()) {
+        // The EDNS record is about the message, not data of the name.
+        if (result.HasOpt) Malformed("more than one OPT record");
+        result.HasOpt = true;
+        result.OptPayloadSize = rec.Class;
+        result.OptVersion = static_cast<std::uint8_t>(rec.TTL >> 16);
+        result.OptDnssecOk = (rec.TTL & 0x8000) != 0;
+        // The upper eight bits of the response code.
+        if (const unsigned extended = rec.TTL >> 24; extended != 0)
+          result.ExtendedRcode = static_cast<int>(extended << 4) | (result.Flags & 0x0F);
+        continue;
+      }
       rec.RData.assign(reinterpret_cast<const char*>(msg + rdStart), rec.RDataLength);
       DecodeRData(rec, msg, size, rdStart, rdEnd);
       result.records_.push_back(std::move(rec));
-      pos = rdEnd;
     }
   }
+  return result;
+}
+
+void TIdDNSResolver::ReadReply(const unsigned char* msg, size_t size, std::uint16_t id) {
+  if (size < kHeaderSize) Malformed("shorter than its header");
+  if (Get16(msg) != id)
+    throw EIdDnsResolverError(TDnsFailure::Mismatch,
+                              "DNS reply identifier does not match the query");
+  const int rcode = msg[3] & 0x0F;
+  if (rcode != 0) {
+    // The server's code decides; a readable rest only adds whether the
+    // answer held records and the extended code.
+    int full = rcode;
+    bool records = false;
+    try {
+      const TQueryResult partial = ParseMessage(msg, size);
+      if (partial.ExtendedRcode != 0) full = partial.ExtendedRcode;
+      for (const TResultRecord& rec : partial)
+        records = records || rec.Section == TRecordSection::Answer;
+    } catch (const EIdDnsResolverError&) {
+    }
+    ServerError(full, records);
+  }
+  const unsigned counts = Get16(msg + 6) + Get16(msg + 8) + Get16(msg + 10);
+  if (counts == 0 || size == kHeaderSize) return;
+
+  // Read into a fresh list and take it over only when the whole reply read
+  // cleanly, so that a malformed reply leaves the previous result.
+  TQueryResult result = ParseMessage(msg, size);
+  if (result.ExtendedRcode != 0) ServerError(result.ExtendedRcode, false);
   QueryResult = std::move(result);
 }
 
 void TIdDNSResolver::SendQuery(const std::string& name, std::uint16_t qclass) {
-  const std::uint16_t id = RandomId();
-  const std::string query = BuildQuery(name, qclass, id);
-  lastId_ = id;
+  exchange_ = {};
+  // Built first: a query that cannot be asked is refused before any socket.
+  const std::string plain = BuildQuery(name, qclass, 0);
+  const Endpoint server = ServerEndpoint(Host, Port, IPVersion, WaitingTime);
 
-  // The server's address.
-  sockaddr_storage server{};
-  socklen_t serverLen = 0;
-  if (IPVersion == TIdIPVersion::Id_IPv4) {
-    auto& sin = reinterpret_cast<sockaddr_in&>(server);
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(Port);
-    std::string address = Host;
-    if (inet_pton(AF_INET, address.c_str(), &sin.sin_addr) != 1) {
-      address = Host.empty() ? std::string() : ResolveHostToIp(Host, WaitingTime);
-      if (address.empty() || inet_pton(AF_INET, address.c_str(), &sin.sin_addr) != 1)
-        throw EIdDnsResolverError("Socket Error: DNS server \"" + Host + "\" not found");
-    }
-    serverLen = sizeof(sockaddr_in);
-  } else {
-    auto& sin6 = reinterpret_cast<sockaddr_in6&>(server);
-    sin6.sin6_family = AF_INET6;
-    sin6.sin6_port = htons(Port);
-    if (inet_pton(AF_INET6, Host.c_str(), &sin6.sin6_addr) != 1)
-      throw EIdDnsResolverError("Socket Error: DNS server \"" + Host + "\" is no IPv6 address");
-    serverLen = sizeof(sockaddr_in6);
-  }
-
-  Fd fd(::socket(server.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (fd.get() < 0) SocketError("socket", errno);
-  // Connected: the kernel drops datagrams from any other address, and an
-  // unreachable port is reported instead of waited out.
-  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&server), serverLen) != 0)
-    SocketError("connect", errno);
-  ssize_t sent;
-  do {
-    sent = ::send(fd.get(), query.data(), query.size(), 0);
-  } while (sent < 0 && errno == EINTR);
-  if (sent < 0) SocketError("send", errno);
-
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, WaitingTime));
-  bool sawForeignId = false;
   std::vector<unsigned char> buffer(kReceiveBufferSize);
+  bool edns = UseEdns;
+  auto message = [&](std::uint16_t id) {
+    lastId_ = id;
+    exchange_.Edns = edns;
+    exchange_.DnssecOk = edns && DnssecOk;
+    return edns ? WithOpt(WithId(plain, id), EdnsPayloadSize, DnssecOk) : WithId(plain, id);
+  };
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
-    pollfd pfd{fd.get(), POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, kWaitSliceMs)));
-    if (ready < 0 && errno != EINTR) SocketError("poll", errno);
-    if (ready > 0) {
-      sockaddr_storage from{};
-      socklen_t fromLen = sizeof from;
-      const ssize_t n = ::recvfrom(fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr*>(&from), &fromLen);
-      if (n < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) SocketError("recv", errno);
-      } else if (!SameEndpoint(from, server)) {
-        // Not from the server asked: not the answer.
-      } else if (n < 5) {
-        // Too short to be a reply at all: ignored.
-      } else if (Get16(buffer.data()) != id) {
-        // A stray or forged datagram; the real reply may still come.
-        sawForeignId = true;
-      } else {
-        ReadReply(buffer.data(), static_cast<size_t>(n), id);
-        return;
-      }
+    const std::uint16_t id = RandomId();
+    const std::string query = message(id);
+    size_t size = 0;
+    const UdpEnd end = UdpExchange(server, query, id, WaitingTime, buffer, size);
+    if (end == UdpEnd::NoReply) return;
+    if (end == UdpEnd::Truncated) break;
+    // A server that does not know EDNS answers FORMERR to the OPT record.
+    if (edns && size >= kHeaderSize && (buffer[3] & 0x0F) == kRcodeFormErr) {
+      edns = false;
+      exchange_.EdnsDropped = true;
+      continue;
     }
-    ProcessPendingMessages();
+    ReadReply(buffer.data(), size, id);
+    exchange_.Answered = true;
+    return;
   }
-  if (sawForeignId) throw EIdDnsResolverError("DNS reply identifier does not match the query");
+
+  // Truncated: the whole answer over TCP, asked as the last UDP query was,
+  // with a time limit of its own.
+  exchange_.Transport = TDnsTransport::Tcp;
+  const std::uint16_t id = RandomId();
+  const std::string query = message(id);
+  std::string reply;
+  if (!TcpExchange(server, query, id, WaitingTime, reply)) return;
+  ReadReply(Bytes(reply), reply.size(), id);
+  exchange_.Answered = true;
+}
+
+// ---- Worker jobs ---------------------------------------------------------------
+
+TDnsQueryJob::TDnsQueryJob(TIdDNSResolver resolver, std::string name, std::uint16_t qclass)
+    : resolver_(std::move(resolver)), name_(std::move(name)), qclass_(qclass) {
+  try {
+    done_ = std::async(std::launch::async, [this] { resolver_.SendQuery(name_, qclass_); });
+  } catch (const std::system_error&) {
+    // No worker to be had: the query runs when it is waited for.
+  }
+}
+
+TDnsQueryJob::~TDnsQueryJob() {
+  // The exchange is bounded, so the worker ends soon; its result goes with
+  // this object.
+  if (done_.valid()) done_.wait();
+}
+
+TIdDNSResolver& TDnsQueryJob::Wait() {
+  if (!ran_) {
+    ran_ = true;
+    if (!done_.valid()) {
+      resolver_.SendQuery(name_, qclass_);
+      return resolver_;
+    }
+    while (done_.wait_for(std::chrono::milliseconds(kWaitSliceMs)) != std::future_status::ready)
+      ProcessPendingMessages();
+    done_.get();  // raises the query's error
+  }
+  return resolver_;
+}
+
+// ---- Reading the answer ------------------------------------------------------------
+
+std::vector<const TResultRecord*> AnswerRecords(const TQueryResult& result,
+                                                const std::string& name, std::uint16_t type,
+                                                std::uint16_t qclass) {
+  // The names the chain passes through, starting at the name asked for.
+  std::vector<std::string> owners{NameKey(name)};
+  if (type != kTypeCNAME) {
+    for (int link = 0; link < kMaxCnameLinks; ++link) {
+      const TResultRecord* next = nullptr;
+      for (const TResultRecord& rec : result) {
+        if (rec.Section == TRecordSection::Answer && rec.TypeCode == kTypeCNAME &&
+            rec.Class == qclass && NameKey(rec.Name) == owners.back()) {
+          next = &rec;
+          break;
+        }
+      }
+      if (!next) break;
+      std::string target = NameKey(next->HostName);
+      if (std::find(owners.begin(), owners.end(), target) != owners.end()) break;  // a loop
+      owners.push_back(std::move(target));
+    }
+  }
+  std::vector<const TResultRecord*> out;
+  for (const TResultRecord& rec : result) {
+    if (rec.Section != TRecordSection::Answer || rec.TypeCode != type || rec.Class != qclass)
+      continue;
+    if (std::find(owners.begin(), owners.end(), NameKey(rec.Name)) != owners.end())
+      out.push_back(&rec);
+  }
+  return out;
+}
+
+bool ReplyMatchesQuery(const unsigned char* reply, size_t size, const std::string& query) {
+  if (query.size() < kHeaderSize) return false;
+  if (size < kHeaderSize) Malformed("shorter than its header");
+  const unsigned char* q = Bytes(query);
+  const unsigned count = Get16(q + 4);
+  if (Get16(reply + 4) != count) return false;
+  size_t qp = kHeaderSize, rp = kHeaderSize;
+  for (unsigned i = 0; i < count; ++i) {
+    const std::string asked = DecodeDnsName(q, query.size(), qp);
+    const std::string answered = DecodeDnsName(reply, size, rp);
+    if (qp + 4 > query.size()) return false;
+    if (rp + 4 > size) Malformed("question runs past the end of the message");
+    // DNS names compare without regard to ASCII case; servers may even echo
+    // a name in the case mix they received it in or another.
+    if (!SameTextAscii(asked, answered) || std::memcmp(q + qp, reply + rp, 4) != 0) return false;
+    qp += 4;
+    rp += 4;
+  }
+  return true;
+}
+
+bool NextTcpMessage(std::string& stream, std::string& message) {
+  if (stream.size() < 2) return false;
+  const size_t length = Get16(Bytes(stream));
+  if (stream.size() < 2 + length) return false;
+  message.assign(stream, 2, length);
+  stream.erase(0, 2 + length);
+  return true;
 }
 
 }  // namespace quovix

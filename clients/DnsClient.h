@@ -1,10 +1,12 @@
-// DNS message client: one query of one or more questions over UDP to a chosen
-// server, one reply, the decoded resource records of that reply. The DNS and
-// Mail-Check tools share the window's instance and set it up before each use.
+// DNS message client: one query of one or more questions to a chosen server,
+// over UDP and, when the reply is truncated, again over TCP; one reply, the
+// decoded resource records of that reply. The DNS and Mail-Check tools share
+// the window's instance and set it up before each use.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -17,7 +19,7 @@ namespace quovix {
 enum TQueryRecordType {
   qtA, qtNS, qtMD, qtMF, qtName, qtSOA, qtMB, qtMG, qtMR, qtNull, qtWKS, qtPTR, qtHINFO,
   qtMINFO, qtMX, qtTXT, qtRT, qtNSAP, qtNSAP_PTR, qtSIG, qtAAAA, qtService, qtNAPTR, qtCERT,
-  qtV6Addr, qtDName, qtR40, qtOptional, qtIXFR, qtAXFR, qtSTAR,
+  qtV6Addr, qtDName, qtR40, qtOptional, qtIXFR, qtAXFR, qtSTAR, qtCAA,
 };
 using TQueryType = std::set<TQueryRecordType>;
 
@@ -26,7 +28,12 @@ std::uint16_t QueryTypeCode(TQueryRecordType t);
 
 // Type codes of the records that are decoded beyond their common fields.
 constexpr std::uint16_t kTypeA = 1, kTypeNS = 2, kTypeCNAME = 5, kTypeSOA = 6, kTypePTR = 12,
-                        kTypeMX = 15, kTypeTXT = 16;
+                        kTypeMX = 15, kTypeTXT = 16, kTypeCAA = 257;
+// The EDNS pseudo-record (never listed as a record of the reply).
+constexpr std::uint16_t kTypeOPT = 41;
+// The UDP payload size a query advertises: the value that avoids IP
+// fragmentation on practically every path (DNS flag day 2020).
+constexpr std::uint16_t kEdnsPayloadSize = 1232;
 
 enum class TRecordSection { Answer, Authority, Additional };
 
@@ -40,6 +47,7 @@ enum class TRecordKind {
   MX,     // TMXRecord: Preference, HostName (the exchange)
   Text,   // TTextRecord: Text
   SOA,    // TSOARecord: Primary, Responsible, Serial … MinimumTTL
+  CAA,    // TCAARecord: CaaFlags, CaaTag, CaaValue
 };
 
 struct TResultRecord {
@@ -58,10 +66,13 @@ struct TResultRecord {
   std::vector<std::string> Text;    // TXT: one entry (strings joined), none when empty
   std::string Primary, Responsible; // SOA
   std::uint32_t Serial = 0, Refresh = 0, Retry = 0, Expire = 0, MinimumTTL = 0;
+  std::uint8_t CaaFlags = 0;        // CAA
+  std::string CaaTag, CaaValue;     // CAA: raw bytes as received
 };
 
 // The records of the last reply in the order answer, authority, additional,
-// plus the reply's question when it carried exactly one.
+// plus the reply's question when it carried exactly one, its header flags and
+// what its EDNS record said.
 class TQueryResult {
  public:
   int Count() const { return static_cast<int>(records_.size()); }
@@ -75,21 +86,74 @@ class TQueryResult {
   std::uint16_t QType = 0;
   std::uint16_t QClass = 0;
 
+  std::uint16_t Flags = 0;  // the reply's header flags word
+  bool Truncated() const { return (Flags & 0x0200) != 0; }
+  // The server says it validated the answer by DNSSEC (meaningful only when
+  // the query set the DO bit).
+  bool AuthenticData() const { return (Flags & 0x0020) != 0; }
+
+  bool HasOpt = false;  // the reply carried an OPT record
+  std::uint16_t OptPayloadSize = 0;
+  std::uint8_t OptVersion = 0;
+  bool OptDnssecOk = false;
+  // The whole response code when the OPT record extends it, else 0.
+  int ExtendedRcode = 0;
+
  private:
   friend class TIdDNSResolver;
   std::vector<TResultRecord> records_;
 };
 
-// Every failure of a query: no question, a malformed reply, a server error
-// code, a socket failure. Rcode is the server's code for server errors, else -1.
+// What went wrong with a query, so that a caller can tell the user why.
+enum class TDnsFailure {
+  Other,
+  NoQuestion,  // no query type, nothing to ask
+  BadName,     // a name that cannot be written as a question
+  NoServer,    // the server's name has no address
+  Network,     // a socket failure (SystemError holds errno)
+  Refused,     // the server's port refused the datagram or the connection
+  Closed,      // the TCP connection ended before a reply
+  Malformed,   // a reply that does not add up
+  Mismatch,    // only replies that did not belong to the query came
+  ServerCode,  // the server answered with an error code (Rcode)
+};
+
+// Every failure of a query. Rcode is the server's code (the extended code
+// when the reply's OPT record carried one) for server errors, else -1.
 class EIdDnsResolverError : public std::runtime_error {
  public:
   explicit EIdDnsResolverError(const std::string& what, int rcode = -1)
-      : std::runtime_error(what), Rcode(rcode) {}
-  int Rcode;
+      : std::runtime_error(what),
+        Rcode(rcode),
+        Kind(rcode >= 0 ? TDnsFailure::ServerCode : TDnsFailure::Other) {}
+  EIdDnsResolverError(TDnsFailure kind, const std::string& what, bool overTcp = false,
+                      int systemError = 0)
+      : std::runtime_error(what), Kind(kind), OverTcp(overTcp), SystemError(systemError) {}
+  int Rcode = -1;
+  TDnsFailure Kind;
+  bool OverTcp = false;   // the failure was on the TCP exchange
+  int SystemError = 0;    // errno of a socket failure
+  // A server error whose answer section still held records (a name error
+  // behind an alias says the alias's target is missing, not the name).
+  bool AnswerHasRecords = false;
 };
 
+// The mnemonic of a response code ("SERVFAIL", "REFUSED", …; "RCODE n" for
+// codes without one).
+std::string RcodeName(int rcode);
+
 enum class TIdIPVersion { Id_IPv4, Id_IPv6 };
+
+enum class TDnsTransport { Udp, Tcp };
+
+// How the last query went on the wire.
+struct TDnsExchange {
+  bool Answered = false;  // a reply was read (false: none came in time, or an error)
+  TDnsTransport Transport = TDnsTransport::Udp;  // of the last attempt
+  bool Edns = false;      // the last attempt carried an OPT record
+  bool DnssecOk = false;  // … with the DO bit set
+  bool EdnsDropped = false;  // the server answered FORMERR to EDNS and was asked without it
+};
 
 class TIdDNSResolver {
  public:
@@ -97,22 +161,34 @@ class TIdDNSResolver {
   // WaitingTime) before each send.
   std::string Host;
   std::uint16_t Port = 53;
-  int WaitingTime = 5000;  // ms one query waits for its reply
+  // ms one exchange waits for its reply: the UDP one, and again the TCP one
+  // after a truncated reply, each bounded as a whole.
+  int WaitingTime = 5000;
   bool AllowRecursiveQueries = true;
   TQueryType QueryType;
   TIdIPVersion IPVersion = TIdIPVersion::Id_IPv4;
+  // EDNS(0): an OPT record advertising EdnsPayloadSize; a server that answers
+  // FORMERR to it is asked once more without it.
+  bool UseEdns = true;
+  std::uint16_t EdnsPayloadSize = kEdnsPayloadSize;
+  bool DnssecOk = false;  // the DO bit: ask for DNSSEC records and validation
 
   TQueryResult QueryResult;
 
   // Builds the query for QueryType and name, sends it, waits for the reply
-  // and fills QueryResult. No reply in time leaves QueryResult untouched and
-  // is no error; every other failure raises EIdDnsResolverError.
+  // and fills QueryResult. A reply with the TC bit is asked again over TCP
+  // (same server and port). No reply in time leaves QueryResult untouched and
+  // is no error (LastExchange().Answered is false); every other failure
+  // raises EIdDnsResolverError.
   void SendQuery(const std::string& name, std::uint16_t qclass = 1);
 
   // The query message for QueryType, name and class with the given
-  // identifier (raises for an empty QueryType or a name that cannot be
-  // encoded).
+  // identifier, without EDNS (raises for an empty QueryType or a name that
+  // cannot be encoded).
   std::string BuildQuery(const std::string& name, std::uint16_t qclass, std::uint16_t id) const;
+  // The message as SendQuery sends it first: BuildQuery plus the OPT record
+  // when UseEdns is set.
+  std::string QueryMessage(const std::string& name, std::uint16_t qclass, std::uint16_t id) const;
 
   // Reads a reply to the query with the given identifier into QueryResult.
   // A malformed reply, a wrong identifier or a server error code raises;
@@ -121,10 +197,52 @@ class TIdDNSResolver {
 
   // Identifier of the last query sent.
   std::uint16_t LastQueryId() const { return lastId_; }
+  const TDnsExchange& LastExchange() const { return exchange_; }
 
  private:
+  static TQueryResult ParseMessage(const unsigned char* msg, size_t size);
   std::uint16_t lastId_ = 0;
+  TDnsExchange exchange_;
 };
+
+// One query on a worker of its own, so that several queries can be under way
+// at once. The job works on its own copy of the resolver's settings; every
+// exchange it makes is bounded in time, so it always ends.
+class TDnsQueryJob {
+ public:
+  TDnsQueryJob(TIdDNSResolver resolver, std::string name, std::uint16_t qclass = 1);
+  ~TDnsQueryJob();
+  TDnsQueryJob(const TDnsQueryJob&) = delete;
+  TDnsQueryJob& operator=(const TDnsQueryJob&) = delete;
+  // Waits for the end of the query, letting pending window messages run
+  // between slices, and gives the resolver with its result; raises the
+  // query's error.
+  TIdDNSResolver& Wait();
+
+ private:
+  TIdDNSResolver resolver_;
+  std::string name_;
+  std::uint16_t qclass_;
+  std::future<void> done_;
+  bool ran_ = false;
+};
+
+// The answer records of a type and class that belong to name: those owned by
+// the name itself or by a name of the CNAME chain that starts at it, followed
+// within the reply (a bounded number of links; a loop ends it). Names are
+// compared without regard to ASCII letter case. In the order of the reply.
+std::vector<const TResultRecord*> AnswerRecords(const TQueryResult& result,
+                                                const std::string& name, std::uint16_t type,
+                                                std::uint16_t qclass = 1);
+
+// Whether a reply asks the query's questions (same count, and for each the
+// same name without regard to letter case, type and class). Raises
+// EIdDnsResolverError for a reply whose question section cannot be read.
+bool ReplyMatchesQuery(const unsigned char* reply, size_t size, const std::string& query);
+
+// Takes the first whole message off a TCP byte stream (two-byte length, then
+// the message); false while the stream holds no whole message yet.
+bool NextTcpMessage(std::string& stream, std::string& message);
 
 // Decodes the domain name at pos of the message. On return pos is just after
 // the name's bytes in place (after its first pointer when one was followed).

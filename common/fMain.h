@@ -50,6 +50,10 @@ std::uint32_t IpToNumber(const std::string& address);
 // Dotted text of a 32-bit address.
 std::string NumberToIp(std::uint32_t address);
 std::string ResolveHostToIp(const std::string& name, int limitMs);
+// The addresses of several names, looked up in parallel under one time
+// limit for all of them (empty for a name not answered in time, and for the
+// empty name); the wait lets the window's messages run between slices.
+std::vector<std::string> ResolveHostsToIp(const std::vector<std::string>& names, int limitMs);
 std::string ResolveIpToHost(const std::string& address, int limitMs);
 std::string EncodeIdn(const std::string& name);
 
@@ -81,6 +85,10 @@ struct NetworkRegistry {
 void LookupNetworkRegistry(const std::string& handle, NetworkRegistry& record);
 
 std::string LookupIpCountry(const std::string& address);
+// The registrable domain of a host name or URL: its public suffix by the
+// rules in sldList (public suffix list rows: "co.uk", "*.ck", "!www.ck") plus
+// one label; empty when the name is itself a public suffix. An IPv4 address
+// comes back as it is.
 std::string RegisteredDomain(const std::string& text, const std::vector<std::string>& sldList);
 int ListDataFiles(const std::string& folder, const std::string& mask,
                   std::vector<std::string>& list);

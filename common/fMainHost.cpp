@@ -1,6 +1,7 @@
 // Host names, addresses and IDN (bounded look-ups on workers).
 #include <idn2.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -9,46 +10,79 @@
 #include <system_error>
 #include <thread>
 
+#include "common/Pump.h"
 #include "common/fMain.h"
 #include "platform/Resolver.h"
 
 namespace quovix {
 namespace {
 
-// The result slot of one look-up. Caller and worker share it; whoever lets go
-// last frees it, so a worker that answers after its caller stopped waiting
-// writes into a slot nobody reads any more and never into a later call's.
-struct LookupSlot {
+// The result slots of a set of look-ups. Caller and workers share them;
+// whoever lets go last frees them, so a worker that answers after its caller
+// stopped waiting writes into a slot nobody reads any more and never into a
+// later call's.
+struct LookupSlots {
   std::mutex mutex;
   std::condition_variable done_cv;
-  bool done = false;
-  std::string answer;
+  std::vector<std::string> answers;
+  std::vector<bool> done;
+  size_t left = 0;
 };
 
-// Runs work on a worker of its own and waits at most limitMs for its answer.
-// The worker is never stopped: on time-out it is abandoned and finishes alone.
-std::string RunBounded(std::function<std::string()> work, int limitMs) {
-  auto slot = std::make_shared<LookupSlot>();
-  try {
-    std::thread([slot, work = std::move(work)] {
-      std::string answer;
-      try {
-        answer = work();
-      } catch (...) {
-        answer.clear();  // a failed look-up is an empty answer
-      }
-      std::lock_guard<std::mutex> lock(slot->mutex);
-      slot->answer = std::move(answer);
-      slot->done = true;
-      slot->done_cv.notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
-    return {};  // no worker: the wait ends at once
+// Runs each work on a worker of its own and waits at most limitMs for all
+// of them together; an answer not in by then is empty. The workers are never
+// stopped: on time-out they are abandoned and finish alone. With pump set the
+// wait runs in slices that let the window's messages run.
+std::vector<std::string> RunAllBounded(std::vector<std::function<std::string()>> works,
+                                       int limitMs, bool pump) {
+  auto slots = std::make_shared<LookupSlots>();
+  slots->answers.resize(works.size());
+  slots->done.resize(works.size(), false);
+  slots->left = works.size();
+  for (size_t i = 0; i < works.size(); ++i) {
+    try {
+      std::thread([slots, i, work = std::move(works[i])] {
+        std::string answer;
+        try {
+          answer = work();
+        } catch (...) {
+          answer.clear();  // a failed look-up is an empty answer
+        }
+        std::lock_guard<std::mutex> lock(slots->mutex);
+        slots->answers[i] = std::move(answer);
+        slots->done[i] = true;
+        --slots->left;
+        slots->done_cv.notify_all();
+      }).detach();
+    } catch (const std::system_error&) {
+      // No worker: that answer stays empty.
+      std::lock_guard<std::mutex> lock(slots->mutex);
+      --slots->left;
+    }
   }
-  std::unique_lock<std::mutex> lock(slot->mutex);
-  slot->done_cv.wait_for(lock, std::chrono::milliseconds(limitMs > 0 ? limitMs : 0),
-                         [&] { return slot->done; });
-  return slot->done ? Trim(slot->answer) : std::string();
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs > 0 ? limitMs : 0);
+  std::unique_lock<std::mutex> lock(slots->mutex);
+  for (;;) {
+    auto until = deadline;
+    if (pump) until = std::min(until, std::chrono::steady_clock::now() +
+                                          std::chrono::milliseconds(kWaitSliceMs));
+    if (slots->done_cv.wait_until(lock, until, [&] { return slots->left == 0; })) break;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    lock.unlock();
+    ProcessPendingMessages();
+    lock.lock();
+  }
+  std::vector<std::string> out(works.size());
+  for (size_t i = 0; i < out.size(); ++i)
+    if (slots->done[i]) out[i] = Trim(slots->answers[i]);
+  return out;
+}
+
+std::string RunBounded(std::function<std::string()> work, int limitMs) {
+  std::vector<std::function<std::string()>> works;
+  works.push_back(std::move(work));
+  return RunAllBounded(std::move(works), limitMs, false).front();
 }
 
 bool IsAsciiOnly(const std::string& s) {
@@ -68,6 +102,27 @@ std::string ResolveHostToIp(const std::string& name, int limitMs) {
         return resolver->HostToIp(name);
       },
       limitMs);
+}
+
+std::vector<std::string> ResolveHostsToIp(const std::vector<std::string>& names, int limitMs) {
+  // Each distinct name is asked once; the root name (empty) stands for no
+  // host here and is not asked at all.
+  std::vector<std::string> distinct;
+  std::vector<size_t> index(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    auto it = std::find(distinct.begin(), distinct.end(), names[i]);
+    index[i] = static_cast<size_t>(it - distinct.begin());
+    if (it == distinct.end()) distinct.push_back(names[i]);
+  }
+  std::vector<std::function<std::string()>> works;
+  for (const std::string& name : distinct)
+    works.push_back([name, resolver = platform::Resolver()]() -> std::string {
+      return name.empty() ? std::string() : resolver->HostToIp(name);
+    });
+  const std::vector<std::string> answers = RunAllBounded(std::move(works), limitMs, true);
+  std::vector<std::string> out(names.size());
+  for (size_t i = 0; i < names.size(); ++i) out[i] = answers[index[i]];
+  return out;
 }
 
 std::string ResolveIpToHost(const std::string& address, int limitMs) {

@@ -282,16 +282,18 @@ const IpCountryPack& IpCountryRows() {
   return p;
 }
 
-// ---- SLDs ------------------------------------------------------------------------
+// ---- SLDs: public suffix rules ----------------------------------------------------
 
-// Second-level-domain lists are long and do not change once loaded, so a
-// set is built for the list last asked about and kept while it stays the
-// same list (same storage, size and sampled rows). A hit is always checked
-// against the list itself.
+// The rows are the rules of a public suffix list: "co.uk" (a suffix), "*.ck"
+// (every label below ck is one) and "!www.ck" (no suffix after all). Lists are
+// long and do not change once loaded, so a set is built for the list last
+// asked about and kept while it stays the same list (same storage, size and
+// sampled rows). A hit is always checked against the list itself.
 struct SldIndex {
   const std::string* data = nullptr;
   size_t size = 0;
   size_t sample = 0;
+  size_t maxLabels = 0;  // of the longest rule, so longer suffixes need no look-up
   std::unordered_map<std::string, size_t> rows;
 };
 
@@ -306,33 +308,52 @@ size_t SampleOf(const std::vector<std::string>& list) {
   return h(list.front()) ^ (h(list[list.size() / 2]) << 1) ^ (h(list.back()) << 2);
 }
 
-bool IsListedSld(const std::string& pair, const std::vector<std::string>& list) {
-  if (list.size() < 32) return std::find(list.begin(), list.end(), pair) != list.end();
-  SldIndex& ix = SldStore();
-  const size_t sample = SampleOf(list);
-  if (ix.data != list.data() || ix.size != list.size() || ix.sample != sample) {
-    ix.rows.clear();
-    for (size_t i = 0; i < list.size(); ++i) ix.rows.emplace(list[i], i);
-    ix.data = list.data();
-    ix.size = list.size();
-    ix.sample = sample;
-  }
-  auto it = ix.rows.find(pair);
-  return it != ix.rows.end() && it->second < list.size() && list[it->second] == pair;
+size_t LabelCount(const std::string& rule) {
+  return static_cast<size_t>(std::count(rule.begin(), rule.end(), '.')) + 1;
 }
 
-// Text after the last "." of rest, which keeps what is before it ("" when
-// rest has no ".").
-std::string SplitOffLabel(std::string& rest) {
-  size_t dot = rest.rfind('.');
-  if (dot == std::string::npos) {
-    std::string label = std::move(rest);
-    rest.clear();
-    return label;
+// The rules of one list: short lists (tests, hand-made ones) are searched
+// as they are, long ones through the index.
+class SuffixRules {
+ public:
+  explicit SuffixRules(const std::vector<std::string>& list) : list_(list) {
+    if (list.size() < 32) {
+      for (const auto& r : list) maxLabels_ = std::max(maxLabels_, LabelCount(r));
+      return;
+    }
+    SldIndex& ix = SldStore();
+    const size_t sample = SampleOf(list);
+    if (ix.data != list.data() || ix.size != list.size() || ix.sample != sample) {
+      ix.rows.clear();
+      ix.maxLabels = 0;
+      for (size_t i = 0; i < list.size(); ++i) {
+        ix.rows.emplace(list[i], i);
+        ix.maxLabels = std::max(ix.maxLabels, LabelCount(list[i]));
+      }
+      ix.data = list.data();
+      ix.size = list.size();
+      ix.sample = sample;
+    }
+    index_ = &ix;
+    maxLabels_ = ix.maxLabels;
   }
-  std::string label = rest.substr(dot + 1);
-  rest.resize(dot);
-  return label;
+
+  bool Has(const std::string& rule) const {
+    if (!index_) return std::find(list_.begin(), list_.end(), rule) != list_.end();
+    auto it = index_->rows.find(rule);
+    return it != index_->rows.end() && it->second < list_.size() && list_[it->second] == rule;
+  }
+
+  size_t MaxLabels() const { return maxLabels_; }
+
+ private:
+  const std::vector<std::string>& list_;
+  const SldIndex* index_ = nullptr;
+  size_t maxLabels_ = 0;
+};
+
+bool IsAsciiText(const std::string& s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 }  // namespace
@@ -401,15 +422,34 @@ std::string RegisteredDomain(const std::string& text, const std::vector<std::str
   while (!host.empty() && host.back() == '.') host.pop_back();
   if (host.empty()) return {};
   if (!IsHostName(host)) return host;
-  if (host.find('.') == std::string::npos) return host;  // a single label is its own domain
+  // The rules hold A-labels: a name typed in Unicode matches in its ACE form.
+  if (!IsAsciiText(host)) host = LowerAscii(EncodeIdn(host));
+  // An empty label (a leading dot, "..") belongs to no domain.
+  if (host.empty() || host.front() == '.' || host.find("..") != std::string::npos) return {};
 
-  std::string rest = host;
-  const std::string last = SplitOffLabel(rest);
-  const std::string second = SplitOffLabel(rest);
-  const std::string third = rest.empty() ? std::string() : SplitOffLabel(rest);
-  const std::string pair = second + "." + last;
-  if (!third.empty() && IsListedSld(pair, sldList)) return third + "." + pair;
-  return pair;
+  std::vector<size_t> starts{0};  // where each label begins, left to right
+  for (size_t i = 0; i < host.size(); ++i)
+    if (host[i] == '.') starts.push_back(i + 1);
+  const size_t labels = starts.size();
+  auto suffix = [&](size_t k) { return std::string_view(host).substr(starts[labels - k]); };
+
+  // The prevailing rule: an exception before any other, else the longest
+  // match; without any, the implicit "*" makes the last label the suffix.
+  const SuffixRules rules(sldList);
+  size_t longest = 1, exception = 0;
+  std::string key;
+  // No DNS name has more than 127 labels, whatever a damaged pack holds.
+  const size_t most = std::min({labels, rules.MaxLabels(), size_t{127}});
+  for (size_t k = 1; k <= most; ++k) {
+    key.assign("!").append(suffix(k));
+    if (rules.Has(key)) exception = k;
+    if (rules.Has(key.erase(0, 1))) longest = k;
+    if (k > 1 && rules.Has(key.assign("*.").append(suffix(k - 1)))) longest = k;
+  }
+  const size_t suffixLabels = exception ? exception - 1 : longest;
+  // A name that is itself a public suffix is no registrable domain.
+  if (labels <= suffixLabels) return {};
+  return host.substr(starts[labels - suffixLabels - 1]);
 }
 
 int ListDataFiles(const std::string& folder, const std::string& mask,

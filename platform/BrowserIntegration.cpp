@@ -7,6 +7,7 @@ namespace {
 // every call says so.
 class LinuxBrowserIntegration : public IBrowserIntegration {
  public:
+  bool Offered() const override { return false; }
   bool WriteString(const std::string&, const std::string&, const std::string&,
                    const std::string&) override {
     return false;

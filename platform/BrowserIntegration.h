@@ -1,7 +1,9 @@
 // Browser integration: the registry entries that add a toolbar button and a
 // Tools-menu entry starting this program to a browser. Linux has no such
-// registry; the options dialog still runs its sequence of calls through this
-// service, so a platform that offers it (or a test) sees every step.
+// registry and no other place where a program adds a button or menu entry to
+// the browsers, so the options dialog hides its group here and keeps the
+// stored choices as they are; a platform that offers it (or a test) sees
+// every step of the sequence.
 #pragma once
 
 #include <string>
@@ -12,6 +14,8 @@ namespace quovix::platform {
 
 struct IBrowserIntegration {
   virtual ~IBrowserIntegration() = default;
+  // Whether the platform has such an integration at all.
+  virtual bool Offered() const { return true; }
   // root: "CR"/"HKEY_CLASSES_ROOT", "CU"/"HKEY_CURRENT_USER",
   // "LM"/"HKEY_LOCAL_MACHINE", "US"/"HKEY_USERS", "PD"/"HKEY_PERFORMANCE_DATA",
   // "CC"/"HKEY_CURRENT_CONFIG", "DD"/"HKEY_DYN_DATA" in any case; any other
@@ -28,7 +32,8 @@ struct IBrowserIntegration {
                            const std::string& name) = 0;
 };
 
-// The Linux implementation writes nothing and reports false for every call.
+// The Linux implementation is not offered, writes nothing and reports false
+// for every call.
 IBrowserIntegration& BrowserIntegration();
 
 }  // namespace quovix::platform

@@ -89,6 +89,13 @@ TfrmSettings::TfrmSettings(TfrmMain& owner) : owner_(owner) {
   optIEIntActUser.SetCheckedSilently(!forAll);
   chkIEIntMenu.SetCheckedSilently(IniReadBool(IniFilePath, kSettings, "IEIntMenu", true));
   chkIEIntButton.SetCheckedSilently(IniReadBool(IniFilePath, kSettings, "IEIntButton", true));
+  // Where the platform has no browser integration the group would promise
+  // something that does not exist: it is hidden, its stored keys kept.
+  if (!platform::BrowserIntegration().Offered())
+    for (TControl* c : std::initializer_list<TControl*>{&grpIEInt, &chkIEIntActive,
+                                                        &optIEIntAllUsers, &optIEIntActUser,
+                                                        &chkIEIntMenu, &chkIEIntButton})
+      c->SetVisible(false);
   // 6.
   txtExtIpUrl.SetText(ExtIpUrl);
   lblFontTemplate.FontName = OutputFontName;
@@ -182,14 +189,15 @@ void TfrmSettings::btnOkClick() {
   HttpProxyPassword = txtProxyPassword.Text();
   // 4.
   owner_.AddRecentItem(cmbDns, cmbDns.Text());
-  WriteHistoryList(IniFilePath, kDnsServerList, cmbDns.Items());
+  bool written = WriteHistoryList(IniFilePath, kDnsServerList, cmbDns.Items());
   // 5.
   ExtIpUrl = txtExtIpUrl.Text();
   // 6.
-  IniWriteBool(IniFilePath, kSettings, "IEIntActive", chkIEIntActive.Checked());
-  IniWriteBool(IniFilePath, kSettings, "IEIntForAll", optIEIntAllUsers.Checked());
-  IniWriteBool(IniFilePath, kSettings, "IEIntMenu", chkIEIntMenu.Checked());
-  IniWriteBool(IniFilePath, kSettings, "IEIntButton", chkIEIntButton.Checked());
+  written = IniWriteBool(IniFilePath, kSettings, "IEIntActive", chkIEIntActive.Checked()) && written;
+  written = IniWriteBool(IniFilePath, kSettings, "IEIntForAll", optIEIntAllUsers.Checked()) && written;
+  written = IniWriteBool(IniFilePath, kSettings, "IEIntMenu", chkIEIntMenu.Checked()) && written;
+  written = IniWriteBool(IniFilePath, kSettings, "IEIntButton", chkIEIntButton.Checked()) && written;
+  if (!written) ReportSettingsProblem(false, IniFilePath);
   // 7.
   WriteBrowserIntegration();
   // 8.
@@ -205,6 +213,7 @@ void TfrmSettings::WriteBrowserIntegration() {
   // Failures (no rights, no such key, no registry at all) are not reported:
   // the settings above are kept either way.
   platform::IBrowserIntegration& reg = platform::BrowserIntegration();
+  if (!reg.Offered()) return;
   const bool admin = IsUserAdmin();
   const std::string key = std::string(kIEExtensionsKey) + "\\" + kIEExtensionGuid;
   if (!chkIEIntActive.Checked()) {

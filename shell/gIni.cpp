@@ -343,9 +343,10 @@ bool WriteHistoryList(const std::string& file, const std::string& section,
   return SaveHistory(ini, section, items) && ini.Save(file);
 }
 
-void LoadSettings(TfrmMain& f) {
+bool LoadSettings(TfrmMain& f) {
   TIniDocument ini;
-  ini.Load(IniFilePath);  // missing or unreadable: every value takes its default
+  // Missing or unreadable: every value takes its default.
+  const bool readable = ini.Load(IniFilePath) != TIniDocument::LoadResult::Failed;
   auto text = [&](const char* key, const std::string& def) { return ini.ReadString(kSettings, key, def); };
 
   // 1. General values.
@@ -370,6 +371,7 @@ void LoadSettings(TfrmMain& f) {
   // 3.–12. The tabs' histories and options.
   for (const ControlEntry& e : ControlEntries()) LoadControl(ini, f, e);
   LoadPlacement(ini, f.Placement);
+  return readable;
 }
 
 bool SaveSettings(TfrmMain& f) {

@@ -28,8 +28,9 @@ extern int OutputFontCharset;       // default 0
 void ResetSettingsValues();
 
 // Reads everything into the memory values and the window's controls; a
-// missing or unreadable file gives the defaults.
-void LoadSettings(TfrmMain& form);
+// missing or unreadable file gives the defaults. False when the file is
+// there but cannot be read.
+bool LoadSettings(TfrmMain& form);
 // Writes everything back in one step: the new file replaces the old one only
 // once it is complete. False when the file could not be written (the old file
 // is then unchanged).
@@ -50,6 +51,57 @@ std::string UnscramblePassword(const std::string& text);
 // The servers a history holds when the stored one is empty.
 const std::vector<std::string>& DefaultWhoisServers();
 const std::vector<std::string>& DefaultTimeServers();
+
+// ---- Where the settings live -------------------------------------------------
+
+// The name of the settings file, the same for both front ends.
+inline constexpr const char* kSettingsFileName = "Quovix.ini";
+
+// The environment the choice depends on (XDG base directories).
+struct TSettingsEnvironment {
+  std::string XdgConfigHome;  // $XDG_CONFIG_HOME; ignored unless absolute
+  std::string Home;           // $HOME, or the home folder of the user's account
+  std::string XdgConfigDirs;  // $XDG_CONFIG_DIRS; empty means /etc/xdg
+};
+TSettingsEnvironment SettingsEnvironment();
+
+struct TSettingsLocation {
+  std::string ProgramFolder;  // the data packs, lists and Language/, ending with "/"
+  std::string IniFilePath;    // the settings file read and written
+  // A Quovix.ini that starts the user's file when that does not exist yet
+  // (a site default beside the program or in $XDG_CONFIG_DIRS/quovix/);
+  // empty when there is none or the settings stay beside the program.
+  std::string SiteDefault;
+  bool Installed = false;   // <prefix>/bin/ beside <prefix>/share/quovix/
+  bool UserConfig = false;  // IniFilePath is in the user's config folder
+};
+
+// programFile: the running program's full path. Installed, the data live in
+// <prefix>/share/quovix/ and the settings in the user's config folder; in a
+// build or portable folder both stay beside the program, unless that folder
+// is not writable: then the settings go to the user's config folder too.
+TSettingsLocation ChooseSettingsLocation(const std::string& programFile,
+                                         const TSettingsEnvironment& env);
+
+// The window's first start in the user's config folder: creates the folder
+// (mode 0700) and starts the file as a copy of the site default (mode 0600).
+// Empty when all is well, otherwise the path that could not be made.
+std::string PrepareSettingsFile(const TSettingsLocation& location);
+
+// The file a reader that writes nothing (the console) takes: the user's file,
+// or before the window's first start there the site default.
+std::string SettingsFileToRead(const TSettingsLocation& location);
+
+// True when the settings file can be replaced: its folder (or the nearest
+// existing one above it, for a folder still to be made) is writable and the
+// path is not taken by anything but a regular file.
+bool SettingsFileWritable(const std::string& iniFile);
+
+// Tells the user once per process that the settings file cannot be written
+// or read (a message box in the window, a line on stderr in the console).
+// Later calls do nothing; ResetSettingsReport() is for tests.
+void ReportSettingsProblem(bool reading, const std::string& iniFile);
+void ResetSettingsReport();
 
 // ---- INI access layer ------------------------------------------------------
 // Semantics of the classic profile functions: section and key names compare

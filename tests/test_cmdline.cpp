@@ -112,6 +112,18 @@ TEST(CommandLineLookup, ABareSwitchEndsTheValueSearch) {
   EXPECT_EQ(GetParamValue("Dns"), "");
 }
 
+// What the desktop entry passes (Exec=quovix %U): plain URLs.
+TEST(CommandLineLookup, DesktopUrlsPresetTheHeaderTool) {
+  Args argv = DesktopUrlsAsHead({"quovix", "HTTPS://h.example/a%20b?x=1", "file:///tmp/x",
+                                 "/Dns:a", "http"});
+  EXPECT_EQ(argv, (Args{"quovix", "/Head:HTTPS://h.example/a%20b?x=1", "file:///tmp/x", "/Dns:a",
+                        "http"}));
+  ParseCommandLine(argv);
+  EXPECT_EQ(GetParamValue("Head"), "HTTPS://h.example/a%20b?x=1");
+  EXPECT_TRUE(CommandLineNamesTool());
+  ParseCommandLine({});
+}
+
 // ---- Actions ------------------------------------------------------------------------------
 
 TEST_F(CommandLineTest, EmptyCommandLineStartsIdleOnTheStoredTab) {

@@ -1,6 +1,7 @@
 // The DNS message client: the query on the wire, the reading of hand-built
-// replies (compression, loops, truncation, sections) and the UDP exchange
-// with a scripted responder on the loopback address.
+// replies (compression, loops, truncation, sections, EDNS, CAA, the CNAME
+// chain) and the UDP and TCP exchanges with a scripted responder on the
+// loopback address.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -382,10 +383,286 @@ TEST(DnsExchange, MalformedReplyAndClosedPortAreErrors) {
   c.WaitingTime = 3000;
   c.QueryType = {qtA};
   EXPECT_THROW(c.SendQuery("example.org", 1), EIdDnsResolverError);
+  try {
+    c.SendQuery("example.org", 1);
+  } catch (const EIdDnsResolverError& e) {
+    EXPECT_EQ(e.Kind, TDnsFailure::Refused);
+    EXPECT_FALSE(e.OverTcp);
+  }
 
   c.QueryType.clear();
   EXPECT_THROW(c.SendQuery("example.org", 1), EIdDnsResolverError);
   c.QueryType = {qtA};
   c.Host = "";
   EXPECT_THROW(c.SendQuery("example.org", 1), EIdDnsResolverError);
+}
+
+// ---- EDNS, truncation and the question asked ------------------------------------------
+
+TEST(DnsQuery, OptRecordAdvertises1232AndTheDoBitWhenAsked) {
+  TIdDNSResolver r;
+  r.QueryType = {qtMX};
+  const std::string plain = r.BuildQuery("example.org", 1, 0x1234);
+  const std::string q = r.QueryMessage("example.org", 1, 0x1234);
+  EXPECT_EQ(q.substr(0, 10), plain.substr(0, 10));
+  EXPECT_EQ(q.substr(10, 2), std::string("\0\1", 2));  // ARCOUNT 1
+  EXPECT_EQ(q.substr(12, plain.size() - 12), plain.substr(12));
+  EXPECT_EQ(q.substr(plain.size()), OptRr(1232));
+  r.DnssecOk = true;
+  EXPECT_EQ(r.QueryMessage("example.org", 1, 0x1234).substr(plain.size()), OptRr(1232, 0, true));
+  r.UseEdns = false;
+  EXPECT_EQ(r.QueryMessage("example.org", 1, 0x1234), plain);
+}
+
+TEST(DnsReply, OptRecordIsReadNotListedAndExtendsTheCode) {
+  const Question q = ParseQuestion(Header(4, 0, 1, 0, 0, 0) + WireName("example.org") +
+                                   Bytes().u16(1).u16(1).b);
+  const std::string a = Rr(Bytes().ptr(12).b, 1, ARdata(192, 0, 2, 1));
+  TIdDNSResolver r;
+  // Authentic data (AD) with an OPT that has the DO bit.
+  Read(r, ReplyFlags(q, 0x81A0, {a}, {}, {OptRr(1232, 0, true)}), 4);
+  ASSERT_EQ(r.QueryResult.Count(), 1);
+  EXPECT_TRUE(r.QueryResult.HasOpt);
+  EXPECT_EQ(r.QueryResult.OptPayloadSize, 1232);
+  EXPECT_TRUE(r.QueryResult.OptDnssecOk);
+  EXPECT_TRUE(r.QueryResult.AuthenticData());
+  EXPECT_FALSE(r.QueryResult.Truncated());
+
+  EXPECT_THROW(Read(r, Reply(q, 0, {a}, {}, {OptRr(1232), OptRr(512)}), 4), EIdDnsResolverError);
+  try {  // BADVERS: extended code 1, header code 0
+    Read(r, Reply(q, 0, {}, {}, {OptRr(1232, 1)}), 4);
+    ADD_FAILURE() << "no error for an extended response code";
+  } catch (const EIdDnsResolverError& e) {
+    EXPECT_EQ(e.Kind, TDnsFailure::ServerCode);
+    EXPECT_EQ(e.Rcode, 16);
+    EXPECT_EQ(RcodeName(e.Rcode), "BADVERS");
+  }
+  EXPECT_EQ(r.QueryResult[0].IPAddress, "192.0.2.1");
+}
+
+TEST(DnsReply, CaaRecordsDecodedAndShortOnesMalformed) {
+  const std::string h = Header(1, 0x8180, 0, 2, 0, 0);
+  const std::string owner = WireName("example.org");
+  const std::string value = "ca.example; account=\"x\"";
+  TIdDNSResolver r;
+  Read(r, h + Rr(owner, 257, Bytes().u8(128).u8(5).raw("issue").raw(value).b) +
+              Rr(owner, 257, Bytes().u8(0).u8(5).raw("iodef").b), 1);
+  ASSERT_EQ(r.QueryResult.Count(), 2);
+  EXPECT_EQ(r.QueryResult[0].Kind, TRecordKind::CAA);
+  EXPECT_EQ(r.QueryResult[0].CaaFlags, 128);
+  EXPECT_EQ(r.QueryResult[0].CaaTag, "issue");
+  EXPECT_EQ(r.QueryResult[0].CaaValue, value);
+  EXPECT_EQ(r.QueryResult[1].CaaValue, "");
+  const std::string one = Header(1, 0x8180, 0, 1, 0, 0);
+  EXPECT_THROW(Read(r, one + Rr(owner, 257, "\x00"), 1), EIdDnsResolverError);
+  EXPECT_THROW(Read(r, one + Rr(owner, 257, Bytes().u8(0).u8(9).raw("issue").b), 1),
+               EIdDnsResolverError);
+  EXPECT_EQ(QueryTypeCode(qtCAA), 257);
+}
+
+TEST(DnsAnswer, OnlyRecordsOfTheNameAndOfItsCnameChain) {
+  // example.org -> www.example.org -> edge.example.net; records of another
+  // name, of the authority section and of another class around them.
+  const std::string h = Header(1, 0x8180, 0, 7, 1, 0);
+  auto classRr = [](const std::string& owner, unsigned cls, const std::string& rdata) {
+    return Bytes().raw(owner).u16(1).u16(cls).u32(60).u16(4).raw(rdata).b;
+  };
+  TIdDNSResolver r;
+  Read(r, h + Rr(WireName("other.example"), 1, ARdata(203, 0, 113, 1)) +
+              Rr(WireName("example.org"), 5, WireName("WWW.example.org")) +
+              Rr(WireName("www.Example.ORG"), 5, WireName("edge.example.net.")) +
+              Rr(WireName("edge.example.net"), 1, ARdata(192, 0, 2, 2)) +
+              classRr(WireName("edge.example.net"), 3, ARdata(192, 0, 2, 3)) +
+              Rr(WireName("example.org"), 1, ARdata(192, 0, 2, 1)) +
+              Rr(WireName("loop.example"), 5, WireName("loop.example")) +
+              Rr(WireName("example.org"), 1, ARdata(198, 51, 100, 1)),
+       1);
+  std::vector<std::string> got;
+  for (const TResultRecord* rec : AnswerRecords(r.QueryResult, "Example.Org.", kTypeA))
+    got.push_back(rec->IPAddress);
+  EXPECT_EQ(got, (std::vector<std::string>{"192.0.2.2", "192.0.2.1"}));
+  EXPECT_TRUE(AnswerRecords(r.QueryResult, "loop.example", kTypeA).empty());
+  EXPECT_EQ(AnswerRecords(r.QueryResult, "example.org", kTypeCNAME).size(), 1u);
+
+  // A chain longer than any resolver follows is cut off.
+  std::string longChain;
+  for (int i = 0; i < 20; ++i)
+    longChain += Rr(WireName("c" + std::to_string(i) + ".example"), 5,
+                    WireName("c" + std::to_string(i + 1) + ".example"));
+  TIdDNSResolver c;
+  Read(c, Header(1, 0x8180, 0, 22, 0, 0) + longChain +
+              Rr(WireName("c5.example"), 1, ARdata(192, 0, 2, 5)) +
+              Rr(WireName("c20.example"), 1, ARdata(192, 0, 2, 20)),
+       1);
+  const auto viaChain = AnswerRecords(c.QueryResult, "c0.example", kTypeA);
+  ASSERT_EQ(viaChain.size(), 1u);
+  EXPECT_EQ(viaChain[0]->IPAddress, "192.0.2.5");
+}
+
+namespace {
+
+// The whole answer of 40 TXT records, and the truncated UDP reply with the
+// first of them only.
+std::string ManyTxt(const Question& q, unsigned flags, int count) {
+  std::vector<std::string> answer;
+  for (int i = 1; i <= count; ++i)
+    answer.push_back(Rr(Bytes().ptr(12).b, 16,
+                        TxtRdata({"site-verification-" + std::to_string(i) + "=0123456789abcdef"})));
+  return ReplyFlags(q, flags, answer);
+}
+
+}  // namespace
+
+TEST(DnsExchange, TruncatedReplyIsAskedAgainOverTcpAndTheWholeAnswerTaken) {
+  ScriptedDnsServer s(
+      [](const std::string& query) {  // TC set, and nothing else but the header
+        return std::vector<ScriptedDnsServer::Datagram>{
+            {Header(ParseQuestion(query).id, 0x8380, 0, 0, 0, 0)}};
+      },
+      [](const std::string& query) {
+        Question q = ParseQuestion(query);
+        const std::string whole = Framed(ManyTxt(q, 0x8180, 40));
+        Question other = q;
+        other.id ^= 0x5A5A;
+        // A message of another query first, then the reply in pieces, the
+        // first piece one byte of its length.
+        return std::vector<ScriptedDnsServer::Datagram>{
+            {Framed(ManyTxt(other, 0x8180, 2))},
+            {whole.substr(0, 1)},
+            {whole.substr(1, 700)},
+            {whole.substr(701)}};
+      });
+  TIdDNSResolver r = ResolverFor(s);
+  r.QueryType = {qtTXT};
+  r.SendQuery("example.org", 1);
+  ASSERT_EQ(r.QueryResult.Count(), 40);
+  EXPECT_EQ(r.QueryResult[39].Text.front(), "site-verification-40=0123456789abcdef");
+  EXPECT_TRUE(r.LastExchange().Answered);
+  EXPECT_EQ(r.LastExchange().Transport, TDnsTransport::Tcp);
+  ASSERT_EQ(s.TcpQueries(), 1);
+  const Question overTcp = ParseQuestion(s.TcpReceived().front());
+  EXPECT_EQ(overTcp.name, "example.org");
+  EXPECT_EQ(overTcp.type, 16u);
+  EXPECT_TRUE(overTcp.edns);
+}
+
+TEST(DnsExchange, TcpRefusedSilentOrClosedIsReportedWithinItsTimeLimit) {
+  auto truncated = [](const std::string& query) {
+    return std::vector<ScriptedDnsServer::Datagram>{{ManyTxt(ParseQuestion(query), 0x8380, 1)}};
+  };
+  auto failure = [](TIdDNSResolver& r) {
+    try {
+      r.SendQuery("example.org", 1);
+    } catch (const EIdDnsResolverError& e) {
+      EXPECT_TRUE(e.OverTcp) << e.what();
+      return e.Kind;
+    }
+    return TDnsFailure::Other;
+  };
+  {  // Nothing listens on the TCP port.
+    ScriptedDnsServer s(truncated);
+    TIdDNSResolver r = ResolverFor(s);
+    EXPECT_EQ(failure(r), TDnsFailure::Refused);
+  }
+  {  // Closed after a part of a message.
+    ScriptedDnsServer s(truncated, [](const std::string& query) {
+      return std::vector<ScriptedDnsServer::Datagram>{
+          {Framed(ManyTxt(ParseQuestion(query), 0x8180, 40)).substr(0, 100), false, true}};
+    });
+    TIdDNSResolver r = ResolverFor(s);
+    EXPECT_EQ(failure(r), TDnsFailure::Closed);
+    EXPECT_EQ(r.QueryResult.Count(), 0);
+  }
+  {  // Accepted, then silent: no reply, after the TCP exchange's own limit.
+    ScriptedDnsServer s(truncated, [](const std::string&) {
+      return std::vector<ScriptedDnsServer::Datagram>{};
+    });
+    TIdDNSResolver r = ResolverFor(s, 400);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NO_THROW(r.SendQuery("example.org", 1));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(r.LastExchange().Answered);
+    EXPECT_EQ(r.LastExchange().Transport, TDnsTransport::Tcp);
+    EXPECT_EQ(r.QueryResult.Count(), 0);
+    EXPECT_GE(took, std::chrono::milliseconds(350));
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+  }
+}
+
+TEST(DnsExchange, FormerrToEdnsIsAskedAgainWithoutItOtherCodesAreNot) {
+  ScriptedDnsServer s([](const std::string& query) {
+    const Question q = ParseQuestion(query);
+    if (q.edns) return std::vector<ScriptedDnsServer::Datagram>{{Reply(q, 1, {})}};
+    return AnswerA(query, 9);
+  });
+  TIdDNSResolver r = ResolverFor(s);
+  r.SendQuery("example.org", 1);
+  ASSERT_EQ(r.QueryResult.Count(), 1);
+  EXPECT_EQ(r.QueryResult[0].IPAddress, "192.0.2.9");
+  EXPECT_TRUE(r.LastExchange().EdnsDropped);
+  EXPECT_FALSE(r.LastExchange().Edns);
+  const auto sent = s.Received();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_TRUE(ParseQuestion(sent[0]).edns);
+  EXPECT_EQ(ParseQuestion(sent[0]).payload, 1232u);
+  EXPECT_FALSE(ParseQuestion(sent[1]).edns);
+
+  ScriptedDnsServer failing([](const std::string& query) {
+    return std::vector<ScriptedDnsServer::Datagram>{{Reply(ParseQuestion(query), 2, {})}};
+  });
+  TIdDNSResolver f = ResolverFor(failing);
+  try {
+    f.SendQuery("example.org", 1);
+    ADD_FAILURE() << "no error for SERVFAIL";
+  } catch (const EIdDnsResolverError& e) {
+    EXPECT_EQ(e.Kind, TDnsFailure::ServerCode);
+    EXPECT_EQ(RcodeName(e.Rcode), "SERVFAIL");
+  }
+  EXPECT_EQ(failing.Queries(), 1);
+}
+
+TEST(DnsExchange, RepliesToAnotherQuestionAndEchoedQueriesAreNotTheAnswer) {
+  auto script = [](bool withAnswer) {
+    return [withAnswer](const std::string& query) {
+      const Question q = ParseQuestion(query);
+      const std::string forged = Rr(Bytes().ptr(12).b, 1, ARdata(203, 0, 113, 66));
+      Question otherName = q, otherType = q, upper = q;
+      otherName.section = WireName("example.net") + Bytes().u16(1).u16(1).b;
+      otherType.section = WireName("example.org") + Bytes().u16(28).u16(1).b;
+      upper.section = WireName("EXAMPLE.Org") + Bytes().u16(1).u16(1).b;
+      std::vector<ScriptedDnsServer::Datagram> out = {
+          {Reply(otherName, 0, {forged})}, {Reply(otherType, 0, {forged})}, {query}};
+      if (withAnswer) out.push_back({Reply(upper, 0, {Rr(Bytes().ptr(12).b, 1, ARdata(192, 0, 2, 8))})});
+      return out;
+    };
+  };
+  ScriptedDnsServer s(script(true));
+  TIdDNSResolver r = ResolverFor(s);
+  r.SendQuery("example.org", 1);
+  ASSERT_EQ(r.QueryResult.Count(), 1);
+  EXPECT_EQ(r.QueryResult[0].IPAddress, "192.0.2.8");
+
+  ScriptedDnsServer wrong(script(false));
+  TIdDNSResolver w = ResolverFor(wrong, 400);
+  try {
+    w.SendQuery("example.org", 1);
+    ADD_FAILURE() << "no error when only replies to other questions came";
+  } catch (const EIdDnsResolverError& e) {
+    EXPECT_EQ(e.Kind, TDnsFailure::Mismatch);
+  }
+  EXPECT_EQ(w.QueryResult.Count(), 0);
+
+  // The check itself: question count, name without regard to case, type, class.
+  const std::string query = w.BuildQuery("example.org", 1, 3);
+  const Question q = ParseQuestion(query);
+  auto matches = [&](const std::string& reply) {
+    return ReplyMatchesQuery(reinterpret_cast<const unsigned char*>(reply.data()), reply.size(),
+                             query);
+  };
+  EXPECT_TRUE(matches(Reply(q, 0, {})));
+  Question cls = q;
+  cls.section = WireName("example.org") + Bytes().u16(1).u16(3).b;
+  EXPECT_FALSE(matches(Reply(cls, 0, {})));
+  EXPECT_FALSE(matches(Header(3, 0x8180, 0, 0, 0, 0)));
+  EXPECT_THROW(matches(Header(3, 0x8180, 1, 0, 0, 0) + "\x07" "exam"), EIdDnsResolverError);
 }

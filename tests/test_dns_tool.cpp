@@ -30,7 +30,11 @@ namespace {
 std::vector<std::string> Shown(const TRichEdit& pane) {
   std::vector<std::string> out;
   for (const auto& l : pane.Lines()) {
-    const char* c = l.Color == clBlue ? "blue" : l.Color == clNavy ? "navy" : l.Color == clRed ? "red" : "other";
+    const char* c = l.Color == clBlue     ? "blue"
+                    : l.Color == clNavy   ? "navy"
+                    : l.Color == clRed    ? "red"
+                    : l.Color == clMaroon ? "maroon"
+                                          : "other";
     out.push_back(std::string(c) + "|" + l.Text);
   }
   return out;
@@ -198,7 +202,7 @@ TEST(DnsTool, ExtendedInformationListsOnlyTheAskedRecordsNumbered) {
                                "navy|  2. Eintrag: line\\010break"},
                               kSoaAndEndLines});
   EXPECT_EQ(lines, expected);
-  EXPECT_EQ(server.Queries(), 6);
+  EXPECT_EQ(server.Queries(), 7);  // A, PTR, NS, MX, TXT, CAA, SOA
   EXPECT_GT(w.pumps, 0);
   // The ready state afterwards, the input in the history.
   EXPECT_TRUE(w.f.ToolIdle);
@@ -210,7 +214,7 @@ TEST(DnsTool, ExtendedInformationListsOnlyTheAskedRecordsNumbered) {
   EXPECT_EQ(w.f.IdDNSResolver.WaitingTime, 2000);
 }
 
-TEST(DnsTool, FailedQueriesLeaveTheirSectionOutAndTheRestRuns) {
+TEST(DnsTool, FailedQueriesTellTheServersVerdictAndTheRestRuns) {
   // MX all of preference 65535 (no primary), TXT refused, SOA malformed,
   // NS with a foreign identifier only, A with nothing at all.
   ScriptedDnsServer server([](const std::string& query) -> std::vector<ScriptedDnsServer::Datagram> {
@@ -237,9 +241,18 @@ TEST(DnsTool, FailedQueriesLeaveTheirSectionOutAndTheRestRuns) {
   const auto lines = w.Run("  quovix.test  ");
   const auto expected = Join({kHeadLines, {
       "navy|",
+      "navy|Nameserver:",
+      "maroon|  Keine Antwort vom DNS-Server (Antwort passt nicht zur Anfrage).",
+      "navy|",
       "navy|Mail Exchange Server:",
       "navy|  1. MX-Server: a.quovix.test, Preference=65535",
       "navy|  2. MX-Server: b.quovix.test, Preference=65535",
+      "navy|",
+      "navy|Texteinträge:",
+      "maroon|  Keine Antwort vom DNS-Server (REFUSED).",
+      "navy|",
+      "navy|Start of Authority (Autoritätsursprung):",
+      "maroon|  Keine Antwort vom DNS-Server (fehlerhafte Antwort).",
       "blue|",
       "blue|Anfragen beendet.",
   }});
@@ -343,9 +356,223 @@ TEST(DnsTool, AddressWithoutHostNameAndEmptyDomainEndEarly) {
   EXPECT_EQ(server.Queries(), 0);
 }
 
+TEST(DnsTool, InformationIsForTheRegistrableDomainAndNeverForAPublicSuffix) {
+  ScriptedDnsServer server(ZoneScript);
+  DnsWindow w(server.Port());
+  w.f.chkDnsReverse.SetChecked(false);
+  w.f.chkDnsDirectQuery.SetChecked(false);
+  w.f.SldList = {"jp", "kyoto.jp", "ide.kyoto.jp"};
+  auto lines = w.Run("a.b.ide.kyoto.jp");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "blue|DNS Informationen für \"b.ide.kyoto.jp\":"),
+            lines.end());
+  const int asked = server.Queries();
+  EXPECT_GT(asked, 0);
+  lines = w.Run("kyoto.jp");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "blue|Für DNS-Informationen muss eine Domain angegeben werden.");
+  EXPECT_EQ(server.Queries(), asked);  // nothing asked about the suffix
+}
+
+// ---- The server's verdict and hostile zones ----------------------------------------
+
+TEST(DnsTool, EachSectionSaysWhyTheServerGaveNoAnswer) {
+  ScriptedDnsServer server([](const std::string& query) -> std::vector<ScriptedDnsServer::Datagram> {
+    const Question q = ParseQuestion(query);
+    const std::string apex = Bytes().ptr(12).b;
+    switch (q.type) {
+      case 1:  // validated (AD) when asked with the DO bit
+        return {{ReplyFlags(q, q.dnssecOk ? 0x81A0 : 0x8180, {Rr(apex, 1, ARdata(192, 0, 2, 10))},
+                            {}, {OptRr(1232, 0, q.dnssecOk)})}};
+      case 12:
+        return {{Reply(q, 2, {})}};
+      case 2:
+        return {{Reply(q, 5, {})}};
+      case 15:
+        return {};
+      case 16: {  // records of another question only
+        Question other = q;
+        other.section = WireName("other.test") + Bytes().u16(16).u16(1).b;
+        return {{Reply(other, 0, {Rr(apex, 16, TxtRdata({"forged"}))})}};
+      }
+      case 257:  // FORMERR with EDNS and without
+        return {{Reply(q, 1, {})}};
+      case 6:  // truncated, and nothing listens on the TCP port
+        return {{ReplyFlags(q, 0x8380, {})}};
+      default:
+        return {};
+    }
+  });
+  DnsWindow w(server.Port());
+  NameResTimeout = 400;
+  const auto lines = w.Run("quovix.test");
+  const auto expected = Join({kHeadLines, {
+      "navy|  DNSSEC: vom DNS-Server bestätigt",
+      "navy|", "navy|IP-Adressen:", "navy|  1. IP-Adresse: 192.0.2.10",
+      "navy|", "navy|Reverse DNS-Abfrage für \"10.2.0.192.in-addr.arpa\":",
+      "maroon|  Keine Antwort vom DNS-Server (SERVFAIL).",
+      "navy|", "navy|Nameserver:", "maroon|  Keine Antwort vom DNS-Server (REFUSED).",
+      "navy|", "navy|Mail Exchange Server:",
+      "maroon|  Keine Antwort vom DNS-Server (Zeitüberschreitung).",
+      "navy|", "navy|Texteinträge:",
+      "maroon|  Keine Antwort vom DNS-Server (Antwort passt nicht zur Anfrage).",
+      "navy|", "navy|CAA-Einträge:", "maroon|  Keine Antwort vom DNS-Server (FORMERR).",
+      "navy|", "navy|Start of Authority (Autoritätsursprung):",
+      "maroon|  Keine Antwort vom DNS-Server (TCP-Verbindung abgelehnt).",
+      "blue|", "blue|Anfragen beendet."}});
+  EXPECT_EQ(lines, expected);
+  // The DO bit only on the address query; CAA asked again without EDNS.
+  int caa = 0;
+  for (const auto& sent : server.Received()) {
+    const Question q = ParseQuestion(sent);
+    EXPECT_EQ(q.dnssecOk, q.type == 1) << q.type;
+    if (q.type == 257) EXPECT_EQ(q.edns, caa++ == 0);
+  }
+  EXPECT_EQ(caa, 2);
+}
+
+TEST(DnsTool, SilentServerTimesOutInEverySectionWithinTheLimits) {
+  ScriptedDnsServer server([](const std::string&) { return std::vector<ScriptedDnsServer::Datagram>{}; });
+  DnsWindow w(server.Port());
+  NameResTimeout = 300;
+  const auto start = std::chrono::steady_clock::now();
+  const auto lines = w.Run("quovix.test");
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                       "maroon|  Keine Antwort vom DNS-Server (Zeitüberschreitung)."),
+            7);
+  EXPECT_EQ(lines.back(), "blue|Anfragen beendet.");
+  EXPECT_EQ(server.Queries(), 7);
+  EXPECT_LT(took, 7 * std::chrono::milliseconds(300));
+}
+
+TEST(DnsTool, NameErrorOnTheAddressQueryEndsTheRunUnlessItIsAnAlias) {
+  ScriptedDnsServer server([](const std::string& query) {
+    const Question q = ParseQuestion(query);
+    if (q.name == "gone.quovix.test")
+      return std::vector<ScriptedDnsServer::Datagram>{{Reply(q, 3, {})}};
+    // An alias whose target is gone: the name error speaks of the target.
+    if (q.type == 1)
+      return std::vector<ScriptedDnsServer::Datagram>{
+          {Reply(q, 3, {Rr(Bytes().ptr(12).b, 5, WireName("gone.quovix.test"))})}};
+    return std::vector<ScriptedDnsServer::Datagram>{{Reply(q, 0, {})}};
+  });
+  DnsWindow w(server.Port());
+  const auto gone = w.Run("gone.quovix.test");
+  ASSERT_GE(gone.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(gone.end() - 5, gone.end()),
+            (std::vector<std::string>{"blue|DNS Informationen für \"gone.quovix.test\":", "red|",
+                                      "red|Die Domain \"gone.quovix.test\" existiert nicht.",
+                                      "blue|", "blue|Anfragen beendet."}));
+  EXPECT_EQ(server.Queries(), 1);
+
+  const auto alias = w.Run("alias.quovix.test");
+  EXPECT_EQ(std::count_if(alias.begin(), alias.end(),
+                          [](const std::string& l) { return l.rfind("red|", 0) == 0; }),
+            0);
+  EXPECT_EQ(alias.back(), "blue|Anfragen beendet.");
+  EXPECT_EQ(server.Queries(), 1 + 6);  // the reverse name of "???" is never asked
+}
+
+namespace {
+
+// A system resolver that answers nothing in any useful time.
+class StalledResolver : public platform::IResolver {
+ public:
+  std::string HostToIp(const std::string&) override { return Stall(); }
+  std::string IpToHost(std::uint32_t) override { return Stall(); }
+  std::string OwnAddress() override { return "192.0.2.200"; }
+  std::string SystemHostName() override { return "testbox"; }
+
+ private:
+  static std::string Stall() {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    return {};
+  }
+};
+
+}  // namespace
+
+TEST(DnsTool, HugeZoneIsListedInPartAndItsLookUpsAreBoundedTogether) {
+  // 440 name servers, too many for UDP: the truncated reply sends the
+  // client to TCP. A record of another name rides along.
+  auto ns = [](const std::string& query, unsigned flags, bool whole) {
+    const Question q = ParseQuestion(query);
+    std::vector<std::string> answer = {
+        Rr(WireName("other.test"), 2, WireName("ns.other.test"))};
+    for (int i = 1; whole && i <= 440; ++i)
+      answer.push_back(Rr(Bytes().ptr(12).b, 2, WireName("ns" + std::to_string(i) + ".quovix.test")));
+    return ReplyFlags(q, flags, answer);
+  };
+  ScriptedDnsServer server(
+      [&](const std::string& query) -> std::vector<ScriptedDnsServer::Datagram> {
+        const Question q = ParseQuestion(query);
+        if (q.type == 2) return {{ns(query, 0x8380, false)}};
+        if (q.type == 15)
+          return {{Reply(q, 0, {Rr(Bytes().ptr(12).b, 15, MxRdata(10, "mx.quovix.test"))})}};
+        return {{Reply(q, 0, {})}};
+      },
+      [&](const std::string& query) {
+        return std::vector<ScriptedDnsServer::Datagram>{{Framed(ns(query, 0x8180, true))}};
+      });
+  DnsWindow w(server.Port());
+  platform::ScopedResolver stalled{std::make_shared<StalledResolver>()};
+  w.f.chkDnsExtendedResolve.SetChecked(true);
+  NameResTimeout = 300;
+  const auto start = std::chrono::steady_clock::now();
+  const auto lines = w.Run("quovix.test");
+  const auto took = std::chrono::steady_clock::now() - start;
+
+  auto at = std::find(lines.begin(), lines.end(), "navy|Nameserver:");
+  ASSERT_NE(at, lines.end());
+  ASSERT_GE(lines.end() - at, 53);
+  EXPECT_EQ(at[1], "navy|  1. Nameserver: ns1.quovix.test ()");
+  EXPECT_EQ(at[50], "navy|  50. Nameserver: ns50.quovix.test ()");
+  EXPECT_EQ(at[51], "navy|  … und 390 weitere.");
+  EXPECT_EQ(at[52], "navy|");
+  for (const auto& l : lines) EXPECT_EQ(l.find("other.test"), std::string::npos) << l;
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "navy|  1. MX-Server: mx.quovix.test (), Preference=10"),
+            lines.end());
+  EXPECT_EQ(server.TcpQueries(), 1);
+  // Look-up block, server name, and one shared limit per section: well
+  // within ten waiting times, though every single look-up stalls.
+  EXPECT_LT(took, 10 * std::chrono::milliseconds(300));
+}
+
 // ---- A real DNS server -----------------------------------------------------------
 
 namespace {
+
+std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) out += std::string{digits[c >> 4], digits[c & 15]};
+  return out;
+}
+std::string ManyTxtToken(int i) {
+  return "site-verification-" + std::to_string(i) + "=0123456789abcdef0123456789";
+}
+std::string ManyTxtConfig() {
+  std::string out;
+  for (int i = 1; i <= 40; ++i) out += "txt-record=many.quovix.test,\"" + ManyTxtToken(i) + "\"\n";
+  return out;
+}
+// The entries listed under "Texteinträge:" (prefix: the colour part of a
+// pane line, or nothing for console output).
+std::vector<std::string> TextEntries(const std::vector<std::string>& lines,
+                                     const std::string& prefix) {
+  std::vector<std::string> out;
+  auto at = std::find(lines.begin(), lines.end(), prefix + "Texteinträge:");
+  if (at == lines.end()) return out;
+  for (++at; at != lines.end() && at->find(". Eintrag: ") != std::string::npos; ++at)
+    out.push_back(at->substr(at->find(". Eintrag: ") + 11));
+  return out;
+}
+std::vector<std::string> AllManyTxtTokens() {
+  std::vector<std::string> out;
+  for (int i = 1; i <= 40; ++i) out.push_back(ManyTxtToken(i));
+  std::sort(out.begin(), out.end());
+  return out;
+}
 
 // dnsmasq serving the test zone quovix.test, authoritative, without any
 // upstream server, on a loopback address and port (port 0: a free one).
@@ -402,7 +629,15 @@ class Dnsmasq {
                            "mx-host=quovix.test,mxc.quovix.test,10\n"
                            "mx-host=quovix.test,mxb.quovix.test,10\n"
                            "mx-host=quovix.test,mxa.quovix.test,20\n"
-                           "txt-record=quovix.test,\"v=spf1 -all\",\" second part\"\n";
+                           "txt-record=quovix.test,\"v=spf1 -all\",\" second part\"\n"
+                           // 40 TXT records: far more than one UDP reply holds
+                           "host-record=many.quovix.test,192.0.2.40\n"
+                        << ManyTxtConfig()
+                        << "host-record=caa.quovix.test,192.0.2.41\n"
+                        << "dns-rr=caa.quovix.test,257,"
+                        << Hex(std::string("\0\5issue", 7) + "letsencrypt.org") << "\n"
+                        << "dns-rr=caa.quovix.test,257,"
+                        << Hex(std::string("\x80\5iodef", 7) + "mailto:ca@quovix.test") << "\n";
     std::vector<std::string> args = {binary_, "-C", conf};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -492,11 +727,34 @@ TEST(DnsToolRealServer, TestZoneFromDnsmasqLineByLine) {
   ASSERT_NE(at, alias.end());
   EXPECT_EQ(std::vector<std::string>(at, at + static_cast<long>(aliasHead.size())), aliasHead);
 
-  // A name that does not exist: every section is left out.
+  // A name that does not exist says so, and nothing more is asked.
   const auto none = w.Run("nothing.quovix.test");
-  ASSERT_GE(none.size(), 2u);
-  EXPECT_EQ(none[none.size() - 3], "blue|DNS Informationen für \"nothing.quovix.test\":");
-  EXPECT_EQ(none.back(), "blue|Anfragen beendet.");
+  ASSERT_GE(none.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(none.end() - 6, none.end()),
+            (std::vector<std::string>{"blue|", "blue|DNS Informationen für \"nothing.quovix.test\":",
+                                      "red|", "red|Die Domain \"nothing.quovix.test\" existiert nicht.",
+                                      "blue|", "blue|Anfragen beendet."}));
+}
+
+TEST(DnsToolRealServer, FortyTextRecordsOverTcpAndCaaFromDnsmasq) {
+  Dnsmasq dnsmasq;
+  if (!dnsmasq.Installed()) GTEST_SKIP() << "dnsmasq is not installed (scripts/deps/dns.list)";
+  ASSERT_TRUE(dnsmasq.Ready()) << "dnsmasq did not start:\n" << dnsmasq.Log();
+  DnsWindow w(dnsmasq.Port());
+  std::vector<std::string> entries = TextEntries(w.Run("many.quovix.test"), "navy|");
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, AllManyTxtTokens());
+
+  const auto caa = w.Run("caa.quovix.test");
+  auto at = std::find(caa.begin(), caa.end(), "navy|CAA-Einträge:");
+  ASSERT_NE(at, caa.end());
+  ASSERT_GE(caa.end() - at, 3);
+  std::vector<std::string> listed = {at[1].substr(at[1].find(". CAA: ") + 7),
+                                     at[2].substr(at[2].find(". CAA: ") + 7)};
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"0 issue \"letsencrypt.org\"",
+                                              "128 iodef \"mailto:ca@quovix.test\""}));
+  EXPECT_EQ(at[3], "blue|");  // a name below the apex has no start of authority
 }
 
 TEST(DnsToolRealServer, ClientReadsNameErrorAndPtrFromDnsmasq) {
@@ -522,6 +780,15 @@ TEST(DnsToolRealServer, ClientReadsNameErrorAndPtrFromDnsmasq) {
   EXPECT_EQ(r.QueryResult.QName, "11.2.0.192.in-addr.arpa");
   EXPECT_EQ(r.QueryResult[0].Kind, TRecordKind::PTR);
   EXPECT_EQ(r.QueryResult[0].HostName, "www.quovix.test");
+
+  // The 40 TXT records do not fit one UDP reply: dnsmasq truncates it and
+  // the whole answer comes by TCP.
+  r.QueryType = {qtTXT};
+  r.QueryResult.Clear();
+  r.SendQuery("many.quovix.test", 1);
+  EXPECT_EQ(AnswerRecords(r.QueryResult, "many.quovix.test", kTypeTXT).size(), 40u);
+  EXPECT_EQ(r.LastExchange().Transport, TDnsTransport::Tcp);
+  EXPECT_TRUE(r.LastExchange().Edns);
 }
 
 // The console front end against dnsmasq on port 53. The program's own look-ups
@@ -596,6 +863,10 @@ TEST(DnsToolRealServer, ConsoleFrontEndPrintsTheWholeRun) {
       "Anfragen beendet.",
   };
   EXPECT_EQ(run("/Dns:quovix.test /DnsV:1 /DnsD:0 /DnsI:1 /DnsR:1"), expected);
+  // 40 TXT records, over 512 bytes: all of them (by TCP).
+  std::vector<std::string> entries = TextEntries(run("/Dns:many.quovix.test /DnsD:1 /DnsI:1"), "");
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, AllManyTxtTokens());
   EXPECT_EQ(run("/Dns:quovix.test /DnsI:0 /DnsR:0"),
             (std::vector<std::string>{"Nameserver-Lookup für \"quovix.test\":",
                                       "  IP-Adresse:  192.0.2.10", "  Hostname:    quovix.test",

@@ -12,6 +12,7 @@
 
 #include "app/DialogControls.h"
 #include "common/fMain.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -19,12 +20,7 @@ namespace {
 
 const fs::path kSource = QUOVIX_SOURCE_DIR;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using quovix::test::ReadFile;
 
 struct Literal {
   std::string Text;

@@ -16,6 +16,7 @@
 #include "platform/ConsoleCommand.h"
 #include "platform/DnsConfig.h"
 #include "platform/NetInterfaces.h"
+#include "support/TestFiles.h"
 
 using namespace quovix;
 namespace fs = std::filesystem;
@@ -27,12 +28,7 @@ void WriteFile(const fs::path& p, const std::string& text) {
   std::ofstream(p, std::ios::binary) << text;
 }
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using quovix::test::ReadFile;
 
 class TempDir {
  public:

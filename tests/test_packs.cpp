@@ -296,7 +296,7 @@ TEST(RegisteredDomain, PartsOfNamesUrlsAndAddresses) {
   EXPECT_EQ(RegisteredDomain("shop.example.co.uk", slds), "example.co.uk");
   EXPECT_EQ(RegisteredDomain("shop.example.co.uk", {}), "co.uk");
   EXPECT_EQ(RegisteredDomain("example.co.uk", slds), "example.co.uk");
-  EXPECT_EQ(RegisteredDomain("co.uk", slds), "co.uk");  // no third label
+  EXPECT_EQ(RegisteredDomain("co.uk", slds), "");  // itself a public suffix
   EXPECT_EQ(RegisteredDomain("HTTPS://WWW.Example.COM.AU/path/x.html", slds), "example.com.au");
   EXPECT_EQ(RegisteredDomain("http://a.b.example.org/", slds), "example.org");
   EXPECT_EQ(RegisteredDomain("example.org/only/path", slds), "example.org");
@@ -304,7 +304,7 @@ TEST(RegisteredDomain, PartsOfNamesUrlsAndAddresses) {
   EXPECT_EQ(RegisteredDomain("http://10.0.0.1/admin", slds), "10.0.0.1");
   EXPECT_EQ(RegisteredDomain("", slds), "");
   EXPECT_EQ(RegisteredDomain("https:///x", slds), "");
-  EXPECT_EQ(RegisteredDomain("localhost", slds), "localhost");
+  EXPECT_EQ(RegisteredDomain("localhost", slds), "");  // a top-level label by the implicit rule
 }
 
 TEST(RegisteredDomain, PortQueryAndRootDotAreNoPartOfTheName) {
@@ -326,6 +326,134 @@ TEST(RegisteredDomain, LongListsAndListsThatChange) {
   slds.back() = "com.au";  // same storage and size, a different last row
   EXPECT_EQ(RegisteredDomain("a.b.co.uk", slds), "co.uk");
   EXPECT_EQ(RegisteredDomain("a.b.com.au", slds), "b.com.au");
+}
+
+TEST(RegisteredDomain, WildcardsExceptionsAndThePrevailingRule) {
+  // Short lists are searched as they are, long ones through the index: both
+  // must give the same answers.
+  std::vector<std::string> slds{"jp", "kobe.jp", "*.kobe.jp", "!city.kobe.jp", "ck", "*.ck", "!www.ck",
+                                "uk", "co.uk", "ac.uk", "*.sch.uk"};
+  std::vector<std::string> padded = slds;
+  for (int i = 0; i < 100; ++i) padded.push_back("p" + std::to_string(i) + ".test");
+  for (const auto* list : {&slds, &padded}) {
+    EXPECT_EQ(RegisteredDomain("a.b.c.kobe.jp", *list), "b.c.kobe.jp");
+    EXPECT_EQ(RegisteredDomain("c.kobe.jp", *list), "");
+    EXPECT_EQ(RegisteredDomain("www.city.kobe.jp", *list), "city.kobe.jp");
+    EXPECT_EQ(RegisteredDomain("city.kobe.jp", *list), "city.kobe.jp");
+    EXPECT_EQ(RegisteredDomain("kobe.jp", *list), "");
+    EXPECT_EQ(RegisteredDomain("www.www.ck", *list), "www.ck");
+    EXPECT_EQ(RegisteredDomain("test.ck", *list), "");
+    EXPECT_EQ(RegisteredDomain("a.school.sch.uk", *list), "a.school.sch.uk");
+    EXPECT_EQ(RegisteredDomain("sch.uk", *list), "sch.uk");  // the wildcard needs a label below
+    EXPECT_EQ(RegisteredDomain("x.ac.uk", *list), "x.ac.uk");
+    // Unlisted top-level domains: the implicit "*" rule.
+    EXPECT_EQ(RegisteredDomain("a.b.example.example", *list), "example.example");
+    EXPECT_EQ(RegisteredDomain("example", *list), "");
+  }
+}
+
+TEST(RegisteredDomain, HostsOfUrlsPortsDotsAndIdnMatchTheRules) {
+  const std::vector<std::string> slds{"jp", "kyoto.jp", "ide.kyoto.jp", "cn", "xn--55qx5d.cn", "de"};
+  EXPECT_EQ(RegisteredDomain("HTTPS://A.B.IDE.Kyoto.JP:8443/x?y", slds), "b.ide.kyoto.jp");
+  EXPECT_EQ(RegisteredDomain("a.b.ide.kyoto.jp.", slds), "b.ide.kyoto.jp");
+  EXPECT_EQ(RegisteredDomain("http://kyoto.jp/", slds), "");
+  // Rules hold A-labels; a Unicode name gives its registrable domain in ACE form.
+  EXPECT_EQ(RegisteredDomain("www.食狮.公司.cn", slds), "xn--85x722f.xn--55qx5d.cn");
+  EXPECT_EQ(RegisteredDomain("公司.cn", slds), "");
+  EXPECT_EQ(RegisteredDomain("shop.Bücher.DE", slds), "xn--bcher-kva.de");
+  // An empty label belongs to no domain; an address stays an address.
+  EXPECT_EQ(RegisteredDomain(".example.de", slds), "");
+  EXPECT_EQ(RegisteredDomain("a..example.de", slds), "");
+  EXPECT_EQ(RegisteredDomain("http://192.0.2.1:80/", slds), "192.0.2.1");
+}
+
+// ---- Public suffix list test cases ------------------------------------------------
+
+namespace {
+
+// The cases of the list's own test file, Debian's copy when it is installed,
+// else the copy beside the tests: checkPublicSuffix('input', 'expected');
+// with null for no input or no registrable domain.
+std::vector<std::pair<std::string, std::string>> PublicSuffixCases(std::string& from) {
+  from = "/usr/share/doc/publicsuffix/examples/test_psl.txt";
+  if (!fs::exists(from)) from = std::string(QUOVIX_SOURCE_DIR) + "/tests/data/test_psl.txt";
+  std::ifstream in(from);
+  std::vector<std::pair<std::string, std::string>> cases;
+  auto arg = [](std::string_view s) {
+    s = s.substr(s.find_first_not_of(' '));
+    return s == "null" ? std::string() : std::string(s.substr(1, s.size() - 2));
+  };
+  for (std::string line; std::getline(in, line);) {
+    if (!line.starts_with("checkPublicSuffix(")) continue;  // comments, commented-out cases
+    const size_t open = line.find('('), comma = line.find(','), close = line.rfind(')');
+    if (comma == std::string::npos || close == std::string::npos || close < comma) continue;
+    cases.emplace_back(arg(std::string_view(line).substr(open + 1, comma - open - 1)),
+                       arg(std::string_view(line).substr(comma + 1, close - comma - 1)));
+  }
+  return cases;
+}
+
+// The suffixes of the list's private section (hosting services), which the
+// pack leaves out: from Debian's list when it is installed; else uk.com, the
+// only one the test file asks about.
+std::vector<std::string> PrivateSuffixes() {
+  std::ifstream in("/usr/share/publicsuffix/public_suffix_list.dat");
+  if (!in) return {"uk.com"};
+  std::vector<std::string> out;
+  bool inPrivate = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("// ===BEGIN PRIVATE DOMAINS===")) inPrivate = true;
+    if (line.starts_with("// ===END PRIVATE DOMAINS===")) inPrivate = false;
+    if (!inPrivate || line.empty() || line.starts_with("//")) continue;
+    line = line.substr(0, line.find_first_of(" \t\r"));
+    if (line.starts_with("!")) line.erase(0, 1);
+    if (line.starts_with("*.")) line.erase(0, 2);
+    out.push_back(LowerAscii(EncodeIdn(line)));
+  }
+  return out;
+}
+
+bool UnderAny(const std::string& name, const std::vector<std::string>& suffixes) {
+  return std::any_of(suffixes.begin(), suffixes.end(), [&](const std::string& s) {
+    return name == s || name.ends_with("." + s);
+  });
+}
+
+}  // namespace
+
+TEST(ShippedData, PublicSuffixListTestCasesGiveTheirRegistrableDomains) {
+  const auto rules = SplitPakRows(LoadPak(std::string(QUOVIX_BIN_DIR) + "/SLDs.pak"));
+  std::string from;
+  const auto cases = PublicSuffixCases(from);
+  const auto privateSuffixes = PrivateSuffixes();
+  size_t icann = 0;
+  for (const auto& [input, expected] : cases) {
+    const std::string name = LowerAscii(EncodeIdn(input));
+    if (UnderAny(name, privateSuffixes)) continue;  // answered by the private section
+    ++icann;
+    // The expected domain in the form the rules and the tools use.
+    EXPECT_EQ(RegisteredDomain(input, rules), LowerAscii(EncodeIdn(expected)))
+        << "'" << input << "' (" << from << ")";
+  }
+  EXPECT_GE(icann, 60u) << from;
+  // The names of the wildcard and exception rules of the ICANN section.
+  for (const char* tld : {"ck", "er", "fk", "jm", "mm", "np", "pg"}) {
+    const std::string t = tld;
+    EXPECT_EQ(RegisteredDomain("www.example.com." + t, rules), "example.com." + t) << t;
+    EXPECT_EQ(RegisteredDomain("com." + t, rules), "") << t;
+  }
+  EXPECT_EQ(RegisteredDomain("example.com.bd", rules), "example.com.bd");
+  EXPECT_EQ(RegisteredDomain("com.bd", rules), "");
+  EXPECT_EQ(RegisteredDomain("www.city.kobe.jp", rules), "city.kobe.jp");
+  EXPECT_EQ(RegisteredDomain("www.city.kawasaki.jp", rules), "city.kawasaki.jp");
+  EXPECT_EQ(RegisteredDomain("x.y.kawasaki.jp", rules), "x.y.kawasaki.jp");
+  EXPECT_EQ(RegisteredDomain("a.b.ide.kyoto.jp", rules), "b.ide.kyoto.jp");
+  EXPECT_EQ(RegisteredDomain("www.test.k12.ak.us", rules), "test.k12.ak.us");
+  EXPECT_EQ(RegisteredDomain("a.b.pvt.k12.ma.us", rules), "b.pvt.k12.ma.us");
+  for (const char* suffix : {"com", "co.uk", "kyoto.jp", "k12.ak.us", "com.au"})
+    EXPECT_EQ(RegisteredDomain(suffix, rules), "") << suffix;
+  // Only the registries' own section: names below hosting services are theirs.
+  EXPECT_EQ(RegisteredDomain("a.b.blogspot.com", rules), "blogspot.com");
 }
 
 // ---- List files ------------------------------------------------------------------

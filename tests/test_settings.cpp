@@ -16,22 +16,15 @@
 #include "platform/DnsConfig.h"
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
+#include "support/TestFiles.h"
 
 using namespace quovix;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& text) {
-  std::ofstream(p, std::ios::binary) << text;
-}
+using quovix::test::ReadFile;
+using quovix::test::WriteFile;
 
 class FakeDns : public platform::IDnsConfig {
  public:

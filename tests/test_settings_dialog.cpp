@@ -305,8 +305,10 @@ TEST_F(SettingsDialog, LinuxHasNoBrowserRegistryAndSaysSo) {
   EXPECT_FALSE(reg.WriteString("CU", kExt, "CLSID", "x"));
   EXPECT_FALSE(reg.DeleteValue("CU", kExt, "CLSID"));
   EXPECT_FALSE(reg.DeleteKey("CU", kExt));
-  // The INI keys are written regardless.
+  // The group is hidden; the INI keys are written regardless.
   TfrmSettings dlg(main_);
+  EXPECT_FALSE(dlg.grpIEInt.Visible());
+  EXPECT_FALSE(dlg.chkIEIntActive.Visible());
   dlg.chkIEIntActive.Toggle();
   dlg.btnOk.Click();
   EXPECT_NE(IniText().find("IEIntActive=1"), std::string::npos);

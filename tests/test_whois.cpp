@@ -412,3 +412,22 @@ TEST_F(WhoisRegistries, UnresolvableNameReportsBothQueriesImpossible) {
   f.btnWhoisStart.Click();
   EXPECT_TRUE(HasLine(f.reWhois, "Netzwerkanfrage nicht möglich.", clRed));
 }
+
+TEST_F(WhoisRegistries, PublicSuffixIsNoDomainToAskAbout) {
+  const std::string net = "127.43.4";
+  PackFolder pack("UK|United Kingdom|Vereinigtes Königreich|W|" + net + ".10||\n" + Registries(net));
+  Port43Server registry(net + ".10", {{"co.uk", "Domain: co.uk\n"}});
+  f.SldList = {"uk", "co.uk"};
+  f.chkWhoisNetwork.SetCheckedSilently(false);
+  f.cmbWhoisHost.SetText("co.uk");
+  f.btnWhoisStart.Click();
+  EXPECT_TRUE(HasLine(f.reWhois, "  Domainname:  ", clNavy));
+  EXPECT_TRUE(HasLine(f.reWhois, "Domainanfrage nicht möglich.", clRed));
+  EXPECT_TRUE(HasLine(f.reWhois, "Anfragen beendet.", clBlue));
+  EXPECT_TRUE(registry.Queries().empty());
+  // One label more is a domain, asked at the registry's server.
+  f.cmbWhoisHost.SetText("www.example.co.uk");
+  f.btnWhoisStart.Click();
+  EXPECT_TRUE(HasLine(f.reWhois, "  Domainname:  example.co.uk", clNavy));
+  EXPECT_EQ(registry.Queries(), (std::vector<std::string>{"example.co.uk\r\n"}));
+}

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "app/fCommandLine.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
+#include "shell/gIni.h"
 #include "ui/Dialogs.h"
 #include "ui/MainWindow.h"
 
@@ -27,19 +29,27 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Quovix");
   QApplication::setWindowIcon(quovix::ui::ProgramIcon());
 
-  const std::string exe = ProgramFile(argv[0]);
-  quovix::ProgramFolder = exe.substr(0, exe.find_last_of('/') + 1);
-  quovix::IniFilePath = exe + ".ini";
+  // Data beside the program or in <prefix>/share/quovix/; settings beside it
+  // in a writable build or portable folder, else in the user's config folder.
+  const quovix::TSettingsLocation settings =
+      quovix::ChooseSettingsLocation(ProgramFile(argv[0]), quovix::SettingsEnvironment());
+  quovix::ProgramFolder = settings.ProgramFolder;
+  quovix::IniFilePath = settings.IniFilePath;
+  const bool prepared = quovix::PrepareSettingsFile(settings).empty();
 
   quovix::TfrmMain form;
   // QApplication has taken its own options (-platform, …) out of argv.
-  form.CommandLineArgs.assign(argv, argv + argc);
+  // A URL from the desktop entry (Exec=quovix %U) presets the HTTP-Header tool.
+  form.CommandLineArgs = quovix::DesktopUrlsAsHead({argv, argv + argc});
 
   quovix::ui::MainWindow window(form);
   // Ctrl+P and the Help menu's info item open the dialogs through these hooks.
   quovix::ui::InstallDialogs(form, &window);
   form.FormCreate();
   window.ShowCentred();
+  // Told at once rather than at the close, when the changes would be lost.
+  if (!prepared || !quovix::SettingsFileWritable(quovix::IniFilePath))
+    quovix::ReportSettingsProblem(false, quovix::IniFilePath);
   form.FormShow();
   window.SyncFormState();
   // The window may have been closed while the command line's tools ran.

@@ -66,8 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LookupIpCountry("255.255.255.255");
   LookupIpCountry("0.0.0.0");
 
-  // The bytes as a typed host name or URL.
+  // The bytes as a typed host name or URL, against the input's own rows and
+  // against rules of every kind (wildcards, exceptions, a hostile "!" rule).
+  static const std::vector<std::string> rules{"jp", "kobe.jp", "*.kobe.jp", "!city.kobe.jp", "ck",
+                                              "*.ck", "!www.ck", "xn--55qx5d.cn", "!x", "*.", "*"};
   RegisteredDomain(input, rows);
+  RegisteredDomain(input, rules);
   EncodeIdn(input);
   IsHostName(input);
   IpToNumber(input);
