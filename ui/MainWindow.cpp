@@ -201,7 +201,12 @@ QRect PlaceOnScreens(const QRect& saved, const QList<QRect>& areas, const QSize&
 }
 
 DesignScale ScaleOf(const QWidget* w) {
-  return DesignScale::Between(w->font(), QFont(QString::fromLatin1(TfrmMain::kDesignFontName),
+  // Before it shows, a widget may not have heard of a new application font
+  // yet: then the font it is about to show is the application's, unless it
+  // has one of its own.
+  const QFont shown = w->testAttribute(Qt::WA_SetFont) || w->isVisible() ? w->font()
+                                                                          : QApplication::font(w);
+  return DesignScale::Between(shown, QFont(QString::fromLatin1(TfrmMain::kDesignFontName),
                                                TfrmMain::kDesignFontSize));
 }
 
@@ -515,6 +520,7 @@ void MainWindow::BindTabs(const std::vector<TabTable>& tables) {
         static_cast<QLabel*>(list[i]->Widget)->setBuddy(list[i + 1]->Widget);
   }
   pageDesign_ = QSize(form_.Page(0)->Width, form_.Page(0)->Height);
+  pagePixels_ = pageDesign_;
 }
 
 QWidget* MainWindow::CreateWidget(Binding& b) {
@@ -882,7 +888,7 @@ void MainWindow::LayoutPage(int page) {
     index[&c] = static_cast<int>(items.size());
     items.push_back(fi);
   }
-  pageMin_[page] = FitPage(items, scale_, pageDesign_, pages_[page]->size());
+  pageMin_[page] = FitPage(items, scale_, pageDesign_, pagePixels_);
   for (size_t i = 0; i < list.size(); ++i)
     if (list[i]->Widget->geometry() != items[i].Pixels) list[i]->Widget->setGeometry(items[i].Pixels);
 }
@@ -955,8 +961,14 @@ void MainWindow::OnCentralResized() {
   Run([this] {
     form_.FormResize();
     // The rules laid the tabs out for the model's own estimate of a page;
-    // the page's real size follows with its resize.
+    // the page as it is counts (a resize of it follows if it changes).
     pageDesign_ = QSize(form_.Page(0)->Width, form_.Page(0)->Height);
+    pagePixels_ = scale_.ToPixels(pageDesign_);
+    if (QWidget* page = tabs_->currentWidget(); page && !page->size().isEmpty()) {
+      pagePixels_ = page->size();
+      pageDesign_ = QSize(scale_.FromX(page->width()), scale_.FromY(page->height()));
+      form_.LayoutTabContents(pageDesign_.width(), pageDesign_.height());
+    }
   });
 }
 
@@ -998,10 +1010,7 @@ void MainWindow::OnLookChanged() {
     if (b->Entry.Kind == WidgetKind::Group) StyleGroup(b->Widget, font());
     if (b->Entry.Kind == WidgetKind::Label) ApplyFontAttributes(*b);
   }
-  const int icon = std::max(16, scale_.ToY(16));
-  tabs_->setIconSize(QSize(icon, icon));
-  for (auto& b : bindings_)
-    if (b->Entry.Kind == WidgetKind::ListView) FillListView(*b);
+  ApplyScaledSizes();
   lookPending_ = true;
   OnCentralResized();
   RelayoutAll();
@@ -1010,7 +1019,14 @@ void MainWindow::OnLookChanged() {
   // has not sized grows with it.
   QMetaObject::invokeMethod(this, [this] {
     lookPending_ = false;
-    for (auto& b : bindings_) b->Needed = -1;
+    const DesignScale now = ScaleOf(this);
+    const bool rescaled = !(now == scale_);
+    scale_ = now;
+    for (auto& b : bindings_) {
+      b->Needed = -1;
+      if (rescaled && b->Entry.Kind == WidgetKind::Label) ApplyFontAttributes(*b);
+    }
+    if (rescaled) ApplyScaledSizes();
     MeasureChrome(true);
     RelayoutAll();
     if (isVisible() && !isMaximized() && size() == autoSize_) {
@@ -1018,6 +1034,14 @@ void MainWindow::OnLookChanged() {
       autoSize_ = size();
     }
   }, Qt::QueuedConnection);
+}
+
+void MainWindow::ApplyScaledSizes() {
+  // Tab icons and list columns grow with the font.
+  const int icon = std::max(16, scale_.ToY(16));
+  tabs_->setIconSize(QSize(icon, icon));
+  for (auto& b : bindings_)
+    if (b->Entry.Kind == WidgetKind::ListView) FillListView(*b);
 }
 
 void MainWindow::changeEvent(QEvent* e) {
@@ -1232,6 +1256,9 @@ bool MainWindow::eventFilter(QObject* o, QEvent* e) {
                w && std::find(pages_.begin(), pages_.end(), w) != pages_.end()) {
       // The real page size, in design units: the model's rules then size
       // what fills a tab, whatever height this style gives the tab row.
+      // Every page of the stack has this size (a hidden one may hear of it
+      // only when it shows).
+      pagePixels_ = w->size();
       pageDesign_ = QSize(scale_.FromX(w->width()), scale_.FromY(w->height()));
       // Window and page agree on their sizes now.
       if (w == tabs_->currentWidget()) MeasureChrome(false);

@@ -139,6 +139,7 @@ class MainWindow : public QMainWindow {
   // file's font): everything measured again.
   void OnLookChanged();
   void ApplyFontAttributes(Binding& b);
+  void ApplyScaledSizes();
   // Light or dark palette: the panes' and bars' colours.
   void ApplyPaneColours();
   QColor PaneColour(TColor c) const;
@@ -193,6 +194,7 @@ class MainWindow : public QMainWindow {
   bool built_ = false;        // every widget made and bound
   DesignScale scale_;
   QSize pageDesign_;          // page size in design units the model last laid out for
+  QSize pagePixels_;          // and in pixels
   std::vector<QSize> pageMin_;
   QSize chrome_;              // window size minus page size
   QSize autoSize_;            // the size the window was given, not the user's
