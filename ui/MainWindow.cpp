@@ -200,6 +200,15 @@ QRect PlaceOnScreens(const QRect& saved, const QList<QRect>& areas, const QSize&
   return {pos, size};
 }
 
+QList<QRect> ScreenAreas() {
+  // The primary screen first: a place on none of them goes there.
+  QList<QRect> areas;
+  if (QScreen* primary = QGuiApplication::primaryScreen()) areas << primary->availableGeometry();
+  for (QScreen* s : QGuiApplication::screens())
+    if (s != QGuiApplication::primaryScreen()) areas << s->availableGeometry();
+  return areas;
+}
+
 DesignScale ScaleOf(const QWidget* w) {
   // Before it shows, a widget may not have heard of a new application font
   // yet: then the font it is about to show is the application's, unless it
@@ -983,12 +992,9 @@ void MainWindow::ShowCentred() {
   // once more from them.
   MeasureChrome(true);
   RelayoutAll();
-  QList<QRect> areas;
-  if (QScreen* primary = QGuiApplication::primaryScreen()) areas << primary->availableGeometry();
-  for (QScreen* s : QGuiApplication::screens())
-    if (s != QGuiApplication::primaryScreen()) areas << s->availableGeometry();
   if (placed) {
-    setGeometry(PlaceOnScreens(QRect(p.Left, p.Top, p.Width, p.Height), areas, minimumSize()));
+    setGeometry(
+        PlaceOnScreens(QRect(p.Left, p.Top, p.Width, p.Height), ScreenAreas(), minimumSize()));
     if (p.Maximized) setWindowState(windowState() | Qt::WindowMaximized);
   } else {
     resize(InitialSize());
@@ -1030,7 +1036,8 @@ void MainWindow::OnLookChanged() {
     MeasureChrome(true);
     RelayoutAll();
     if (isVisible() && !isMaximized() && size() == autoSize_) {
-      resize(InitialSize());
+      // Grown with the font, it stays on the screen it was placed on.
+      setGeometry(PlaceOnScreens(QRect(pos(), InitialSize()), ScreenAreas(), minimumSize()));
       autoSize_ = size();
     }
   }, Qt::QueuedConnection);

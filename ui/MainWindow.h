@@ -42,6 +42,8 @@ QIcon ThemeIcon(const char* name);
 // no larger than that screen (unless its minimum is), moved inside; on none
 // of them, centred on the primary.
 QRect PlaceOnScreens(const QRect& saved, const QList<QRect>& areas, const QSize& minimum);
+// The available areas of the screens there are now, the primary one first.
+QList<QRect> ScreenAreas();
 
 // The window's design units and its fonts: the scale from the design font
 // (TfrmMain::kDesignFontName at 96 dpi) to the widget's font.
