@@ -89,6 +89,9 @@ class TButton : public TClickable {
   // 0 idle, 1 running, -1 abort requested (abortable tools only).
   int RunState = 0;
   bool Default = false;
+  // A further caption the button may show (a Start button's abort caption):
+  // the view keeps room for it, so the layout does not jump when it shows.
+  std::string AltCaption;
 
  private:
   std::string caption_;

@@ -2,6 +2,7 @@
 // histories and the run convention shared by every tool.
 #include "app/formMain.h"
 
+#include <iterator>
 #include <stdexcept>
 
 #include "app/fCommandLine.h"
@@ -42,11 +43,13 @@ void TfrmMain::BuildControls() {
 
   MainMenu = {&mnuFile, &mnuTools, &mnuExtras, &mnuHelp};
   mnuFile.Items = {&mnuFileExit};
+  mnuFileExit.ShortCut = "Ctrl+Q";
   mnuTools.Items = {&mnuToolsDnsFlush};
   mnuExtrasSep.IsSeparator = true;
   mnuExtras.Items = {&mnuLanguage, &mnuExtrasSep, &mnuExtrasSettings};
   mnuExtrasSettings.ShortCut = "Ctrl+P";
   mnuHelpSep.IsSeparator = true;
+  mnuHelpWebsite.ShortCut = "F1";  // the program's help is its web page
   mnuHelp.Items = {&mnuHelpWebsite, &mnuHelpEMail, &mnuHelpDonate, &mnuHelpSep, &mnuHelpInfo};
 
   pmnuSelSendTo.Items = {&pmnuSelSendToDNS,  &pmnuSelSendToPing,  &pmnuSelSendToTrace,
@@ -271,6 +274,16 @@ bool TfrmMain::StopRequested() {
   for (TButton* b : AbortableStarts())
     if (b->RunState == -1) return true;
   return false;
+}
+
+void TfrmMain::AbortVisibleTool() {
+  TButton* const starts[] = {&btnDnsStart,  &btnPingStart, &btnTraceStart, &btnWhoisStart,
+                             &btnEMailStart, &btnHeadStart, nullptr,       &btnGPRankStart,
+                             &btnListSearch, &btnOwnStart};
+  const int page = pcMain.ActivePageIndex();
+  if (page < 0 || page >= static_cast<int>(std::size(starts)) || !starts[page]) return;
+  // Only a run that can be aborted is running with RunState 1.
+  if (starts[page]->RunState == 1) starts[page]->RunState = -1;
 }
 
 void TfrmMain::FormClose() {

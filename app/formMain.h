@@ -89,6 +89,18 @@ class TfrmMain {
   int ClientWidth = 640, ClientHeight = 440;
   std::string FontName = "Tahoma";
   int FontSize = 8;
+  // Every position and size of the window (and of its dialogs) is given for
+  // this font at 96 dpi; the view scales them to the font it shows.
+  static constexpr const char* kDesignFontName = "Tahoma";
+  static constexpr int kDesignFontSize = 8;
+  // The window's place on the desktop in pixels, as the settings file keeps
+  // it; a width or height of 0: none known (the view centres the design
+  // size). The view fills it before the settings are saved.
+  struct TPlacement {
+    int Left = 0, Top = 0, Width = 0, Height = 0;
+    bool Maximized = false;
+  };
+  TPlacement Placement;
   TCursor Cursor = TCursor::Default;
   bool ToolIdle = true;
   // The control that has the keyboard focus (nullptr: none known).
@@ -127,6 +139,9 @@ class TfrmMain {
   bool StopRequested();
   // The Start buttons that turn into "Abbrechen" while their tool runs.
   std::vector<TButton*> AbortableStarts();
+  // Esc: asks the running tool of the tab in front to stop, where its Start
+  // button can abort it; nothing while no tool of that tab runs.
+  void AbortVisibleTool();
 
   // ---- Geometry ------------------------------------------------------------
   // Positions of controls on a tab are relative to the tab sheet's client

@@ -456,6 +456,33 @@ TEST_F(Settings, StoredValuesAreRangeChecked) {
   }
 }
 
+TEST_F(Settings, WindowPlaceSurvivesCloseAndStartWithinBounds) {
+  {
+    TfrmMain f;
+    f.FormCreate();
+    EXPECT_EQ(f.Placement.Width, 0);  // none stored: the view centres the design size
+    f.Placement = {-8, 40, 1024, 700, true};
+    ASSERT_TRUE(SaveSettings(f));
+  }
+  TfrmMain g;
+  g.FormCreate();
+  EXPECT_EQ(g.Placement.Left, -8);
+  EXPECT_EQ(g.Placement.Top, 40);
+  EXPECT_EQ(g.Placement.Width, 1024);
+  EXPECT_EQ(g.Placement.Height, 700);
+  EXPECT_TRUE(g.Placement.Maximized);
+  // Damaged values: no place rather than half of one.
+  WriteFile(ini_, "[Window]\nLeft=10\nTop=20\nWidth=-5\nHeight=600\n");
+  TfrmMain h;
+  h.FormCreate();
+  EXPECT_EQ(h.Placement.Width, 0);
+  EXPECT_EQ(h.Placement.Left, 0);
+  WriteFile(ini_, "[Window]\nLeft=10\nTop=20\nWidth=800\nHeight=9999999\n");
+  TfrmMain k;
+  k.FormCreate();
+  EXPECT_EQ(k.Placement.Height, 0);
+}
+
 TEST_F(Settings, EmptyServerHistoriesGetTheDefaults) {
   for (const char* list : {"Item=0\n", "Item=1\nItem1=\n", "Item=2\nItem1=\"  \"\nItem2=\"\"\n"}) {
     WriteFile(ini_, std::string("[HistTimeServer]\n") + list + "[HistWhoisServer]\n" + list +
