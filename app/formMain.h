@@ -3,6 +3,7 @@
 // the console front end and the tests drive the handlers directly.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -164,7 +165,28 @@ class TfrmMain {
   std::vector<TControl*> TabControls(TPage page);
 
   // ---- Shared operations -------------------------------------------------
-  void AppendOutput(TRichEdit& pane, const std::string& text, TColor color);
+  // Appends a text to a pane; each line of it (CR LF or LF) becomes a line
+  // of its own. The fields go to the text's first non-empty line.
+  void AppendOutput(TRichEdit& pane, const std::string& text, TColor color,
+                    TLineFields fields = {});
+  // The same with fields for each line: fieldsOf gets each line's text.
+  void AppendOutputLines(TRichEdit& pane, const std::string& text, TColor color,
+                         const std::function<TLineFields(const std::string&)>& fieldsOf);
+  // What the last run of each tool found, in named values (the sent and
+  // answered echoes, the final HTTP status, the NTP server's time): the
+  // console's JSON Lines output closes each tool with it; the window shows
+  // none of it. The command-line actions empty a tool's entry before they
+  // run it; the tools fill it as they go. A text "error" names why a tool
+  // without an output pane found nothing.
+  std::array<TLineFields, 10> ToolResults;
+  void SetToolResult(TPage page, TLineFields fields) { ToolResults.at(page) = std::move(fields); }
+  // Whether the last run of each tool failed by the tool's own verdict where
+  // the colours do not tell it: a name the look-up block shows as "???", a
+  // route that never reaches its target. The console's exit status and the
+  // result object's status follow it beside the error and time-out lines.
+  // Emptied with ToolResults.
+  std::array<bool, 10> ToolFailed{};
+  void SetToolFailed(TPage page) { ToolFailed.at(page) = true; }
   // The red line of an input the IDN encoder refuses; the tool then ends its
   // look-up (the name is not this computer, which the empty text would be).
   void AppendIdnFailure(TRichEdit& pane, const std::string& name);

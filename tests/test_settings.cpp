@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -555,9 +556,11 @@ TEST_F(Settings, ConsoleFrontEndReadsButNeverWrites) {
   WriteFile(ini_, text);
   struct stat before {};
   stat(ini_.c_str(), &before);
-  // A harmless run: a list search in a folder without lists.
+  // A harmless run: a list search in a folder without lists (which fails:
+  // there is no list to read, exit status 1).
   std::string cmd = "cd / && " + (dir_ / "quovix-cli").string() + " /List:nothing >/dev/null 2>&1";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  const int status = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
   struct stat after {};
   stat(ini_.c_str(), &after);
   EXPECT_EQ(ReadFile(ini_), text);
