@@ -3,6 +3,7 @@
 // real SMTP server (aiosmtpd from Debian's packages) with one mailbox, MX
 // look-ups through a scripted DNS responder, and the console front end.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -559,7 +560,10 @@ TEST(MailCheckToolRealServer, ConsoleFrontEndPrintsOverviewDialogueAndVerdict) {
                               "\r\n");
   const std::string cmd = "cd " + dir.Path() + " && NO_COLOR=1 ./quovix-cli /EMail:nobody@quovix.test" +
                           " /EMailMX:" + At(server.Port()) + " /EMailT:5000 >out.txt 2>err.txt";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << httptest::ReadFile(dir.File("err.txt"));
+  // The refused recipient is a red line: the exit status says so.
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << httptest::ReadFile(dir.File("err.txt"));
+  ASSERT_EQ(WEXITSTATUS(status), 1) << httptest::ReadFile(dir.File("err.txt"));
   std::ifstream in(dir.File("out.txt"));
   Lines out;
   for (std::string l; std::getline(in, l);) out.push_back(l);

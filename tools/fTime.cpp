@@ -84,6 +84,17 @@ void TfrmMain::btnTimeQueryClick() {
       // An unknown server or a socket failure: simply no network time.
       answer = 0;
     }
+    TLineFields result{{"server", IdSNTP.Host}, {"port", IdSNTP.Port}};
+    if (answer > kFirstValidTime && answer < kLastValidTime) {
+      result.insert(result.end(),
+                    {{"server_time", Iso8601Utc(DateTimeFromNtp(IdSNTP.LastReply().Transmit, 0))},
+                     {"offset_ms", IdSNTP.ClockOffset() * kSecondsPerDay * 1000.0},
+                     {"delay_ms", IdSNTP.RoundTripDelay() * kSecondsPerDay * 1000.0},
+                     {"stratum", IdSNTP.LastReply().Stratum}});
+    } else {
+      result.push_back({"error", "no_answer"});
+    }
+    SetToolResult(pgTime, std::move(result));
     if (answer > kFirstValidTime && answer < kLastValidTime) {
       NtpTime = answer;
       lblTimeNet.SetCaption(LangText("Main|sbMainTimeLocal", "Zeit von \"%s1%\":", {IdSNTP.Host}));

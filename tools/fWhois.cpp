@@ -80,7 +80,22 @@ void TfrmMain::btnWhoisStartClick() {
                              .Abortable = true});
 
   TRichEdit& pane = reWhois;
-  auto out = [&](const std::string& text, TColor c) { AppendOutput(pane, text, c); };
+  auto out = [&](const std::string& text, TColor c, TLineFields f = {}) {
+    AppendOutput(pane, text, c, std::move(f));
+  };
+  // The exchange under way: which query of the run ("domain",
+  // "domain_referral", "network", "network_referral") and its server. Its
+  // heading, answer and failure lines carry them.
+  TLineFields exchange;
+  auto asking = [&](const char* section, const std::string& server) {
+    exchange = {{"section", section}, {"server", server}};
+    return exchange;
+  };
+  auto answerOut = [&](const std::string& answer) {
+    AppendOutputLines(pane, answer + "\r\n", clBlack, [&](const std::string& line) {
+      return line.empty() ? TLineFields{} : exchange;
+    });
+  };
   auto checkpoint = [&] {
     if (!guard.Aborted()) return false;
     out("\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
@@ -97,21 +112,25 @@ void TfrmMain::btnWhoisStartClick() {
   // after it has been printed, one that the time limit ended a note of its
   // own (the server kept the connection open: all may or may not be there).
   WhoisExchangeInfo last;
+  // The servers asked, and how many of them answered.
+  int asked = 0, answered = 0;
   auto query = [&](const std::string& q, const std::string& server, int p) {
-    std::string a = WhoisQuery(q, server, timeout, chkWhoisFormat.Checked(), p, &last);
-    return Trim(DecodeUtf8(a));
+    std::string a = Trim(DecodeUtf8(WhoisQuery(q, server, timeout, chkWhoisFormat.Checked(), p, &last)));
+    ++asked;
+    if (!a.empty()) ++answered;
+    return a;
   };
   auto noteCut = [&] {
     if (last.Truncated)
       out(LangText("Main|OutWhoisAnswerCut",
                    "Die Antwort war länger als %s1% Bytes; der Rest wurde verworfen.",
                    {std::to_string(kWhoisMaxAnswer)}),
-          clRed);
+          clRed, JoinFields(exchange, {{"reason", "truncated"}}));
     if (last.End == TWhoisEnd::TimeLimit)
       out(LangText("Main|OutWhoisNotClosed",
                    "Der Server hat die Verbindung bis zum Zeitlimit offen gehalten; die Antwort "
                    "ist das, was bis dahin ankam."),
-          clMaroon);
+          clMaroon, JoinFields(exchange, {{"reason", "time_limit"}}));
   };
   // An exchange without an answer says why: a refused or failed connection
   // at once with the server named; the time limit, and a server that closed
@@ -121,24 +140,26 @@ void TfrmMain::btnWhoisStartClick() {
       case TWhoisEnd::Aborted:
         return;  // the checkpoint after the exchange says it
       case TWhoisEnd::TimeLimit:
+        out(timeLimitLine + "\r\n", clRed, JoinFields(exchange, {{"reason", "timeout"}}));
+        return;
       case TWhoisEnd::Closed:
       case TWhoisEnd::Complete:
-        out(timeLimitLine + "\r\n", clRed);
+        out(timeLimitLine + "\r\n", clRed, JoinFields(exchange, {{"reason", "no_answer"}}));
         return;
       case TWhoisEnd::NotFound:
         out(LangText("Main|OutWhoisServerNotFound", "Der Server \"%s1%\" wurde nicht gefunden.",
                      {server}) + "\r\n",
-            clRed);
+            clRed, JoinFields(exchange, {{"reason", "not_found"}}));
         return;
       case TWhoisEnd::Refused:
         out(LangText("Main|OutWhoisServerRefused",
                      "Der Server \"%s1%\" hat die Verbindung abgelehnt.", {server}) + "\r\n",
-            clRed);
+            clRed, JoinFields(exchange, {{"reason", "refused"}}));
         return;
       case TWhoisEnd::Unreachable:
         out(LangText("Main|OutWhoisServerUnreachable", "Der Server \"%s1%\" ist nicht erreichbar.",
                      {server}) + "\r\n",
-            clRed);
+            clRed, JoinFields(exchange, {{"reason", "unreachable"}}));
         return;
     }
   };
@@ -156,6 +177,18 @@ void TfrmMain::btnWhoisStartClick() {
   // registries' queries want it; a name's first IPv4 address, else its
   // first IPv6 one.
   std::string host, address;
+  struct Summary {
+    TfrmMain& f;
+    const std::string &query, &host, &address;
+    const int &asked, &answered;
+    ~Summary() {
+      f.SetToolResult(pgWhois, {{"query", query},
+                                {"host_name", host},
+                                {"address", address},
+                                {"servers_asked", asked},
+                                {"answers", answered}});
+    }
+  } summary{*this, input, host, address, asked, answered};
   if (!IsHostName(input)) {
     address = CanonicalAddress(input);
     host = ResolveIpToHost(address, NameResTimeout);
@@ -209,10 +242,10 @@ void TfrmMain::btnWhoisStartClick() {
   if (!host.empty() && !server.empty() && IsHostName(host)) {
     out(LangText("Main|OutWhoisDomainQuery", "Domainanfrage für \"%s1%\" bei \"%s2%\":",
                  {host, server}) + "\r\n",
-        clBlue);
+        clBlue, asking("domain", server));
     std::string answer = query(info.QueryPrefix + host + info.QuerySuffix, server, port);
     if (!answer.empty()) {
-      out(answer + "\r\n", clBlack);
+      answerOut(answer);
       noteCut();
     } else {
       noAnswer(server, LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen."));
@@ -224,10 +257,10 @@ void TfrmMain::btnWhoisStartClick() {
         out(LangText("Main|OutWhoisDomainQueryRedirected",
                      "Umgeleitete Domainanfrage für \"%s1%\" bei \"%s2%\":", {host, server}) +
                 "\r\n",
-            clBlue);
+            clBlue, asking("domain_referral", server));
         answer = query(host, server, 43);
         if (!answer.empty()) {
-          out(answer + "\r\n", clBlack);
+          answerOut(answer);
           noteCut();
         } else {
           noAnswer(server,
@@ -237,14 +270,15 @@ void TfrmMain::btnWhoisStartClick() {
     }
     if (checkpoint()) return;
   } else {
-    out(LangText("Main|OutWhoisQueryNotPos", "Domainanfrage nicht möglich.") + "\r\n", clRed);
+    out(LangText("Main|OutWhoisQueryNotPos", "Domainanfrage nicht möglich.") + "\r\n", clRed,
+        {{"section", "domain"}, {"reason", "not_possible"}});
   }
 
   // Network query along the regional registries.
   if (chkWhoisNetwork.Checked() && !direct) {
     if (address.empty()) {
       out(LangText("Main|OutWhoisNetworkQueryNotPos", "Netzwerkanfrage nicht möglich.") + "\r\n",
-          clRed);
+          clRed, {{"section", "network"}, {"reason", "not_possible"}});
     } else {
       std::string answer;
       server.clear();
@@ -254,10 +288,10 @@ void TfrmMain::btnWhoisStartClick() {
         LookupNetworkRegistry(handle, reg);
         out(LangText("Main|OutWhoisNetworkQuery", "Netzwerkanfrage für \"%s1%\" bei \"%s2%\":",
                      {address, reg.Server}) + "\r\n",
-            clBlue);
+            clBlue, asking("network", reg.Server));
         answer = query(reg.QueryPrefix + address + reg.QuerySuffix, reg.Server, 43);
         if (!answer.empty()) {
-          out(answer + "\r\n", clBlack);
+          answerOut(answer);
           noteCut();
         } else {
           noAnswer(reg.Server, LangText("Main|OutWhoisNetworkTimeoutAborted",
@@ -299,14 +333,15 @@ void TfrmMain::btnWhoisStartClick() {
         out(LangText("Main|OutWhoisNetworkQuery",
                      "Umgeleitete Netzwerkanfrage für \"%s1%\" bei \"%s2%\":", {address, server}) +
                 "\r\n",
-            clBlue);
+            clBlue, asking("network_referral", server));
         answer = query(address, server, 43);
-        out(answer + "\r\n", clBlack);
+        answerOut(answer);
         if (!answer.empty()) noteCut();
         if (checkpoint()) return;
       }
       if (answer.empty())
-        out(LangText("Main|OutWhoisNoInfoAvailable", "Keine Informationen verfügbar."), clRed);
+        out(LangText("Main|OutWhoisNoInfoAvailable", "Keine Informationen verfügbar."), clRed,
+            {{"section", "network"}, {"reason", "no_information"}});
     }
   }
 
