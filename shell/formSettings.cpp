@@ -158,10 +158,11 @@ void TfrmSettings::chkIEIntActiveClick() {
 }
 
 void TfrmSettings::btnDnsDefaultClick() {
-  // Added from the last to the first, so the system's first server ends on top.
-  const std::vector<std::string> servers = SystemDnsServers();
+  // Added from the last to the first, so the system's first server ends on
+  // top; IPv6 servers of the system's list too.
+  const std::vector<std::string> servers = AllSystemDnsServers();
   for (auto it = servers.rbegin(); it != servers.rend(); ++it) owner_.AddRecentItem(cmbDns, *it);
-  cmbDns.SetText(DefaultDnsServer());
+  cmbDns.SetText(FirstSystemDnsServer());
 }
 
 void TfrmSettings::btnFontSelClick() {

@@ -356,7 +356,7 @@ bool LoadSettings(TfrmMain& f) {
   MaxRecentItems = ReadRanged(ini, "MaxRecentItems", 25, 5, 100);
   NameResTimeout = ReadRanged(ini, "NameResTimeout", 2000, 100, 10000);
   ActiveDnsServerIP = ini.Has(kSettings, "ActiveDnsServerIP") ? text("ActiveDnsServerIP", "")
-                                                                : DefaultDnsServer();
+                                                                : FirstSystemDnsServer();
   HttpProxyUseProxy = ini.ReadBool(kSettings, "HttpProxyUseProxy", false);
   HttpProxyServerName = text("HttpProxyServerName", "");
   HttpProxyServerPort = ReadRanged(ini, "HttpProxyServerPort", 0, 0, 32767);

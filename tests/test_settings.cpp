@@ -30,7 +30,9 @@ using quovix::test::WriteFile;
 class FakeDns : public platform::IDnsConfig {
  public:
   std::vector<std::string> Servers;
+  std::vector<std::string> All;  // both families; empty: Servers
   std::vector<std::string> NameServers() override { return Servers; }
+  std::vector<std::string> AllNameServers() override { return All.empty() ? Servers : All; }
 };
 
 // A private folder holding the settings file; the globals are put back to
@@ -273,6 +275,15 @@ TEST(SettingsPassword, FourHexDigitsPerByteAndBack) {
 // ---- Loading and saving the window's settings -----------------------------------
 
 using Settings = SettingsTest;
+
+// Without a stored server the DNS tool asks the system's first one, of
+// either family.
+TEST_F(Settings, DefaultDnsServerMayBeAnIpv6One) {
+  dns_.All = {"2001:db8::53", "192.0.2.53"};
+  TfrmMain f;
+  f.FormCreate();
+  EXPECT_EQ(ActiveDnsServerIP, "2001:db8::53");
+}
 
 TEST_F(Settings, DefaultsWithoutAFile) {
   TfrmMain f;

@@ -1,6 +1,6 @@
 // DNS tool: the name-server look-up of a host name or address through the
-// system's resolver, and, when asked for, the A, PTR, NS, MX, TXT, CAA and SOA
-// records of the domain asked directly of the configured DNS server.
+// system's resolver, and, when asked for, the A, AAAA, PTR, NS, MX, TXT, CAA
+// and SOA records of the domain asked directly of the configured DNS server.
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -138,6 +138,7 @@ std::string FailureReason(const QueryEnd& end) {
 std::string TypeName(std::uint16_t code) {
   switch (code) {
     case kTypeA: return "A";
+    case kTypeAAAA: return "AAAA";
     case kTypeNS: return "NS";
     case kTypeCNAME: return "CNAME";
     case kTypeSOA: return "SOA";
@@ -153,7 +154,8 @@ std::string TypeName(std::uint16_t code) {
 TLineFields RecordFields(const TResultRecord& r) {
   TLineFields f{{"type", TypeName(r.TypeCode)}};
   switch (r.Kind) {
-    case TRecordKind::A: f.push_back({"value", r.IPAddress}); break;
+    case TRecordKind::A:
+    case TRecordKind::AAAA: f.push_back({"value", r.IPAddress}); break;
     case TRecordKind::NS:
     case TRecordKind::Name:
     case TRecordKind::PTR: f.push_back({"value", r.HostName}); break;
@@ -248,15 +250,16 @@ void TfrmMain::btnDnsStartClick() {
   std::string query = Cut(Trim(cmbDnsHost.Text()), 256);
   // What the run found, however it ends: the look-up block's answers and
   // the server's verdict on each section's query.
-  std::string hostName, address, domain;
+  std::string hostName, address, address6, domain;
   TLineFields rcodes;
   struct Summary {
     TfrmMain& f;
-    const std::string &query, &hostName, &address, &domain;
+    const std::string &query, &hostName, &address, &address6, &domain;
     const TLineFields& rcodes;
     ~Summary() {
       TLineFields r{{"query", query}, {"host_name", hostName}, {"address", address},
                     {"server", f.IdDNSResolver.Host}};
+      if (!address6.empty()) r.push_back({"ipv6_address", address6});
       if (!domain.empty()) r.push_back({"domain", domain});
       if (!rcodes.empty()) r.push_back({"rcode", rcodes});
       f.SetToolResult(pgDns, std::move(r));
@@ -264,7 +267,7 @@ void TfrmMain::btnDnsStartClick() {
       // failed look-up, though its "???" line is no error line.
       if (address == kNotFound || hostName == kNotFound) f.SetToolFailed(pgDns);
     }
-  } summary{*this, query, hostName, address, domain, rcodes};
+  } summary{*this, query, hostName, address, address6, domain, rcodes};
   AppendOutput(reDns, LangText("Main|OutDnsNslFor", "Nameserver-Lookup für \"%s1%\":", {query}),
                clBlue);
   std::string encoded;
@@ -276,10 +279,18 @@ void TfrmMain::btnDnsStartClick() {
     query = encoded;
   }
 
-  // Name-server look-up.
+  // Name-server look-up. An address of either family is looked up by its
+  // host name; the reverse check then asks for the name's address of the
+  // same family.
+  auto firstOf = [](const std::vector<IpAddress>& all, IpFamily family) {
+    for (const IpAddress& a : all)
+      if (a.Family() == family) return a;
+    return IpAddress();
+  };
   if (!IsHostName(query)) {
+    const bool v6 = IpAddress::Parse(query).IsV6();
     hostName = ResolveIpToHost(query, NameResTimeout);
-    address = query;
+    address = v6 ? CanonicalAddress(query) : query;
     if (hostName.empty()) {
       AppendOutput(reDns,
                    "\r\n" + LangText("Main|OutInfoNoHostName",
@@ -289,18 +300,33 @@ void TfrmMain::btnDnsStartClick() {
     }
     AppendOutput(reDns, LangText("Main|OutInfoHostName", "  Hostname:    %s1%", {hostName}),
                  clNavy);
-    if (chkDnsReverse.Checked()) {
+    if (chkDnsReverse.Checked() && v6) {
+      address = firstOf(ResolveHostAddresses(hostName, NameResTimeout), IpFamily::V6).ToString();
+      if (address.empty()) address = kNotFound;
+      AppendOutput(reDns, LangText("Main|OutInfoIp6Addr", "  IPv6-Adresse: %s1%", {address}),
+                   clNavy);
+    } else if (chkDnsReverse.Checked()) {
       address = ResolveHostToIp(hostName, NameResTimeout);
       if (address.empty()) address = kNotFound;
       AppendOutput(reDns, LangText("Main|OutInfoIpAddr", "  IP-Adresse:  %s1%", {address}),
                    clNavy);
     }
   } else {
-    address = ResolveHostToIp(query, NameResTimeout);
-    if (address.empty()) address = kNotFound;
+    // One look-up for both families: the IPv4 line as ever, the name's first
+    // IPv6 address below it when it has one. A name with IPv6 addresses only
+    // is looked up further at its IPv6 address.
+    const std::vector<IpAddress> all = ResolveHostAddresses(query, NameResTimeout);
+    const IpAddress v4 = firstOf(all, IpFamily::V4), v6 = firstOf(all, IpFamily::V6);
+    address = v4.Empty() ? kNotFound : v4.ToString();
     hostName = query;
     AppendOutput(reDns, LangText("Main|OutInfoIpAddr", "  IP-Adresse:  %s1%", {address}),
                  clNavy);
+    if (!v6.Empty()) {
+      address6 = v6.ToString();
+      AppendOutput(reDns, LangText("Main|OutInfoIp6Addr", "  IPv6-Adresse: %s1%", {address6}),
+                   clNavy);
+      if (v4.Empty()) address = address6;
+    }
     if (chkDnsReverse.Checked() && address != kNotFound) {
       hostName = ResolveIpToHost(address, NameResTimeout);
       if (hostName.empty()) hostName = kNotFound;
@@ -315,8 +341,9 @@ void TfrmMain::btnDnsStartClick() {
 
   IdDNSResolver.WaitingTime = NameResTimeout;
   std::string server = IdDNSResolver.Host;
+  // The server's name is that of its address, without a port it may name.
   if (chkDnsExtendedResolve.Checked())
-    server += " (" + ResolveIpToHost(server, NameResTimeout) + ")";
+    server += " (" + ResolveIpToHost(SplitUrlPort(server).first, NameResTimeout) + ")";
   AppendOutput(reDns, "\r\n" + LangText("Main|OutDnsNslDNS", "DNS-Server: %s1%", {server}),
                clNavy);
 
@@ -368,13 +395,22 @@ void TfrmMain::btnDnsStartClick() {
                     {Printable(primary)});
   };
 
-  const std::string reverse = ReverseName(address);
+  // The reverse name of the look-up address: ip6.arpa for an IPv6 one.
+  const IpAddress lookup = IpAddress::Parse(address);
+  const std::string reverse = lookup.IsV6() ? lookup.ReverseName() : ReverseName(address);
   const std::vector<Section> sections = {
       {.Type = qtA,
        .Name = domain,
        .Heading = LangText("Main|OutDnsInfoIPs", "IP-Adressen:"),
        .Line = [](const TResultRecord& r, const std::string& n, const std::string&) {
          return LangText("Main|OutDnsInfoIPList", "  %s1%. IP-Adresse: %s2%", {n, r.IPAddress});
+       }},
+      {.Type = qtAAAA,
+       .Name = domain,
+       .Heading = LangText("Main|OutDnsInfoIP6s", "IPv6-Adressen:"),
+       .Line = [](const TResultRecord& r, const std::string& n, const std::string&) {
+         return LangText("Main|OutDnsInfoIP6List", "  %s1%. IPv6-Adresse: %s2%",
+                         {n, r.IPAddress});
        }},
       {.Type = qtPTR,
        .Name = reverse,

@@ -173,6 +173,9 @@ void TfrmMain::btnWhoisStartClick() {
     input = idn;
   }
 
+  // The address of either family: an IPv6 one in its RFC 5952 form, as the
+  // registries' queries want it; a name's first IPv4 address, else its
+  // first IPv6 one.
   std::string host, address;
   struct Summary {
     TfrmMain& f;
@@ -187,11 +190,11 @@ void TfrmMain::btnWhoisStartClick() {
     }
   } summary{*this, input, host, address, asked, answered};
   if (!IsHostName(input)) {
-    address = input;
+    address = CanonicalAddress(input);
     host = ResolveIpToHost(address, NameResTimeout);
   } else {
     host = input;
-    address = ResolveHostToIp(host, NameResTimeout);
+    address = ResolveHostToAddress(host, NameResTimeout, false);
   }
   out(LangText("Main|OutWhoisInfoHostName", "  Hostname:    %s1%", {host}), clNavy);
   out(LangText("Main|OutWhoisInfoIpAddr", "  IP-Adresse:  %s1%", {address}), clNavy);
@@ -307,7 +310,8 @@ void TfrmMain::btnWhoisStartClick() {
           bool found;
           server = ValueAfter(answer, m, 15, true, &found);
           if (size_t s = server.find("://"); s != std::string::npos) server.erase(0, s + 3);
-          if (size_t c = server.find(':'); c != std::string::npos) server.erase(c);
+          // The server without its port; an IPv6 literal keeps its colons.
+          server = SplitUrlPort(server).first;
         }
       }
       ask("NET-APNIC");

@@ -352,7 +352,7 @@ class CliJsonLines(unittest.TestCase):
         self.program.settings(dns="127.0.0.2")
         o = self.run_failing(["dns"], "/Dns:quovix.test", "/DnsI:1", "/DnsR:0", "/DnsD:1")
         verdicts = [(l["section"], l["rcode"]) for l in o if "section" in l]
-        self.assertEqual(verdicts, [(t, "refused") for t in ("A", "PTR", "NS", "MX", "TXT", "CAA", "SOA")])
+        self.assertEqual(verdicts, [(t, "refused") for t in ("A", "AAAA", "PTR", "NS", "MX", "TXT", "CAA", "SOA")])
         self.assertEqual(self.result(o, "dns")["rcode"]["CAA"], "refused")
 
     def test_ping(self):
