@@ -1,6 +1,8 @@
 # Quovix: `make run` starts the window (or the console front end without a
 # display), `make test` builds and runs every test.
 BUILD ?= build
+# The release build is what runs, is tested and is measured.
+BUILD_TYPE ?= Release
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 15
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -16,7 +18,7 @@ deps:
 # Configuring every time is cheap and lets the Qt code generators see new
 # sources at once.
 build: deps
-	cmake -S . -B $(BUILD) -G Ninja >/dev/null
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -57,8 +59,9 @@ package: build
 	if command -v lintian >/dev/null; then lintian --fail-on error $$deb; \
 	else echo "package: lintian missing, not checked"; fi
 
+# Builds the benchmarks (run them by hand: $(BUILD)-bench/bin/bench_*).
 bench: deps
-	cmake -S . -B $(BUILD)-bench -G Ninja -DQUOVIX_BENCH=ON -DQUOVIX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD)-bench -G Ninja -DQUOVIX_BENCH=ON -DQUOVIX_TESTS=OFF -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 	cmake --build $(BUILD)-bench -j $(JOBS)
 
 clean:

@@ -153,8 +153,19 @@ int TComboBox::IndexOf(const std::string& s) const {
   return -1;
 }
 
-void TRichEdit::AddLine(const std::string& text, TColor color) {
-  lines_.push_back({text, color});
+const TLineFields& TLineValue::AsObject() const {
+  static const TLineFields kNone;
+  return object_ ? *object_ : kNone;
+}
+
+const TLineValue* FindField(const TLineFields& fields, const std::string& name) {
+  for (const TLineField& f : fields)
+    if (f.Name == name) return &f.Value;
+  return nullptr;
+}
+
+void TRichEdit::AddLine(const std::string& text, TColor color, TLineFields fields) {
+  lines_.push_back({text, color, std::move(fields)});
   if (OnLineAdded) OnLineAdded(lines_.back());
   Changed();
 }

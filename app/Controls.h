@@ -89,6 +89,9 @@ class TButton : public TClickable {
   // 0 idle, 1 running, -1 abort requested (abortable tools only).
   int RunState = 0;
   bool Default = false;
+  // A further caption the button may show (a Start button's abort caption):
+  // the view keeps room for it, so the layout does not jump when it shows.
+  std::string AltCaption;
 
  private:
   std::string caption_;
@@ -152,10 +155,68 @@ class TComboBox : public TControl {
   int itemIndex_ = -1;
 };
 
-// One coloured line of an output pane.
+struct TLineField;
+using TLineFields = std::vector<TLineField>;
+
+// A value a tool gives an output line beside its text: nothing, a truth
+// value, a whole number, a real number, a text or a group of named values.
+class TLineValue {
+ public:
+  enum class TKind { Null, Bool, Integer, Real, Text, Object };
+  TLineValue() = default;
+  TLineValue(bool v) : kind_(TKind::Bool), integer_(v) {}
+  TLineValue(int v) : kind_(TKind::Integer), integer_(v) {}
+  TLineValue(long v) : kind_(TKind::Integer), integer_(v) {}
+  TLineValue(long long v) : kind_(TKind::Integer), integer_(v) {}
+  TLineValue(unsigned v) : kind_(TKind::Integer), integer_(v) {}
+  TLineValue(unsigned long v) : kind_(TKind::Integer), integer_(static_cast<long long>(v)) {}
+  TLineValue(double v) : kind_(TKind::Real), real_(v) {}
+  TLineValue(const char* v) : kind_(TKind::Text), text_(v) {}
+  TLineValue(std::string v) : kind_(TKind::Text), text_(std::move(v)) {}
+  TLineValue(TLineFields v);
+
+  TKind Kind() const { return kind_; }
+  bool AsBool() const { return integer_ != 0; }
+  long long AsInteger() const { return integer_; }
+  double AsReal() const { return real_; }
+  const std::string& AsText() const { return text_; }
+  // The named values of an object (none for any other kind).
+  const TLineFields& AsObject() const;
+
+ private:
+  TKind kind_ = TKind::Null;
+  long long integer_ = 0;
+  double real_ = 0;
+  std::string text_;
+  std::shared_ptr<const TLineFields> object_;  // shared: the values never change
+};
+
+// A named value of an output line (a ping reply's round-trip time, a DNS
+// record's type). The console's JSON Lines output writes them beside the
+// text; the window shows the text alone.
+struct TLineField {
+  std::string Name;
+  TLineValue Value;
+};
+
+inline TLineValue::TLineValue(TLineFields v)
+    : kind_(TKind::Object), object_(std::make_shared<const TLineFields>(std::move(v))) {}
+
+// The fields of a and then those of b.
+inline TLineFields JoinFields(TLineFields a, const TLineFields& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The value of the field with that name, nullptr when there is none.
+const TLineValue* FindField(const TLineFields& fields, const std::string& name);
+
+// One coloured line of an output pane, with the named values the tool gave
+// it (most lines have none).
 struct TOutputLine {
   std::string Text;
   TColor Color = clBlack;
+  TLineFields Fields;
 };
 
 // Read-only output pane: coloured plain-text lines, a selection, focus.
@@ -164,7 +225,7 @@ class TRichEdit : public TControl {
   using TControl::TControl;
 
   const std::vector<TOutputLine>& Lines() const { return lines_; }
-  void AddLine(const std::string& text, TColor color);
+  void AddLine(const std::string& text, TColor color, TLineFields fields = {});
   void Clear();
   // Whole text, lines joined with LF.
   std::string Text() const;

@@ -281,6 +281,8 @@ void RunCommandLineActions(TfrmMain& form) {
     form.Pump();
     if (form.CloseRequested) break;
     if (!GroupRequested(g)) continue;
+    form.ToolResults.at(g.Page).clear();
+    form.ToolFailed.at(g.Page) = false;
     RunGroup(form, g.Page, GetParamValue(g.Param));
     if (form.OnCommandLineToolDone) form.OnCommandLineToolDone(g.Page);
   }

@@ -17,6 +17,7 @@ struct TOutputLine;
 
 // Exit statuses of quovix-cli.
 constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
@@ -28,12 +29,21 @@ struct ConsoleOptions {
   // Called after the window's creation steps, before its show steps (tests
   // replace tool handlers here).
   std::function<void(TfrmMain&)> Prepare;
+  // Called with true before an output line is written and with false once
+  // it is out whole (the program holds back its second Ctrl+C meanwhile, so
+  // that no line is cut).
+  std::function<void(bool)> Writing;
 };
 
 // Runs the command line argv (program first) and returns the exit status:
-// 0 when every requested tool ran to its end, 130 after Ctrl+C, 2 when the
-// command line names no tool (a short usage goes to err). "--help" or "-h"
-// as the only argument prints the parameters to out and returns 0.
+// 0 when every requested tool ran and none failed, 1 when one did (an error
+// or time-out line, or the tool's own verdict in TfrmMain::ToolFailed), 130
+// after Ctrl+C, 2 for a command line that names no tool
+// or asks for an unknown output format (a short usage goes to err).
+// "--help" or "-h" as the only argument prints the parameters to out and
+// returns 0. "--json" or "--format=json" anywhere writes JSON Lines instead
+// of text ("--format=text" is the default); these options are taken out
+// before the tool parameters are read.
 int RunConsole(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
                const ConsoleOptions& options);
 

@@ -2,6 +2,7 @@
 // histories and the run convention shared by every tool.
 #include "app/formMain.h"
 
+#include <iterator>
 #include <stdexcept>
 
 #include "app/fCommandLine.h"
@@ -42,11 +43,13 @@ void TfrmMain::BuildControls() {
 
   MainMenu = {&mnuFile, &mnuTools, &mnuExtras, &mnuHelp};
   mnuFile.Items = {&mnuFileExit};
+  mnuFileExit.ShortCut = "Ctrl+Q";
   mnuTools.Items = {&mnuToolsDnsFlush};
   mnuExtrasSep.IsSeparator = true;
   mnuExtras.Items = {&mnuLanguage, &mnuExtrasSep, &mnuExtrasSettings};
   mnuExtrasSettings.ShortCut = "Ctrl+P";
   mnuHelpSep.IsSeparator = true;
+  mnuHelpWebsite.ShortCut = "F1";  // the program's help is its web page
   mnuHelp.Items = {&mnuHelpWebsite, &mnuHelpEMail, &mnuHelpDonate, &mnuHelpSep, &mnuHelpInfo};
 
   pmnuSelSendTo.Items = {&pmnuSelSendToDNS,  &pmnuSelSendToPing,  &pmnuSelSendToTrace,
@@ -273,22 +276,53 @@ bool TfrmMain::StopRequested() {
   return false;
 }
 
+void TfrmMain::AbortVisibleTool() {
+  TButton* const starts[] = {&btnDnsStart,  &btnPingStart, &btnTraceStart, &btnWhoisStart,
+                             &btnEMailStart, &btnHeadStart, nullptr,       &btnGPRankStart,
+                             &btnListSearch, &btnOwnStart};
+  const int page = pcMain.ActivePageIndex();
+  if (page < 0 || page >= static_cast<int>(std::size(starts)) || !starts[page]) return;
+  // Only a run that can be aborted is running with RunState 1.
+  if (starts[page]->RunState == 1) starts[page]->RunState = -1;
+}
+
 void TfrmMain::FormClose() {
   if (!SaveSettings(*this)) ReportSettingsProblem(false, IniFilePath);
 }
 
-void TfrmMain::AppendOutput(TRichEdit& pane, const std::string& text, TColor color) {
-  // A text may hold line breaks: each becomes a line of its own (a leading
-  // CR LF gives an empty line first).
+namespace {
+// The lines of an appended text: a text may hold line breaks, and each
+// becomes a line of its own (a leading CR LF gives an empty line first).
+std::vector<std::string> OutputLinesOf(const std::string& text) {
+  std::vector<std::string> lines;
   size_t start = 0;
   for (;;) {
     size_t p = text.find('\n', start);
     std::string line = text.substr(start, p == std::string::npos ? std::string::npos : p - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    pane.AddLine(line, color);
+    lines.push_back(std::move(line));
     if (p == std::string::npos) break;
     start = p + 1;
   }
+  return lines;
+}
+}  // namespace
+
+void TfrmMain::AppendOutput(TRichEdit& pane, const std::string& text, TColor color,
+                            TLineFields fields) {
+  std::vector<std::string> lines = OutputLinesOf(text);
+  size_t carrier = 0;
+  while (carrier + 1 < lines.size() && lines[carrier].empty()) ++carrier;
+  for (size_t i = 0; i < lines.size(); ++i)
+    pane.AddLine(lines[i], color, i == carrier ? std::move(fields) : TLineFields{});
+  SetFocus(&pane);
+  Pump();
+}
+
+void TfrmMain::AppendOutputLines(TRichEdit& pane, const std::string& text, TColor color,
+                                 const std::function<TLineFields(const std::string&)>& fieldsOf) {
+  for (const std::string& line : OutputLinesOf(text))
+    pane.AddLine(line, color, fieldsOf ? fieldsOf(line) : TLineFields{});
   SetFocus(&pane);
   Pump();
 }
@@ -301,7 +335,7 @@ void TfrmMain::AppendIdnFailure(TRichEdit& pane, const std::string& name) {
                                  "Der Name \"%s1%\" lässt sich nicht IDN-kodieren, die Abfrage "
                                  "wird nicht ausgeführt.",
                                  {name}),
-               clRed);
+               clRed, {{"name", name}, {"reason", "idn_not_encodable"}});
 }
 
 void TfrmMain::AddRecentItem(TComboBox& combo, const std::string& text) {

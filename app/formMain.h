@@ -3,6 +3,7 @@
 // the console front end and the tests drive the handlers directly.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -88,6 +89,18 @@ class TfrmMain {
   int ClientWidth = 640, ClientHeight = 440;
   std::string FontName = "Tahoma";
   int FontSize = 8;
+  // Every position and size of the window (and of its dialogs) is given for
+  // this font at 96 dpi; the view scales them to the font it shows.
+  static constexpr const char* kDesignFontName = "Tahoma";
+  static constexpr int kDesignFontSize = 8;
+  // The window's place on the desktop in pixels, as the settings file keeps
+  // it; a width or height of 0: none known (the view centres the design
+  // size). The view fills it before the settings are saved.
+  struct TPlacement {
+    int Left = 0, Top = 0, Width = 0, Height = 0;
+    bool Maximized = false;
+  };
+  TPlacement Placement;
   TCursor Cursor = TCursor::Default;
   bool ToolIdle = true;
   // The control that has the keyboard focus (nullptr: none known).
@@ -126,6 +139,9 @@ class TfrmMain {
   bool StopRequested();
   // The Start buttons that turn into "Abbrechen" while their tool runs.
   std::vector<TButton*> AbortableStarts();
+  // Esc: asks the running tool of the tab in front to stop, where its Start
+  // button can abort it; nothing while no tool of that tab runs.
+  void AbortVisibleTool();
 
   // ---- Geometry ------------------------------------------------------------
   // Positions of controls on a tab are relative to the tab sheet's client
@@ -149,7 +165,28 @@ class TfrmMain {
   std::vector<TControl*> TabControls(TPage page);
 
   // ---- Shared operations -------------------------------------------------
-  void AppendOutput(TRichEdit& pane, const std::string& text, TColor color);
+  // Appends a text to a pane; each line of it (CR LF or LF) becomes a line
+  // of its own. The fields go to the text's first non-empty line.
+  void AppendOutput(TRichEdit& pane, const std::string& text, TColor color,
+                    TLineFields fields = {});
+  // The same with fields for each line: fieldsOf gets each line's text.
+  void AppendOutputLines(TRichEdit& pane, const std::string& text, TColor color,
+                         const std::function<TLineFields(const std::string&)>& fieldsOf);
+  // What the last run of each tool found, in named values (the sent and
+  // answered echoes, the final HTTP status, the NTP server's time): the
+  // console's JSON Lines output closes each tool with it; the window shows
+  // none of it. The command-line actions empty a tool's entry before they
+  // run it; the tools fill it as they go. A text "error" names why a tool
+  // without an output pane found nothing.
+  std::array<TLineFields, 10> ToolResults;
+  void SetToolResult(TPage page, TLineFields fields) { ToolResults.at(page) = std::move(fields); }
+  // Whether the last run of each tool failed by the tool's own verdict where
+  // the colours do not tell it: a name the look-up block shows as "???", a
+  // route that never reaches its target. The console's exit status and the
+  // result object's status follow it beside the error and time-out lines.
+  // Emptied with ToolResults.
+  std::array<bool, 10> ToolFailed{};
+  void SetToolFailed(TPage page) { ToolFailed.at(page) = true; }
   // The red line of an input the IDN encoder refuses; the tool then ends its
   // look-up (the name is not this computer, which the empty text would be).
   void AppendIdnFailure(TRichEdit& pane, const std::string& name);

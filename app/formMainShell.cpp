@@ -69,14 +69,22 @@ void TfrmMain::ApplyLanguageTexts() {
   const std::string start = LangText("Main|btnStart", "Start");
   const std::string abort = LangText("Main|btnAbort", "Abbrechen");
   for (TButton* b : {&btnDnsStart, &btnPingStart, &btnTraceStart, &btnWhoisStart, &btnEMailStart,
-                     &btnHeadStart, &btnGPRankStart, &btnOwnStart})
+                     &btnHeadStart, &btnGPRankStart, &btnOwnStart}) {
+    b->AltCaption = abort;
     b->SetCaption(b->RunState != 0 ? abort : start);
+  }
+  // The ready text in the language now loaded; a running tool's status
+  // stays until its run ends (and then reads the new language).
+  const std::string ready = " " + LangText("Main|sbMainReady", "Bereit.");
+  if (ToolIdle && sbMain.SimpleText() != ready) SetStatus(ready);
 
   const std::string connection = LangText("Main|grpConnection", "Verbindungsdaten");
   for (TGroupBox* g : {&grpDns, &grpPing, &grpTrace, &grpWhois, &grpEMail, &grpHead, &grpTime,
                        &grpGPRank})
     g->SetCaption(connection);
-  const std::string hostIp = LangText("Main|lblHostIp", "Hostname / IP-Adresse:");
+  // Labels name their input's access key with "&"; letters the menu bar
+  // uses (D, T, X, H; F in English) are left to it.
+  const std::string hostIp = LangText("Main|lblHostIp", "Host&name / IP-Adresse:");
   for (TLabel* l : {&lblDnsHost, &lblPingHost, &lblTraceHost, &lblWhoisHost}) l->SetCaption(hostIp);
   const std::string resolve = LangText("Main|chkResolve", "Hostnamen und IP-Adressen auflösen");
   for (TCheckBox* c : {&chkDnsExtendedResolve, &chkPingResolve, &chkTraceResolve, &chkOwnResolve})
@@ -87,7 +95,7 @@ void TfrmMain::ApplyLanguageTexts() {
   const std::string direct = LangText("Main|chkDirectQuery", "Direkte Anfrage");
   chkDnsDirectQuery.SetCaption(direct);
   chkWhoisDirectQuery.SetCaption(direct);
-  const std::string timeout = LangText("Main|lblTimeout", "Timeout:");
+  const std::string timeout = LangText("Main|lblTimeout", "Ti&meout:");
   for (TLabel* l : {&lblPingTimeout, &lblTraceTimeout, &lblWhoisTimeout, &lblEMailTimeout,
                     &lblHeadTimeout, &lblGPRankTimeout})
     l->SetCaption(timeout);
@@ -98,30 +106,30 @@ void TfrmMain::ApplyLanguageTexts() {
   chkDnsExtended.SetCaption(
       LangText("Main|chkDnsExtended", "DNS-Informationen (A, PTR, NS, MX, SOA)"));
   chkDnsReverse.SetCaption(LangText("Main|chkDnsReverse", "Hostname / IP-Adresse überprüfen"));
-  lblPingCount.SetCaption(LangText("Main|lblPingCount", "Anzahl:"));
-  lblPingByte.SetCaption(LangText("Main|lblPingByte", "Bytes:"));
-  lblPingPause.SetCaption(LangText("Main|lblPingPause", "Pause:"));
-  lblTraceHops.SetCaption(LangText("Main|lblTraceHops", "Anzahl:"));
-  lblWhoisServer.SetCaption(LangText("Main|lblWhoisServer", "Whois-Server:"));
+  lblPingCount.SetCaption(LangText("Main|lblPingCount", "&Anzahl:"));
+  lblPingByte.SetCaption(LangText("Main|lblPingByte", "&Bytes:"));
+  lblPingPause.SetCaption(LangText("Main|lblPingPause", "&Pause:"));
+  lblTraceHops.SetCaption(LangText("Main|lblTraceHops", "&Anzahl:"));
+  lblWhoisServer.SetCaption(LangText("Main|lblWhoisServer", "Whois-&Server:"));
   chkWhoisCheck.SetCaption(LangText("Main|chkWhoisCheck", "Domainname / IP-Adresse überprüfen"));
   chkWhoisNetwork.SetCaption(LangText("Main|chkWhoisNetwork", "Netzwerkanfrage durchführen"));
   chkWhoisFormat.SetCaption(LangText("Main|chkWhoisFormat", "Ausgabe formatieren"));
   chkWhoisRdap.SetCaption(LangText("Main|chkWhoisRdap", "RDAP verwenden"));
-  lblEMailAddress.SetCaption(LangText("Main|lblEMailAddress", "E-Mail Adresse:"));
-  lblEMailSender.SetCaption(LangText("Main|lblEMailSender", "Absender (optional):"));
-  lblEMailMXServer.SetCaption(LangText("Main|lblEMailMXServer", "MX-Server (optional):"));
-  lblHeadURL.SetCaption(LangText("Main|lblHeadURL", "URL:"));
-  lblTimeServer.SetCaption(LangText("Main|lblTimeServer", "NTP-Server:"));
+  lblEMailAddress.SetCaption(LangText("Main|lblEMailAddress", "&E-Mail Adresse:"));
+  lblEMailSender.SetCaption(LangText("Main|lblEMailSender", "A&bsender (optional):"));
+  lblEMailMXServer.SetCaption(LangText("Main|lblEMailMXServer", "MX-Se&rver (optional):"));
+  lblHeadURL.SetCaption(LangText("Main|lblHeadURL", "&URL:"));
+  lblTimeServer.SetCaption(LangText("Main|lblTimeServer", "&NTP-Server:"));
   btnTimeQuery.SetCaption(LangText("Main|btnTimeQuery", "Abfragen"));
   btnTimeUpdate.SetCaption(LangText("Main|btnTimeUpdate", "Systemzeit aktualisieren"));
   lblTimeLoc.SetCaption(LangText("Main|lblTimeLoc", "Lokale Systemzeit:"));
   lblTimeNet.SetCaption(LangText("Main|lblTimeNet", "Zeit vom NTP-Server:"));
   grpList.SetCaption(LangText("Main|grpList", "Suche"));
-  lblListList.SetCaption(LangText("Main|lblListList", "Liste:"));
-  lblListSearch.SetCaption(LangText("Main|lblListSearch", "Suchbegriff:"));
+  lblListList.SetCaption(LangText("Main|lblListList", "&Liste:"));
+  lblListSearch.SetCaption(LangText("Main|lblListSearch", "&Suchbegriff:"));
   btnListSearch.SetCaption(LangText("Main|btnListSearch", "Suchen"));
-  lblGPRankURL.SetCaption(LangText("Main|lblGPRankURL", "URL:"));
-  lblGPRankCount.SetCaption(LangText("Main|lblGPRankCount", "Anzahl:"));
+  lblGPRankURL.SetCaption(LangText("Main|lblGPRankURL", "&URL:"));
+  lblGPRankCount.SetCaption(LangText("Main|lblGPRankCount", "&Anzahl:"));
   lblGPRankResult.SetCaption(LangText("Main|lblGPRankResult", "Google PageRank:"));
   lvGPRankMulti.SetColumnCaption(0, LangText("Main|lvGPRankMultiServer", "Server"));
   lvGPRankMulti.SetColumnCaption(1, LangText("Main|lvGPRankMultiRank", "PageRank"));

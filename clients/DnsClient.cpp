@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -26,7 +27,9 @@
 #include <thread>
 
 #include "common/Deadline.h"
+#include "common/IpAddress.h"
 #include "common/fMain.h"
+#include "platform/SockAddr.h"
 
 namespace quovix {
 
@@ -145,6 +148,7 @@ TRecordKind KindOf(std::uint16_t type) {
     case kTypeTXT: return TRecordKind::Text;
     case kTypeSOA: return TRecordKind::SOA;
     case kTypeCAA: return TRecordKind::CAA;
+    case kTypeAAAA: return TRecordKind::AAAA;
     default: return TRecordKind::Other;
   }
 }
@@ -167,6 +171,13 @@ void DecodeRData(TResultRecord& rec, const unsigned char* msg, size_t size, size
       rec.IPAddress = std::to_string(msg[p]) + "." + std::to_string(msg[p + 1]) + "." +
                       std::to_string(msg[p + 2]) + "." + std::to_string(msg[p + 3]);
       break;
+    case TRecordKind::AAAA: {
+      if (rdEnd - rdStart != 16) Malformed("IPv6 address record of wrong length");
+      std::array<std::uint8_t, 16> bytes;
+      std::memcpy(bytes.data(), msg + p, 16);
+      rec.IPAddress = IpAddress::FromV6(bytes).ToString();
+      break;
+    }
     case TRecordKind::NS:
     case TRecordKind::Name:
     case TRecordKind::PTR:
@@ -272,28 +283,21 @@ bool SameEndpoint(const sockaddr_storage& a, const sockaddr_storage& b) {
 
 Endpoint ServerEndpoint(const std::string& host, std::uint16_t port, TIdIPVersion version,
                         int waitMs) {
-  Endpoint server;
-  if (version == TIdIPVersion::Id_IPv4) {
-    auto& sin = reinterpret_cast<sockaddr_in&>(server.addr);
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(port);
-    std::string address = host;
-    if (inet_pton(AF_INET, address.c_str(), &sin.sin_addr) != 1) {
-      address = host.empty() ? std::string() : ResolveHostToIp(host, waitMs);
-      if (address.empty() || inet_pton(AF_INET, address.c_str(), &sin.sin_addr) != 1)
-        throw EIdDnsResolverError(TDnsFailure::NoServer,
-                                  "Socket Error: DNS server \"" + host + "\" not found");
-    }
-    server.len = sizeof(sockaddr_in);
-  } else {
-    auto& sin6 = reinterpret_cast<sockaddr_in6&>(server.addr);
-    sin6.sin6_family = AF_INET6;
-    sin6.sin6_port = htons(port);
-    if (inet_pton(AF_INET6, host.c_str(), &sin6.sin6_addr) != 1)
+  auto [name, givenPort] = SplitUrlPort(host);
+  if (givenPort != -1) {
+    if (givenPort < 1 || givenPort > 65535)
       throw EIdDnsResolverError(TDnsFailure::NoServer,
-                                "Socket Error: DNS server \"" + host + "\" is no IPv6 address");
-    server.len = sizeof(sockaddr_in6);
+                                "Socket Error: DNS server \"" + host + "\" has no valid port");
+    port = static_cast<std::uint16_t>(givenPort);
   }
+  IpAddress address = IpAddress::Parse(name);
+  if (address.Empty() && !name.empty() && IsHostName(name))
+    address = ChooseAddress(ResolveHostAddresses(name, waitMs), version == TIdIPVersion::Id_IPv6);
+  Endpoint server;
+  server.len = address.Empty() ? 0 : platform::ToSockAddr(address, port, server.addr);
+  if (server.len == 0)
+    throw EIdDnsResolverError(TDnsFailure::NoServer,
+                              "Socket Error: DNS server \"" + host + "\" not found");
   return server;
 }
 
@@ -500,6 +504,7 @@ std::string PtrQueryName(const std::string& name) {
   if (upper.find("IN-ADDR") != std::string::npos || upper.find("IP6.INT") != std::string::npos ||
       upper.find("IP6.ARPA") != std::string::npos)
     return name;
+  if (const IpAddress v6 = IpAddress::Parse(name); v6.IsV6()) return v6.ReverseName();
   std::string address = name;
   if (!address.empty() && address.back() == '.') address.pop_back();
   std::vector<std::string> parts = SplitDots(address);

@@ -28,7 +28,7 @@ std::uint16_t QueryTypeCode(TQueryRecordType t);
 
 // Type codes of the records that are decoded beyond their common fields.
 constexpr std::uint16_t kTypeA = 1, kTypeNS = 2, kTypeCNAME = 5, kTypeSOA = 6, kTypePTR = 12,
-                        kTypeMX = 15, kTypeTXT = 16, kTypeCAA = 257;
+                        kTypeMX = 15, kTypeTXT = 16, kTypeAAAA = 28, kTypeCAA = 257;
 // The EDNS pseudo-record (never listed as a record of the reply).
 constexpr std::uint16_t kTypeOPT = 41;
 // The UDP payload size a query advertises: the value that avoids IP
@@ -48,6 +48,7 @@ enum class TRecordKind {
   Text,   // TTextRecord: Text
   SOA,    // TSOARecord: Primary, Responsible, Serial … MinimumTTL
   CAA,    // TCAARecord: CaaFlags, CaaTag, CaaValue
+  AAAA,   // an IPv6 address record: IPAddress (RFC 5952 form)
 };
 
 struct TResultRecord {
@@ -60,7 +61,7 @@ struct TResultRecord {
   std::uint16_t RDataLength = 0;
   std::string RData;  // raw bytes
 
-  std::string IPAddress;            // A
+  std::string IPAddress;            // A; AAAA in RFC 5952 form
   std::string HostName;             // NS, CNAME, PTR; the exchange of MX
   std::uint16_t Preference = 0;     // MX
   std::vector<std::string> Text;    // TXT: one entry (strings joined), none when empty
@@ -157,8 +158,11 @@ struct TDnsExchange {
 
 class TIdDNSResolver {
  public:
-  // The server: an address literal, or a host name looked up (bounded by
-  // WaitingTime) before each send.
+  // The server: an address literal of either family ("192.0.2.53",
+  // "2001:db8::53", "[2001:db8::53]"), or a host name looked up (bounded by
+  // WaitingTime) before each send, its first IPv4 address taken, else its
+  // first IPv6 one (IPv6 first with IPVersion Id_IPv6). A ":port" after it
+  // ("[::1]:5353", "127.0.0.1:5353") is the port asked instead of Port.
   std::string Host;
   std::uint16_t Port = 53;
   // ms one exchange waits for its reply: the UDP one, and again the TCP one
@@ -253,8 +257,9 @@ bool NextTcpMessage(std::string& stream, std::string& message);
 std::string DecodeDnsName(const unsigned char* msg, size_t size, size_t& pos);
 
 // The reverse name a PTR question asks for: names already under in-addr.arpa,
-// ip6.arpa or ip6.int stay as they are, anything else is taken as an IPv4
-// address and turned into its in-addr.arpa name.
+// ip6.arpa or ip6.int stay as they are, an IPv6 address becomes its ip6.arpa
+// name, anything else is taken as an IPv4 address and turned into its
+// in-addr.arpa name.
 std::string PtrQueryName(const std::string& name);
 
 }  // namespace quovix

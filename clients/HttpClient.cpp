@@ -22,6 +22,7 @@
 #include "common/Deadline.h"
 #include "common/Pump.h"
 #include "common/fMain.h"
+#include "platform/Connect.h"
 #include "shell/gIni.h"
 
 namespace quovix {
@@ -337,49 +338,35 @@ class HttpClient::Connection : public IHttpSource {
 
   void Connect(const std::string& host, int port, int connectTimeoutMs) {
     const Deadline connectBy = exchange_.Within(connectTimeoutMs);
-    sockaddr_storage addr{};
-    socklen_t len = 0;
-    std::string ip = host;
-    if (!IsIpLiteral(ip)) {
-      ip = ResolveHostToIp(host, std::min(NameResTimeout, connectBy.LeftMs()));
-      if (ip.empty() && AbortRequested()) throw HttpError::Aborted();
+    // A literal of either family (a proxy may be given as "[::1]"), else
+    // every address of the name, both families, in the resolver's order.
+    std::vector<IpAddress> addresses;
+    if (IsIpLiteral(host) || (!host.empty() && host.front() == '[')) {
+      if (const IpAddress literal = IpAddress::Parse(host); !literal.Empty())
+        addresses.push_back(literal);
+    } else if (!host.empty()) {
+      addresses = ResolveHostAddresses(host, std::min(NameResTimeout, connectBy.LeftMs()));
+      if (addresses.empty() && AbortRequested()) throw HttpError::Aborted();
     }
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
-    if (!ip.empty() && inet_pton(AF_INET, ip.c_str(), &v4->sin_addr) == 1) {
-      v4->sin_family = AF_INET;
-      v4->sin_port = htons(static_cast<uint16_t>(port));
-      len = sizeof(sockaddr_in);
-    } else if (!ip.empty() && inet_pton(AF_INET6, ip.c_str(), &v6->sin6_addr) == 1) {
-      v6->sin6_family = AF_INET6;
-      v6->sin6_port = htons(static_cast<uint16_t>(port));
-      len = sizeof(sockaddr_in6);
-    } else {
-      throw HttpError::SocketError(kHostNotFound, "Host not found.");
-    }
+    if (addresses.empty()) throw HttpError::SocketError(kHostNotFound, "Host not found.");
     if (port < 1 || port > 65535) throw HttpError::SocketError(EINVAL, ErrnoText(EINVAL));
-    fd_ = socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) throw HttpError::SocketError(errno, ErrnoText(errno));
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
-      if (errno != EINPROGRESS) {
-        const int err = errno;
-        Close();
-        throw HttpError::SocketError(err, ErrnoText(err));
-      }
-      try {
-        AwaitFd(fd_, POLLOUT, connectBy, HttpError::Kind::ConnectTimeout);
-      } catch (...) {
-        Close();
-        throw;
-      }
-      int err = 0;
-      socklen_t elen = sizeof err;
-      getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &elen);
-      if (err != 0) {
-        Close();
+    const platform::Reach reach =
+        platform::ConnectTcp(addresses, static_cast<std::uint16_t>(port), connectBy);
+    switch (reach.End) {
+      case platform::ReachEnd::Reached:
+        break;
+      case platform::ReachEnd::Aborted:
+        throw HttpError::Aborted();
+      case platform::ReachEnd::TimedOut:
+        throw HttpError(HttpError::Kind::ConnectTimeout, "Connect timed out.");
+      case platform::ReachEnd::NoAddress:
+        throw HttpError::SocketError(kHostNotFound, "Host not found.");
+      case platform::ReachEnd::Failed: {
+        const int err = reach.Error != 0 ? reach.Error : ECONNREFUSED;
         throw HttpError::SocketError(err, ErrnoText(err));
       }
     }
+    fd_ = reach.Fd;
     int one = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   }

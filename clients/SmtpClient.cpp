@@ -1,6 +1,5 @@
 #include "clients/SmtpClient.h"
 
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include "common/Deadline.h"
 #include "common/Pump.h"
 #include "common/fMain.h"
+#include "platform/Connect.h"
 #include "platform/Resolver.h"
 
 namespace quovix {
@@ -103,9 +103,17 @@ std::string TIdSMTP::HeloArgument() const {
   if (name.empty()) name = Trim(platform::Resolver()->SystemHostName());
   if (name.empty()) name = "localhost";
   if (!IsHostName(name)) {
-    const std::uint32_t n = IpToNumber(name);
-    name = "[" + std::to_string(n >> 24) + "." + std::to_string((n >> 16) & 255) + "." +
-           std::to_string((n >> 8) & 255) + "." + std::to_string(n & 255) + "]";
+    // An address goes out as the address literal RFC 5321 asks for:
+    // "[a.b.c.d]", or "[IPv6:…]" in its RFC 5952 form (without a zone,
+    // which means nothing to the server).
+    const IpAddress a = IpAddress::Parse(name);
+    if (a.IsV6())
+      name = "[IPv6:" + IpAddress::FromV6(a.Bytes()).ToString() + "]";
+    else {
+      const std::uint32_t n = IpToNumber(name);
+      name = "[" + std::to_string(n >> 24) + "." + std::to_string((n >> 16) & 255) + "." +
+             std::to_string((n >> 8) & 255) + "." + std::to_string(n & 255) + "]";
+    }
   }
   return name;
 }
@@ -143,35 +151,29 @@ bool TIdSMTP::Connect() {
   aborted_ = false;
   // The name look-up and the connection share one limit.
   const Deadline connectBy = Deadline::In(ConnectTimeout);
-  std::string address = IsHostName(Host) ? ResolveHostToIp(Host, ConnectTimeout) : Host;
-  if (address.empty()) {
+  std::vector<IpAddress> addresses;
+  if (!IsHostName(Host)) {
+    if (const IpAddress literal = IpAddress::Parse(Host); !literal.Empty())
+      addresses.push_back(literal);
+  } else {
+    // A mail exchanger is reached over IPv4 as ever when it has an IPv4
+    // address (its IPv4 addresses in turn); over IPv6 only when it has no
+    // IPv4 one: the greeting name this client sends belongs to one family.
+    const std::vector<IpAddress> all = ResolveHostAddresses(Host, ConnectTimeout);
+    for (const IpAddress& a : all)
+      if (a.IsV4()) addresses.push_back(a);
+    if (addresses.empty()) addresses = all;
+  }
+  if (addresses.empty()) {
     aborted_ = AbortRequested();
     return false;
   }
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-  addrinfo* res = nullptr;
-  if (Port < 1 || Port > 65535 ||
-      getaddrinfo(address.c_str(), std::to_string(Port).c_str(), &hints, &res) != 0 || !res)
-    return false;
-  int fd = socket(res->ai_family, res->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, res->ai_protocol);
-  bool ok = fd >= 0;
-  if (ok && connect(fd, res->ai_addr, res->ai_addrlen) != 0) {
-    ok = errno == EINPROGRESS && WaitReady(fd, POLLOUT, connectBy);
-    if (ok) {
-      int err = 0;
-      socklen_t len = sizeof err;
-      ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
-    }
-  }
-  freeaddrinfo(res);
-  if (!ok) {
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  fd_ = fd;
+  if (Port < 1 || Port > 65535) return false;
+  const platform::Reach reach =
+      platform::ConnectTcp(addresses, static_cast<std::uint16_t>(Port), connectBy);
+  if (reach.End == platform::ReachEnd::Aborted) aborted_ = true;
+  if (reach.End != platform::ReachEnd::Reached) return false;
+  fd_ = reach.Fd;
   bool greeted = ReadReply(Deadline::In(ReadTimeout)) && LastReply.Code == 220;
   if (greeted) {
     const std::string name = HeloArgument();

@@ -56,12 +56,13 @@ class TIdSMTP {
   SmtpReply LastReply;
 
   // The argument of EHLO and HELO: HeloName, or this computer's host name
-  // when it is empty; a bare IPv4 address goes out as the address literal
-  // "[a.b.c.d]" that RFC 5321 asks for.
+  // when it is empty; a bare address goes out as the address literal that
+  // RFC 5321 asks for: "[a.b.c.d]", "[IPv6:2001:db8::1]".
   std::string HeloArgument() const;
 
   // Opens the connection, reads the 220 greeting, then EHLO (falling back to
-  // HELO). The look-up and the connection end within ConnectTimeout, the
+  // HELO). Host is an address of either family, or a name whose IPv4
+  // addresses are tried (its IPv6 ones when it has no IPv4 one). The look-up and the connection end within ConnectTimeout, the
   // greeting within ReadTimeout. False on any failure; the connection is
   // then closed (QUIT first when it was open, unless the user asked to stop)
   // and LastReply holds the last reply that arrived before the failure

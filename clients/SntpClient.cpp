@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,11 +11,13 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "common/DateTime.h"
 #include "common/Deadline.h"
 #include "common/fMain.h"
 #include "platform/Clock.h"
+#include "platform/Connect.h"
 
 namespace quovix {
 namespace {
@@ -50,8 +51,6 @@ void PutStamp(std::uint8_t* p, NtpTimestamp t) {
   throw std::runtime_error("Socket Error # " + std::to_string(code) + "\r\n" + text);
 }
 
-[[noreturn]] void ThrowErrno(int err) { ThrowSocketError(err, std::strerror(err)); }
-
 // The wire timestamp of a clock reading.
 NtpTimestamp NtpFromTimespec(const timespec& ts) {
   const std::int64_t secs = static_cast<std::int64_t>(ts.tv_sec) + kNtpToUnix;
@@ -59,17 +58,18 @@ NtpTimestamp NtpFromTimespec(const timespec& ts) {
   return {static_cast<std::uint32_t>(secs), static_cast<std::uint32_t>(frac)};
 }
 
-sockaddr_in ResolveServer(const std::string& host, std::uint16_t port, int limitMs) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  std::string ip = host;
-  if (inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1) {
-    ip = host.empty() ? std::string() : ResolveHostToIp(host, limitMs);
-    if (ip.empty() || inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1)
-      ThrowSocketError(11001, "Host not found.");
+// The server's addresses: a literal of either family ("[::1]" too), or every
+// address of the name in the resolver's order. Raises when there is none.
+std::vector<IpAddress> ServerAddresses(const std::string& host, int limitMs) {
+  std::vector<IpAddress> addresses;
+  if (!IsHostName(host)) {
+    if (const IpAddress literal = IpAddress::Parse(host); !literal.Empty())
+      addresses.push_back(literal);
+  } else if (!host.empty()) {
+    addresses = ResolveHostAddresses(host, limitMs);
   }
-  return addr;
+  if (addresses.empty()) ThrowSocketError(11001, "Host not found.");
+  return addresses;
 }
 
 }  // namespace
@@ -144,16 +144,9 @@ TSntpStatus EvaluateSntpReply(const std::uint8_t* data, size_t size, NtpTimestam
 
 SntpClient::~SntpClient() { Close(); }
 
-void SntpClient::Open() {
-  if (fd_ >= 0) return;
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) ThrowErrno(errno);
-}
+void SntpClient::Open() { open_ = true; }
 
-void SntpClient::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void SntpClient::Close() { open_ = false; }
 
 double SntpClient::DateTime() {
   delay_ = offset_ = 0;
@@ -162,44 +155,39 @@ double SntpClient::DateTime() {
 
   // One limit for the name look-up and the wait for the reply.
   const Deadline deadline = Deadline::In(ReceiveTimeout);
-  const sockaddr_in server = ResolveServer(Host, Port, deadline.LeftMs());
+  const std::vector<IpAddress> servers = ServerAddresses(Host, deadline.LeftMs());
   Open();
   const double bias = LocalBiasDays();
 
-  std::array<std::uint8_t, kSntpPacketSize> request{};
-  request[0] = 0x1B;  // leap 0, version 3, mode 3 (client)
-  const NtpTimestamp sent = NtpFromTimespec(platform::Clock().Now());
-  PutStamp(&request[40], sent);
-  if (sendto(fd_, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&server),
-             sizeof server) != static_cast<ssize_t>(request.size()))
-    ThrowErrno(errno);
-
-  for (;;) {
-    // Time-out and abort alike: no answer.
-    if (WaitForSocket(fd_, POLLIN, deadline) != WaitEnd::Ready) return 0;
-    std::uint8_t buf[512];
-    sockaddr_in from{};
-    socklen_t fromLen = sizeof from;
-    const ssize_t n =
-        recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-      ThrowErrno(errno);
-    }
-    // Only the server asked may answer; anything else on the socket is noise.
-    if (fromLen < sizeof from || from.sin_family != AF_INET ||
-        from.sin_addr.s_addr != server.sin_addr.s_addr || from.sin_port != server.sin_port)
-      continue;
-    const double t4 = LocalNow();
-    status_ = EvaluateSntpReply(buf, static_cast<size_t>(n), sent, CheckStratum, reply_);
-    if (status_ != TSntpStatus::Ok) return 0;
-    const double t1 = DateTimeFromNtp(reply_.Originate, bias);
-    const double t2 = DateTimeFromNtp(reply_.Receive, bias);
-    const double t3 = DateTimeFromNtp(reply_.Transmit, bias);
-    delay_ = (t4 - t1) - (t3 - t2);
-    offset_ = ((t2 - t1) + (t3 - t4)) / 2;
-    return t3;
-  }
+  // Each address that is asked gets a request of its own, stamped when it
+  // goes out; the first reply of one of them decides, as a single server's
+  // did. Only the address asked can answer its socket (connected).
+  std::vector<NtpTimestamp> sent(platform::kMaxAttempts);
+  double t4 = 0;
+  const platform::Reach reach = platform::ExchangeDatagram(
+      servers, Port, deadline,
+      [&](std::size_t attempt) {
+        std::array<std::uint8_t, kSntpPacketSize> request{};
+        request[0] = 0x1B;  // leap 0, version 3, mode 3 (client)
+        sent[attempt] = NtpFromTimespec(platform::Clock().Now());
+        PutStamp(&request[40], sent[attempt]);
+        return std::string(request.begin(), request.end());
+      },
+      [&](std::size_t, const std::string&) {
+        t4 = LocalNow();
+        return true;
+      });
+  // A time-out, an abort, an unreachable port alike: no answer.
+  if (reach.End != platform::ReachEnd::Reached) return 0;
+  const auto* data = reinterpret_cast<const std::uint8_t*>(reach.Reply.data());
+  status_ = EvaluateSntpReply(data, reach.Reply.size(), sent[reach.Attempt], CheckStratum, reply_);
+  if (status_ != TSntpStatus::Ok) return 0;
+  const double t1 = DateTimeFromNtp(reply_.Originate, bias);
+  const double t2 = DateTimeFromNtp(reply_.Receive, bias);
+  const double t3 = DateTimeFromNtp(reply_.Transmit, bias);
+  delay_ = (t4 - t1) - (t3 - t2);
+  offset_ = ((t2 - t1) + (t3 - t4)) / 2;
+  return t3;
 }
 
 }  // namespace quovix

@@ -67,19 +67,22 @@ class SntpClient {
   SntpClient(const SntpClient&) = delete;
   SntpClient& operator=(const SntpClient&) = delete;
 
-  std::string Host;              // host name or dotted IPv4 address
+  std::string Host;              // host name or address of either family ("[::1]" too)
   std::uint16_t Port = 123;
   int ReceiveTimeout = 2000;     // milliseconds
   bool CheckStratum = true;      // reject stratum 0 and above 15
 
-  // The UDP socket; DateTime opens it when needed. Open throws on failure.
+  // Marks the client ready; each query opens a datagram socket of its own
+  // for every address it asks and closes them again.
   void Open();
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return open_; }
 
   // One query: the server's transmit time in local time, or 0 when there is
-  // no usable answer. Name-resolution and socket failures throw
-  // std::runtime_error ("Socket Error # n\r\ntext").
+  // no usable answer. A name's addresses of both families are asked in the
+  // resolver's order, the next one after a short delay while the earlier
+  // ones may still answer, all within ReceiveTimeout. A name without an
+  // address throws std::runtime_error ("Socket Error # n\r\ntext").
   double DateTime();
 
   // Results of the last query (days; 0 when there was no valid reply).
@@ -90,7 +93,7 @@ class SntpClient {
   const SntpPacket& LastReply() const { return reply_; }
 
  private:
-  int fd_ = -1;
+  bool open_ = false;
   double delay_ = 0, offset_ = 0;
   TSntpStatus status_ = TSntpStatus::None;
   SntpPacket reply_;

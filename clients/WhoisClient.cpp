@@ -1,7 +1,6 @@
 #include "clients/WhoisClient.h"
 
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,6 +17,7 @@
 
 #include "common/Deadline.h"
 #include "common/fMain.h"
+#include "platform/Connect.h"
 #include "platform/Resolver.h"
 
 namespace quovix {
@@ -51,59 +51,41 @@ TWhoisEnd EndForErrno(int err) {
   return err == ECONNREFUSED ? TWhoisEnd::Refused : TWhoisEnd::Unreachable;
 }
 
-// Connects to address:port before the deadline; -1 on failure, with *why
-// set. The socket is published in ex.fd so the caller can shut it down when
-// it gives up.
-int ConnectBefore(Exchange& ex, const std::string& address, int port, Clock::time_point deadline,
-                  TWhoisEnd* why) {
+// Connects to one of the server's addresses before the deadline; -1 on
+// failure, with *why set. The socket is published in ex.fd so the caller can
+// shut it down when it gives up; a caller that gave up during the connection
+// ends it too.
+int ConnectBefore(Exchange& ex, const std::vector<IpAddress>& addresses, int port,
+                  Clock::time_point deadline, TWhoisEnd* why) {
   *why = TWhoisEnd::NotFound;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICHOST;
-  addrinfo* res = nullptr;
-  if (address.empty() ||
-      getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &res) != 0 || !res)
-    return -1;
-  *why = TWhoisEnd::TimeLimit;
-  int result = -1;
-  for (addrinfo* ai = res; ai && result < 0 && RemainingMs(deadline) > 0; ai = ai->ai_next) {
-    int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
-    if (fd < 0) {
-      *why = TWhoisEnd::Unreachable;
-      continue;
-    }
-    {
-      std::lock_guard<std::mutex> lk(ex.m);
-      if (ex.abandoned) {
-        close(fd);
-        break;
-      }
-      ex.fd = fd;
-    }
-    int err = 0;
-    bool connected = connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
-    if (!connected) err = errno;
-    if (!connected && err == EINPROGRESS) {
-      err = 0;
-      pollfd p{fd, POLLOUT, 0};
-      if (poll(&p, 1, RemainingMs(deadline)) == 1) {
-        socklen_t len = sizeof err;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-        connected = err == 0;
-      }
-    }
-    if (connected) {
-      result = fd;
-    } else {
-      if (err != 0) *why = EndForErrno(err);
-      std::lock_guard<std::mutex> lk(ex.m);
-      ex.fd = -1;
-      close(fd);
-    }
+  if (addresses.empty()) return -1;
+  const platform::Reach reach =
+      platform::ConnectTcp(addresses, static_cast<std::uint16_t>(port), Deadline::At(deadline),
+                           [&ex] {
+                             std::lock_guard<std::mutex> lk(ex.m);
+                             return ex.abandoned;
+                           });
+  switch (reach.End) {
+    case platform::ReachEnd::Reached:
+      break;
+    case platform::ReachEnd::Failed:
+      *why = EndForErrno(reach.Error);
+      return -1;
+    case platform::ReachEnd::NoAddress:
+      return -1;
+    case platform::ReachEnd::TimedOut:
+    case platform::ReachEnd::Aborted:
+      *why = TWhoisEnd::TimeLimit;
+      return -1;
   }
-  freeaddrinfo(res);
-  return result;
+  std::lock_guard<std::mutex> lk(ex.m);
+  if (ex.abandoned) {
+    close(reach.Fd);
+    *why = TWhoisEnd::TimeLimit;
+    return -1;
+  }
+  ex.fd = reach.Fd;
+  return reach.Fd;
 }
 
 bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
@@ -140,11 +122,17 @@ void Finish(Exchange& ex, TWhoisEnd end, bool truncated) {
 
 void Worker(std::shared_ptr<Exchange> ex, std::shared_ptr<platform::IResolver> resolver,
             std::string host, int port, std::string line, Clock::time_point deadline) {
-  // The server's name is looked up here, inside the exchange's time limit.
-  const std::string address =
-      IsHostName(host) ? resolver->HostToIp(host) : NumberToIp(IpToNumber(host));
+  // The server's name is looked up here, inside the exchange's time limit:
+  // every address of either family, tried in the resolver's order. A literal
+  // of either family ("[2001:db8::43]" too) is the server's one address.
+  std::vector<IpAddress> addresses;
+  if (IsHostName(host)) {
+    addresses = resolver->Addresses(host);
+  } else if (const IpAddress literal = IpAddress::Parse(host); !literal.Empty()) {
+    addresses.push_back(literal);
+  }
   TWhoisEnd why = TWhoisEnd::TimeLimit;
-  int fd = ConnectBefore(*ex, address, port, deadline, &why);
+  int fd = ConnectBefore(*ex, addresses, port, deadline, &why);
   if (fd < 0) return Finish(*ex, why, false);
   if (!SendAll(fd, line, deadline))
     return Finish(*ex, RemainingMs(deadline) > 0 ? TWhoisEnd::Closed : TWhoisEnd::TimeLimit, false);

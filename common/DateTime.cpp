@@ -4,6 +4,7 @@
 #include <locale.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -175,5 +176,14 @@ std::string FormatDateTimeUser(double value) {
 }
 
 const UserDateTimeFormats& UserFormats() { return TheUserLocale().Formats; }
+
+std::string Iso8601Utc(double utcValue) {
+  DateTimeParts p;
+  if (!DecodeDateTime(utcValue, p)) return {};
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", p.Year, p.Month, p.Day, p.Hour,
+                p.Minute, p.Second, p.Millisecond);
+  return buf;
+}
 
 }  // namespace quovix

@@ -43,6 +43,9 @@ double EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0
 // empty for a value DecodeDateTime refuses.
 std::string FormatDateTime(double value, const std::string& dateFormat,
                            const std::string& timeFormat);
+// A UTC value in ISO 8601 form to the millisecond ("2026-02-01T10:00:00.250Z");
+// empty for a value DecodeDateTime refuses.
+std::string Iso8601Utc(double utcValue);
 // Formats with the user's short date format and long time format.
 std::string FormatDateTimeUser(double value);
 

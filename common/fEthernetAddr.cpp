@@ -40,6 +40,11 @@ std::vector<std::string> AllSystemDnsServers() {
   return servers;
 }
 
+std::string FirstSystemDnsServer() {
+  std::vector<std::string> servers = AllSystemDnsServers();
+  return servers.empty() ? std::string() : servers.front();
+}
+
 std::vector<LocalIPv6Address> LocalIPv6Addresses() {
   std::vector<platform::NetAddressRow> rows = platform::NetInterfaces().Addresses6();
   std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {

@@ -15,6 +15,9 @@ std::vector<std::string> SystemDnsServers();
 // The configured DNS servers of both families in the system's order (IPv6
 // in RFC 5952 form); empty when none.
 std::vector<std::string> AllSystemDnsServers();
+// The first of them, of either family: the server the DNS tool asks unless
+// the user chose another; empty when none.
+std::string FirstSystemDnsServer();
 
 // One IPv6 address of this computer.
 struct LocalIPv6Address {

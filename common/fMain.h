@@ -64,9 +64,11 @@ std::string NumberToIp(std::uint32_t address);
 // The first IPv4 address of a name (the empty name: this computer's own
 // address); empty when none or the limit passed. IPv4 only.
 std::string ResolveHostToIp(const std::string& name, int limitMs);
-// The addresses of several names, looked up in parallel under one time
-// limit for all of them (empty for a name not answered in time, and for the
-// empty name); the wait lets the window's messages run between slices.
+// The address of each of several names, looked up in parallel under one
+// time limit for all of them: its first IPv4 address, or its first IPv6 one
+// when it has no IPv4 address (empty for a name not answered in time, and
+// for the empty name); the wait lets the window's messages run between
+// slices.
 std::vector<std::string> ResolveHostsToIp(const std::vector<std::string>& names, int limitMs);
 // The host name of an address of either family (IPv6 by its ip6.arpa
 // entry); empty when none or the limit passed.

@@ -119,7 +119,8 @@ std::vector<std::string> ResolveHostsToIp(const std::vector<std::string>& names,
   std::vector<std::function<std::string()>> works;
   for (const std::string& name : distinct)
     works.push_back([name, resolver = platform::Resolver()]() -> std::string {
-      return name.empty() ? std::string() : resolver->HostToIp(name);
+      if (name.empty()) return {};
+      return ChooseAddress(resolver->Addresses(name), false).ToString();
     });
   const std::vector<std::string> answers = RunAllBounded<std::string>(std::move(works), limitMs);
   std::vector<std::string> out(names.size());

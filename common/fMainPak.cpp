@@ -11,13 +11,13 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <queue>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
 
 #include "common/IpAddress.h"
 #include "common/fMain.h"
+#include "common/fRangePack.h"
 
 namespace quovix {
 
@@ -195,171 +195,87 @@ const std::string* FindWhoisRow(const std::string& key) {
 
 // ---- IPCountry.pak, IPCountry6.pak -------------------------------------------
 
-// An IPv6 address as one number, for the range look-ups.
-struct Key128 {
-  std::uint64_t hi = 0, lo = 0;
-  friend auto operator<=>(const Key128&, const Key128&) = default;
-};
+// An unsigned decimal IPv4 bound; anything else counts as 0.
+RangeKey ParseV4Bound(std::string_view s) {
+  if (s.empty() || s.size() > 10) return 0;
+  std::uint64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return 0;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  return v > 0xFFFFFFFFull ? 0 : static_cast<std::uint32_t>(v);
+}
 
-// What the range look-up needs of its key: the largest key, the one after a
-// key below it, and reading a bound of a row (anything unreadable counts as
-// the key 0, as for IPv4).
-template <class K>
-struct RangeKey;
+// An IPv6 address as one 128-bit key.
+RangeKey V6Key(const IpAddress& a) {
+  RangeKey k = 0;
+  for (int i = 0; i < 16; ++i) k = k << 8 | a.Bytes()[i];
+  return k;
+}
 
-template <>
-struct RangeKey<std::uint32_t> {
-  static constexpr std::uint32_t kMax = 0xFFFFFFFFu;
-  static std::uint32_t After(std::uint32_t k) { return k + 1; }
-  // An unsigned decimal bound.
-  static std::uint32_t Parse(std::string_view s) {
-    if (s.empty() || s.size() > 10) return 0;
-    std::uint64_t v = 0;
-    for (char c : s) {
-      if (c < '0' || c > '9') return 0;
-      v = v * 10 + static_cast<unsigned>(c - '0');
+// An IPv6 bound in its text form; anything else counts as 0, as for IPv4.
+RangeKey ParseV6Bound(std::string_view s) {
+  const IpAddress a = IpAddress::Parse(s);
+  return a.IsV6() && a.Zone().empty() ? V6Key(a) : 0;
+}
+
+// Rows "first|last|code|name"; the text is "name (code)", or the one of
+// them a row has.
+void ReadIpCountryRows(std::string_view text, RangeRows& rows, RangeKey (*parseBound)(std::string_view)) {
+  rows.Ranges.reserve(text.size() / 24);
+  // Rows share few texts: they are keyed by their "code|name" part, which
+  // stays in text while the rows are read.
+  std::unordered_map<std::string_view, int> textIds;
+  ForEachRow(text, [&](std::string_view row) {
+    std::string_view code = RowField(row, 3), name = RowField(row, 4);
+    if (code.empty() && name.empty()) return;  // such a row changes nothing
+    const RangeKey first = parseBound(RowField(row, 1)), last = parseBound(RowField(row, 2));
+    if (first > last) return;  // matches no address
+    const size_t from = static_cast<size_t>(code.data() - row.data());
+    const std::string_view key = row.substr(from, static_cast<size_t>(name.data() - code.data()) + name.size());
+    auto [it, added] = textIds.emplace(key, static_cast<int>(rows.Texts.size()));
+    if (added) {
+      rows.Texts.push_back(name.empty() ? std::string(code)
+                           : code.empty() ? std::string(name)
+                                          : std::string(name) + " (" + std::string(code) + ")");
     }
-    return v > 0xFFFFFFFFull ? 0 : static_cast<std::uint32_t>(v);
-  }
-};
+    rows.Ranges.push_back({first, last, it->second});
+  });
+}
 
-template <>
-struct RangeKey<Key128> {
-  static constexpr Key128 kMax{~std::uint64_t{0}, ~std::uint64_t{0}};
-  static Key128 After(Key128 k) { return k.lo == ~std::uint64_t{0} ? Key128{k.hi + 1, 0} : Key128{k.hi, k.lo + 1}; }
-  static Key128 Of(const IpAddress& a) {
-    Key128 k;
-    for (int i = 0; i < 8; ++i) k.hi = k.hi << 8 | a.Bytes()[i];
-    for (int i = 8; i < 16; ++i) k.lo = k.lo << 8 | a.Bytes()[i];
-    return k;
-  }
-  // An IPv6 address in its text form.
-  static Key128 Parse(std::string_view s) {
-    const IpAddress a = IpAddress::Parse(s);
-    return a.IsV6() && a.Zone().empty() ? Of(a) : Key128{};
-  }
-};
-
-// The address space cut into segments, each with the country text of the
-// last row covering it (-1: none). A look-up is one binary search, with the
-// same answer as scanning every row in order.
-template <class K>
-struct RangePack {
+// One range pack's table, made (or read from the cache) on first use.
+struct IpCountryPack {
   bool exists = false;
-  std::vector<K> starts;              // ascending, starts[0] == 0
-  std::vector<int> text;              // per segment: index into texts, or -1
-  std::vector<std::string> texts;
+  RangeIndex index;
 };
-using IpCountryPack = RangePack<std::uint32_t>;
-using IpCountry6Pack = RangePack<Key128>;
 
 IpCountryPack& IpCountryStore() {
   static IpCountryPack pack;
   return pack;
 }
 
-IpCountry6Pack& IpCountry6Store() {
-  static IpCountry6Pack pack;
+IpCountryPack& IpCountry6Store() {
+  static IpCountryPack pack;
   return pack;
 }
 
-template <class K>
-void BuildIpCountry(RangePack<K>& p, std::string_view text) {
-  using Key = RangeKey<K>;
-  struct Range {
-    K first, last;
-    int text;
-  };
-  std::vector<Range> ranges;  // in row order: a later row wins
-  ranges.reserve(text.size() / 24);
-  // Rows share few texts: they are keyed by their "code|name" part, which
-  // stays in text while the index is built.
-  std::unordered_map<std::string_view, int> textIds;
-  ForEachRow(text, [&](std::string_view row) {
-    std::string_view code = RowField(row, 3), name = RowField(row, 4);
-    if (code.empty() && name.empty()) return;  // such a row changes nothing
-    K first = Key::Parse(RowField(row, 1)), last = Key::Parse(RowField(row, 2));
-    if (first > last) return;  // matches no address
-    const size_t from = static_cast<size_t>(code.data() - row.data());
-    const std::string_view key = row.substr(from, static_cast<size_t>(name.data() - code.data()) + name.size());
-    auto [it, added] = textIds.emplace(key, static_cast<int>(p.texts.size()));
-    if (added) {
-      p.texts.push_back(name.empty() ? std::string(code)
-                        : code.empty() ? std::string(name)
-                                       : std::string(name) + " (" + std::string(code) + ")");
-    }
-    ranges.push_back({first, last, it->second});
-  });
-
-  // Segment starts ascend; a segment with the text of the one before adds nothing.
-  auto add = [&p](K start, int t) {
-    if (!p.text.empty() && p.text.back() == t) return;
-    p.starts.push_back(start);
-    p.text.push_back(t);
-  };
-
-  // Shipped data comes sorted and without overlaps: one pass suffices.
-  bool disjoint = true;
-  for (size_t i = 1; i < ranges.size() && disjoint; ++i)
-    disjoint = ranges[i].first > ranges[i - 1].last;
-  if (disjoint) {
-    K next{};
-    bool more = true;  // next is still inside the address space
-    for (const auto& r : ranges) {
-      if (r.first > next) add(next, -1);
-      add(r.first, r.text);
-      if (r.last == Key::kMax) more = false;
-      else next = Key::After(r.last);
-    }
-    if (more) add(next, -1);
-    return;
-  }
-
-  // Otherwise sweep over every range bound, keeping the covering rows with
-  // the latest on top.
-  std::vector<K> cuts{K{}};
-  cuts.reserve(2 * ranges.size() + 1);
-  for (const auto& r : ranges) {
-    cuts.push_back(r.first);
-    if (r.last < Key::kMax) cuts.push_back(Key::After(r.last));
-  }
-  std::sort(cuts.begin(), cuts.end());
-  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
-
-  std::vector<size_t> byFirst(ranges.size());
-  for (size_t i = 0; i < byFirst.size(); ++i) byFirst[i] = i;
-  std::stable_sort(byFirst.begin(), byFirst.end(),
-                   [&](size_t a, size_t b) { return ranges[a].first < ranges[b].first; });
-  std::priority_queue<size_t> open;
-  size_t next = 0;
-  for (const K& cut : cuts) {
-    while (next < byFirst.size() && ranges[byFirst[next]].first <= cut) open.push(byFirst[next++]);
-    while (!open.empty() && ranges[open.top()].last < cut) open.pop();
-    add(cut, open.empty() ? -1 : ranges[open.top()].text);
-  }
-}
-
-template <class K>
-const RangePack<K>& IpCountryRows(RangePack<K>& p, const char* file) {
-  if (p.exists) return p;
+// The IPv4 pack has decimal bounds in 4-byte keys, the IPv6 pack address
+// texts in 16-byte keys; both are read and cached the same way.
+const RangeIndex& IpCountryRows(bool v6) {
+  IpCountryPack& p = v6 ? IpCountry6Store() : IpCountryStore();
+  if (p.exists) return p.index;
   p.exists = true;  // a failed load is not retried during the run
-  std::string text;
-  try {
-    text = LoadPak(ProgramFolder + file);
-  } catch (const std::exception&) {
-    text.clear();
-  }
-  BuildIpCountry(p, text);
-  return p;
-}
-
-// The country text of a key in a range pack; empty when none.
-template <class K>
-std::string LookupRange(const RangePack<K>& p, K key) {
-  if (p.starts.empty()) return {};
-  size_t i = static_cast<size_t>(std::upper_bound(p.starts.begin(), p.starts.end(), key) -
-                                 p.starts.begin()) - 1;
-  return p.text[i] < 0 ? std::string() : p.texts[static_cast<size_t>(p.text[i])];
+  if (v6)
+    p.index.Load(ProgramFolder + "IPCountry6.pak",
+                 {"IPCountry6", 16, [](std::string_view text, RangeRows& rows) {
+                    ReadIpCountryRows(text, rows, ParseV6Bound);
+                  }});
+  else
+    p.index.Load(ProgramFolder + "IPCountry.pak",
+                 {"IPCountry", 4, [](std::string_view text, RangeRows& rows) {
+                    ReadIpCountryRows(text, rows, ParseV4Bound);
+                  }});
+  return p.index;
 }
 
 // ---- SLDs: public suffix rules ----------------------------------------------------
@@ -447,7 +363,7 @@ std::vector<std::string> SplitPakRows(const std::string& text) {
 void ResetDataPackCache() {
   WhoisStore() = WhoisPack{};
   IpCountryStore() = IpCountryPack{};
-  IpCountry6Store() = IpCountry6Pack{};
+  IpCountry6Store() = IpCountryPack{};
   SldStore() = SldIndex{};
 }
 
@@ -485,8 +401,7 @@ std::string LookupIpCountry(const std::string& address) {
   if (parsed.IsV6() && !parsed.IsV4Mapped()) {
     // Asked on every call, so a pack added after a miss is found next time.
     if (!IsRegularFile(ProgramFolder + "IPCountry6.pak")) return {};
-    return LookupRange(IpCountryRows(IpCountry6Store(), "IPCountry6.pak"),
-                       RangeKey<Key128>::Of(parsed));
+    return IpCountryRows(true).Find(V6Key(parsed));
   }
   if (!IsRegularFile(ProgramFolder + "IPCountry.pak")) return {};
   // An IPv4-mapped IPv6 address is the IPv4 address it carries.
@@ -495,7 +410,7 @@ std::string LookupIpCountry(const std::string& address) {
     number = 0;
     for (int i = 12; i < 16; ++i) number = number << 8 | parsed.Bytes()[i];
   }
-  return LookupRange(IpCountryRows(IpCountryStore(), "IPCountry.pak"), number);
+  return IpCountryRows(false).Find(number);
 }
 
 std::string RegisteredDomain(const std::string& text, const std::vector<std::string>& sldList) {

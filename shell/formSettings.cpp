@@ -110,20 +110,20 @@ void TfrmSettings::ApplyTexts() {
   FontSize = owner_.FontSize;
   Caption = LangText("Opt|frmTitle", "Optionen");
   lblMaxRecentItems.SetCaption(LangText(
-      "Opt|lblMaxRecentItems", "Maximale Anzahl der zuletzt eingegebenen Hostnamen / IP-Adressen:"));
+      "Opt|lblMaxRecentItems", "&Maximale Anzahl der zuletzt eingegebenen Hostnamen / IP-Adressen:"));
   lblNameResTimeout.SetCaption(LangText(
-      "Opt|lblNameResTimeout", "Timeout für die Auflösung von Hostnamen und IP-Adressen:"));
-  lblDns.SetCaption(LangText("Opt|lblDns", "DNS-Server:"));
+      "Opt|lblNameResTimeout", "&Timeout für die Auflösung von Hostnamen und IP-Adressen:"));
+  lblDns.SetCaption(LangText("Opt|lblDns", "&DNS-Server:"));
   btnDnsDefault.SetCaption(LangText("Opt|btnDnsDefault", "Standard verwenden"));
-  lblExtIpUrl.SetCaption(LangText("Opt|lblExtIpUrl", "URL für externe IP:"));
-  lblFont.SetCaption(LangText("Opt|lblFont", "Ausgabeschrift:"));
+  lblExtIpUrl.SetCaption(LangText("Opt|lblExtIpUrl", "&URL für externe IP:"));
+  lblFont.SetCaption(LangText("Opt|lblFont", "Ausgabe&schrift:"));
   btnFontSelHint = LangText("Opt|btnFontSel", "Schriftart auswählen...");
   grpHttpProxy.SetCaption(LangText("Opt|grpHttpProxy", "HTTP-Proxy"));
   chkUseHttpProxy.SetCaption(LangText("Opt|chkUseHttpProxy", "HTTP-Proxy verwenden"));
-  lblProxyServer.SetCaption(LangText("Opt|lblProxyServer", "Proxy-Server:"));
-  lblProxyPort.SetCaption(LangText("Opt|lblProxyPort", "Port:"));
-  lblProxyUsername.SetCaption(LangText("Opt|lblProxyUsername", "Benutzername:"));
-  lblProxyPassword.SetCaption(LangText("Opt|lblProxyPassword", "Passwort:"));
+  lblProxyServer.SetCaption(LangText("Opt|lblProxyServer", "Proxy-Se&rver:"));
+  lblProxyPort.SetCaption(LangText("Opt|lblProxyPort", "P&ort:"));
+  lblProxyUsername.SetCaption(LangText("Opt|lblProxyUsername", "&Benutzername:"));
+  lblProxyPassword.SetCaption(LangText("Opt|lblProxyPassword", "Pass&wort:"));
   grpIEInt.SetCaption(LangText("Opt|grpIEInt", "Internet Explorer Integration"));
   chkIEIntActive.SetCaption(
       LangText("Opt|chkIEIntActive", "Internet Explorer Integration aktivieren"));
@@ -158,10 +158,11 @@ void TfrmSettings::chkIEIntActiveClick() {
 }
 
 void TfrmSettings::btnDnsDefaultClick() {
-  // Added from the last to the first, so the system's first server ends on top.
-  const std::vector<std::string> servers = SystemDnsServers();
+  // Added from the last to the first, so the system's first server ends on
+  // top; IPv6 servers of the system's list too.
+  const std::vector<std::string> servers = AllSystemDnsServers();
   for (auto it = servers.rbegin(); it != servers.rend(); ++it) owner_.AddRecentItem(cmbDns, *it);
-  cmbDns.SetText(DefaultDnsServer());
+  cmbDns.SetText(FirstSystemDnsServer());
 }
 
 void TfrmSettings::btnFontSelClick() {

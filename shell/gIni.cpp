@@ -298,6 +298,38 @@ bool SaveControl(TIniDocument& ini, TfrmMain& f, const ControlEntry& e) {
   return false;
 }
 
+// [Window]: where the main window was when it closed, in pixels of the
+// desktop. Sizes outside these bounds are no window's.
+const char* const kWindow = "Window";
+struct PlacementEntry {
+  const char* key;
+  int TfrmMain::TPlacement::*value;
+  int lo, hi;
+};
+const PlacementEntry kPlacementEntries[] = {
+    {"Left", &TfrmMain::TPlacement::Left, -100000, 100000},
+    {"Top", &TfrmMain::TPlacement::Top, -100000, 100000},
+    {"Width", &TfrmMain::TPlacement::Width, 0, 100000},
+    {"Height", &TfrmMain::TPlacement::Height, 0, 100000},
+};
+
+void LoadPlacement(const TIniDocument& ini, TfrmMain::TPlacement& p) {
+  p = {};
+  for (const PlacementEntry& e : kPlacementEntries) {
+    int v = ini.ReadInt(kWindow, e.key, 0);
+    p.*e.value = v < e.lo || v > e.hi ? 0 : v;
+  }
+  p.Maximized = ini.ReadBool(kWindow, "Maximized", false);
+  if (p.Width == 0 || p.Height == 0) p = {};  // half a placement is none
+}
+
+bool SavePlacement(TIniDocument& ini, const TfrmMain::TPlacement& p) {
+  if (p.Width <= 0 || p.Height <= 0) return true;  // none known: the file keeps its own
+  bool ok = true;
+  for (const PlacementEntry& e : kPlacementEntries) ok = ini.WriteInt(kWindow, e.key, p.*e.value) && ok;
+  return ini.WriteBool(kWindow, "Maximized", p.Maximized) && ok;
+}
+
 }  // namespace
 
 std::vector<std::string> ReadHistoryList(const std::string& file, const std::string& section) {
@@ -325,7 +357,7 @@ bool LoadSettings(TfrmMain& f) {
   MaxRecentItems = ReadRanged(ini, "MaxRecentItems", 25, 5, 100);
   NameResTimeout = ReadRanged(ini, "NameResTimeout", 2000, 100, 10000);
   ActiveDnsServerIP = ini.Has(kSettings, "ActiveDnsServerIP") ? text("ActiveDnsServerIP", "")
-                                                                : DefaultDnsServer();
+                                                                : FirstSystemDnsServer();
   HttpProxyUseProxy = ini.ReadBool(kSettings, "HttpProxyUseProxy", false);
   HttpProxyServerName = text("HttpProxyServerName", "");
   HttpProxyServerPort = ReadRanged(ini, "HttpProxyServerPort", 0, 0, 32767);
@@ -341,6 +373,7 @@ bool LoadSettings(TfrmMain& f) {
 
   // 3.–12. The tabs' histories and options.
   for (const ControlEntry& e : ControlEntries()) LoadControl(ini, f, e);
+  LoadPlacement(ini, f.Placement);
   return readable;
 }
 
@@ -372,6 +405,7 @@ bool SaveSettings(TfrmMain& f) {
   number("LastPage", f.pcMain.ActivePageIndex());
 
   for (const ControlEntry& e : ControlEntries()) ok = SaveControl(ini, f, e) && ok;
+  ok = SavePlacement(ini, f.Placement) && ok;
 
   // The options dialog writes the browser keys and the DNS server list itself.
   return ini.Save(IniFilePath) && ok;

@@ -189,19 +189,26 @@ class ScriptConn {
 class ScriptedServer {
  public:
   using Script = std::function<void(ScriptConn&, const std::string& request, int index)>;
+  // address: IPv4, or IPv6 without brackets.
   explicit ScriptedServer(Script script, const char* address = "127.0.0.1")
-      : script_(std::move(script)) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      : script_(std::move(script)), host_(address) {
+    const bool v6 = host_.find(':') != std::string::npos;
+    sockaddr_storage ss{};
+    socklen_t len = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    ss.ss_family = v6 ? AF_INET6 : AF_INET;
+    if (v6)
+      inet_pton(AF_INET6, address, &reinterpret_cast<sockaddr_in6*>(&ss)->sin6_addr);
+    else
+      inet_pton(AF_INET, address, &reinterpret_cast<sockaddr_in*>(&ss)->sin_addr);
+    fd_ = socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, address, &a.sin_addr);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    bind(fd_, reinterpret_cast<sockaddr*>(&ss), len);
     listen(fd_, 16);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &len);
+    port_ = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
+                     : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+    if (v6) host_ = "[" + host_ + "]";
     thread_ = std::thread([this] { Loop(); });
   }
   ~ScriptedServer() {
@@ -211,7 +218,7 @@ class ScriptedServer {
   }
   int Port() const { return port_; }
   std::string Url(const std::string& path = "/") const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://" + host_ + ":" + std::to_string(port_) + path;
   }
   std::vector<std::string> Requests() {
     std::lock_guard<std::mutex> l(m_);
@@ -236,6 +243,7 @@ class ScriptedServer {
     }
   }
   Script script_;
+  std::string host_;  // as a URL writes it
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -288,6 +296,19 @@ struct TestCerts {
 
 // ---- nginx -----------------------------------------------------------------------------
 
+// Whether a TCP port of ::1 can be had (IPv6 may be switched off).
+inline bool Ipv6PortFree(int port) {
+  int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  a.sin6_port = htons(static_cast<uint16_t>(port));
+  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
 // nginx from the Debian package with the server blocks given (and whatever
 // else belongs into its http block), its files in the folder, stopped with
 // the object.
@@ -335,15 +356,18 @@ class NginxPeer {
 };
 
 // nginx on four loopback ports: plain HTTP with pages, redirects and a
-// chunked page, and three HTTPS servers (good, wrong host, self-signed).
+// chunked page (on [::1] too when IPv6 is there: http6), and three HTTPS
+// servers (good, wrong host, self-signed).
 class Nginx {
  public:
   int http = 0, httpsGood = 0, httpsWrong = 0, httpsSelf = 0;
+  bool http6 = false;
   std::string skipReason;
 
   Nginx(const TempDir& dir, const TestCerts* certs) {
     const std::string d = dir.Path();
     http = FreePort();
+    http6 = Ipv6PortFree(http);
     dir.Write("www/index.html", "<html><body>Quovix test page</body></html>\n");
     dir.Write("www/chunked.html", "first part, <!--# echo var=\"ssi_marker\" default=\"middle\" -->, last part\n");
     std::string tls;
@@ -366,8 +390,10 @@ class Nginx {
     }
     const std::string servers =
         "  server {\n"
-        "    listen 127.0.0.1:" + std::to_string(http) + ";\n"
+        "    listen 127.0.0.1:" + std::to_string(http) + ";\n" +
+        (http6 ? "    listen [::1]:" + std::to_string(http) + " ipv6only=on;\n" : "") +
         "    root " + d + "/www;\n"
+        "    location = /host { add_header X-Host $http_host; return 200 \"host\\n\"; }\n"
         "    location = /page { return 200 \"plain page\\n\"; }\n"
         "    location = /c3 { return 301 /c2; }\n"
         "    location = /c2 { return 301 /c1; }\n"
@@ -386,6 +412,9 @@ class Nginx {
   bool Ok() const { return skipReason.empty(); }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(http) + path;
+  }
+  std::string Url6(const std::string& path) const {
+    return "http://[::1]:" + std::to_string(http) + path;
   }
 
  private:

@@ -98,13 +98,15 @@ class ScriptedNtpPeer {
   };
   using Script = std::function<std::vector<Datagram>(const std::vector<std::uint8_t>& request)>;
 
-  explicit ScriptedNtpPeer(Script script) : script_(std::move(script)) {
-    main_ = Bound();
-    other_ = Bound();
-    sockaddr_in a{};
+  // On 127.0.0.1, or on ::1 when v6.
+  explicit ScriptedNtpPeer(Script script, bool v6 = false) : script_(std::move(script)) {
+    main_ = Bound(v6);
+    other_ = Bound(v6);
+    sockaddr_storage a{};
     socklen_t len = sizeof a;
     getsockname(main_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    port_ = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
+                     : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
     thread_ = std::thread([this] { Run(); });
   }
   ~ScriptedNtpPeer() {
@@ -123,12 +125,19 @@ class ScriptedNtpPeer {
   }
 
  private:
-  static int Bound() {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  static int Bound(bool v6) {
+    int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (v6) {
+      sockaddr_in6 a{};
+      a.sin6_family = AF_INET6;
+      a.sin6_addr = in6addr_loopback;
+      bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    } else {
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
     return fd;
   }
 
@@ -137,7 +146,7 @@ class ScriptedNtpPeer {
       pollfd pfd{main_, POLLIN, 0};
       if (poll(&pfd, 1, 20) <= 0) continue;
       std::uint8_t buf[1024];
-      sockaddr_in from{};
+      sockaddr_storage from{};
       socklen_t len = sizeof from;
       ssize_t n = recvfrom(main_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
       if (n < 0) continue;
@@ -174,8 +183,8 @@ class ChronyServer {
     return {};
   }
 
-  // Empty when it started; otherwise why not.
-  std::string Start() {
+  // Empty when it started; otherwise why not. With v6 it serves on ::1 too.
+  std::string Start(bool v6 = false) {
     const std::string bin = Binary();
     if (bin.empty()) return "chronyd not installed (Debian package chrony)";
     char tmpl[] = "/tmp/quovix-chrony-XXXXXX";
@@ -187,6 +196,7 @@ class ChronyServer {
       std::ofstream c(conf);
       c << "port " << port_ << "\n"
         << "bindaddress 127.0.0.1\n"
+        << (v6 ? "bindaddress ::1\nallow ::1\n" : "")
         << "local stratum 8\n"
         << "allow 127.0.0.1\n"
         << "cmdport 0\n"

@@ -16,6 +16,7 @@
 #include "HttpTestPeers.h"
 #include "app/fCommandLine.h"
 #include "app/fConsole.h"
+#include "app/fJsonLines.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
@@ -75,7 +76,8 @@ TEST(ConsoleFrontEnd, PaneLinesToOutStatusToErr) {
     f.btnOwnStart.OnClick = [&f] { f.AppendOutput(f.reOwn, "own line", clBlue); };
   };
   ConsoleRun r = RunIn({"/Dns:localhost", "/Own"}, o);
-  EXPECT_EQ(r.status, kExitOk);
+  // The red line makes the run a failed one.
+  EXPECT_EQ(r.status, kExitFailed);
   EXPECT_EQ(Lines(r.out), (Args{"Host: localhost", "", "Address: 127.0.0.1", "evil ?[2J text?",
                                 "own line"}));
   EXPECT_EQ(Lines(r.err), (Args{"Suche localhost...", "Bereit."}));
@@ -180,6 +182,68 @@ TEST(ConsoleFrontEnd, UsageAndHelp) {
   r = RunIn({"--help", "/Dns:localhost"}, o);
   EXPECT_EQ(r.status, kExitUsage);
   EXPECT_TRUE(r.out.empty());
+}
+
+// ---- JSON Lines --------------------------------------------------------------------------
+
+namespace {
+// The stand-in Ping tool of the JSON cases: two replies with fields, a
+// time-out, and its result; Own writes one plain line.
+void PrepareJsonTools(TfrmMain& f) {
+  f.btnPingStart.OnClick = [&f] {
+    f.AppendOutput(f.rePing, "Sende:\r\n", clBlue);
+    f.AppendOutput(f.rePing, "\r\n  1. Antwort", clGreen, {{"seq", 1}, {"rtt_ms", 3}});
+    f.AppendOutput(f.rePing, "  2. Zeitüberschreitung", clMaroon, {{"seq", 2}});
+    f.SetToolResult(pgPing, {{"sent", 2}, {"ok", 1}, {"status", "forged"}});
+  };
+  f.btnOwnStart.OnClick = [&f] { f.AppendOutput(f.reOwn, "own", clNavy); };
+}
+}  // namespace
+
+TEST(ConsoleJson, OneObjectPerLineFieldsOnTheirLineAndAResultPerTool) {
+  ConsoleOptions o;
+  o.Prepare = PrepareJsonTools;
+  // "--json" anywhere, even before values it would otherwise hide.
+  ConsoleRun r = RunIn({"--json", "/Ping:127.0.0.1", "/PingC:2", "/Own"}, o);
+  EXPECT_EQ(r.status, kExitFailed);  // the time-out line
+  EXPECT_EQ(Lines(r.out),
+            (Args{R"({"tool":"ping","kind":"heading","text":"Sende:"})",
+                  R"({"tool":"ping","kind":"heading","text":""})",
+                  R"({"tool":"ping","kind":"ok","text":""})",
+                  R"({"tool":"ping","kind":"ok","text":"  1. Antwort","seq":1,"rtt_ms":3})",
+                  R"({"tool":"ping","kind":"timeout","text":"  2. Zeitüberschreitung","seq":2})",
+                  R"({"tool":"ping","kind":"result","status":"failed","sent":2,"ok":1})",
+                  R"({"tool":"own","kind":"info","text":"own"})",
+                  R"({"tool":"own","kind":"result","status":"ok"})"}));
+  // The same lines as text; no result lines there.
+  r = RunIn({"/Ping:127.0.0.1", "--format=json", "--format=text", "/Own"}, o);
+  EXPECT_EQ(Lines(r.out), (Args{"Sende:", "", "", "  1. Antwort", "  2. Zeitüberschreitung", "own"}));
+  // A tool's own verdict fails it without any red line.
+  o.Prepare = [](TfrmMain& f) {
+    PrepareJsonTools(f);
+    f.btnOwnStart.OnClick = [&f] {
+      f.AppendOutput(f.reOwn, "  IP-Adresse:  ???", clNavy);
+      f.SetToolFailed(pgOwn);
+    };
+  };
+  r = RunIn({"--json", "/Own"}, o);
+  EXPECT_EQ(r.status, kExitFailed);
+  EXPECT_EQ(Lines(r.out).back(), R"({"tool":"own","kind":"result","status":"failed"})");
+  o.Prepare = PrepareJsonTools;
+  EXPECT_EQ(RunIn({"--format=yaml", "/Own"}, o).status, kExitUsage);
+  EXPECT_EQ(RunIn({"--json"}, o).status, kExitUsage);
+  EXPECT_EQ(RunIn({"--json", "--help"}, o).status, kExitOk);
+}
+
+TEST(ConsoleJson, ServerTextStaysInsideItsStringAsValidUtf8) {
+  TOutputLine l{"a\x1b[2J\"\\\n\x7f" "b\xC2\x9B" "c\xE2\x80\xAE" "d\xFF\xFE" "e ä\xE2\x80\x8B",
+                clRed, {{"value", "\x01\xC0"}, {"tool", "forged"}, {"n", TLineFields{{"x", 1.5}}}}};
+  EXPECT_EQ(JsonLine("head", l),
+            R"({"tool":"head","kind":"error","text":"a\u001b[2J\"\\\n\u007fb\u009bc\u202ed)"
+            "\xEF\xBF\xBD\xEF\xBF\xBD" R"(e )" "\xC3\xA4" R"(\u200b","value":"\u0001)"
+            "\xEF\xBF\xBD" R"(","n":{"x":1.5}})");
+  EXPECT_STREQ(LineKind(clNavy), "info");
+  EXPECT_STREQ(LineKind(0x123456), "data");
 }
 
 // ---- The binary ----------------------------------------------------------------------------
@@ -350,7 +414,8 @@ TEST(ConsoleBinary, SlowlorisEndsInTimeAndOneRequestWithoutRedirection) {
   ASSERT_TRUE(slowloris.ok());
   std::string out, err;
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(RunBinary({"/Head:" + slowloris.Url(), "/HeadT:1000"}, out, err), kExitOk) << err;
+  // The broken-off answer's red line makes it a failed run.
+  EXPECT_EQ(RunBinary({"/Head:" + slowloris.Url(), "/HeadT:1000"}, out, err), kExitFailed) << err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_NE(out.find("Die Antwort ist unvollständig"), std::string::npos) << out;
 

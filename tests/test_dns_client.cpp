@@ -280,6 +280,22 @@ TEST(DnsReply, RecordDataThatDoesNotAddUpIsMalformed) {
   EXPECT_EQ(r.QueryResult[0].IPAddress, "10.0.0.1");
 }
 
+TEST(DnsReply, AaaaRecordsInRfc5952FormShortOnesMalformedAndIp6ArpaQuestions) {
+  const std::string h = Header(1, 0x8180, 0, 1, 0, 0);
+  const std::string owner = WireName("example.org");
+  std::string v6(16, '\0');
+  v6[0] = 0x20, v6[1] = 0x01, v6[2] = 0x0d, v6[3] = static_cast<char>(0xb8), v6[15] = 0x01;
+  TIdDNSResolver r;
+  Read(r, h + Rr(owner, 28, v6), 1);
+  ASSERT_EQ(r.QueryResult.Count(), 1);
+  EXPECT_EQ(r.QueryResult[0].Kind, TRecordKind::AAAA);
+  EXPECT_EQ(r.QueryResult[0].IPAddress, "2001:db8::1");
+  EXPECT_THROW(Read(r, h + Rr(owner, 28, v6.substr(0, 15)), 1), EIdDnsResolverError);
+  EXPECT_EQ(PtrQueryName("2001:DB8::1"),
+            "1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa");
+  EXPECT_EQ(PtrQueryName("192.0.2.1"), "1.2.0.192.in-addr.arpa");
+}
+
 // ---- Exchange over UDP -------------------------------------------------------------
 
 namespace {
@@ -665,4 +681,17 @@ TEST(DnsExchange, RepliesToAnotherQuestionAndEchoedQueriesAreNotTheAnswer) {
   EXPECT_FALSE(matches(Reply(cls, 0, {})));
   EXPECT_FALSE(matches(Header(3, 0x8180, 0, 0, 0, 0)));
   EXPECT_THROW(matches(Header(3, 0x8180, 1, 0, 0, 0) + "\x07" "exam"), EIdDnsResolverError);
+}
+
+// The server's text may name its port, which then wins over Port.
+TEST(DnsExchange, ServerTextWithItsPort) {
+  ScriptedDnsServer s([](const std::string& q) { return AnswerA(q, 4); });
+  TIdDNSResolver r = ResolverFor(s);
+  r.Host = "127.0.0.1:" + std::to_string(s.Port());
+  r.Port = 1;
+  r.SendQuery("example.org", 1);
+  ASSERT_EQ(r.QueryResult.Count(), 1);
+  EXPECT_EQ(r.QueryResult[0].IPAddress, "192.0.2.4");
+  r.Host = "127.0.0.1:99999";
+  EXPECT_THROW(r.SendQuery("example.org", 1), EIdDnsResolverError);
 }

@@ -18,6 +18,7 @@
 #include "dns_test_support.h"
 #include "platform/Resolver.h"
 #include "shell/gIni.h"
+#include "support/TableResolver.h"
 
 extern char** environ;
 
@@ -202,7 +203,7 @@ TEST(DnsTool, ExtendedInformationListsOnlyTheAskedRecordsNumbered) {
                                "navy|  2. Eintrag: line\\010break"},
                               kSoaAndEndLines});
   EXPECT_EQ(lines, expected);
-  EXPECT_EQ(server.Queries(), 7);  // A, PTR, NS, MX, TXT, CAA, SOA
+  EXPECT_EQ(server.Queries(), 8);  // A, AAAA, PTR, NS, MX, TXT, CAA, SOA
   EXPECT_GT(w.pumps, 0);
   // The ready state afterwards, the input in the history.
   EXPECT_TRUE(w.f.ToolIdle);
@@ -408,6 +409,7 @@ TEST(DnsTool, EachSectionSaysWhyTheServerGaveNoAnswer) {
   const auto expected = Join({kHeadLines, {
       "navy|  DNSSEC: vom DNS-Server bestätigt",
       "navy|", "navy|IP-Adressen:", "navy|  1. IP-Adresse: 192.0.2.10",
+      "navy|", "navy|IPv6-Adressen:", "maroon|  Keine Antwort vom DNS-Server (Zeitüberschreitung).",
       "navy|", "navy|Reverse DNS-Abfrage für \"10.2.0.192.in-addr.arpa\":",
       "maroon|  Keine Antwort vom DNS-Server (SERVFAIL).",
       "navy|", "navy|Nameserver:", "maroon|  Keine Antwort vom DNS-Server (REFUSED).",
@@ -439,9 +441,9 @@ TEST(DnsTool, SilentServerTimesOutInEverySectionWithinTheLimits) {
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(std::count(lines.begin(), lines.end(),
                        "maroon|  Keine Antwort vom DNS-Server (Zeitüberschreitung)."),
-            7);
+            8);
   EXPECT_EQ(lines.back(), "blue|Anfragen beendet.");
-  EXPECT_EQ(server.Queries(), 7);
+  EXPECT_EQ(server.Queries(), 8);
   EXPECT_LT(took, 7 * std::chrono::milliseconds(300));
 }
 
@@ -470,7 +472,7 @@ TEST(DnsTool, NameErrorOnTheAddressQueryEndsTheRunUnlessItIsAnAlias) {
                           [](const std::string& l) { return l.rfind("red|", 0) == 0; }),
             0);
   EXPECT_EQ(alias.back(), "blue|Anfragen beendet.");
-  EXPECT_EQ(server.Queries(), 1 + 6);  // the reverse name of "???" is never asked
+  EXPECT_EQ(server.Queries(), 1 + 7);  // the reverse name of "???" is never asked
 }
 
 namespace {
@@ -575,11 +577,15 @@ std::vector<std::string> AllManyTxtTokens() {
 }
 
 // dnsmasq serving the test zone quovix.test, authoritative, without any
-// upstream server, on a loopback address and port (port 0: a free one).
+// upstream server, on a loopback address and port (port 0: a free one), and
+// on an IPv6 loopback address too when one is given. The zone's names with
+// IPv6 addresses (v6.quovix.test, mx6.quovix.test with IPv6 only) have their
+// ip6.arpa names.
 class Dnsmasq {
  public:
-  explicit Dnsmasq(std::string address = "127.0.0.1", std::uint16_t port = 0)
-      : address_(std::move(address)), port_(port) {
+  explicit Dnsmasq(std::string address = "127.0.0.1", std::uint16_t port = 0,
+                   std::string address6 = {})
+      : address_(std::move(address)), address6_(std::move(address6)), port_(port) {
     for (const char* p : {"/usr/sbin/dnsmasq", "/usr/bin/dnsmasq"})
       if (access(p, X_OK) == 0) binary_ = p;
     if (binary_.empty()) return;
@@ -605,7 +611,8 @@ class Dnsmasq {
     }
     const std::string conf = (dir_ / "dnsmasq.conf").string();
     std::ofstream(conf) << "port=" << port_ << "\n"
-                        << "listen-address=" << address_ << "\n"
+                        << "listen-address=" << address_
+                        << (address6_.empty() ? "" : "," + address6_) << "\n"
                         << "bind-interfaces\n"
                            "no-resolv\n"
                            "no-hosts\n"
@@ -617,13 +624,16 @@ class Dnsmasq {
                            "log-facility=" << (dir_ / "dnsmasq.log").string() << "\n"
                         << "auth-server=ns1.quovix.test," << address_ << "\n"
                         << "auth-sec-servers=ns2.quovix.test\n"
-                           "auth-zone=quovix.test,192.0.2.0/24\n"
+                           "auth-zone=quovix.test,192.0.2.0/24,2001:db8::/32\n"
                            "auth-soa=2024010101,hostmaster.quovix.test,7200,3600,1209600\n"
                            "auth-ttl=300\n"
                            "host-record=quovix.test,192.0.2.10\n"
                            "host-record=www.quovix.test,192.0.2.11\n"
                            "host-record=ns1.quovix.test,192.0.2.53\n"
                            "host-record=ns2.quovix.test,192.0.2.54\n"
+                           "host-record=v6.quovix.test,192.0.2.60,2001:db8::60\n"
+                           "host-record=mx6.quovix.test,2001:db8::25\n"
+                           "mx-host=v6.quovix.test,mx6.quovix.test,10\n"
                            "cname=alias.quovix.test,www.quovix.test\n"
                            // dnsmasq answers these in the reverse order of the file
                            "mx-host=quovix.test,mxc.quovix.test,10\n"
@@ -693,7 +703,7 @@ class Dnsmasq {
   }
 
  private:
-  std::string address_;
+  std::string address_, address6_;
   std::uint16_t port_;
   std::string binary_;
   std::filesystem::path dir_;
@@ -871,4 +881,127 @@ TEST(DnsToolRealServer, ConsoleFrontEndPrintsTheWholeRun) {
             (std::vector<std::string>{"Nameserver-Lookup für \"quovix.test\":",
                                       "  IP-Adresse:  192.0.2.10", "  Hostname:    quovix.test",
                                       "", "DNS-Server: 127.77.0.53", "", "Anfragen beendet."}));
+}
+
+// ---- IPv6 ------------------------------------------------------------------------
+
+namespace {
+
+// The system resolver's view of the zone's IPv6 names, as the tests give it.
+std::shared_ptr<test::TableResolver> Ipv6Names() {
+  auto names = std::make_shared<test::TableResolver>();
+  names->Forward = {{"v6.quovix.test", "192.0.2.60"}};
+  names->All = {{"v6.quovix.test", {"192.0.2.60", "2001:db8::60"}},
+                {"mx6.quovix.test", {"2001:db8::25"}}};
+  names->Reverse = {{"192.0.2.60", "v6.quovix.test"},
+                    {"2001:db8::60", "v6.quovix.test"},
+                    {"::1", "localhost"}};
+  return names;
+}
+
+const char* const kIp6Reverse =
+    "0.6.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa";
+
+}  // namespace
+
+// The DNS server asked over IPv6 as "[::1]:port": a name's IPv6 address in
+// the look-up block and its AAAA records in their own section; a name with
+// IPv6 addresses only shown with its IPv6 address; a typed IPv6 address
+// looked up by its ip6.arpa name.
+TEST(DnsToolRealServer, Ipv6ServerAaaaSectionAndIp6ArpaFromDnsmasq) {
+  Dnsmasq dnsmasq("127.0.0.1", 0, "::1");
+  if (!dnsmasq.Installed()) GTEST_SKIP() << "dnsmasq is not installed (scripts/deps/dns.list)";
+  ASSERT_TRUE(dnsmasq.Ready()) << "dnsmasq did not start:\n" << dnsmasq.Log();
+  DnsWindow w(53);  // the port comes with the server's text
+  platform::ScopedResolver names{Ipv6Names()};
+  const std::string server = "[::1]:" + std::to_string(dnsmasq.Port());
+  ActiveDnsServerIP = server;
+  w.f.chkDnsExtendedResolve.SetChecked(true);
+
+  EXPECT_EQ(w.Run("v6.quovix.test"),
+            (std::vector<std::string>{
+                "blue|Nameserver-Lookup für \"v6.quovix.test\":",
+                "navy|  IP-Adresse:  192.0.2.60",
+                "navy|  IPv6-Adresse: 2001:db8::60",
+                "navy|  Hostname:    v6.quovix.test",
+                "navy|",
+                "navy|DNS-Server: " + server + " (localhost)",
+                "blue|",
+                "blue|DNS Informationen für \"v6.quovix.test\":",
+                "navy|", "navy|IP-Adressen:", "navy|  1. IP-Adresse: 192.0.2.60",
+                "navy|", "navy|IPv6-Adressen:", "navy|  1. IPv6-Adresse: 2001:db8::60",
+                "navy|", "navy|Reverse DNS-Abfrage für \"60.2.0.192.in-addr.arpa\":",
+                "navy|  1. Hostname: v6.quovix.test (192.0.2.60)",
+                "navy|", "navy|Mail Exchange Server:",
+                "navy|  1. MX-Server: mx6.quovix.test (2001:db8::25), Preference=10",
+                "navy|Primärer Mail Exchange Server: mx6.quovix.test",
+                "blue|", "blue|Anfragen beendet."}));
+
+  // Typed in any IPv6 spelling: the host name by the reverse look-up, the
+  // check by the name's IPv6 address, the reverse section by ip6.arpa.
+  w.f.chkDnsDirectQuery.SetChecked(false);
+  const auto typed = w.Run("2001:DB8:0::60");
+  ASSERT_GE(typed.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(typed.begin(), typed.begin() + 3),
+            (std::vector<std::string>{"blue|Nameserver-Lookup für \"2001:DB8:0::60\":",
+                                      "navy|  Hostname:    v6.quovix.test",
+                                      "navy|  IPv6-Adresse: 2001:db8::60"}));
+  auto at = std::find(typed.begin(), typed.end(),
+                      "navy|Reverse DNS-Abfrage für \"" + std::string(kIp6Reverse) + "\":");
+  ASSERT_NE(at, typed.end());
+  EXPECT_EQ(at[1], "navy|  1. Hostname: v6.quovix.test (192.0.2.60)");
+}
+
+// The console front end asks the IPv6 server of its settings; the program's
+// own look-ups read a hosts file of the test's own in a private mount
+// namespace (the resolver configuration names a loopback address where no
+// server listens), so nothing leaves this computer.
+TEST(DnsToolRealServer, ConsoleAsksAnIpv6ServerAndShowsTheIpv6Sections) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: a private mount namespace";
+  if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "unshare (util-linux) is missing";
+  Dnsmasq dnsmasq("127.0.0.1", 0, "::1");
+  if (!dnsmasq.Installed()) GTEST_SKIP() << "dnsmasq is not installed (scripts/deps/dns.list)";
+  ASSERT_TRUE(dnsmasq.Ready()) << "dnsmasq did not start:\n" << dnsmasq.Log();
+  const auto dir = dnsmasq.Dir();
+  const std::string server = "[::1]:" + std::to_string(dnsmasq.Port());
+  std::filesystem::copy_file(std::string(QUOVIX_BIN_DIR) + "/quovix-cli", dir / "quovix-cli");
+  std::ofstream(dir / "Quovix.ini") << "[Settings]\r\nActiveDnsServerIP=" << server << "\r\n";
+  std::ofstream(dir / "hosts") << "127.0.0.1 localhost\n::1 localhost\n"
+                                  "192.0.2.60 v6.quovix.test\n2001:db8::60 v6.quovix.test\n"
+                                  "2001:db8::25 mx6.quovix.test\n";
+  std::ofstream(dir / "resolv.conf") << "nameserver 127.77.0.99\noptions timeout:1 attempts:1\n";
+  const std::string out = (dir / "out.txt").string();
+  const std::string cmd =
+      "NO_COLOR=1 /usr/bin/unshare -m sh -c 'mount --bind " + (dir / "hosts").string() +
+      " /etc/hosts && mount --bind " + (dir / "resolv.conf").string() +
+      " /etc/resolv.conf && exec " + (dir / "quovix-cli").string() +
+      " /Dns:v6.quovix.test /DnsV:1 /DnsD:1 /DnsI:1 /DnsR:1' >" + out + " 2>/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  std::ifstream in(out);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "Nameserver-Lookup für \"v6.quovix.test\":",
+                       "  IP-Adresse:  192.0.2.60",
+                       "  IPv6-Adresse: 2001:db8::60",
+                       "  Hostname:    v6.quovix.test",
+                       "",
+                       "DNS-Server: " + server + " (localhost)",
+                       "",
+                       "DNS Informationen für \"v6.quovix.test\":",
+                       "",
+                       "IP-Adressen:",
+                       "  1. IP-Adresse: 192.0.2.60",
+                       "",
+                       "IPv6-Adressen:",
+                       "  1. IPv6-Adresse: 2001:db8::60",
+                       "",
+                       "Reverse DNS-Abfrage für \"60.2.0.192.in-addr.arpa\":",
+                       "  1. Hostname: v6.quovix.test (192.0.2.60)",
+                       "",
+                       "Mail Exchange Server:",
+                       "  1. MX-Server: mx6.quovix.test (2001:db8::25), Preference=10",
+                       "Primärer Mail Exchange Server: mx6.quovix.test",
+                       "",
+                       "Anfragen beendet."}));
 }

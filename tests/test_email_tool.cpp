@@ -3,6 +3,7 @@
 // real SMTP server (aiosmtpd from Debian's packages) with one mailbox, MX
 // look-ups through a scripted DNS responder, and the console front end.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,9 +46,15 @@ Lines Shown(const TRichEdit& pane) {
 class FakeResolver : public platform::IResolver {
  public:
   std::map<std::string, std::string> Hosts;
+  // Names with addresses of both families, in the resolver's order.
+  std::map<std::string, std::vector<IpAddress>> All;
   std::string HostToIp(const std::string& name) override {
     auto it = Hosts.find(name);
     return it == Hosts.end() ? std::string() : it->second;
+  }
+  std::vector<IpAddress> Addresses(const std::string& name) override {
+    auto it = All.find(name);
+    return it == All.end() ? IResolver::Addresses(name) : it->second;
   }
   std::string IpToHost(std::uint32_t) override { return {}; }
   std::string OwnAddress() override { return "192.0.2.200"; }
@@ -423,14 +430,15 @@ TEST(MailCheckToolMx, DialogueWithTheChosenExchangerOnPort25) {
 
 namespace {
 
-// aiosmtpd on 127.0.0.1 for the domain quovix.test with the one mailbox
-// postmaster: RCPT TO it is accepted, any other user refused with 550.
-// It writes the port it got into a file; a DATA command is logged.
+// aiosmtpd on 127.0.0.1 (or the address given) for the domain quovix.test
+// with the one mailbox postmaster: RCPT TO it is accepted, any other user
+// refused with 550. It writes the port it got into a file; a DATA command is
+// logged.
 class MailServer {
  public:
   static constexpr const char* kPython = "/usr/bin/python3";
 
-  MailServer() {
+  explicit MailServer(const std::string& address = "127.0.0.1") {
     if (access(kPython, X_OK) != 0 ||
         std::system((std::string(kPython) + " -c 'import aiosmtpd' 2>/dev/null").c_str()) != 0)
       return;
@@ -438,7 +446,7 @@ class MailServer {
     dir_.Write("mailserver.py", kScript);
     const std::string portFile = dir_.File("port");
     if (!child_.Start({kPython, dir_.File("mailserver.py"), "quovix.test", "postmaster", portFile,
-                       dir_.File("data.log")},
+                       dir_.File("data.log"), address},
                       dir_.File("server.log")))
       return;
     for (int i = 0; i < 250 && port_ == 0 && child_.Running(); ++i) {
@@ -455,7 +463,7 @@ class MailServer {
   static constexpr const char* kScript = R"(import asyncio, os, sys
 from aiosmtpd.smtp import SMTP
 
-domain, mailbox, port_file, data_log = sys.argv[1:5]
+domain, mailbox, port_file, data_log, host = sys.argv[1:6]
 
 class OneMailbox:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
@@ -477,7 +485,7 @@ async def main():
     loop = asyncio.get_running_loop()
     server = await loop.create_server(
         lambda: Server(OneMailbox(), hostname='mx.quovix.test', ident='Quovix test ESMTP'),
-        '127.0.0.1', 0)
+        host, 0)
     with open(port_file + '.tmp', 'w') as f:
         f.write(str(server.sockets[0].getsockname()[1]))
     os.rename(port_file + '.tmp', port_file)
@@ -552,7 +560,10 @@ TEST(MailCheckToolRealServer, ConsoleFrontEndPrintsOverviewDialogueAndVerdict) {
                               "\r\n");
   const std::string cmd = "cd " + dir.Path() + " && NO_COLOR=1 ./quovix-cli /EMail:nobody@quovix.test" +
                           " /EMailMX:" + At(server.Port()) + " /EMailT:5000 >out.txt 2>err.txt";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << httptest::ReadFile(dir.File("err.txt"));
+  // The refused recipient is a red line: the exit status says so.
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << httptest::ReadFile(dir.File("err.txt"));
+  ASSERT_EQ(WEXITSTATUS(status), 1) << httptest::ReadFile(dir.File("err.txt"));
   std::ifstream in(dir.File("out.txt"));
   Lines out;
   for (std::string l; std::getline(in, l);) out.push_back(l);
@@ -583,4 +594,33 @@ TEST(MailCheckToolRealServer, ConsoleFrontEndPrintsOverviewDialogueAndVerdict) {
   EXPECT_EQ(httptest::ReadFile(dir.File("err.txt")),
             "Überprüfe die E-Mail Adresse \"nobody@quovix.test\"...\nBereit.\n");
   EXPECT_FALSE(server.SawData());
+}
+
+// A mail exchanger with IPv6 addresses only is asked over IPv6, and the
+// external address the service names, an IPv6 one, goes out as the greeting
+// "[IPv6:…]"; one that has an IPv4 address too is asked over IPv4 (where
+// this server does not listen).
+TEST(MailCheckToolRealServer, ExchangerWithIpv6AddressesOnlyIsAskedOverIpv6) {
+  MailServer server("::1");
+  if (!server.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+  if (server.Port() == 0) GTEST_SKIP() << "aiosmtpd could not listen on ::1:\n" << server.Log();
+  httptest::ScriptedServer service([](httptest::ScriptConn& c, const std::string&, int) {
+    c.Send(ServiceReply("2001:DB8::7\n"));
+  });
+  MailWindow w;
+  ExtIpUrl = service.Url("/");
+  w.names->All["mx6.quovix.test"] = {IpAddress::Parse("::1")};
+  w.names->All["mx46.quovix.test"] = {IpAddress::Parse("::1"), IpAddress::Parse("127.0.0.1")};
+  const std::string port = ":" + std::to_string(server.Port());
+
+  const Lines six = w.Run("postmaster@quovix.test", "mx6.quovix.test" + port);
+  ASSERT_GE(six.size(), 9u);
+  EXPECT_EQ(Lines(six.begin() + 6, six.begin() + 9),
+            (Lines{"navy|Verbunden mit MX-Server \"mx6.quovix.test\", Port 25.",
+                   "blue|HELO [IPv6:2001:db8::7]", "black|250 mx.quovix.test"}));
+  EXPECT_EQ(Lines(six.end() - 5, six.end()), kAccepted);
+
+  const Lines both = w.Run("postmaster@quovix.test", "mx46.quovix.test" + port);
+  ASSERT_GE(both.size(), 2u);
+  EXPECT_EQ(both.back(), "red|Die Verbindung konnte nicht hergestellt werden!");
 }

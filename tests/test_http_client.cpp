@@ -109,6 +109,23 @@ TEST(HttpClientWire, ProxyGetsAbsoluteUrlAndAuthorizationEvenWithEmptyCredential
   EXPECT_TRUE(http.ProxyParams.ProxyUsername.empty());
 }
 
+// A proxy on ::1, given with or without brackets; an IPv6 literal URL goes
+// to it in brackets, in the request line and the Host header alike.
+TEST(HttpClientWire, ProxyOverIpv6AndIpv6LiteralUrls) {
+  ScriptedServer proxy(Answer("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), "::1");
+  HttpClient http;
+  Timeouts(http);
+  http.ProxyParams.ProxyPort = proxy.Port();
+  for (const char* server : {"::1", "[::1]"}) {
+    http.ProxyParams.ProxyServer = server;
+    http.Head("http://[2001:DB8::1]:8080/x");
+  }
+  ASSERT_EQ(proxy.Requests().size(), 2u);
+  for (const std::string& req : proxy.Requests())
+    EXPECT_EQ(req.substr(0, req.find("\r\nAccept:")),
+              "HEAD http://[2001:DB8::1]:8080/x HTTP/1.1\r\nHost: [2001:DB8::1]:8080");
+}
+
 TEST(HttpClientResponse, FieldsFromHeaders) {
   ScriptedServer s(Answer(
       "HTTP/1.1 200 Fine Thanks\r\n"

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <map>
 
 #include "HttpTestPeers.h"
@@ -169,6 +170,37 @@ TEST_F(HeadTool, ErrorStatusShowsHeadersUnreachableServerStops) {
   EXPECT_TRUE(HasLine(f_.reHead, "Server nicht erreichbar!", clRed));
   EXPECT_EQ(texts.back(), "Server nicht erreichbar!");  // no "Anfrage beendet."
   EXPECT_EQ(f_.sbMain.SimpleText(), " Bereit.");
+}
+
+// A URL with an IPv6 literal: the request goes to nginx on [::1] with the
+// literal in brackets in its Host header; the console front end shows the
+// same headers.
+TEST_F(HeadTool, Ipv6LiteralUrlReachesNginxOnIpv6Loopback) {
+  if (!StartNginx()) GTEST_SKIP() << skip_;
+  if (!nginx_->http6) GTEST_SKIP() << "no IPv6 loopback address here";
+  const std::string authority = "[::1]:" + std::to_string(nginx_->http);
+  Run(nginx_->Url6("/host"));
+  EXPECT_TRUE(HasLine(f_.reHead, "  Hostname:         " + authority, clNavy));
+  EXPECT_TRUE(HasLine(f_.reHead, "  Serverantwort:    HTTP/1.1 200 OK", clNavy));
+  const auto texts = Texts(f_.reHead);
+  EXPECT_NE(std::find_if(texts.begin(), texts.end(),
+                         [&](const std::string& t) {
+                           return t.find("\r\nX-Host: " + authority + "\r\n") != std::string::npos ||
+                                  t.find("X-Host: " + authority) != std::string::npos;
+                         }),
+            texts.end());
+  EXPECT_EQ(texts.back(), "Anfrage beendet.");
+
+  httptest::TempDir run;
+  std::filesystem::copy_file(std::string(QUOVIX_BIN_DIR) + "/quovix-cli", run.File("quovix-cli"));
+  run.Write("Quovix.ini", "[Settings]\r\nActiveDnsServerIP=127.0.0.1\r\n");
+  const std::string cmd = "cd " + run.Path() + " && NO_COLOR=1 ./quovix-cli \"/Head:" +
+                          nginx_->Url6("/") + "\" >out.txt 2>/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const std::string out = httptest::ReadFile(run.File("out.txt"));
+  EXPECT_NE(out.find("  Serverantwort:    HTTP/1.1 200 OK\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nServer: nginx"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nAnfrage beendet.\n"), std::string::npos) << out;
 }
 
 TEST_F(HeadTool, SilentServerIsReportedAndTheRunEnds) {

@@ -521,6 +521,24 @@ TEST(MainResize, DesignPlacesEveryControlInsideItsTab) {
   }
 }
 
+TEST(MainKeys, EscAbortsOnlyTheRunOfTheTabInFront) {
+  TfrmMain f;
+  f.pcMain.SetActivePageIndex(pgTrace);
+  f.btnTraceStart.RunState = 1;
+  f.btnPingStart.RunState = 1;  // cannot happen; shows that only the front tab counts
+  f.AbortVisibleTool();
+  EXPECT_EQ(f.btnTraceStart.RunState, -1);
+  EXPECT_EQ(f.btnPingStart.RunState, 1);
+  // Nothing running there: nothing changes.
+  f.btnTraceStart.RunState = 0;
+  f.AbortVisibleTool();
+  EXPECT_EQ(f.btnTraceStart.RunState, 0);
+  f.pcMain.SetActivePageIndex(pgTime);  // no abortable run on this tab
+  f.AbortVisibleTool();
+  EXPECT_EQ(f.mnuFileExit.ShortCut, "Ctrl+Q");
+  EXPECT_EQ(f.mnuHelpWebsite.ShortCut, "F1");
+}
+
 // ---- Help menu ------------------------------------------------------------------------
 
 TEST(MainHelp, WebPagesAndMailWithMessagesOnFailure) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <filesystem>
@@ -10,6 +11,7 @@
 
 #include "app/formMain.h"
 #include "common/fMain.h"
+#include "common/fRangePack.h"
 
 using namespace quovix;
 namespace fs = std::filesystem;
@@ -226,6 +228,96 @@ TEST_F(PackFolder, CountryPackAddedAfterAMissIsReadAndRemovedOneIsMissing) {
   EXPECT_EQ(LookupIpCountry("1.2.3.4"), "Australia (AU)");  // the loaded rows stay
 }
 
+// The table is kept in the cache folder and read back while the pack stays
+// the same; a changed pack or a damaged cache file makes a fresh one.
+TEST_F(PackFolder, CountryTableComesFromTheCacheWhileThePackIsTheSame) {
+  const fs::path cache = dir_ / "cache";
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  const std::string pack = (dir_ / "IPCountry.pak").string();
+  // Rows "first|last|text".
+  const RangePackFormat format{"IPCountry", 4, [](std::string_view text, RangeRows& rows) {
+    for (const std::string& row : SplitPakRows(std::string(text))) {
+      rows.Ranges.push_back({std::stoul(GetField(row, "|", 1)), std::stoul(GetField(row, "|", 2)),
+                             static_cast<int>(rows.Texts.size())});
+      rows.Texts.push_back(GetField(row, "|", 3));
+    }
+  }};
+  Pack("IPCountry.pak", "16909056|16909311|AU\n");
+  RangeIndex a;
+  a.Load(pack, format);
+  EXPECT_FALSE(a.FromCache());
+  const std::string file = RangeCachePath(pack, "IPCountry");
+  ASSERT_EQ(file.rfind(cache.string() + "/quovix/IPCountry-", 0), 0u) << file;
+  ASSERT_TRUE(fs::exists(file));
+  RangeIndex b;
+  b.Load(pack, format);
+  EXPECT_TRUE(b.FromCache());
+  EXPECT_EQ(b.Find(16909060), "AU");
+  EXPECT_EQ(b.Find(16909312), "");
+
+  // The same size and time, another content: the checksum tells.
+  const auto size = fs::file_size(pack);
+  const auto time = fs::last_write_time(pack);
+  Pack("IPCountry.pak", "16909056|16909311|NZ\n");
+  ASSERT_EQ(fs::file_size(pack), size);
+  fs::last_write_time(pack, time);
+  b.Load(pack, format);
+  EXPECT_FALSE(b.FromCache());
+  EXPECT_EQ(b.Find(16909060), "NZ");
+  // A damaged cache file is not taken, whatever byte is hit or cut.
+  std::string bytes;
+  { std::ifstream in(file, std::ios::binary); bytes.assign(std::istreambuf_iterator<char>(in), {}); }
+  for (size_t i = 0; i < bytes.size(); i += 7) {
+    std::string bad = bytes;
+    bad[i] = static_cast<char>(bad[i] ^ 0x20);
+    WriteFile(file, bad);
+    b.Load(pack, format);
+    EXPECT_FALSE(b.FromCache()) << i;
+    EXPECT_EQ(b.Find(16909060), "NZ");
+  }
+  WriteFile(file, bytes.substr(0, bytes.size() - 1));
+  b.Load(pack, format);
+  EXPECT_FALSE(b.FromCache());
+  // No cache folder at all: the table is made each time.
+  setenv("XDG_CACHE_HOME", "relative/path", 1);
+  const std::string home = getenv("HOME") ? getenv("HOME") : "";
+  unsetenv("HOME");
+  EXPECT_EQ(RangeCachePath(pack, "IPCountry"), "");
+  b.Load(pack, format);
+  EXPECT_EQ(b.Find(16909060), "NZ");
+  if (!home.empty()) setenv("HOME", home.c_str(), 1);
+  setenv("XDG_CACHE_HOME", QUOVIX_TEST_CACHE_DIR, 1);
+}
+
+// A table read from a file is checked whole before it is used: counts,
+// ascending starts, text numbers and offsets (checksums aside).
+TEST(RangeTable, HostileTablesAreRefusedAndWideKeysWork) {
+  RangeRows rows;
+  rows.Texts = {"low", "top"};
+  const RangeKey top = ~RangeKey{0};
+  rows.Ranges = {{1, 9, 0}, {top - 5, top, 1}};
+  RangeIndex t;
+  t.Build(rows, 16);
+  EXPECT_EQ(t.Find(0), "");
+  EXPECT_EQ(t.Find(9), "low");
+  EXPECT_EQ(t.Find(top), "top");
+  EXPECT_EQ(t.Find(top - 6), "");
+  const std::string good = t.Bytes();
+  RangeIndex u;
+  EXPECT_TRUE(u.Adopt(good, 16, {}));
+  EXPECT_FALSE(u.Adopt(good, 4, {}));                      // another key width
+  EXPECT_FALSE(u.Adopt(good, 16, {.Size = 1}));            // another pack
+  auto patched = [&](size_t at, char v) { std::string b = good; b[at] = v; return b; };
+  EXPECT_FALSE(u.Adopt(patched(64 + 15, 1), 16, {}, false));    // the first start is not 0
+  EXPECT_FALSE(u.Adopt(patched(64 + 16, '\xff'), 16, {}, false));  // starts out of order
+  const size_t ids = 64 + 4 * 16;
+  EXPECT_FALSE(u.Adopt(patched(ids, 9), 16, {}, false));       // a text that is not there
+  EXPECT_FALSE(u.Adopt(patched(ids + 16 + 4, 100), 16, {}, false));  // an offset past the texts
+  EXPECT_FALSE(u.Adopt(patched(44, 100), 16, {}, false));     // a count past the end
+  EXPECT_TRUE(u.Adopt(good, 16, {}, false));
+  EXPECT_EQ(u.Find(top), "top");
+}
+
 TEST_F(PackFolder, DamagedCountryPackStaysEmptyForTheRun) {
   WriteFile(dir_ / "IPCountry.pak", Deflate("16909056|16909311|AU|Australia\n").substr(0, 10));
   EXPECT_EQ(LookupIpCountry("1.2.3.4"), "");
@@ -314,6 +406,40 @@ TEST_F(PackFolder, IPv6CountryFromItsOwnPack) {
   // IPv4 addresses, also as IPv4-mapped IPv6 ones, come from the IPv4 pack.
   EXPECT_EQ(LookupIpCountry("1.2.3.4"), "Australia (AU)");
   EXPECT_EQ(LookupIpCountry("::ffff:1.2.3.4"), "Australia (AU)");
+}
+
+// The IPv6 pack's table is cached as the IPv4 one is, with 16-byte keys, and
+// the look-up takes it from there on the next start: a table planted under
+// the pack's own stamp answers.
+TEST_F(PackFolder, IPv6CountryTableComesFromTheCache) {
+  const fs::path cache = dir_ / "cache";
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  Pack("IPCountry6.pak", "2001:db8::|2001:db8::ffff|DE|Germany\n");
+  EXPECT_EQ(LookupIpCountry("2001:db8::1"), "Germany (DE)");
+  const std::string pack = (dir_ / "IPCountry6.pak").string();
+  const std::string file = RangeCachePath(pack, "IPCountry6");
+  std::string bytes;
+  { std::ifstream in(file, std::ios::binary); bytes.assign(std::istreambuf_iterator<char>(in), {}); }
+  ASSERT_GE(bytes.size(), 64u) << file;
+  EXPECT_EQ(static_cast<unsigned char>(bytes[12]), 16u);  // key bytes
+
+  std::string packBytes;
+  { std::ifstream in(pack, std::ios::binary); packBytes.assign(std::istreambuf_iterator<char>(in), {}); }
+  struct stat st {};
+  ASSERT_EQ(::stat(pack.c_str(), &st), 0);
+  const PackStamp stamp{static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                        static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(packBytes.data()),
+                                                         static_cast<uInt>(packBytes.size())))};
+  RangeRows rows;
+  rows.Texts = {"Cached"};
+  rows.Ranges.push_back({RangeKey{0x20010db8} << 96, (RangeKey{0x20010db8} << 96) + 0xffff, 0});
+  RangeIndex planted;
+  planted.Build(rows, 16, stamp);
+  WriteFile(file, planted.Bytes());
+  ResetDataPackCache();
+  EXPECT_EQ(LookupIpCountry("2001:db8::1"), "Cached");
+  EXPECT_EQ(LookupIpCountry("2001:db8::1:0"), "");
+  setenv("XDG_CACHE_HOME", QUOVIX_TEST_CACHE_DIR, 1);
 }
 
 TEST_F(PackFolder, IPv6CountryLookupAgreesWithAScanOfEveryRow) {

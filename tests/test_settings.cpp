@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -29,7 +30,9 @@ using quovix::test::WriteFile;
 class FakeDns : public platform::IDnsConfig {
  public:
   std::vector<std::string> Servers;
+  std::vector<std::string> All;  // both families; empty: Servers
   std::vector<std::string> NameServers() override { return Servers; }
+  std::vector<std::string> AllNameServers() override { return All.empty() ? Servers : All; }
 };
 
 // A private folder holding the settings file; the globals are put back to
@@ -273,6 +276,15 @@ TEST(SettingsPassword, FourHexDigitsPerByteAndBack) {
 
 using Settings = SettingsTest;
 
+// Without a stored server the DNS tool asks the system's first one, of
+// either family.
+TEST_F(Settings, DefaultDnsServerMayBeAnIpv6One) {
+  dns_.All = {"2001:db8::53", "192.0.2.53"};
+  TfrmMain f;
+  f.FormCreate();
+  EXPECT_EQ(ActiveDnsServerIP, "2001:db8::53");
+}
+
 TEST_F(Settings, DefaultsWithoutAFile) {
   TfrmMain f;
   f.FormCreate();
@@ -456,6 +468,33 @@ TEST_F(Settings, StoredValuesAreRangeChecked) {
   }
 }
 
+TEST_F(Settings, WindowPlaceSurvivesCloseAndStartWithinBounds) {
+  {
+    TfrmMain f;
+    f.FormCreate();
+    EXPECT_EQ(f.Placement.Width, 0);  // none stored: the view centres the design size
+    f.Placement = {-8, 40, 1024, 700, true};
+    ASSERT_TRUE(SaveSettings(f));
+  }
+  TfrmMain g;
+  g.FormCreate();
+  EXPECT_EQ(g.Placement.Left, -8);
+  EXPECT_EQ(g.Placement.Top, 40);
+  EXPECT_EQ(g.Placement.Width, 1024);
+  EXPECT_EQ(g.Placement.Height, 700);
+  EXPECT_TRUE(g.Placement.Maximized);
+  // Damaged values: no place rather than half of one.
+  WriteFile(ini_, "[Window]\nLeft=10\nTop=20\nWidth=-5\nHeight=600\n");
+  TfrmMain h;
+  h.FormCreate();
+  EXPECT_EQ(h.Placement.Width, 0);
+  EXPECT_EQ(h.Placement.Left, 0);
+  WriteFile(ini_, "[Window]\nLeft=10\nTop=20\nWidth=800\nHeight=9999999\n");
+  TfrmMain k;
+  k.FormCreate();
+  EXPECT_EQ(k.Placement.Height, 0);
+}
+
 TEST_F(Settings, EmptyServerHistoriesGetTheDefaults) {
   for (const char* list : {"Item=0\n", "Item=1\nItem1=\n", "Item=2\nItem1=\"  \"\nItem2=\"\"\n"}) {
     WriteFile(ini_, std::string("[HistTimeServer]\n") + list + "[HistWhoisServer]\n" + list +
@@ -529,9 +568,11 @@ TEST_F(Settings, ConsoleFrontEndReadsButNeverWrites) {
   WriteFile(ini_, text);
   struct stat before {};
   stat(ini_.c_str(), &before);
-  // A harmless run: a list search in a folder without lists.
+  // A harmless run: a list search in a folder without lists (which fails:
+  // there is no list to read, exit status 1).
   std::string cmd = "cd / && " + (dir_ / "quovix-cli").string() + " /List:nothing >/dev/null 2>&1";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  const int status = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
   struct stat after {};
   stat(ini_.c_str(), &after);
   EXPECT_EQ(ReadFile(ini_), text);

@@ -152,6 +152,27 @@ TEST_F(SettingsDialog, EmptyServerListIsFilledFromTheSystemFirstServerOnTop) {
   EXPECT_EQ(dlg.cmbDns.Text(), "");
 }
 
+// The resolver configuration's IPv6 servers are offered beside the IPv4
+// ones, in its order, and may be chosen.
+TEST_F(SettingsDialog, Ipv6ServersOfTheResolverConfigurationAreOffered) {
+  const fs::path conf = fs::temp_directory_path() / ("quovix-resolv-" + std::to_string(getpid()));
+  std::ofstream(conf) << "nameserver 2001:DB8::53\nnameserver 192.0.2.53\n"
+                         "nameserver fe80::1%lo\nnameserver [2001:db8::54]\n";
+  platform::LinuxDnsConfig system(conf.string(), (conf.string() + ".none"));
+  platform::ScopedSeam<platform::IDnsConfig> seam{&system};
+  {
+    TfrmSettings dlg(main_);
+    EXPECT_EQ(dlg.cmbDns.Items(),
+              (std::vector<std::string>{"2001:db8::53", "192.0.2.53", "fe80::1%lo"}));
+    dlg.cmbDns.SetText("");
+    dlg.btnDnsDefault.Click();
+    EXPECT_EQ(dlg.cmbDns.Text(), "2001:db8::53");
+    dlg.btnOk.Click();
+  }
+  EXPECT_EQ(ActiveDnsServerIP, "2001:db8::53");
+  fs::remove(conf);
+}
+
 TEST_F(SettingsDialog, StoredServerListIsShownAndOkWritesItAtOnce) {
   WriteIni("[DnsServerList]\nItem=2\nItem1=192.0.2.1\nItem2=\" 192.0.2.2 \"\n");
   {

@@ -65,6 +65,14 @@ TEST(SmtpClient, GreetingNameDefaultsAndAddressLiteral) {
   EXPECT_EQ(smtp.HeloArgument(), "[192.0.2.7]");
   smtp.HeloName = "relay.example.test";
   EXPECT_EQ(smtp.HeloArgument(), "relay.example.test");
+  // IPv6: the RFC 5321 literal with the address in its RFC 5952 form, a
+  // zone left out.
+  for (const char* v6 : {"2001:DB8:0:0::1", "[2001:db8::1]", "2001:db8::1%eth0"}) {
+    smtp.HeloName = v6;
+    EXPECT_EQ(smtp.HeloArgument(), "[IPv6:2001:db8::1]") << v6;
+  }
+  smtp.HeloName = "::ffff:192.0.2.7";
+  EXPECT_EQ(smtp.HeloArgument(), "[IPv6:::ffff:192.0.2.7]");
 }
 
 TEST(SmtpClient, FailedGreetingKeepsWhatTheServerSaidAndQuits) {

@@ -7,6 +7,8 @@
 #include "clients/SntpClient.h"
 #include "common/DateTime.h"
 #include "common/Pump.h"
+#include "platform/Resolver.h"
+#include "support/TableResolver.h"
 #include "tests/NtpTestPeers.h"
 
 using namespace quovix;
@@ -221,4 +223,34 @@ TEST_F(SntpClientTest, UnknownHostRaisesASocketError) {
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()).substr(0, 12), "Socket Error");
   }
+}
+
+// An NTP server over IPv6, as a literal with or without brackets; a name
+// whose first address has no server (its port unreachable) is asked at its
+// next address at once, and the answer to that request is the one taken.
+TEST_F(SntpClientTest, ServersOverIpv6AndTheNextAddressOfAName) {
+  auto script = [](const std::vector<std::uint8_t>& req) {
+    return std::vector<Datagram>{{ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 7))}};
+  };
+  {
+    ScriptedNtpPeer six(script, true);
+    Aim(six);
+    for (const char* host : {"::1", "[::1]"}) {
+      client.Host = host;
+      EXPECT_NEAR(client.DateTime(), EncodeDateTime(2024, 3, 1, 13, 0, 7), 0.01 * kMs) << host;
+      EXPECT_EQ(client.Status(), TSntpStatus::Ok) << host;
+    }
+    EXPECT_EQ(six.Requests().size(), 2u);
+  }
+
+  ScriptedNtpPeer four(script);
+  auto names = std::make_shared<test::TableResolver>();
+  names->All["time.test"] = {"::1", "127.0.0.1"};
+  platform::ScopedResolver resolver(names);
+  Aim(four);
+  client.Host = "time.test";
+  client.ReceiveTimeout = 5000;
+  EXPECT_NEAR(client.DateTime(), EncodeDateTime(2024, 3, 1, 13, 0, 7), 0.01 * kMs);
+  EXPECT_EQ(client.Status(), TSntpStatus::Ok);
+  EXPECT_EQ(four.Requests().size(), 1u);
 }

@@ -236,3 +236,27 @@ TEST(TimeWithChrony, TimeTabShowsTheServersClock) {
   EXPECT_TRUE(f.btnTimeUpdate.Enabled());
   EXPECT_TRUE(clock.sets.empty());
 }
+
+// The Time tab asks an NTP server over IPv6, its port given as "[::1]:port".
+TEST(TimeWithChrony, TimeTabAsksOverIpv6) {
+  ChronyServer chrony;
+  if (std::string why = chrony.Start(true); !why.empty()) GTEST_SKIP() << why;
+  {
+    SntpClient probe;
+    probe.Host = "::1";
+    probe.Port = chrony.Port();
+    probe.ReceiveTimeout = 300;
+    QueryUntilAnswered(probe, chrony);
+    ASSERT_EQ(probe.Status(), TSntpStatus::Ok) << chrony.Log();
+    EXPECT_EQ(probe.LastReply().Stratum, 8);
+  }
+  ReadOnlyClock clock;
+  clock.real = &platform::Clock();
+  platform::ScopedSeam<platform::IClock> seam(&clock);
+  TfrmMain f;
+  f.cmbTimeServer.SetText("[::1]:" + std::to_string(chrony.Port()));
+  f.btnTimeQuery.Click();
+  EXPECT_EQ(f.lblTimeNet.Caption(), "Zeit von \"[::1]\":");
+  EXPECT_LT(std::fabs(f.NtpTime - LocalNow()), 2 * kSecond);
+  EXPECT_TRUE(clock.sets.empty());
+}

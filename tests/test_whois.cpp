@@ -22,6 +22,7 @@
 #include "support/TableResolver.h"
 #include "support/DribblePeer.h"
 #include "support/TcpTestServer.h"
+#include "icmp_test_util.h"
 
 using namespace quovix;
 using quovix::test::TableResolver;
@@ -274,6 +275,24 @@ TEST_F(WhoisRun, OptionDependencies) {
   EXPECT_TRUE(f.cmbWhoisServer.Enabled());
 }
 
+// Whois servers of either family: an IPv6 literal in the server box (with
+// its port in brackets), and a server name with IPv6 addresses only.
+TEST_F(WhoisRun, ServersOfEitherFamilyAreAsked) {
+  TcpTestServer* self = nullptr;
+  TcpTestServer s("::1", 0, Answer("Domain: example.test\n", &self));
+  self = &s;
+  ASSERT_TRUE(s.ok());
+  f.cmbWhoisServer.SetText("[::1]:" + std::to_string(s.port()));
+  f.cmbWhoisHost.SetText("example.test");
+  f.btnWhoisStart.Click();
+  EXPECT_TRUE(HasLine(f.reWhois, "Domain: example.test", clBlack));
+  names->All["whois6.test"] = {"::1"};
+  WhoisExchangeInfo info;
+  EXPECT_EQ(WhoisQuery("q", "whois6.test", 3000, false, s.port(), &info), "Domain: example.test\r\n");
+  EXPECT_EQ(info.End, TWhoisEnd::Complete);
+  EXPECT_EQ(s.Received(), (std::vector<std::string>{"example.test\r\n", "q\r\n"}));
+}
+
 // ---- Runs with a data pack and registry servers on port 43 ------------------
 
 namespace {
@@ -286,12 +305,7 @@ class PackFolder {
     dir_ = std::filesystem::temp_directory_path() /
            ("quovix-whois-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
     std::filesystem::create_directories(dir_);
-    uLongf size = compressBound(rows.size());
-    std::string packed(size, '\0');
-    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
-             reinterpret_cast<const Bytef*>(rows.data()), rows.size());
-    packed.resize(size);
-    std::ofstream(dir_ / "Whois.pak", std::ios::binary) << packed;
+    Add("Whois.pak", rows);
     saved_ = ProgramFolder;
     ProgramFolder = dir_.string() + "/";
     ResetDataPackCache();
@@ -300,6 +314,16 @@ class PackFolder {
     ProgramFolder = saved_;
     ResetDataPackCache();
     std::filesystem::remove_all(dir_);
+  }
+  // Another pack beside Whois.pak.
+  void Add(const std::string& name, const std::string& rows) const {
+    uLongf size = compressBound(rows.size());
+    std::string packed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+             reinterpret_cast<const Bytef*>(rows.data()), rows.size());
+    packed.resize(size);
+    std::ofstream(dir_ / name, std::ios::binary) << packed;
+    ResetDataPackCache();
   }
 
  private:
@@ -483,6 +507,87 @@ TEST_F(WhoisRegistries, PublicSuffixIsNoDomainToAskAbout) {
   f.btnWhoisStart.Click();
   EXPECT_TRUE(HasLine(f.reWhois, "  Domainname:  example.co.uk", clNavy));
   EXPECT_EQ(registry.Queries(), (std::vector<std::string>{"example.co.uk\r\n"}));
+}
+
+// The network query for an IPv6 address, typed or the address of a name,
+// along the registries exactly as for IPv4, all servers IPv6 addresses of
+// the test's own namespace on port 43; the country from the IPv6 pack.
+TEST_F(WhoisRegistries, Ipv6AddressGoesAlongTheRegistryChain) {
+  if (const std::string why = icmptest::NetnsSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  icmptest::NetnsSet nets;
+  const std::string ns = nets.Add("whois");
+  ASSERT_FALSE(ns.empty());
+  const std::string net = "fd00:43::";
+  for (const char* host : {"2", "3", "4", "5", "10", "11", "12"})
+    ASSERT_TRUE(icmptest::Sh("ip -n " + ns + " addr add " + net + host + "/128 dev lo nodad"));
+  PackFolder pack("TEST|Testland|Testland|W|" + net + "10|-Q |/X\nNET-ARIN|" + net +
+                  "2|n + |\nNET-APNIC|" + net + "3||\nNET-LACNIC|" + net + "4||\nNET-RIPE|" +
+                  net + "5||\n");
+  pack.Add("IPCountry6.pak", "2001:db8::|2001:db8:ffff:ffff:ffff:ffff:ffff:ffff|TL|Testland\n");
+  names->Reverse["2001:db8::7"] = "www.example.test";
+  names->All["v6only.example.test"] = {"2001:db8::8"};
+
+  const std::string report = icmptest::RunInNetns(ns, false, [&] {
+    Port43Server registry(net + "10", {{"-Q example.test/X",
+                                        "Domain: example.test\nWhois Server: " + net + "11\n"}});
+    Port43Server registrar(net + "11", {{"example.test", "Registrant: Example Org\n"}});
+    Port43Server arin(net + "2", {{"n + 2001:db8::7", "NetRange: 2001:db8::/32\nReferralServer: whois://[" +
+                                                          net + "12]:43"},
+                                  {"n + 2001:db8::8", "NetRange: 2001:db8::/32\n"}});
+    Port43Server apnic(net + "3", {});
+    Port43Server referred(net + "12", {{"2001:db8::7", "inet6num: 2001:db8::/32\n"}});
+    std::string out;
+    f.cmbWhoisHost.SetText("2001:DB8:0::7");
+    f.btnWhoisStart.Click();
+    for (const auto& t : Texts(f.reWhois)) out += t + "\n";
+    f.cmbWhoisHost.SetText("v6only.example.test");
+    f.btnWhoisStart.Click();
+    out += "--\n";
+    for (const auto& q : arin.Queries()) out += "arin: " + q;
+    for (const auto& q : apnic.Queries()) out += "apnic: " + q;
+    return out;
+  });
+  const std::vector<std::string> expected = {
+      "Host-Informationen für \"2001:DB8:0::7\":",
+      "  Hostname:    www.example.test",
+      "  IP-Adresse:  2001:db8::7",
+      "  Land:        Testland (TL)",
+      "  Domainname:  example.test",
+      "  Top-Level:   TEST",
+      "  Land (EN):   Testland",
+      "  Land (DE):   Testland",
+      "  Server:      " + net + "10",
+      "",
+      "Domainanfrage für \"example.test\" bei \"" + net + "10\":",
+      "",
+      "Domain: example.test",
+      "Whois Server: " + net + "11",
+      "",
+      "Umgeleitete Domainanfrage für \"example.test\" bei \"" + net + "11\":",
+      "",
+      "Registrant: Example Org",
+      "",
+      "Netzwerkanfrage für \"2001:db8::7\" bei \"" + net + "2\":",
+      "",
+      "NetRange: 2001:db8::/32",
+      "ReferralServer: whois://[" + net + "12]:43",
+      "",
+      "Umgeleitete Netzwerkanfrage für \"2001:db8::7\" bei \"[" + net + "12]\":",
+      "",
+      "inet6num: 2001:db8::/32",
+      "",
+      "Anfragen beendet.",
+      "--",
+      "arin: n + 2001:db8::7\r",
+      "arin: n + 2001:db8::8\r"};
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < report.size();) {
+    const size_t end = report.find('\n', start);
+    lines.push_back(report.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  EXPECT_EQ(lines, expected) << report;
 }
 
 // ---- RDAP before port 43 ------------------------------------------------------

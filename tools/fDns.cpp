@@ -1,6 +1,6 @@
 // DNS tool: the name-server look-up of a host name or address through the
-// system's resolver, and, when asked for, the A, PTR, NS, MX, TXT, CAA and SOA
-// records of the domain asked directly of the configured DNS server.
+// system's resolver, and, when asked for, the A, AAAA, PTR, NS, MX, TXT, CAA
+// and SOA records of the domain asked directly of the configured DNS server.
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -89,12 +89,17 @@ QueryEnd Finish(TDnsQueryJob& job) {
   return end;
 }
 
+// Whether the query's last exchange went over TCP.
+bool QueryOverTcp(const QueryEnd& end) {
+  return end.Error ? end.Error->OverTcp : end.Resolver.LastExchange().Transport == TDnsTransport::Tcp;
+}
+
 // Why the server gave a section no answer, as the user reads it; empty when
 // the server is not to blame (a name that cannot be asked) or its answer
 // says there is nothing (a name error: no records of the name).
+
 std::string FailureReason(const QueryEnd& end) {
-  const bool tcp = end.Error ? end.Error->OverTcp
-                             : end.Resolver.LastExchange().Transport == TDnsTransport::Tcp;
+  const bool tcp = QueryOverTcp(end);
   if (!end.Error) {
     if (end.Resolver.LastExchange().Answered) return {};
     return tcp ? LangText("Main|OutDnsInfoReasonTimeoutTcp", "Zeitüberschreitung über TCP")
@@ -127,6 +132,69 @@ std::string FailureReason(const QueryEnd& end) {
       break;
   }
   return {};
+}
+
+// The mnemonic of a record type.
+std::string TypeName(std::uint16_t code) {
+  switch (code) {
+    case kTypeA: return "A";
+    case kTypeAAAA: return "AAAA";
+    case kTypeNS: return "NS";
+    case kTypeCNAME: return "CNAME";
+    case kTypeSOA: return "SOA";
+    case kTypePTR: return "PTR";
+    case kTypeMX: return "MX";
+    case kTypeTXT: return "TXT";
+    case kTypeCAA: return "CAA";
+    default: return "TYPE" + std::to_string(code);
+  }
+}
+
+// The record's type and value as named fields of its output line.
+TLineFields RecordFields(const TResultRecord& r) {
+  TLineFields f{{"type", TypeName(r.TypeCode)}};
+  switch (r.Kind) {
+    case TRecordKind::A:
+    case TRecordKind::AAAA: f.push_back({"value", r.IPAddress}); break;
+    case TRecordKind::NS:
+    case TRecordKind::Name:
+    case TRecordKind::PTR: f.push_back({"value", r.HostName}); break;
+    case TRecordKind::MX:
+      f.push_back({"value", r.HostName});
+      f.push_back({"preference", r.Preference});
+      break;
+    case TRecordKind::Text:
+      f.push_back({"value", r.Text.empty() ? std::string() : r.Text.front()});
+      break;
+    case TRecordKind::CAA:
+      f.insert(f.end(), {{"value", r.CaaValue}, {"flags", r.CaaFlags}, {"tag", r.CaaTag}});
+      break;
+    case TRecordKind::SOA:
+      f.insert(f.end(), {{"value", r.Primary},     {"responsible", r.Responsible},
+                         {"serial", r.Serial},     {"refresh", r.Refresh},
+                         {"retry", r.Retry},       {"expire", r.Expire},
+                         {"minimum_ttl", r.MinimumTTL}});
+      break;
+    default: break;
+  }
+  f.push_back({"ttl", r.TTL});
+  return f;
+}
+
+// The server's verdict on one query as a script reads it: the response
+// code of its reply, "timeout" without one, or what else went wrong.
+std::string Verdict(const QueryEnd& end) {
+  if (!end.Error) return end.Resolver.LastExchange().Answered ? "NOERROR" : "timeout";
+  switch (end.Error->Kind) {
+    case TDnsFailure::ServerCode: return RcodeName(end.Error->Rcode);
+    case TDnsFailure::Malformed: return "malformed";
+    case TDnsFailure::Mismatch: return "mismatch";
+    case TDnsFailure::Refused: return "refused";
+    case TDnsFailure::Closed:
+    case TDnsFailure::Network: return "network";
+    case TDnsFailure::NoServer: return "no_server";
+    default: return "error";
+  }
 }
 
 // One section of the extended information: the query, its heading and how a
@@ -180,6 +248,26 @@ void TfrmMain::btnDnsStartClick() {
 
   // The query text.
   std::string query = Cut(Trim(cmbDnsHost.Text()), 256);
+  // What the run found, however it ends: the look-up block's answers and
+  // the server's verdict on each section's query.
+  std::string hostName, address, address6, domain;
+  TLineFields rcodes;
+  struct Summary {
+    TfrmMain& f;
+    const std::string &query, &hostName, &address, &address6, &domain;
+    const TLineFields& rcodes;
+    ~Summary() {
+      TLineFields r{{"query", query}, {"host_name", hostName}, {"address", address},
+                    {"server", f.IdDNSResolver.Host}};
+      if (!address6.empty()) r.push_back({"ipv6_address", address6});
+      if (!domain.empty()) r.push_back({"domain", domain});
+      if (!rcodes.empty()) r.push_back({"rcode", rcodes});
+      f.SetToolResult(pgDns, std::move(r));
+      // A name without an address (or an address without a name) is a
+      // failed look-up, though its "???" line is no error line.
+      if (address == kNotFound || hostName == kNotFound) f.SetToolFailed(pgDns);
+    }
+  } summary{*this, query, hostName, address, address6, domain, rcodes};
   AppendOutput(reDns, LangText("Main|OutDnsNslFor", "Nameserver-Lookup für \"%s1%\":", {query}),
                clBlue);
   std::string encoded;
@@ -191,11 +279,18 @@ void TfrmMain::btnDnsStartClick() {
     query = encoded;
   }
 
-  // Name-server look-up.
-  std::string hostName, address;
+  // Name-server look-up. An address of either family is looked up by its
+  // host name; the reverse check then asks for the name's address of the
+  // same family.
+  auto firstOf = [](const std::vector<IpAddress>& all, IpFamily family) {
+    for (const IpAddress& a : all)
+      if (a.Family() == family) return a;
+    return IpAddress();
+  };
   if (!IsHostName(query)) {
+    const bool v6 = IpAddress::Parse(query).IsV6();
     hostName = ResolveIpToHost(query, NameResTimeout);
-    address = query;
+    address = v6 ? CanonicalAddress(query) : query;
     if (hostName.empty()) {
       AppendOutput(reDns,
                    "\r\n" + LangText("Main|OutInfoNoHostName",
@@ -205,18 +300,33 @@ void TfrmMain::btnDnsStartClick() {
     }
     AppendOutput(reDns, LangText("Main|OutInfoHostName", "  Hostname:    %s1%", {hostName}),
                  clNavy);
-    if (chkDnsReverse.Checked()) {
+    if (chkDnsReverse.Checked() && v6) {
+      address = firstOf(ResolveHostAddresses(hostName, NameResTimeout), IpFamily::V6).ToString();
+      if (address.empty()) address = kNotFound;
+      AppendOutput(reDns, LangText("Main|OutInfoIp6Addr", "  IPv6-Adresse: %s1%", {address}),
+                   clNavy);
+    } else if (chkDnsReverse.Checked()) {
       address = ResolveHostToIp(hostName, NameResTimeout);
       if (address.empty()) address = kNotFound;
       AppendOutput(reDns, LangText("Main|OutInfoIpAddr", "  IP-Adresse:  %s1%", {address}),
                    clNavy);
     }
   } else {
-    address = ResolveHostToIp(query, NameResTimeout);
-    if (address.empty()) address = kNotFound;
+    // One look-up for both families: the IPv4 line as ever, the name's first
+    // IPv6 address below it when it has one. A name with IPv6 addresses only
+    // is looked up further at its IPv6 address.
+    const std::vector<IpAddress> all = ResolveHostAddresses(query, NameResTimeout);
+    const IpAddress v4 = firstOf(all, IpFamily::V4), v6 = firstOf(all, IpFamily::V6);
+    address = v4.Empty() ? kNotFound : v4.ToString();
     hostName = query;
     AppendOutput(reDns, LangText("Main|OutInfoIpAddr", "  IP-Adresse:  %s1%", {address}),
                  clNavy);
+    if (!v6.Empty()) {
+      address6 = v6.ToString();
+      AppendOutput(reDns, LangText("Main|OutInfoIp6Addr", "  IPv6-Adresse: %s1%", {address6}),
+                   clNavy);
+      if (v4.Empty()) address = address6;
+    }
     if (chkDnsReverse.Checked() && address != kNotFound) {
       hostName = ResolveIpToHost(address, NameResTimeout);
       if (hostName.empty()) hostName = kNotFound;
@@ -231,8 +341,9 @@ void TfrmMain::btnDnsStartClick() {
 
   IdDNSResolver.WaitingTime = NameResTimeout;
   std::string server = IdDNSResolver.Host;
+  // The server's name is that of its address, without a port it may name.
   if (chkDnsExtendedResolve.Checked())
-    server += " (" + ResolveIpToHost(server, NameResTimeout) + ")";
+    server += " (" + ResolveIpToHost(SplitUrlPort(server).first, NameResTimeout) + ")";
   AppendOutput(reDns, "\r\n" + LangText("Main|OutDnsNslDNS", "DNS-Server: %s1%", {server}),
                clNavy);
 
@@ -243,7 +354,7 @@ void TfrmMain::btnDnsStartClick() {
   }
 
   // The domain for the extended information.
-  std::string domain = query;
+  domain = query;
   if (!chkDnsDirectQuery.Checked()) {
     if (!IsHostName(domain)) domain = ResolveIpToHost(domain, NameResTimeout);
     domain = RegisteredDomain(domain, SldList);
@@ -284,13 +395,22 @@ void TfrmMain::btnDnsStartClick() {
                     {Printable(primary)});
   };
 
-  const std::string reverse = ReverseName(address);
+  // The reverse name of the look-up address: ip6.arpa for an IPv6 one.
+  const IpAddress lookup = IpAddress::Parse(address);
+  const std::string reverse = lookup.IsV6() ? lookup.ReverseName() : ReverseName(address);
   const std::vector<Section> sections = {
       {.Type = qtA,
        .Name = domain,
        .Heading = LangText("Main|OutDnsInfoIPs", "IP-Adressen:"),
        .Line = [](const TResultRecord& r, const std::string& n, const std::string&) {
          return LangText("Main|OutDnsInfoIPList", "  %s1%. IP-Adresse: %s2%", {n, r.IPAddress});
+       }},
+      {.Type = qtAAAA,
+       .Name = domain,
+       .Heading = LangText("Main|OutDnsInfoIP6s", "IPv6-Adressen:"),
+       .Line = [](const TResultRecord& r, const std::string& n, const std::string&) {
+         return LangText("Main|OutDnsInfoIP6List", "  %s1%. IPv6-Adresse: %s2%",
+                         {n, r.IPAddress});
        }},
       {.Type = qtPTR,
        .Name = reverse,
@@ -367,12 +487,18 @@ void TfrmMain::btnDnsStartClick() {
   // the server answered without such records, or with a name error, leaves
   // the section out; a record that cannot be formatted is skipped alone.
   auto writeSection = [&](const Section& s, const QueryEnd& end) {
+    const std::string typeName = TypeName(QueryTypeCode(s.Type));
+    rcodes.push_back({typeName, Verdict(end)});
     if (const std::string reason = FailureReason(end); !reason.empty()) {
       AppendOutput(reDns, "\r\n" + s.Heading, clNavy);
       AppendOutput(reDns,
                    LangText("Main|OutDnsInfoQueryFailed", "  Keine Antwort vom DNS-Server (%s1%).",
                             {reason}),
-                   clMaroon);
+                   clMaroon,
+                   {{"section", typeName},
+                    {"rcode", Verdict(end)},
+                    {"reason", reason},
+                    {"transport", QueryOverTcp(end) ? "tcp" : "udp"}});
       return;
     }
     if (!end.Answered()) return;
@@ -393,21 +519,20 @@ void TfrmMain::btnDnsStartClick() {
       if (s.Resolve) hosts[i] += " (" + addresses[i] + ")";
     }
 
-    std::string buffer;
+    std::vector<std::pair<std::string, TLineFields>> lines;
     int number = 0;
     for (size_t i = 0; i < listed; ++i) {
       try {
-        const std::string line = s.Line(*records[i], num(number + 1), hosts[i]);
+        std::string line = s.Line(*records[i], num(number + 1), hosts[i]);
         if (line.empty()) continue;
-        buffer += line + "\r\n";
+        lines.emplace_back(std::move(line), RecordFields(*records[i]));
         ++number;
       } catch (...) {
       }
     }
-    if (buffer.empty()) return;
-    buffer.resize(buffer.size() - 2);
+    if (lines.empty()) return;
     AppendOutput(reDns, "\r\n" + s.Heading, clNavy);
-    AppendOutput(reDns, buffer, clNavy);
+    for (auto& [line, fields] : lines) AppendOutput(reDns, line, clNavy, std::move(fields));
     if (records.size() > listed)
       AppendOutput(reDns,
                    LangText("Main|OutDnsInfoMore", "  … und %s1% weitere.",
@@ -432,16 +557,17 @@ void TfrmMain::btnDnsStartClick() {
   // The address query first: a name that does not exist needs no more.
   const QueryEnd first = Finish(*start(sections.front()));
   if (first.NameDoesNotExist()) {
+    rcodes.push_back({"A", Verdict(first)});
     AppendOutput(reDns,
                  "\r\n" + LangText("Main|OutDnsInfoNxDomain", "Die Domain \"%s1%\" existiert nicht.",
                                    {domain}),
-                 clRed);
+                 clRed, {{"domain", domain}, {"rcode", "NXDOMAIN"}});
   } else {
     if (first.Answered() && first.Resolver.QueryResult.AuthenticData() &&
         first.Resolver.LastExchange().DnssecOk)
       AppendOutput(reDns,
                    LangText("Main|OutDnsInfoDnssec", "  DNSSEC: vom DNS-Server bestätigt"),
-                   clNavy);
+                   clNavy, {{"dnssec", "authenticated"}});
     writeSection(sections.front(), first);
     // The other queries are under way together and written in their order
     // as they end, so a silent server costs one waiting time, not six.

@@ -55,6 +55,22 @@ void TfrmMain::btnEMailStartClick() {
   run.StatusDefault = "Überprüfe die E-Mail Adresse \"%s1%\"...";
   run.StatusArg = address;
   ToolRunGuard guard(*this, std::move(run));
+  // What the dialogue found, however it ends: the server asked and the
+  // server's verdicts (null: not asked).
+  std::string server;
+  TLineValue senderVerdict, recipientVerdict;
+  struct Summary {
+    TfrmMain& f;
+    const std::string& address;
+    const std::string& server;
+    const TLineValue &sender, &recipient;
+    ~Summary() {
+      f.SetToolResult(pgEMail, {{"address", address},
+                                {"server", server.empty() ? TLineValue() : TLineValue(server)},
+                                {"sender_accepted", sender},
+                                {"recipient_accepted", recipient}});
+    }
+  } summary{*this, address, server, senderVerdict, recipientVerdict};
 
   // ---- The input.
   if (address.empty()) {
@@ -143,7 +159,8 @@ void TfrmMain::btnEMailStartClick() {
   IdSMTP.ReadTimeout = timeout;
 
   // ---- The mail server: as given, or the domain's preferred exchanger.
-  auto [server, port] = SplitUrlPort(mxIdn);
+  auto [givenServer, port] = SplitUrlPort(mxIdn);
+  server = givenServer;
   if (port < 1 || port > 65535) port = kDefaultSmtpPort;
   if (server.empty()) {
     port = kDefaultSmtpPort;
@@ -195,7 +212,8 @@ void TfrmMain::btnEMailStartClick() {
     if (IdSMTP.LastReply.Code == 0)
       AppendOutput(reEMail, LangText("Main|OutEMailNoReply", "Keine Antwort vom Server."), clRed);
     else
-      AppendOutput(reEMail, IdSMTP.LastReply.Display(), accepted ? clBlack : clRed);
+      AppendOutput(reEMail, IdSMTP.LastReply.Display(), accepted ? clBlack : clRed,
+                   {{"smtp_code", IdSMTP.LastReply.Code}});
   };
   IdSMTP.Host = server;
   IdSMTP.Port = port;
@@ -252,17 +270,24 @@ void TfrmMain::btnEMailStartClick() {
   IdSMTP.Drop();
 
   // ---- The verdict.
+  senderVerdict = senderOk;
+  auto verdict = [](const char* check, bool accepted) -> TLineFields {
+    return {{"check", check}, {"accepted", accepted}};
+  };
   if (senderOk) {
+    recipientVerdict = recipientOk;
     AppendOutput(reEMail, "\r\n" + LangText("Main|OutEMailFromOk", "Die Absenderadresse wurde akzeptiert."),
-                 clGreen);
+                 clGreen, verdict("sender", true));
     if (recipientOk)
-      AppendOutput(reEMail, LangText("Main|OutEMailToOk", "Die Empfängeradresse wurde akzeptiert."), clGreen);
+      AppendOutput(reEMail, LangText("Main|OutEMailToOk", "Die Empfängeradresse wurde akzeptiert."), clGreen,
+                   verdict("recipient", true));
     else
       AppendOutput(reEMail, LangText("Main|OutEMailToNotOk", "Die Empfängeradresse wurde nicht akzeptiert."),
-                   clRed);
+                   clRed, verdict("recipient", false));
   } else {
     AppendOutput(reEMail,
-                 "\r\n" + LangText("Main|OutEMailFromNotOk", "Die Absenderadresse wurde nicht akzeptiert."), clRed);
+                 "\r\n" + LangText("Main|OutEMailFromNotOk", "Die Absenderadresse wurde nicht akzeptiert."), clRed,
+                 verdict("sender", false));
   }
   AppendOutput(reEMail, "\r\n" + LangText("Main|OutEMailQueryDone", "Anfrage beendet."), clBlue);
 }

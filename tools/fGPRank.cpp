@@ -118,6 +118,7 @@ void TfrmMain::btnGPRankStartClick() {
   if (cmbGPRankCount.ItemIndex() > 0) {
     const int wanted = StrToIntDef(cmbGPRankCount.Text(), kDefaultServerCount);
     const int n = std::clamp(wanted, 0, static_cast<int>(GPRankServers.size()));
+    int ranked = 0;
     for (int i = 0; i < n; ++i) {
       Pump();
       const std::string& server = GPRankServers[i];
@@ -131,6 +132,8 @@ void TfrmMain::btnGPRankStartClick() {
       const int rank = body.empty() ? -1 : ParseRankAnswer(body);
       if (IdHTTP.Connected()) IdHTTP.Disconnect();
       lvGPRankMulti.AddRow({server, rank >= 0 ? std::to_string(rank) : "---"});
+      if (rank >= 0) ++ranked;
+      SetToolResult(pgGPRank, {{"url", page}, {"servers", i + 1}, {"ranked", ranked}});
       if (guard.Aborted()) break;
     }
     return;
@@ -140,19 +143,28 @@ void TfrmMain::btnGPRankStartClick() {
   if (GPRankServers.empty()) return;
   prepare();
   std::string body;
+  TLineFields result{{"url", page}, {"server", GPRankServers[0]}};
   try {
     body = IdHTTP.Get(GPRankQueryUrl(GPRankServers[0], page));
   } catch (const std::exception& e) {
     if (IdHTTP.Connected()) IdHTTP.Disconnect();
     // Stopped by the user (or a close request): nothing to report.
-    if (const auto* h = dynamic_cast<const HttpError*>(&e); h && h->kind() == HttpError::Kind::Aborted)
-      return;
+    const auto* h = dynamic_cast<const HttpError*>(&e);
+    const bool stopped = h && h->kind() == HttpError::Kind::Aborted;
+    result.push_back({"error", stopped ? "aborted" : "not_reachable"});
+    SetToolResult(pgGPRank, std::move(result));
+    if (stopped) return;
     platform::Desktop().MessageBox(
         title, LangText("Main|OutGPRankServerNotReachable",
                         "Der Google PageRank-Server ist nicht erreichbar!"));
     return;
   }
   const int rank = body.empty() ? -1 : ParseRankAnswer(body);
+  if (rank < 0)
+    result.push_back({"error", "not_available"});
+  else
+    result.push_back({"rank", rank});
+  SetToolResult(pgGPRank, std::move(result));
   if (rank < 0) {
     platform::Desktop().MessageBox(
         title, LangText("Main|OutGPRankNotAvailable",

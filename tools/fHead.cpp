@@ -96,15 +96,32 @@ void TfrmMain::btnHeadStartClick() {
   const int timeout = StrToIntDef(cmbHeadTimeout.Text(), kDefaultTimeoutMs);
   std::string current = Trim(cmbHeadURL.Text());
   std::vector<std::string> visited;
+  // The final answer's status (0: none arrived) and how many requests it took.
+  int finalStatus = 0, requests = 0;
+  struct Summary {
+    TfrmMain& f;
+    const std::string url;
+    const std::string& last;
+    const int &status, &requests;
+    ~Summary() {
+      f.SetToolResult(pgHead, {{"url", url},
+                               {"final_url", last},
+                               {"status_code", status > 0 ? TLineValue(status) : TLineValue()},
+                               {"requests", requests}});
+    }
+  } summary{*this, current, current, finalStatus, requests};
   auto abortLine = [this] {
     AppendOutput(reHead, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
   };
 
   for (int round = 1;; ++round) {
     IdHTTP.ClearResponse();
+    // The fields of this hop's lines: which request they belong to.
+    const TLineFields hop{{"hop", round}, {"url", current}};
+    auto hopFields = [&hop](const TLineFields& more) { return JoinFields(hop, more); };
     AppendOutput(reHead, LangText("Main|OutHeadOverview", "Übersicht:"), clBlue);
     AppendOutput(reHead, LangText("Main|OutHeadInfoQueryWith", "  Anfrage mit:      %s1%", {current}),
-                 clNavy);
+                 clNavy, hop);
     ToolUrl parts = SplitToolUrl(current);
     if (parts.Host.empty()) parts.Host = "localhost";
     bool encodable = true;
@@ -133,6 +150,8 @@ void TfrmMain::btnHeadStartClick() {
     IdHTTP.ReadTimeout = timeout;
     ApplyProxyOptions(IdHTTP);
     std::string tlsFailure, malformed, brokeOff;
+    ++requests;
+    finalStatus = 0;
     try {
       IdHTTP.Head(requestUrl);
     } catch (const HttpError& e) {
@@ -142,7 +161,7 @@ void TfrmMain::btnHeadStartClick() {
       }
       if (std::string(e.what()).compare(0, 12, "Socket Error") == 0) {
         AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadServerNotReachable", "Server nicht erreichbar!"),
-                     clRed);
+                     clRed, hopFields({{"reason", "not_reachable"}}));
         return;
       }
       // Timeouts and error statuses are not fatal: whatever arrived is shown.
@@ -155,9 +174,10 @@ void TfrmMain::btnHeadStartClick() {
 
     const HttpResponseInfo& r = IdHTTP.Response;
     if (!r.ResponseText.empty() || !r.RawHeaders.empty()) {
+      finalStatus = r.ResponseCode;
       AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadHeaderInfo", "Header-Informationen:"), clBlue);
       AppendOutput(reHead, LangText("Main|OutHeadServerReply", "  Serverantwort:    %s1%", {r.ResponseText}),
-                   clNavy);
+                   clNavy, hopFields({{"status_code", r.ResponseCode}}));
       if (!r.Server.empty())
         AppendOutput(reHead, LangText("Main|OutHeadServerSystem", "  Server (System):  %s1%", {r.Server}),
                      clNavy);
@@ -174,27 +194,34 @@ void TfrmMain::btnHeadStartClick() {
       std::string block = r.ResponseText + "\r\n";
       for (size_t i = 0; i < r.RawHeaders.size(); ++i)
         block += (i ? "\r\n" : "") + r.RawHeaders[i];
-      AppendOutput(reHead, Trim(block), clBlack);
+      // The status line and each header, with their parts as fields, under
+      // the hop they belong to.
+      AppendOutputLines(reHead, Trim(block), clBlack, [&](const std::string& line) -> TLineFields {
+        if (line == Trim(r.ResponseText)) return hopFields({{"status_code", r.ResponseCode}});
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) return {};
+        return hopFields({{"name", line.substr(0, colon)}, {"value", Trim(line.substr(colon + 1))}});
+      });
       // Headers of an answer that broke off are not the whole answer.
       if (!r.HeaderComplete)
         AppendOutput(reHead,
                      "\r\n" + LangText("Main|OutHeadAnswerIncomplete",
                                        "Die Antwort ist unvollständig, der Header-Block bricht ab: %s1%",
                                        {brokeOff}),
-                     clRed);
+                     clRed, hopFields({{"reason", "incomplete"}}));
     } else if (!malformed.empty()) {
       AppendOutput(reHead,
                    "\r\n" + LangText("Main|OutHeadAnswerMalformed", "Fehlerhafte Antwort des Servers: %s1%",
                                      {malformed}),
-                   clRed);
+                   clRed, hopFields({{"reason", "malformed"}}));
     } else {
       if (!tlsFailure.empty())
         AppendOutput(reHead,
                      "\r\n" + LangText("Main|OutHeadTlsFailed",
                                        "Sichere Verbindung fehlgeschlagen: %s1%", {tlsFailure}),
-                     clRed);
+                     clRed, hopFields({{"reason", "tls"}}));
       AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadServerNotReachable", "Server nicht erreichbar!"),
-                   clRed);
+                   clRed, hopFields({{"reason", "not_reachable"}}));
     }
     if (IdHTTP.Connected()) IdHTTP.Disconnect();
     if (guard.Aborted()) return abortLine();
@@ -202,12 +229,12 @@ void TfrmMain::btnHeadStartClick() {
     const std::string next = chkHeadRedirect.Checked() ? r.Location : std::string();
     if (next.empty()) break;
     AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadRedirectTo", "Umleitung nach: \"%s1%\":", {next}) + "\r\n",
-                 clBlue);
+                 clBlue, hopFields({{"location", next}}));
     if (std::find(visited.begin(), visited.end(), next) != visited.end()) {
       AppendOutput(reHead,
                    LangText("Main|OutHeadRedirectRepeated",
                             "Diese Adresse wurde bereits abgefragt, die Umleitung wird nicht weiter verfolgt."),
-                   clRed);
+                   clRed, hopFields({{"reason", "redirect_repeated"}}));
       break;
     }
     if (round >= kMaxHeadRounds) {
@@ -215,7 +242,7 @@ void TfrmMain::btnHeadStartClick() {
                    LangText("Main|OutHeadRedirectLimit",
                             "Nach %s1% Abfragen wird die Umleitung nicht weiter verfolgt.",
                             {std::to_string(kMaxHeadRounds)}),
-                   clRed);
+                   clRed, hopFields({{"reason", "redirect_limit"}}));
       break;
     }
     current = next;

@@ -61,6 +61,25 @@ std::string UnreachableText(IcmpUnreachable reason) {
   return LangText("Main|OutUnreachHost", "Host");
 }
 
+const char* UnreachableReason(IcmpUnreachable reason) {
+  switch (reason) {
+    case IcmpUnreachable::Network: return "network";
+    case IcmpUnreachable::Protocol: return "protocol";
+    case IcmpUnreachable::Port: return "port";
+    case IcmpUnreachable::Prohibited: return "prohibited";
+    case IcmpUnreachable::NoRoute: return "no_route";
+    case IcmpUnreachable::BeyondScope: return "beyond_scope";
+    case IcmpUnreachable::SourcePolicy: return "source_policy";
+    case IcmpUnreachable::RejectRoute: return "reject_route";
+    case IcmpUnreachable::PacketTooBig: return "packet_too_big";
+    case IcmpUnreachable::SourceRoute: return "source_route";
+    case IcmpUnreachable::Host:
+    case IcmpUnreachable::None:
+      break;
+  }
+  return "host";  // as the text says for these
+}
+
 void ReportIcmpNoService(TfrmMain& form, TRichEdit& pane, const IcmpEchoResult& echo,
                          bool& reported) {
   if (reported || echo.Status != kIcmpNoService) return;

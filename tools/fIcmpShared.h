@@ -33,6 +33,9 @@ IcmpTarget ResolveIcmpTarget(TfrmMain& form, TRichEdit& pane, const std::string&
 
 // The reason of an unreachable answer as the output lines name it.
 std::string UnreachableText(IcmpUnreachable reason);
+// The same reason as a fixed word for scripts ("network", "host", "port",
+// "no_route"...), whatever the language.
+const char* UnreachableReason(IcmpUnreachable reason);
 
 // Writes, once per run, the red line that tells why no ICMP socket could be
 // opened when an echo reports that. reported is the run's flag.

@@ -24,6 +24,9 @@ void TfrmMain::btnListSearchClick() {
     } catch (...) {
       // A missing or damaged list shows nothing, without a message. The
       // cache keeps the list it holds: its lines are not this list's.
+      SetToolResult(pgList, {{"list", cmbListList.Text()},
+                             {"search", cmbListSearch.Text()},
+                             {"error", "unreadable"}});
       SetFocus(&lstList);
       return;
     }
@@ -34,6 +37,10 @@ void TfrmMain::btnListSearchClick() {
   std::vector<std::string> found;
   for (const auto& line : ListCacheLines)
     if (term.empty() || FoldCaseUtf8(line).find(folded) != std::string::npos) found.push_back(line);
+  SetToolResult(pgList, {{"list", cmbListList.Text()},
+                         {"search", term},
+                         {"hits", found.size()},
+                         {"rows", ListCacheLines.size()}});
   lstList.SetItems(std::move(found));
   SetFocus(&lstList);
 }

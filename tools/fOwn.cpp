@@ -26,7 +26,8 @@ constexpr int kFlushSliceMs = 5000;
 std::string NameOrUnknown(const std::string& name) { return name.empty() ? "???" : name; }
 
 // The external block: heading, then the service's answer or the red line.
-void ShowExternal(TfrmMain& f, bool resolve) {
+// Returns the answer (empty when there was none).
+ExternalAddress ShowExternal(TfrmMain& f, bool resolve) {
   f.AppendOutput(f.reOwn, "\r\n" + LangText("Main|OutOwnExternal", "Externe Daten:"), clBlue);
   ExternalAddress ext;
   if (!FetchExternalAddress(f.IdHTTP, ExtIpUrl, ext)) {
@@ -34,10 +35,10 @@ void ShowExternal(TfrmMain& f, bool resolve) {
                    "\r\n" + LangText("Main|OutOwnExternError",
                                      "Die externe IP-Adresse konnte nicht ermittelt werden."),
                    clRed);
-    return;
+    return {};
   }
   f.AppendOutput(f.reOwn, LangText("Main|OutOwnExtIPAddr", "  IP-Adresse: %s1%", {ext.Address}),
-                 clNavy);
+                 clNavy, {{"external_address", ext.Address}});
   if (resolve) {
     // A service that found no name repeats the address; the local resolver
     // may know one.
@@ -47,7 +48,7 @@ void ShowExternal(TfrmMain& f, bool resolve) {
                    LangText("Main|OutOwnExtHostName", "  Hostname:   %s1%", {NameOrUnknown(name)}),
                    clNavy);
   }
-  if (ext.Proxy.empty()) return;
+  if (ext.Proxy.empty()) return ext;
   f.AppendOutput(f.reOwn, LangText("Main|OutOwnExtProxyIPAddr", "  Proxy-IP:   %s1%", {ext.Proxy}),
                  clNavy);
   if (resolve) {
@@ -55,6 +56,7 @@ void ShowExternal(TfrmMain& f, bool resolve) {
     f.AppendOutput(f.reOwn, LangText("Main|OutOwnExtProxyHostName", "  Proxy-Name: %s1%", {name}),
                    clNavy);
   }
+  return ext;
 }
 
 }  // namespace
@@ -98,21 +100,36 @@ void TfrmMain::btnOwnStartClick() {
   AppendOutput(reOwn, LangText("Main|OutOwnLocalHost", "Lokaler Rechner:"), clBlue);
   // The empty name stands for this computer.
   const std::string ownAddress = ResolveHostToIp("", kLookupMs);
-  AppendOutput(reOwn, LangText("Main|OutOwnIPAddr", "  IP-Adresse: %s1%", {ownAddress}), clNavy);
+  TLineFields result{{"address", ownAddress}};
+  AppendOutput(reOwn, LangText("Main|OutOwnIPAddr", "  IP-Adresse: %s1%", {ownAddress}), clNavy,
+               {{"address", ownAddress}, {"family", "ipv4"}});
   if (resolve) {
     const std::string name = NameOrUnknown(ResolveIpToHost(ownAddress, kLookupMs));
-    AppendOutput(reOwn, LangText("Main|OutOwnHostName", "  Hostname:   %s1%", {name}), clNavy);
+    AppendOutput(reOwn, LangText("Main|OutOwnHostName", "  Hostname:   %s1%", {name}), clNavy,
+                 {{"host_name", name}});
+    result.push_back({"host_name", name});
   }
-  for (const LocalIPv6Address& a : LocalIPv6Addresses())
+  int ipv6Addresses = 0;
+  for (const LocalIPv6Address& a : LocalIPv6Addresses()) {
     AppendOutput(reOwn,
                  a.LinkLocal ? LangText("Main|OutOwnIP6LinkLocal",
                                         "  IPv6-Adresse: %s1% (%s2%, link-lokal)",
                                         {a.Address, a.Interface})
                              : LangText("Main|OutOwnIP6Addr", "  IPv6-Adresse: %s1% (%s2%)",
                                         {a.Address, a.Interface}),
-                 clNavy);
+                 clNavy,
+                 {{"address", a.Address}, {"family", "ipv6"}, {"interface", a.Interface},
+                  {"link_local", a.LinkLocal}});
+    ++ipv6Addresses;
+  }
+  result.push_back({"ipv6_addresses", ipv6Addresses});
+  SetToolResult(pgOwn, result);
 
-  if (!ExtIpUrl.empty()) ShowExternal(*this, resolve);
+  if (!ExtIpUrl.empty()) {
+    const ExternalAddress ext = ShowExternal(*this, resolve);
+    result.push_back({"external_address", ext.Address.empty() ? TLineValue() : ext.Address});
+    if (!ext.Proxy.empty()) result.push_back({"proxy", ext.Proxy});
+  }
 
   auto withName = [resolve](std::string server) {
     if (resolve && !server.empty()) {
@@ -131,23 +148,30 @@ void TfrmMain::btnOwnStartClick() {
   if (!dns.empty() || dns6.empty()) {
     AppendOutput(reOwn,
                  gap + LangText("Main|OutOwnDnsServer", "Lokaler DNS-Server: %s1%", {withName(dns)}),
-                 clNavy);
+                 clNavy, {{"dns_server", dns}, {"family", "ipv4"}});
     gap.clear();
   }
   for (const std::string& server : dns6) {
     AppendOutput(reOwn,
                  gap + LangText("Main|OutOwnDnsServer6", "Lokaler IPv6-DNS-Server: %s1%",
                                 {withName(server)}),
-                 clNavy);
+                 clNavy, {{"dns_server", server}, {"family", "ipv6"}});
     gap.clear();
   }
+  result.push_back({"dns_server", dns});
+  result.push_back({"ipv6_dns_servers", static_cast<int>(dns6.size())});
 
   AppendOutput(reOwn, "\r\n" + LangText("Main|OutOwnEthernetAddr", "Ethernet-Adressen:"), clBlue);
-  for (const std::string& adapter : EthernetAdapterList())
+  int adapters = 0;
+  for (const std::string& adapter : EthernetAdapterList()) {
     AppendOutput(reOwn,
                  LangText("Main|OutOwnEthernetItem", "  %s1% (%s2%)",
                           {GetField(adapter, "|", 1), GetField(adapter, "|", 2)}),
-                 clNavy);
+                 clNavy, {{"adapter", GetField(adapter, "|", 2)}, {"mac", GetField(adapter, "|", 1)}});
+    ++adapters;
+  }
+  result.push_back({"adapters", adapters});
+  SetToolResult(pgOwn, std::move(result));
 
   AppendOutput(reOwn, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."), clBlue);
 }

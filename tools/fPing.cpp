@@ -42,6 +42,19 @@ void TfrmMain::btnPingStartClick() {
   int correct = 0, faulty = 0, missing = 0;
 
   std::string address;
+  // The tally so far, however the run ends.
+  struct Tally {
+    TfrmMain& f;
+    const std::string& address;
+    const int &correct, &faulty, &missing;
+    ~Tally() {
+      f.SetToolResult(pgPing, {{"address", address},
+                               {"sent", correct + faulty + missing},
+                               {"ok", correct},
+                               {"faulty", faulty},
+                               {"missing", missing}});
+    }
+  } tally{*this, address, correct, faulty, missing};
   if (chkPingResolve.Checked()) {
     AppendOutput(rePing,
                  LangText("Main|sbMainPingInfoFor", "Host-Informationen für \"%s1%\":",
@@ -88,22 +101,27 @@ void TfrmMain::btnPingStartClick() {
       // A router (or this computer's own stack) answered that the target
       // cannot be reached: not a timeout. Without a router's address the
       // line names the address pinged.
+      const std::string from = echo.ReplyAddress.empty() ? address : echo.ReplyAddress;
       AppendOutput(rePing,
                    LangText("Main|OutPingUnreachable",
                             "  %s1%. Antwort von %s2%: Ziel nicht erreichbar (%s3%).",
-                            {number, echo.ReplyAddress.empty() ? address : echo.ReplyAddress,
-                             UnreachableText(echo.Unreachable)}),
-                   clMaroon);
+                            {number, from, UnreachableText(echo.Unreachable)}),
+                   clMaroon,
+                   {{"seq", n}, {"address", from}, {"verdict", "unreachable"},
+                    {"reason", UnreachableReason(echo.Unreachable)}});
       ++missing;
     } else if (echo.Status != kIcmpSuccess) {
       AppendOutput(rePing,
                    LangText("Main|OutPingTimeout", "  %s1%. Antwort von %s2%: Zeitüberschreitung.",
                             {number, address}),
-                   clMaroon);
+                   clMaroon, {{"seq", n}, {"address", address}, {"verdict", "timeout"}});
       ++missing;
     } else {
       std::string verdict;
       TColor colour = clRed;
+      const char* verdictName = echo.DataVerdict == 0 ? "ok"
+                                : echo.DataVerdict == -1 ? "size_differs"
+                                                         : "data_changed";
       if (echo.DataVerdict == 0) {
         verdict = LangText("Main|OutPingReplyOk", "Daten korrekt.");
         colour = clGreen;
@@ -117,7 +135,9 @@ void TfrmMain::btnPingStartClick() {
       AppendOutput(rePing,
                    LangText("Main|OutPingReply", "  %s1%. Antwort von %s2%: %s3% ms, %s4%",
                             {number, address, std::to_string(echo.RoundTripMs), verdict}),
-                   colour);
+                   colour,
+                   {{"seq", n}, {"address", address}, {"rtt_ms", echo.RoundTripMs},
+                    {"verdict", verdictName}});
     }
     if (guard.Aborted()) return abortLine();
     // The pause ends early on an abort or a close request.

@@ -31,13 +31,16 @@ void ShowClocks(TfrmMain& f, bool advance) {
   }
 }
 
-// The server field may name a port ("host:port"), for servers that do not
-// listen on the standard one.
+// The server field may name a port ("host:port", "[v6]:port"), for servers
+// that do not listen on the standard one. An IPv6 address without brackets
+// has no port.
 void SplitServer(const std::string& server, std::string& host, std::uint16_t& port) {
   host = server;
   port = kNtpPort;
   auto [rest, p] = SplitUrlPort(server);
-  if (rest != server && p > 0 && p <= 65535 && rest.find(':') == std::string::npos) {
+  const bool bracketed = !rest.empty() && rest.front() == '[' && IpAddress::Parse(rest).IsV6();
+  if (rest != server && p > 0 && p <= 65535 &&
+      (rest.find(':') == std::string::npos || bracketed)) {
     host = rest;
     port = static_cast<std::uint16_t>(p);
   }
@@ -81,6 +84,17 @@ void TfrmMain::btnTimeQueryClick() {
       // An unknown server or a socket failure: simply no network time.
       answer = 0;
     }
+    TLineFields result{{"server", IdSNTP.Host}, {"port", IdSNTP.Port}};
+    if (answer > kFirstValidTime && answer < kLastValidTime) {
+      result.insert(result.end(),
+                    {{"server_time", Iso8601Utc(DateTimeFromNtp(IdSNTP.LastReply().Transmit, 0))},
+                     {"offset_ms", IdSNTP.ClockOffset() * kSecondsPerDay * 1000.0},
+                     {"delay_ms", IdSNTP.RoundTripDelay() * kSecondsPerDay * 1000.0},
+                     {"stratum", IdSNTP.LastReply().Stratum}});
+    } else {
+      result.push_back({"error", "no_answer"});
+    }
+    SetToolResult(pgTime, std::move(result));
     if (answer > kFirstValidTime && answer < kLastValidTime) {
       NtpTime = answer;
       lblTimeNet.SetCaption(LangText("Main|sbMainTimeLocal", "Zeit von \"%s1%\":", {IdSNTP.Host}));

@@ -42,6 +42,20 @@ void TfrmMain::btnTraceStartClick() {
   if (!TryEncodeIdn(target, idn)) return AppendIdnFailure(reTrace, target);
   idn = Cut(idn, 256);
   std::string address, hostName;
+  int lastHop = 0;
+  bool reached = false;
+  struct Summary {
+    TfrmMain& f;
+    const std::string& address;
+    const int& hops;
+    const bool& reached;
+    ~Summary() {
+      f.SetToolResult(pgTrace, {{"address", address}, {"hops", hops}, {"reached", reached}});
+      // A route that ends unreachable or never reaches the target is a
+      // failed trace, though its hop lines are no error lines.
+      if (!reached) f.SetToolFailed(pgTrace);
+    }
+  } summary{*this, address, lastHop, reached};
   if (resolve) {
     const IcmpTarget host = ResolveIcmpTarget(*this, reTrace, target, idn, preferIPv6);
     if (!host.Found) return;
@@ -84,6 +98,7 @@ void TfrmMain::btnTraceStartClick() {
     const std::string label = LangText("Main|OutTraceReplyHops", "  %s1%. Knoten: ", {number});
 
     const IcmpEchoResult echo = SendIcmpEcho(address, 8, timeout, hop, preferIPv6);
+    lastHop = hop;
     Pump();
     // A hop whose wait the abort ended is not reported as silent.
     if (echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit && guard.Aborted()) {
@@ -95,28 +110,35 @@ void TfrmMain::btnTraceStartClick() {
     const bool unreachable = echo.Unreachable != IcmpUnreachable::None;
     if (!unreachable && echo.Status != kIcmpSuccess && echo.Status != kIcmpTtlExpiredTransit) {
       AppendOutput(reTrace, label + LangText("Main|OutTraceReplyTimeout", "Zeitüberschreitung."),
-                   clBlack);
+                   clBlack, {{"hop", hop}, {"address", TLineValue()}, {"timeout", true}});
       continue;
     }
     // The node that answered, with its name.
     std::string line = label + echo.ReplyAddress;
+    TLineFields fields{{"hop", hop},
+                       {"address", echo.ReplyAddress.empty() ? TLineValue() : TLineValue(echo.ReplyAddress)}};
     if (resolve && !echo.ReplyAddress.empty()) {
       const std::string name = ResolveIpToHost(echo.ReplyAddress, NameResTimeout);
       if (!name.empty()) line += " (" + name + ")";
+      fields.push_back({"host_name", name});
     }
     if (unreachable) {
       // Nothing lies beyond a node that says the target cannot be reached.
       // When this computer's own stack refused the request, no node is named.
       if (!echo.ReplyAddress.empty()) line += ": ";
+      fields.push_back({"verdict", "unreachable"});
+      fields.push_back({"reason", UnreachableReason(echo.Unreachable)});
       AppendOutput(reTrace,
                    line + LangText("Main|OutTraceReplyUnreachable", "Ziel nicht erreichbar (%s1%)",
                                    {UnreachableText(echo.Unreachable)}),
-                   clBlack);
+                   clBlack, std::move(fields));
       break;
     }
+    fields.push_back({"rtt_ms", echo.RoundTripMs});
     line += ": " + std::to_string(echo.RoundTripMs) + " " + LangText("Main|OutTraceReplyMSec", "ms");
-    AppendOutput(reTrace, line, clBlack);
+    AppendOutput(reTrace, line, clBlack, std::move(fields));
     if (echo.ReplyAddress == address) {
+      reached = true;
       AppendOutput(reTrace,
                    "\r\n" + LangText("Main|OutTraceDone", "Routenrückverfolgung abgeschlossen."),
                    clGreen);

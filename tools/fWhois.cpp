@@ -59,10 +59,13 @@ enum class RdapStep {
   Abort,     // the user aborted; the abort line is written
 };
 
-// The lines of an RDAP answer enter the pane here and nowhere else; each
-// line knows the field it shows (RdapLine::Field, ::Value).
-void AppendRdapLines(TfrmMain& f, TRichEdit& pane, const RdapAnswer& answer) {
-  for (const RdapLine& line : answer.Lines) f.AppendOutput(pane, line.Text, clBlack);
+// The lines of an RDAP answer enter the pane here and nowhere else, each
+// with the fields of its exchange and the field it shows.
+void AppendRdapLines(TfrmMain& f, TRichEdit& pane, const RdapAnswer& answer,
+                     const TLineFields& exchange) {
+  for (const RdapLine& line : answer.Lines)
+    f.AppendOutput(pane, line.Text, clBlack,
+                   JoinFields(exchange, {{"rdap_field", line.Field}, {"value", line.Value}}));
 }
 
 }  // namespace
@@ -100,7 +103,23 @@ void TfrmMain::btnWhoisStartClick() {
                              .Abortable = true});
 
   TRichEdit& pane = reWhois;
-  auto out = [&](const std::string& text, TColor c) { AppendOutput(pane, text, c); };
+  auto out = [&](const std::string& text, TColor c, TLineFields f = {}) {
+    AppendOutput(pane, text, c, std::move(f));
+  };
+  // The exchange under way: which query of the run ("domain",
+  // "domain_referral", "network", "network_referral", and the "rdap_…" ones
+  // below) and its server (an RDAP query's URL). Its heading, answer and
+  // failure lines carry them.
+  TLineFields exchange;
+  auto asking = [&](const char* section, const std::string& server) {
+    exchange = {{"section", section}, {"server", server}};
+    return exchange;
+  };
+  auto answerOut = [&](const std::string& answer) {
+    AppendOutputLines(pane, answer + "\r\n", clBlack, [&](const std::string& line) {
+      return line.empty() ? TLineFields{} : exchange;
+    });
+  };
   auto checkpoint = [&] {
     if (!guard.Aborted()) return false;
     out("\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
@@ -117,21 +136,25 @@ void TfrmMain::btnWhoisStartClick() {
   // after it has been printed, one that the time limit ended a note of its
   // own (the server kept the connection open: all may or may not be there).
   WhoisExchangeInfo last;
+  // The servers asked, and how many of them answered.
+  int asked = 0, answered = 0;
   auto query = [&](const std::string& q, const std::string& server, int p) {
-    std::string a = WhoisQuery(q, server, timeout, chkWhoisFormat.Checked(), p, &last);
-    return Trim(DecodeUtf8(a));
+    std::string a = Trim(DecodeUtf8(WhoisQuery(q, server, timeout, chkWhoisFormat.Checked(), p, &last)));
+    ++asked;
+    if (!a.empty()) ++answered;
+    return a;
   };
   auto noteCut = [&] {
     if (last.Truncated)
       out(LangText("Main|OutWhoisAnswerCut",
                    "Die Antwort war länger als %s1% Bytes; der Rest wurde verworfen.",
                    {std::to_string(kWhoisMaxAnswer)}),
-          clRed);
+          clRed, JoinFields(exchange, {{"reason", "truncated"}}));
     if (last.End == TWhoisEnd::TimeLimit)
       out(LangText("Main|OutWhoisNotClosed",
                    "Der Server hat die Verbindung bis zum Zeitlimit offen gehalten; die Antwort "
                    "ist das, was bis dahin ankam."),
-          clMaroon);
+          clMaroon, JoinFields(exchange, {{"reason", "time_limit"}}));
   };
   // An exchange without an answer says why: a refused or failed connection
   // at once with the server named; the time limit, and a server that closed
@@ -141,114 +164,133 @@ void TfrmMain::btnWhoisStartClick() {
       case TWhoisEnd::Aborted:
         return;  // the checkpoint after the exchange says it
       case TWhoisEnd::TimeLimit:
+        out(timeLimitLine + "\r\n", clRed, JoinFields(exchange, {{"reason", "timeout"}}));
+        return;
       case TWhoisEnd::Closed:
       case TWhoisEnd::Complete:
-        out(timeLimitLine + "\r\n", clRed);
+        out(timeLimitLine + "\r\n", clRed, JoinFields(exchange, {{"reason", "no_answer"}}));
         return;
       case TWhoisEnd::NotFound:
         out(LangText("Main|OutWhoisServerNotFound", "Der Server \"%s1%\" wurde nicht gefunden.",
                      {server}) + "\r\n",
-            clRed);
+            clRed, JoinFields(exchange, {{"reason", "not_found"}}));
         return;
       case TWhoisEnd::Refused:
         out(LangText("Main|OutWhoisServerRefused",
                      "Der Server \"%s1%\" hat die Verbindung abgelehnt.", {server}) + "\r\n",
-            clRed);
+            clRed, JoinFields(exchange, {{"reason", "refused"}}));
         return;
       case TWhoisEnd::Unreachable:
         out(LangText("Main|OutWhoisServerUnreachable", "Der Server \"%s1%\" ist nicht erreichbar.",
                      {server}) + "\r\n",
-            clRed);
+            clRed, JoinFields(exchange, {{"reason", "unreachable"}}));
         return;
     }
   };
 
-  // RDAP: one query with its heading and what came of it. A 404 and a 429
-  // are red lines of their own; every other failure a maroon line that says
-  // why, after which the caller asks on port 43.
+  // RDAP: one query with its heading and what came of it; section names the
+  // query of the run ("rdap_domain", "rdap_registrar", "rdap_network",
+  // "rdap_autnum") for the line fields. A 404 and a 429 are red lines of
+  // their own; every other failure a maroon line that says why, after which
+  // the caller asks on port 43.
   const bool rdap = chkWhoisRdap.Checked() && !direct;
-  auto rdapAsk = [&](const std::string& heading, const std::string& object,
+  auto rdapAsk = [&](const char* section, const std::string& heading, const std::string& object,
                      const std::string& url) {
-    out(heading + "\r\n", clBlue);
+    out(heading + "\r\n", clBlue, asking(section, url));
     RdapExchange x =
         RdapQuery(IdHTTP, url, timeout, {.WithNotices = !chkWhoisFormat.Checked()});
+    ++asked;
     std::string line;
+    const char* reason = "";
     TColor colour = clMaroon;
     switch (x.End) {
       case RdapEnd::Answered:
-        AppendRdapLines(*this, pane, x.Answer);
+        ++answered;
+        AppendRdapLines(*this, pane, x.Answer, exchange);
         out("", clBlack);
         return x;
       case RdapEnd::Aborted:
         return x;  // the checkpoint after the exchange says it
       case RdapEnd::NotFound:
+        ++answered;  // the registry's verdict
         colour = clRed;
+        reason = "not_found";
         line = LangText("Main|OutWhoisRdapNotFound",
                         "RDAP: Zu \"%s1%\" ist nichts registriert (HTTP 404, nicht gefunden).",
                         {object});
         break;
       case RdapEnd::RateLimited:
         colour = clRed;
+        reason = "rate_limited";
         line = LangText("Main|OutWhoisRdapRateLimited",
                         "RDAP: \"%s1%\" nimmt vorerst keine weiteren Anfragen an (HTTP 429, "
                         "zu viele Anfragen).",
                         {x.Url});
         break;
       case RdapEnd::HttpStatus:
+        reason = "http_status";
         line = LangText("Main|OutWhoisRdapHttpError",
                         "RDAP: \"%s1%\" antwortete mit \"%s2%\".", {x.Url, x.Detail});
         break;
       case RdapEnd::BadAnswer:
+        reason = "bad_answer";
         line = LangText("Main|OutWhoisRdapBadAnswer",
                         "RDAP: Die Antwort von \"%s1%\" ist unbrauchbar: %s2%", {x.Url, x.Detail});
         break;
       case RdapEnd::Redirects:
+        reason = "redirects";
         line = LangText("Main|OutWhoisRdapRedirects",
                         "RDAP: \"%s1%\" leitet ohne Ende oder ohne Ziel um (höchstens %s2% "
                         "Umleitungen).",
                         {x.Url, std::to_string(kRdapMaxRedirects)});
         break;
       case RdapEnd::Downgrade:
+        reason = "downgrade";
         line = LangText("Main|OutWhoisRdapDowngrade",
                         "RDAP: Der Umleitung von \"%s1%\" auf das unverschlüsselte \"%s2%\" "
                         "wird nicht gefolgt.",
                         {x.Url, x.Detail});
         break;
       case RdapEnd::TimedOut:
+        reason = "timeout";
         line = LangText("Main|OutWhoisRdapTimeout",
                         "RDAP: Keine Antwort von \"%s1%\" innerhalb des Zeitlimits.", {x.Url});
         break;
       case RdapEnd::TlsFailed:
+        reason = "tls";
         line = LangText("Main|OutWhoisRdapTlsFailed",
                         "RDAP: Sichere Verbindung zu \"%s1%\" fehlgeschlagen: %s2%",
                         {x.Url, x.Detail});
         break;
       case RdapEnd::Unreachable:
+        reason = "unreachable";
         line = LangText("Main|OutWhoisRdapUnreachable",
                         "RDAP: \"%s1%\" ist nicht erreichbar: %s2%", {x.Url, x.Detail});
         break;
     }
-    out(line + "\r\n", colour);
+    out(line + "\r\n", colour, JoinFields(exchange, {{"reason", reason}}));
     return x;
   };
   // The query of an object at the service the bootstrap names for it (base,
   // empty when none); rdapLast receives the exchange.
   RdapExchange rdapLast;
-  auto rdapAt = [&](const std::string& object, const std::string& base,
+  auto rdapAt = [&](const char* section, const std::string& object, const std::string& base,
                     const std::string& url) {
     rdapLast = RdapExchange{};
     if (base.empty()) {
       out(LangText("Main|OutWhoisRdapNoService",
                    "RDAP: Für \"%s1%\" ist kein RDAP-Dienst bekannt.", {object}) + "\r\n",
-          clMaroon);
+          clMaroon, {{"section", section}, {"reason", "no_service"}});
       return RdapStep::Fallback;
     }
-    rdapLast = rdapAsk(LangText("Main|OutWhoisRdapQuery", "RDAP-Anfrage für \"%s1%\" bei \"%s2%\":",
-                         {object, base}),
-                object, url);
+    rdapLast = rdapAsk(section,
+                       LangText("Main|OutWhoisRdapQuery",
+                                "RDAP-Anfrage für \"%s1%\" bei \"%s2%\":", {object, base}),
+                       object, url);
     if (checkpoint()) return RdapStep::Abort;
-    return rdapLast.End == RdapEnd::Answered || rdapLast.End == RdapEnd::NotFound ? RdapStep::Done
-                                                                     : RdapStep::Fallback;
+    return rdapLast.End == RdapEnd::Answered || rdapLast.End == RdapEnd::NotFound
+               ? RdapStep::Done
+               : RdapStep::Fallback;
   };
 
   out(LangText("Main|OutWhoisInfo", "Host-Informationen für \"%s1%\":", {typed}), clBlue);
@@ -260,6 +302,23 @@ void TfrmMain::btnWhoisStartClick() {
     input = idn;
   }
 
+  // The address of either family: an IPv6 one in its RFC 5952 form, as the
+  // registries' queries want it; a name's first IPv4 address, else its
+  // first IPv6 one.
+  std::string host, address;
+  struct Summary {
+    TfrmMain& f;
+    const std::string &query, &host, &address;
+    const int &asked, &answered;
+    ~Summary() {
+      f.SetToolResult(pgWhois, {{"query", query},
+                                {"host_name", host},
+                                {"address", address},
+                                {"servers_asked", asked},
+                                {"answers", answered}});
+    }
+  } summary{*this, input, host, address, asked, answered};
+
   // An AS number ("AS64500") is asked of the registry that the bootstrap
   // names for it; there is no port-43 path for it.
   if (std::uint32_t asn = 0; rdap && ParseAsNumber(input, asn)) {
@@ -268,18 +327,17 @@ void TfrmMain::btnWhoisStartClick() {
     out("", clBlack);
     if (checkpoint()) return;
     const std::string base = RdapBaseUrlForAsn(asn);
-    if (rdapAt(as, base, RdapAsnUrl(base, asn)) == RdapStep::Abort) return;
+    if (rdapAt("rdap_autnum", as, base, RdapAsnUrl(base, asn)) == RdapStep::Abort) return;
     out(LangText("Main|OutWhoisQueriesDone", "Anfragen beendet."), clBlue);
     return;
   }
 
-  std::string host, address;
   if (!IsHostName(input)) {
-    address = input;
+    address = CanonicalAddress(input);
     host = ResolveIpToHost(address, NameResTimeout);
   } else {
     host = input;
-    address = ResolveHostToIp(host, NameResTimeout);
+    address = ResolveHostToAddress(host, NameResTimeout, false);
   }
   out(LangText("Main|OutWhoisInfoHostName", "  Hostname:    %s1%", {host}), clNavy);
   out(LangText("Main|OutWhoisInfoIpAddr", "  IP-Adresse:  %s1%", {address}), clNavy);
@@ -330,11 +388,12 @@ void TfrmMain::btnWhoisStartClick() {
     if (!rdap || !chkWhoisCheck.Checked() || host.empty() || !IsHostName(host))
       return RdapStep::Fallback;
     const std::string base = RdapBaseUrlForDomain(host);
-    const RdapStep step = rdapAt(host, base, RdapDomainUrl(base, host));
+    const RdapStep step = rdapAt("rdap_domain", host, base, RdapDomainUrl(base, host));
     if (step != RdapStep::Done || rdapLast.End != RdapEnd::Answered) return step;
     const std::string related = rdapLast.Answer.RelatedUrl;
     if (chkWhoisRedirect.Checked() && !related.empty() && related != rdapLast.Url) {
-      rdapAsk(LangText("Main|OutWhoisRdapRedirect",
+      rdapAsk("rdap_registrar",
+              LangText("Main|OutWhoisRdapRedirect",
                        "Umgeleitete RDAP-Anfrage für \"%s1%\" bei \"%s2%\":", {host, related}),
               host, related);
       if (checkpoint()) return RdapStep::Abort;
@@ -350,10 +409,10 @@ void TfrmMain::btnWhoisStartClick() {
   } else if (!host.empty() && !server.empty() && IsHostName(host)) {
     out(LangText("Main|OutWhoisDomainQuery", "Domainanfrage für \"%s1%\" bei \"%s2%\":",
                  {host, server}) + "\r\n",
-        clBlue);
+        clBlue, asking("domain", server));
     std::string answer = query(info.QueryPrefix + host + info.QuerySuffix, server, port);
     if (!answer.empty()) {
-      out(answer + "\r\n", clBlack);
+      answerOut(answer);
       noteCut();
     } else {
       noAnswer(server, LangText("Main|OutWhoisTimoutAbort", "Nach Zeitüberschreitung abgebrochen."));
@@ -365,10 +424,10 @@ void TfrmMain::btnWhoisStartClick() {
         out(LangText("Main|OutWhoisDomainQueryRedirected",
                      "Umgeleitete Domainanfrage für \"%s1%\" bei \"%s2%\":", {host, server}) +
                 "\r\n",
-            clBlue);
+            clBlue, asking("domain_referral", server));
         answer = query(host, server, 43);
         if (!answer.empty()) {
-          out(answer + "\r\n", clBlack);
+          answerOut(answer);
           noteCut();
         } else {
           noAnswer(server,
@@ -378,19 +437,20 @@ void TfrmMain::btnWhoisStartClick() {
     }
     if (checkpoint()) return;
   } else {
-    out(LangText("Main|OutWhoisQueryNotPos", "Domainanfrage nicht möglich.") + "\r\n", clRed);
+    out(LangText("Main|OutWhoisQueryNotPos", "Domainanfrage nicht möglich.") + "\r\n", clRed,
+        {{"section", "domain"}, {"reason", "not_possible"}});
   }
 
   // Network query: RDAP at the registry the bootstrap names for the address
   // (which redirects to the holder), else along the regional registries.
   auto rdapNetwork = [&] {
     const std::string base = RdapBaseUrlForAddress(address);
-    return rdapAt(address, base, RdapAddressUrl(base, address));
+    return rdapAt("rdap_network", address, base, RdapAddressUrl(base, address));
   };
   if (chkWhoisNetwork.Checked() && !direct) {
     if (address.empty()) {
       out(LangText("Main|OutWhoisNetworkQueryNotPos", "Netzwerkanfrage nicht möglich.") + "\r\n",
-          clRed);
+          clRed, {{"section", "network"}, {"reason", "not_possible"}});
     } else if (const RdapStep r = rdap ? rdapNetwork() : RdapStep::Fallback;
                r != RdapStep::Fallback) {
       if (r == RdapStep::Abort) return;
@@ -403,10 +463,10 @@ void TfrmMain::btnWhoisStartClick() {
         LookupNetworkRegistry(handle, reg);
         out(LangText("Main|OutWhoisNetworkQuery", "Netzwerkanfrage für \"%s1%\" bei \"%s2%\":",
                      {address, reg.Server}) + "\r\n",
-            clBlue);
+            clBlue, asking("network", reg.Server));
         answer = query(reg.QueryPrefix + address + reg.QuerySuffix, reg.Server, 43);
         if (!answer.empty()) {
-          out(answer + "\r\n", clBlack);
+          answerOut(answer);
           noteCut();
         } else {
           noAnswer(reg.Server, LangText("Main|OutWhoisNetworkTimeoutAborted",
@@ -425,7 +485,8 @@ void TfrmMain::btnWhoisStartClick() {
           bool found;
           server = ValueAfter(answer, m, 15, true, &found);
           if (size_t s = server.find("://"); s != std::string::npos) server.erase(0, s + 3);
-          if (size_t c = server.find(':'); c != std::string::npos) server.erase(c);
+          // The server without its port; an IPv6 literal keeps its colons.
+          server = SplitUrlPort(server).first;
         }
       }
       ask("NET-APNIC");
@@ -447,14 +508,15 @@ void TfrmMain::btnWhoisStartClick() {
         out(LangText("Main|OutWhoisNetworkQuery",
                      "Umgeleitete Netzwerkanfrage für \"%s1%\" bei \"%s2%\":", {address, server}) +
                 "\r\n",
-            clBlue);
+            clBlue, asking("network_referral", server));
         answer = query(address, server, 43);
-        out(answer + "\r\n", clBlack);
+        answerOut(answer);
         if (!answer.empty()) noteCut();
         if (checkpoint()) return;
       }
       if (answer.empty())
-        out(LangText("Main|OutWhoisNoInfoAvailable", "Keine Informationen verfügbar."), clRed);
+        out(LangText("Main|OutWhoisNoInfoAvailable", "Keine Informationen verfügbar."), clRed,
+            {{"section", "network"}, {"reason", "no_information"}});
     }
   }
 

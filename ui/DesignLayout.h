@@ -1,7 +1,8 @@
 // The widgets of each tab as one table: which control, which kind of widget,
-// inside which container, and where it sits at design time. The view builds
-// its widgets from these tables, so a control missing here is missing on
-// screen and easy to spot.
+// inside which frame. The view builds its widgets from these tables, so a
+// control missing here is missing on screen and easy to spot. Where each one
+// sits is the model's design (TfrmMain::LayoutDesign, in design units); the
+// view scales it to the window's font and fits it (ui/DesignScale.h).
 #pragma once
 
 #include <vector>
@@ -24,20 +25,14 @@ enum class WidgetKind {
   BarFront,  // TPanel drawn as the filled part of a bar
 };
 
-// Design-time rectangle relative to the tab page, as all positions of the
-// model are. A negative width or height is relative to the page's size
-// (-14: page width − 14), so panes and group boxes follow the tab's size.
-struct DesignRect {
-  int Left = 0, Top = 0, Width = 0, Height = 0;
-};
-
 // Every widget is a child of its tab page. A group box or panel is a frame
 // drawn behind the controls inside it; hiding the frame hides them too.
+// Group boxes take the page's width, panes and lists its width and height
+// (the model's resizing rules); everything else keeps its design size.
 struct WidgetEntry {
   WidgetKind Kind;
   TControl* Control;
-  TControl* Frame;  // the frame it sits in; nullptr: directly on the page
-  DesignRect Design;
+  TControl* Frame = nullptr;  // the frame it sits in; nullptr: directly on the page
 };
 
 struct TabTable {

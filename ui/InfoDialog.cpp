@@ -10,11 +10,17 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "ui/MainWindow.h"
+
 namespace quovix::ui {
 
 InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m) {
   setWindowTitle(ToQ(m.Caption));
-  setFont(QFont(ToQ(m.FontName), m.FontSize > 0 ? m.FontSize : 8));
+  // The font of the window that opens it (the desktop's, where it set one),
+  // else the language file's; the layouts size every control from it, the
+  // few fixed distances come scaled from design units.
+  setFont(parent ? parent->font() : QFont(ToQ(m.FontName), m.FontSize > 0 ? m.FontSize : 8));
+  const DesignScale s = ScaleOf(this);
   // Fixed border, only the system menu.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -22,9 +28,11 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
 
   auto* imgIcon = MakeWidget<QLabel>(m.imgIcon, this);
   QIcon icon = QApplication::windowIcon();
+  if (icon.isNull()) icon = ProgramIcon();
   if (icon.isNull()) icon = style()->standardIcon(QStyle::SP_DriveNetIcon);
-  imgIcon->setPixmap(icon.pixmap(m.imgIcon.Width, m.imgIcon.Height));
-  imgIcon->setFixedSize(m.imgIcon.Width, m.imgIcon.Height);
+  const QSize iconSize = s.ToPixels(QSize(m.imgIcon.Width, m.imgIcon.Height));
+  imgIcon->setPixmap(icon.pixmap(iconSize));
+  imgIcon->setFixedSize(iconSize);
 
   auto* lblTitle = MakeWidget<QLabel>(m.lblTitle, this);
   auto* lblDescription = MakeWidget<QLabel>(m.lblDescription, this);
@@ -41,7 +49,7 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   // picture itself is a child of the group outside its layout, so its left
   // is measured from the group's left edge as the model says.
   auto* flagArea = new QWidget(grpLang);
-  flagArea->setFixedWidth(TfrmInfo::kFlagRight - 4);
+  flagArea->setFixedWidth(s.ToX(TfrmInfo::kFlagRight - 4));
   auto* imgLang = MakeWidget<QLabel>(m.imgLang, grpLang);
   auto* lblLang = MakeWidget<QLabel>(m.lblLang, grpLang);
   auto* lblLangAuthor = MakeWidget<QLabel>(m.lblLangAuthor, grpLang);
@@ -57,11 +65,11 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
 
   // Program block.
   auto* text = new QGridLayout;
-  text->setVerticalSpacing(2);
+  text->setVerticalSpacing(s.ToY(2));
   int row = 0;
   for (QLabel* l : {lblTitle, lblDescription, lblVersion, lblCopyright, lblRights})
     text->addWidget(l, row++, 0, 1, 2);
-  text->setRowMinimumHeight(row++, 8);
+  text->setRowMinimumHeight(row++, s.ToY(8));
   text->addWidget(lblHome, row, 0);
   text->addWidget(lblHomePage, row++, 1);
   text->addWidget(lblMail, row, 0);
@@ -69,12 +77,12 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   text->setColumnStretch(1, 1);
   auto* program = new QHBoxLayout;
   program->addWidget(imgIcon, 0, Qt::AlignTop);
-  program->addSpacing(12);
+  program->addSpacing(s.ToX(12));
   program->addLayout(text, 1);
 
   // Language block.
   auto* langText = new QGridLayout;
-  langText->setVerticalSpacing(2);
+  langText->setVerticalSpacing(s.ToY(2));
   langText->addWidget(lblLang, 0, 0, 1, 2);
   langText->addWidget(lblLangAuthor, 1, 0);
   langText->addWidget(lblLangAuthorName, 1, 1);
@@ -84,8 +92,8 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   langText->addWidget(lblLangMailAddr, 3, 1);
   langText->setColumnStretch(1, 1);
   auto* lang = new QHBoxLayout(grpLang);
-  lang->setContentsMargins(0, lang->contentsMargins().top(), 8, 8);
-  const int flagTop = lang->contentsMargins().top() + 16;
+  lang->setContentsMargins(0, lang->contentsMargins().top(), s.ToX(8), s.ToY(8));
+  const int flagTop = lang->contentsMargins().top() + s.ToY(16);
   lang->addWidget(flagArea);
   lang->addLayout(langText, 1);
 
@@ -96,7 +104,7 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
 
   auto* top = new QVBoxLayout(this);
   top->addLayout(program);
-  top->addSpacing(6);
+  top->addSpacing(s.ToY(6));
   top->addWidget(grpLang);
   top->addLayout(buttons);
   top->setSizeConstraint(QLayout::SetFixedSize);
@@ -130,7 +138,8 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   } else {
     imgLang->hide();
   }
-  imgLang->setGeometry(flag.Left, flagTop, flag.Width, flag.Height);
+  // A picture keeps its pixels; its right edge stays where the design has it.
+  imgLang->setGeometry(s.ToX(flag.Left + flag.Width) - flag.Width, flagTop, flag.Width, flag.Height);
   imgLang->raise();
   flagArea->setMinimumHeight(flag.Height + 4);
 

@@ -10,6 +10,8 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,13 +21,21 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStatusBar>
+#include <QStyleFactory>
+#include <QStyleOptionComboBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextBlock>
+#include <QTranslator>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cmath>
 #include <exception>
+
+#include "shell/fLanguage.h"
+#include "ui/PaneColours.h"
 
 namespace quovix::ui {
 
@@ -101,7 +111,127 @@ QFont OutputFont(const std::string& name, int size) {
   return f;
 }
 
+// A group box's frame with its caption on the top line, so the controls'
+// design positions (first row about 20 design units down) clear it. The
+// style sheet names the window's font: a style-sheet widget keeps the font
+// it was polished with, even through a change of the application's style.
+void StyleGroup(QWidget* g, const QFont& f) {
+  const QString family = QString(f.family()).replace('"', ' ');
+  const QString size = f.pointSizeF() > 0 ? QString::number(f.pointSizeF()) + "pt"
+                                          : QString::number(f.pixelSize()) + "px";
+  g->setFont(f);
+  g->setStyleSheet(
+      QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px;"
+                     " font-family: \"%1\"; font-size: %2; }"
+                     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                     " left: 8px; padding: 0 2px; }")
+          .arg(family, size));
+}
+
+// The icon of each tab, in page order, and of the main menu's items.
+constexpr const char* kTabIcons[] = {
+    "network-server",   "network-transmit-receive", "network-wired", "dialog-information",
+    "mail-send",        "text-html",                "appointment-soon", "emblem-favorite",
+    "edit-find",        "computer"};
+
+const char* MenuIconName(TfrmMain& f, const TMenuItem* item) {
+  const std::pair<const TMenuItem*, const char*> icons[] = {
+      {&f.mnuFileExit, "application-exit"},
+      {&f.mnuToolsDnsFlush, "edit-clear"},
+      {&f.mnuLanguage, "preferences-desktop-locale"},
+      {&f.mnuExtrasSettings, "preferences-system"},
+      {&f.mnuHelpWebsite, "help-browser"},
+      {&f.mnuHelpEMail, "mail-message-new"},
+      {&f.mnuHelpDonate, "face-smile"},
+      {&f.mnuHelpInfo, "help-about"}};
+  for (const auto& [m, name] : icons)
+    if (m == item) return name;
+  return nullptr;
+}
+
+// The Qt translations for the texts now loaded: the built-in ones are
+// German; a language file names its language (in its own words or in
+// English) in "Lang|Language", or else by its file name.
+QLocale LocaleOfLanguage() {
+  if (LanguageTable.empty()) return QLocale(QLocale::German);
+  const QString names[] = {Q(LangText("Lang|Language", "")).trimmed(), Q(LanguageName).trimmed()};
+  for (const QString& name : names) {
+    if (name.isEmpty()) continue;
+    for (int l = QLocale::AnyLanguage + 1; l <= QLocale::LastLanguage; ++l) {
+      const auto language = static_cast<QLocale::Language>(l);
+      const QLocale locale(language);
+      if (locale.language() != language) continue;  // no data for it
+      if (name.compare(QLocale::languageToString(language), Qt::CaseInsensitive) == 0 ||
+          name.compare(locale.nativeLanguageName(), Qt::CaseInsensitive) == 0)
+        return locale;
+    }
+  }
+  return QLocale::c();  // unknown: Qt's own English texts
+}
+
 }  // namespace
+
+QIcon ProgramIcon() { return QIcon(QStringLiteral(":/quovix.svg")); }
+
+QIcon ThemeIcon(const char* name) {
+  const QString n = QLatin1String(name);
+  return QIcon::fromTheme(n, QIcon(QStringLiteral(":/icons/") + n + QStringLiteral(".svg")));
+}
+
+QRect PlaceOnScreens(const QRect& saved, const QList<QRect>& areas, const QSize& minimum) {
+  if (areas.isEmpty()) return saved;
+  const QRect* best = &areas.first();
+  qint64 bestShare = 0;
+  for (const QRect& a : areas) {
+    const QRect common = a.intersected(saved);
+    const qint64 share = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+    if (share > bestShare) {
+      bestShare = share;
+      best = &a;
+    }
+  }
+  const QRect& a = *best;
+  const QSize size = saved.size().boundedTo(a.size()).expandedTo(minimum);
+  QPoint pos = bestShare > 0 ? saved.topLeft()
+                             : QPoint(a.x() + (a.width() - size.width()) / 2,
+                                      a.y() + (a.height() - size.height()) / 2);
+  pos.setX(std::clamp(pos.x(), a.left(), std::max(a.left(), a.left() + a.width() - size.width())));
+  pos.setY(std::clamp(pos.y(), a.top(), std::max(a.top(), a.top() + a.height() - size.height())));
+  return {pos, size};
+}
+
+QList<QRect> ScreenAreas() {
+  // The primary screen first: a place on none of them goes there.
+  QList<QRect> areas;
+  if (QScreen* primary = QGuiApplication::primaryScreen()) areas << primary->availableGeometry();
+  for (QScreen* s : QGuiApplication::screens())
+    if (s != QGuiApplication::primaryScreen()) areas << s->availableGeometry();
+  return areas;
+}
+
+DesignScale ScaleOf(const QWidget* w) {
+  // Before it shows, a widget may not have heard of a new application font
+  // yet: then the font it is about to show is the application's, unless it
+  // has one of its own.
+  const QFont shown = w->testAttribute(Qt::WA_SetFont) || w->isVisible() ? w->font()
+                                                                          : QApplication::font(w);
+  return DesignScale::Between(shown, QFont(QString::fromLatin1(TfrmMain::kDesignFontName),
+                                               TfrmMain::kDesignFontSize));
+}
+
+namespace {
+QStyle* DrawingStyle() {
+  QStyle* s = QApplication::style();
+  while (auto* proxy = qobject_cast<QProxyStyle*>(s)) {
+    if (!proxy->baseStyle() || proxy->baseStyle() == s) break;
+    s = proxy->baseStyle();
+  }
+  QStyle* own = s ? QStyleFactory::create(s->name()) : nullptr;
+  return own ? own : QStyleFactory::create(QStringLiteral("Fusion"));
+}
+}  // namespace
+
+CompactTabStyle::CompactTabStyle() : QProxyStyle(DrawingStyle()) {}
 
 int CompactTabStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
                                  const QWidget* widget) const {
@@ -146,7 +276,16 @@ MainWindow::MainWindow(TfrmMain& form) : form_(form), desktop_(this), timer_(thi
   if (form_.tmrTime.Enabled()) timer_.start();
 
   connect(qApp, &QApplication::focusChanged, this, &MainWindow::OnFocusChanged);
+  setWindowIcon(ProgramIcon());
+  // Esc stops what runs on the tab in front, as its Abort button would.
+  auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(esc, &QShortcut::activated, this, [this] { Run([this] { form_.AbortVisibleTool(); }); });
+
+  built_ = true;
+  dark_ = IsDarkBase(palette().color(QPalette::Base));
+  ApplyPaneColours();
   SyncFormState();
+  OnLookChanged();
 }
 
 MainWindow::~MainWindow() {
@@ -206,6 +345,7 @@ void MainWindow::AddMenuItem(QMenu* menu, TMenuItem* item) {
     // Its items are created and destroyed by the model at run time; they
     // are read each time the submenu opens.
     langMenu_ = BindSubmenu(menu->addMenu(QString()), item);
+    langMenu_->setIcon(ThemeIcon(MenuIconName(form_, item)));
     connect(langMenu_, &QMenu::aboutToShow, this, &MainWindow::RefreshLanguageMenu);
     return;
   }
@@ -217,6 +357,7 @@ void MainWindow::AddMenuItem(QMenu* menu, TMenuItem* item) {
   auto* a = new QAction(menu);
   a->setSeparator(item->IsSeparator);
   if (!item->ShortCut.empty()) a->setShortcut(QKeySequence(Q(item->ShortCut)));
+  if (const char* icon = MenuIconName(form_, item)) a->setIcon(ThemeIcon(icon));
   menu->addAction(a);
   actions_[item] = a;
   auto refresh = [a, item] {
@@ -315,7 +456,11 @@ void MainWindow::BuildCentral() {
 
   tabs_ = new QTabWidget(central);
   tabs_->setObjectName("pcMain");
+  // Captions are never cut: each tab is as wide as its caption, and only
+  // when they cannot all fit does the row scroll.
   tabs_->setUsesScrollButtons(true);
+  tabs_->setElideMode(Qt::ElideNone);
+  tabs_->tabBar()->setExpanding(false);
   // Ten captions share the width of the default window: narrower tab
   // margins let them fit without scrolling where the font allows.
   tabStyle_ = std::make_unique<CompactTabStyle>();
@@ -323,6 +468,8 @@ void MainWindow::BuildCentral() {
 
   status_ = new QLabel(statusBar());
   status_->setTextFormat(Qt::PlainText);
+  // A long status text (a host name as typed) must not widen the window.
+  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   statusBar()->addWidget(status_, 1);
   statusBar()->setSizeGripEnabled(true);
   Subscribe(form_.sbMain, [this] { status_->setText(Q(form_.sbMain.SimpleText())); });
@@ -347,7 +494,9 @@ void MainWindow::BindTabs(const std::vector<TabTable>& tables) {
     page->setObjectName(Q(tab.Sheet->Name));
     page->installEventFilter(this);
     const int index = tabs_->addTab(page, Q(tab.Sheet->Caption()));
+    if (index < static_cast<int>(std::size(kTabIcons))) tabs_->setTabIcon(index, ThemeIcon(kTabIcons[index]));
     pages_.push_back(page);
+    pageMin_.emplace_back();
     TTabSheet* sheet = tab.Sheet;
     Subscribe(*sheet, [this, index, sheet] { tabs_->setTabText(index, Q(sheet->Caption())); });
 
@@ -372,7 +521,15 @@ void MainWindow::BindTabs(const std::vector<TabTable>& tables) {
       });
       Refresh(*raw);
     }
+    // A label names the input that follows it; the "&" of its caption is
+    // the access key to that input.
+    const auto& list = children_[page];
+    for (size_t i = 0; i + 1 < list.size(); ++i)
+      if (list[i]->Entry.Kind == WidgetKind::Label && list[i + 1]->Entry.Kind == WidgetKind::Combo)
+        static_cast<QLabel*>(list[i]->Widget)->setBuddy(list[i + 1]->Widget);
   }
+  pageDesign_ = QSize(form_.Page(0)->Width, form_.Page(0)->Height);
+  pagePixels_ = pageDesign_;
 }
 
 QWidget* MainWindow::CreateWidget(Binding& b) {
@@ -383,10 +540,7 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
       // The caption sits on the frame's top line, so the controls' design
       // positions (first row about 20 pixels down) clear the frame.
       auto* g = new QGroupBox(parent);
-      g->setStyleSheet(
-          "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
-          "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-          " left: 8px; padding: 0 2px; }");
+      StyleGroup(g, QApplication::font());
       return g;
     }
     case WidgetKind::Label: {
@@ -451,10 +605,6 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
       pe->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
       pe->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
       pe->setUndoRedoEnabled(false);
-      QPalette p = pe->palette();
-      p.setColor(QPalette::Base, Qt::white);
-      p.setColor(QPalette::Text, Qt::black);
-      pe->setPalette(p);
       pe->setContextMenuPolicy(Qt::CustomContextMenu);
       connect(pe, &QWidget::customContextMenuRequested, this, [this, raw, pe](const QPoint& pos) {
         ShowEditPopup(*raw, pe->viewport()->mapToGlobal(pos));
@@ -491,16 +641,9 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
       f->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
       return f;
     }
-    case WidgetKind::BarBack: {
-      auto* f = new QFrame(parent);
-      f->setStyleSheet("QFrame { background: white; border: 1px solid black; }");
-      return f;
-    }
-    case WidgetKind::BarFront: {
-      auto* f = new QFrame(parent);
-      f->setStyleSheet("QFrame { background: #008000; border: none; }");
-      return f;
-    }
+    case WidgetKind::BarBack:
+    case WidgetKind::BarFront:
+      return new QFrame(parent);  // coloured by ApplyPaneColours
   }
   return new QWidget(parent);
 }
@@ -513,23 +656,15 @@ void MainWindow::Refresh(Binding& b) {
   QWidget* w = b.Widget;
   w->setEnabled(c.Enabled());
   w->setVisible(c.Visible() && (!b.Entry.Frame || b.Entry.Frame->Visible()));
-  ApplyGeometry(b);
+  b.Needed = -1;
   switch (b.Entry.Kind) {
     case WidgetKind::Group:
       static_cast<QGroupBox*>(w)->setTitle(Q(static_cast<TGroupBox&>(c).Caption()));
       break;
-    case WidgetKind::Label: {
-      auto& l = static_cast<TLabel&>(c);
-      auto* ql = static_cast<QLabel*>(w);
-      ql->setText(Q(l.Caption()));
-      // Only the attributes set here are fixed; family and size follow the
-      // window's font.
-      QFont f;
-      if (l.Bold) f.setBold(true);
-      if (l.FontSize > 0) f.setPointSize(l.FontSize);
-      ql->setFont(f);
+    case WidgetKind::Label:
+      static_cast<QLabel*>(w)->setText(Q(static_cast<TLabel&>(c).Caption()));
+      ApplyFontAttributes(b);
       break;
-    }
     case WidgetKind::Check: {
       auto& k = static_cast<TCheckBox&>(c);
       auto* cb = static_cast<QCheckBox*>(w);
@@ -571,7 +706,18 @@ void MainWindow::Refresh(Binding& b) {
     case WidgetKind::BarFront:
       break;
   }
+  if (built_) LayoutPage(b.Page);
   --updating_;
+}
+
+void MainWindow::ApplyFontAttributes(Binding& b) {
+  auto& l = static_cast<TLabel&>(*b.Entry.Control);
+  // Only the attributes set here are fixed; family and size follow the
+  // window's font, and a size of its own grows with it.
+  QFont f;
+  if (l.Bold) f.setBold(true);
+  if (l.FontSize > 0) f.setPointSizeF(l.FontSize * scale_.Y);
+  b.Widget->setFont(f);
 }
 
 void MainWindow::RefreshCombo(Binding& b) {
@@ -604,7 +750,7 @@ void MainWindow::AppendPaneLine(Binding& b, const TOutputLine& line) {
   QTextCursor cur(pe->document());
   cur.movePosition(QTextCursor::End);
   QTextCharFormat fmt;
-  fmt.setForeground(ToQColor(line.Color));
+  fmt.setForeground(PaneColour(line.Color));
   if (b.PaneLines > 0) cur.insertBlock(QTextBlockFormat(), fmt);
   cur.insertText(PaneText(line.Text), fmt);
   ++b.PaneLines;
@@ -657,7 +803,7 @@ void MainWindow::FillListView(Binding& b) {
   tw->setColumnCount(static_cast<int>(c.Columns.size()));
   tw->setHeaderLabels(headers);
   for (size_t i = 0; i < c.Columns.size(); ++i)
-    if (c.Columns[i].Width > 0) tw->setColumnWidth(static_cast<int>(i), c.Columns[i].Width);
+    if (c.Columns[i].Width > 0) tw->setColumnWidth(static_cast<int>(i), scale_.ToX(c.Columns[i].Width));
   tw->clear();
   QList<QTreeWidgetItem*> rows;
   for (const auto& row : c.Rows()) rows << new QTreeWidgetItem(ToQStringList(row));
@@ -666,59 +812,345 @@ void MainWindow::FillListView(Binding& b) {
 
 // ---- geometry ------------------------------------------------------------------------------
 
-void MainWindow::ApplyGeometry(Binding& b) {
-  // The model's bounds where it has set them; each value it has left at 0
-  // comes from the design table (widths and heights there may be relative
-  // to the container).
-  const TControl& c = *b.Entry.Control;
-  const DesignRect& d = b.Entry.Design;
-  const QSize box = b.Container->size();
-  const int dw = d.Width < 0 ? box.width() + d.Width : d.Width;
-  const int dh = d.Height < 0 ? box.height() + d.Height : d.Height;
-  const QRect r(c.Left ? c.Left : d.Left, c.Top ? c.Top : d.Top,
-                std::max(0, c.Width ? c.Width : dw), std::max(0, c.Height ? c.Height : dh));
-  if (b.Widget->geometry() != r) b.Widget->setGeometry(r);
+int MainWindow::NeededWidth(Binding& b) {
+  if (b.Needed >= 0) return b.Needed;
+  QWidget* w = b.Widget;
+  QStyle* st = w->style();
+  const QFontMetricsF fm(w->font());
+  auto text = [&](const std::string& s) {
+    return static_cast<int>(std::ceil(
+        fm.size(Qt::TextShowMnemonic | Qt::TextSingleLine, Q(s)).width()));
+  };
+  int need = 0;
+  switch (b.Entry.Kind) {
+    case WidgetKind::Label:
+      need = text(static_cast<TLabel&>(*b.Entry.Control).Caption());
+      break;
+    case WidgetKind::Check:
+      need = static_cast<QCheckBox*>(w)->sizeHint().width();
+      break;
+    case WidgetKind::Button: {
+      auto& c = static_cast<TButton&>(*b.Entry.Control);
+      // The style's own measure: its button margin and the frame both sides.
+      const int margins = st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w) +
+                          2 * st->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w);
+      need = std::max(text(c.Caption()), c.AltCaption.empty() ? 0 : text(c.AltCaption)) + margins;
+      break;
+    }
+    case WidgetKind::Combo: {
+      // A pick-only list shows its longest item whole; an editable one
+      // scrolls what is typed.
+      auto& c = static_cast<TComboBox&>(*b.Entry.Control);
+      if (c.Style != TComboStyle::DropDownList) break;
+      int longest = 0;
+      for (const std::string& item : c.Items()) longest = std::max(longest, text(item));
+      QStyleOptionComboBox opt;
+      opt.initFrom(w);
+      opt.editable = false;
+      opt.frame = true;
+      opt.rect = QRect(0, 0, 200, std::max(w->height(), fm.height() > 0 ? int(fm.height()) + 8 : 24));
+      const QRect field = st->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, w);
+      need = longest + (opt.rect.width() - field.width()) + 2;
+      break;
+    }
+    case WidgetKind::Group: {
+      // The title sits on the frame's top line, indented as the style sheet
+      // says, with room after it.
+      need = text(static_cast<TGroupBox&>(*b.Entry.Control).Caption()) + 20;
+      break;
+    }
+    default:
+      break;
+  }
+  b.Needed = need;
+  return need;
 }
 
-void MainWindow::RelayoutChildren(QWidget* container) {
-  auto it = children_.find(container);
+void MainWindow::LayoutPage(int page) {
+  if (page < 0 || page >= static_cast<int>(pages_.size())) return;
+  auto it = children_.find(pages_[page]);
   if (it == children_.end()) return;
-  for (Binding* b : it->second) ApplyGeometry(*b);
+  const std::vector<Binding*>& list = it->second;
+  std::vector<FitItem> items;
+  items.reserve(list.size());
+  std::unordered_map<const TControl*, int> index;
+  for (Binding* b : list) {
+    const TControl& c = *b->Entry.Control;
+    FitItem fi;
+    // The model's bounds, in design units relative to the tab page.
+    fi.Design = QRect(c.Left, c.Top, std::max(0, c.Width), std::max(0, c.Height));
+    if (b->Entry.Frame) {
+      auto f = index.find(b->Entry.Frame);
+      if (f != index.end()) fi.Frame = f->second;
+    }
+    switch (b->Entry.Kind) {
+      case WidgetKind::Group: fi.IsFrame = true; fi.Stretches = FitItem::Stretch::Width; break;
+      case WidgetKind::Panel: fi.IsFrame = true; break;
+      case WidgetKind::Pane:
+      case WidgetKind::ListBox:
+      case WidgetKind::ListView: fi.Stretches = FitItem::Stretch::Both; break;
+      case WidgetKind::Label:
+      case WidgetKind::Check: fi.TextOnly = true; break;
+      default: break;
+    }
+    fi.Needed = NeededWidth(*b);
+    index[&c] = static_cast<int>(items.size());
+    items.push_back(fi);
+  }
+  pageMin_[page] = FitPage(items, scale_, pageDesign_, pagePixels_);
+  for (size_t i = 0; i < list.size(); ++i)
+    if (list[i]->Widget->geometry() != items[i].Pixels) list[i]->Widget->setGeometry(items[i].Pixels);
 }
 
 void MainWindow::LayoutMainArea() {
   QWidget* cw = centralWidget();
   line_->setGeometry(0, 0, cw->width(), 1);
+  // The model's page control below the one-pixel line: its design place
+  // and its design margins to the client area's edges (the status bar is
+  // the model's client area too), scaled.
   const TControl& pc = form_.pcMain;
-  const QRect r(pc.Left ? pc.Left : 6, 1 + (pc.Top ? pc.Top : 6),
-                std::max(0, pc.Width ? pc.Width : cw->width() - 12),
-                std::max(0, pc.Height ? pc.Height : cw->height() - 12));
+  const int sbHeight = statusBar()->isVisible() ? statusBar()->height() : 0;
+  const int left = scale_.ToX(pc.Left), top = scale_.ToY(pc.Top);
+  const int right = scale_.ToX(std::max(0, form_.ClientWidth - pc.Left - pc.Width));
+  const int bottom = scale_.ToY(std::max(0, form_.ClientHeight - pc.Top - pc.Height));
+  const QRect r(left, 1 + top, std::max(0, cw->width() - left - right),
+                std::max(0, cw->height() + sbHeight - top - bottom));
   if (tabs_->geometry() != r) tabs_->setGeometry(r);
 }
 
 void MainWindow::RelayoutAll() {
   LayoutMainArea();
-  for (auto& b : bindings_) ApplyGeometry(*b);
+  for (int p = 0; p < static_cast<int>(pages_.size()); ++p) LayoutPage(p);
+  UpdateMinimumSize();
+}
+
+void MainWindow::MeasureChrome(bool fresh) {
+  // Menu bar, tab row, frames and status bar: what the window has around a
+  // page, as the style draws them now; measured where both sizes agree.
+  // Rounding may make it a pixel more at one size than at another; the
+  // larger counts, so the minimum stays put.
+  QWidget* page = tabs_->currentWidget();
+  if (!isVisible() || !page || page->width() <= 0 || page->height() <= 0) return;
+  const QSize now = size() - page->size();
+  chrome_ = fresh || chrome_.isEmpty() ? now : chrome_.expandedTo(now);
+}
+
+void MainWindow::UpdateMinimumSize() {
+  // Before the window shows, and while a new font reaches widget after
+  // widget, the sums are half old and half new: no minimum from them.
+  if (!shown_ || lookPending_) return;
+  QSize page(0, 0);
+  for (const QSize& m : pageMin_) page = page.expandedTo(m);
+  QSize chrome = chrome_;
+  if (chrome.isEmpty()) {
+    // Not shown yet: the bars' own heights and the design margins.
+    chrome = QSize(scale_.ToX(12) + 8, menuBar()->sizeHint().height() + statusBar()->sizeHint().height() +
+                                            tabs_->tabBar()->sizeHint().height() + scale_.ToY(13) + 8);
+  }
+  const QSize min = scale_.ToPixels(QSize(form_.MinWidth, form_.MinHeight)).expandedTo(page + chrome);
+  if (minimumSize() != min) setMinimumSize(min);
+}
+
+QSize MainWindow::InitialSize() const {
+  QSize size = scale_.ToPixels(QSize(form_.Width, form_.Height)).expandedTo(minimumSize());
+  // Every tab in view at the start, where the screen has the room.
+  const int tabRow = tabs_->tabBar()->sizeHint().width() + (width() - tabs_->width()) + 4;
+  size.setWidth(std::max(size.width(), tabRow));
+  if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
+    size = size.boundedTo(s->availableGeometry().size()).expandedTo(minimumSize());
+  return size;
 }
 
 void MainWindow::OnCentralResized() {
   // The model's client area is the window below the menu bar, status bar
-  // included.
+  // included, in design units.
   const int sbHeight = statusBar()->isVisible() ? statusBar()->height() : 0;
-  form_.ClientWidth = centralWidget()->width();
-  form_.ClientHeight = centralWidget()->height() + sbHeight;
-  Run([this] { form_.FormResize(); });
+  form_.ClientWidth = scale_.FromX(centralWidget()->width());
+  form_.ClientHeight = scale_.FromY(centralWidget()->height() + sbHeight);
+  Run([this] {
+    form_.FormResize();
+    // The rules laid the tabs out for the model's own estimate of a page;
+    // the page as it is counts (a resize of it follows if it changes).
+    pageDesign_ = QSize(form_.Page(0)->Width, form_.Page(0)->Height);
+    pagePixels_ = scale_.ToPixels(pageDesign_);
+    if (QWidget* page = tabs_->currentWidget(); page && !page->size().isEmpty()) {
+      pagePixels_ = page->size();
+      pageDesign_ = QSize(scale_.FromX(page->width()), scale_.FromY(page->height()));
+      form_.LayoutTabContents(pageDesign_.width(), pageDesign_.height());
+    }
+  });
 }
 
 void MainWindow::ShowCentred() {
-  setMinimumSize(form_.MinWidth, form_.MinHeight);
-  resize(form_.Width, form_.Height);
-  if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
-    const QRect area = s->availableGeometry();
-    move(area.center() - QPoint(width() / 2, height() / 2));
-  }
+  shown_ = true;
+  RelayoutAll();
+  const TfrmMain::TPlacement& p = form_.Placement;
+  const bool placed = p.Width > 0 && p.Height > 0;
+  resize(InitialSize());
   show();
+  // Shown, the bars have their real sizes: the minimum and the start size
+  // once more from them.
+  MeasureChrome(true);
+  RelayoutAll();
+  if (placed) {
+    setGeometry(
+        PlaceOnScreens(QRect(p.Left, p.Top, p.Width, p.Height), ScreenAreas(), minimumSize()));
+    if (p.Maximized) setWindowState(windowState() | Qt::WindowMaximized);
+  } else {
+    resize(InitialSize());
+    autoSize_ = size();
+    if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
+      const QRect area = s->availableGeometry();
+      move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+  }
   SyncFormState();
+}
+
+void MainWindow::OnLookChanged() {
+  if (!built_) return;
+  scale_ = ScaleOf(this);
+  // Group titles in the window's font (StyleGroup says why by hand).
+  for (auto& b : bindings_) {
+    b->Needed = -1;
+    if (b->Entry.Kind == WidgetKind::Group) StyleGroup(b->Widget, font());
+    if (b->Entry.Kind == WidgetKind::Label) ApplyFontAttributes(*b);
+  }
+  ApplyScaledSizes();
+  lookPending_ = true;
+  OnCentralResized();
+  RelayoutAll();
+  // Every widget has its new font and the bars their new sizes once the
+  // event loop has run: then all measured once more, and a window the user
+  // has not sized grows with it.
+  QMetaObject::invokeMethod(this, [this] {
+    lookPending_ = false;
+    const DesignScale now = ScaleOf(this);
+    const bool rescaled = !(now == scale_);
+    scale_ = now;
+    for (auto& b : bindings_) {
+      b->Needed = -1;
+      if (rescaled && b->Entry.Kind == WidgetKind::Label) ApplyFontAttributes(*b);
+    }
+    if (rescaled) ApplyScaledSizes();
+    MeasureChrome(true);
+    RelayoutAll();
+    if (isVisible() && !isMaximized() && size() == autoSize_) {
+      // Grown with the font, it stays on the screen it was placed on.
+      setGeometry(PlaceOnScreens(QRect(pos(), InitialSize()), ScreenAreas(), minimumSize()));
+      autoSize_ = size();
+    }
+  }, Qt::QueuedConnection);
+}
+
+void MainWindow::ApplyScaledSizes() {
+  // Tab icons and list columns grow with the font.
+  const int icon = std::max(16, scale_.ToY(16));
+  tabs_->setIconSize(QSize(icon, icon));
+  for (auto& b : bindings_)
+    if (b->Entry.Kind == WidgetKind::ListView) FillListView(*b);
+}
+
+void MainWindow::changeEvent(QEvent* e) {
+  QMainWindow::changeEvent(e);
+  if (e->type() == QEvent::FontChange) {
+    OnLookChanged();
+  } else if (e->type() == QEvent::StyleChange) {
+    // A new application style: the tab bar's compact proxy follows it.
+    if (tabStyle_ && tabs_->tabBar()->style() == tabStyle_.get()) {
+      auto fresh = std::make_unique<CompactTabStyle>();
+      tabs_->tabBar()->setStyle(fresh.get());
+      tabStyle_ = std::move(fresh);
+    }
+    OnLookChanged();
+  } else if (e->type() == QEvent::PaletteChange) {
+    const bool dark = IsDarkBase(palette().color(QPalette::Base));
+    if (dark != dark_) {
+      dark_ = dark;
+      ApplyPaneColours();
+    }
+  }
+}
+
+// ---- colours ------------------------------------------------------------------------------
+
+QColor MainWindow::PaneColour(TColor c) const {
+  const QColor own = ToQColor(c);
+  if (!dark_) return own;
+  const QColor base = palette().color(QPalette::Base);
+  // Plain text is the palette's text; the others keep their hue.
+  if (c == clBlack) return ReadableOn(palette().color(QPalette::Text), base);
+  return ReadableOn(own, base);
+}
+
+void MainWindow::ApplyPaneColours() {
+  QPalette lp = line_->palette();
+  lp.setColor(QPalette::Window, palette().color(QPalette::Mid));
+  line_->setPalette(lp);
+  const QColor base = dark_ ? palette().color(QPalette::Base) : QColor(Qt::white);
+  const QColor text = dark_ ? PaneColour(clBlack) : QColor(Qt::black);
+  for (auto& b : bindings_) {
+    switch (b->Entry.Kind) {
+      case WidgetKind::Pane: {
+        auto* pe = static_cast<QPlainTextEdit*>(b->Widget);
+        QPalette p = pe->palette();
+        p.setColor(QPalette::Base, base);
+        p.setColor(QPalette::Text, text);
+        pe->setPalette(p);
+        // The lines shown again in the colours of this palette.
+        auto& c = static_cast<TRichEdit&>(*b->Entry.Control);
+        ++updating_;
+        pe->clear();
+        b->PaneLines = 0;
+        for (const TOutputLine& line : c.Lines()) AppendPaneLine(*b, line);
+        --updating_;
+        WritePaneSelection(*b);
+        break;
+      }
+      case WidgetKind::BarBack:
+        b->Widget->setStyleSheet(QStringLiteral("QFrame { background: %1; border: 1px solid %2; }")
+                                     .arg(base.name(), text.name()));
+        break;
+      case WidgetKind::BarFront:
+        b->Widget->setStyleSheet(
+            QStringLiteral("QFrame { background: %1; border: none; }").arg(PaneColour(clGreen).name()));
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+// ---- Qt's own texts and the window's place ---------------------------------------------------
+
+void MainWindow::FollowLanguage() {
+  const std::string key = LanguageName + '|' + std::to_string(LanguageTable.size()) + '|' +
+                          (LanguageTable.empty() ? std::string() : LanguageTable.front());
+  if (key == languageKey_) return;
+  languageKey_ = key;
+  const QLocale locale = LocaleOfLanguage();
+  const QString name = locale == QLocale::c() ? QString() : locale.name().section('_', 0, 0);
+  if (name == qtLanguage_ && (qtTranslator_ || name.isEmpty())) return;
+  if (qtTranslator_) {
+    QCoreApplication::removeTranslator(qtTranslator_.get());
+    qtTranslator_.reset();
+  }
+  qtLanguage_.clear();
+  if (name.isEmpty()) return;
+  auto t = std::make_unique<QTranslator>();
+  if (t->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+              QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(t.get());
+    qtTranslator_ = std::move(t);
+    qtLanguage_ = name;
+  }
+}
+
+void MainWindow::StorePlacement() {
+  // Maximised, the size to come back to is the one it had before.
+  const bool maximized = isMaximized();
+  const QRect g = maximized && normalGeometry().isValid() ? normalGeometry() : geometry();
+  form_.Placement = {g.x(), g.y(), g.width(), g.height(), maximized};
 }
 
 // ---- plain fields of the model -------------------------------------------------------------
@@ -734,10 +1166,11 @@ void MainWindow::SyncFormState() {
     // The application font: the window and the dialogs it opens. A family
     // that is not installed falls back to Qt's choice.
     QApplication::setFont(QFont(Q(fontName_), fontSize_ > 0 ? fontSize_ : 8));
-    // Styled widgets keep the font they were polished with: hand it on.
+    // Group titles in it too (StyleGroup says why by hand).
     for (auto& b : bindings_)
-      if (b->Entry.Kind == WidgetKind::Group) b->Widget->setFont(QApplication::font());
+      if (b->Entry.Kind == WidgetKind::Group) StyleGroup(b->Widget, QApplication::font());
   }
+  FollowLanguage();
   const bool wantBusy = form_.Cursor == TCursor::HourGlass;
   if (wantBusy != busy_) {
     busy_ = wantBusy;
@@ -828,12 +1261,16 @@ bool MainWindow::eventFilter(QObject* o, QEvent* e) {
       OnCentralResized();
     } else if (auto* w = qobject_cast<QWidget*>(o);
                w && std::find(pages_.begin(), pages_.end(), w) != pages_.end()) {
-      // The real page size: the model's rules then size what fills a tab
-      // exactly, whatever height this style gives the tab row.
-      Run([this, w] { form_.LayoutTabContents(w->width(), w->height()); });
-      RelayoutChildren(w);
-    } else if (w) {
-      RelayoutChildren(w);
+      // The real page size, in design units: the model's rules then size
+      // what fills a tab, whatever height this style gives the tab row.
+      // Every page of the stack has this size (a hidden one may hear of it
+      // only when it shows).
+      pagePixels_ = w->size();
+      pageDesign_ = QSize(scale_.FromX(w->width()), scale_.FromY(w->height()));
+      // Window and page agree on their sizes now.
+      if (w == tabs_->currentWidget()) MeasureChrome(false);
+      Run([this] { form_.LayoutTabContents(pageDesign_.width(), pageDesign_.height()); });
+      RelayoutAll();
     }
   } else if (e->type() == QEvent::KeyPress) {
     auto* ke = static_cast<QKeyEvent*>(e);
@@ -865,6 +1302,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     e->ignore();
     return;
   }
+  StorePlacement();
   Run([this] { form_.FormClose(); });
   closed_ = true;
   e->accept();

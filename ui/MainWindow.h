@@ -4,6 +4,8 @@
 // the model's handler. No tool logic lives here.
 #pragma once
 
+#include <QIcon>
+#include <QList>
 #include <QMainWindow>
 #include <QPointer>
 #include <QProxyStyle>
@@ -17,6 +19,7 @@
 
 #include "app/formMain.h"
 #include "ui/DesignLayout.h"
+#include "ui/DesignScale.h"
 #include "ui/QtDesktop.h"
 
 class QAction;
@@ -24,12 +27,35 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class QTabWidget;
+class QTranslator;
 
 namespace quovix::ui {
 
-// The platform's tabs with smaller side margins.
+// The program's own icon (desktop/quovix.svg, built in).
+QIcon ProgramIcon();
+// An icon of the desktop's icon theme by its freedesktop name, or the one
+// shipped under that name where the theme has none.
+QIcon ThemeIcon(const char* name);
+
+// Where a window stored at saved goes on the screens there are now (their
+// available areas, the primary first): on the screen that holds most of it,
+// no larger than that screen (unless its minimum is), moved inside; on none
+// of them, centred on the primary.
+QRect PlaceOnScreens(const QRect& saved, const QList<QRect>& areas, const QSize& minimum);
+// The available areas of the screens there are now, the primary one first.
+QList<QRect> ScreenAreas();
+
+// The window's design units and its fonts: the scale from the design font
+// (TfrmMain::kDesignFontName at 96 dpi) to the widget's font.
+DesignScale ScaleOf(const QWidget* w);
+
+// The platform's tabs with smaller side margins. It wraps the style that
+// draws in the end, not a desktop's own proxy of it: a style inside a proxy
+// asks that proxy for its measures, and sizing and drawing would then
+// disagree about the margins (and cut the captions).
 class CompactTabStyle : public QProxyStyle {
  public:
+  CompactTabStyle();
   int pixelMetric(PixelMetric metric, const QStyleOption* option = nullptr,
                   const QWidget* widget = nullptr) const override;
 };
@@ -43,7 +69,9 @@ class MainWindow : public QMainWindow {
   explicit MainWindow(TfrmMain& form);
   ~MainWindow() override;
 
-  // Size and minimum size from the model, centred on the screen, shown.
+  // Shows the window: at the place the settings kept (moved onto the
+  // screens there are now), else centred at the design size scaled to its
+  // font; never smaller than what keeps every control whole.
   void ShowCentred();
 
   // Carries over what the model keeps as plain fields rather than notifying
@@ -66,9 +94,13 @@ class MainWindow : public QMainWindow {
   QTabWidget* Tabs() const { return tabs_; }
   QMenu* LanguageMenu() const { return langMenu_; }
   QLabel* StatusLabel() const { return status_; }
+  const DesignScale& Scale() const { return scale_; }
+  // The language whose Qt translations are loaded ("de", "en"; empty: none).
+  QString QtLanguage() const { return qtLanguage_; }
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  void changeEvent(QEvent* e) override;
   bool eventFilter(QObject* o, QEvent* e) override;
 
  private:
@@ -81,6 +113,7 @@ class MainWindow : public QMainWindow {
     int PaneLines = 0;               // lines shown in a pane
     int SelStart = 0, SelLength = 0; // pane selection last exchanged (bytes)
     bool RefreshPending = false;
+    int Needed = -1;                 // pixels its text needs; -1: to measure
   };
 
   void BuildMenus();
@@ -95,10 +128,26 @@ class MainWindow : public QMainWindow {
   void RefreshPane(Binding& b);
   void FillListBox(Binding& b);
   void FillListView(Binding& b);
-  void ApplyGeometry(Binding& b);
-  void RelayoutChildren(QWidget* container);
+  // Layout from the font: the model's design rectangles scaled and fitted
+  // page by page; the window's minimum size from the result.
+  int NeededWidth(Binding& b);
+  void LayoutPage(int page);
   void RelayoutAll();
   void LayoutMainArea();
+  void UpdateMinimumSize();
+  void MeasureChrome(bool fresh);
+  QSize InitialSize() const;
+  // The window's font or style changed (the desktop's settings, a language
+  // file's font): everything measured again.
+  void OnLookChanged();
+  void ApplyFontAttributes(Binding& b);
+  void ApplyScaledSizes();
+  // Light or dark palette: the panes' and bars' colours.
+  void ApplyPaneColours();
+  QColor PaneColour(TColor c) const;
+  // Qt's own texts in the language of the loaded language file.
+  void FollowLanguage();
+  void StorePlacement();
   void OnCentralResized();
   void OnTabChanged(int index);
   void OnFocusChanged(QWidget* old, QWidget* now);
@@ -122,6 +171,9 @@ class MainWindow : public QMainWindow {
   QPointer<QActionGroup> langGroup_;
   QTimer timer_;
   std::unique_ptr<CompactTabStyle> tabStyle_;
+  std::unique_ptr<QTranslator> qtTranslator_;
+  QString qtLanguage_;
+  std::string languageKey_;  // language file last followed
 
   std::vector<std::unique_ptr<Binding>> bindings_;
   std::unordered_map<const TControl*, Binding*> byControl_;
@@ -140,6 +192,17 @@ class MainWindow : public QMainWindow {
   std::string fontName_;
   int fontSize_ = 0;
   TControl* lastActive_ = nullptr;
+
+  bool built_ = false;        // every widget made and bound
+  DesignScale scale_;
+  QSize pageDesign_;          // page size in design units the model last laid out for
+  QSize pagePixels_;          // and in pixels
+  std::vector<QSize> pageMin_;
+  QSize chrome_;              // window size minus page size
+  QSize autoSize_;            // the size the window was given, not the user's
+  bool dark_ = false;         // panes on a dark palette
+  bool shown_ = false;        // ShowCentred has run
+  bool lookPending_ = false;  // a new font or style still on its way to the widgets
 };
 
 }  // namespace quovix::ui

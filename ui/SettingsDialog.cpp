@@ -16,11 +16,17 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "ui/MainWindow.h"
+
 namespace quovix::ui {
 
 SettingsDialog::SettingsDialog(TfrmSettings& m, QWidget* parent) : QDialog(parent), model_(m) {
   setWindowTitle(ToQ(m.Caption));
-  setFont(QFont(ToQ(m.FontName), m.FontSize > 0 ? m.FontSize : 8));
+  // The font of the window that opens it (the desktop's, where it set one),
+  // else the language file's; the layouts size every control from it, the
+  // few fixed distances come scaled from design units.
+  setFont(parent ? parent->font() : QFont(ToQ(m.FontName), m.FontSize > 0 ? m.FontSize : 8));
+  const DesignScale s = ScaleOf(this);
   // A fixed dialog border: no resizing, no help button.
   setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint) &
                  ~Qt::WindowContextHelpButtonHint);
@@ -72,7 +78,7 @@ SettingsDialog::SettingsDialog(TfrmSettings& m, QWidget* parent) : QDialog(paren
   general->addWidget(lblExtIp, 3, 0);
   general->addWidget(txtExtIp, 3, 1, 1, 2);
   auto* fontRow = new QHBoxLayout;
-  fontRow->setSpacing(2);
+  fontRow->setSpacing(s.ToX(2));
   fontRow->addWidget(txtFont, 1);
   fontRow->addWidget(btnFont);
   general->addWidget(lblFont, 4, 0);
@@ -96,7 +102,7 @@ SettingsDialog::SettingsDialog(TfrmSettings& m, QWidget* parent) : QDialog(paren
   auto* ie = new QVBoxLayout(grpIE);
   ie->addWidget(chkIE);
   auto* ieInner = new QVBoxLayout;
-  ieInner->setContentsMargins(20, 0, 0, 0);
+  ieInner->setContentsMargins(s.ToX(20), 0, 0, 0);
   ieInner->addWidget(optAll);
   ieInner->addWidget(optUser);
   ieInner->addWidget(chkMenu);
@@ -154,6 +160,16 @@ SettingsDialog::SettingsDialog(TfrmSettings& m, QWidget* parent) : QDialog(paren
   binder_.Button(m.btnOk, btnOk);
   binder_.Button(m.btnCancel, btnCancel);
   btnOk->setAutoDefault(true);
+  // Each label's "&" is the access key to the input it names.
+  lblMax->setBuddy(cmbMax);
+  lblTimeout->setBuddy(cmbTimeout);
+  lblDns->setBuddy(cmbDns);
+  lblExtIp->setBuddy(txtExtIp);
+  lblFont->setBuddy(btnFont);
+  lblServer->setBuddy(txtServer);
+  lblPort->setBuddy(spinPort);
+  lblUser->setBuddy(txtUser);
+  lblPassword->setBuddy(txtPassword);
 
   // The system's font dialog, fixed-pitch fonts only.
   m.dlgFontExecute = [this](TFontChoice& f) {

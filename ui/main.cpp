@@ -27,6 +27,7 @@ std::string ProgramFile(const char* argv0) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quovix");
+  QApplication::setWindowIcon(quovix::ui::ProgramIcon());
 
   // Data beside the program or in <prefix>/share/quovix/; settings beside it
   // in a writable build or portable folder, else in the user's config folder.

@@ -1,6 +1,6 @@
 // Fuzz target of the DNS reply reader: any bytes as a reply to the query whose
 // identifier the reply itself carries, so the reader gets past the
-// identifier check and into the records (OPT and CAA included); the CNAME
+// identifier check and into the records (OPT, CAA and AAAA included); the CNAME
 // walk over what was read; and the same bytes as a TCP stream of framed
 // messages, each checked against a query's question and read.
 #include <cstddef>
@@ -15,6 +15,9 @@ namespace {
 size_t Touch(const quovix::TQueryResult& result) {
   size_t total = 0;
   for (const auto& rec : result) {
+    // An IPv6 address record holds exactly one address, at most 39 characters.
+    if (rec.Kind == quovix::TRecordKind::AAAA && (rec.RDataLength != 16 || rec.IPAddress.size() > 39))
+      __builtin_trap();
     total += rec.Name.size() + rec.RData.size() + rec.HostName.size() + rec.IPAddress.size() +
              rec.Primary.size() + rec.Responsible.size() + rec.CaaTag.size() +
              rec.CaaValue.size();
@@ -28,8 +31,8 @@ void Walk(const quovix::TQueryResult& result) {
   // chain in the reply may start at.
   std::string names[2] = {result.QName, result.Count() > 0 ? result[0].Name : std::string()};
   for (const std::string& name : names)
-    for (std::uint16_t type : {quovix::kTypeA, quovix::kTypeCNAME, quovix::kTypeTXT,
-                               quovix::kTypeCAA})
+    for (std::uint16_t type : {quovix::kTypeA, quovix::kTypeAAAA, quovix::kTypeCNAME,
+                               quovix::kTypeTXT, quovix::kTypeCAA})
       for (const quovix::TResultRecord* rec : quovix::AnswerRecords(result, name, type))
         if (rec->TypeCode != type) __builtin_trap();
 }

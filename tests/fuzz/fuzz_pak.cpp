@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -17,7 +18,10 @@ const std::string& Folder() {
   static const std::string folder = [] {
     char tmpl[] = "/tmp/quovix-fuzz-pak-XXXXXX";
     const char* d = ::mkdtemp(tmpl);
-    return std::string(d ? d : "/tmp") + "/";
+    const std::string folder = std::string(d ? d : "/tmp") + "/";
+    // The country table's cache files stay beside the packs.
+    ::setenv("XDG_CACHE_HOME", (folder + "cache").c_str(), 1);
+    return folder;
   }();
   return folder;
 }

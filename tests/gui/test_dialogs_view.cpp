@@ -20,6 +20,7 @@
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "platform/DnsConfig.h"
+#include "../support/FixedDnsConfig.h"
 #include "shell/fLanguage.h"
 #include "shell/formInfo.h"
 #include "shell/formSettings.h"
@@ -32,11 +33,6 @@ using namespace quovix;
 namespace fs = std::filesystem;
 
 namespace {
-
-class FakeDns : public platform::IDnsConfig {
- public:
-  std::vector<std::string> NameServers() override { return {"192.0.2.53"}; }
-};
 
 void PressKey(QWidget* w, int key) {
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
@@ -77,7 +73,7 @@ class DialogViews : public ::testing::Test {
   }
   fs::path dir_;
   TfrmMain form_;
-  FakeDns dns_;
+  test::FixedDnsConfig dns_;
   platform::ScopedSeam<platform::IDnsConfig> dnsSeam_{&dns_};
 };
 

@@ -23,23 +23,35 @@ class TcpTestServer {
   // when done (the server closes the socket afterwards).
   using Handler = std::function<void(int fd)>;
 
-  // port 0: any free port. Returns with ok() false when binding failed.
+  // address: IPv4 or IPv6 (without brackets). port 0: any free port.
+  // Returns with ok() false when binding failed.
   TcpTestServer(const std::string& address, int port, Handler h) : handler_(std::move(h)) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage ss{};
+    socklen_t len = 0;
+    if (address.find(':') != std::string::npos) {
+      auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
+      a->sin6_family = AF_INET6;
+      a->sin6_port = htons(static_cast<uint16_t>(port));
+      inet_pton(AF_INET6, address.c_str(), &a->sin6_addr);
+      len = sizeof *a;
+    } else {
+      auto* a = reinterpret_cast<sockaddr_in*>(&ss);
+      a->sin_family = AF_INET;
+      a->sin_port = htons(static_cast<uint16_t>(port));
+      inet_pton(AF_INET, address.c_str(), &a->sin_addr);
+      len = sizeof *a;
+    }
+    fd_ = socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd_, 16) != 0) {
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&ss), len) != 0 || listen(fd_, 16) != 0) {
       close(fd_);
       fd_ = -1;
       return;
     }
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &len);
+    port_ = ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
+                                           : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
     thread_ = std::thread([this] { Loop(); });
   }
 

@@ -1,0 +1,592 @@
+#!/usr/bin/env python3
+"""quovix-cli --json: real runs of every tool, each line checked against the
+JSON Schema in cli/quovix-cli.schema.json, and the exit statuses.
+
+Everything runs in a network and mount namespace of its own (root only): the
+loopback interface is the only one there, /etc/resolv.conf points at a dnsmasq
+on 127.0.0.1:53, and the peers (dnsmasq, aiosmtpd, small HTTP, whois and NTP
+responders) listen on loopback inside it, so no run can reach anything else.
+"""
+import http.server
+import json
+import os
+import shutil
+import signal
+import socket
+import socketserver
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+SOURCE = os.environ.get("QUOVIX_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+BIN = os.environ.get("QUOVIX_BIN_DIR", os.path.join(SOURCE, "build", "bin"))
+SKIP = 77  # ctest's skip code for this test
+
+
+def skip(why):
+    print("skipped: " + why)
+    sys.exit(SKIP)
+
+
+try:
+    import jsonschema
+except ImportError:
+    skip("python3-jsonschema is not installed (scripts/deps/cli.list)")
+
+with open(os.path.join(SOURCE, "cli", "quovix-cli.schema.json")) as f:
+    SCHEMA = json.load(f)
+VALIDATOR = jsonschema.Draft7Validator(SCHEMA)
+
+
+def free_port(kind=socket.SOCK_STREAM):
+    with socket.socket(socket.AF_INET, kind) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+# ---- Peers ----------------------------------------------------------------------------
+
+DNSMASQ_CONF = """port=53
+listen-address=127.0.0.1
+bind-interfaces
+no-resolv
+no-hosts
+no-poll
+no-negcache
+keep-in-foreground
+user=
+pid-file=
+log-facility={log}
+auth-server=ns1.quovix.test,127.0.0.1
+auth-zone=quovix.test,192.0.2.0/24,127.0.0.0/8
+auth-zone=toolbarqueries.google.com,127.0.0.0/8
+auth-soa=2024010101,hostmaster.quovix.test,7200,3600,1209600
+auth-ttl=300
+host-record=quovix.test,192.0.2.10
+host-record=ns1.quovix.test,192.0.2.53
+host-record=mx.quovix.test,127.0.0.1
+mx-host=quovix.test,mx.quovix.test,10
+txt-record=quovix.test,"v=spf1 -all"
+host-record=toolbarqueries.google.com,127.0.0.1
+"""
+
+
+class Peers:
+    """The peers every case shares, started once."""
+
+    def __init__(self, tmp):
+        self.tmp = tmp
+        self.procs = []
+        self.servers = []
+        self.smtpd = None
+        self.ntp_sock = None
+        try:
+            self.dnsmasq()
+            self.smtp()
+            self.http_port = self.http(HeadHandler, free_port())
+            self.rdap_port = self.http(RdapHandler, free_port())
+            self.whois_port = self.whois()
+            self.ntp_port = self.ntp()
+        except BaseException:
+            self.stop()
+            raise
+
+    def dnsmasq(self):
+        exe = shutil.which("dnsmasq") or "/usr/sbin/dnsmasq"
+        if not os.access(exe, os.X_OK):
+            skip("dnsmasq is not installed (scripts/deps/dns.list)")
+        conf = os.path.join(self.tmp, "dnsmasq.conf")
+        with open(conf, "w") as f:
+            f.write(DNSMASQ_CONF.format(log=os.path.join(self.tmp, "dnsmasq.log")))
+        self.procs.append(subprocess.Popen([exe, "-C", conf]))
+        for _ in range(50):
+            try:
+                socket.gethostbyname("mx.quovix.test")
+                return
+            except OSError:
+                time.sleep(0.1)
+        raise RuntimeError("dnsmasq does not answer")
+
+    def smtp(self):
+        try:
+            from aiosmtpd.controller import Controller
+            from aiosmtpd.smtp import SMTP
+        except ImportError:
+            skip("python3-aiosmtpd is not installed (scripts/deps/mail.list)")
+
+        class Handler:
+            async def handle_RCPT(self, server, session, envelope, address, options):
+                if address.lower() != "postmaster@quovix.test":
+                    return "550 <%s>: Recipient address rejected: User unknown" % address
+                envelope.rcpt_tos.append(address)
+                return "250 OK"
+
+        self.smtpd = Controller(Handler(), hostname="127.0.0.1", port=25)
+        self.smtpd.start()
+
+    def http(self, handler, port):
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler)
+        server.daemon_threads = True
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.servers.append(server)
+        return port
+
+    def whois(self):
+        class Handler(socketserver.StreamRequestHandler):
+            def handle(self):
+                query = self.rfile.readline().decode("latin-1").strip()
+                self.wfile.write(("Domain Name: %s\r\nRegistrar: Quovix Test Registrar\r\n"
+                                  "Remark: \x1b[31m\xff\r\n" % query).encode("latin-1"))
+
+        server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Handler)
+        server.daemon_threads = True
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.servers.append(server)
+        return server.server_address[1]
+
+    def ntp(self):
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sock.bind(("127.0.0.1", 0))
+
+        def serve():
+            while True:
+                try:
+                    data, peer = sock.recvfrom(512)
+                except OSError:
+                    return
+                if len(data) < 48:
+                    continue
+                now = time.time() + 2208988800
+                ts = struct.pack("!II", int(now), int((now % 1) * 2 ** 32))
+                reply = bytes([0x1C, 2, 6, 0xEC]) + b"\0" * 8 + b"TEST" + ts + data[40:48] + ts + ts
+                sock.sendto(reply, peer)
+
+        threading.Thread(target=serve, daemon=True).start()
+        self.ntp_sock = sock
+        return sock.getsockname()[1]
+
+    def stop(self):
+        for s in self.servers:
+            s.shutdown()
+            s.server_close()
+        if self.smtpd:
+            self.smtpd.stop()
+        if self.ntp_sock:
+            self.ntp_sock.close()
+        for p in self.procs:
+            p.terminate()
+            p.wait()
+
+
+class HeadHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_HEAD(self):
+        if self.path == "/moved":
+            self.send_response(301)
+            self.send_header("Location", "http://127.0.0.1:%d/" % self.server.server_address[1])
+        elif self.path == "/hostile":
+            # A header with control characters, a C1 control, a bidi override
+            # and bytes that are no UTF-8.
+            self.send_response(200)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        else:
+            self.send_response(200)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def send_response(self, code, message=None):
+        super().send_response(code, message)
+        if self.path == "/hostile":
+            self._headers_buffer.append(b"X-Evil: a\x1b[2Jb\xc2\x9bc\xe2\x80\xaed\xff\xfee\r\n")
+
+
+class RdapHandler(http.server.BaseHTTPRequestHandler):
+    """A registry's RDAP service for quovix.test with the link to its
+    registrar's, which answers too; anything else is not registered. A
+    request that does not ask for RDAP JSON gets 406."""
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        base = "http://127.0.0.1:%d" % self.server.server_address[1]
+        answers = {
+            "/domain/quovix.test": {
+                "objectClassName": "domain", "ldhName": "QUOVIX.TEST", "status": ["active"],
+                "entities": [{"objectClassName": "entity", "roles": ["registrar"],
+                              "vcardArray": ["vcard", [["fn", {}, "text", "Quovix Test Registrar"]]]}],
+                "links": [{"rel": "related", "type": "application/rdap+json",
+                           "href": base + "/registrar/domain/quovix.test"}]},
+            "/registrar/domain/quovix.test": {
+                "objectClassName": "domain", "ldhName": "quovix.test",
+                "entities": [{"objectClassName": "entity", "roles": ["registrant"],
+                              "vcardArray": ["vcard", [["org", {}, "text", "Quovix Org"]]]}]},
+        }
+        if self.headers.get("Accept") != "application/rdap+json":
+            code, body = 406, b""
+        elif self.path in answers:
+            code, body = 200, json.dumps(answers[self.path]).encode()
+        else:
+            code, body = 404, b'{"errorCode": 404}'
+        self.send_response(code)
+        self.send_header("Content-Type", "application/rdap+json")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+class RankHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        body = b"Rank_1:1:5\n"
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+# ---- The program ------------------------------------------------------------------------
+
+class Program:
+    """quovix-cli in a folder of its own beside the data packs and lists of the
+    build, with a settings file of the case's choosing."""
+
+    def __init__(self, tmp):
+        self.dir = os.path.join(tmp, "program")
+        os.makedirs(self.dir)
+        shutil.copy(os.path.join(BIN, "quovix-cli"), self.dir)
+        for name in os.listdir(BIN):
+            if name.endswith((".pak", ".clf")) or name == "Language":
+                os.symlink(os.path.join(BIN, name), os.path.join(self.dir, name))
+        with open(os.path.join(self.dir, "Broken.clf"), "wb") as f:
+            f.write(b"this is no data pack")
+        self.env = dict(os.environ, XDG_CACHE_HOME=os.path.join(tmp, "cache"), NO_COLOR="1")
+        self.settings()
+
+    def bootstrap(self, dns_services):
+        """RDAP/dns.json with these services; None: no RDAP folder."""
+        folder = os.path.join(self.dir, "RDAP")
+        shutil.rmtree(folder, ignore_errors=True)
+        if dns_services is not None:
+            os.makedirs(folder)
+            with open(os.path.join(folder, "dns.json"), "w") as f:
+                json.dump({"version": "1.0", "services": dns_services}, f)
+
+    def settings(self, extra="", dns="127.0.0.1"):
+        with open(os.path.join(self.dir, "Quovix.ini"), "w") as f:
+            f.write("[Settings]\nActiveDnsServerIP=%s\nNameResTimeout=1000\n%s" % (dns, extra))
+
+    def run(self, *args, interrupt_after=None):
+        cmd = [os.path.join(self.dir, "quovix-cli"), "--json"] + list(args)
+        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
+        if interrupt_after is not None:
+            lines = []
+            while len(lines) < interrupt_after:
+                line = p.stdout.readline()
+                if not line:
+                    break
+                lines.append(line)
+            p.send_signal(signal.SIGINT)
+            rest, err = p.communicate(timeout=60)
+            out = b"".join(lines) + rest
+        else:
+            out, err = p.communicate(timeout=120)
+        return p.returncode, out, err
+
+
+class CliJsonLines(unittest.TestCase):
+    """Each case: a real run, every line valid against the schema, one result
+    object closing each tool, and the exit status the outcome asks for."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="quovix-cli-json-")
+        cls.peers = Peers(cls.tmp)
+        cls.program = Program(cls.tmp)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.peers.stop()
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def setUp(self):
+        self.program.settings()
+
+    def objects(self, out, tools):
+        """The lines as objects, each checked against the schema; the tools
+        appear in order, each closed by exactly one result object."""
+        self.assertTrue(out.endswith(b"\n") or not out, out[-200:])
+        objects = []
+        for raw in out.split(b"\n")[:-1]:
+            raw.decode("utf-8")  # valid UTF-8 or an exception
+            o = json.loads(raw)
+            errors = sorted(VALIDATOR.iter_errors(o), key=str)
+            self.assertFalse(errors, "%s\n%s" % (raw, "\n".join(e.message for e in errors)))
+            objects.append(o)
+        results = [o for o in objects if o["kind"] == "result"]
+        self.assertEqual([r["tool"] for r in results], tools)
+        for o in objects:
+            # Lines of a tool come before its result object.
+            self.assertLessEqual(objects.index(o), objects.index(results[tools.index(o["tool"])]))
+        return objects
+
+    def run_ok(self, tools, *args):
+        status, out, err = self.program.run(*args)
+        objects = self.objects(out, tools)
+        self.assertEqual(status, 0, err.decode(errors="replace") + out.decode(errors="replace"))
+        for o in objects:
+            self.assertNotIn(o["kind"], ("error", "timeout"), o)
+            if o["kind"] == "result":
+                self.assertEqual(o["status"], "ok", o)
+        return objects
+
+    def run_failing(self, tools, *args, lines=True):
+        """lines: an error or time-out line tells the failure (else the
+        tool's own verdict alone does)."""
+        status, out, err = self.program.run(*args)
+        objects = self.objects(out, tools)
+        self.assertEqual(status, 1, err.decode(errors="replace") + out.decode(errors="replace"))
+        self.assertEqual(any(o["kind"] in ("error", "timeout") for o in objects), lines, objects)
+        self.assertIn("failed", [o["status"] for o in objects if o["kind"] == "result"])
+        return objects
+
+    @staticmethod
+    def result(objects, tool):
+        return next(o for o in objects if o["tool"] == tool and o["kind"] == "result")
+
+    # ---- Each tool: a run that succeeds and one that fails --------------------------------
+
+    def test_dns(self):
+        o = self.run_ok(["dns"], "/Dns:quovix.test", "/DnsI:1", "/DnsR:0", "/DnsV:1", "/DnsD:1")
+        records = {(r["type"], r["value"]) for r in o if "type" in r}
+        self.assertIn(("A", "192.0.2.10"), records)
+        self.assertIn(("MX", "mx.quovix.test"), records)
+        self.assertIn(("TXT", "v=spf1 -all"), records)
+        soa = next(r for r in o if r.get("type") == "SOA")
+        self.assertEqual(soa["serial"], 2024010101)
+        result = self.result(o, "dns")
+        self.assertEqual(result["rcode"]["A"], "NOERROR")
+        self.assertEqual(result["address"], "192.0.2.10")
+        # An address without a reverse name; a domain that does not exist.
+        self.run_failing(["dns"], "/Dns:192.0.2.99", "/DnsI:0")
+        o = self.run_failing(["dns"], "/Dns:nowhere.quovix.test", "/DnsI:1", "/DnsD:1")
+        self.assertEqual(self.result(o, "dns")["rcode"], {"A": "NXDOMAIN"})
+        self.assertTrue(any(l.get("rcode") == "NXDOMAIN" and l["kind"] == "error" for l in o))
+        # A name without an address: its "???" line stays info, the verdict fails.
+        o = self.run_failing(["dns"], "/Dns:nosuch.invalid", "/DnsI:0", lines=False)
+        self.assertIn({"tool": "dns", "kind": "info", "text": "  IP-Adresse:  ???"}, o)
+        # A name the IDN encoder refuses.
+        o = self.run_failing(["dns"], "/Dns:i\u2764.ws", "/DnsI:0")
+        self.assertEqual(o[-2]["reason"], "idn_not_encodable")
+        # A server that refuses every section's query: each says so.
+        self.program.settings(dns="127.0.0.2")
+        o = self.run_failing(["dns"], "/Dns:quovix.test", "/DnsI:1", "/DnsR:0", "/DnsD:1")
+        verdicts = [(l["section"], l["rcode"]) for l in o if "section" in l]
+        self.assertEqual(verdicts, [(t, "refused") for t in ("A", "AAAA", "PTR", "NS", "MX", "TXT", "CAA", "SOA")])
+        self.assertEqual(self.result(o, "dns")["rcode"]["CAA"], "refused")
+
+    def test_ping(self):
+        o = self.run_ok(["ping"], "/Ping:127.0.0.1", "/PingC:2", "/PingP:0", "/PingR:0")
+        replies = [r for r in o if "seq" in r]
+        self.assertEqual([r["seq"] for r in replies], [1, 2])
+        self.assertTrue(all("rtt_ms" in r and r["verdict"] == "ok" for r in replies))
+        self.assertEqual(self.result(o, "ping")["ok"], 2)
+        # No route to the address in this namespace: the echo goes unanswered.
+        o = self.run_failing(["ping"], "/Ping:192.0.2.1", "/PingC:1", "/PingT:100", "/PingR:0")
+        self.assertEqual(self.result(o, "ping")["missing"], 1)
+        self.assertEqual(next(r for r in o if "seq" in r)["verdict"], "unreachable")
+        o = self.run_ok(["ping"], "/Ping:::1", "/PingC:2", "/PingP:0", "/PingR:0")
+        self.assertEqual([(r["address"], "rtt_ms" in r) for r in o if "seq" in r], [("::1", True)] * 2)
+
+    def test_trace(self):
+        o = self.run_ok(["trace"], "/Trace:127.0.0.1", "/TraceR:0", "/TraceT:1000")
+        hops = [h for h in o if "hop" in h]
+        self.assertEqual(hops[-1]["address"], "127.0.0.1")
+        self.assertTrue(self.result(o, "trace")["reached"])
+        self.run_failing(["trace"], "/Trace:nowhere.quovix.test", "/TraceR:1")
+        # This computer's stack knows no route: a plain hop line, a failed trace.
+        o = self.run_failing(["trace"], "/Trace:192.0.2.1", "/TraceR:0", lines=False)
+        hop = next(h for h in o if "hop" in h)
+        self.assertEqual((hop["address"], hop["verdict"]), (None, "unreachable"))
+
+    def test_whois(self):
+        port = self.peers.whois_port
+        o = self.run_ok(["whois"], "/Whois:quovix.test", "/WhoisD:1", "/WhoisS:127.0.0.1:%d" % port,
+                        "/WhoisT:2000", "/WhoisR:0", "/WhoisN:0")
+        self.assertTrue(any("Quovix Test Registrar" in l["text"] for l in o))
+        self.assertEqual(self.result(o, "whois")["answers"], 1)
+        answer = [l for l in o if l.get("section") == "domain" and l["kind"] == "data"]
+        self.assertIn("Registrar: Quovix Test Registrar", [l["text"] for l in answer])
+        port = free_port()
+        o = self.run_failing(["whois"], "/Whois:quovix.test", "/WhoisD:1", "/WhoisS:127.0.0.1:%d" % port,
+                             "/WhoisT:500", "/WhoisR:0", "/WhoisN:0")
+        self.assertIn(("127.0.0.1", "refused"), [(l.get("server"), l.get("reason")) for l in o])
+
+    def test_whois_rdap(self):
+        base = "http://127.0.0.1:%d/" % self.peers.rdap_port
+        try:
+            self.program.bootstrap([[["test"], [base]]])
+            o = self.run_ok(["whois"], "/Whois:quovix.test", "/WhoisN:0", "/WhoisT:2000", "/WhoisR:1")
+            fields = {(l["section"], l["rdap_field"], l["value"]) for l in o if "rdap_field" in l}
+            self.assertIn(("rdap_domain", "registrar", "Quovix Test Registrar"), fields)
+            self.assertIn(("rdap_registrar", "contact_org", "Quovix Org"), fields)
+            self.assertEqual(self.result(o, "whois")["answers"], 2)
+            # Not registered: a red line, the verdict fails, no port-43 query.
+            o = self.run_failing(["whois"], "/Whois:missing.test", "/WhoisN:0", "/WhoisT:2000")
+            self.assertIn(("rdap_domain", "not_found", "error"),
+                          [(l.get("section"), l.get("reason"), l["kind"]) for l in o])
+            self.assertFalse(any(l.get("section") == "domain" for l in o))
+            # No RDAP service for the name: a maroon line, then port 43 as before.
+            self.program.bootstrap([[["example"], [base]]])
+            o = self.run_failing(["whois"], "/Whois:quovix.test", "/WhoisN:0", "/WhoisT:2000")
+            self.assertIn(("rdap_domain", "no_service", "timeout"),
+                          [(l.get("section"), l.get("reason"), l["kind"]) for l in o])
+            self.assertIn(("domain", "not_possible"), [(l.get("section"), l.get("reason")) for l in o])
+        finally:
+            self.program.bootstrap(None)
+
+    def test_email(self):
+        o = self.run_ok(["email"], "/EMail:postmaster@quovix.test", "/EMailT:5000")
+        verdicts = [(l["check"], l["accepted"]) for l in o if "check" in l]
+        self.assertEqual(verdicts, [("sender", True), ("recipient", True)])
+        self.assertEqual(self.result(o, "email")["server"], "mx.quovix.test")
+        o = self.run_failing(["email"], "/EMail:nobody@quovix.test", "/EMailT:5000")
+        self.assertFalse(self.result(o, "email")["recipient_accepted"])
+
+    def test_head(self):
+        base = "http://127.0.0.1:%d" % self.peers.http_port
+        o = self.run_ok(["head"], "/Head:%s/moved" % base, "/HeadR:1", "/HeadT:2000")
+        headers = [(l["name"], l["value"]) for l in o if "name" in l]
+        self.assertIn(("Content-Length", "0"), headers)
+        self.assertEqual(self.result(o, "head")["status_code"], 200)
+        # Each hop's status line and headers under its own URL.
+        statuses = [(l["hop"], l["url"], l["status_code"]) for l in o if l["kind"] == "data" and "status_code" in l]
+        self.assertEqual(statuses, [(1, "%s/moved" % base, 301), (2, "%s/" % base, 200)])
+        self.assertIn(200, [l.get("status_code") for l in o if l["kind"] == "data"])
+        # Hostile header bytes arrive as valid JSON: the controls, the C1
+        # control and the bidi override masked as the console shows them,
+        # the bytes that are no UTF-8 as U+FFFD.
+        status, out, _ = self.program.run("/Head:%s/hostile" % base, "/HeadR:0")
+        self.assertNotIn(b"\x1b", out)
+        self.assertNotIn(b"\xc2\x9b", out)
+        self.assertNotIn("\u202e".encode(), out)
+        evil = next(l for l in self.objects(out, ["head"]) if l.get("name") == "X-Evil")
+        self.assertEqual(evil["value"], "a?[2Jb?c?d\ufffd\ufffde")
+        self.run_failing(["head"], "/Head:http://127.0.0.1:%d/" % free_port(), "/HeadT:1000")
+
+    def test_time(self):
+        o = self.run_ok(["time"], "/Time:127.0.0.1:%d" % self.peers.ntp_port)
+        result = self.result(o, "time")
+        self.assertEqual(result["stratum"], 2)
+        self.assertLess(abs(result["offset_ms"]), 60000)
+        o = self.run_failing(["time"], "/Time:127.0.0.1:%d" % free_port(socket.SOCK_DGRAM))
+        self.assertEqual(self.result(o, "time")["error"], "no_answer")
+
+    def test_prank(self):
+        # The ranking service's name leads to loopback here (dnsmasq).
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 80), RankHandler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        try:
+            o = self.run_ok(["prank"], "/PRank:http://quovix.test/", "/PRankT:2000")
+            self.assertEqual(self.result(o, "prank")["rank"], 5)
+        finally:
+            server.shutdown()
+            server.server_close()
+        o = self.run_failing(["prank"], "/PRank:http://quovix.test/", "/PRankT:500")
+        self.assertEqual(self.result(o, "prank")["error"], "not_reachable")
+
+    def test_list(self):
+        o = self.run_ok(["list"], "/List:443", "/ListL:Ports")
+        self.assertGreater(self.result(o, "list")["hits"], 0)
+        self.assertTrue(any("443" in l["text"] for l in o if l["kind"] == "data"))
+        o = self.run_failing(["list"], "/List:443", "/ListL:Broken")
+        self.assertEqual(self.result(o, "list")["error"], "unreadable")
+
+    def test_own(self):
+        # An IPv6 address and an IPv6 DNS server of this namespace's own.
+        subprocess.run(["ip", "link", "add", "qvx0", "type", "veth", "peer", "name", "qvx1"], check=True)
+        with open("/etc/resolv.conf") as f:
+            resolv = f.read()
+        try:
+            subprocess.run(["ip", "addr", "add", "fd00:5::5/64", "dev", "qvx0", "nodad"], check=True)
+            for link in ("qvx0", "qvx1"):
+                subprocess.run(["ip", "link", "set", link, "up"], check=True)
+            with open("/etc/resolv.conf", "a") as f:
+                f.write("nameserver fd00:5::53\n")
+            o = self.run_ok(["own"], "/OwnR:0", "/Own")
+        finally:
+            with open("/etc/resolv.conf", "w") as f:
+                f.write(resolv)
+            subprocess.run(["ip", "link", "del", "qvx0"], check=True)
+        self.assertEqual(self.result(o, "own")["adapters"], len([l for l in o if "adapter" in l]))
+        self.assertIn(("fd00:5::5", "qvx0", False),
+                      [(l["address"], l["interface"], l["link_local"]) for l in o if "interface" in l])
+        self.assertIn("fd00:5::53", [l.get("dns_server") for l in o if l.get("family") == "ipv6"])
+        self.program.settings("ExtIpUrl=http://127.0.0.1:%d/\n" % free_port())
+        o = self.run_failing(["own"], "/OwnR:0", "/Own")
+        self.assertIsNone(self.result(o, "own")["external_address"])
+
+    # ---- Several tools, abort, usage -------------------------------------------------------
+
+    def test_tools_in_order_and_the_worst_outcome(self):
+        o = self.run_failing(["ping", "list"], "/List:443", "/ListL:Broken", "/Ping:127.0.0.1",
+                             "/PingC:1", "/PingR:0")
+        self.assertEqual([r["status"] for r in o if r["kind"] == "result"], ["ok", "failed"])
+
+    def test_ctrl_c_closes_with_a_result_object(self):
+        status, out, _ = self.program.run("/Ping:127.0.0.1", "/PingC:-1", "/PingP:100", "/PingR:0",
+                                          interrupt_after=6)
+        self.assertEqual(status, 130)
+        o = self.objects(out, ["ping"])
+        self.assertEqual(o[-1]["status"], "aborted")
+
+    def test_unknown_format_is_usage(self):
+        p = subprocess.run([os.path.join(self.program.dir, "quovix-cli"), "--format=xml", "/Own"],
+                           capture_output=True, env=self.program.env)
+        self.assertEqual((p.returncode, p.stdout), (2, b""))
+
+
+def inside():
+    """Sets up the namespace this process was started in: loopback up, the
+    resolver pointed at 127.0.0.1."""
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    tmp = tempfile.mkdtemp(prefix="quovix-ns-")
+    resolv = os.path.join(tmp, "resolv.conf")
+    with open(resolv, "w") as f:
+        f.write("nameserver 127.0.0.1\noptions timeout:1 attempts:1\n")
+    subprocess.run(["mount", "--bind", resolv, "/etc/resolv.conf"], check=True)
+    try:
+        argv = [sys.argv[0]] + [a for a in sys.argv[1:] if a != "--inside"]
+        program = unittest.main(argv=argv, exit=False, verbosity=2)
+        return 0 if program.result.wasSuccessful() else 1
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    if "--inside" in sys.argv:
+        sys.exit(inside())
+    if os.geteuid() != 0:
+        skip("needs root for a network namespace of its own")
+    if not shutil.which("unshare") or not shutil.which("ip"):
+        skip("unshare (util-linux) or ip (iproute2) missing")
+    if not os.access(os.path.join(BIN, "quovix-cli"), os.X_OK):
+        skip("quovix-cli not built in " + BIN)
+    sys.exit(subprocess.call(["unshare", "--net", "--mount", sys.executable, os.path.abspath(__file__),
+                              "--inside"] + sys.argv[1:]))
