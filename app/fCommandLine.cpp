@@ -225,6 +225,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       ApplyFlag(f.chkWhoisCheck, "WhoisC");
       ApplyFlag(f.chkWhoisNetwork, "WhoisN");
       ApplyFlag(f.chkWhoisFormat, "WhoisF");
+      ApplyFlag(f.chkWhoisRdap, "WhoisRdap");
       f.btnWhoisStart.Click();
       break;
     case pgEMail:
@@ -327,6 +328,7 @@ std::vector<std::string> CommandLineHelp() {
       {"/WhoisC:1|0", "Whois: check domain name / address"},
       {"/WhoisN:1|0", "Whois: network query at the regional registries"},
       {"/WhoisF:1|0", "Whois: format the output"},
+      {"/WhoisRdap:1|0", "Whois: ask RDAP first, port 43 where RDAP fails"},
       {"/EMail:ADDRESS", "Mail-Check tab: check whether a mail address is accepted, then run"},
       {"/EMailS:ADDRESS", "Mail-Check: sender address"},
       {"/EMailMX:SERVER", "Mail-Check: mail exchanger to ask"},

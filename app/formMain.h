@@ -295,7 +295,7 @@ class TfrmMain {
   TComboBox cmbWhoisTimeout{"cmbWhoisTimeout", TComboStyle::DropDownList};
   TCheckBox chkWhoisRedirect{"chkWhoisRedirect"}, chkWhoisCheck{"chkWhoisCheck"},
       chkWhoisDirectQuery{"chkWhoisDirectQuery"}, chkWhoisNetwork{"chkWhoisNetwork"},
-      chkWhoisFormat{"chkWhoisFormat"};
+      chkWhoisFormat{"chkWhoisFormat"}, chkWhoisRdap{"chkWhoisRdap"};
   TButton btnWhoisStart{"btnWhoisStart"};
   TRichEdit reWhois{"reWhois"};
   void btnWhoisStartClick();

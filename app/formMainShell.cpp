@@ -114,6 +114,7 @@ void TfrmMain::ApplyLanguageTexts() {
   chkWhoisCheck.SetCaption(LangText("Main|chkWhoisCheck", "Domainname / IP-Adresse überprüfen"));
   chkWhoisNetwork.SetCaption(LangText("Main|chkWhoisNetwork", "Netzwerkanfrage durchführen"));
   chkWhoisFormat.SetCaption(LangText("Main|chkWhoisFormat", "Ausgabe formatieren"));
+  chkWhoisRdap.SetCaption(LangText("Main|chkWhoisRdap", "RDAP verwenden"));
   lblEMailAddress.SetCaption(LangText("Main|lblEMailAddress", "&E-Mail Adresse:"));
   lblEMailSender.SetCaption(LangText("Main|lblEMailSender", "A&bsender (optional):"));
   lblEMailMXServer.SetCaption(LangText("Main|lblEMailMXServer", "MX-Se&rver (optional):"));
@@ -211,6 +212,7 @@ void TfrmMain::LayoutDesign() {
   chkWhoisDirectQuery.SetBounds(kRightX, 112, kCheckW, kCheckH);
   chkWhoisCheck.SetBounds(kX, 130, 300, kCheckH);
   chkWhoisNetwork.SetBounds(kRightX, 130, kCheckW, kCheckH);
+  chkWhoisRdap.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
   reWhois.SetBounds(7, 164, 0, 0);
 
   // Mail-Check
@@ -319,7 +321,7 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
       return {&grpWhois, &lblWhoisHost, &cmbWhoisHost, &btnWhoisStart, &lblWhoisServer,
               &cmbWhoisServer, &lblWhoisTimeout, &cmbWhoisTimeout, &chkWhoisFormat,
               &chkWhoisRedirect, &chkWhoisDirectQuery, &chkWhoisCheck, &chkWhoisNetwork,
-              &reWhois};
+              &chkWhoisRdap, &reWhois};
     case pgEMail:
       return {&grpEMail, &lblEMailAddress, &cmbEMailAddress, &btnEMailStart, &lblEMailSender,
               &cmbEMailSender, &lblEMailMXServer, &cmbEMailMXServer, &lblEMailTimeout,

@@ -244,6 +244,7 @@ const std::vector<ControlEntry>& ControlEntries() {
       Check("WhoisCheck", &F::chkWhoisCheck, true),
       Check("WhoisNetwork", &F::chkWhoisNetwork, true),
       Check("WhoisFormat", &F::chkWhoisFormat, true),
+      Check("WhoisRdap", &F::chkWhoisRdap, true),
       // HTTP-Header
       Hist("HistHeadURL", &F::cmbHeadURL),
       Index("HeadTimeout", &F::cmbHeadTimeout, 5, 9),

@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -308,42 +309,21 @@ inline bool Ipv6PortFree(int port) {
   return ok;
 }
 
-// nginx on four loopback ports: plain HTTP with pages, redirects and a
-// chunked page (on [::1] too when IPv6 is there: http6), and three HTTPS
-// servers (good, wrong host, self-signed).
-class Nginx {
+// nginx from the Debian package with the server blocks given (and whatever
+// else belongs into its http block), its files in the folder, stopped with
+// the object.
+class NginxPeer {
  public:
-  int http = 0, httpsGood = 0, httpsWrong = 0, httpsSelf = 0;
-  bool http6 = false;
   std::string skipReason;
 
-  Nginx(const TempDir& dir, const TestCerts* certs) {
+  // ports: the ports the servers listen on; the start waits for them all.
+  NginxPeer(const TempDir& dir, const std::string& servers, const std::vector<int>& ports) {
     const std::string nginx = FindProgram("nginx");
     if (nginx.empty()) {
       skipReason = "nginx is not installed (Debian package nginx)";
       return;
     }
     const std::string d = dir.Path();
-    http = FreePort();
-    http6 = Ipv6PortFree(http);
-    dir.Write("www/index.html", "<html><body>Quovix test page</body></html>\n");
-    dir.Write("www/chunked.html", "first part, <!--# echo var=\"ssi_marker\" default=\"middle\" -->, last part\n");
-    std::string tls;
-    if (certs && certs->ok) {
-      httpsGood = FreePort();
-      httpsWrong = FreePort();
-      httpsSelf = FreePort();
-      auto server = [&](int port, const std::string& cert, const std::string& key) {
-        return "  server {\n    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n" +
-               "    ssl_certificate " + cert + ";\n    ssl_certificate_key " + key + ";\n" +
-               "    location / { return 200 \"secure page\\n\"; }\n" +
-               "    location = /to-plain { return 302 http://127.0.0.1:" + std::to_string(http) +
-               "/; }\n  }\n";
-      };
-      tls = server(httpsGood, certs->goodCert, certs->goodKey) +
-            server(httpsWrong, certs->wrongCert, certs->wrongKey) +
-            server(httpsSelf, certs->selfCert, certs->selfKey);
-    }
     const std::string conf =
         "worker_processes 1;\n"
         "daemon off;\n"
@@ -358,7 +338,57 @@ class Nginx {
         "  fastcgi_temp_path " + d + "/t_fcgi;\n"
         "  uwsgi_temp_path " + d + "/t_uwsgi;\n"
         "  scgi_temp_path " + d + "/t_scgi;\n"
-        "  default_type text/html;\n"
+        "  default_type text/html;\n" + servers +
+        "}\n";
+    dir.Write("nginx.conf", conf);
+    const std::string log = d + "/nginx.out";
+    bool up = child_.Start({nginx, "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"}, log);
+    for (int port : ports) up = up && WaitForPort(child_, port);
+    if (!up) {
+      skipReason = "nginx did not start: " + ReadFile(log) + ReadFile(d + "/error.log");
+      child_.Stop();
+    }
+  }
+  bool Ok() const { return skipReason.empty(); }
+
+ private:
+  ChildProcess child_;
+};
+
+// nginx on four loopback ports: plain HTTP with pages, redirects and a
+// chunked page (on [::1] too when IPv6 is there: http6), and three HTTPS
+// servers (good, wrong host, self-signed).
+class Nginx {
+ public:
+  int http = 0, httpsGood = 0, httpsWrong = 0, httpsSelf = 0;
+  bool http6 = false;
+  std::string skipReason;
+
+  Nginx(const TempDir& dir, const TestCerts* certs) {
+    const std::string d = dir.Path();
+    http = FreePort();
+    http6 = Ipv6PortFree(http);
+    dir.Write("www/index.html", "<html><body>Quovix test page</body></html>\n");
+    dir.Write("www/chunked.html", "first part, <!--# echo var=\"ssi_marker\" default=\"middle\" -->, last part\n");
+    std::string tls;
+    std::vector<int> ports{http};
+    if (certs && certs->ok) {
+      httpsGood = FreePort();
+      httpsWrong = FreePort();
+      httpsSelf = FreePort();
+      auto server = [&](int port, const std::string& cert, const std::string& key) {
+        return "  server {\n    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n" +
+               "    ssl_certificate " + cert + ";\n    ssl_certificate_key " + key + ";\n" +
+               "    location / { return 200 \"secure page\\n\"; }\n" +
+               "    location = /to-plain { return 302 http://127.0.0.1:" + std::to_string(http) +
+               "/; }\n  }\n";
+      };
+      tls = server(httpsGood, certs->goodCert, certs->goodKey) +
+            server(httpsWrong, certs->wrongCert, certs->wrongKey) +
+            server(httpsSelf, certs->selfCert, certs->selfKey);
+      ports.push_back(httpsSelf);
+    }
+    const std::string servers =
         "  server {\n"
         "    listen 127.0.0.1:" + std::to_string(http) + ";\n" +
         (http6 ? "    listen [::1]:" + std::to_string(http) + " ipv6only=on;\n" : "") +
@@ -375,15 +405,9 @@ class Nginx {
         "    location = /cookie { add_header Set-Cookie \"sid=abc123; Path=/\"; return 302 /echo-cookie; }\n"
         "    location = /echo-cookie { return 200 \"cookie=$http_cookie\\n\"; }\n"
         "    location = /to-https { return 301 https://127.0.0.1:" + std::to_string(httpsGood) + "/; }\n"
-        "  }\n" + tls +
-        "}\n";
-    dir.Write("nginx.conf", conf);
-    const std::string log = d + "/nginx.out";
-    if (!child_.Start({nginx, "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"}, log) ||
-        !WaitForPort(child_, http) || (httpsSelf && !WaitForPort(child_, httpsSelf))) {
-      skipReason = "nginx did not start: " + ReadFile(log) + ReadFile(d + "/error.log");
-      child_.Stop();
-    }
+        "  }\n" + tls;
+    peer_ = std::make_unique<NginxPeer>(dir, servers, ports);
+    skipReason = peer_->skipReason;
   }
   bool Ok() const { return skipReason.empty(); }
   std::string Url(const std::string& path) const {
@@ -394,7 +418,7 @@ class Nginx {
   }
 
  private:
-  ChildProcess child_;
+  std::unique_ptr<NginxPeer> peer_;
 };
 
 // ---- tinyproxy ---------------------------------------------------------------------------

@@ -240,14 +240,15 @@ TEST_F(CommandLineTest, TraceUsesItsOwnControls) {
 TEST_F(CommandLineTest, WhoisMailAndHeaderSecondaries) {
   f.cmbWhoisServer.SetText("kept.example");
   Run({"/Whois:example.org", "/WhoisS:", "/WhoisT:15000", "/WhoisR:1", "/WhoisD:1", "/WhoisC:1",
-       "/WhoisN:1", "/WhoisF:1"});
+       "/WhoisN:1", "/WhoisF:1", "/WhoisRdap:1"});
   EXPECT_EQ(f.cmbWhoisServer.Text(), "kept.example");  // empty value: unchanged
   EXPECT_EQ(f.cmbWhoisTimeout.Text(), "15000");
   for (TCheckBox* c : {&f.chkWhoisRedirect, &f.chkWhoisDirectQuery, &f.chkWhoisCheck,
-                       &f.chkWhoisNetwork, &f.chkWhoisFormat})
+                       &f.chkWhoisNetwork, &f.chkWhoisFormat, &f.chkWhoisRdap})
     EXPECT_TRUE(c->Checked()) << c->Name;
-  Run({"/Whois:example.org", "/WhoisS:whois.example:4343"});
+  Run({"/Whois:example.org", "/WhoisS:whois.example:4343", "/WhoisRdap:0"});
   EXPECT_EQ(f.cmbWhoisServer.Text(), "whois.example:4343");
+  EXPECT_FALSE(f.chkWhoisRdap.Checked());
 
   Run({"/EMail:u@example.org", "/EMailS:me@example.org", "/EMailMX:mx.example", "/EMailT:250"});
   EXPECT_EQ(f.cmbEMailSender.Text(), "me@example.org");

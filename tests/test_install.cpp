@@ -57,7 +57,9 @@ TEST_F(Installation, InstalledProgramsFindTheirDataAndTheUsersSettings) {
                            dir_ / "install.log");
   ASSERT_EQ(inst.status, 0) << inst.output;
   for (const char* f : {"bin/quovix-cli", "share/quovix/Whois.pak", "share/quovix/Ports.clf",
-                        "share/quovix/Language/English.lng", "share/doc/quovix/copyright"})
+                        "share/quovix/Language/English.lng", "share/quovix/RDAP/dns.json",
+                        "share/quovix/RDAP/ipv4.json", "share/quovix/RDAP/ipv6.json",
+                        "share/quovix/RDAP/asn.json", "share/doc/quovix/copyright"})
     EXPECT_TRUE(fs::is_regular_file(prefix / f)) << f;
   if (fs::exists(fs::path(QUOVIX_BIN_DIR) / "Quovix")) {
     for (const char* f : {"bin/quovix", "share/applications/quovix.desktop",

@@ -303,6 +303,7 @@ TEST_F(Settings, DefaultsWithoutAFile) {
   EXPECT_TRUE(f.chkDnsExtended.Checked());
   EXPECT_FALSE(f.chkDnsDirectQuery.Checked());
   EXPECT_FALSE(f.chkWhoisDirectQuery.Checked());
+  EXPECT_TRUE(f.chkWhoisRdap.Checked());
   EXPECT_TRUE(f.chkOwnResolve.Checked());
   EXPECT_EQ(f.cmbWhoisServer.Items(), DefaultWhoisServers());
   EXPECT_EQ(f.cmbTimeServer.Items(), DefaultTimeServers());
@@ -343,7 +344,7 @@ TEST_F(Settings, EverySettingAndHistorySurvivesCloseAndStart) {
     for (TCheckBox* b : {&a.chkDnsExtended, &a.chkDnsExtendedResolve, &a.chkDnsReverse,
                          &a.chkPingResolve, &a.chkTraceResolve, &a.chkWhoisRedirect,
                          &a.chkWhoisCheck, &a.chkWhoisNetwork, &a.chkWhoisFormat,
-                         &a.chkHeadRedirect, &a.chkOwnResolve})
+                         &a.chkWhoisRdap, &a.chkHeadRedirect, &a.chkOwnResolve})
       b->SetChecked(false);
     a.chkDnsDirectQuery.SetChecked(true);
     a.chkWhoisDirectQuery.SetChecked(true);
@@ -390,7 +391,7 @@ TEST_F(Settings, EverySettingAndHistorySurvivesCloseAndStart) {
   for (TCheckBox* c : {&b.chkDnsExtended, &b.chkDnsExtendedResolve, &b.chkDnsReverse,
                        &b.chkPingResolve, &b.chkTraceResolve, &b.chkWhoisRedirect,
                        &b.chkWhoisCheck, &b.chkWhoisNetwork, &b.chkWhoisFormat,
-                       &b.chkHeadRedirect, &b.chkOwnResolve})
+                       &b.chkWhoisRdap, &b.chkHeadRedirect, &b.chkOwnResolve})
     EXPECT_FALSE(c->Checked()) << c->Name;
   EXPECT_TRUE(b.chkDnsDirectQuery.Checked());
   EXPECT_TRUE(b.chkWhoisDirectQuery.Checked());

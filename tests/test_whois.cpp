@@ -8,10 +8,14 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <thread>
 
+#include "HttpTestPeers.h"
 #include "app/formMain.h"
+#include "clients/RdapBootstrap.h"
 #include "clients/WhoisClient.h"
+#include "common/Pump.h"
 #include "common/fMain.h"
 #include "platform/Resolver.h"
 #include "shell/gIni.h"
@@ -584,4 +588,332 @@ TEST_F(WhoisRegistries, Ipv6AddressGoesAlongTheRegistryChain) {
     start = end + 1;
   }
   EXPECT_EQ(lines, expected) << report;
+}
+
+// ---- RDAP before port 43 ------------------------------------------------------
+
+namespace {
+
+// An RDAP service on loopback: nginx over HTTPS with the test CA, static
+// answers of a registry (with the link to the registrar), the registrar, a
+// regional registry that redirects to the holder of a network, an AS number,
+// a 404 and a 429; a second server with a certificate for another name.
+class RdapPeer {
+ public:
+  httptest::TempDir dir;
+  httptest::TestCerts certs{dir};
+  int port = 0, wrongPort = 0;
+  std::unique_ptr<httptest::NginxPeer> nginx;
+  std::string skip;
+
+  RdapPeer() {
+    if (!certs.ok) {
+      skip = "openssl could not make the test certificates";
+      return;
+    }
+    port = httptest::FreePort();
+    wrongPort = httptest::FreePort();
+    const std::string at = "https://127.0.0.1:" + std::to_string(port);
+    dir.Write("rdap/registry/domain/example.test", R"({"objectClassName": "domain",
+      "ldhName": "EXAMPLE.TEST", "handle": "D1-TEST", "status": ["active"],
+      "events": [{"eventAction": "registration", "eventDate": "2001-02-03T04:05:06Z"}],
+      "entities": [{"objectClassName": "entity", "roles": ["registrar"],
+        "publicIds": [{"type": "IANA Registrar ID", "identifier": "9999"}],
+        "vcardArray": ["vcard", [["version", {}, "text", "4.0"],
+                                 ["fn", {}, "text", "Test Registrar"]]]}],
+      "links": [{"rel": "related", "type": "application/rdap+json",
+                 "href": ")" + at + R"(/registrar/domain/example.test"}],
+      "nameservers": [{"objectClassName": "nameserver", "ldhName": "NS1.EXAMPLE.TEST"}],
+      "secureDNS": {"delegationSigned": false},
+      "notices": [{"title": "Terms", "description": ["Use it kindly."]}]})");
+    dir.Write("rdap/registrar/domain/example.test", R"({"objectClassName": "domain",
+      "ldhName": "example.test",
+      "entities": [{"objectClassName": "entity", "roles": ["registrant"],
+        "vcardArray": ["vcard", [["version", {}, "text", "4.0"], ["fn", {}, "text", ""],
+                                 ["org", {}, "text", "Example Org"]]]}],
+      "redacted": [{"name": {"type": "Registrant Name"}, "method": "emptyValue"}]})");
+    dir.Write("rdap/holder/ip/192.0.2.7", R"({"objectClassName": "ip network",
+      "handle": "NET-192-0-2-0-1", "startAddress": "192.0.2.0", "endAddress": "192.0.2.255",
+      "name": "TEST-NET-1", "type": "ASSIGNED", "country": "ZZ", "parentHandle": "NET-192-0-0-0-0"})");
+    dir.Write("rdap/rir/autnum/64500", R"({"objectClassName": "autnum", "handle": "AS64500",
+      "startAutnum": 64500, "endAutnum": 64500, "name": "TEST-AS"})");
+    auto server = [&](int p, const std::string& cert, const std::string& key) {
+      return "  server {\n    listen 127.0.0.1:" + std::to_string(p) + " ssl;\n" +
+             "    ssl_certificate " + cert + ";\n    ssl_certificate_key " + key + ";\n" +
+             "    access_log " + dir.File("requests.log") + " rdap;\n"
+             "    root " + dir.File("rdap") + ";\n"
+             "    default_type application/rdap+json;\n"
+             "    location /rir/ip/ { rewrite ^/rir/(.*)$ /holder/$1 redirect; }\n"
+             "    location /limited/ { return 429; }\n"
+             "    location /plain/ { return 302 http://127.0.0.1:1/; }\n"
+             "  }\n";
+    };
+    nginx = std::make_unique<httptest::NginxPeer>(
+        dir,
+        "  log_format rdap '$request_uri $http_accept';\n" +
+            server(port, certs.goodCert, certs.goodKey) +
+            server(wrongPort, certs.wrongCert, certs.wrongKey),
+        std::vector<int>{port, wrongPort});
+    skip = nginx->skipReason;
+  }
+  std::string Base(const std::string& path, bool wrongHost = false) const {
+    return "https://127.0.0.1:" + std::to_string(wrongHost ? wrongPort : port) + path;
+  }
+  // "uri accept" per request, in order; nginx logs a request after its
+  // answer, so the last line may take a moment when `expected` are due.
+  std::vector<std::string> Requests(size_t expected = 0) const {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 50; ++i) {
+      lines.clear();
+      std::istringstream in(httptest::ReadFile(dir.File("requests.log")));
+      for (std::string l; std::getline(in, l);) lines.push_back(l);
+      if (lines.size() >= expected) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return lines;
+  }
+};
+
+// Bootstrap files of one registry kind in the program folder.
+void WriteBootstrap(const char* file, const std::string& services) {
+  std::filesystem::create_directories(ProgramFolder + "RDAP");
+  std::ofstream(ProgramFolder + "RDAP/" + file)
+      << R"({"version": "1.0", "publication": "2026-01-01T00:00:00Z", "services": [)" << services
+      << "]}";
+  ResetRdapBootstrapCache();
+}
+
+class WhoisRdap : public WhoisRegistries {
+ protected:
+  void SetUp() override {
+    WhoisRegistries::SetUp();
+    if (IsSkipped()) return;
+    if (!peer.skip.empty()) GTEST_SKIP() << peer.skip;
+    f.chkWhoisRdap.SetCheckedSilently(true);
+    f.IdHTTP.TlsExtraCaFile = peer.certs.ca;
+  }
+  void TearDown() override {
+    WhoisRegistries::TearDown();
+    ResetRdapBootstrapCache();
+  }
+  RdapPeer peer;
+};
+
+}  // namespace
+
+TEST_F(WhoisRdap, RegistryRegistrarAndNetworkAnsweredWithoutPort43) {
+  const std::string net = "127.43.10";
+  PackFolder pack("TEST|Testland|Testland|W|" + net + ".10||\n" + Registries(net));
+  WriteBootstrap("dns.json", R"([["test"], [")" + peer.Base("/registry") + R"("]])");
+  WriteBootstrap("ipv4.json", R"([["192.0.2.0/24"], [")" + peer.Base("/rir/") + R"("]])");
+  names->Forward["www.example.test"] = "192.0.2.7";
+  Port43Server registry(net + ".10", {{"example.test", "Domain: example.test\n"}});
+  Port43Server arin(net + ".2", {{"n + 192.0.2.7", "NetRange: 192.0.2.0\n"}});
+
+  f.cmbWhoisHost.SetText("www.example.test");
+  f.btnWhoisStart.Click();
+
+  const std::string related = peer.Base("/registrar/domain/example.test");
+  const std::vector<std::string> expected = {
+      "Host-Informationen für \"www.example.test\":",
+      "  Hostname:    www.example.test",
+      "  IP-Adresse:  192.0.2.7",
+      "  Domainname:  example.test",
+      "  Top-Level:   TEST",
+      "  Land (EN):   Testland",
+      "  Land (DE):   Testland",
+      "  Server:      " + net + ".10",
+      "",
+      "RDAP-Anfrage für \"example.test\" bei \"" + peer.Base("/registry/") + "\":",
+      "",
+      "Name:             EXAMPLE.TEST",
+      "Handle:           D1-TEST",
+      "Status:           active",
+      "Registriert:      2001-02-03T04:05:06Z",
+      "Registrar:        Test Registrar",
+      "  IANA-ID:        9999",
+      "  RDAP-Link:      " + related,
+      "Nameserver:       NS1.EXAMPLE.TEST",
+      "DNSSEC:           nicht signiert",
+      "",
+      "Umgeleitete RDAP-Anfrage für \"example.test\" bei \"" + related + "\":",
+      "",
+      "Name:             example.test",
+      "Kontakt:          registrant",
+      "  Name:           [redigiert]",
+      "  Organisation:   Example Org",
+      "",
+      "RDAP-Anfrage für \"192.0.2.7\" bei \"" + peer.Base("/rir/") + "\":",
+      "",
+      "Handle:           NET-192-0-2-0-1",
+      "Bereich:          192.0.2.0 - 192.0.2.255",
+      "CIDR:             192.0.2.0/24",
+      "Name:             TEST-NET-1",
+      "Typ:              ASSIGNED",
+      "Land:             ZZ",
+      "Übergeordnet:     NET-192-0-0-0-0",
+      "",
+      "Anfragen beendet."};
+  EXPECT_EQ(Texts(f.reWhois), expected);
+  EXPECT_TRUE(HasLine(f.reWhois, "Registrar:        Test Registrar", clBlack));
+  EXPECT_TRUE(HasLine(f.reWhois, "Umgeleitete RDAP-Anfrage für \"example.test\" bei \"" + related +
+                                     "\":", clBlue));
+  EXPECT_TRUE(registry.Queries().empty());
+  EXPECT_TRUE(arin.Queries().empty());
+  EXPECT_EQ(peer.Requests(4), (std::vector<std::string>{
+                                 "/registry/domain/example.test application/rdap+json",
+                                 "/registrar/domain/example.test application/rdap+json",
+                                 "/rir/ip/192.0.2.7 application/rdap+json",
+                                 "/holder/ip/192.0.2.7 application/rdap+json"}));
+
+  // Unformatted: the registry's notices too. Without "Automatische
+  // Umleitung" the registrar is not asked.
+  f.chkWhoisFormat.SetCheckedSilently(false);
+  f.chkWhoisRedirect.SetCheckedSilently(false);
+  f.chkWhoisNetwork.SetCheckedSilently(false);
+  f.btnWhoisStart.Click();
+  EXPECT_TRUE(HasLine(f.reWhois, "Hinweis:          Terms", clBlack));
+  EXPECT_TRUE(HasLine(f.reWhois, "  Use it kindly.", clBlack));
+  EXPECT_FALSE(HasLine(f.reWhois, "  Name:           [redigiert]", clBlack));
+  EXPECT_EQ(peer.Requests(5).size(), 5u);
+  EXPECT_TRUE(registry.Queries().empty());
+}
+
+TEST_F(WhoisRdap, AsNumberNotFoundAndRateLimited) {
+  const std::string net = "127.43.11";
+  PackFolder pack("TEST|||W|" + net + ".10||\n" + Registries(net));
+  WriteBootstrap("asn.json", R"([["64496-64511"], [")" + peer.Base("/rir/") + R"("]])");
+  WriteBootstrap("dns.json", R"([["test"], [")" + peer.Base("/registry/") + R"("]],
+                                [["busy.test"], [")" + peer.Base("/limited/") + R"("]])");
+  Port43Server registry(net + ".10", {{"busy.test", "Domain: busy.test\n"}});
+  f.chkWhoisNetwork.SetCheckedSilently(false);
+
+  f.cmbWhoisHost.SetText("as64500");
+  f.btnWhoisStart.Click();
+  EXPECT_EQ(Texts(f.reWhois),
+            (std::vector<std::string>{
+                "Host-Informationen für \"as64500\":", "  AS-Nummer:   AS64500", "",
+                "RDAP-Anfrage für \"AS64500\" bei \"" + peer.Base("/rir/") + "\":", "",
+                "Handle:           AS64500", "AS-Nummern:       AS64500",
+                "Name:             TEST-AS", "", "Anfragen beendet."}));
+
+  // Not registered: a red line ends the domain part, port 43 is not asked.
+  f.cmbWhoisHost.SetText("missing.test");
+  f.btnWhoisStart.Click();
+  EXPECT_TRUE(HasLine(f.reWhois,
+                      "RDAP: Zu \"missing.test\" ist nichts registriert (HTTP 404, nicht gefunden).",
+                      clRed));
+  EXPECT_TRUE(HasLine(f.reWhois, "Anfragen beendet.", clBlue));
+  EXPECT_TRUE(registry.Queries().empty());
+
+  // Rate-limited: a red line of its own, then the answer from port 43.
+  f.cmbWhoisHost.SetText("busy.test");
+  f.btnWhoisStart.Click();
+  EXPECT_TRUE(HasLine(f.reWhois,
+                      "RDAP: \"" + peer.Base("/limited/domain/busy.test") +
+                          "\" nimmt vorerst keine weiteren Anfragen an (HTTP 429, zu viele "
+                          "Anfragen).",
+                      clRed));
+  EXPECT_TRUE(HasLine(f.reWhois, "Domain: busy.test", clBlack));
+  EXPECT_EQ(registry.Queries(), (std::vector<std::string>{"busy.test\r\n"}));
+}
+
+TEST_F(WhoisRdap, FailuresSayWhyAndFallBackToPort43) {
+  const std::string net = "127.43.12";
+  PackFolder pack("TEST|||W|" + net + ".10||\n" + Registries(net));
+  Port43Server registry(net + ".10", {{"a.test", "Domain: a.test\n"}, {"b.test", "Domain: b.test\n"},
+                                      {"c.test", "Domain: c.test\n"}, {"d.test", "Domain: d.test\n"}});
+  Port43Server arin(net + ".2", {{"n + 192.0.2.8", "NetRange: 192.0.2.0\n"}});
+  f.chkWhoisNetwork.SetCheckedSilently(false);
+  int closedPort;
+  {
+    TcpTestServer gone("127.0.0.1", 0, [](int) {});
+    closedPort = gone.port();
+  }
+  WriteBootstrap("dns.json", R"([["b.test"], [")" + peer.Base("/", true) + R"("]],
+                                [["c.test"], ["http://127.0.0.1:)" + std::to_string(closedPort) +
+                                 R"(/"]], [["d.test"], [")" + peer.Base("/plain/") + R"("]])");
+  auto run = [&](const std::string& name) {
+    f.cmbWhoisHost.SetText(name);
+    f.btnWhoisStart.Click();
+    EXPECT_TRUE(HasLine(f.reWhois, "Domainanfrage für \"" + name + "\" bei \"" + net + ".10\":",
+                        clBlue)) << name;
+    EXPECT_TRUE(HasLine(f.reWhois, "Domain: " + name, clBlack)) << name;
+  };
+  run("a.test");  // no entry in the bootstrap file
+  EXPECT_TRUE(HasLine(f.reWhois, "RDAP: Für \"a.test\" ist kein RDAP-Dienst bekannt.", clMaroon));
+  run("b.test");  // a certificate for another name
+  EXPECT_TRUE(HasLine(f.reWhois,
+                      "RDAP: Sichere Verbindung zu \"" + peer.Base("/domain/b.test", true) +
+                          "\" fehlgeschlagen: TLS certificate verification failed: IP address "
+                          "mismatch",
+                      clMaroon))
+      << ::testing::PrintToString(Texts(f.reWhois));
+  run("c.test");  // nobody listens
+  EXPECT_TRUE(HasLine(f.reWhois,
+                      "RDAP: \"http://127.0.0.1:" + std::to_string(closedPort) +
+                          "/domain/c.test\" ist nicht erreichbar: Socket Error # 111: Connection "
+                          "refused.",
+                      clMaroon))
+      << ::testing::PrintToString(Texts(f.reWhois));
+  run("d.test");  // a redirect from HTTPS to plain HTTP
+  EXPECT_TRUE(HasLine(f.reWhois,
+                      "RDAP: Der Umleitung von \"" + peer.Base("/plain/domain/d.test") +
+                          "\" auf das unverschlüsselte \"http://127.0.0.1:1/\" wird nicht gefolgt.",
+                      clMaroon));
+
+  // The address without an RDAP service: the registry chain as before.
+  f.chkWhoisNetwork.SetCheckedSilently(true);
+  names->Forward["a.test"] = "192.0.2.8";
+  run("a.test");
+  EXPECT_TRUE(HasLine(f.reWhois, "RDAP: Für \"192.0.2.8\" ist kein RDAP-Dienst bekannt.", clMaroon));
+  EXPECT_TRUE(HasLine(f.reWhois, "NetRange: 192.0.2.0", clBlack));
+
+  // Direct query: the typed server on port 43, no RDAP at all.
+  const size_t before = peer.Requests(1).size();
+  f.chkWhoisDirectQuery.SetChecked(true);
+  EXPECT_FALSE(f.chkWhoisRdap.Enabled());
+  f.cmbWhoisServer.SetText(net + ".10");
+  f.cmbWhoisHost.SetText("b.test");
+  f.btnWhoisStart.Click();
+  EXPECT_TRUE(HasLine(f.reWhois, "Domain: b.test", clBlack));
+  for (const auto& t : Texts(f.reWhois)) EXPECT_EQ(t.find("RDAP"), std::string::npos) << t;
+  EXPECT_EQ(peer.Requests().size(), before);
+}
+
+TEST_F(WhoisRdap, SilentServerTimesOutThenPort43AbortEndsTheExchangeAtOnce) {
+  const std::string net = "127.43.13";
+  PackFolder pack("TEST|||W|" + net + ".10||\n" + Registries(net));
+  Port43Server registry(net + ".10", {{"a.test", "Domain: a.test\n"}});
+  quovix::test::DribblePeer silent({.prefix = "HTTP/1.1 200 OK\r\n", .drip = "X-Slow: yes\r\n"});
+  ASSERT_TRUE(silent.ok());
+  WriteBootstrap("dns.json", R"([["test"], [")" + silent.Url("/") + R"("]])");
+  f.chkWhoisNetwork.SetCheckedSilently(false);
+  f.cmbWhoisHost.SetText("a.test");
+  auto start = std::chrono::steady_clock::now();
+  f.btnWhoisStart.Click();  // timeout 1000 ms
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000 + 1500));
+  EXPECT_TRUE(HasLine(f.reWhois,
+                      "RDAP: Keine Antwort von \"" + silent.Url("/domain/a.test") +
+                          "\" innerhalb des Zeitlimits.",
+                      clMaroon));
+  EXPECT_TRUE(HasLine(f.reWhois, "Domain: a.test", clBlack));
+
+  // The abort click ends the waiting request, not the time limit.
+  f.cmbWhoisTimeout.SetText("15000");
+  SetMessagePump([this] { f.Pump(); });
+  SetAbortCheck([this] { return f.StopRequested(); });
+  start = std::chrono::steady_clock::now();
+  f.ProcessMessages = [&] {
+    if (f.btnWhoisStart.RunState == 1 &&
+        std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300))
+      f.btnWhoisStart.Click();
+  };
+  f.btnWhoisStart.Click();
+  const auto ms = std::chrono::steady_clock::now() - start;
+  SetAbortCheck(nullptr);
+  SetMessagePump(nullptr);
+  EXPECT_LT(ms, std::chrono::milliseconds(300 + 250 + 1000));
+  EXPECT_EQ(Texts(f.reWhois).back(), "Abbruch durch Benutzer.");
+  EXPECT_EQ(registry.Queries().size(), 1u);  // only the first run's
 }

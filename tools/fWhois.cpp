@@ -1,8 +1,13 @@
 // Whois tab: host information, the domain query at the responsible server
-// with its referral, and the network query along the regional registries.
+// with its referral, and the network query along the regional registries;
+// RDAP first where the bootstrap files name a service, port 43 where RDAP
+// has no service or fails.
+#include <cstdint>
 #include <functional>
 
 #include "app/formMain.h"
+#include "clients/RdapBootstrap.h"
+#include "clients/RdapClient.h"
 #include "clients/WhoisClient.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
@@ -47,10 +52,28 @@ std::string DomainReferral(const std::string& answer, const std::string& server,
   return ValueAfter(answer, m, 14, true, &found);
 }
 
+// How the RDAP part of a query ended for the tool.
+enum class RdapStep {
+  Done,      // answered, or the registry said there is no such object
+  Fallback,  // no service or a failure: port 43 as without RDAP
+  Abort,     // the user aborted; the abort line is written
+};
+
+// The lines of an RDAP answer enter the pane here and nowhere else, each
+// with the fields of its exchange and the field it shows.
+void AppendRdapLines(TfrmMain& f, TRichEdit& pane, const RdapAnswer& answer,
+                     const TLineFields& exchange) {
+  for (const RdapLine& line : answer.Lines)
+    f.AppendOutput(pane, line.Text, clBlack,
+                   JoinFields(exchange, {{"rdap_field", line.Field}, {"value", line.Value}}));
+}
+
 }  // namespace
 
 void TfrmMain::chkWhoisDirectQueryClick() {
   const bool direct = chkWhoisDirectQuery.Checked();
+  // A typed whois server is asked on port 43.
+  chkWhoisRdap.SetEnabled(!direct);
   chkWhoisCheck.SetEnabled(!direct);
   chkWhoisNetwork.SetEnabled(chkWhoisCheck.Enabled());
   lblWhoisServer.SetEnabled(direct);
@@ -70,7 +93,7 @@ void TfrmMain::btnWhoisStartClick() {
                              .Inputs = {&lblWhoisHost, &cmbWhoisHost, &lblWhoisServer,
                                         &cmbWhoisServer, &lblWhoisTimeout, &cmbWhoisTimeout,
                                         &chkWhoisRedirect, &chkWhoisDirectQuery, &chkWhoisCheck,
-                                        &chkWhoisNetwork},
+                                        &chkWhoisNetwork, &chkWhoisRdap},
                              .MainInput = &cmbWhoisHost,
                              .Histories = {&cmbWhoisServer},
                              .Pane = &reWhois,
@@ -84,8 +107,9 @@ void TfrmMain::btnWhoisStartClick() {
     AppendOutput(pane, text, c, std::move(f));
   };
   // The exchange under way: which query of the run ("domain",
-  // "domain_referral", "network", "network_referral") and its server. Its
-  // heading, answer and failure lines carry them.
+  // "domain_referral", "network", "network_referral", and the "rdap_…" ones
+  // below) and its server (an RDAP query's URL). Its heading, answer and
+  // failure lines carry them.
   TLineFields exchange;
   auto asking = [&](const char* section, const std::string& server) {
     exchange = {{"section", section}, {"server", server}};
@@ -164,6 +188,111 @@ void TfrmMain::btnWhoisStartClick() {
     }
   };
 
+  // RDAP: one query with its heading and what came of it; section names the
+  // query of the run ("rdap_domain", "rdap_registrar", "rdap_network",
+  // "rdap_autnum") for the line fields. A 404 and a 429 are red lines of
+  // their own; every other failure a maroon line that says why, after which
+  // the caller asks on port 43.
+  const bool rdap = chkWhoisRdap.Checked() && !direct;
+  auto rdapAsk = [&](const char* section, const std::string& heading, const std::string& object,
+                     const std::string& url) {
+    out(heading + "\r\n", clBlue, asking(section, url));
+    RdapExchange x =
+        RdapQuery(IdHTTP, url, timeout, {.WithNotices = !chkWhoisFormat.Checked()});
+    ++asked;
+    std::string line;
+    const char* reason = "";
+    TColor colour = clMaroon;
+    switch (x.End) {
+      case RdapEnd::Answered:
+        ++answered;
+        AppendRdapLines(*this, pane, x.Answer, exchange);
+        out("", clBlack);
+        return x;
+      case RdapEnd::Aborted:
+        return x;  // the checkpoint after the exchange says it
+      case RdapEnd::NotFound:
+        ++answered;  // the registry's verdict
+        colour = clRed;
+        reason = "not_found";
+        line = LangText("Main|OutWhoisRdapNotFound",
+                        "RDAP: Zu \"%s1%\" ist nichts registriert (HTTP 404, nicht gefunden).",
+                        {object});
+        break;
+      case RdapEnd::RateLimited:
+        colour = clRed;
+        reason = "rate_limited";
+        line = LangText("Main|OutWhoisRdapRateLimited",
+                        "RDAP: \"%s1%\" nimmt vorerst keine weiteren Anfragen an (HTTP 429, "
+                        "zu viele Anfragen).",
+                        {x.Url});
+        break;
+      case RdapEnd::HttpStatus:
+        reason = "http_status";
+        line = LangText("Main|OutWhoisRdapHttpError",
+                        "RDAP: \"%s1%\" antwortete mit \"%s2%\".", {x.Url, x.Detail});
+        break;
+      case RdapEnd::BadAnswer:
+        reason = "bad_answer";
+        line = LangText("Main|OutWhoisRdapBadAnswer",
+                        "RDAP: Die Antwort von \"%s1%\" ist unbrauchbar: %s2%", {x.Url, x.Detail});
+        break;
+      case RdapEnd::Redirects:
+        reason = "redirects";
+        line = LangText("Main|OutWhoisRdapRedirects",
+                        "RDAP: \"%s1%\" leitet ohne Ende oder ohne Ziel um (höchstens %s2% "
+                        "Umleitungen).",
+                        {x.Url, std::to_string(kRdapMaxRedirects)});
+        break;
+      case RdapEnd::Downgrade:
+        reason = "downgrade";
+        line = LangText("Main|OutWhoisRdapDowngrade",
+                        "RDAP: Der Umleitung von \"%s1%\" auf das unverschlüsselte \"%s2%\" "
+                        "wird nicht gefolgt.",
+                        {x.Url, x.Detail});
+        break;
+      case RdapEnd::TimedOut:
+        reason = "timeout";
+        line = LangText("Main|OutWhoisRdapTimeout",
+                        "RDAP: Keine Antwort von \"%s1%\" innerhalb des Zeitlimits.", {x.Url});
+        break;
+      case RdapEnd::TlsFailed:
+        reason = "tls";
+        line = LangText("Main|OutWhoisRdapTlsFailed",
+                        "RDAP: Sichere Verbindung zu \"%s1%\" fehlgeschlagen: %s2%",
+                        {x.Url, x.Detail});
+        break;
+      case RdapEnd::Unreachable:
+        reason = "unreachable";
+        line = LangText("Main|OutWhoisRdapUnreachable",
+                        "RDAP: \"%s1%\" ist nicht erreichbar: %s2%", {x.Url, x.Detail});
+        break;
+    }
+    out(line + "\r\n", colour, JoinFields(exchange, {{"reason", reason}}));
+    return x;
+  };
+  // The query of an object at the service the bootstrap names for it (base,
+  // empty when none); rdapLast receives the exchange.
+  RdapExchange rdapLast;
+  auto rdapAt = [&](const char* section, const std::string& object, const std::string& base,
+                    const std::string& url) {
+    rdapLast = RdapExchange{};
+    if (base.empty()) {
+      out(LangText("Main|OutWhoisRdapNoService",
+                   "RDAP: Für \"%s1%\" ist kein RDAP-Dienst bekannt.", {object}) + "\r\n",
+          clMaroon, {{"section", section}, {"reason", "no_service"}});
+      return RdapStep::Fallback;
+    }
+    rdapLast = rdapAsk(section,
+                       LangText("Main|OutWhoisRdapQuery",
+                                "RDAP-Anfrage für \"%s1%\" bei \"%s2%\":", {object, base}),
+                       object, url);
+    if (checkpoint()) return RdapStep::Abort;
+    return rdapLast.End == RdapEnd::Answered || rdapLast.End == RdapEnd::NotFound
+               ? RdapStep::Done
+               : RdapStep::Fallback;
+  };
+
   out(LangText("Main|OutWhoisInfo", "Host-Informationen für \"%s1%\":", {typed}), clBlue);
   std::string idn;
   if (!TryEncodeIdn(input, idn)) return AppendIdnFailure(pane, input);
@@ -189,6 +318,20 @@ void TfrmMain::btnWhoisStartClick() {
                                 {"answers", answered}});
     }
   } summary{*this, input, host, address, asked, answered};
+
+  // An AS number ("AS64500") is asked of the registry that the bootstrap
+  // names for it; there is no port-43 path for it.
+  if (std::uint32_t asn = 0; rdap && ParseAsNumber(input, asn)) {
+    const std::string as = "AS" + std::to_string(asn);
+    out(LangText("Main|OutWhoisInfoAsNumber", "  AS-Nummer:   %s1%", {as}), clNavy);
+    out("", clBlack);
+    if (checkpoint()) return;
+    const std::string base = RdapBaseUrlForAsn(asn);
+    if (rdapAt("rdap_autnum", as, base, RdapAsnUrl(base, asn)) == RdapStep::Abort) return;
+    out(LangText("Main|OutWhoisQueriesDone", "Anfragen beendet."), clBlue);
+    return;
+  }
+
   if (!IsHostName(input)) {
     address = CanonicalAddress(input);
     host = ResolveIpToHost(address, NameResTimeout);
@@ -238,8 +381,32 @@ void TfrmMain::btnWhoisStartClick() {
   }
   if (checkpoint()) return;
 
+  // RDAP for the registrable domain, and the registrar's link from the
+  // registry's answer. A name from the server box path (no domain check)
+  // goes to port 43.
+  auto rdapDomain = [&] {
+    if (!rdap || !chkWhoisCheck.Checked() || host.empty() || !IsHostName(host))
+      return RdapStep::Fallback;
+    const std::string base = RdapBaseUrlForDomain(host);
+    const RdapStep step = rdapAt("rdap_domain", host, base, RdapDomainUrl(base, host));
+    if (step != RdapStep::Done || rdapLast.End != RdapEnd::Answered) return step;
+    const std::string related = rdapLast.Answer.RelatedUrl;
+    if (chkWhoisRedirect.Checked() && !related.empty() && related != rdapLast.Url) {
+      rdapAsk("rdap_registrar",
+              LangText("Main|OutWhoisRdapRedirect",
+                       "Umgeleitete RDAP-Anfrage für \"%s1%\" bei \"%s2%\":", {host, related}),
+              host, related);
+      if (checkpoint()) return RdapStep::Abort;
+    }
+    return RdapStep::Done;
+  };
+
   // Domain query.
-  if (!host.empty() && !server.empty() && IsHostName(host)) {
+  const RdapStep rdapDomainStep = rdapDomain();
+  if (rdapDomainStep == RdapStep::Abort) return;
+  if (rdapDomainStep == RdapStep::Done) {
+    // RDAP answered, or the registry holds no such domain: no port-43 query.
+  } else if (!host.empty() && !server.empty() && IsHostName(host)) {
     out(LangText("Main|OutWhoisDomainQuery", "Domainanfrage für \"%s1%\" bei \"%s2%\":",
                  {host, server}) + "\r\n",
         clBlue, asking("domain", server));
@@ -274,11 +441,19 @@ void TfrmMain::btnWhoisStartClick() {
         {{"section", "domain"}, {"reason", "not_possible"}});
   }
 
-  // Network query along the regional registries.
+  // Network query: RDAP at the registry the bootstrap names for the address
+  // (which redirects to the holder), else along the regional registries.
+  auto rdapNetwork = [&] {
+    const std::string base = RdapBaseUrlForAddress(address);
+    return rdapAt("rdap_network", address, base, RdapAddressUrl(base, address));
+  };
   if (chkWhoisNetwork.Checked() && !direct) {
     if (address.empty()) {
       out(LangText("Main|OutWhoisNetworkQueryNotPos", "Netzwerkanfrage nicht möglich.") + "\r\n",
           clRed, {{"section", "network"}, {"reason", "not_possible"}});
+    } else if (const RdapStep r = rdap ? rdapNetwork() : RdapStep::Fallback;
+               r != RdapStep::Fallback) {
+      if (r == RdapStep::Abort) return;
     } else {
       std::string answer;
       server.clear();

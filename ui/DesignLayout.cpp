@@ -47,6 +47,7 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Check, f.chkWhoisRedirect, grpWhois), in(K::Check, f.chkWhoisCheck, grpWhois),
                 in(K::Check, f.chkWhoisDirectQuery, grpWhois),
                 in(K::Check, f.chkWhoisNetwork, grpWhois), in(K::Check, f.chkWhoisFormat, grpWhois),
+                in(K::Check, f.chkWhoisRdap, grpWhois),
                 on(K::Pane, f.reWhois)}});
 
   TControl& grpEMail = f.grpEMail;

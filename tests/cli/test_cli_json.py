@@ -88,6 +88,7 @@ class Peers:
             self.dnsmasq()
             self.smtp()
             self.http_port = self.http(HeadHandler, free_port())
+            self.rdap_port = self.http(RdapHandler, free_port())
             self.whois_port = self.whois()
             self.ntp_port = self.ntp()
         except BaseException:
@@ -209,6 +210,42 @@ class HeadHandler(http.server.BaseHTTPRequestHandler):
             self._headers_buffer.append(b"X-Evil: a\x1b[2Jb\xc2\x9bc\xe2\x80\xaed\xff\xfee\r\n")
 
 
+class RdapHandler(http.server.BaseHTTPRequestHandler):
+    """A registry's RDAP service for quovix.test with the link to its
+    registrar's, which answers too; anything else is not registered. A
+    request that does not ask for RDAP JSON gets 406."""
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        base = "http://127.0.0.1:%d" % self.server.server_address[1]
+        answers = {
+            "/domain/quovix.test": {
+                "objectClassName": "domain", "ldhName": "QUOVIX.TEST", "status": ["active"],
+                "entities": [{"objectClassName": "entity", "roles": ["registrar"],
+                              "vcardArray": ["vcard", [["fn", {}, "text", "Quovix Test Registrar"]]]}],
+                "links": [{"rel": "related", "type": "application/rdap+json",
+                           "href": base + "/registrar/domain/quovix.test"}]},
+            "/registrar/domain/quovix.test": {
+                "objectClassName": "domain", "ldhName": "quovix.test",
+                "entities": [{"objectClassName": "entity", "roles": ["registrant"],
+                              "vcardArray": ["vcard", [["org", {}, "text", "Quovix Org"]]]}]},
+        }
+        if self.headers.get("Accept") != "application/rdap+json":
+            code, body = 406, b""
+        elif self.path in answers:
+            code, body = 200, json.dumps(answers[self.path]).encode()
+        else:
+            code, body = 404, b'{"errorCode": 404}'
+        self.send_response(code)
+        self.send_header("Content-Type", "application/rdap+json")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
 class RankHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -241,6 +278,15 @@ class Program:
             f.write(b"this is no data pack")
         self.env = dict(os.environ, XDG_CACHE_HOME=os.path.join(tmp, "cache"), NO_COLOR="1")
         self.settings()
+
+    def bootstrap(self, dns_services):
+        """RDAP/dns.json with these services; None: no RDAP folder."""
+        folder = os.path.join(self.dir, "RDAP")
+        shutil.rmtree(folder, ignore_errors=True)
+        if dns_services is not None:
+            os.makedirs(folder)
+            with open(os.path.join(folder, "dns.json"), "w") as f:
+                json.dump({"version": "1.0", "services": dns_services}, f)
 
     def settings(self, extra="", dns="127.0.0.1"):
         with open(os.path.join(self.dir, "Quovix.ini"), "w") as f:
@@ -391,6 +437,29 @@ class CliJsonLines(unittest.TestCase):
         o = self.run_failing(["whois"], "/Whois:quovix.test", "/WhoisD:1", "/WhoisS:127.0.0.1:%d" % port,
                              "/WhoisT:500", "/WhoisR:0", "/WhoisN:0")
         self.assertIn(("127.0.0.1", "refused"), [(l.get("server"), l.get("reason")) for l in o])
+
+    def test_whois_rdap(self):
+        base = "http://127.0.0.1:%d/" % self.peers.rdap_port
+        try:
+            self.program.bootstrap([[["test"], [base]]])
+            o = self.run_ok(["whois"], "/Whois:quovix.test", "/WhoisN:0", "/WhoisT:2000", "/WhoisR:1")
+            fields = {(l["section"], l["rdap_field"], l["value"]) for l in o if "rdap_field" in l}
+            self.assertIn(("rdap_domain", "registrar", "Quovix Test Registrar"), fields)
+            self.assertIn(("rdap_registrar", "contact_org", "Quovix Org"), fields)
+            self.assertEqual(self.result(o, "whois")["answers"], 2)
+            # Not registered: a red line, the verdict fails, no port-43 query.
+            o = self.run_failing(["whois"], "/Whois:missing.test", "/WhoisN:0", "/WhoisT:2000")
+            self.assertIn(("rdap_domain", "not_found", "error"),
+                          [(l.get("section"), l.get("reason"), l["kind"]) for l in o])
+            self.assertFalse(any(l.get("section") == "domain" for l in o))
+            # No RDAP service for the name: a maroon line, then port 43 as before.
+            self.program.bootstrap([[["example"], [base]]])
+            o = self.run_failing(["whois"], "/Whois:quovix.test", "/WhoisN:0", "/WhoisT:2000")
+            self.assertIn(("rdap_domain", "no_service", "timeout"),
+                          [(l.get("section"), l.get("reason"), l["kind"]) for l in o])
+            self.assertIn(("domain", "not_possible"), [(l.get("section"), l.get("reason")) for l in o])
+        finally:
+            self.program.bootstrap(None)
 
     def test_email(self):
         o = self.run_ok(["email"], "/EMail:postmaster@quovix.test", "/EMailT:5000")

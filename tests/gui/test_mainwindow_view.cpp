@@ -106,6 +106,7 @@ TEST_F(View, EveryTabHoldsItsControlsInPageOrder) {
       {"tabWhois", {"grpWhois", "lblWhoisHost", "cmbWhoisHost", "lblWhoisServer",
                     "cmbWhoisServer", "lblWhoisTimeout", "cmbWhoisTimeout", "chkWhoisRedirect",
                     "chkWhoisCheck", "chkWhoisDirectQuery", "chkWhoisNetwork", "chkWhoisFormat",
+                    "chkWhoisRdap",
                     "btnWhoisStart", "reWhois"}},
       {"tabEMail", {"grpEMail", "lblEMailAddress", "cmbEMailAddress", "lblEMailSender",
                     "cmbEMailSender", "lblEMailMXServer", "cmbEMailMXServer", "lblEMailTimeout",
