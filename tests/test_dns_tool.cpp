@@ -662,6 +662,7 @@ class Dnsmasq {
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
   bool Installed() const { return !binary_.empty(); }
+  const std::string& Binary() const { return binary_; }
   std::uint16_t Port() const { return port_; }
   // Waits until the server answers (it needs a moment to start). A free UDP
   // port may still be taken for TCP by a test running beside this one; then
@@ -971,11 +972,19 @@ TEST(DnsToolRealServer, ConsoleAsksAnIpv6ServerAndShowsTheIpv6Sections) {
                                   "2001:db8::25 mx6.quovix.test\n";
   std::ofstream(dir / "resolv.conf") << "nameserver 127.77.0.99\noptions timeout:1 attempts:1\n";
   const std::string out = (dir / "out.txt").string();
+  // A network of its own with only loopback, and a dnsmasq of the same
+  // configuration in it: the system resolver sorts a name's addresses by
+  // connecting to each, which would make the kernel look for this
+  // computer's real gateway for the 2001:db8:: documentation addresses.
+  const std::string port = std::to_string(dnsmasq.Port());
   const std::string cmd =
-      "NO_COLOR=1 /usr/bin/unshare -m sh -c 'mount --bind " + (dir / "hosts").string() +
-      " /etc/hosts && mount --bind " + (dir / "resolv.conf").string() +
-      " /etc/resolv.conf && exec " + (dir / "quovix-cli").string() +
-      " /Dns:v6.quovix.test /DnsV:1 /DnsD:1 /DnsI:1 /DnsR:1' >" + out + " 2>/dev/null";
+      "NO_COLOR=1 /usr/bin/unshare -m -n sh -c 'ip link set lo up && mount --bind " +
+      (dir / "hosts").string() + " /etc/hosts && mount --bind " + (dir / "resolv.conf").string() +
+      " /etc/resolv.conf && { " + dnsmasq.Binary() + " -C " + (dir / "dnsmasq.conf").string() +
+      " & p=$!; for i in $(seq 50); do dig +short +time=1 +tries=1 -p " + port +
+      " @::1 quovix.test SOA | grep -q . && break; sleep 0.1; done; " + (dir / "quovix-cli").string() +
+      " /Dns:v6.quovix.test /DnsV:1 /DnsD:1 /DnsI:1 /DnsR:1; rc=$?; kill $p; wait $p; exit $rc; }' >" +
+      out + " 2>/dev/null";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   std::ifstream in(out);
   std::vector<std::string> lines;
