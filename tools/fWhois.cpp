@@ -160,6 +160,10 @@ void TfrmMain::btnWhoisStartClick() {
   // at once with the server named; the time limit, and a server that closed
   // without a usable answer, in the words the caller gives.
   auto noAnswer = [&](const std::string& server, const std::string& timeLimitLine) {
+    auto serverLine = [&](const char* key, const char* german, const char* reason) {
+      out(LangText(key, german, {server}) + "\r\n", clRed,
+          JoinFields(exchange, {{"reason", reason}}));
+    };
     switch (last.End) {
       case TWhoisEnd::Aborted:
         return;  // the checkpoint after the exchange says it
@@ -171,20 +175,14 @@ void TfrmMain::btnWhoisStartClick() {
         out(timeLimitLine + "\r\n", clRed, JoinFields(exchange, {{"reason", "no_answer"}}));
         return;
       case TWhoisEnd::NotFound:
-        out(LangText("Main|OutWhoisServerNotFound", "Der Server \"%s1%\" wurde nicht gefunden.",
-                     {server}) + "\r\n",
-            clRed, JoinFields(exchange, {{"reason", "not_found"}}));
-        return;
+        return serverLine("Main|OutWhoisServerNotFound",
+                          "Der Server \"%s1%\" wurde nicht gefunden.", "not_found");
       case TWhoisEnd::Refused:
-        out(LangText("Main|OutWhoisServerRefused",
-                     "Der Server \"%s1%\" hat die Verbindung abgelehnt.", {server}) + "\r\n",
-            clRed, JoinFields(exchange, {{"reason", "refused"}}));
-        return;
+        return serverLine("Main|OutWhoisServerRefused",
+                          "Der Server \"%s1%\" hat die Verbindung abgelehnt.", "refused");
       case TWhoisEnd::Unreachable:
-        out(LangText("Main|OutWhoisServerUnreachable", "Der Server \"%s1%\" ist nicht erreichbar.",
-                     {server}) + "\r\n",
-            clRed, JoinFields(exchange, {{"reason", "unreachable"}}));
-        return;
+        return serverLine("Main|OutWhoisServerUnreachable",
+                          "Der Server \"%s1%\" ist nicht erreichbar.", "unreachable");
     }
   };
 
