@@ -390,7 +390,7 @@ ToolRunGuard::~ToolRunGuard() {
   if (o_.Pane) form_.SetFocus(o_.Pane);
   if (o_.MainInput) form_.AddRecentItem(*o_.MainInput, o_.MainInput->Text());
   for (TComboBox* c : o_.Histories) form_.AddRecentItem(*c, c->Text());
-  form_.SetStatus(" " + LangText("Main|sbMainReady", "Bereit."));
+  form_.SetStatus(" " + (endStatus_.empty() ? LangText("Main|sbMainReady", "Bereit.") : endStatus_));
   for (TControl* c : o_.Inputs) c->SetEnabled(true);
   if (o_.Start) {
     o_.Start->SetEnabled(true);

@@ -66,9 +66,14 @@ class ToolRunGuard {
   // whether the user asked to abort.
   bool Aborted();
 
+  // A run that failed names the failure in the status bar when it ends,
+  // instead of "Bereit." (the text without the leading blank).
+  void SetEndStatus(std::string text) { endStatus_ = std::move(text); }
+
  private:
   TfrmMain& form_;
   Options o_;
+  std::string endStatus_;
 };
 
 class TfrmMain {
