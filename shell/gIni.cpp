@@ -360,7 +360,7 @@ bool LoadSettings(TfrmMain& f) {
                                                                 : FirstSystemDnsServer();
   HttpProxyUseProxy = ini.ReadBool(kSettings, "HttpProxyUseProxy", false);
   HttpProxyServerName = text("HttpProxyServerName", "");
-  HttpProxyServerPort = ReadRanged(ini, "HttpProxyServerPort", 0, 0, 32767);
+  HttpProxyServerPort = ReadRanged(ini, "HttpProxyServerPort", 0, 0, 65535);
   HttpProxyUsername = text("HttpProxyUsername", "");
   HttpProxyPassword = UnscramblePassword(text("HttpProxyPassword", ""));
   ExtIpUrl = text("ExtIpUrl", "");

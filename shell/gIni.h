@@ -16,7 +16,7 @@ extern std::string ActiveDnsServerIP;
 extern std::string ExtIpUrl;
 extern bool HttpProxyUseProxy;
 extern std::string HttpProxyServerName;
-extern int HttpProxyServerPort;  // 0–32767
+extern int HttpProxyServerPort;  // 0–65535
 extern std::string HttpProxyUsername;
 extern std::string HttpProxyPassword;
 extern std::string OutputFontName;  // default "Courier New"

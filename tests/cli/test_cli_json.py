@@ -490,7 +490,14 @@ class CliJsonLines(unittest.TestCase):
         self.assertNotIn("\u202e".encode(), out)
         evil = next(l for l in self.objects(out, ["head"]) if l.get("name") == "X-Evil")
         self.assertEqual(evil["value"], "a?[2Jb?c?d\ufffd\ufffde")
-        self.run_failing(["head"], "/Head:http://127.0.0.1:%d/" % free_port(), "/HeadT:1000")
+        o = self.run_failing(["head"], "/Head:http://127.0.0.1:%d/" % free_port(), "/HeadT:1000")
+        self.assertIn(("not_reachable", "refused"), [(l.get("reason"), l.get("cause")) for l in o])
+        # Accepted by the kernel, never answered: a time-out, not "unreachable".
+        with socket.socket() as silent:
+            silent.bind(("127.0.0.1", 0))
+            silent.listen(4)
+            o = self.run_failing(["head"], "/Head:http://127.0.0.1:%d/" % silent.getsockname()[1], "/HeadT:250")
+        self.assertIn(("timeout", "timeout", "timeout"), [(l["kind"], l.get("reason"), l.get("cause")) for l in o])
 
     def test_time(self):
         o = self.run_ok(["time"], "/Time:127.0.0.1:%d" % self.peers.ntp_port)
