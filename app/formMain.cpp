@@ -103,6 +103,8 @@ void TfrmMain::BuildControls() {
   lblTimeLocTime.Bold = true;
   lblTimeNetTime.SetCaption("00.00.0000 00:00:00");
   lblTimeNetTime.Bold = true;
+  lblTimeDiffValue.SetCaption("---");
+  lblTimeDiffValue.Bold = true;
   tmrTime.Interval = 1000;
 
   lblGPRankRank.SetCaption("0");
@@ -179,7 +181,7 @@ void TfrmMain::Pump() {
 }
 
 std::vector<TRichEdit*> TfrmMain::OutputPanes() {
-  return {&reDns, &rePing, &reTrace, &reWhois, &reEMail, &reHead, &reOwn};
+  return {&reDns, &rePing, &reTrace, &reWhois, &reEMail, &reHead, &reTime, &reOwn};
 }
 
 std::vector<TComboBox*> TfrmMain::HistoryCombos() {

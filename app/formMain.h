@@ -342,9 +342,15 @@ class TfrmMain {
   TComboBox cmbTimeServer{"cmbTimeServer", TComboStyle::DropDown, 256};
   TButton btnTimeQuery{"btnTimeQuery"}, btnTimeUpdate{"btnTimeUpdate"};
   TLabel lblTimeLoc{"lblTimeLoc"}, lblTimeLocTime{"lblTimeLocTime"}, lblTimeNet{"lblTimeNet"},
-      lblTimeNetTime{"lblTimeNetTime"};
+      lblTimeNetTime{"lblTimeNetTime"}, lblTimeDiff{"lblTimeDiff"},
+      lblTimeDiffValue{"lblTimeDiffValue"};
+  TRichEdit reTime{"reTime"};
   TTimer tmrTime{"tmrTime"};
   double NtpTime = 0;  // last time received from an NTP server (date-time value)
+  double TimeOffset = 0;  // its server's clock minus ours, in seconds
+  // Set the clock even when the step is larger than TimeSetLimit (the
+  // console's /TimeForce:1; the window asks instead).
+  bool TimeSetForced = false;
   SntpClient IdSNTP;   // the NTP server's clock (UDP port 123 unless the server names one)
   void btnTimeQueryClick();
   void btnTimeUpdateClick();

@@ -506,6 +506,8 @@ class CliJsonLines(unittest.TestCase):
         self.assertLess(abs(result["offset_ms"]), 60000)
         o = self.run_failing(["time"], "/Time:127.0.0.1:%d" % free_port(socket.SOCK_DGRAM))
         self.assertEqual(self.result(o, "time")["error"], "no_answer")
+        self.assertEqual(self.result(o, "time")["reason"], "unreachable")
+        self.assertIn("unreachable", [l.get("reason") for l in o if l["kind"] == "error"])
 
     def test_prank(self):
         # The ranking service's name leads to loopback here (dnsmasq).
