@@ -158,6 +158,11 @@ const TLineFields& TLineValue::AsObject() const {
   return object_ ? *object_ : kNone;
 }
 
+const std::vector<TLineValue>& TLineValue::AsList() const {
+  static const std::vector<TLineValue> kNone;
+  return list_ ? *list_ : kNone;
+}
+
 const TLineValue* FindField(const TLineFields& fields, const std::string& name) {
   for (const TLineField& f : fields)
     if (f.Name == name) return &f.Value;

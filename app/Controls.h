@@ -159,10 +159,11 @@ struct TLineField;
 using TLineFields = std::vector<TLineField>;
 
 // A value a tool gives an output line beside its text: nothing, a truth
-// value, a whole number, a real number, a text or a group of named values.
+// value, a whole number, a real number, a text, a group of named values or
+// a list of values.
 class TLineValue {
  public:
-  enum class TKind { Null, Bool, Integer, Real, Text, Object };
+  enum class TKind { Null, Bool, Integer, Real, Text, Object, List };
   TLineValue() = default;
   TLineValue(bool v) : kind_(TKind::Bool), integer_(v) {}
   TLineValue(int v) : kind_(TKind::Integer), integer_(v) {}
@@ -174,6 +175,8 @@ class TLineValue {
   TLineValue(const char* v) : kind_(TKind::Text), text_(v) {}
   TLineValue(std::string v) : kind_(TKind::Text), text_(std::move(v)) {}
   TLineValue(TLineFields v);
+  // A list (JSON array) of values.
+  static TLineValue List(std::vector<TLineValue> items);
 
   TKind Kind() const { return kind_; }
   bool AsBool() const { return integer_ != 0; }
@@ -182,6 +185,8 @@ class TLineValue {
   const std::string& AsText() const { return text_; }
   // The named values of an object (none for any other kind).
   const TLineFields& AsObject() const;
+  // The values of a list (none for any other kind).
+  const std::vector<TLineValue>& AsList() const;
 
  private:
   TKind kind_ = TKind::Null;
@@ -189,6 +194,7 @@ class TLineValue {
   double real_ = 0;
   std::string text_;
   std::shared_ptr<const TLineFields> object_;  // shared: the values never change
+  std::shared_ptr<const std::vector<TLineValue>> list_;
 };
 
 // A named value of an output line (a ping reply's round-trip time, a DNS
@@ -201,6 +207,13 @@ struct TLineField {
 
 inline TLineValue::TLineValue(TLineFields v)
     : kind_(TKind::Object), object_(std::make_shared<const TLineFields>(std::move(v))) {}
+
+inline TLineValue TLineValue::List(std::vector<TLineValue> items) {
+  TLineValue v;
+  v.kind_ = TKind::List;
+  v.list_ = std::make_shared<const std::vector<TLineValue>>(std::move(items));
+  return v;
+}
 
 // The fields of a and then those of b.
 inline TLineFields JoinFields(TLineFields a, const TLineFields& b) {

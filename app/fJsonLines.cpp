@@ -25,6 +25,11 @@ ordered_json ToJson(const TLineValue& v) {
       for (const TLineField& f : v.AsObject()) o[f.Name] = ToJson(f.Value);
       return o;
     }
+    case TLineValue::TKind::List: {
+      ordered_json a = ordered_json::array();
+      for (const TLineValue& item : v.AsList()) a.push_back(ToJson(item));
+      return a;
+    }
   }
   return nullptr;
 }

@@ -4,10 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <openssl/err.h>
 #include <openssl/evp.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "clients/TlsSession.h"
 #include "common/DateTime.h"
 #include "common/Deadline.h"
 #include "common/Pump.h"
@@ -78,14 +76,6 @@ HttpError HostNotFound() {
   HttpError e = HttpError::SocketError(kHostNotFound, "Host not found.");
   e.SetStage(HttpError::Stage::Resolve);
   return e;
-}
-
-std::string OpenSslErrorText() {
-  const unsigned long e = ERR_get_error();
-  ERR_clear_error();
-  if (e == 0) return "connection closed during the handshake";
-  const char* reason = ERR_reason_error_string(e);
-  return reason ? reason : "error " + std::to_string(e);
 }
 
 }  // namespace
@@ -325,14 +315,6 @@ std::string HttpCookieJar::HeaderFor(const std::string& hostIn, const std::strin
 
 // ---- Connection ----------------------------------------------------------------------------
 
-struct HttpClient::TlsContext {
-  SSL_CTX* ctx = nullptr;
-  std::string extraCa;
-  ~TlsContext() {
-    if (ctx) SSL_CTX_free(ctx);
-  }
-};
-
 // One connection of one request. Every wait on it ends at the request's
 // deadline however the peer dribbles, and a single wait for data also
 // within the read timeout.
@@ -377,55 +359,31 @@ class HttpClient::Connection : public IHttpSource {
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   }
 
-  void StartTls(SSL_CTX* ctx, const std::string& host) {
-    ERR_clear_error();
-    ssl_ = SSL_new(ctx);
-    if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1)
-      throw HttpError(HttpError::Kind::Tls, "TLS error: " + OpenSslErrorText());
-    if (IsIpLiteral(host)) {
-      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host.c_str());
-    } else {
-      SSL_set_tlsext_host_name(ssl_, host.c_str());
-      SSL_set1_host(ssl_, host.c_str());
-    }
-    for (;;) {
-      ERR_clear_error();
-      const int r = SSL_connect(ssl_);
-      if (r == 1) return;
-      const int e = SSL_get_error(ssl_, r);
-      if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-        Await(e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT);
-        continue;
-      }
-      const long verify = SSL_get_verify_result(ssl_);
-      if (verify != X509_V_OK)
-        throw HttpError(HttpError::Kind::Tls, std::string("TLS certificate verification failed: ") +
-                                                  X509_verify_cert_error_string(verify));
-      if (e == SSL_ERROR_SYSCALL && errno != 0 && ERR_peek_error() == 0)
-        throw HttpError::SocketError(errno, ErrnoText(errno));
-      throw HttpError(HttpError::Kind::Tls, "TLS handshake failed: " + OpenSslErrorText());
-    }
+  // The handshake; the report is kept whatever its verdict, and a chain
+  // that does not verify or a name that does not match ends the exchange
+  // here, before a request goes out.
+  void StartTls(const TlsOptions& options, TlsReport& report) {
+    const TlsStatus st = tls_.Handshake(fd_, options, exchange_.Within(readTimeoutMs_));
+    report = tls_.Report();
+    if (st != TlsStatus::Ok) Raise(st);
+    tlsOn_ = true;
+    if (!report.Verified || !report.NameMatch)
+      throw HttpError(HttpError::Kind::Tls,
+                      "TLS certificate verification failed: " +
+                          (!report.Verified ? report.VerifyError
+                                            : std::string(IsIpLiteral(options.ServerName)
+                                                              ? "IP address mismatch"
+                                                              : "hostname mismatch")));
   }
 
   void Write(const std::string& data) {
+    if (tlsOn_) {
+      if (const TlsStatus st = tls_.Write(data, exchange_.Within(readTimeoutMs_)); st != TlsStatus::Ok)
+        Raise(st);
+      return;
+    }
     size_t done = 0;
     while (done < data.size()) {
-      if (ssl_) {
-        ERR_clear_error();
-        const int r = SSL_write(ssl_, data.data() + done, static_cast<int>(data.size() - done));
-        if (r > 0) {
-          done += static_cast<size_t>(r);
-          continue;
-        }
-        const int e = SSL_get_error(ssl_, r);
-        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-          Await(e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT);
-          continue;
-        }
-        if (e == SSL_ERROR_SYSCALL && errno != 0)
-          throw HttpError::SocketError(errno, ErrnoText(errno));
-        throw HttpError(HttpError::Kind::Tls, "TLS error: " + OpenSslErrorText());
-      }
       const ssize_t r = send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
       if (r > 0) {
         done += static_cast<size_t>(r);
@@ -441,23 +399,14 @@ class HttpClient::Connection : public IHttpSource {
     // Also when data keeps arriving without a pause: the request's limit
     // holds however fast or slow the peer sends.
     if (exchange_.Passed()) throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+    if (tlsOn_) {
+      size_t got = 0;
+      const TlsStatus st = tls_.Read(buf, n, got, exchange_.Within(readTimeoutMs_));
+      if (st == TlsStatus::Ok) return got;
+      if (st == TlsStatus::Closed) return 0;
+      Raise(st);
+    }
     for (;;) {
-      if (ssl_) {
-        ERR_clear_error();
-        const int r = SSL_read(ssl_, buf, static_cast<int>(std::min<size_t>(n, 1 << 30)));
-        if (r > 0) return static_cast<size_t>(r);
-        const int e = SSL_get_error(ssl_, r);
-        if (e == SSL_ERROR_ZERO_RETURN) return 0;
-        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-          Await(e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT);
-          continue;
-        }
-        if (e == SSL_ERROR_SYSCALL) {
-          if (errno == 0 || ERR_peek_error() != 0) return 0;
-          throw HttpError::SocketError(errno, ErrnoText(errno));
-        }
-        throw HttpError(HttpError::Kind::Tls, "TLS error: " + OpenSslErrorText());
-      }
       const ssize_t r = recv(fd_, buf, n, 0);
       if (r >= 0) return static_cast<size_t>(r);
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
@@ -469,10 +418,8 @@ class HttpClient::Connection : public IHttpSource {
   }
 
   void Close() {
-    if (ssl_) {
-      SSL_free(ssl_);
-      ssl_ = nullptr;
-    }
+    tls_.Close();
+    tlsOn_ = false;
     if (fd_ >= 0) {
       ::close(fd_);
       fd_ = -1;
@@ -485,8 +432,29 @@ class HttpClient::Connection : public IHttpSource {
     AwaitFd(fd_, events, exchange_.Within(readTimeoutMs_), HttpError::Kind::ReadTimeout);
   }
 
+  // A TLS session's failure as the client's error.
+  [[noreturn]] void Raise(TlsStatus st) {
+    switch (st) {
+      case TlsStatus::TimedOut:
+        throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+      case TlsStatus::Aborted:
+        throw HttpError::Aborted();
+      case TlsStatus::Failed:
+        if (tls_.SystemError() != 0) throw HttpError::SocketError(tls_.SystemError(), tls_.Error());
+        throw HttpError(HttpError::Kind::Tls, tls_.Error());
+      case TlsStatus::Closed:
+        if (!tlsOn_) throw HttpError(HttpError::Kind::Tls, "TLS handshake failed: " + tls_.Error());
+        throw HttpError(HttpError::Kind::Closed, "Connection Closed Gracefully.");
+      case TlsStatus::Ok:
+      case TlsStatus::Untrusted:
+        break;
+    }
+    throw HttpError(HttpError::Kind::Tls, tls_.Error());
+  }
+
   int fd_ = -1;
-  SSL* ssl_ = nullptr;
+  TlsSession tls_;
+  bool tlsOn_ = false;
   Deadline exchange_;
   int readTimeoutMs_;
 };
@@ -596,6 +564,7 @@ std::string HttpClient::ExchangeSteps(const std::string& method, const HttpUrl& 
                                       bool wantBody, const Deadline& deadline,
                                       HttpError::Stage& stage) {
   Disconnect();
+  LastTls = {};
   conn_ = std::make_unique<Connection>(deadline, Effective(ReadTimeout));
   struct CloseAtEnd {
     HttpClient& c;
@@ -615,24 +584,10 @@ std::string HttpClient::ExchangeSteps(const std::string& method, const HttpUrl& 
       OpenTunnel(url);
     }
     stage = HttpError::Stage::Tls;
-    if (!tls_ || tls_->extraCa != TlsExtraCaFile) {
-      auto t = std::make_unique<TlsContext>();
-      t->extraCa = TlsExtraCaFile;
-      t->ctx = SSL_CTX_new(TLS_client_method());
-      if (!t->ctx) throw HttpError(HttpError::Kind::Tls, "TLS error: " + OpenSslErrorText());
-      SSL_CTX_set_min_proto_version(t->ctx, TLS1_2_VERSION);
-      SSL_CTX_set_default_verify_paths(t->ctx);
-      if (!TlsExtraCaFile.empty() &&
-          SSL_CTX_load_verify_locations(t->ctx, TlsExtraCaFile.c_str(), nullptr) != 1)
-        throw HttpError(HttpError::Kind::Tls,
-                        "TLS error: cannot load the certificate file " + TlsExtraCaFile);
-      SSL_CTX_set_verify(t->ctx, SSL_VERIFY_PEER, nullptr);
-      // Bodies read to the close of the connection end there, with or
-      // without the server's close notification.
-      SSL_CTX_set_options(t->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
-      tls_ = std::move(t);
-    }
-    conn_->StartTls(tls_->ctx, url.Host);
+    TlsOptions options;
+    options.ServerName = url.Host;
+    options.ExtraCaFile = TlsExtraCaFile;
+    conn_->StartTls(options, LastTls);
   }
 
   stage = HttpError::Stage::Request;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "clients/HttpResponse.h"
+#include "clients/TlsReport.h"
 #include "common/Deadline.h"
 
 namespace quovix {
@@ -106,6 +107,10 @@ class HttpClient {
   const std::string& ResponseText() const { return Response.ResponseText; }
   void ClearResponse() { Response.Clear(); }
   HttpCookieJar Cookies;
+  // What the TLS handshake of the last exchange showed (empty for plain
+  // HTTP, and filled as far as it got when the handshake failed or the
+  // certificate did not verify).
+  TlsReport LastTls;
 
   // The requests. Both raise HttpError, its stage saying how far the failed
   // exchange got; on a status error the response fields stay filled. An abort request (see AbortRequested) ends the wait
@@ -134,8 +139,6 @@ class HttpClient {
   HttpResponseHead ReadHead(HttpReader& in, const HttpUrl& url);
 
   std::unique_ptr<Connection> conn_;
-  struct TlsContext;
-  std::unique_ptr<TlsContext> tls_;
 };
 
 // Applies the proxy options of the settings to a client: set with basic

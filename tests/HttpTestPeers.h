@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/LoopbackPort.h"
+#include "support/TestCa.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -261,37 +262,56 @@ inline std::string RequestLine(const std::string& request) {
 
 // A test CA and three server certificates: "good" for 127.0.0.1 and
 // localhost signed by the CA, "wronghost" for another name signed by the
-// CA, and "self" self-signed for 127.0.0.1.
+// CA, and "self" self-signed for 127.0.0.1; "expired" for 127.0.0.1, from
+// the CA, expired in 2020.
 struct TestCerts {
   bool ok = false;
-  std::string ca, goodCert, goodKey, wrongCert, wrongKey, selfCert, selfKey;
+  std::string ca, goodCert, goodKey, wrongCert, wrongKey, selfCert, selfKey, expiredCert, expiredKey;
 
   explicit TestCerts(const TempDir& dir) {
-    const std::string openssl = FindProgram("openssl");
-    if (openssl.empty()) return;
-    const std::string d = dir.Path();
-    auto run = [&](const std::string& args) {
-      return std::system((openssl + " " + args + " >>" + d + "/openssl.log 2>&1").c_str()) == 0;
-    };
-    const std::string ec = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-    ca = d + "/ca.pem";
-    goodCert = d + "/good.pem", goodKey = d + "/good.key";
-    wrongCert = d + "/wrong.pem", wrongKey = d + "/wrong.key";
-    selfCert = d + "/self.pem", selfKey = d + "/self.key";
-    dir.Write("good.ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
-    dir.Write("wrong.ext", "subjectAltName=DNS:wrong.test\n");
-    ok = run("req -x509 " + ec + " -keyout " + d + "/ca.key -out " + ca +
-             " -days 2 -subj /CN=Quovix-Test-CA") &&
-         run("req " + ec + " -keyout " + goodKey + " -out " + d + "/good.csr -subj /CN=127.0.0.1") &&
-         run("x509 -req -in " + d + "/good.csr -CA " + ca + " -CAkey " + d + "/ca.key" +
-             " -CAcreateserial -days 2 -out " + goodCert + " -extfile " + d + "/good.ext") &&
-         run("req " + ec + " -keyout " + wrongKey + " -out " + d + "/wrong.csr -subj /CN=wrong.test") &&
-         run("x509 -req -in " + d + "/wrong.csr -CA " + ca + " -CAkey " + d + "/ca.key" +
-             " -CAcreateserial -days 2 -out " + wrongCert + " -extfile " + d + "/wrong.ext") &&
-         run("req -x509 " + ec + " -keyout " + selfKey + " -out " + selfCert +
-             " -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1");
-    for (const auto& f : {goodKey, wrongKey, selfKey}) chmod(f.c_str(), 0644);
+    if (FindProgram("openssl").empty()) return;
+    quovix::test::TestCa authority(dir.Path());
+    const auto good = authority.Issue("good", "/CN=127.0.0.1", "IP:127.0.0.1,DNS:localhost");
+    const auto wrong = authority.Issue("wrong", "/CN=wrong.test", "DNS:wrong.test");
+    const auto self = authority.SelfSigned("self", "/CN=127.0.0.1", "IP:127.0.0.1");
+    const auto expired = authority.Issue("expired", "/CN=127.0.0.1", "IP:127.0.0.1", true);
+    ok = authority.Ok() && good.ok && wrong.ok && self.ok && expired.ok;
+    ca = authority.Ca();
+    goodCert = good.cert, goodKey = good.key;
+    wrongCert = wrong.cert, wrongKey = wrong.key;
+    selfCert = self.cert, selfKey = self.key;
+    expiredCert = expired.cert, expiredKey = expired.key;
   }
+};
+
+// openssl s_server on a loopback port with the arguments given (certificate,
+// key, -alpn, -status_file …), stopped with the object. Without -www it
+// echoes and writes what it learnt of each connection into its log.
+class OpensslServer {
+ public:
+  int port = 0;
+  std::string skipReason;
+  OpensslServer(const TempDir& dir, const std::string& name, const std::vector<std::string>& args) {
+    const std::string openssl = FindProgram("openssl");
+    if (openssl.empty()) {
+      skipReason = "openssl is not installed (Debian package openssl)";
+      return;
+    }
+    port = FreePort();
+    log_ = dir.File(name + ".s_server.log");
+    std::vector<std::string> argv{openssl, "s_server", "-accept", "127.0.0.1:" + std::to_string(port)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    if (!child_.Start(argv, log_) || !WaitForPort(child_, port)) {
+      skipReason = "openssl s_server did not start: " + ReadFile(log_);
+      child_.Stop();
+    }
+  }
+  bool Ok() const { return skipReason.empty(); }
+  std::string Log() const { return ReadFile(log_); }
+
+ private:
+  std::string log_;
+  ChildProcess child_;
 };
 
 // ---- nginx -----------------------------------------------------------------------------

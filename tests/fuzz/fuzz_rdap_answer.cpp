@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "FuzzValues.h"
+
 #include "clients/RdapAnswer.h"
 #include "clients/RdapBootstrap.h"
 #include "clients/RdapClient.h"
@@ -85,14 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The input split at zero bytes gives the values; the first byte of each
   // value tells how it goes in: quoted as a string, or as it is.
-  std::vector<std::string> values;
-  size_t start = 0;
-  for (size_t i = 0; i <= raw.size(); ++i) {
-    if (i == raw.size() || raw[i] == '\0') {
-      values.push_back(raw.substr(start, i - start));
-      start = i + 1;
-    }
-  }
+  const std::vector<std::string> values = quovix::fuzz::SplitAtZero(raw);
   std::string json;
   size_t next = 0;
   for (const char* p = kTemplate; *p; ++p) {
