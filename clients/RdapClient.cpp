@@ -1,11 +1,16 @@
 #include "clients/RdapClient.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <ctime>
 
 #include "clients/HttpClient.h"
 #include "common/Deadline.h"
 #include "common/IpAddress.h"
 #include "common/fMain.h"
+#include "common/fRangePack.h"
 #include "shell/fLanguage.h"
 
 namespace quovix {
@@ -41,9 +46,42 @@ std::string OneLine(const std::string& text) {
   return Trim(out);
 }
 
-bool IsHttps(const std::string& url) { return LowerAscii(url.substr(0, 8)) == "https://"; }
+// Why an exchange failed, in the program's own words: the client's texts
+// are English library texts, which have no place in translated output.
+std::string ReasonText(const HttpError& e) {
+  const std::string what = e.what();
+  switch (e.kind()) {
+    case HttpError::Kind::Socket:
+      switch (e.code()) {
+        case 1:  // the client's code for a name without an address
+          return LangText("Main|OutRdapReasonHostNotFound", "Der Name hat keine Adresse.");
+        case ECONNREFUSED:
+          return LangText("Main|OutRdapReasonRefused", "Die Verbindung wurde abgelehnt.");
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+          return LangText("Main|OutRdapReasonNoRoute", "Es gibt keine Route zum Server.");
+        case ECONNRESET:
+          return LangText("Main|OutRdapReasonReset", "Die Verbindung wurde zurückgesetzt.");
+        default:
+          return LangText("Main|OutRdapReasonSystem", "Verbindungsfehler (Systemfehler %s1%).",
+                          {std::to_string(e.code())});
+      }
+    case HttpError::Kind::Closed:
+      return LangText("Main|OutRdapReasonClosed",
+                      "Der Server hat die Verbindung ohne Antwort geschlossen.");
+    case HttpError::Kind::Tls:
+      if (what.find("verification") != std::string::npos)
+        return LangText("Main|OutRdapReasonCertificate",
+                        "Das Zertifikat des Servers wurde nicht bestätigt.");
+      return LangText("Main|OutRdapReasonTls", "Der TLS-Handshake ist gescheitert.");
+    default:
+      return LangText("Main|OutRdapReasonProtocol", "Die Antwort verletzt das HTTP-Protokoll.");
+  }
+}
 
 }  // namespace
+
+bool IsHttpsUrl(const std::string& url) { return LowerAscii(url.substr(0, 8)) == "https://"; }
 
 std::string RdapDomainUrl(const std::string& base, const std::string& aLabel) {
   std::string name = LowerAscii(aLabel);
@@ -70,7 +108,7 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
     (void)ParseHttpUrl(url);
   } catch (const HttpError& e) {
     // A base URL of a bootstrap file that the client cannot use.
-    x.Detail = OneLine(e.what());
+    x.Detail = ReasonText(e);
     return x;
   }
   const Deadline deadline = Deadline::In(limitMs);
@@ -105,7 +143,7 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
           return x;
         case HttpError::Kind::Tls:
           x.End = RdapEnd::TlsFailed;
-          x.Detail = OneLine(e.what());
+          x.Detail = ReasonText(e);
           return x;
         case HttpError::Kind::Protocol:
           x.End = RdapEnd::BadAnswer;
@@ -114,14 +152,14 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
                          ? LangText("Main|OutRdapTooLarge",
                                     "Die RDAP-Antwort ist länger als %s1% Bytes.",
                                     {std::to_string(kRdapMaxAnswer)})
-                         : OneLine(e.what());
+                         : ReasonText(e);
           return x;
         case HttpError::Kind::Socket:
         case HttpError::Kind::Closed:
           // A deadline that passed during the name look-up or the
           // connection is a timeout, whatever the call reports.
           x.End = deadline.Passed() ? RdapEnd::TimedOut : RdapEnd::Unreachable;
-          x.Detail = OneLine(e.what());
+          x.Detail = ReasonText(e);
           return x;
         case HttpError::Kind::Status:
           break;  // looked at below
@@ -135,7 +173,7 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
         x.Detail = OneLine(http.ResponseText());
         return x;
       }
-      if (IsHttps(x.Url) && !IsHttps(next)) {
+      if (IsHttpsUrl(x.Url) && !IsHttpsUrl(next)) {
         x.End = RdapEnd::Downgrade;
         x.Detail = next;
         return x;
@@ -172,6 +210,62 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
     x.End = RdapEnd::Answered;
     return x;
   }
+}
+
+RdapRefreshResult RefreshRdapBootstrap(HttpClient& http, RdapRegistry registry, int limitMs) {
+  RdapRefreshResult r;
+  const std::string file = RdapBootstrapCachePath(registry);
+  if (RdapBootstrapUrl.empty() || file.empty()) return r;
+  // The time of the last try is the stamp file's modification time; one in
+  // the future (a clock set back) does not hold the refresh off.
+  const std::string stampFile = file + ".tried";
+  struct stat st {};
+  const std::time_t now = std::time(nullptr);
+  if (::stat(stampFile.c_str(), &st) == 0 && st.st_mtim.tv_sec <= now &&
+      now - st.st_mtim.tv_sec < kRdapBootstrapRefreshSeconds)
+    return r;
+  if (!WriteFileAtomically(stampFile, std::to_string(now) + "\n")) return r;
+
+  std::string base = RdapBootstrapUrl;
+  if (base.back() != '/') base += '/';
+  const std::string name = RdapBootstrapFileName(registry);
+  r.Url = base + name.substr(name.rfind('/') + 1);
+  r.End = RdapRefreshEnd::Failed;
+  SavedRequestSettings saved{http};
+  http.Accept = "application/json";
+  http.HandleRedirects = false;
+  http.AllowCookies = false;
+  http.Limits.MaxBodyBytes = kRdapMaxBootstrapBytes;
+  http.ConnectTimeout = http.ReadTimeout = std::max(1, limitMs);
+  ApplyProxyOptions(http);
+  http.ClearResponse();
+  std::string body;
+  try {
+    body = http.Get(r.Url);
+  } catch (const HttpError& e) {
+    r.Detail = e.kind() == HttpError::Kind::Status ? OneLine(http.ResponseText())
+               : e.kind() == HttpError::Kind::ConnectTimeout || e.kind() == HttpError::Kind::ReadTimeout
+                   ? LangText("Main|OutRdapReasonTimeout", "Keine Antwort innerhalb des Zeitlimits.")
+                   : ReasonText(e);
+    return r;
+  }
+  if (http.ResponseCode() != 200) {
+    r.Detail = OneLine(http.ResponseText());
+    return r;
+  }
+  const RdapBootstrap parsed = RdapBootstrap::Parse(body, registry);
+  if (!parsed.Valid() || parsed.Entries() == 0) {
+    r.Detail = LangText("Main|OutRdapBootstrapUnusable", "Die Datei ist keine RDAP-Bootstrap-Datei.");
+    return r;
+  }
+  if (!WriteFileAtomically(file, body)) {
+    r.Detail = LangText("Main|OutRdapBootstrapNotKept",
+                        "Die Datei kann im Cache-Ordner nicht abgelegt werden.");
+    return r;
+  }
+  r.End = RdapRefreshEnd::Fetched;
+  r.Publication = parsed.Publication();
+  return r;
 }
 
 }  // namespace quovix

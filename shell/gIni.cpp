@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/formMain.h"
+#include "clients/RdapBootstrap.h"
 #include "common/fEthernetAddr.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
@@ -29,6 +30,7 @@ void ResetSettingsValues() {
   NameResTimeout = 2000;
   ActiveDnsServerIP.clear();
   ExtIpUrl.clear();
+  RdapBootstrapUrl.clear();
   HttpProxyUseProxy = false;
   HttpProxyServerName.clear();
   HttpProxyServerPort = 0;
@@ -364,6 +366,9 @@ bool LoadSettings(TfrmMain& f) {
   HttpProxyUsername = text("HttpProxyUsername", "");
   HttpProxyPassword = UnscramblePassword(text("HttpProxyPassword", ""));
   ExtIpUrl = text("ExtIpUrl", "");
+  // IANA's files unless the file says otherwise; an empty value turns the
+  // refresh off.
+  RdapBootstrapUrl = Trim(text("RdapBootstrapUrl", kIanaRdapBootstrapUrl));
   OutputFontName = text("OutputFontName", "Courier New");
   OutputFontSize = ini.ReadInt(kSettings, "OutputFontSize", 9);
   OutputFontCharset = ini.ReadInt(kSettings, "OutputFontCharset", 0);
@@ -399,6 +404,7 @@ bool SaveSettings(TfrmMain& f) {
   text("HttpProxyPassword", ScramblePassword(HttpProxyPassword));
   text("ActiveDnsServerIP", ActiveDnsServerIP);
   text("ExtIpUrl", ExtIpUrl);
+  text("RdapBootstrapUrl", RdapBootstrapUrl);
   text("OutputFontName", OutputFontName);
   number("OutputFontSize", OutputFontSize);
   number("OutputFontCharset", OutputFontCharset);
