@@ -10,6 +10,7 @@
 #include <random>
 
 #include "app/formMain.h"
+#include "common/AsLookup.h"
 #include "common/fMain.h"
 #include "common/SpecialRanges.h"
 #include "common/fRangePack.h"
@@ -856,5 +857,52 @@ TEST(ShippedData, CachedCountryTableCostsNoReadAndBuildingKeepsNoMemory) {
   ResetDataPackCache();
   setenv("XDG_CACHE_HOME", QUOVIX_TEST_CACHE_DIR, 1);
   fs::remove_all(cache);
+  ProgramFolder = saved;
+}
+
+// ---- The AS packs ----------------------------------------------------------------------
+
+TEST_F(PackFolder, AsOfAnAddressFromItsPackNoneForSpecialOrUnannouncedOnes) {
+  Pack("ASN.pak", "16777216|16777471|13335|Cloudflare, Inc.\n"   // 1.0.0.0/24
+                  "167772160|184549375|64500|Private Holder\n"   // 10.0.0.0/8, as data may say
+                  "3227017984|3227018239|6939|Relay Operator\n"  // 192.88.99.0/24
+                  "16777472|16777727|x|No number\n");
+  Pack("ASN6.pak", "2001:db8::|2001:db8:ffff:ffff:ffff:ffff:ffff:ffff|64501|Doc\n"
+                   "2a00:1450::|2a00:1450:ffff:ffff:ffff:ffff:ffff:ffff|15169|Google LLC\n");
+  const struct {
+    const char* address;
+    std::uint32_t asn;  // 0: none
+    const char* name;
+  } cases[] = {
+      {"1.0.0.1", 13335, "Cloudflare, Inc."}, {"::ffff:1.0.0.200", 13335, "Cloudflare, Inc."},
+      {"2a00:1450::1", 15169, "Google LLC"},  {"192.88.99.1", 6939, "Relay Operator"},
+      {"10.1.2.3", 0, ""},                    {"2001:db8::1", 0, ""},
+      {"1.0.1.1", 0, ""},                     {"9.9.9.9", 0, ""},
+      {"no address", 0, ""},
+  };
+  for (const auto& c : cases) {
+    const std::optional<AsInfo> as = LookupAs(c.address);
+    EXPECT_EQ(as ? as->Asn : 0u, c.asn) << c.address;
+    if (as) {
+      EXPECT_EQ(as->Name, c.name) << c.address;
+    }
+  }
+  TfrmMain f;
+  AppendPlaceLines(f, f.reDns, "1.0.0.1");
+  ASSERT_EQ(f.reDns.Lines().size(), 1u);  // no country pack: the network line alone
+  EXPECT_EQ(f.reDns.Lines()[0].Text, "  Netz (AS):   AS13335 Cloudflare, Inc.");
+  EXPECT_EQ(FindField(f.reDns.Lines()[0].Fields, "asn")->AsInteger(), 13335);
+}
+
+TEST(ShippedData, AsPacksAreBuiltAndRead) {
+  const std::string saved = ProgramFolder;
+  ProgramFolder = std::string(QUOVIX_BIN_DIR) + "/";
+  ResetDataPackCache();
+  const std::optional<AsInfo> v4 = LookupAs("1.1.1.1"), v6 = LookupAs("2606:4700:4700::1111");
+  ASSERT_TRUE(v4 && v6);
+  EXPECT_EQ(v4->Asn, 13335u);
+  EXPECT_EQ(v6->Asn, 13335u);
+  EXPECT_FALSE(LookupAs("192.168.1.1"));
+  ResetDataPackCache();
   ProgramFolder = saved;
 }

@@ -1,6 +1,7 @@
 #include "tools/fAddressInfo.h"
 
 #include "app/formMain.h"
+#include "common/AsLookup.h"
 #include "common/IpAddress.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
@@ -37,6 +38,8 @@ std::string SpecialRangeText(SpecialRange kind) {
 
 void AppendCountryLine(TfrmMain& form, TRichEdit& pane, const std::string& address) {
   if (!IsIpAddress(address)) return;  // no address, no country (and no pack to load for it)
+  const std::string country = LookupIpCountry(address);
+  if (country.empty()) return;
   const SpecialRangeMatch special = FindSpecialRange(address);
   if (special.Kind != SpecialRange::None) {
     form.AppendOutput(pane,
@@ -46,9 +49,21 @@ void AppendCountryLine(TfrmMain& form, TRichEdit& pane, const std::string& addre
                       {{"special_range", SpecialRangeName(special.Kind)}, {"range", special.Prefix}});
     return;
   }
-  const std::string country = LookupIpCountry(address);
-  if (!country.empty())
-    form.AppendOutput(pane, LangText("Main|OutInfoCountry", "  Land:        %s1%", {country}), clNavy);
+  form.AppendOutput(pane, LangText("Main|OutInfoCountry", "  Land:        %s1%", {country}), clNavy);
+}
+
+void AppendAsLine(TfrmMain& form, TRichEdit& pane, const std::string& address) {
+  const std::optional<AsInfo> as = LookupAs(address);
+  if (!as) return;
+  std::string text = "AS" + std::to_string(as->Asn);
+  if (!as->Name.empty()) text += " " + as->Name;
+  form.AppendOutput(pane, LangText("Main|OutInfoNetwork", "  Netz (AS):   %s1%", {text}), clNavy,
+                    {{"asn", static_cast<long long>(as->Asn)}, {"as_name", as->Name}});
+}
+
+void AppendPlaceLines(TfrmMain& form, TRichEdit& pane, const std::string& address) {
+  AppendCountryLine(form, pane, address);
+  AppendAsLine(form, pane, address);
 }
 
 }  // namespace quovix

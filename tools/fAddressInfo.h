@@ -14,9 +14,17 @@ class TfrmMain;
 // "(Dokumentation)" …; empty for none.
 std::string SpecialRangeText(SpecialRange kind);
 
-// The navy "  Land:" line: the country of the address from the packs, or,
-// for an address of a special-purpose range, the range's name in its place
-// whatever the packs say; nothing when neither is known.
+// The navy "  Land:" line: the country of the address from the packs; for
+// an address of a special-purpose range, which belongs to no country, the
+// range's name in its place whatever the packs say. Nothing when the packs
+// know no country.
 void AppendCountryLine(TfrmMain& form, TRichEdit& pane, const std::string& address);
+
+// The navy "  Netz (AS):" line with the AS that announces the address
+// (fields asn, as_name); nothing when the AS packs know none.
+void AppendAsLine(TfrmMain& form, TRichEdit& pane, const std::string& address);
+
+// Both: the country line, then the network line.
+void AppendPlaceLines(TfrmMain& form, TRichEdit& pane, const std::string& address);
 
 }  // namespace quovix

@@ -335,7 +335,7 @@ void TfrmMain::btnDnsStartClick() {
                    clNavy);
     }
   }
-  AppendCountryLine(*this, reDns, address);
+  AppendPlaceLines(*this, reDns, address);
 
   IdDNSResolver.WaitingTime = NameResTimeout;
   std::string server = IdDNSResolver.Host;

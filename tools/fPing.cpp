@@ -69,7 +69,7 @@ void TfrmMain::btnPingStartClick() {
                      "\r\n" +
                      LangText("Main|OutInfoIpAddr", "  IP-Adresse:  %s1%", {address}),
                  clNavy);
-    AppendCountryLine(*this, rePing, address);
+    AppendPlaceLines(*this, rePing, address);
     AppendOutput(rePing, "", clNavy);
   } else {
     address = CanonicalAddress(idn);

@@ -58,11 +58,28 @@ std::string DomainReferral(const std::string& answer, const std::string& server,
 
 // Where a referral points: "host", "host:port", "whois://host:port/",
 // "[v6]:port"; port 43 unless it names another (valid) one.
+// Anything else after a colon belongs to the name as it came.
 std::pair<std::string, int> ReferralTarget(std::string value) {
   if (size_t s = value.find("://"); s != std::string::npos) value.erase(0, s + 3);
   if (size_t slash = value.find('/'); slash != std::string::npos) value.resize(slash);
-  auto [host, port] = SplitUrlPort(Trim(value));
-  return {host, port >= 1 && port <= 65535 ? port : 43};
+  value = Trim(value);
+  size_t colon = std::string::npos;
+  if (value.starts_with('[')) {
+    if (size_t close = value.find(']'); close != std::string::npos && close + 1 < value.size() &&
+                                        value[close + 1] == ':')
+      colon = close + 1;
+  } else if (CountOccurrences(value, ":") == 1) {
+    colon = value.find(':');
+  }
+  if (colon != std::string::npos && colon > 0) {
+    const std::string digits = value.substr(colon + 1);
+    const int port = digits.size() <= 5 && !digits.empty() &&
+                             digits.find_first_not_of("0123456789") == std::string::npos
+                         ? std::stoi(digits)
+                         : 0;
+    if (port >= 1 && port <= 65535) return {value.substr(0, colon), port};
+  }
+  return {value, 43};
 }
 
 // A referral's server as its heading names it: with its port when that is
@@ -406,7 +423,7 @@ void TfrmMain::btnWhoisStartClick() {
   }
   out(LangText("Main|OutWhoisInfoHostName", "  Hostname:    %s1%", {host}), clNavy);
   out(LangText("Main|OutWhoisInfoIpAddr", "  IP-Adresse:  %s1%", {address}), clNavy);
-  AppendCountryLine(*this, pane, address);
+  AppendPlaceLines(*this, pane, address);
 
   std::string server;
   if (chkWhoisCheck.Checked() && !direct) {
