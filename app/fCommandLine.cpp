@@ -246,6 +246,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       f.btnTimeQuery.Click();
       // Only when the query enabled it (a time arrived and the user may
       // set the clock) does this click do anything.
+      f.TimeSetForced = GetParamValue("TimeForce") == "1";
       if (HasParam("TimeSet")) f.btnTimeUpdate.Click();
       break;
     case pgList:
@@ -339,6 +340,7 @@ std::vector<std::string> CommandLineHelp() {
       {"/HeadR:1|0", "HTTP-Header: follow redirections automatically"},
       {"/Time:SERVER", "Time tab: ask an NTP server for the time"},
       {"/TimeSet", "Time: then set the system clock (needs root; must follow /Time)"},
+      {"/TimeForce:1|0", "Time: 1 lets /TimeSet step the clock beyond TimeSetLimit (put it before)"},
       {"/List:TEXT", "Lists tab: search a list for a text"},
       {"/ListL:NAME", "Lists: the list to search"},
       {"/PRank:URL", "PageRank tab: ask for the PageRank of a URL"},

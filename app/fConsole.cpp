@@ -23,6 +23,8 @@ class ConsoleDesktop : public platform::IDesktop {
     err_ << ConsoleLine(title + ": " + text, clBlack, false) << std::endl;
   }
   bool OpenUrl(const std::string&) override { return false; }
+  // Nobody to ask: a script says beforehand what it wants (/TimeForce:1).
+  bool Confirm(const std::string&, const std::string&) override { return false; }
 
  private:
   std::ostream& err_;
@@ -73,6 +75,7 @@ std::vector<TOutputLine> ResultControlLines(TfrmMain& f, TPage page) {
     case pgTime:
       line(f.lblTimeLoc.Caption() + " " + f.lblTimeLocTime.Caption());
       line(f.lblTimeNet.Caption() + " " + f.lblTimeNetTime.Caption(), failed);
+      line(f.lblTimeDiff.Caption() + " " + f.lblTimeDiffValue.Caption(), failed);
       break;
     case pgList:
       if (failed)
@@ -213,7 +216,7 @@ int RunConsole(const std::vector<std::string>& argv, std::ostream& out, std::ost
     const std::pair<TRichEdit*, TPage> panes[] = {
         {&form.reDns, pgDns},     {&form.rePing, pgPing}, {&form.reTrace, pgTrace},
         {&form.reWhois, pgWhois}, {&form.reEMail, pgEMail}, {&form.reHead, pgHead},
-        {&form.reOwn, pgOwn}};
+        {&form.reTime, pgTime},   {&form.reOwn, pgOwn}};
     for (const auto& [pane, paneTool] : panes) {
       const TPage page = paneTool;
       pane->OnLineAdded = [&write, page](const TOutputLine& l) { write(page, l); };

@@ -103,6 +103,8 @@ void TfrmMain::BuildControls() {
   lblTimeLocTime.Bold = true;
   lblTimeNetTime.SetCaption("00.00.0000 00:00:00");
   lblTimeNetTime.Bold = true;
+  lblTimeDiffValue.SetCaption("---");
+  lblTimeDiffValue.Bold = true;
   tmrTime.Interval = 1000;
 
   lblGPRankRank.SetCaption("0");
@@ -179,7 +181,7 @@ void TfrmMain::Pump() {
 }
 
 std::vector<TRichEdit*> TfrmMain::OutputPanes() {
-  return {&reDns, &rePing, &reTrace, &reWhois, &reEMail, &reHead, &reOwn};
+  return {&reDns, &rePing, &reTrace, &reWhois, &reEMail, &reHead, &reTime, &reOwn};
 }
 
 std::vector<TComboBox*> TfrmMain::HistoryCombos() {
@@ -390,7 +392,7 @@ ToolRunGuard::~ToolRunGuard() {
   if (o_.Pane) form_.SetFocus(o_.Pane);
   if (o_.MainInput) form_.AddRecentItem(*o_.MainInput, o_.MainInput->Text());
   for (TComboBox* c : o_.Histories) form_.AddRecentItem(*c, c->Text());
-  form_.SetStatus(" " + LangText("Main|sbMainReady", "Bereit."));
+  form_.SetStatus(" " + (endStatus_.empty() ? LangText("Main|sbMainReady", "Bereit.") : endStatus_));
   for (TControl* c : o_.Inputs) c->SetEnabled(true);
   if (o_.Start) {
     o_.Start->SetEnabled(true);

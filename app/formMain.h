@@ -66,9 +66,14 @@ class ToolRunGuard {
   // whether the user asked to abort.
   bool Aborted();
 
+  // A run that failed names the failure in the status bar when it ends,
+  // instead of "Bereit." (the text without the leading blank).
+  void SetEndStatus(std::string text) { endStatus_ = std::move(text); }
+
  private:
   TfrmMain& form_;
   Options o_;
+  std::string endStatus_;
 };
 
 class TfrmMain {
@@ -343,9 +348,15 @@ class TfrmMain {
   TComboBox cmbTimeServer{"cmbTimeServer", TComboStyle::DropDown, 256};
   TButton btnTimeQuery{"btnTimeQuery"}, btnTimeUpdate{"btnTimeUpdate"};
   TLabel lblTimeLoc{"lblTimeLoc"}, lblTimeLocTime{"lblTimeLocTime"}, lblTimeNet{"lblTimeNet"},
-      lblTimeNetTime{"lblTimeNetTime"};
+      lblTimeNetTime{"lblTimeNetTime"}, lblTimeDiff{"lblTimeDiff"},
+      lblTimeDiffValue{"lblTimeDiffValue"};
+  TRichEdit reTime{"reTime"};
   TTimer tmrTime{"tmrTime"};
   double NtpTime = 0;  // last time received from an NTP server (date-time value)
+  double TimeOffset = 0;  // its server's clock minus ours, in seconds
+  // Set the clock even when the step is larger than TimeSetLimit (the
+  // console's /TimeForce:1; the window asks instead).
+  bool TimeSetForced = false;
   SntpClient IdSNTP;   // the NTP server's clock (UDP port 123 unless the server names one)
   void btnTimeQueryClick();
   void btnTimeUpdateClick();

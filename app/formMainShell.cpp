@@ -124,6 +124,7 @@ void TfrmMain::ApplyLanguageTexts() {
   btnTimeUpdate.SetCaption(LangText("Main|btnTimeUpdate", "Systemzeit aktualisieren"));
   lblTimeLoc.SetCaption(LangText("Main|lblTimeLoc", "Lokale Systemzeit:"));
   lblTimeNet.SetCaption(LangText("Main|lblTimeNet", "Zeit vom NTP-Server:"));
+  lblTimeDiff.SetCaption(LangText("Main|lblTimeDiff", "Differenz (Server − lokal):"));
   grpList.SetCaption(LangText("Main|grpList", "Suche"));
   lblListList.SetCaption(LangText("Main|lblListList", "&Liste:"));
   lblListSearch.SetCaption(LangText("Main|lblListSearch", "&Suchbegriff:"));
@@ -231,15 +232,18 @@ void TfrmMain::LayoutDesign() {
   reHead.SetBounds(7, 124, 0, 0);
 
   // Time
-  grpTime.SetBounds(7, 4, 0, 124);
+  grpTime.SetBounds(7, 4, 0, 132);
   lblTimeServer.SetBounds(kX, kRow1Label, kHostW, kLabelH);
   cmbTimeServer.SetBounds(kX, kRow1Input, kHostW, kComboH);
   btnTimeQuery.SetBounds(kStartX, kRow1Button, 90, kButtonH);
   btnTimeUpdate.SetBounds(kStartX + 100, kRow1Button, 160, kButtonH);
-  lblTimeLoc.SetBounds(kX, 74, 160, kLabelH);
-  lblTimeLocTime.SetBounds(190, 74, 200, kLabelH);
-  lblTimeNet.SetBounds(kX, 96, 160, kLabelH);
-  lblTimeNetTime.SetBounds(190, 96, 200, kLabelH);
+  lblTimeLoc.SetBounds(kX, 72, 160, kLabelH);
+  lblTimeLocTime.SetBounds(190, 72, 200, kLabelH);
+  lblTimeNet.SetBounds(kX, 90, 160, kLabelH);
+  lblTimeNetTime.SetBounds(190, 90, 200, kLabelH);
+  lblTimeDiff.SetBounds(kX, 108, 160, kLabelH);
+  lblTimeDiffValue.SetBounds(190, 108, 200, kLabelH);
+  reTime.SetBounds(7, 144, 0, 0);
 
   // PageRank: the inputs in one row, so that the result panel and the list
   // view fit below the group box at top 108.
@@ -300,7 +304,8 @@ void TfrmMain::LayoutTabContents(int tabWidth, int tabHeight) {
                        &grpTime, &grpGPRank})
     width(*g);
   for (TControl* pane : std::initializer_list<TControl*>{
-           &reDns, &rePing, &reTrace, &reWhois, &reHead, &reEMail, &lstList, &lvGPRankMulti, &reOwn})
+           &reDns, &rePing, &reTrace, &reWhois, &reHead, &reEMail, &reTime, &lstList, &lvGPRankMulti,
+           &reOwn})
     fill(*pane);
 }
 
@@ -331,7 +336,8 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
               &chkHeadRedirect, &reHead};
     case pgTime:
       return {&grpTime, &lblTimeServer, &cmbTimeServer, &btnTimeQuery, &btnTimeUpdate,
-              &lblTimeLoc, &lblTimeLocTime, &lblTimeNet, &lblTimeNetTime};
+              &lblTimeLoc, &lblTimeLocTime, &lblTimeNet, &lblTimeNetTime, &lblTimeDiff,
+              &lblTimeDiffValue, &reTime};
     case pgGPRank:
       return {&grpGPRank, &lblGPRankURL, &cmbGPRankURL, &lblGPRankCount, &cmbGPRankCount,
               &lblGPRankTimeout, &cmbGPRankTimeout, &btnGPRankStart, &pnlGPRankSingle,

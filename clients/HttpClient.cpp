@@ -74,6 +74,12 @@ void AwaitFd(int fd, short events, const Deadline& deadline, HttpError::Kind tim
   throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
 }
 
+HttpError HostNotFound() {
+  HttpError e = HttpError::SocketError(kHostNotFound, "Host not found.");
+  e.SetStage(HttpError::Stage::Resolve);
+  return e;
+}
+
 std::string OpenSslErrorText() {
   const unsigned long e = ERR_get_error();
   ERR_clear_error();
@@ -132,25 +138,25 @@ HttpUrl ParseHttpUrl(const std::string& urlText) {
   if (!authority.empty() && authority[0] == '[') {
     const size_t close = authority.find(']');
     if (close == std::string::npos)
-      throw HttpError::SocketError(kHostNotFound, "Host not found.");
+      throw HostNotFound();
     u.Host = authority.substr(1, close - 1);
     const std::string after = authority.substr(close + 1);
     if (!after.empty()) {
-      if (after[0] != ':') throw HttpError::SocketError(kHostNotFound, "Host not found.");
+      if (after[0] != ':') throw HostNotFound();
       portText = after.substr(1);
     }
     unsigned char buf[16];
     if (inet_pton(AF_INET6, u.Host.c_str(), buf) != 1)
-      throw HttpError::SocketError(kHostNotFound, "Host not found.");
+      throw HostNotFound();
   } else {
     const size_t colon = authority.find(':');
     u.Host = authority.substr(0, colon);
     if (colon != std::string::npos) portText = authority.substr(colon + 1);
-    if (u.Host.empty()) throw HttpError::SocketError(kHostNotFound, "Host not found.");
+    if (u.Host.empty()) throw HostNotFound();
     for (char c : u.Host) {
       const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                       c == '-' || c == '.' || c == '_';
-      if (!ok) throw HttpError::SocketError(kHostNotFound, "Host not found.");
+      if (!ok) throw HostNotFound();
     }
   }
   if (!portText.empty()) {
@@ -348,7 +354,7 @@ class HttpClient::Connection : public IHttpSource {
       addresses = ResolveHostAddresses(host, std::min(NameResTimeout, connectBy.LeftMs()));
       if (addresses.empty() && AbortRequested()) throw HttpError::Aborted();
     }
-    if (addresses.empty()) throw HttpError::SocketError(kHostNotFound, "Host not found.");
+    if (addresses.empty()) throw HostNotFound();
     if (port < 1 || port > 65535) throw HttpError::SocketError(EINVAL, ErrnoText(EINVAL));
     const platform::Reach reach =
         platform::ConnectTcp(addresses, static_cast<std::uint16_t>(port), connectBy);
@@ -360,7 +366,7 @@ class HttpClient::Connection : public IHttpSource {
       case platform::ReachEnd::TimedOut:
         throw HttpError(HttpError::Kind::ConnectTimeout, "Connect timed out.");
       case platform::ReachEnd::NoAddress:
-        throw HttpError::SocketError(kHostNotFound, "Host not found.");
+        throw HostNotFound();
       case platform::ReachEnd::Failed: {
         const int err = reach.Error != 0 ? reach.Error : ECONNREFUSED;
         throw HttpError::SocketError(err, ErrnoText(err));
@@ -503,6 +509,9 @@ void HttpClient::Head(const std::string& url) { Request("HEAD", url); }
 std::string HttpClient::Get(const std::string& url) { return Request("GET", url); }
 
 std::string HttpClient::ProxyAuthorization() const {
+  // No user name, no credentials: an empty pair would only tell an open
+  // proxy that we have none, and a closed one answers 407 either way.
+  if (!ProxyParams.BasicAuthentication || ProxyParams.ProxyUsername.empty()) return {};
   return "Basic " + Base64(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword);
 }
 
@@ -516,8 +525,7 @@ std::string HttpClient::BuildRequest(const std::string& method, const HttpUrl& u
   header("Accept", Accept);
   header("Accept-Encoding", "identity");
   header("User-Agent", UserAgent);
-  if (viaProxy && ProxyParams.BasicAuthentication)
-    header("Proxy-Authorization", ProxyAuthorization());
+  if (viaProxy) header("Proxy-Authorization", ProxyAuthorization());
   if (AllowCookies) header("Cookie", Cookies.HeaderFor(url.Host, url.PathAndQuery, url.Scheme == "https"));
   r += "\r\n";
   return r;
@@ -557,8 +565,8 @@ void HttpClient::OpenTunnel(const HttpUrl& url) {
       std::to_string(url.Port);
   std::string r = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
   if (!UserAgent.empty()) r += "User-Agent: " + UserAgent + "\r\n";
-  if (ProxyParams.BasicAuthentication)
-    r += "Proxy-Authorization: " + ProxyAuthorization() + "\r\n";
+  if (const std::string auth = ProxyAuthorization(); !auth.empty())
+    r += "Proxy-Authorization: " + auth + "\r\n";
   r += "\r\n";
   conn_->Write(r);
   HttpReader in(*conn_);
@@ -573,6 +581,20 @@ void HttpClient::OpenTunnel(const HttpUrl& url) {
 
 std::string HttpClient::Exchange(const std::string& method, const HttpUrl& url, bool wantBody,
                                  const Deadline& deadline) {
+  // Every failure leaves with the step it happened in, so the caller can
+  // tell a server never reached from one that was reached and then failed.
+  HttpError::Stage stage = HttpError::Stage::Connect;
+  try {
+    return ExchangeSteps(method, url, wantBody, deadline, stage);
+  } catch (HttpError& e) {
+    if (e.stage() == HttpError::Stage::None) e.SetStage(stage);
+    throw;
+  }
+}
+
+std::string HttpClient::ExchangeSteps(const std::string& method, const HttpUrl& url,
+                                      bool wantBody, const Deadline& deadline,
+                                      HttpError::Stage& stage) {
   Disconnect();
   conn_ = std::make_unique<Connection>(deadline, Effective(ReadTimeout));
   struct CloseAtEnd {
@@ -588,7 +610,11 @@ std::string HttpClient::Exchange(const std::string& method, const HttpUrl& url, 
 
   const bool tls = url.Scheme == "https";
   if (tls) {
-    if (viaProxy) OpenTunnel(url);
+    if (viaProxy) {
+      stage = HttpError::Stage::Tunnel;
+      OpenTunnel(url);
+    }
+    stage = HttpError::Stage::Tls;
     if (!tls_ || tls_->extraCa != TlsExtraCaFile) {
       auto t = std::make_unique<TlsContext>();
       t->extraCa = TlsExtraCaFile;
@@ -609,7 +635,9 @@ std::string HttpClient::Exchange(const std::string& method, const HttpUrl& url, 
     conn_->StartTls(tls_->ctx, url.Host);
   }
 
+  stage = HttpError::Stage::Request;
   conn_->Write(BuildRequest(method, url, viaProxy && !tls));
+  stage = HttpError::Stage::Response;
   HttpReader in(*conn_);
   const HttpResponseHead head = ReadHead(in, url);
   TakeResponse(url, head);

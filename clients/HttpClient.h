@@ -107,8 +107,8 @@ class HttpClient {
   void ClearResponse() { Response.Clear(); }
   HttpCookieJar Cookies;
 
-  // The requests. Both raise HttpError; on a status error the response
-  // fields stay filled. An abort request (see AbortRequested) ends the wait
+  // The requests. Both raise HttpError, its stage saying how far the failed
+  // exchange got; on a status error the response fields stay filled. An abort request (see AbortRequested) ends the wait
   // in progress with the error kind Aborted.
   void Head(const std::string& url);
   std::string Get(const std::string& url);
@@ -121,8 +121,13 @@ class HttpClient {
   // One exchange without redirects: fills Response, returns the body.
   std::string Exchange(const std::string& method, const HttpUrl& url, bool wantBody,
                        const Deadline& deadline);
+  // Its steps; stage follows them.
+  std::string ExchangeSteps(const std::string& method, const HttpUrl& url, bool wantBody,
+                            const Deadline& deadline, HttpError::Stage& stage);
   std::string Request(const std::string& method, const std::string& url);
   std::string BuildRequest(const std::string& method, const HttpUrl& url, bool viaProxy) const;
+  // "Basic …" from the proxy's user name and password; empty when no user
+  // name is set or basic authentication is off.
   std::string ProxyAuthorization() const;
   void OpenTunnel(const HttpUrl& url);
   void TakeResponse(const HttpUrl& url, const HttpResponseHead& head);

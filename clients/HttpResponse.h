@@ -23,11 +23,26 @@ class HttpError : public std::runtime_error {
     Protocol,        // the peer broke the protocol (malformed or oversized)
     Aborted,         // the user asked the running work to stop
   };
+  // How far the exchange had got when it failed: a failure before the
+  // connection stood means the server was not reached at all.
+  enum class Stage {
+    None,      // not known (raised outside an exchange)
+    Resolve,   // looking up the host name
+    Connect,   // establishing the TCP connection (to the proxy, when one is set)
+    Tunnel,    // asking the proxy for a tunnel
+    Tls,       // the TLS handshake
+    Request,   // sending the request
+    Response,  // waiting for and reading the answer
+  };
   HttpError(Kind kind, const std::string& message, int code = 0)
       : std::runtime_error(message), kind_(kind), code_(code) {}
   Kind kind() const { return kind_; }
   // The system error number (Socket) or the status code (Status).
   int code() const { return code_; }
+  Stage stage() const { return stage_; }
+  void SetStage(Stage s) { stage_ = s; }
+  // A connection to the server (or the proxy) stood when it failed.
+  bool Connected() const { return stage_ > Stage::Connect; }
 
   static HttpError SocketError(int code, const std::string& text);
   static HttpError Malformed(const std::string& what);
@@ -36,6 +51,7 @@ class HttpError : public std::runtime_error {
  private:
   Kind kind_;
   int code_;
+  Stage stage_ = Stage::None;
 };
 
 // Where the response bytes come from: a socket, a TLS session, memory.

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <ctime>
 
 #include "clients/HttpClient.h"
@@ -46,37 +45,18 @@ std::string OneLine(const std::string& text) {
   return Trim(out);
 }
 
-// Why an exchange failed, in the program's own words: the client's texts
-// are English library texts, which have no place in translated output.
+// Why a TLS handshake or an answer failed, in the program's own words: the
+// client's texts are English library texts, which have no place in
+// translated output. Connection failures are told by the tools
+// (DescribeHttpFailure) from the error the exchange keeps.
 std::string ReasonText(const HttpError& e) {
-  const std::string what = e.what();
-  switch (e.kind()) {
-    case HttpError::Kind::Socket:
-      switch (e.code()) {
-        case 1:  // the client's code for a name without an address
-          return LangText("Main|OutRdapReasonHostNotFound", "Der Name hat keine Adresse.");
-        case ECONNREFUSED:
-          return LangText("Main|OutRdapReasonRefused", "Die Verbindung wurde abgelehnt.");
-        case ENETUNREACH:
-        case EHOSTUNREACH:
-          return LangText("Main|OutRdapReasonNoRoute", "Es gibt keine Route zum Server.");
-        case ECONNRESET:
-          return LangText("Main|OutRdapReasonReset", "Die Verbindung wurde zurückgesetzt.");
-        default:
-          return LangText("Main|OutRdapReasonSystem", "Verbindungsfehler (Systemfehler %s1%).",
-                          {std::to_string(e.code())});
-      }
-    case HttpError::Kind::Closed:
-      return LangText("Main|OutRdapReasonClosed",
-                      "Der Server hat die Verbindung ohne Antwort geschlossen.");
-    case HttpError::Kind::Tls:
-      if (what.find("verification") != std::string::npos)
-        return LangText("Main|OutRdapReasonCertificate",
-                        "Das Zertifikat des Servers wurde nicht bestätigt.");
-      return LangText("Main|OutRdapReasonTls", "Der TLS-Handshake ist gescheitert.");
-    default:
-      return LangText("Main|OutRdapReasonProtocol", "Die Antwort verletzt das HTTP-Protokoll.");
+  if (e.kind() == HttpError::Kind::Tls) {
+    if (std::string(e.what()).find("verification") != std::string::npos)
+      return LangText("Main|OutRdapReasonCertificate",
+                      "Das Zertifikat des Servers wurde nicht bestätigt.");
+    return LangText("Main|OutRdapReasonTls", "Der TLS-Handshake ist gescheitert.");
   }
+  return LangText("Main|OutRdapReasonProtocol", "Die Antwort verletzt das HTTP-Protokoll.");
 }
 
 }  // namespace
@@ -108,7 +88,7 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
     (void)ParseHttpUrl(url);
   } catch (const HttpError& e) {
     // A base URL of a bootstrap file that the client cannot use.
-    x.Detail = ReasonText(e);
+    x.Error = std::make_shared<const HttpError>(e);
     return x;
   }
   const Deadline deadline = Deadline::In(limitMs);
@@ -159,7 +139,7 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
           // A deadline that passed during the name look-up or the
           // connection is a timeout, whatever the call reports.
           x.End = deadline.Passed() ? RdapEnd::TimedOut : RdapEnd::Unreachable;
-          x.Detail = ReasonText(e);
+          x.Error = std::make_shared<const HttpError>(e);
           return x;
         case HttpError::Kind::Status:
           break;  // looked at below
@@ -243,10 +223,12 @@ RdapRefreshResult RefreshRdapBootstrap(HttpClient& http, RdapRegistry registry, 
   try {
     body = http.Get(r.Url);
   } catch (const HttpError& e) {
-    r.Detail = e.kind() == HttpError::Kind::Status ? OneLine(http.ResponseText())
-               : e.kind() == HttpError::Kind::ConnectTimeout || e.kind() == HttpError::Kind::ReadTimeout
-                   ? LangText("Main|OutRdapReasonTimeout", "Keine Antwort innerhalb des Zeitlimits.")
-                   : ReasonText(e);
+    if (e.kind() == HttpError::Kind::Status)
+      r.Detail = OneLine(http.ResponseText());
+    else if (e.kind() == HttpError::Kind::Tls || e.kind() == HttpError::Kind::Protocol)
+      r.Detail = ReasonText(e);
+    else
+      r.Error = std::make_shared<const HttpError>(e);
     return r;
   }
   if (http.ResponseCode() != 200) {

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "clients/HttpResponse.h"
 #include "clients/RdapAnswer.h"
 #include "clients/RdapBootstrap.h"
 
@@ -39,7 +41,10 @@ struct RdapExchange {
   RdapEnd End = RdapEnd::Unreachable;
   int Status = 0;       // the last HTTP status received, 0 when none
   std::string Url;      // the URL of the last request (after redirects)
-  std::string Detail;
+  std::string Detail;   // why, in the program's words (empty where Error tells it)
+  // The client's error where the connection failed (Unreachable), for the
+  // tool to say why as it says it for every HTTP request.
+  std::shared_ptr<const HttpError> Error;
   RdapAnswer Answer;    // read when End is Answered
 };
 
@@ -70,8 +75,9 @@ enum class RdapRefreshEnd {
 struct RdapRefreshResult {
   RdapRefreshEnd End = RdapRefreshEnd::NotDue;
   std::string Url;
-  std::string Detail;
-  std::string Publication;  // of the file fetched
+  std::string Detail;                      // why it failed, or empty where Error tells it
+  std::shared_ptr<const HttpError> Error;  // the connection's failure
+  std::string Publication;                 // of the file fetched
 };
 
 // Fetches the registry's file when it is due (at most once a day, a failed

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include "common/Deadline.h"
@@ -11,6 +12,7 @@
 #include "common/fMain.h"
 #include "platform/Connect.h"
 #include "platform/Resolver.h"
+#include "platform/SockAddr.h"
 
 namespace quovix {
 namespace {
@@ -53,6 +55,7 @@ bool ParseSmtpReply(const std::vector<std::string>& lines, SmtpReply& reply) {
   reply.CodeText = lines.front().substr(0, 3);
   reply.Code = ReplyCode(lines.front());
   for (const std::string& line : lines) {
+    reply.Sent.push_back(line);
     std::string text = line.size() > 4 ? line.substr(4) : std::string();
     text.erase(0, EnhancedStatusCodeLength(text));
     reply.Lines.push_back(std::move(text));
@@ -85,14 +88,20 @@ TSmtpTake TakeSmtpReply(const std::string& data, SmtpReply& reply, size_t& consu
   return TSmtpTake::Complete;
 }
 
-std::string SmtpReply::Text() const {
+namespace {
+std::string JoinLines(const std::vector<std::string>& lines) {
   std::string text;
-  for (size_t i = 0; i < Lines.size(); ++i) {
+  for (size_t i = 0; i < lines.size(); ++i) {
     if (i) text += "\r\n";
-    text += Lines[i];
+    text += lines[i];
   }
   return text;
 }
+}  // namespace
+
+std::string SmtpReply::Text() const { return JoinLines(Lines); }
+
+std::string SmtpReply::AsSent() const { return JoinLines(Sent); }
 
 std::string SmtpReply::Display() const { return Trim(CodeText + " " + Text()); }
 
@@ -105,15 +114,16 @@ std::string TIdSMTP::HeloArgument() const {
   if (!IsHostName(name)) {
     // An address goes out as the address literal RFC 5321 asks for:
     // "[a.b.c.d]", or "[IPv6:…]" in its RFC 5952 form (without a zone,
-    // which means nothing to the server).
-    const IpAddress a = IpAddress::Parse(name);
+    // which means nothing to the server). One of the other family than the
+    // connection (the outside address of an IPv4 NAT over an IPv6
+    // connection, say) would name another host than the one the server
+    // sees: the connection's local address is the honest literal then.
+    IpAddress a = IpAddress::Parse(name);
+    if (!local_.Empty() && a.Family() != local_.Family()) a = local_;
     if (a.IsV6())
       name = "[IPv6:" + IpAddress::FromV6(a.Bytes()).ToString() + "]";
-    else {
-      const std::uint32_t n = IpToNumber(name);
-      name = "[" + std::to_string(n >> 24) + "." + std::to_string((n >> 16) & 255) + "." +
-             std::to_string((n >> 8) & 255) + "." + std::to_string(n & 255) + "]";
-    }
+    else if (a.IsV4())
+      name = "[" + a.ToString() + "]";
   }
   return name;
 }
@@ -147,22 +157,22 @@ bool TIdSMTP::Connect() {
   Drop();
   LastReply = {};
   received_ = {};
+  Opening.clear();
+  peer_ = local_ = {};
   serverClosed_ = false;
   aborted_ = false;
-  // The name look-up and the connection share one limit.
-  const Deadline connectBy = Deadline::In(ConnectTimeout);
+  // One limit for the whole exchange; the name look-up and the connection
+  // share the first part of it.
+  exchangeBy_ = Deadline::In(std::max(ConnectTimeout, ReadTimeout));
+  const Deadline connectBy = exchangeBy_.Within(ConnectTimeout);
   std::vector<IpAddress> addresses;
   if (!IsHostName(Host)) {
     if (const IpAddress literal = IpAddress::Parse(Host); !literal.Empty())
       addresses.push_back(literal);
   } else {
-    // A mail exchanger is reached over IPv4 as ever when it has an IPv4
-    // address (its IPv4 addresses in turn); over IPv6 only when it has no
-    // IPv4 one: the greeting name this client sends belongs to one family.
-    const std::vector<IpAddress> all = ResolveHostAddresses(Host, ConnectTimeout);
-    for (const IpAddress& a : all)
-      if (a.IsV4()) addresses.push_back(a);
-    if (addresses.empty()) addresses = all;
+    // Both families as every client reaches a name: the greeting follows
+    // the family of the connection that was made (HeloArgument).
+    addresses = ResolveHostAddresses(Host, connectBy.LeftMs());
   }
   if (addresses.empty()) {
     aborted_ = AbortRequested();
@@ -174,10 +184,22 @@ bool TIdSMTP::Connect() {
   if (reach.End == platform::ReachEnd::Aborted) aborted_ = true;
   if (reach.End != platform::ReachEnd::Reached) return false;
   fd_ = reach.Fd;
-  bool greeted = ReadReply(Deadline::In(ReadTimeout)) && LastReply.Code == 220;
+  peer_ = reach.Address;
+  sockaddr_storage own{};
+  socklen_t ownLength = sizeof own;
+  if (getsockname(fd_, reinterpret_cast<sockaddr*>(&own), &ownLength) == 0)
+    local_ = platform::FromSockAddr(reinterpret_cast<sockaddr*>(&own), ownLength);
+  bool greeted = ReadReply(exchangeBy_.Within(ReadTimeout)) && LastReply.Code == 220;
+  Opening.push_back({"", LastReply});
+  auto greet = [this](const std::string& command) {
+    const bool accepted = SendCmd(command, 250);
+    Opening.push_back({command, LastReply});
+    return accepted;
+  };
   if (greeted) {
     const std::string name = HeloArgument();
-    greeted = (UseEhlo && SendCmd("EHLO " + name, 250)) || SendCmd("HELO " + name, 250);
+    // HELO only after a reply to EHLO: a time-out has dropped the connection.
+    greeted = (UseEhlo && greet("EHLO " + name)) || (fd_ >= 0 && greet("HELO " + name));
   }
   if (!greeted) {
     const SmtpReply failed = received_;
@@ -195,8 +217,8 @@ bool TIdSMTP::SendCmd(const std::string& line, int expected) {
     Drop();
     return false;
   }
-  // One limit for the command and its whole reply.
-  const Deadline deadline = Deadline::In(ReadTimeout);
+  // One limit for the command and its whole reply, within the exchange's.
+  const Deadline deadline = exchangeBy_.Within(ReadTimeout);
   if (!SendLine(line, deadline) || !ReadReply(deadline)) {
     Drop();
     return false;
@@ -205,7 +227,9 @@ bool TIdSMTP::SendCmd(const std::string& line, int expected) {
 }
 
 void TIdSMTP::Disconnect() {
-  const Deadline deadline = Deadline::In(ReadTimeout);
+  // A short grace of its own: this QUIT follows a failure or the end of the
+  // dialogue, when the exchange's limit may be spent already.
+  const Deadline deadline = Deadline::In(std::min(kSmtpQuitGraceMs, std::max(ReadTimeout, 1)));
   if (!aborted_ && Connected() && SendLine("QUIT", deadline)) ReadReply(deadline);
   Drop();
 }

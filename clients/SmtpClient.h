@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/Deadline.h"
+#include "common/IpAddress.h"
 
 namespace quovix {
 
@@ -16,11 +17,26 @@ struct SmtpReply {
   std::string CodeText;            // the first three characters of the first line
   std::vector<std::string> Lines;  // text of each line from its fifth character on,
                                    // without a leading enhanced status code
+  std::vector<std::string> Sent;   // each line as the server sent it, without CR LF
   // Code, a blank and the text lines joined by line breaks, trimmed.
   std::string Display() const;
   // The text lines joined by line breaks.
   std::string Text() const;
+  // The lines as sent joined by line breaks: code, "-" or blank, enhanced
+  // status code and text as they came.
+  std::string AsSent() const;
 };
+
+// One step of opening a session: the command sent (empty for the greeting)
+// and the reply it got (Code 0 when none came).
+struct SmtpStep {
+  std::string Command;
+  SmtpReply Reply;
+};
+
+// How long QUIT after a failure waits for its reply: a server that has
+// already failed the exchange gets a short grace, not another time limit.
+constexpr int kSmtpQuitGraceMs = 250;
 
 // Limits on what a server may send for one reply.
 constexpr std::size_t kSmtpMaxLineLength = 4096;
@@ -48,35 +64,50 @@ class TIdSMTP {
 
   std::string Host;
   int Port = 25;
+  // The exchange as a whole, from the name look-up of Connect to the last
+  // reply, ends within the larger of the two; the look-up and the
+  // connection alone within ConnectTimeout, a single reply within
+  // ReadTimeout. A server answering each command just before a limit cannot
+  // stretch the session beyond it.
   int ConnectTimeout = 2000;  // ms
-  int ReadTimeout = 2000;     // ms, for each reply
+  int ReadTimeout = 2000;     // ms
   std::string HeloName;       // empty: this computer's host name
   bool UseEhlo = true;
 
   SmtpReply LastReply;
+  // What the last Connect sent and received in turn: the greeting, EHLO,
+  // and HELO when EHLO was refused; as far as it got.
+  std::vector<SmtpStep> Opening;
 
   // The argument of EHLO and HELO: HeloName, or this computer's host name
   // when it is empty; a bare address goes out as the address literal that
-  // RFC 5321 asks for: "[a.b.c.d]", "[IPv6:2001:db8::1]".
+  // RFC 5321 asks for: "[a.b.c.d]", "[IPv6:2001:db8::1]". An address of the
+  // other family than the open connection's says nothing about this end of
+  // it: the connection's own local address goes out instead.
   std::string HeloArgument() const;
 
   // Opens the connection, reads the 220 greeting, then EHLO (falling back to
-  // HELO). Host is an address of either family, or a name whose IPv4
-  // addresses are tried (its IPv6 ones when it has no IPv4 one). The look-up and the connection end within ConnectTimeout, the
-  // greeting within ReadTimeout. False on any failure; the connection is
-  // then closed (QUIT first when it was open, unless the user asked to stop)
-  // and LastReply holds the last reply that arrived before the failure
-  // (empty when none did).
+  // HELO). Host is an address of either family, or a name whose addresses
+  // of both families are tried as platform::ConnectTcp does. False on any
+  // failure; the connection is then closed (QUIT first when it was open,
+  // unless the user asked to stop, its reply awaited kSmtpQuitGraceMs at
+  // most) and LastReply holds the last reply that arrived before the
+  // failure (empty when none did). Starts the exchange's time limit.
   bool Connect();
+  // The address the open connection (or the last one) reached, and its
+  // local end; empty when none was made.
+  const IpAddress& PeerAddress() const { return peer_; }
+  const IpAddress& LocalAddress() const { return local_; }
   // Open, and the server has not closed its side.
   bool Connected() const;
   // Sends one command line and reads its reply into LastReply, both within
-  // ReadTimeout as a whole however the server dribbles. True when the
+  // ReadTimeout and the exchange's limit however the server dribbles. True when the
   // reply code equals expected. A time-out, a closed or malformed reply
   // leaves Code 0 and drops the connection. A line holding CR, LF or NUL is
   // never sent (it would smuggle in further commands): false, Code 0.
   bool SendCmd(const std::string& line, int expected);
-  // Sends QUIT when connected, reads its reply and closes; errors ignored.
+  // Sends QUIT when connected, awaits its reply kSmtpQuitGraceMs at most
+  // and closes; errors ignored.
   void Disconnect();
   // Closes the socket without a word.
   void Drop();
@@ -94,6 +125,8 @@ class TIdSMTP {
   bool SendLine(const std::string& line, const Deadline& deadline);
 
   int fd_ = -1;
+  Deadline exchangeBy_ = Deadline::In(0);
+  IpAddress peer_, local_;
   std::string buffer_;
   SmtpReply received_;  // last complete reply of this connection
   mutable bool serverClosed_ = false;

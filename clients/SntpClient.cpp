@@ -51,11 +51,22 @@ void PutStamp(std::uint8_t* p, NtpTimestamp t) {
   throw std::runtime_error("Socket Error # " + std::to_string(code) + "\r\n" + text);
 }
 
-// The wire timestamp of a clock reading.
-NtpTimestamp NtpFromTimespec(const timespec& ts) {
-  const std::int64_t secs = static_cast<std::int64_t>(ts.tv_sec) + kNtpToUnix;
-  const std::uint64_t frac = (static_cast<std::uint64_t>(ts.tv_nsec) << 32) / 1000000000ULL;
-  return {static_cast<std::uint32_t>(secs), static_cast<std::uint32_t>(frac)};
+// Whole seconds since 1900 in the era of 1968-2104.
+std::int64_t EraSeconds(NtpTimestamp t) {
+  std::int64_t s = t.Seconds;
+  if ((t.Seconds & 0x80000000u) == 0) s += std::int64_t{1} << 32;
+  return s;
+}
+
+double Seconds(const timespec& ts) {
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// What the clocks' readings may be off by when the times of an exchange are
+// compared: the server's precision (as it states it, at most a millisecond)
+// and a microsecond for ours and the rounding of the timestamps.
+double ReadingTolerance(const SntpPacket& reply) {
+  return std::min(std::ldexp(1.0, std::max(-40, int{reply.Precision})), 1e-3) + 1e-6;
 }
 
 // The server's addresses: a literal of either family ("[::1]" too), or every
@@ -73,6 +84,30 @@ std::vector<IpAddress> ServerAddresses(const std::string& host, int limitMs) {
 }
 
 }  // namespace
+
+NtpTimestamp NtpFromTimespec(const timespec& ts) {
+  const std::int64_t secs = static_cast<std::int64_t>(ts.tv_sec) + kNtpToUnix;
+  const std::uint64_t frac = (static_cast<std::uint64_t>(ts.tv_nsec) << 32) / 1000000000ULL;
+  return {static_cast<std::uint32_t>(secs), static_cast<std::uint32_t>(frac)};
+}
+
+double NtpDifference(NtpTimestamp a, NtpTimestamp b) {
+  return static_cast<double>(EraSeconds(a) - EraSeconds(b)) +
+         (static_cast<double>(a.Fraction) - static_cast<double>(b.Fraction)) / kTwo32;
+}
+
+NtpTimestamp NtpAdd(NtpTimestamp t, double seconds) {
+  if (!std::isfinite(seconds)) return t;
+  const double whole = std::floor(seconds);
+  const std::uint64_t frac =
+      std::uint64_t{t.Fraction} +
+      static_cast<std::uint64_t>(std::clamp(std::floor((seconds - whole) * kTwo32), 0.0, kTwo32 - 1));
+  const std::int64_t secs =
+      static_cast<std::int64_t>(t.Seconds) + static_cast<std::int64_t>(whole) +
+      static_cast<std::int64_t>(frac >> 32);
+  // Modulo 2^32, as the wire carries it.
+  return {static_cast<std::uint32_t>(secs), static_cast<std::uint32_t>(frac)};
+}
 
 std::array<std::uint8_t, kSntpPacketSize> EncodeSntpPacket(const SntpPacket& p) {
   std::array<std::uint8_t, kSntpPacketSize> b{};
@@ -137,8 +172,25 @@ TSntpStatus EvaluateSntpReply(const std::uint8_t* data, size_t size, NtpTimestam
   if (reply.Originate != sent) return TSntpStatus::WrongOriginate;
   if (reply.Mode != 4) return TSntpStatus::NotServer;
   if (reply.LeapIndicator == 3) return TSntpStatus::Unsynchronised;
-  if (reply.Transmit.IsZero()) return TSntpStatus::ZeroTransmit;
+  if (reply.Transmit.IsZero() || reply.Receive.IsZero()) return TSntpStatus::ZeroTimestamp;
   if (checkStratum && (reply.Stratum == 0 || reply.Stratum > 15)) return TSntpStatus::BadStratum;
+  return TSntpStatus::Ok;
+}
+
+TSntpStatus MeasureSntpReply(const SntpPacket& reply, NtpTimestamp t1, NtpTimestamp t4,
+                             double elapsedSeconds, NtpMeasure& measure) {
+  // The server's own stay of the request (T3 - T2) can be neither negative
+  // nor longer than the whole round trip measured here; either means its
+  // times are not those of this exchange, whatever they claim.
+  const double hold = NtpDifference(reply.Transmit, reply.Receive);
+  const double delay = NtpDifference(t4, t1) - hold;
+  const double tolerance = ReadingTolerance(reply);
+  measure = {};
+  if (delay < -tolerance) return TSntpStatus::NegativeDelay;
+  if (delay > std::max(elapsedSeconds, NtpDifference(t4, t1)) + tolerance)
+    return TSntpStatus::DelayTooLong;
+  measure.Delay = std::max(delay, 0.0);
+  measure.Offset = (NtpDifference(reply.Receive, t1) + NtpDifference(reply.Transmit, t4)) / 2;
   return TSntpStatus::Ok;
 }
 
@@ -149,45 +201,72 @@ void SntpClient::Open() { open_ = true; }
 void SntpClient::Close() { open_ = false; }
 
 double SntpClient::DateTime() {
-  delay_ = offset_ = 0;
+  measure_ = {};
   status_ = TSntpStatus::NoAnswer;
   reply_ = SntpPacket{};
 
   // One limit for the name look-up and the wait for the reply.
   const Deadline deadline = Deadline::In(ReceiveTimeout);
-  const std::vector<IpAddress> servers = ServerAddresses(Host, deadline.LeftMs());
+  std::vector<IpAddress> servers;
+  try {
+    servers = ServerAddresses(Host, deadline.LeftMs());
+  } catch (...) {
+    status_ = TSntpStatus::NoAddress;
+    throw;
+  }
   Open();
   const double bias = LocalBiasDays();
 
   // Each address that is asked gets a request of its own, stamped when it
-  // goes out; the first reply of one of them decides, as a single server's
-  // did. Only the address asked can answer its socket (connected).
+  // goes out; the first reply that echoes one of them decides, as a single
+  // server's did. Only the address asked can answer its socket (connected).
   std::vector<NtpTimestamp> sent(platform::kMaxAttempts);
-  double t4 = 0;
+  std::vector<timespec> sentRunning(platform::kMaxAttempts);
+  timespec received{};
+  TSntpStatus passedOver = TSntpStatus::NoAnswer;
   const platform::Reach reach = platform::ExchangeDatagram(
       servers, Port, deadline,
       [&](std::size_t attempt) {
         std::array<std::uint8_t, kSntpPacketSize> request{};
         request[0] = 0x1B;  // leap 0, version 3, mode 3 (client)
         sent[attempt] = NtpFromTimespec(platform::Clock().Now());
+        sentRunning[attempt] = platform::Clock().Monotonic();
         PutStamp(&request[40], sent[attempt]);
         return std::string(request.begin(), request.end());
       },
-      [&](std::size_t, const std::string&) {
-        t4 = LocalNow();
+      [&](std::size_t attempt, const std::string& data) {
+        received = platform::Clock().Monotonic();
+        SntpPacket r;
+        const TSntpStatus s = EvaluateSntpReply(reinterpret_cast<const std::uint8_t*>(data.data()),
+                                                data.size(), sent[attempt], CheckStratum, r);
+        // Stale or forged replies (and those too short to tell) are passed
+        // over while the one to this request may still come.
+        if (s == TSntpStatus::ShortReply || s == TSntpStatus::WrongOriginate) {
+          passedOver = s;
+          return false;
+        }
         return true;
       });
-  // A time-out, an abort, an unreachable port alike: no answer.
-  if (reach.End != platform::ReachEnd::Reached) return 0;
+  if (reach.End == platform::ReachEnd::Failed) {
+    status_ = TSntpStatus::Unreachable;
+    return 0;
+  }
+  // A time-out, an abort alike: no answer, or only ones passed over.
+  if (reach.End != platform::ReachEnd::Reached) {
+    status_ = passedOver;
+    return 0;
+  }
   const auto* data = reinterpret_cast<const std::uint8_t*>(reach.Reply.data());
-  status_ = EvaluateSntpReply(data, reach.Reply.size(), sent[reach.Attempt], CheckStratum, reply_);
+  const NtpTimestamp t1 = sent[reach.Attempt];
+  status_ = EvaluateSntpReply(data, reach.Reply.size(), t1, CheckStratum, reply_);
   if (status_ != TSntpStatus::Ok) return 0;
-  const double t1 = DateTimeFromNtp(reply_.Originate, bias);
-  const double t2 = DateTimeFromNtp(reply_.Receive, bias);
-  const double t3 = DateTimeFromNtp(reply_.Transmit, bias);
-  delay_ = (t4 - t1) - (t3 - t2);
-  offset_ = ((t2 - t1) + (t3 - t4)) / 2;
-  return t3;
+  // The reception time is the sending time moved on by what a clock that
+  // only runs forward measured: a step of the real-time clock meanwhile
+  // does not enter the result.
+  const double elapsed = std::max(0.0, Seconds(received) - Seconds(sentRunning[reach.Attempt]));
+  status_ = MeasureSntpReply(reply_, t1, NtpAdd(t1, elapsed), elapsed, measure_);
+  if (status_ != TSntpStatus::Ok) return 0;
+  return DateTimeFromNtp(reply_.Transmit, bias);
 }
 
 }  // namespace quovix

@@ -52,6 +52,9 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 int StrToIntDef(const std::string& s, int def);
 // Text cut to at most n bytes.
 std::string Cut(const std::string& s, size_t n);
+// A measured value with one decimal and a point ("12.3"), as the figures of
+// the Ping and Trace tools show their round trips and shares.
+std::string FormatDecimal1(double value);
 
 // ---- Host names, addresses, IDN --------------------------------------------
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "common/fMain.h"
@@ -278,6 +279,16 @@ int StrToIntDef(const std::string& s, int def) {
 }
 
 std::string Cut(const std::string& s, size_t n) { return s.size() > n ? s.substr(0, n) : s; }
+
+std::string FormatDecimal1(double value) {
+  // Not through the C locale: the point stays a point whatever it says.
+  if (!(value == value)) return "0.0";  // NaN
+  const double rounded = std::round(std::clamp(value, -1e15, 1e15) * 10.0);
+  const long long tenths = static_cast<long long>(rounded);
+  const long long whole = (tenths < 0 ? -tenths : tenths) / 10;
+  return std::string(tenths < 0 ? "-" : "") + std::to_string(whole) + "." +
+         std::to_string((tenths < 0 ? -tenths : tenths) % 10);
+}
 
 bool IsHostName(const std::string& text) { return !IsIpAddress(text); }
 

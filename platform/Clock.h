@@ -21,6 +21,13 @@ struct IClock {
   virtual int SetNow(const timespec& utc) = 0;
   // True when this process holds the privilege to set the clock.
   virtual bool MaySetClock() = 0;
+  // A clock that only runs forward, for measuring how long an exchange took
+  // whatever happens to the real-time clock meanwhile.
+  virtual timespec Monotonic() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts;
+  }
 };
 
 IClock& Clock();

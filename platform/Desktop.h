@@ -14,6 +14,9 @@ struct IDesktop {
   virtual void MessageBox(const std::string& title, const std::string& text) = 0;
   // Opens a web page or "mailto:" link; false when no program took it.
   virtual bool OpenUrl(const std::string& url) = 0;
+  // A question with Yes and No (No the default); true for Yes. Where nobody
+  // can be asked the answer is No.
+  virtual bool Confirm(const std::string& /*title*/, const std::string& /*text*/) { return false; }
 };
 
 // The installed desktop (the front end installs its own; the default writes

@@ -52,6 +52,8 @@ int StatusForErrno(int err) {
 
 IcmpUnreachable UnreachableForErrno(int err) {
   if (err == EACCES || err == EPERM) return IcmpUnreachable::Prohibited;
+  // This computer's routing table has no route to the address.
+  if (err == ENETUNREACH) return IcmpUnreachable::NoRoute;
   return UnreachableForStatus(StatusForErrno(err));
 }
 

@@ -59,7 +59,7 @@ class TfrmSettings {
   TEdit txtProxyServer{"txtProxyServer"};
   TLabel lblProxyPort{"lblProxyPort"};
   TEdit txtProxyPort{"txtProxyPort"};
-  TUpDown udProxyPort{"udProxyPort", &txtProxyPort, 0, 32767};
+  TUpDown udProxyPort{"udProxyPort", &txtProxyPort, 0, 65535};
   TLabel lblProxyUsername{"lblProxyUsername"};
   TEdit txtProxyUsername{"txtProxyUsername"};
   TLabel lblProxyPassword{"lblProxyPassword"};

@@ -13,6 +13,7 @@ namespace quovix {
 
 int MaxRecentItems = 25;
 int NameResTimeout = 2000;
+int TimeSetLimit = 1000;
 std::string ActiveDnsServerIP;
 std::string ExtIpUrl;
 bool HttpProxyUseProxy = false;
@@ -28,6 +29,7 @@ void ResetSettingsValues() {
   LanguageName.clear();
   MaxRecentItems = 25;
   NameResTimeout = 2000;
+  TimeSetLimit = 1000;
   ActiveDnsServerIP.clear();
   ExtIpUrl.clear();
   RdapBootstrapUrl.clear();
@@ -358,11 +360,12 @@ bool LoadSettings(TfrmMain& f) {
   LanguageName = text("Language", "");
   MaxRecentItems = ReadRanged(ini, "MaxRecentItems", 25, 5, 100);
   NameResTimeout = ReadRanged(ini, "NameResTimeout", 2000, 100, 10000);
+  TimeSetLimit = ReadRanged(ini, "TimeSetLimit", 1000, 1, 1000000000);
   ActiveDnsServerIP = ini.Has(kSettings, "ActiveDnsServerIP") ? text("ActiveDnsServerIP", "")
                                                                 : FirstSystemDnsServer();
   HttpProxyUseProxy = ini.ReadBool(kSettings, "HttpProxyUseProxy", false);
   HttpProxyServerName = text("HttpProxyServerName", "");
-  HttpProxyServerPort = ReadRanged(ini, "HttpProxyServerPort", 0, 0, 32767);
+  HttpProxyServerPort = ReadRanged(ini, "HttpProxyServerPort", 0, 0, 65535);
   HttpProxyUsername = text("HttpProxyUsername", "");
   HttpProxyPassword = UnscramblePassword(text("HttpProxyPassword", ""));
   ExtIpUrl = text("ExtIpUrl", "");
@@ -397,6 +400,7 @@ bool SaveSettings(TfrmMain& f) {
   text("Language", LanguageName);
   number("MaxRecentItems", MaxRecentItems);
   number("NameResTimeout", NameResTimeout);
+  number("TimeSetLimit", TimeSetLimit);
   ok = ini.WriteBool(kSettings, "HttpProxyUseProxy", HttpProxyUseProxy) && ok;
   text("HttpProxyServerName", HttpProxyServerName);
   number("HttpProxyServerPort", HttpProxyServerPort);

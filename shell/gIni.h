@@ -12,11 +12,12 @@ class TfrmMain;
 
 extern int MaxRecentItems;      // 5–100, default 25
 extern int NameResTimeout;      // ms, 100–10000, default 2000
+extern int TimeSetLimit;        // s, the largest clock step set unasked, default 1000
 extern std::string ActiveDnsServerIP;
 extern std::string ExtIpUrl;
 extern bool HttpProxyUseProxy;
 extern std::string HttpProxyServerName;
-extern int HttpProxyServerPort;  // 0–32767
+extern int HttpProxyServerPort;  // 0–65535
 extern std::string HttpProxyUsername;
 extern std::string HttpProxyPassword;
 extern std::string OutputFontName;  // default "Courier New"

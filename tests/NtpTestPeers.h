@@ -36,6 +36,7 @@ namespace quovix::testing {
 // instead of setting anything.
 struct FakeClock : platform::IClock {
   timespec now{};
+  timespec running{};  // the clock that only runs forward
   long offsetSeconds = 3600;  // local time ahead of UTC
   bool maySet = true;
   int setResult = 0;
@@ -48,6 +49,7 @@ struct FakeClock : platform::IClock {
     return setResult;
   }
   bool MaySetClock() override { return maySet; }
+  timespec Monotonic() override { return running; }
 };
 
 // Reads the real clock and zone but never sets the clock.

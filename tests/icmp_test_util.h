@@ -204,9 +204,9 @@ inline Lines LinesOf(const TRichEdit& pane) {
   return out;
 }
 
-// Round-trip times vary on a real network: "12 ms" becomes "N ms".
+// Round-trip times vary on a real network: "12 ms" and "1/2.5/4 ms" become "N ms".
 inline std::string MaskTimes(const std::string& s) {
-  return std::regex_replace(s, std::regex(R"(: \d+ ms)"), ": N ms");
+  return std::regex_replace(s, std::regex(R"(: [\d./]+ ms)"), ": N ms");
 }
 
 }  // namespace quovix::icmptest

@@ -104,6 +104,7 @@ TEST(ConsoleFrontEnd, ResultControlsThatAreNotPanesArePrinted) {
       f.lblTimeLocTime.SetCaption("01.02.2026 10:00:00");
       f.lblTimeNet.SetCaption("Zeit von \"ntp.test\":");
       f.lblTimeNetTime.SetCaption("01.02.2026 10:00:01");
+      f.lblTimeDiffValue.SetCaption("+1,000000 s");
     };
     f.btnListSearch.OnClick = [&f] {
       f.lstList.AddItem("zeta 80");
@@ -114,7 +115,8 @@ TEST(ConsoleFrontEnd, ResultControlsThatAreNotPanesArePrinted) {
   ConsoleRun r = RunIn({"/Time:ntp.test", "/List:80", "/PRank:http://example.org"}, o);
   EXPECT_EQ(r.status, kExitOk);
   EXPECT_EQ(Lines(r.out), (Args{"Lokale Systemzeit: 01.02.2026 10:00:00",
-                                "Zeit von \"ntp.test\": 01.02.2026 10:00:01", "Alpha 80",
+                                "Zeit von \"ntp.test\": 01.02.2026 10:00:01",
+                                "Differenz (Server − lokal): +1,000000 s", "Alpha 80",
                                 "zeta 80", "Google PageRank: 7"}));
 
   // Several servers: one line per row of the list view.

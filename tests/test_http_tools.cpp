@@ -8,6 +8,7 @@
 #include <map>
 
 #include "HttpTestPeers.h"
+#include "icmp_test_util.h"
 #include "common/Pump.h"
 #include "support/DribblePeer.h"
 #include "support/TableResolver.h"
@@ -167,8 +168,8 @@ TEST_F(HeadTool, ErrorStatusShowsHeadersUnreachableServerStops) {
   EXPECT_EQ(texts.at(1), "  Anfrage mit:      " + hostPort + "/x");
   EXPECT_EQ(texts.at(2), "  Hostname:         " + hostPort);
   EXPECT_EQ(texts.at(3), "  Geändert auf:     http://" + hostPort + "/x");
-  EXPECT_TRUE(HasLine(f_.reHead, "Server nicht erreichbar!", clRed));
-  EXPECT_EQ(texts.back(), "Server nicht erreichbar!");  // no "Anfrage beendet."
+  EXPECT_TRUE(HasLine(f_.reHead, "Server nicht erreichbar! (Verbindung abgelehnt)", clRed));
+  EXPECT_EQ(texts.back(), "Server nicht erreichbar! (Verbindung abgelehnt)");  // no "Anfrage beendet."
   EXPECT_EQ(f_.sbMain.SimpleText(), " Bereit.");
 }
 
@@ -203,14 +204,87 @@ TEST_F(HeadTool, Ipv6LiteralUrlReachesNginxOnIpv6Loopback) {
   EXPECT_NE(out.find("\nAnfrage beendet.\n"), std::string::npos) << out;
 }
 
-TEST_F(HeadTool, SilentServerIsReportedAndTheRunEnds) {
-  ScriptedServer s([](ScriptConn& c, const std::string&, int) { c.Hold(3000); });
+// A server that was reached and then failed is never "not reachable": each
+// failure gets one line that says what happened, with its reason for JSON.
+TEST_F(HeadTool, EachFailureHasOneLineThatNamesIt) {
+  ScriptedServer silent([](ScriptConn& c, const std::string&, int) { c.Hold(3000); });
+  ScriptedServer closing([](ScriptConn&, const std::string&, int) {});
+  // Accepts and never answers the TLS client hello.
+  ScriptedServer mute([](ScriptConn& c, const std::string&, int) { c.Hold(3000); });
+  const std::string tlsUrl = "https://127.0.0.1:" + std::to_string(mute.Port()) + "/";
+  const std::string refusedUrl = "127.0.0.1:" + std::to_string(httptest::FreePort());
+  struct Case {
+    std::string url, line;
+    TColor color;
+    std::string reason, cause;
+    bool runEnds;  // "Anfrage beendet." follows
+  } cases[] = {
+      {silent.Url("/"),
+       "Keine Antwort des Servers: Zeitüberschreitung: die Verbindung steht, aber die Antwort bleibt aus.",
+       clMaroon, "timeout", "timeout", true},
+      {tlsUrl, "Keine Antwort des Servers: Zeitüberschreitung beim TLS-Handshake.", clMaroon, "timeout",
+       "tls_timeout", true},
+      {closing.Url("/"), "Keine Antwort des Servers: der Server hat die Verbindung ohne Antwort geschlossen.",
+       clRed, "no_answer", "closed", true},
+      {refusedUrl, "Server nicht erreichbar! (Verbindung abgelehnt)", clRed, "not_reachable", "refused", false},
+      {"ftp://127.0.0.1/", "Diese URL kann nicht abgefragt werden: Unsupported protocol: ftp", clRed,
+       "bad_url", "", true},
+  };
   f_.cmbHeadTimeout.SetItemIndex(f_.cmbHeadTimeout.IndexOf("250"));
-  Run(s.Url("/"));
-  const auto texts = Texts(f_.reHead);
-  EXPECT_EQ(CountPrefix(f_.reHead, "Header-Informationen:"), 0);
-  EXPECT_TRUE(HasLine(f_.reHead, "Server nicht erreichbar!", clRed));
-  EXPECT_EQ(texts.back(), "Anfrage beendet.");
+  for (const auto& c : cases) {
+    Run(c.url);
+    const auto& lines = f_.reHead.Lines();
+    const auto it = std::find_if(lines.begin(), lines.end(),
+                                 [&](const TOutputLine& l) { return l.Text == c.line; });
+    ASSERT_NE(it, lines.end()) << c.url << "\n" << ::testing::PrintToString(Texts(f_.reHead));
+    EXPECT_EQ(it->Color, c.color) << c.url;
+    EXPECT_EQ(FindField(it->Fields, "reason")->AsText(), c.reason) << c.url;
+    const TLineValue* cause = FindField(it->Fields, "cause");
+    EXPECT_EQ(cause ? cause->AsText() : "", c.cause) << c.url;
+    // The one failure line is the only red or maroon line of the run.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const TOutputLine& l) {
+                              return !l.Text.empty() && (l.Color == clRed || l.Color == clMaroon);
+                            }),
+              1)
+        << c.url;
+    EXPECT_EQ(Texts(f_.reHead).back() == "Anfrage beendet.", c.runEnds) << c.url;
+  }
+}
+
+// No route and no connection in time: the server was never reached, and
+// the line says which. In a network namespace of the test's own, where one
+// range has an unreachable route and another leads to a neighbour that is
+// not there (a veth pair whose other end takes nothing).
+TEST(HeadToolNetns, UnreachedServersSayWhy) {
+  if (const std::string why = quovix::icmptest::NetnsSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  quovix::icmptest::NetnsSet nets;
+  const std::string ns = nets.Add("head");
+  ASSERT_FALSE(ns.empty());
+  ASSERT_TRUE(quovix::icmptest::Sh("ip -n " + ns + " route add unreachable 192.0.2.0/24"));
+  const std::string ip = "ip -n " + ns + " ";
+  ASSERT_TRUE(quovix::icmptest::Sh(ip + "link add v0 type veth peer name v1 && " + ip +
+                                   "addr add 198.51.100.1/24 dev v0 && " + ip + "link set v0 up && " +
+                                   ip + "link set v1 up && " + ip +
+                                   "neigh add 198.51.100.7 lladdr 02:00:00:00:00:07 dev v0"));
+  const std::string out = quovix::icmptest::RunInNetns(ns, false, [] {
+    TfrmMain f;
+    f.cmbHeadTimeout.SetItemIndex(f.cmbHeadTimeout.IndexOf("500"));
+    std::string lines;
+    for (const char* url : {"http://192.0.2.7/", "http://198.51.100.7/"}) {
+      f.cmbHeadURL.SetText(url);
+      f.btnHeadStart.Click();
+      for (const auto& l : f.reHead.Lines())
+        if (l.Color == clRed && !l.Text.empty()) lines += l.Text + "\n";
+      lines += f.reHead.Lines().back().Text + "\n";
+    }
+    return lines;
+  });
+  EXPECT_EQ(out,
+            "Server nicht erreichbar! (keine Route zum Ziel)\n"
+            "Server nicht erreichbar! (keine Route zum Ziel)\n"
+            "Server nicht erreichbar! (Zeitüberschreitung beim Verbindungsaufbau)\n"
+            "Anfrage beendet.\n");
 }
 
 TEST_F(HeadTool, TlsFailureNamesTheReason) {
@@ -222,6 +296,7 @@ TEST_F(HeadTool, TlsFailureNamesTheReason) {
                       "self-signed certificate",
                       clRed));
   EXPECT_EQ(CountPrefix(f_.reHead, "Header-Informationen:"), 0);
+  EXPECT_EQ(CountPrefix(f_.reHead, "Server nicht erreichbar"), 0);  // it was reached
   EXPECT_EQ(Texts(f_.reHead).back(), "Anfrage beendet.");
   f_.IdHTTP.TlsExtraCaFile = certs_->ca;
   Run("https://127.0.0.1:" + std::to_string(nginx_->httpsGood) + "/");
@@ -524,7 +599,7 @@ TEST_F(GPRankTool, SingleModeFailuresGoToMessageBoxes) {
   f_.GPRankServers = {"127.0.0.1:" + std::to_string(httptest::FreePort())};
   Run("www.example.test/");
   ASSERT_EQ(desktop_.boxes.size(), 2u);
-  EXPECT_EQ(desktop_.boxes[1].second, "Der Google PageRank-Server ist nicht erreichbar!");
+  EXPECT_EQ(desktop_.boxes[1].second, "Der Google PageRank-Server ist nicht erreichbar! (Verbindung abgelehnt)");
   // The last rank shown stays.
   EXPECT_EQ(f_.lblGPRankRank.Caption(), "5");
   EXPECT_EQ(f_.shpGPRankFront.Width, 50);

@@ -113,7 +113,7 @@ std::vector<std::string> Shown(const TRichEdit& pane) {
       out.emplace_back();
       continue;
     }
-    const char* c = l.Color == clBlue ? "blue" : l.Color == clNavy ? "navy" : l.Color == clRed ? "red" : "other";
+    const char* c = l.Color == clBlue ? "blue" : l.Color == clNavy ? "navy" : l.Color == clRed ? "red" : l.Color == clMaroon ? "maroon" : "other";
     out.push_back(std::string(c) + "|" + l.Text);
   }
   return out;
@@ -306,8 +306,10 @@ TEST_F(OwnTool, RealServiceWithoutProxyGivesAddressAndLocallyResolvedName) {
   // The service gone: the red line, and the run goes on.
   service.Stop();
   EXPECT_EQ(ExternalBlock(service.Url()),
-            (std::vector<std::string>{
-                "", "red|Die externe IP-Adresse konnte nicht ermittelt werden.", ""}));
+            (std::vector<std::string>{"",
+                                      "red|Die externe IP-Adresse konnte nicht ermittelt werden: "
+                                      "Server nicht erreichbar! (Verbindung abgelehnt)",
+                                      ""}));
   EXPECT_EQ(Shown(f.reOwn).back(), "blue|Anfragen beendet.");
 }
 
@@ -380,12 +382,21 @@ TEST_F(OwnTool, FailingServiceAnswersGiveOnlyTheRedLine) {
     if (index < static_cast<int>(replies.size()) && !replies[index].empty()) c.Send(replies[index]);
     else c.Hold(8000);
   });
-  const std::vector<std::string> red = {
-      "", "red|Die externe IP-Adresse konnte nicht ermittelt werden.", ""};
+  // An answer without an address keeps the plain line; a failed request
+  // says how it failed, as the other tools say it.
+  const std::string line = "Die externe IP-Adresse konnte nicht ermittelt werden";
+  const std::vector<std::string> expected = {
+      "red|" + line + ": Antwort \"HTTP/1.1 500 Internal Server Error\"",
+      "red|" + line + ".",
+      "red|" + line + ".",
+      "maroon|" + line + ": Zeitüberschreitung: die Verbindung steht, aber die Antwort bleibt aus"};
   for (size_t i = 0; i < replies.size(); ++i)
-    EXPECT_EQ(ExternalBlock(service.Url()), red) << "reply " << i;
-  EXPECT_EQ(ExternalBlock("http://127.0.0.1:" + std::to_string(httptest::FreePort()) + "/"), red);
-  EXPECT_EQ(ExternalBlock("no scheme://at all"), red);
+    EXPECT_EQ(ExternalBlock(service.Url()), (std::vector<std::string>{"", expected[i], ""}))
+        << "reply " << i;
+  EXPECT_EQ(ExternalBlock("http://127.0.0.1:" + std::to_string(httptest::FreePort()) + "/"),
+            (std::vector<std::string>{"", "red|" + line + ": Server nicht erreichbar! (Verbindung abgelehnt)", ""}));
+  EXPECT_EQ(ExternalBlock("no scheme://at all"),
+            (std::vector<std::string>{"", "red|" + line + ": ungültige URL: Unsupported protocol: no scheme", ""}));
   EXPECT_FALSE(f.IdHTTP.Connected());
 }
 

@@ -44,7 +44,8 @@ TEST_F(PingForm, NormalRunWritesHeadingEchoLinesAndTally) {
                    {"  2. Antwort von 127.0.0.1: 7 ms, Daten korrekt.", clGreen},
                    {"  3. Antwort von 127.0.0.1: 1234 ms, Daten korrekt.", clGreen},
                    {"", clBlue},
-                   {"3 Ping(s) gesendet (3 korrekt, 0 fehlerhaft, 0 ohne Antwort).", clBlue}}));
+                   {"3 Ping(s) gesendet (3 korrekt, 0 fehlerhaft, 0 ohne Antwort).", clBlue},
+                   {"Verlust: 0.0 %, Antwortzeit min/avg/max: 0/413.7/1234 ms", clBlue}}));
   ASSERT_EQ(icmp.Calls.size(), 3u);
   for (const auto& c : icmp.Calls) {
     EXPECT_EQ(c.Address, Addr("127.0.0.1"));
@@ -77,7 +78,8 @@ TEST_F(PingForm, FaultyAndMissingAnswersAreToldApartAndTallied) {
   EXPECT_EQ(LinesOf(f.rePing),
             (Lines{{"Sende 6 Ping(s) mit 8 Byte an \"127.0.0.9\", Timeout sind 500 ms:", clBlue},
                    {"", clBlue},
-                   {"  1. Antwort von 127.0.0.9: Zeitüberschreitung.", clMaroon},
+                   // No answer came: the line does not say one did.
+                   {"  1. Keine Antwort von 127.0.0.9: Zeitüberschreitung.", clMaroon},
                    {"  2. Antwort von 127.0.0.9: 3 ms, Daten unterschiedlich groß!", clRed},
                    {"  3. Antwort von 127.0.0.9: 3 ms, Daten unterschiedlich groß!", clRed},
                    {"  4. Antwort von 127.0.0.9: 4 ms, Daten sind verändert!", clRed},
@@ -85,15 +87,18 @@ TEST_F(PingForm, FaultyAndMissingAnswersAreToldApartAndTallied) {
                    {"  5. Antwort von 127.0.0.1: Ziel nicht erreichbar (Host).", clMaroon},
                    {"  6. Antwort von 127.0.0.9: 2 ms, Daten korrekt.", clGreen},
                    {"", clBlue},
-                   {"6 Ping(s) gesendet (1 korrekt, 3 fehlerhaft, 2 ohne Antwort).", clBlue}}));
+                   {"6 Ping(s) gesendet (1 korrekt, 3 fehlerhaft, 2 ohne Antwort).", clBlue},
+                   // Faulty answers came back: their times count, the missing ones are the loss.
+                   {"Verlust: 33.3 %, Antwortzeit min/avg/max: 2/3.0/4 ms", clBlue}}));
   EXPECT_EQ(icmp.Calls.at(0).TimeoutMs, 500);
   EXPECT_EQ(icmp.Calls.at(0).Data, "AAAAAAAA");
 }
 
-TEST_F(PingForm, ContinuousRunStopsAtAbortAfterThirdEchoWithoutTally) {
+TEST_F(PingForm, ContinuousRunStopsAtAbortAfterThirdEchoWithItsTally) {
   f.cmbPingHost.SetText("127.0.0.1");
   f.cmbPingCount.SetItemIndex(12);
-  icmp.Default = EchoReply("127.0.0.1", k32, 1);
+  icmp.Script = {EchoReply("127.0.0.1", k32, 1), StatusReply(kIcmpTimedOut),
+                 EchoReply("127.0.0.1", k32, 4)};
   bool sawBusy = false;
   f.ProcessMessages = [&] {
     if (icmp.Calls.size() == 3 && f.btnPingStart.RunState == 1) {
@@ -111,10 +116,13 @@ TEST_F(PingForm, ContinuousRunStopsAtAbortAfterThirdEchoWithoutTally) {
             (Lines{{"Sende ... Ping(s) mit 32 Byte an \"127.0.0.1\", Timeout sind 2000 ms:", clBlue},
                    {"", clBlue},
                    {"  1. Antwort von 127.0.0.1: 1 ms, Daten korrekt.", clGreen},
-                   {"  2. Antwort von 127.0.0.1: 1 ms, Daten korrekt.", clGreen},
-                   {"  3. Antwort von 127.0.0.1: 1 ms, Daten korrekt.", clGreen},
+                   {"  2. Keine Antwort von 127.0.0.1: Zeitüberschreitung.", clMaroon},
+                   {"  3. Antwort von 127.0.0.1: 4 ms, Daten korrekt.", clGreen},
                    {"", clRed},
-                   {"Abbruch durch Benutzer.", clRed}}));
+                   {"Abbruch durch Benutzer.", clRed},
+                   {"", clBlue},
+                   {"3 Ping(s) gesendet (2 korrekt, 0 fehlerhaft, 1 ohne Antwort).", clBlue},
+                   {"Verlust: 33.3 %, Antwortzeit min/avg/max: 1/2.5/4 ms", clBlue}}));
   EXPECT_EQ(f.btnPingStart.Caption(), "Start");
   EXPECT_EQ(f.btnPingStart.RunState, 0);
   EXPECT_TRUE(f.cmbPingHost.Enabled());
@@ -126,16 +134,17 @@ TEST_F(PingForm, MissingIcmpSocketIsExplainedOnceInRed) {
   icmp.Default.OpenError = EPERM;
   f.btnPingStartClick();
   auto lines = LinesOf(f.rePing);
-  ASSERT_EQ(lines.size(), 8u);
+  ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[2].second, clRed);
   EXPECT_NE(lines[2].first.find("net.ipv4.ping_group_range"), std::string::npos);
   EXPECT_NE(lines[2].first.find("CAP_NET_RAW"), std::string::npos);
   for (int i = 3; i < 6; ++i) {
     EXPECT_EQ(lines[i].second, clMaroon);
     EXPECT_EQ(lines[i].first, "  " + std::to_string(i - 2) +
-                                  ". Antwort von 127.0.0.1: Zeitüberschreitung.");
+                                  ". Keine Antwort von 127.0.0.1: Zeitüberschreitung.");
   }
   EXPECT_EQ(lines[7].first, "3 Ping(s) gesendet (0 korrekt, 0 fehlerhaft, 3 ohne Antwort).");
+  EXPECT_EQ(lines[8].first, "Verlust: 100.0 %");
 
   // Another cause names the system's reason.
   icmp.Default.OpenError = EMFILE;
@@ -170,7 +179,8 @@ TEST_F(PingForm, IPv6LiteralIsPingedOverIPv6InItsRfc5952Form) {
                    {"  1. Antwort von 2001:db8::5: 3 ms, Daten korrekt.", clGreen},
                    {"  2. Antwort von 2001:db8::5: 3 ms, Daten korrekt.", clGreen},
                    {"", clBlue},
-                   {"2 Ping(s) gesendet (2 korrekt, 0 fehlerhaft, 0 ohne Antwort).", clBlue}}));
+                   {"2 Ping(s) gesendet (2 korrekt, 0 fehlerhaft, 0 ohne Antwort).", clBlue},
+                   {"Verlust: 0.0 %, Antwortzeit min/avg/max: 3/3.0/3 ms", clBlue}}));
   ASSERT_EQ(icmp.Calls.size(), 2u);
   EXPECT_EQ(icmp.Calls[0].Target, IpAddress::Parse("2001:db8::5"));
   EXPECT_EQ(icmp.Calls[0].Address, 0u);
@@ -185,8 +195,17 @@ TEST_F(PingForm, IPv6LiteralIsPingedOverIPv6InItsRfc5952Form) {
   EXPECT_EQ(LinesOf(f.rePing).at(2),
             std::make_pair(std::string("  1. Antwort von fd00:2::2: Ziel nicht erreichbar (keine Route)."),
                            clMaroon));
-  EXPECT_EQ(LinesOf(f.rePing).back().first,
-            "1 Ping(s) gesendet (0 korrekt, 0 fehlerhaft, 1 ohne Antwort).");
+  EXPECT_EQ(LinesOf(f.rePing).back().first, "Verlust: 100.0 %");
+
+  // This computer's own stack refused: no node answered, none is named as
+  // the one that did.
+  icmp.Default = StatusReply(kIcmpDestNetUnreachable);
+  icmp.Default.Unreachable = IcmpUnreachable::NoRoute;
+  f.btnPingStartClick();
+  EXPECT_EQ(LinesOf(f.rePing).at(2),
+            std::make_pair(std::string("  1. Dieser Rechner kann fd00:9::1 nicht erreichen (keine Route)."),
+                           clMaroon));
+  EXPECT_TRUE(FindField(f.rePing.Lines().at(2).Fields, "local"));
 }
 
 TEST_F(PingForm, NameUsesIPv4WhenItHasOneAndIPv6OtherwiseOrWhenPreferred) {
@@ -496,7 +515,7 @@ TEST(IcmpPackets, UnreachableReasonsOfIPv4AndLocalErrors) {
   EXPECT_EQ(platform::UnreachableForIcmpError(3, 1), IcmpUnreachable::Host);
   EXPECT_EQ(platform::UnreachableForIcmpError(3, 13), IcmpUnreachable::Prohibited);
   EXPECT_EQ(platform::UnreachableForIcmpError(11, 0), IcmpUnreachable::None);
-  EXPECT_EQ(platform::UnreachableForErrno(ENETUNREACH), IcmpUnreachable::Network);
+  EXPECT_EQ(platform::UnreachableForErrno(ENETUNREACH), IcmpUnreachable::NoRoute);
   EXPECT_EQ(platform::UnreachableForErrno(EACCES), IcmpUnreachable::Prohibited);
   EXPECT_EQ(platform::UnreachableForErrno(ENOBUFS), IcmpUnreachable::None);
   EXPECT_EQ(UnreachableForStatus(kIcmpTimedOut), IcmpUnreachable::None);
@@ -520,7 +539,8 @@ TEST(PingReal, LoopbackAnswersWithCorrectData) {
             "008000|  2. Antwort von 127.0.0.1: N ms, Daten korrekt.\n"
             "008000|  3. Antwort von 127.0.0.1: N ms, Daten korrekt.\n"
             "0000FF|\n"
-            "0000FF|3 Ping(s) gesendet (3 korrekt, 0 fehlerhaft, 0 ohne Antwort).\n");
+            "0000FF|3 Ping(s) gesendet (3 korrekt, 0 fehlerhaft, 0 ohne Antwort).\n"
+            "0000FF|Verlust: 0.0 %, Antwortzeit min/avg/max: N ms\n");
 }
 
 namespace {
@@ -597,10 +617,11 @@ TEST(PingReal, ToolWithoutPermissionExplainsWhy) {
             "0000FF|\n"
             "FF0000|Keine Berechtigung für ICMP-Sockets: net.ipv4.ping_group_range muss die "
             "eigene Gruppe enthalten, oder das Programm braucht CAP_NET_RAW.\n"
-            "800000|  1. Antwort von 127.0.0.1: Zeitüberschreitung.\n"
-            "800000|  2. Antwort von 127.0.0.1: Zeitüberschreitung.\n"
+            "800000|  1. Keine Antwort von 127.0.0.1: Zeitüberschreitung.\n"
+            "800000|  2. Keine Antwort von 127.0.0.1: Zeitüberschreitung.\n"
             "0000FF|\n"
-            "0000FF|2 Ping(s) gesendet (0 korrekt, 0 fehlerhaft, 2 ohne Antwort).\n");
+            "0000FF|2 Ping(s) gesendet (0 korrekt, 0 fehlerhaft, 2 ohne Antwort).\n"
+            "0000FF|Verlust: 100.0 %\n");
 }
 
 // Name look-ups in a namespace of its own: nothing can leave it, so a name

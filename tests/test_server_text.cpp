@@ -237,4 +237,7 @@ TEST(BadInput, NamesTheIdnEncoderRefusesEndEveryLookUp) {
   f.btnHeadStart.Click();
   endsRed(f.reHead, "HTTP-Header");
   EXPECT_NE(Texts(f.reHead).back().find("IDN-kodieren"), std::string::npos);
+  f.cmbTimeServer.SetText(bad);
+  f.btnTimeQuery.Click();
+  endsRed(f.reTime, "Time");
 }

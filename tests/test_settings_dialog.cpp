@@ -210,7 +210,7 @@ TEST_F(SettingsDialog, ProxyControlsFollowTheirBoxAndThePortStaysInRange) {
   for (TControl* c : proxy) EXPECT_TRUE(c->Enabled()) << c->Name;
 
   dlg.txtProxyPort.SetText("70000");
-  EXPECT_EQ(dlg.udProxyPort.Position(), 32767);
+  EXPECT_EQ(dlg.udProxyPort.Position(), 65535);  // every TCP port, no more
   dlg.txtProxyPort.SetText("8080");
   EXPECT_EQ(dlg.udProxyPort.Position(), 8080);
   dlg.txtProxyPort.SetText("80x");  // no number: the last position stands

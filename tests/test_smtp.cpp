@@ -97,6 +97,38 @@ TEST(SmtpClient, FailedGreetingKeepsWhatTheServerSaidAndQuits) {
   EXPECT_EQ(smtp.LastReply.Display(), "501 bad name");
 }
 
+TEST(SmtpClient, OneTimeLimitForTheWholeExchange) {
+  // Each reply comes 500 ms after its command, well within the 1500 ms a
+  // single reply may take; the fourth could only arrive after 2000 ms.
+  ScriptedSmtp slow;
+  slow.delayMs = 500;
+  ASSERT_TRUE(slow.Start());
+  TIdSMTP smtp;
+  Aim(smtp, slow.Port(), 1500);
+  const auto start = std::chrono::steady_clock::now();
+  const bool all = smtp.Connect() && smtp.SendCmd("MAIL FROM: <a@b.test>", 250) &&
+                   smtp.SendCmd("RCPT TO: <x@b.test>", 250);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(all);
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
+}
+
+TEST(SmtpClient, QuitAfterAFailureWaitsAShortGraceOnly) {
+  // The greeting refuses, and QUIT then gets no reply on an open connection.
+  ScriptedSmtp refusing;
+  refusing.greeting = "554 5.7.1 no service\r\n";
+  refusing.replies["QUIT"] = "";
+  refusing.holdAfterQuit = true;
+  ASSERT_TRUE(refusing.Start());
+  TIdSMTP smtp;
+  Aim(smtp, refusing.Port(), 4000);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(smtp.Connect());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kSmtpQuitGraceMs + 1500));
+  EXPECT_EQ(smtp.LastReply.Code, 554);
+  EXPECT_EQ(refusing.Received(), (std::vector<std::string>{"QUIT\r\n"}));
+}
+
 TEST(SmtpClient, EndlessOrOversizedRepliesAreRefused) {
   TcpTestServer endless("127.0.0.1", 0, [](int fd) {
     std::string junk(64 * 1024, 'x');
@@ -165,6 +197,7 @@ TEST(SmtpReplyParser, CodesAndEnhancedStatusCodes) {
   SmtpReply r;
   ASSERT_TRUE(ParseSmtpReply({"250-2.1.0 first", "250-second", "250 4.7.12 third"}, r));
   EXPECT_EQ(r.Display(), "250 first\r\nsecond\r\nthird");
+  EXPECT_EQ(r.AsSent(), "250-2.1.0 first\r\n250-second\r\n250 4.7.12 third");
   ASSERT_TRUE(ParseSmtpReply({"221"}, r));
   EXPECT_EQ(r.Display(), "221");
   // Not an enhanced code: wrong class, a missing part, four digits, no blank after it.

@@ -108,6 +108,35 @@ TEST(SntpConversion, LocalBiasFollowsTheZoneRulesOfTheMoment) {
   tzset();
 }
 
+// Offset and delay come from the four timestamps to well below a
+// microsecond; times that no real exchange can give are refused.
+TEST(SntpMeasure, OffsetAndDelayExactlyAndImpossibleTimesRefused) {
+  const NtpTimestamp t1 = NtpOfUnix(kNowUnix, 0x12345678u);
+  struct Case {
+    double receive, hold, elapsed;  // seconds after t1, the server's hold, our round trip
+    TSntpStatus expected;
+    double offset, delay;
+  } cases[] = {
+      {10.251, 0.0005, 0.003, TSntpStatus::Ok, 10.24975, 0.0025},
+      {-3600.0001, 0.0, 0.0002, TSntpStatus::Ok, -3600.0002, 0.0002},
+      {0.001, 0.004, 0.003, TSntpStatus::NegativeDelay, 0, 0},   // held longer than the trip
+      {0.001, -0.5, 0.003, TSntpStatus::DelayTooLong, 0, 0},     // sent before it arrived
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.receive);
+    SntpPacket reply;
+    reply.Precision = -20;
+    reply.Receive = NtpAdd(t1, c.receive);
+    reply.Transmit = NtpAdd(reply.Receive, c.hold);
+    NtpMeasure m;
+    EXPECT_EQ(MeasureSntpReply(reply, t1, NtpAdd(t1, c.elapsed), c.elapsed, m), c.expected);
+    EXPECT_NEAR(m.Offset, c.offset, 1e-8);
+    EXPECT_NEAR(m.Delay, c.delay, 1e-8);
+  }
+  // Across the era boundary of 2036 the difference stays right.
+  EXPECT_NEAR(NtpDifference(NtpTimestamp{5, 0}, NtpTimestamp{0xFFFFFFFBu, 0x80000000u}), 9.5, 1e-9);
+}
+
 TEST_F(SntpClientTest, AnswerIsTheServersTransmitTimeInLocalTime) {
   // The server's clock is 10.25 s ahead; it answers with a 60-byte datagram.
   ScriptedNtpPeer peer([](const std::vector<std::uint8_t>& req) {
@@ -145,17 +174,24 @@ TEST_F(SntpClientTest, RepliesThatCarryNoUsableTime) {
       {"47 bytes", [](auto& b) { b.resize(47); }, TSntpStatus::ShortReply},
       {"leap indicator 3", [](auto& b) { b[0] |= 0xC0; }, TSntpStatus::Unsynchronised},
       {"transmit time zero", [](auto& b) { std::fill(b.begin() + 40, b.begin() + 48, 0); },
-       TSntpStatus::ZeroTransmit},
+       TSntpStatus::ZeroTimestamp},
       {"stratum 0", [](auto& b) { b[1] = 0; }, TSntpStatus::BadStratum},
       {"stratum 16", [](auto& b) { b[1] = 16; }, TSntpStatus::BadStratum},
       {"originate of another request", [](auto& b) { b[31] ^= 0x01; },
        TSntpStatus::WrongOriginate},
       {"client mode", [](auto& b) { b[0] = (b[0] & 0xF8) | 3; }, TSntpStatus::NotServer},
+      {"receive time zero", [](auto& b) { std::fill(b.begin() + 32, b.begin() + 40, 0); },
+       TSntpStatus::ZeroTimestamp},
+      {"transmit some 70 years after receive", [](auto& b) { b[40] ^= 0x83; },
+       TSntpStatus::NegativeDelay},
+      {"transmit two seconds before receive", [](auto& b) { b[43] -= 2; },
+       TSntpStatus::DelayTooLong},
   };
+  client.ReceiveTimeout = 400;  // the replies passed over end in a time-out
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScriptedNtpPeer peer([&c](const std::vector<std::uint8_t>& req) {
-      auto reply = ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 1));
+      auto reply = ServerReply(req, NtpOfUnix(kNowUnix + 1), NtpOfUnix(kNowUnix + 1));
       c.spoil(reply);
       return std::vector<Datagram>{{reply}};
     });
@@ -168,7 +204,7 @@ TEST_F(SntpClientTest, RepliesThatCarryNoUsableTime) {
   // Without the stratum check a stratum-16 answer is taken.
   client.CheckStratum = false;
   ScriptedNtpPeer peer([](const std::vector<std::uint8_t>& req) {
-    auto reply = ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 1));
+    auto reply = ServerReply(req, NtpOfUnix(kNowUnix + 1), NtpOfUnix(kNowUnix + 1));
     reply[1] = 16;
     return std::vector<Datagram>{{reply}};
   });
@@ -181,17 +217,31 @@ TEST_F(SntpClientTest, RepliesFromAnotherPortAreIgnored) {
   // follows and is the one taken.
   ScriptedNtpPeer peer([](const std::vector<std::uint8_t>& req) {
     return std::vector<Datagram>{
-        {ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 3600)), true, 0},
-        {ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 5)), false, 100}};
+        {ServerReply(req, NtpOfUnix(kNowUnix + 3600), NtpOfUnix(kNowUnix + 3600)), true, 0},
+        {ServerReply(req, NtpOfUnix(kNowUnix + 5), NtpOfUnix(kNowUnix + 5)), false, 100}};
   });
   Aim(peer);
+  EXPECT_NEAR(client.DateTime(), EncodeDateTime(2024, 3, 1, 13, 0, 5), 0.01 * kMs);
+  EXPECT_EQ(client.Status(), TSntpStatus::Ok);
+
+  // A reply to another request (a forged or stale one) comes first from
+  // the right port: it is passed over and the true one taken.
+  ScriptedNtpPeer forger([](const std::vector<std::uint8_t>& req) {
+    auto forged = ServerReply(req, NtpOfUnix(kNowUnix + 3600), NtpOfUnix(kNowUnix + 3600));
+    forged[47] ^= 0x01;
+    forged[31] ^= 0x01;
+    return std::vector<Datagram>{
+        {forged, false, 0},
+        {ServerReply(req, NtpOfUnix(kNowUnix + 5), NtpOfUnix(kNowUnix + 5)), false, 100}};
+  });
+  Aim(forger);
   EXPECT_NEAR(client.DateTime(), EncodeDateTime(2024, 3, 1, 13, 0, 5), 0.01 * kMs);
   EXPECT_EQ(client.Status(), TSntpStatus::Ok);
 
   // Only the wrong port answers: no answer at all.
   ScriptedNtpPeer stranger([](const std::vector<std::uint8_t>& req) {
     return std::vector<Datagram>{
-        {ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 5)), true, 0}};
+        {ServerReply(req, NtpOfUnix(kNowUnix + 5), NtpOfUnix(kNowUnix + 5)), true, 0}};
   });
   Aim(stranger);
   client.ReceiveTimeout = 400;
@@ -230,7 +280,8 @@ TEST_F(SntpClientTest, UnknownHostRaisesASocketError) {
 // next address at once, and the answer to that request is the one taken.
 TEST_F(SntpClientTest, ServersOverIpv6AndTheNextAddressOfAName) {
   auto script = [](const std::vector<std::uint8_t>& req) {
-    return std::vector<Datagram>{{ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 7))}};
+    return std::vector<Datagram>{
+        {ServerReply(req, NtpOfUnix(kNowUnix + 7), NtpOfUnix(kNowUnix + 7))}};
   };
   {
     ScriptedNtpPeer six(script, true);

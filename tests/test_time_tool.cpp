@@ -2,12 +2,17 @@
 
 #include <cerrno>
 #include <cmath>
+#include <sstream>
 
+#include "app/fCommandLine.h"
+#include "app/fConsole.h"
 #include "app/formMain.h"
 #include "common/DateTime.h"
 #include "common/Pump.h"
 #include "platform/Desktop.h"
 #include "shell/gIni.h"
+#include "support/LoopbackPort.h"
+#include "support/TableResolver.h"
 #include "tests/NtpTestPeers.h"
 
 using namespace quovix;
@@ -21,10 +26,16 @@ constexpr std::int64_t kNowUnix = 1709294400;  // 2024-03-01 12:00:00 UTC
 
 struct RecordingDesktop : platform::IDesktop {
   std::vector<std::pair<std::string, std::string>> boxes;
+  std::vector<std::string> questions;
+  bool answer = false;
   void MessageBox(const std::string& title, const std::string& text) override {
     boxes.emplace_back(title, text);
   }
   bool OpenUrl(const std::string&) override { return false; }
+  bool Confirm(const std::string&, const std::string& text) override {
+    questions.push_back(text);
+    return answer;
+  }
 };
 
 std::vector<Datagram> AnswerAt(const std::vector<std::uint8_t>& req, std::int64_t unix,
@@ -143,7 +154,8 @@ TEST_F(TimeToolTest, AnswerBefore1980OrNoneLeavesNoNetworkTime) {
 
 TEST_F(TimeToolTest, UpdateSetsTheClockToTheNetworkTimeInUtc) {
   ScriptedNtpPeer peer([](const auto& req) {
-    auto reply = ServerReply(req, NtpOfUnix(kNowUnix + 90), NtpOfUnix(kNowUnix + 90, 0x80000000u));
+    auto reply = ServerReply(req, NtpOfUnix(kNowUnix + 90, 0x80000000u),
+                             NtpOfUnix(kNowUnix + 90, 0x80000000u));
     return std::vector<Datagram>{{reply}};
   });
   Query(At(peer));
@@ -174,6 +186,139 @@ TEST_F(TimeToolTest, UpdateWithoutValidNetworkTimeRefuses) {
   ASSERT_EQ(desktop.boxes.size(), 2u);
   EXPECT_EQ(desktop.boxes[0].first, "Systemzeit ungültig");
   EXPECT_EQ(desktop.boxes[0].second, "Die Systemzeit kann nicht gesetzt werden!");
+}
+
+// Every way a query can find no time names itself in a line of its colour,
+// and the status bar says the same instead of "Bereit.".
+TEST_F(TimeToolTest, AFailedQueryNamesWhyInItsLineAndTheStatusBar) {
+  NameResTimeout = 400;
+  ScriptedNtpPeer silent([](const auto&) { return std::vector<Datagram>{}; });
+  ScriptedNtpPeer ahead([](const auto& req) {  // transmit 70 years after receive
+    return std::vector<Datagram>{
+        {ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix + 70LL * 365 * 86400))}};
+  });
+  ScriptedNtpPeer unsynchronised([](const auto& req) {
+    auto reply = ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix));
+    reply[0] |= 0xC0;
+    return std::vector<Datagram>{{reply}};
+  });
+  auto names = std::make_shared<test::TableResolver>();
+  platform::ScopedResolver resolver(names);
+  const std::string closed = "127.0.0.1:" + std::to_string(test::FreeLoopbackPort(SOCK_DGRAM));
+  struct Case {
+    std::string server, line;
+    TColor color;
+    const char* reason;
+  } cases[] = {
+      {"nosuch.test", "Der NTP-Server \"nosuch.test\" wurde nicht gefunden.", clRed, "not_found"},
+      {At(silent),
+       "Keine Antwort von \"127.0.0.1\" innerhalb von 400 ms (Zeitüberschreitung).", clMaroon,
+       "timeout"},
+      {closed, "Der NTP-Server \"127.0.0.1\" ist nicht erreichbar (Port " +
+                   closed.substr(10) + " abgewiesen).", clRed, "unreachable"},
+      {At(ahead), "Die Antwort von \"127.0.0.1\" wurde verworfen: ihre Umlaufzeit ist negativ.",
+       clRed, "negative_delay"},
+      {At(unsynchronised),
+       "Die Antwort von \"127.0.0.1\" wurde verworfen: der Server ist nicht synchronisiert "
+       "(Leap Indicator 3).", clRed, "unsynchronised"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.server);
+    std::string status;
+    f.sbMain.OnText = [&](const std::string& t) { status = t; };
+    Query(c.server);
+    ASSERT_EQ(f.reTime.Lines().size(), 1u);
+    EXPECT_EQ(f.reTime.Lines()[0].Text, c.line);
+    EXPECT_EQ(f.reTime.Lines()[0].Color, c.color);
+    EXPECT_EQ(status, " " + c.line);
+    EXPECT_EQ(f.lblTimeNetTime.Caption(), "---");
+    EXPECT_EQ(f.lblTimeDiffValue.Caption(), "---");
+    EXPECT_FALSE(f.btnTimeUpdate.Enabled());
+    const TLineFields& result = f.ToolResults[pgTime];
+    ASSERT_NE(FindField(result, "reason"), nullptr);
+    EXPECT_EQ(FindField(result, "reason")->AsText(), c.reason);
+    EXPECT_EQ(FindField(result, "error")->AsText(), "no_answer");
+  }
+  EXPECT_TRUE(desktop.boxes.empty());
+}
+
+// A name in Unicode is asked under its IDN form, as in every other tool.
+TEST_F(TimeToolTest, ServerNamesAreIdnEncoded) {
+  ScriptedNtpPeer peer([](const auto& req) { return AnswerAt(req, kNowUnix + 10); });
+  auto names = std::make_shared<test::TableResolver>();
+  names->All["xn--bcher-kva.test"] = {"127.0.0.1"};
+  platform::ScopedResolver resolver(names);
+  Query("bücher.test:" + std::to_string(peer.Port()));
+  ASSERT_FALSE(f.reTime.Lines().empty());
+  EXPECT_EQ(f.reTime.Lines()[0].Text, "  IDN-kodiert: xn--bcher-kva.test");
+  EXPECT_EQ(f.lblTimeNet.Caption(), "Zeit von \"xn--bcher-kva.test\":");
+  EXPECT_EQ(peer.Requests().size(), 1u);
+}
+
+// The clock's difference to the server, in seconds with decimals, and the
+// limit on how far the clock is stepped without the user's word.
+TEST_F(TimeToolTest, ALargeStepNeedsConfirmationOrTheForceFlag) {
+  // 70 years ahead, consistently: a believable exchange, an absurd time.
+  const std::int64_t far = kNowUnix + 70LL * 365 * 86400 + 17;
+  ScriptedNtpPeer farPeer([far](const auto& req) { return AnswerAt(req, far); });
+  ScriptedNtpPeer nearPeer([](const auto& req) {
+    return std::vector<Datagram>{{ServerReply(req, NtpOfUnix(kNowUnix + 10, 0x40000000u),
+                                              NtpOfUnix(kNowUnix + 10, 0x40000000u))}};
+  });
+  Query(At(nearPeer));
+  EXPECT_EQ(f.lblTimeDiffValue.Caption(), "+10,250000 s");
+  f.btnTimeUpdate.Click();  // within the limit: no question
+  EXPECT_TRUE(desktop.questions.empty());
+  EXPECT_EQ(clock.sets.size(), 1u);
+
+  Query(At(farPeer));
+  ASSERT_TRUE(f.btnTimeUpdate.Enabled());
+  struct Case {
+    bool answer, forced;
+    size_t questions, sets;
+  } cases[] = {{false, false, 1, 0}, {true, false, 1, 1}, {false, true, 0, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.answer << c.forced);
+    desktop.questions.clear();
+    clock.sets.clear();
+    f.reTime.Clear();
+    desktop.answer = c.answer;
+    f.TimeSetForced = c.forced;
+    f.btnTimeUpdate.Click();
+    EXPECT_EQ(desktop.questions.size(), c.questions);
+    EXPECT_EQ(clock.sets.size(), c.sets);
+    // Refused: a red line says so, and names the step and the limit.
+    EXPECT_EQ(f.reTime.Lines().size(), 1 - c.sets);
+    if (c.sets == 0) {
+      EXPECT_EQ(f.reTime.Lines()[0].Color, clRed);
+      EXPECT_NE(f.reTime.Lines()[0].Text.find("+2207520017,000 s"), std::string::npos);
+      EXPECT_NE(f.reTime.Lines()[0].Text.find("1000 s"), std::string::npos);
+    }
+  }
+}
+
+// The console never asks: a step over the limit is refused (exit 1) unless
+// /TimeForce:1 says otherwise.
+TEST_F(TimeToolTest, ConsoleSetsAFarTimeOnlyWhenForced) {
+  const std::int64_t far = kNowUnix + 70LL * 365 * 86400;
+  ScriptedNtpPeer peer([far](const auto& req) { return AnswerAt(req, far); });
+  const std::string savedFolder = ProgramFolder, savedIni = IniFilePath;
+  ProgramFolder = "/nonexistent/quovix-test/";
+  IniFilePath = ProgramFolder + "Quovix.ini";
+  for (const bool force : {false, true}) {
+    clock.sets.clear();
+    std::vector<std::string> argv = {"quovix-cli", "/Time:" + At(peer)};
+    if (force) argv.push_back("/TimeForce:1");
+    argv.push_back("/TimeSet");
+    std::ostringstream out, err;
+    const int status = RunConsole(argv, out, err, {});
+    EXPECT_EQ(status, force ? kExitOk : kExitFailed) << out.str() << err.str();
+    EXPECT_EQ(clock.sets.size(), force ? 1u : 0u);
+    EXPECT_EQ(out.str().find("Die Systemzeit wurde nicht gesetzt") != std::string::npos, !force);
+  }
+  ProgramFolder = savedFolder;
+  IniFilePath = savedIni;
+  ParseCommandLine({});
 }
 
 // ---- against a real NTP server ------------------------------------------------

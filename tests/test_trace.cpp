@@ -62,26 +62,38 @@ TEST_F(TraceForm, HopsRoutersSilentHopsAndCompletion) {
   EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
 }
 
-TEST_F(TraceForm, UnreachableAnswerEndsTheTraceAtItsRouter) {
+TEST_F(TraceForm, UnreachableAnswerEndsTheTraceWithAVerdict) {
   PrepareTrace(f, "203.0.113.2", "10", "500", false);
   platform::IcmpReply prohibited = StatusReply(kIcmpDestHostUnreachable, "198.51.100.2", 3);
   prohibited.Unreachable = IcmpUnreachable::Prohibited;
   icmp.Script = {StatusReply(kIcmpTtlExpiredTransit, "192.0.2.1", 1), prohibited};
   f.btnTraceStartClick();
   auto lines = LinesOf(f.reTrace);
-  ASSERT_EQ(lines.size(), 7u);
+  ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[5].first, "   1. Knoten: 192.0.2.1: 1 ms");
   EXPECT_EQ(lines[6], std::make_pair(std::string("   2. Knoten: 198.51.100.2: Ziel nicht erreichbar "
                                                  "(administrativ untersagt)"),
                                      clBlack));
+  EXPECT_EQ(lines[8], std::make_pair(std::string("Routenrückverfolgung beendet: Ziel nicht erreichbar."),
+                                     clRed));
+  EXPECT_EQ(f.sbMain.SimpleText(),
+            " Knoten 198.51.100.2 meldet: Ziel nicht erreichbar (administrativ untersagt).");
   EXPECT_EQ(icmp.Calls.size(), 2u);
 
-  // This computer's own stack refused: no node to name.
-  icmp.Script = {StatusReply(kIcmpDestNetUnreachable)};
+  // This computer's own stack refused: no node answered, and the line and
+  // the status say the route is missing here.
+  platform::IcmpReply local = StatusReply(kIcmpDestNetUnreachable);
+  local.Unreachable = IcmpUnreachable::NoRoute;
+  icmp.Script = {local};
   f.btnTraceStartClick();
   lines = LinesOf(f.reTrace);
-  ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[5].first, "   1. Knoten: Ziel nicht erreichbar (Netz)");
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[5], std::make_pair(std::string("   1. Knoten: dieser Rechner: Ziel nicht erreichbar "
+                                                 "(keine Route)"),
+                                     clRed));
+  EXPECT_EQ(lines[7].first, "Routenrückverfolgung beendet: Ziel nicht erreichbar.");
+  EXPECT_EQ(f.sbMain.SimpleText(), " Dieser Rechner kann \"203.0.113.2\" nicht erreichen (keine Route).");
+  EXPECT_TRUE(f.ToolFailed[pgTrace]);
 }
 
 TEST_F(TraceForm, AnswerFromAnotherAddressRunsToTheHopLimit) {
@@ -93,6 +105,7 @@ TEST_F(TraceForm, AnswerFromAnotherAddressRunsToTheHopLimit) {
   EXPECT_EQ(lines[5].first, "   1. Knoten: 203.0.113.9: 2 ms");
   EXPECT_EQ(lines[14].first, "  10. Knoten: 203.0.113.9: 2 ms");
   EXPECT_EQ(icmp.Calls.size(), 10u);
+  EXPECT_EQ(f.sbMain.SimpleText(), " Ziel nach 10 Knoten nicht erreicht.");
 }
 
 TEST_F(TraceForm, AbortBetweenHops) {
@@ -377,12 +390,23 @@ TEST_F(TraceReal, IPv6SilentRouter) {
 }
 
 TEST_F(TraceReal, UnreachableRouteEndsTheTraceAtItsRouter) {
+  const std::string verdict = "FF0000|\nFF0000|Routenrückverfolgung beendet: Ziel nicht erreichbar.\n";
   const std::string v4 = RouteHead("203.0.113.200") +
                          "000000|   1. Knoten: 192.0.2.1: N ms\n"
-                         "000000|   2. Knoten: 198.51.100.2: Ziel nicht erreichbar (Host)\n";
+                         "000000|   2. Knoten: 198.51.100.2: Ziel nicht erreichbar (Host)\n" + verdict;
   const std::string v6 = RouteHead("fd00:9::1") +
                          "000000|   1. Knoten: fd00:1::1: N ms\n"
-                         "000000|   2. Knoten: fd00:2::2: Ziel nicht erreichbar (keine Route)\n";
+                         "000000|   2. Knoten: fd00:2::2: Ziel nicht erreichbar (keine Route)\n" + verdict;
+  // No route at all in the client's own table: nothing is sent, this
+  // computer is named.
+  const std::string local4 = RouteHead("198.18.0.1") +
+                             "FF0000|   1. Knoten: dieser Rechner: Ziel nicht erreichbar (keine Route)\n" +
+                             verdict;
+  const std::string local6 = RouteHead("fd00:99::1") +
+                             "FF0000|   1. Knoten: dieser Rechner: Ziel nicht erreichbar (keine Route)\n" +
+                             verdict;
+  EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "198.18.0.1"), local4);
+  EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "fd00:99::1"), local6);
   EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "203.0.113.200"), v4);
   EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "fd00:9::1"), v6);
   ASSERT_TRUE(chain_->AllowDatagramIcmp(true));
@@ -411,7 +435,8 @@ TEST_F(TraceReal, PingGetsTheUnreachableLineOfBothFamilies) {
            "0000FF|\n"
            "800000|  1. Antwort von " + line + "\n"
            "0000FF|\n"
-           "0000FF|1 Ping(s) gesendet (0 korrekt, 0 fehlerhaft, 1 ohne Antwort).\n";
+           "0000FF|1 Ping(s) gesendet (0 korrekt, 0 fehlerhaft, 1 ohne Antwort).\n"
+           "0000FF|Verlust: 100.0 %\n";
   };
   const std::string v4 = expected("203.0.113.200", "198.51.100.2: Ziel nicht erreichbar (Host).");
   const std::string v6 = expected("fd00:9::1", "fd00:2::2: Ziel nicht erreichbar (keine Route).");

@@ -207,13 +207,14 @@ void TfrmMain::btnEMailStartClick() {
                LangText("Main|OutEMailCheckAddr", "Überprüfe die Adresse \"%s1%\" mit dem MX-Server \"%s2%\"...",
                         {address, server}),
                clNavy);
-  // A reply that never came is said so, not shown as an empty line.
-  auto showReply = [this](bool accepted) {
-    if (IdSMTP.LastReply.Code == 0)
+  // A reply is shown line by line as the server sent it (codes, "-"
+  // continuations, enhanced status codes); one that never came is said so,
+  // not shown as an empty line.
+  auto showReply = [this](const SmtpReply& reply, bool accepted) {
+    if (reply.Code == 0)
       AppendOutput(reEMail, LangText("Main|OutEMailNoReply", "Keine Antwort vom Server."), clRed);
     else
-      AppendOutput(reEMail, IdSMTP.LastReply.Display(), accepted ? clBlack : clRed,
-                   {{"smtp_code", IdSMTP.LastReply.Code}});
+      AppendOutput(reEMail, reply.AsSent(), accepted ? clBlack : clRed, {{"smtp_code", reply.Code}});
   };
   IdSMTP.Host = server;
   IdSMTP.Port = port;
@@ -224,34 +225,37 @@ void TfrmMain::btnEMailStartClick() {
     AppendOutput(reEMail,
                  "\r\n" + LangText("Main|OutEMailNoConnection", "Die Verbindung konnte nicht hergestellt werden!"),
                  clRed);
-    if (const std::string said = Trim(IdSMTP.LastReply.Text()); !said.empty())
-      AppendOutput(reEMail, "\r\n" + said, clRed);
+    if (IdSMTP.LastReply.Code != 0)
+      AppendOutput(reEMail, "\r\n" + IdSMTP.LastReply.AsSent(), clRed, {{"smtp_code", IdSMTP.LastReply.Code}});
     return;
   }
-  // The connected line names port 25 whichever port was used.
   AppendOutput(reEMail,
-               "\r\n" + LangText("Main|OutEMailConnected", "Verbunden mit MX-Server \"%s1%\", Port 25.", {server}),
+               "\r\n" + LangText("Main|OutEMailConnected", "Verbunden mit MX-Server \"%s1%\", Port %s2%.",
+                                   {server, std::to_string(port)}),
                clNavy);
-  // Shown as HELO whether EHLO or HELO went out; the reply is that of the
-  // command that was accepted.
-  AppendOutput(reEMail, "HELO " + IdSMTP.HeloArgument(), clBlue);
-  showReply(true);
+  // The opening as it went: the greeting, EHLO, and HELO after a refused
+  // EHLO, each command as sent.
+  for (const SmtpStep& step : IdSMTP.Opening) {
+    if (!step.Command.empty()) AppendOutput(reEMail, step.Command, clBlue);
+    showReply(step.Reply, step.Reply.Code == (step.Command.empty() ? 220 : 250));
+  }
 
   const std::string mailFrom = "MAIL FROM: <" + sender + ">";
   AppendOutput(reEMail, mailFrom, clBlue);
   const bool senderOk = IdSMTP.SendCmd(mailFrom, 250);
   if (aborted()) return;
-  showReply(senderOk);
+  showReply(IdSMTP.LastReply, senderOk);
   bool recipientOk = false;
   if (senderOk) {
     const std::string rcptTo = "RCPT TO: <" + recipient + ">";
     AppendOutput(reEMail, rcptTo, clBlue);
     recipientOk = IdSMTP.SendCmd(rcptTo, 250);
     if (aborted()) return;
-    showReply(recipientOk);
+    showReply(IdSMTP.LastReply, recipientOk);
   }
   AppendOutput(reEMail, "QUIT", clBlue);
-  showReply(IdSMTP.SendCmd("QUIT", 221));
+  const bool quitOk = IdSMTP.SendCmd("QUIT", 221);
+  showReply(IdSMTP.LastReply, quitOk);
 
   // Give the server a moment to close its side; stop waiting once it has.
   const Deadline closeBy = Deadline::In(kCloseWaitMs);

@@ -165,12 +165,19 @@ void TfrmMain::btnGPRankStartClick() {
     // Stopped by the user (or a close request): nothing to report.
     const auto* h = dynamic_cast<const HttpError*>(&e);
     const bool stopped = h && h->kind() == HttpError::Kind::Aborted;
-    result.push_back({"error", stopped ? "aborted" : "not_reachable"});
+    const HttpFailure why = h ? DescribeHttpFailure(*h) : HttpFailure{.Unreached = true};
+    result.push_back({"error", stopped ? "aborted" : why.Unreached ? "not_reachable" : "failed"});
+    if (h && !stopped) result.push_back({"cause", why.Cause});
     SetToolResult(pgGPRank, std::move(result));
     if (stopped) return;
     platform::Desktop().MessageBox(
-        title, LangText("Main|OutGPRankServerNotReachable",
-                        "Der Google PageRank-Server ist nicht erreichbar!"));
+        title, !h ? LangText("Main|OutGPRankServerNotReachable",
+                             "Der Google PageRank-Server ist nicht erreichbar!")
+               : why.Unreached
+                   ? LangText("Main|OutGPRankServerNotReachableWhy",
+                              "Der Google PageRank-Server ist nicht erreichbar! (%s1%)", {why.Text})
+                   : LangText("Main|OutGPRankServerFailed",
+                              "Die Anfrage an den Google PageRank-Server ist fehlgeschlagen: %s1%.", {why.Text}));
     return;
   }
   const int rank = body.empty() ? -1 : ParseRankAnswer(body);

@@ -1,6 +1,7 @@
 // HTTP-Header tool: the status line and response headers a web server
 // returns for a URL, following further redirects when asked to.
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "app/formMain.h"
@@ -149,7 +150,8 @@ void TfrmMain::btnHeadStartClick() {
     IdHTTP.ConnectTimeout = timeout;
     IdHTTP.ReadTimeout = timeout;
     ApplyProxyOptions(IdHTTP);
-    std::string tlsFailure, malformed, brokeOff;
+    std::string malformed, brokeOff;
+    std::optional<HttpFailure> failure;
     ++requests;
     finalStatus = 0;
     try {
@@ -159,16 +161,14 @@ void TfrmMain::btnHeadStartClick() {
         if (IdHTTP.Connected()) IdHTTP.Disconnect();
         return abortLine();
       }
-      if (std::string(e.what()).compare(0, 12, "Socket Error") == 0) {
-        AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadServerNotReachable", "Server nicht erreichbar!"),
-                     clRed, hopFields({{"reason", "not_reachable"}}));
+      failure = DescribeHttpFailure(e);
+      if (e.kind() == HttpError::Kind::Socket && failure->Unreached) {
+        AppendOutput(reHead, "\r\n" + HttpFailureLine(*failure), clRed,
+                     hopFields({{"reason", "not_reachable"}, {"cause", failure->Cause}}));
         return;
       }
       // Timeouts and error statuses are not fatal: whatever arrived is shown.
-      // A failed TLS handshake names its reason, never just "unreachable";
-      // so does an answer that is no HTTP answer.
-      if (e.kind() == HttpError::Kind::Tls) tlsFailure = e.what();
-      if (e.kind() == HttpError::Kind::Protocol) malformed = e.what();
+      if (failure->Cause == "malformed") malformed = e.what();
       if (e.kind() != HttpError::Kind::Status) brokeOff = e.what();
     }
 
@@ -214,14 +214,32 @@ void TfrmMain::btnHeadStartClick() {
                    "\r\n" + LangText("Main|OutHeadAnswerMalformed", "Fehlerhafte Antwort des Servers: %s1%",
                                      {malformed}),
                    clRed, hopFields({{"reason", "malformed"}}));
+    } else if (failure && failure->Cause == "bad_url") {
+      AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadBadUrl", "Diese URL kann nicht abgefragt werden: %s1%",
+                                             {brokeOff}),
+                   clRed, hopFields({{"reason", "bad_url"}}));
+    } else if (failure && failure->Cause == "tls") {
+      // The handshake failed for a reason of its own: that is the whole
+      // story, the server was reached.
+      AppendOutput(reHead,
+                   "\r\n" + LangText("Main|OutHeadTlsFailed", "Sichere Verbindung fehlgeschlagen: %s1%",
+                                     {brokeOff}),
+                   clRed, hopFields({{"reason", "tls"}}));
+    } else if (failure && !failure->Unreached) {
+      // Reached, then nothing came: the server's fault, not the network's.
+      AppendOutput(reHead,
+                   "\r\n" + LangText("Main|OutHeadNoAnswer", "Keine Antwort des Servers: %s1%.",
+                                     {failure->Text}),
+                   failure->TimedOut ? clMaroon : clRed,
+                   hopFields({{"reason", failure->TimedOut ? "timeout" : "no_answer"},
+                              {"cause", failure->Cause}}));
     } else {
-      if (!tlsFailure.empty())
-        AppendOutput(reHead,
-                     "\r\n" + LangText("Main|OutHeadTlsFailed",
-                                       "Sichere Verbindung fehlgeschlagen: %s1%", {tlsFailure}),
-                     clRed, hopFields({{"reason", "tls"}}));
-      AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadServerNotReachable", "Server nicht erreichbar!"),
-                   clRed, hopFields({{"reason", "not_reachable"}}));
+      AppendOutput(reHead, "\r\n" + (failure ? HttpFailureLine(*failure)
+                                              : LangText("Main|OutHeadServerNotReachable",
+                                                         "Server nicht erreichbar!")),
+                   clRed,
+                   hopFields(failure ? TLineFields{{"reason", "not_reachable"}, {"cause", failure->Cause}}
+                                     : TLineFields{{"reason", "not_reachable"}}));
     }
     if (IdHTTP.Connected()) IdHTTP.Disconnect();
     if (guard.Aborted()) return abortLine();

@@ -7,6 +7,7 @@
 
 #include "app/formMain.h"
 #include "common/fEthernetAddr.h"
+#include "clients/HttpResponse.h"
 #include "common/fMain.h"
 #include "platform/DnsCache.h"
 #include "platform/Desktop.h"
@@ -30,11 +31,21 @@ std::string NameOrUnknown(const std::string& name) { return name.empty() ? "???"
 ExternalAddress ShowExternal(TfrmMain& f, bool resolve) {
   f.AppendOutput(f.reOwn, "\r\n" + LangText("Main|OutOwnExternal", "Externe Daten:"), clBlue);
   ExternalAddress ext;
-  if (!FetchExternalAddress(f.IdHTTP, ExtIpUrl, ext)) {
+  HttpFailure why;
+  if (!FetchExternalAddress(f.IdHTTP, ExtIpUrl, ext, &why)) {
+    if (why.Cause == "aborted") why = {};
+    // The service's failure named as the other tools name it; an answer
+    // that holds no address keeps the plain line.
+    const std::string reason = why.Cause.empty() ? std::string() : HttpFailureLine(why);
     f.AppendOutput(f.reOwn,
-                   "\r\n" + LangText("Main|OutOwnExternError",
-                                     "Die externe IP-Adresse konnte nicht ermittelt werden."),
-                   clRed);
+                   "\r\n" + (reason.empty()
+                                 ? LangText("Main|OutOwnExternError",
+                                            "Die externe IP-Adresse konnte nicht ermittelt werden.")
+                                 : LangText("Main|OutOwnExternErrorWhy",
+                                            "Die externe IP-Adresse konnte nicht ermittelt werden: %s1%",
+                                            {reason})),
+                   why.TimedOut ? clMaroon : clRed,
+                   why.Cause.empty() ? TLineFields{} : TLineFields{{"cause", why.Cause}});
     return {};
   }
   f.AppendOutput(f.reOwn, LangText("Main|OutOwnExtIPAddr", "  IP-Adresse: %s1%", {ext.Address}),
@@ -74,16 +85,21 @@ bool ParseExternalAddressBody(const std::string& body, ExternalAddress& out) {
   return true;
 }
 
-bool FetchExternalAddress(HttpClient& http, const std::string& url, ExternalAddress& out) {
+bool FetchExternalAddress(HttpClient& http, const std::string& url, ExternalAddress& out,
+                          HttpFailure* why) {
   out = {};
+  if (why) *why = {};
   std::string body;
   try {
     if (http.Connected()) http.Disconnect();
     http.ConnectTimeout = kServiceTimeoutMs;
     http.ReadTimeout = kServiceTimeoutMs;
     body = http.Get(url);
-  } catch (const std::exception&) {
+  } catch (const HttpError& e) {
     body.clear();  // time-out, refused, error status: no answer
+    if (why) *why = DescribeHttpFailure(e);
+  } catch (const std::exception&) {
+    body.clear();
   }
   if (http.Connected()) http.Disconnect();
   return ParseExternalAddressBody(body, out);

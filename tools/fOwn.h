@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tools/fHttpTools.h"
+
 namespace quovix {
 
 class HttpClient;
@@ -24,7 +26,9 @@ bool ParseExternalAddressBody(const std::string& body, ExternalAddress& out);
 
 // Asks the service at url with the client as its proxy parameters stand:
 // disconnected before and after, 5000 ms to connect and per read. False on
-// any failure of the request or an unusable body.
-bool FetchExternalAddress(HttpClient& http, const std::string& url, ExternalAddress& out);
+// any failure of the request or an unusable body; why (when given) then
+// says how the request failed, or stays empty when the body was unusable.
+bool FetchExternalAddress(HttpClient& http, const std::string& url, ExternalAddress& out,
+                          HttpFailure* why = nullptr);
 
 }  // namespace quovix

@@ -1,6 +1,8 @@
 // Ping tool: a series of ICMP echo requests with a check of the echoed data
 // and a tally.
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "app/fCommandLine.h"
 #include "app/formMain.h"
@@ -41,6 +43,9 @@ void TfrmMain::btnPingStartClick() {
   const int count = continuous ? -1 : StrToIntDef(cmbPingCount.Text(), 3);
   const bool preferIPv6 = chkPingPreferIPv6.Checked();
   int correct = 0, faulty = 0, missing = 0;
+  // Round trips of the echoes that came back, for the loss and time line.
+  long long rttSum = 0;
+  std::uint32_t rttMin = 0, rttMax = 0;
 
   std::string address;
   // The tally so far, however the run ends.
@@ -48,14 +53,23 @@ void TfrmMain::btnPingStartClick() {
     TfrmMain& f;
     const std::string& address;
     const int &correct, &faulty, &missing;
+    const long long& rttSum;
+    const std::uint32_t &rttMin, &rttMax;
     ~Tally() {
-      f.SetToolResult(pgPing, {{"address", address},
-                               {"sent", correct + faulty + missing},
-                               {"ok", correct},
-                               {"faulty", faulty},
-                               {"missing", missing}});
+      const int sent = correct + faulty + missing;
+      TLineFields result{{"address", address},
+                         {"sent", sent},
+                         {"ok", correct},
+                         {"faulty", faulty},
+                         {"missing", missing}};
+      if (sent > 0) result.push_back({"loss_pct", 100.0 * missing / sent});
+      if (sent > missing)
+        result.insert(result.end(), {{"rtt_min_ms", rttMin},
+                                     {"rtt_avg_ms", static_cast<double>(rttSum) / (sent - missing)},
+                                     {"rtt_max_ms", rttMax}});
+      f.SetToolResult(pgPing, std::move(result));
     }
-  } tally{*this, address, correct, faulty, missing};
+  } tally{*this, address, correct, faulty, missing, rttSum, rttMin, rttMax};
   if (chkPingResolve.Checked()) {
     AppendOutput(rePing,
                  LangText("Main|sbMainPingInfoFor", "Host-Informationen für \"%s1%\":",
@@ -83,34 +97,72 @@ void TfrmMain::btnPingStartClick() {
                    "\r\n",
                clBlue);
 
+  // The tally line, then loss and round trips of the answers: written at
+  // the end and after an abort alike, so an endless run keeps its figures.
+  auto tallyLines = [&] {
+    const int sent = correct + faulty + missing;
+    AppendOutput(rePing,
+                 "\r\n" + LangText("Main|OutPingResult",
+                                   "%s1% Ping(s) gesendet (%s2% korrekt, %s3% fehlerhaft, %s4% "
+                                   "ohne Antwort).",
+                                   {std::to_string(sent), std::to_string(correct),
+                                    std::to_string(faulty), std::to_string(missing)}),
+                 clBlue);
+    if (sent == 0) return;
+    const std::string loss = FormatDecimal1(100.0 * missing / sent);
+    if (sent == missing) {
+      AppendOutput(rePing, LangText("Main|OutPingLoss", "Verlust: %s1% $%$", {loss}), clBlue);
+      return;
+    }
+    AppendOutput(rePing,
+                 LangText("Main|OutPingStats",
+                          "Verlust: %s1% $%$, Antwortzeit min/avg/max: %s2%/%s3%/%s4% ms",
+                          {loss, std::to_string(rttMin),
+                           FormatDecimal1(static_cast<double>(rttSum) / (sent - missing)),
+                           std::to_string(rttMax)}),
+                 clBlue);
+  };
+  auto abortLines = [&] {
+    AppendOutput(rePing, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."),
+                 clRed);
+    tallyLines();
+  };
+
   const int echoes = continuous ? INT_MAX : count;
   bool noServiceReported = false;
   for (long long n = 1; n <= echoes; ++n) {
     const IcmpEchoResult echo = SendIcmpEcho(address, dataSize, timeout, 128, preferIPv6);
     ReportIcmpNoService(*this, rePing, echo, noServiceReported);
     const std::string number = std::to_string(n);
-    auto abortLine = [this] {
-      AppendOutput(rePing, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."),
-                   clRed);
-    };
     // An echo whose wait the abort ended has no answer to report.
-    if (echo.Status != kIcmpSuccess && guard.Aborted()) return abortLine();
+    if (echo.Status != kIcmpSuccess && guard.Aborted()) return abortLines();
     if (echo.Unreachable != IcmpUnreachable::None) {
-      // A router (or this computer's own stack) answered that the target
-      // cannot be reached: not a timeout. Without a router's address the
-      // line names the address pinged.
-      const std::string from = echo.ReplyAddress.empty() ? address : echo.ReplyAddress;
-      AppendOutput(rePing,
-                   LangText("Main|OutPingUnreachable",
-                            "  %s1%. Antwort von %s2%: Ziel nicht erreichbar (%s3%).",
-                            {number, from, UnreachableText(echo.Unreachable)}),
-                   clMaroon,
-                   {{"seq", n}, {"address", from}, {"verdict", "unreachable"},
-                    {"reason", UnreachableReason(echo.Unreachable)}});
+      if (echo.ReplyAddress.empty()) {
+        // This computer's own stack refused to send (no route, a prohibit
+        // route, a local firewall): no node answered, so none is named.
+        AppendOutput(rePing,
+                     LangText("Main|OutPingUnreachableLocal",
+                              "  %s1%. Dieser Rechner kann %s2% nicht erreichen (%s3%).",
+                              {number, address, UnreachableText(echo.Unreachable)}),
+                     clMaroon,
+                     {{"seq", n}, {"address", address}, {"verdict", "unreachable"},
+                      {"reason", UnreachableReason(echo.Unreachable)}, {"local", true}});
+      } else {
+        // A router answered that the target cannot be reached: not a
+        // timeout, and the line names the router.
+        AppendOutput(rePing,
+                     LangText("Main|OutPingUnreachable",
+                              "  %s1%. Antwort von %s2%: Ziel nicht erreichbar (%s3%).",
+                              {number, echo.ReplyAddress, UnreachableText(echo.Unreachable)}),
+                     clMaroon,
+                     {{"seq", n}, {"address", echo.ReplyAddress}, {"verdict", "unreachable"},
+                      {"reason", UnreachableReason(echo.Unreachable)}});
+      }
       ++missing;
     } else if (echo.Status != kIcmpSuccess) {
       AppendOutput(rePing,
-                   LangText("Main|OutPingTimeout", "  %s1%. Antwort von %s2%: Zeitüberschreitung.",
+                   LangText("Main|OutPingNoAnswer",
+                            "  %s1%. Keine Antwort von %s2%: Zeitüberschreitung.",
                             {number, address}),
                    clMaroon, {{"seq", n}, {"address", address}, {"verdict", "timeout"}});
       ++missing;
@@ -130,6 +182,9 @@ void TfrmMain::btnPingStartClick() {
                       : LangText("Main|OutPingReplyChanged", "Daten sind verändert!");
         ++faulty;
       }
+      rttMin = correct + faulty == 1 ? echo.RoundTripMs : std::min(rttMin, echo.RoundTripMs);
+      rttMax = std::max(rttMax, echo.RoundTripMs);
+      rttSum += echo.RoundTripMs;
       AppendOutput(rePing,
                    LangText("Main|OutPingReply", "  %s1%. Antwort von %s2%: %s3% ms, %s4%",
                             {number, address, std::to_string(echo.RoundTripMs), verdict}),
@@ -137,20 +192,12 @@ void TfrmMain::btnPingStartClick() {
                    {{"seq", n}, {"address", address}, {"rtt_ms", echo.RoundTripMs},
                     {"verdict", verdictName}});
     }
-    if (guard.Aborted()) return abortLine();
+    if (guard.Aborted()) return abortLines();
     // The pause ends early on an abort or a close request.
     PauseUntil(Deadline::In(pause));
-    if (guard.Aborted()) return abortLine();
+    if (guard.Aborted()) return abortLines();
   }
-
-  AppendOutput(rePing,
-               "\r\n" + LangText("Main|OutPingResult",
-                                 "%s1% Ping(s) gesendet (%s2% korrekt, %s3% fehlerhaft, %s4% "
-                                 "ohne Antwort).",
-                                 {std::to_string(correct + faulty + missing),
-                                  std::to_string(correct), std::to_string(faulty),
-                                  std::to_string(missing)}),
-               clBlue);
+  tallyLines();
 }
 
 

@@ -122,14 +122,34 @@ void TfrmMain::btnTraceStartClick() {
     }
     if (unreachable) {
       // Nothing lies beyond a node that says the target cannot be reached.
-      // When this computer's own stack refused the request, no node is named.
-      if (!echo.ReplyAddress.empty()) line += ": ";
+      const std::string reason = UnreachableText(echo.Unreachable);
       fields.push_back({"verdict", "unreachable"});
       fields.push_back({"reason", UnreachableReason(echo.Unreachable)});
+      if (echo.ReplyAddress.empty()) {
+        // This computer's own stack refused the request: no node answered,
+        // and the route is missing here, not somewhere on the way.
+        fields.push_back({"local", true});
+        AppendOutput(reTrace,
+                     line + LangText("Main|OutTraceReplyLocal",
+                                     "dieser Rechner: Ziel nicht erreichbar (%s1%)", {reason}),
+                     clRed, std::move(fields));
+        guard.SetEndStatus(LangText("Main|sbMainTraceLocal",
+                                    "Dieser Rechner kann \"%s1%\" nicht erreichen (%s2%).",
+                                    {address, reason}));
+      } else {
+        AppendOutput(reTrace,
+                     line + ": " +
+                         LangText("Main|OutTraceReplyUnreachable", "Ziel nicht erreichbar (%s1%)",
+                                  {reason}),
+                     clBlack, std::move(fields));
+        guard.SetEndStatus(LangText("Main|sbMainTraceUnreachable",
+                                    "Knoten %s1% meldet: Ziel nicht erreichbar (%s2%).",
+                                    {echo.ReplyAddress, reason}));
+      }
       AppendOutput(reTrace,
-                   line + LangText("Main|OutTraceReplyUnreachable", "Ziel nicht erreichbar (%s1%)",
-                                   {UnreachableText(echo.Unreachable)}),
-                   clBlack, std::move(fields));
+                   "\r\n" + LangText("Main|OutTraceUnreachable",
+                                     "Routenrückverfolgung beendet: Ziel nicht erreichbar."),
+                   clRed);
       break;
     }
     fields.push_back({"rtt_ms", echo.RoundTripMs});
@@ -144,6 +164,9 @@ void TfrmMain::btnTraceStartClick() {
     }
     Pump();
   }
+  if (!reached && lastHop == maxHops)
+    guard.SetEndStatus(LangText("Main|sbMainTraceNotReached",
+                                "Ziel nach %s1% Knoten nicht erreicht.", {std::to_string(maxHops)}));
 }
 
 

@@ -16,6 +16,7 @@
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
 #include "tools/fAddressInfo.h"
+#include "tools/fHttpTools.h"
 
 namespace quovix {
 
@@ -325,7 +326,8 @@ void TfrmMain::btnWhoisStartClick() {
       case RdapEnd::Unreachable:
         reason = "unreachable";
         line = LangText("Main|OutWhoisRdapUnreachable",
-                        "RDAP: \"%s1%\" ist nicht erreichbar: %s2%", {x.Url, x.Detail});
+                        "RDAP: \"%s1%\" ist nicht erreichbar: %s2%",
+                        {x.Url, x.Error ? DescribeHttpFailure(*x.Error).Text : x.Detail});
         break;
     }
     outBlock(line, colour, JoinFields(exchange, {{"reason", reason}}));
@@ -343,7 +345,8 @@ void TfrmMain::btnWhoisStartClick() {
       out(LangText("Main|OutWhoisRdapBootstrapFailed",
                    "RDAP: Bootstrap-Datei \"%s1%\" nicht erneuert: %s2% Es gilt die vorhandene "
                    "(Stand %s3%).",
-                   {r.Url, r.Detail, RdapBootstrapPublication(registry)}),
+                   {r.Url, r.Error ? DescribeHttpFailure(*r.Error).Text + "." : r.Detail,
+                    RdapBootstrapPublication(registry)}),
           clNavy, {{"section", "rdap_bootstrap"}, {"server", r.Url}, {"reason", "bootstrap_failed"}});
   };
   // The query of an object at the service the bootstrap names for it (base,

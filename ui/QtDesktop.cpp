@@ -11,6 +11,12 @@ void QtDesktop::MessageBox(const std::string& title, const std::string& text) {
                            QString::fromStdString(text), QMessageBox::Ok);
 }
 
+bool QtDesktop::Confirm(const std::string& title, const std::string& text) {
+  return QMessageBox::question(owner_.data(), QString::fromStdString(title),
+                               QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
 bool QtDesktop::OpenUrl(const std::string& url) {
   // The link arrives already percent-encoded (mailto texts): take its bytes
   // as they are instead of encoding them a second time.

@@ -15,6 +15,7 @@ class QtDesktop : public platform::IDesktop {
   explicit QtDesktop(QWidget* owner = nullptr) : owner_(owner) {}
   void MessageBox(const std::string& title, const std::string& text) override;
   bool OpenUrl(const std::string& url) override;
+  bool Confirm(const std::string& title, const std::string& text) override;
 
  private:
   QPointer<QWidget> owner_;

@@ -418,10 +418,11 @@ class CliJsonLines(unittest.TestCase):
         self.assertEqual([r["seq"] for r in replies], [1, 2])
         self.assertTrue(all("rtt_ms" in r and r["verdict"] == "ok" for r in replies))
         self.assertEqual(self.result(o, "ping")["ok"], 2)
-        # No route to the address in this namespace: the echo goes unanswered.
+        # No route to the address in this namespace: this computer refuses the echo.
         o = self.run_failing(["ping"], "/Ping:192.0.2.1", "/PingC:1", "/PingT:100", "/PingR:0")
-        self.assertEqual(self.result(o, "ping")["missing"], 1)
-        self.assertEqual(next(r for r in o if "seq" in r)["verdict"], "unreachable")
+        self.assertEqual((self.result(o, "ping")["missing"], self.result(o, "ping")["loss_pct"]), (1, 100))
+        echo = next(r for r in o if "seq" in r)
+        self.assertEqual((echo["verdict"], echo["reason"], echo.get("local")), ("unreachable", "no_route", True))
         o = self.run_ok(["ping"], "/Ping:::1", "/PingC:2", "/PingP:0", "/PingR:0")
         self.assertEqual([(r["address"], "rtt_ms" in r) for r in o if "seq" in r], [("::1", True)] * 2)
 
@@ -431,10 +432,11 @@ class CliJsonLines(unittest.TestCase):
         self.assertEqual(hops[-1]["address"], "127.0.0.1")
         self.assertTrue(self.result(o, "trace")["reached"])
         self.run_failing(["trace"], "/Trace:nowhere.quovix.test", "/TraceR:1")
-        # This computer's stack knows no route: a plain hop line, a failed trace.
-        o = self.run_failing(["trace"], "/Trace:192.0.2.1", "/TraceR:0", lines=False)
+        # This computer's stack knows no route: an error hop line naming no node, a failed trace.
+        o = self.run_failing(["trace"], "/Trace:192.0.2.1", "/TraceR:0")
         hop = next(h for h in o if "hop" in h)
-        self.assertEqual((hop["address"], hop["verdict"]), (None, "unreachable"))
+        self.assertEqual((hop["address"], hop["verdict"], hop["kind"], hop.get("local")),
+                         (None, "unreachable", "error", True))
 
     def test_whois(self):
         port = self.peers.whois_port
@@ -542,7 +544,14 @@ class CliJsonLines(unittest.TestCase):
         self.assertNotIn("\u202e".encode(), out)
         evil = next(l for l in self.objects(out, ["head"]) if l.get("name") == "X-Evil")
         self.assertEqual(evil["value"], "a?[2Jb?c?d\ufffd\ufffde")
-        self.run_failing(["head"], "/Head:http://127.0.0.1:%d/" % free_port(), "/HeadT:1000")
+        o = self.run_failing(["head"], "/Head:http://127.0.0.1:%d/" % free_port(), "/HeadT:1000")
+        self.assertIn(("not_reachable", "refused"), [(l.get("reason"), l.get("cause")) for l in o])
+        # Accepted by the kernel, never answered: a time-out, not "unreachable".
+        with socket.socket() as silent:
+            silent.bind(("127.0.0.1", 0))
+            silent.listen(4)
+            o = self.run_failing(["head"], "/Head:http://127.0.0.1:%d/" % silent.getsockname()[1], "/HeadT:250")
+        self.assertIn(("timeout", "timeout", "timeout"), [(l["kind"], l.get("reason"), l.get("cause")) for l in o])
 
     def test_time(self):
         o = self.run_ok(["time"], "/Time:127.0.0.1:%d" % self.peers.ntp_port)
@@ -551,6 +560,8 @@ class CliJsonLines(unittest.TestCase):
         self.assertLess(abs(result["offset_ms"]), 60000)
         o = self.run_failing(["time"], "/Time:127.0.0.1:%d" % free_port(socket.SOCK_DGRAM))
         self.assertEqual(self.result(o, "time")["error"], "no_answer")
+        self.assertEqual(self.result(o, "time")["reason"], "unreachable")
+        self.assertIn("unreachable", [l.get("reason") for l in o if l["kind"] == "error"])
 
     def test_prank(self):
         # The ranking service's name leads to loopback here (dnsmasq).

@@ -19,7 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (used == 0 || used > buffer.size()) std::abort();
     if (reply.Code < 100 || reply.Code > 599 || reply.CodeText.size() != 3) std::abort();
     if (reply.Lines.empty() || reply.Lines.size() > kSmtpMaxReplyLines) std::abort();
+    if (reply.Sent.size() != reply.Lines.size()) std::abort();
+    for (const std::string& line : reply.Sent)
+      if (line.size() > kSmtpMaxLineLength || line.find('\n') != std::string::npos) std::abort();
     (void)reply.Display();
+    (void)reply.AsSent();
     buffer.erase(0, used);
   }
   return 0;

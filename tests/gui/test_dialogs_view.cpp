@@ -106,7 +106,7 @@ TEST_F(DialogViews, OptionsDialogShowsEveryControlAndFollowsTheModel) {
   EXPECT_FALSE(view.WidgetOf(model.lblFontTemplate)->isVisible());
   EXPECT_FALSE(port->isEnabled());
   EXPECT_FALSE(port->isGroupSeparatorShown());
-  EXPECT_EQ(port->maximum(), 32767);
+  EXPECT_EQ(port->maximum(), 65535);
 
   chkProxy->click();
   EXPECT_TRUE(model.chkUseHttpProxy.Checked());

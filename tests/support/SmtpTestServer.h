@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 
 #include <cctype>
+#include <chrono>
+#include <thread>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,6 +30,11 @@ class ScriptedSmtp {
   // No greeting at all: the server reads and records, but never answers.
   bool silent = false;
   bool closeAfterGreeting = false;
+  // A pause before the greeting and before each reply: a server that
+  // answers every time just before the client's limit for one reply.
+  int delayMs = 0;
+  // QUIT gets its reply (if any) but the server keeps the connection open.
+  bool holdAfterQuit = false;
 
   // Starts listening (port 0: any free port). Set the script first.
   bool Start(const std::string& address = "127.0.0.1", int port = 0) {
@@ -50,6 +57,7 @@ class ScriptedSmtp {
         self_->Record(line);
       }
     }
+    Pause();
     TcpTestServer::SendAll(fd, greeting);
     if (closeAfterGreeting) return;
     for (;;) {
@@ -59,9 +67,14 @@ class ScriptedSmtp {
       std::string word = line.substr(0, line.find_first_of(" \r\n"));
       for (auto& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       auto it = replies.find(word);
+      Pause();
       TcpTestServer::SendAll(fd, it == replies.end() ? "500 unknown\r\n" : it->second);
-      if (word == "QUIT") return;
+      if (word == "QUIT" && !holdAfterQuit) return;
     }
+  }
+  void Pause() {
+    for (int waited = 0; waited < delayMs && !self_->stopping(); waited += 10)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   // One line up to LF; empty when the client closed or the server stops.
   std::string ReadLineUnlessStopped(int fd) {
