@@ -284,6 +284,7 @@ void RunCommandLineActions(TfrmMain& form) {
     if (!GroupRequested(g)) continue;
     form.ToolResults.at(g.Page).clear();
     form.ToolFailed.at(g.Page) = false;
+    form.ToolAnswered.at(g.Page) = false;
     RunGroup(form, g.Page, GetParamValue(g.Param));
     if (form.OnCommandLineToolDone) form.OnCommandLineToolDone(g.Page);
   }

@@ -230,7 +230,10 @@ int RunConsole(const std::vector<std::string>& argv, std::ostream& out, std::ost
     form.OnCommandLineToolDone = [&](TPage page) {
       for (const TOutputLine& l : ResultControlLines(form, page)) write(page, l);
       // The tool's own verdict counts as much as its colours.
-      if (form.ToolFailed.at(page)) toolFailed = true;
+      if (form.ToolFailed.at(page))
+        toolFailed = true;
+      else if (form.ToolAnswered.at(page))
+        toolFailed = false;
       sink.Result(page, interrupted ? "aborted" : toolFailed ? "failed" : "ok",
                   form.ToolResults.at(page));
       anyFailed = anyFailed || toolFailed;

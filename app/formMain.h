@@ -192,6 +192,12 @@ class TfrmMain {
   // Emptied with ToolResults.
   std::array<bool, 10> ToolFailed{};
   void SetToolFailed(TPage page) { ToolFailed.at(page) = true; }
+  // The opposite verdict: the run got what it asked for, so its maroon lines
+  // were notes on the way there (an RDAP failure that port 43 then
+  // answered), not failures. ToolFailed wins where both are set. Emptied
+  // with ToolResults.
+  std::array<bool, 10> ToolAnswered{};
+  void SetToolAnswered(TPage page) { ToolAnswered.at(page) = true; }
   // The red line of an input the IDN encoder refuses; the tool then ends its
   // look-up (the name is not this computer, which the empty text would be).
   void AppendIdnFailure(TRichEdit& pane, const std::string& name);

@@ -3,14 +3,18 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
 
 #include "clients/RdapShared.h"
 #include "common/fMain.h"
+#include "common/fRangePack.h"
 
 namespace quovix {
+
+std::string RdapBootstrapUrl;
 
 namespace {
 
@@ -98,6 +102,12 @@ RdapBootstrap RdapBootstrap::Parse(const std::string& text, RdapRegistry registr
   const Json* services = rdap::Member(doc, "services");
   if (!services || !services->is_array()) return b;
   b.valid_ = true;
+  // A time is short; anything else is no publication date worth showing.
+  if (std::string p = rdap::StringMember(doc, "publication"); p.size() <= 40) {
+    bool printable = true;
+    for (unsigned char c : p) printable = printable && c > 0x20 && c < 0x7F;
+    if (printable) b.publication_ = std::move(p);
+  }
   size_t entries = 0;
   size_t serviceCount = 0;
   for (const Json& service : *services) {
@@ -206,11 +216,13 @@ struct CachedFile {
 std::mutex gCacheMutex;
 std::map<std::string, CachedFile> gCache;  // by path
 
-// The file of a registry as it is on disk now (read again after a change).
-std::shared_ptr<const RdapBootstrap> Current(RdapRegistry registry) {
-  const std::string path = ProgramFolder + RdapBootstrapFileName(registry);
+// The file at path as it is on disk now (read again after a change);
+// modified receives its modification time when it is there.
+std::shared_ptr<const RdapBootstrap> FileAt(const std::string& path, RdapRegistry registry,
+                                            struct timespec* modified = nullptr) {
   struct stat st {};
-  const bool present = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const bool present = !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (modified) *modified = present ? st.st_mtim : timespec{};
   std::lock_guard<std::mutex> lk(gCacheMutex);
   CachedFile& c = gCache[path];
   if (c.File && c.Present == present &&
@@ -235,19 +247,61 @@ std::shared_ptr<const RdapBootstrap> Current(RdapRegistry registry) {
   return c.File;
 }
 
+struct InUse {
+  std::shared_ptr<const RdapBootstrap> File;
+  bool Current = false;
+};
+
+// The file of a registry in use now: the one beside the program or the
+// fetched copy, whichever was published later (RFC 3339 times in UTC
+// compare as text); the one beside the program when they tie.
+InUse Current(RdapRegistry registry) {
+  auto local = FileAt(ProgramFolder + RdapBootstrapFileName(registry), registry);
+  struct timespec fetchedAt {};
+  auto fetched = FileAt(RdapBootstrapCachePath(registry), registry, &fetchedAt);
+  const bool fetchedUsable = fetched->Valid() && fetched->Entries() > 0;
+  InUse use{local, RdapBootstrapUrl.empty()};
+  if (fetchedUsable && (!local->Valid() || fetched->Publication() > local->Publication()))
+    use.File = fetched;
+  if (!use.Current && fetchedUsable) {
+    const auto age = std::time(nullptr) - fetchedAt.tv_sec;
+    use.Current = age >= -kRdapBootstrapRefreshSeconds && age <= kRdapBootstrapCurrentSeconds &&
+                  use.File->Publication() >= fetched->Publication();
+  }
+  return use;
+}
+
 }  // namespace
 
+std::string RdapBootstrapCachePath(RdapRegistry registry) {
+  const std::string folder = QuovixCacheFolder();
+  return folder.empty() ? std::string() : folder + "/" + RdapBootstrapFileName(registry);
+}
+
 std::string RdapBaseUrlForDomain(const std::string& domain) {
-  return Current(RdapRegistry::Dns)->ForDomain(domain);
+  return Current(RdapRegistry::Dns).File->ForDomain(domain);
+}
+
+RdapRegistry RdapRegistryForAddress(const std::string& address) {
+  return IpAddress::Parse(Trim(address)).IsV6() ? RdapRegistry::Ipv6 : RdapRegistry::Ipv4;
 }
 
 std::string RdapBaseUrlForAddress(const std::string& address) {
   const IpAddress a = IpAddress::Parse(Trim(address));
   if (a.Empty()) return {};
-  return Current(a.IsV4() ? RdapRegistry::Ipv4 : RdapRegistry::Ipv6)->ForAddress(address);
+  return Current(RdapRegistryForAddress(address)).File->ForAddress(address);
 }
 
-std::string RdapBaseUrlForAsn(std::uint32_t asn) { return Current(RdapRegistry::Asn)->ForAsn(asn); }
+std::string RdapBaseUrlForAsn(std::uint32_t asn) {
+  return Current(RdapRegistry::Asn).File->ForAsn(asn);
+}
+
+std::string RdapBootstrapPublication(RdapRegistry registry) {
+  const InUse use = Current(registry);
+  return use.File->Valid() ? use.File->Publication() : std::string();
+}
+
+bool RdapBootstrapIsCurrent(RdapRegistry registry) { return Current(registry).Current; }
 
 void ResetRdapBootstrapCache() {
   std::lock_guard<std::mutex> lk(gCacheMutex);

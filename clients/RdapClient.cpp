@@ -1,11 +1,15 @@
 #include "clients/RdapClient.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <ctime>
 
 #include "clients/HttpClient.h"
 #include "common/Deadline.h"
 #include "common/IpAddress.h"
 #include "common/fMain.h"
+#include "common/fRangePack.h"
 #include "shell/fLanguage.h"
 
 namespace quovix {
@@ -41,9 +45,23 @@ std::string OneLine(const std::string& text) {
   return Trim(out);
 }
 
-bool IsHttps(const std::string& url) { return LowerAscii(url.substr(0, 8)) == "https://"; }
+// Why a TLS handshake or an answer failed, in the program's own words: the
+// client's texts are English library texts, which have no place in
+// translated output. Connection failures are told by the tools
+// (DescribeHttpFailure) from the error the exchange keeps.
+std::string ReasonText(const HttpError& e) {
+  if (e.kind() == HttpError::Kind::Tls) {
+    if (std::string(e.what()).find("verification") != std::string::npos)
+      return LangText("Main|OutRdapReasonCertificate",
+                      "Das Zertifikat des Servers wurde nicht bestätigt.");
+    return LangText("Main|OutRdapReasonTls", "Der TLS-Handshake ist gescheitert.");
+  }
+  return LangText("Main|OutRdapReasonProtocol", "Die Antwort verletzt das HTTP-Protokoll.");
+}
 
 }  // namespace
+
+bool IsHttpsUrl(const std::string& url) { return LowerAscii(url.substr(0, 8)) == "https://"; }
 
 std::string RdapDomainUrl(const std::string& base, const std::string& aLabel) {
   std::string name = LowerAscii(aLabel);
@@ -70,7 +88,7 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
     (void)ParseHttpUrl(url);
   } catch (const HttpError& e) {
     // A base URL of a bootstrap file that the client cannot use.
-    x.Detail = OneLine(e.what());
+    x.Error = std::make_shared<const HttpError>(e);
     return x;
   }
   const Deadline deadline = Deadline::In(limitMs);
@@ -105,7 +123,7 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
           return x;
         case HttpError::Kind::Tls:
           x.End = RdapEnd::TlsFailed;
-          x.Detail = OneLine(e.what());
+          x.Detail = ReasonText(e);
           return x;
         case HttpError::Kind::Protocol:
           x.End = RdapEnd::BadAnswer;
@@ -114,14 +132,14 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
                          ? LangText("Main|OutRdapTooLarge",
                                     "Die RDAP-Antwort ist länger als %s1% Bytes.",
                                     {std::to_string(kRdapMaxAnswer)})
-                         : OneLine(e.what());
+                         : ReasonText(e);
           return x;
         case HttpError::Kind::Socket:
         case HttpError::Kind::Closed:
           // A deadline that passed during the name look-up or the
           // connection is a timeout, whatever the call reports.
           x.End = deadline.Passed() ? RdapEnd::TimedOut : RdapEnd::Unreachable;
-          x.Detail = OneLine(e.what());
+          x.Error = std::make_shared<const HttpError>(e);
           return x;
         case HttpError::Kind::Status:
           break;  // looked at below
@@ -135,7 +153,7 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
         x.Detail = OneLine(http.ResponseText());
         return x;
       }
-      if (IsHttps(x.Url) && !IsHttps(next)) {
+      if (IsHttpsUrl(x.Url) && !IsHttpsUrl(next)) {
         x.End = RdapEnd::Downgrade;
         x.Detail = next;
         return x;
@@ -172,6 +190,64 @@ RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
     x.End = RdapEnd::Answered;
     return x;
   }
+}
+
+RdapRefreshResult RefreshRdapBootstrap(HttpClient& http, RdapRegistry registry, int limitMs) {
+  RdapRefreshResult r;
+  const std::string file = RdapBootstrapCachePath(registry);
+  if (RdapBootstrapUrl.empty() || file.empty()) return r;
+  // The time of the last try is the stamp file's modification time; one in
+  // the future (a clock set back) does not hold the refresh off.
+  const std::string stampFile = file + ".tried";
+  struct stat st {};
+  const std::time_t now = std::time(nullptr);
+  if (::stat(stampFile.c_str(), &st) == 0 && st.st_mtim.tv_sec <= now &&
+      now - st.st_mtim.tv_sec < kRdapBootstrapRefreshSeconds)
+    return r;
+  if (!WriteFileAtomically(stampFile, std::to_string(now) + "\n")) return r;
+
+  std::string base = RdapBootstrapUrl;
+  if (base.back() != '/') base += '/';
+  const std::string name = RdapBootstrapFileName(registry);
+  r.Url = base + name.substr(name.rfind('/') + 1);
+  r.End = RdapRefreshEnd::Failed;
+  SavedRequestSettings saved{http};
+  http.Accept = "application/json";
+  http.HandleRedirects = false;
+  http.AllowCookies = false;
+  http.Limits.MaxBodyBytes = kRdapMaxBootstrapBytes;
+  http.ConnectTimeout = http.ReadTimeout = std::max(1, limitMs);
+  ApplyProxyOptions(http);
+  http.ClearResponse();
+  std::string body;
+  try {
+    body = http.Get(r.Url);
+  } catch (const HttpError& e) {
+    if (e.kind() == HttpError::Kind::Status)
+      r.Detail = OneLine(http.ResponseText());
+    else if (e.kind() == HttpError::Kind::Tls || e.kind() == HttpError::Kind::Protocol)
+      r.Detail = ReasonText(e);
+    else
+      r.Error = std::make_shared<const HttpError>(e);
+    return r;
+  }
+  if (http.ResponseCode() != 200) {
+    r.Detail = OneLine(http.ResponseText());
+    return r;
+  }
+  const RdapBootstrap parsed = RdapBootstrap::Parse(body, registry);
+  if (!parsed.Valid() || parsed.Entries() == 0) {
+    r.Detail = LangText("Main|OutRdapBootstrapUnusable", "Die Datei ist keine RDAP-Bootstrap-Datei.");
+    return r;
+  }
+  if (!WriteFileAtomically(file, body)) {
+    r.Detail = LangText("Main|OutRdapBootstrapNotKept",
+                        "Die Datei kann im Cache-Ordner nicht abgelegt werden.");
+    return r;
+  }
+  r.End = RdapRefreshEnd::Fetched;
+  r.Publication = parsed.Publication();
+  return r;
 }
 
 }  // namespace quovix

@@ -5,9 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "clients/HttpResponse.h"
 #include "clients/RdapAnswer.h"
+#include "clients/RdapBootstrap.h"
 
 namespace quovix {
 
@@ -38,7 +41,10 @@ struct RdapExchange {
   RdapEnd End = RdapEnd::Unreachable;
   int Status = 0;       // the last HTTP status received, 0 when none
   std::string Url;      // the URL of the last request (after redirects)
-  std::string Detail;
+  std::string Detail;   // why, in the program's words (empty where Error tells it)
+  // The client's error where the connection failed (Unreachable), for the
+  // tool to say why as it says it for every HTTP request.
+  std::shared_ptr<const HttpError> Error;
   RdapAnswer Answer;    // read when End is Answered
 };
 
@@ -49,11 +55,35 @@ std::string RdapDomainUrl(const std::string& base, const std::string& aLabel);
 std::string RdapAddressUrl(const std::string& base, const std::string& address);
 std::string RdapAsnUrl(const std::string& base, std::uint32_t asn);
 
+// Whether a URL's scheme is https (any letter case): a link or redirect from
+// such a URL to one that is not would leave the verified connection.
+bool IsHttpsUrl(const std::string& url);
+
 // Asks url on http, within limitMs as a whole (name look-ups, connections,
 // TLS, every redirect and the whole answer), and reads the answer. The
 // client's per-request settings are restored afterwards; its proxy settings
 // are taken from the options. Never throws for what a server does.
 RdapExchange RdapQuery(HttpClient& http, const std::string& url, int limitMs,
                        const RdapRenderOptions& options);
+
+// A refresh of a registry's bootstrap file from RdapBootstrapUrl.
+enum class RdapRefreshEnd {
+  NotDue,   // no refresh set up or no cache folder, or tried within the last day
+  Fetched,  // a sound file arrived and is kept in the cache folder
+  Failed,   // asked, but no sound file came (Detail: why); the files at hand stay
+};
+struct RdapRefreshResult {
+  RdapRefreshEnd End = RdapRefreshEnd::NotDue;
+  std::string Url;
+  std::string Detail;                      // why it failed, or empty where Error tells it
+  std::shared_ptr<const HttpError> Error;  // the connection's failure
+  std::string Publication;                 // of the file fetched
+};
+
+// Fetches the registry's file when it is due (at most once a day, a failed
+// try included), within limitMs, over the shared client: no redirects, no
+// cookies, the size bounded, the proxy settings honoured. The file is kept
+// only when it reads as a bootstrap file of that registry with entries.
+RdapRefreshResult RefreshRdapBootstrap(HttpClient& http, RdapRegistry registry, int limitMs);
 
 }  // namespace quovix

@@ -249,6 +249,16 @@ std::string WhoisQuery(const std::string& query, const std::string& server, int 
   }
   if (result.End == TWhoisEnd::Aborted) return {};
   answer = WhoisNormaliseLineEnds(answer);
+  // Cut before the cleaning, which holds every line at once.
+  size_t at = 0;
+  for (size_t lines = 0; at != std::string::npos && lines < kWhoisMaxLines; ++lines) {
+    at = answer.find('\n', at);
+    if (at != std::string::npos) ++at;
+  }
+  if (at != std::string::npos && at < answer.size()) {
+    answer.resize(at);
+    result.LinesCut = true;
+  }
   if (format) answer = WhoisCleanFormat(answer);
   return answer;
 }

@@ -15,6 +15,10 @@ extern std::string WhoisInterNicServer;
 
 // Longest answer kept; the rest of a longer answer is dropped.
 constexpr std::size_t kWhoisMaxAnswer = 1024 * 1024;
+// Most lines kept of one answer: each line costs far more to show than its
+// bytes, so an answer of a million short lines must not become a million
+// lines. Real answers have a few hundred.
+constexpr std::size_t kWhoisMaxLines = 10000;
 
 // How an exchange ended.
 enum class TWhoisEnd {
@@ -30,6 +34,7 @@ enum class TWhoisEnd {
 // Reports of one exchange besides its answer.
 struct WhoisExchangeInfo {
   bool Truncated = false;  // the answer was longer than kWhoisMaxAnswer
+  bool LinesCut = false;   // it had more than kWhoisMaxLines lines
   TWhoisEnd End = TWhoisEnd::Complete;
 };
 

@@ -108,7 +108,7 @@ std::string LoadPak(const std::string& path);
 // The rows of a pack's text: split at CR, LF or CR LF, a final row without a
 // line end included, the text ending at a zero byte.
 std::vector<std::string> SplitPakRows(const std::string& text);
-// Forgets the loaded Whois.pak and IPCountry.pak rows so that the next
+// Forgets the loaded Whois.pak, IPCountry and ASN pack rows so that the next
 // look-up reads them again (tests, or after ProgramFolder changed).
 void ResetDataPackCache();
 

@@ -11,11 +11,15 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
 
+#include "common/AsLookup.h"
 #include "common/IpAddress.h"
+#include "common/SpecialRanges.h"
 #include "common/fMain.h"
 #include "common/fRangePack.h"
 
@@ -278,6 +282,57 @@ const RangeIndex& IpCountryRows(bool v6) {
   return p.index;
 }
 
+// ---- ASN.pak, ASN6.pak ---------------------------------------------------------
+
+// Rows "first|last|asn|name"; the text is "asn|name", one per AS and name.
+void ReadAsRows(std::string_view text, RangeRows& rows, RangeKey (*parseBound)(std::string_view)) {
+  rows.Ranges.reserve(text.size() / 40);
+  std::unordered_map<std::string_view, int> textIds;
+  ForEachRow(text, [&](std::string_view row) {
+    const std::string_view asn = RowField(row, 3), name = RowField(row, 4);
+    if (asn.empty() || asn.size() > 10 || asn.find_first_not_of("0123456789") != std::string_view::npos)
+      return;  // no AS number: the row says nothing
+    const RangeKey first = parseBound(RowField(row, 1)), last = parseBound(RowField(row, 2));
+    if (first > last) return;
+    const size_t from = static_cast<size_t>(asn.data() - row.data());
+    const std::string_view key = row.substr(from, static_cast<size_t>(name.data() - asn.data()) + name.size());
+    auto [it, added] = textIds.emplace(key, static_cast<int>(rows.Texts.size()));
+    if (added) rows.Texts.emplace_back(key);
+    rows.Ranges.push_back({first, last, it->second});
+  });
+}
+
+struct AsPack {
+  bool exists = false;
+  RangeIndex index;
+};
+
+std::mutex gAsMutex;  // the trace looks up the routers of many hops at once
+
+AsPack& AsStore(bool v6) {
+  static AsPack v4Pack, v6Pack;
+  return v6 ? v6Pack : v4Pack;
+}
+
+// A copy of the table (it shares the bytes), safe to use while another
+// thread loads the other pack.
+RangeIndex AsRows(bool v6) {
+  std::lock_guard<std::mutex> lock(gAsMutex);
+  AsPack& p = AsStore(v6);
+  if (!p.exists) {
+    p.exists = true;  // a failed load is not retried during the run
+    if (v6)
+      p.index.Load(ProgramFolder + "ASN6.pak", {"ASN6", 16, [](std::string_view text, RangeRows& rows) {
+                     ReadAsRows(text, rows, ParseV6Bound);
+                   }});
+    else
+      p.index.Load(ProgramFolder + "ASN.pak", {"ASN", 4, [](std::string_view text, RangeRows& rows) {
+                     ReadAsRows(text, rows, ParseV4Bound);
+                   }});
+  }
+  return p.index;
+}
+
 // ---- SLDs: public suffix rules ----------------------------------------------------
 
 // The rows are the rules of a public suffix list: "co.uk" (a suffix), "*.ck"
@@ -364,6 +419,11 @@ void ResetDataPackCache() {
   WhoisStore() = WhoisPack{};
   IpCountryStore() = IpCountryPack{};
   IpCountry6Store() = IpCountryPack{};
+  {
+    std::lock_guard<std::mutex> lock(gAsMutex);
+    AsStore(false) = AsPack{};
+    AsStore(true) = AsPack{};
+  }
   SldStore() = SldIndex{};
 }
 
@@ -411,6 +471,35 @@ std::string LookupIpCountry(const std::string& address) {
     for (int i = 12; i < 16; ++i) number = number << 8 | parsed.Bytes()[i];
   }
   return IpCountryRows(false).Find(number);
+}
+
+std::optional<AsInfo> LookupAs(const std::string& address) {
+  const IpAddress parsed = IpAddress::Parse(address);
+  if (parsed.Empty()) return std::nullopt;
+  switch (FindSpecialRange(parsed).Kind) {
+    case SpecialRange::None:
+    // The relays are announced like any network, by whoever runs them.
+    case SpecialRange::Relay6to4:
+    case SpecialRange::SixToFour:
+    case SpecialRange::Teredo:
+      break;
+    default:
+      return std::nullopt;
+  }
+  std::string text;
+  if (parsed.IsV6() && !parsed.IsV4Mapped()) {
+    text = AsRows(true).Find(V6Key(parsed));
+  } else {
+    std::uint32_t number = 0;
+    for (int i = parsed.IsV6() ? 12 : 0, end = i + 4; i < end; ++i) number = number << 8 | parsed.Bytes()[i];
+    text = AsRows(false).Find(number);
+  }
+  const size_t bar = text.find('|');
+  if (bar == std::string::npos || bar == 0) return std::nullopt;
+  std::uint64_t asn = 0;
+  for (size_t i = 0; i < bar; ++i) asn = asn * 10 + static_cast<unsigned>(text[i] - '0');
+  if (asn > 0xFFFFFFFFull) return std::nullopt;
+  return AsInfo{static_cast<std::uint32_t>(asn), text.substr(bar + 1)};
 }
 
 std::string RegisteredDomain(const std::string& text, const std::vector<std::string>& sldList) {

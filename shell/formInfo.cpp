@@ -1,8 +1,11 @@
 // The about dialog: texts, version values, links and the language block.
 #include "shell/formInfo.h"
 
+#include <utility>
+
 #include "app/fShared.h"
 #include "app/formMain.h"
+#include "clients/RdapBootstrap.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
 
@@ -45,6 +48,17 @@ TfrmInfo::TfrmInfo(TfrmMain& owner) {
       LangText("Info|lblVersion", "Version %s1%", {GetVersionInfoValue(program, "ProductVersion")}));
   lblCopyright.SetCaption(GetVersionInfoValue(program, "LegalCopyright"));
   lblRights.SetCaption(LangText("Info|lblRights", "Alle Rechte vorbehalten."));
+  {
+    // Which bootstrap files the Whois tool goes by: shipped, put beside the
+    // program or fetched, whichever is newest.
+    std::string dates;
+    for (auto [name, registry] : {std::pair{"DNS", RdapRegistry::Dns}, {"IPv4", RdapRegistry::Ipv4},
+                                  {"IPv6", RdapRegistry::Ipv6}, {"AS", RdapRegistry::Asn}}) {
+      const std::string p = RdapBootstrapPublication(registry);
+      dates += (dates.empty() ? "" : ", ") + std::string(name) + " " + (p.empty() ? "-" : p.substr(0, 10));
+    }
+    lblData.SetCaption(LangText("Info|lblData", "RDAP-Bootstrap-Dateien: %s1%", {dates}));
+  }
 
   lblHome.SetCaption(LangText("Info|lblHome", "Homepage:"));
   lblHomePage.SetCaption(kAuthorUrl);
@@ -111,7 +125,7 @@ void TfrmInfo::btnOkClick() { Closed = true; }
 
 std::vector<TControl*> TfrmInfo::AllControls() {
   return {&imgIcon,        &lblTitle,      &lblDescription, &lblVersion,        &lblCopyright,
-          &lblRights,      &lblHome,       &lblHomePage,    &lblMail,           &lblMailAddr,
+          &lblRights,      &lblData,       &lblHome,       &lblHomePage,    &lblMail,           &lblMailAddr,
           &grpLang,        &imgLang,       &lblLang,        &lblLangAuthor,     &lblLangAuthorName,
           &lblLangHome,    &lblLangHomePage, &lblLangMail,  &lblLangMailAddr,   &btnOk};
 }

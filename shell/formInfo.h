@@ -31,6 +31,8 @@ class TfrmInfo {
   TLabel lblVersion{"lblVersion"};
   TLabel lblCopyright{"lblCopyright"};
   TLabel lblRights{"lblRights"};
+  // The publication dates of the RDAP bootstrap files in use.
+  TLabel lblData{"lblData"};
   TLabel lblHome{"lblHome"};
   TLinkLabel lblHomePage{"lblHomePage"};
   TLabel lblMail{"lblMail"};

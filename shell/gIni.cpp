@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/formMain.h"
+#include "clients/RdapBootstrap.h"
 #include "common/fEthernetAddr.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
@@ -31,6 +32,7 @@ void ResetSettingsValues() {
   TimeSetLimit = 1000;
   ActiveDnsServerIP.clear();
   ExtIpUrl.clear();
+  RdapBootstrapUrl.clear();
   HttpProxyUseProxy = false;
   HttpProxyServerName.clear();
   HttpProxyServerPort = 0;
@@ -367,6 +369,9 @@ bool LoadSettings(TfrmMain& f) {
   HttpProxyUsername = text("HttpProxyUsername", "");
   HttpProxyPassword = UnscramblePassword(text("HttpProxyPassword", ""));
   ExtIpUrl = text("ExtIpUrl", "");
+  // IANA's files unless the file says otherwise; an empty value turns the
+  // refresh off.
+  RdapBootstrapUrl = Trim(text("RdapBootstrapUrl", kIanaRdapBootstrapUrl));
   OutputFontName = text("OutputFontName", "Courier New");
   OutputFontSize = ini.ReadInt(kSettings, "OutputFontSize", 9);
   OutputFontCharset = ini.ReadInt(kSettings, "OutputFontCharset", 0);
@@ -403,6 +408,7 @@ bool SaveSettings(TfrmMain& f) {
   text("HttpProxyPassword", ScramblePassword(HttpProxyPassword));
   text("ActiveDnsServerIP", ActiveDnsServerIP);
   text("ExtIpUrl", ExtIpUrl);
+  text("RdapBootstrapUrl", RdapBootstrapUrl);
   text("OutputFontName", OutputFontName);
   number("OutputFontSize", OutputFontSize);
   number("OutputFontCharset", OutputFontCharset);

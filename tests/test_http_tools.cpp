@@ -504,7 +504,11 @@ TEST(GPRankAnswer, RankAfterTheLastColon) {
   EXPECT_EQ(ParseRankAnswer("Rank_1:1:5"), 5);
   EXPECT_EQ(ParseRankAnswer("\r\n Rank_1:2:10\n"), 10);
   EXPECT_EQ(ParseRankAnswer("Rank_1:1:7\r\nRank_1:1:3"), 7);
-  EXPECT_EQ(ParseRankAnswer("Rank_1:1:123"), 12);
+  // The scale ends at 10: a longer number is malformed, not cut.
+  EXPECT_EQ(ParseRankAnswer("Rank_1:1:123"), -1);
+  EXPECT_EQ(ParseRankAnswer("Rank_1:1:999"), -1);
+  EXPECT_EQ(ParseRankAnswer("Rank_1:1:11"), -1);
+  EXPECT_EQ(ParseRankAnswer("Rank_1:1:0"), 0);
   EXPECT_EQ(ParseRankAnswer("<html>no rank</html>"), -1);
   EXPECT_EQ(ParseRankAnswer("Rank_1:1:"), -1);
   EXPECT_EQ(ParseRankAnswer("Rank_1:1:x5"), -1);
@@ -603,6 +607,19 @@ TEST_F(GPRankTool, SingleModeFailuresGoToMessageBoxes) {
   Run("   ");
   EXPECT_EQ(desktop_.boxes.size(), 2u);
   EXPECT_EQ(service_.Requests().size(), 2u);
+}
+
+TEST_F(GPRankTool, HostWithoutIdnFormIsNotAsked) {
+  Run("http://\xe2\x98\x83.test/");  // U+2603 has no IDNA form
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_EQ(desktop_.boxes[0].second,
+            "Der Name \"\xe2\x98\x83.test\" lässt sich nicht IDN-kodieren, die Abfrage wird nicht "
+            "ausgeführt.");
+  EXPECT_EQ(FindField(f_.ToolResults[pgGPRank], "error")->AsText(), "idn_not_encodable");
+  EXPECT_TRUE(service_.Requests().empty());
+  Run("http://b\xc3\xbc" "cher.example.test/");  // the A-label is what is asked for
+  ASSERT_EQ(service_.Requests().size(), 1u);
+  EXPECT_NE(service_.Requests()[0].find("q=info:http://xn--bcher-kva.example.test/"), std::string::npos);
 }
 
 TEST_F(GPRankTool, MultiModeListsEveryServerInOrder) {

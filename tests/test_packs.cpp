@@ -10,8 +10,11 @@
 #include <random>
 
 #include "app/formMain.h"
+#include "common/AsLookup.h"
 #include "common/fMain.h"
+#include "common/SpecialRanges.h"
 #include "common/fRangePack.h"
+#include "tools/fAddressInfo.h"
 
 using namespace quovix;
 namespace fs = std::filesystem;
@@ -255,7 +258,8 @@ TEST_F(PackFolder, CountryTableComesFromTheCacheWhileThePackIsTheSame) {
   EXPECT_EQ(b.Find(16909060), "AU");
   EXPECT_EQ(b.Find(16909312), "");
 
-  // The same size and time, another content: the checksum tells.
+  // The same size and modification time, another content: the rewrite
+  // changed the file's change time, which tells.
   const auto size = fs::file_size(pack);
   const auto time = fs::last_write_time(pack);
   Pack("IPCountry.pak", "16909056|16909311|NZ\n");
@@ -264,16 +268,29 @@ TEST_F(PackFolder, CountryTableComesFromTheCacheWhileThePackIsTheSame) {
   b.Load(pack, format);
   EXPECT_FALSE(b.FromCache());
   EXPECT_EQ(b.Find(16909060), "NZ");
-  // A damaged cache file is not taken, whatever byte is hit or cut.
+  // A cache file is trusted by its header: one that does not fit the pack
+  // or its own size is not taken, whatever header byte is hit (the
+  // checksums aside, which only a build reads).
   std::string bytes;
   { std::ifstream in(file, std::ios::binary); bytes.assign(std::istreambuf_iterator<char>(in), {}); }
-  for (size_t i = 0; i < bytes.size(); i += 7) {
+  ASSERT_GT(bytes.size(), 96u);
+  for (size_t i = 0; i < 96; ++i) {
+    if ((i >= 40 && i < 44) || (i >= 56 && i < 60)) continue;
     std::string bad = bytes;
     bad[i] = static_cast<char>(bad[i] ^ 0x20);
     WriteFile(file, bad);
     b.Load(pack, format);
     EXPECT_FALSE(b.FromCache()) << i;
     EXPECT_EQ(b.Find(16909060), "NZ");
+  }
+  // A damaged body is never read outside the table.
+  for (size_t i = 96; i < bytes.size(); ++i) {
+    std::string bad = bytes;
+    bad[i] = static_cast<char>(bad[i] ^ 0x80);
+    WriteFile(file, bad);
+    b.Load(pack, format);
+    for (RangeKey k : {RangeKey{0}, RangeKey{16909060}, RangeKey{16909312}, RangeKey{0xFFFFFFFF}})
+      EXPECT_LE(b.Find(k).size(), 2u) << i;
   }
   WriteFile(file, bytes.substr(0, bytes.size() - 1));
   b.Load(pack, format);
@@ -308,9 +325,9 @@ TEST(RangeTable, HostileTablesAreRefusedAndWideKeysWork) {
   EXPECT_FALSE(u.Adopt(good, 4, {}));                      // another key width
   EXPECT_FALSE(u.Adopt(good, 16, {.Size = 1}));            // another pack
   auto patched = [&](size_t at, char v) { std::string b = good; b[at] = v; return b; };
-  EXPECT_FALSE(u.Adopt(patched(64 + 15, 1), 16, {}, false));    // the first start is not 0
-  EXPECT_FALSE(u.Adopt(patched(64 + 16, '\xff'), 16, {}, false));  // starts out of order
-  const size_t ids = 64 + 4 * 16;
+  EXPECT_FALSE(u.Adopt(patched(96 + 15, 1), 16, {}, false));    // the first start is not 0
+  EXPECT_FALSE(u.Adopt(patched(96 + 16, '\xff'), 16, {}, false));  // starts out of order
+  const size_t ids = 96 + 4 * 16;
   EXPECT_FALSE(u.Adopt(patched(ids, 9), 16, {}, false));       // a text that is not there
   EXPECT_FALSE(u.Adopt(patched(ids + 16 + 4, 100), 16, {}, false));  // an offset past the texts
   EXPECT_FALSE(u.Adopt(patched(44, 100), 16, {}, false));     // a count past the end
@@ -423,13 +440,7 @@ TEST_F(PackFolder, IPv6CountryTableComesFromTheCache) {
   ASSERT_GE(bytes.size(), 64u) << file;
   EXPECT_EQ(static_cast<unsigned char>(bytes[12]), 16u);  // key bytes
 
-  std::string packBytes;
-  { std::ifstream in(pack, std::ios::binary); packBytes.assign(std::istreambuf_iterator<char>(in), {}); }
-  struct stat st {};
-  ASSERT_EQ(::stat(pack.c_str(), &st), 0);
-  const PackStamp stamp{static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
-                        static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(packBytes.data()),
-                                                         static_cast<uInt>(packBytes.size())))};
+  const PackStamp stamp = FileStamp(pack);
   RangeRows rows;
   rows.Texts = {"Cached"};
   rows.Ranges.push_back({RangeKey{0x20010db8} << 96, (RangeKey{0x20010db8} << 96) + 0xffff, 0});
@@ -740,4 +751,158 @@ TEST(ShippedData, WindowLoadsSecondLevelDomainsAndOffersTheLists) {
   fs::remove(IniFilePath);
   ProgramFolder = saved;
   IniFilePath = savedIni;
+}
+
+// ---- Special-purpose ranges ----------------------------------------------------------
+
+TEST(SpecialRanges, EachRangeByItsMostSpecificPrefix) {
+  const struct {
+    const char* address;
+    SpecialRange kind;
+    const char* prefix;
+  } cases[] = {
+      {"10.1.2.3", SpecialRange::Private, "10.0.0.0/8"},
+      {"172.31.255.255", SpecialRange::Private, "172.16.0.0/12"},
+      {"172.32.0.0", SpecialRange::None, ""},
+      {"100.64.0.1", SpecialRange::Shared, "100.64.0.0/10"},
+      {"127.0.0.1", SpecialRange::Loopback, "127.0.0.0/8"},
+      {"169.254.1.1", SpecialRange::LinkLocal, "169.254.0.0/16"},
+      {"192.0.0.9", SpecialRange::Protocol, "192.0.0.0/24"},
+      {"192.0.2.1", SpecialRange::Documentation, "192.0.2.0/24"},
+      {"203.0.113.7", SpecialRange::Documentation, "203.0.113.0/24"},
+      {"198.19.255.255", SpecialRange::Benchmarking, "198.18.0.0/15"},
+      {"198.20.0.0", SpecialRange::None, ""},
+      {"192.88.99.1", SpecialRange::Relay6to4, "192.88.99.0/24"},
+      {"224.0.0.251", SpecialRange::Multicast, "224.0.0.0/4"},
+      {"255.255.255.255", SpecialRange::Broadcast, "255.255.255.255/32"},
+      {"250.0.0.1", SpecialRange::Reserved, "240.0.0.0/4"},
+      {"8.8.8.8", SpecialRange::None, ""},
+      {"::", SpecialRange::Unspecified, "::/128"},
+      {"::1", SpecialRange::Loopback, "::1/128"},
+      {"::ffff:192.168.1.1", SpecialRange::Private, "192.168.0.0/16"},
+      {"2001:db8::1", SpecialRange::Documentation, "2001:db8::/32"},
+      {"2001:da8::1", SpecialRange::None, ""},
+      {"3fff:fff::1", SpecialRange::Documentation, "3fff::/20"},
+      {"2001::1", SpecialRange::Teredo, "2001::/32"},
+      {"2001:2::1", SpecialRange::Benchmarking, "2001:2::/48"},
+      {"2002:c000:201::1", SpecialRange::SixToFour, "2002::/16"},
+      {"fd12:3456::1", SpecialRange::UniqueLocal, "fc00::/7"},
+      {"fe80::1%eth0", SpecialRange::LinkLocal, "fe80::/10"},
+      {"ff02::1", SpecialRange::Multicast, "ff00::/8"},
+      {"100::1", SpecialRange::Discard, "100::/64"},
+      {"2a00:1450::1", SpecialRange::None, ""},
+      {"not an address", SpecialRange::None, ""},
+  };
+  for (const auto& c : cases) {
+    const SpecialRangeMatch m = FindSpecialRange(std::string(c.address));
+    EXPECT_EQ(m.Kind, c.kind) << c.address;
+    EXPECT_EQ(m.Prefix, c.prefix) << c.address;
+  }
+  EXPECT_TRUE(IsLocalRange(SpecialRange::Private));
+  EXPECT_TRUE(IsLocalRange(SpecialRange::UniqueLocal));
+  EXPECT_FALSE(IsLocalRange(SpecialRange::Documentation));
+}
+
+// Whatever the data says, a special range shows as such, in the host blocks
+// of every tool; an ordinary address keeps its country.
+TEST_F(PackFolder, CountryLineNamesTheSpecialRangeInsteadOfTheData) {
+  Pack("IPCountry6.pak", "2001:db8::|2001:db8:ffff:ffff:ffff:ffff:ffff:ffff|JP|Japan\n"
+                         "2001:da8::|2001:da8:ffff:ffff:ffff:ffff:ffff:ffff|AU|Australia\n");
+  Pack("IPCountry.pak", "167772160|184549375|US|United States\n");  // 10.0.0.0/8
+  TfrmMain f;
+  AppendCountryLine(f, f.rePing, "2001:db8::1");
+  AppendCountryLine(f, f.rePing, "2001:da8::1");
+  AppendCountryLine(f, f.rePing, "10.0.0.1");
+  AppendCountryLine(f, f.rePing, "2a00::1");  // no row: no line
+  const auto& lines = f.rePing.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].Text, "  Land:        (Dokumentation)");
+  EXPECT_EQ(lines[0].Color, clNavy);
+  EXPECT_EQ(FindField(lines[0].Fields, "special_range")->AsText(), "documentation");
+  EXPECT_EQ(FindField(lines[0].Fields, "range")->AsText(), "2001:db8::/32");
+  EXPECT_EQ(lines[1].Text, "  Land:        Australia (AU)");
+  EXPECT_EQ(lines[2].Text, "  Land:        (privat)");
+}
+
+// A start that finds the table in the cache neither reads the pack nor the
+// whole table (the file is mapped; a look-up touches a few pages), and a
+// cold start gives back what building took.
+TEST(ShippedData, CachedCountryTableCostsNoReadAndBuildingKeepsNoMemory) {
+  const std::string saved = ProgramFolder;
+  ProgramFolder = std::string(QUOVIX_BIN_DIR) + "/";
+  const fs::path cache = fs::temp_directory_path() / ("quovix-packs-cost-" + std::to_string(::getpid()));
+  fs::remove_all(cache);
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  auto procValue = [](const char* file, const char* key) {
+    std::ifstream in(file);
+    for (std::string k; in >> k;) {
+      long long v = 0;
+      in >> v;
+      if (k == key) return v;
+    }
+    return -1LL;
+  };
+  ResetDataPackCache();
+  const long long rssBefore = procValue("/proc/self/status", "VmRSS:");
+  EXPECT_FALSE(LookupIpCountry("2a00:1450::1").empty());  // cold: built and cached
+  const long long rssAfter = procValue("/proc/self/status", "VmRSS:");
+  EXPECT_LT(rssAfter - rssBefore, 16 * 1024) << "kB kept after building the table";
+
+  ResetDataPackCache();
+  const long long readBefore = procValue("/proc/self/io", "rchar:");
+  EXPECT_FALSE(LookupIpCountry("2a00:1450::1").empty());  // warm: from the cache
+  const long long read = procValue("/proc/self/io", "rchar:") - readBefore;
+  EXPECT_LT(read, 64 * 1024) << "bytes read for a look-up from the cache";
+
+  ResetDataPackCache();
+  setenv("XDG_CACHE_HOME", QUOVIX_TEST_CACHE_DIR, 1);
+  fs::remove_all(cache);
+  ProgramFolder = saved;
+}
+
+// ---- The AS packs ----------------------------------------------------------------------
+
+TEST_F(PackFolder, AsOfAnAddressFromItsPackNoneForSpecialOrUnannouncedOnes) {
+  Pack("ASN.pak", "16777216|16777471|13335|Cloudflare, Inc.\n"   // 1.0.0.0/24
+                  "167772160|184549375|64500|Private Holder\n"   // 10.0.0.0/8, as data may say
+                  "3227017984|3227018239|6939|Relay Operator\n"  // 192.88.99.0/24
+                  "16777472|16777727|x|No number\n");
+  Pack("ASN6.pak", "2001:db8::|2001:db8:ffff:ffff:ffff:ffff:ffff:ffff|64501|Doc\n"
+                   "2a00:1450::|2a00:1450:ffff:ffff:ffff:ffff:ffff:ffff|15169|Google LLC\n");
+  const struct {
+    const char* address;
+    std::uint32_t asn;  // 0: none
+    const char* name;
+  } cases[] = {
+      {"1.0.0.1", 13335, "Cloudflare, Inc."}, {"::ffff:1.0.0.200", 13335, "Cloudflare, Inc."},
+      {"2a00:1450::1", 15169, "Google LLC"},  {"192.88.99.1", 6939, "Relay Operator"},
+      {"10.1.2.3", 0, ""},                    {"2001:db8::1", 0, ""},
+      {"1.0.1.1", 0, ""},                     {"9.9.9.9", 0, ""},
+      {"no address", 0, ""},
+  };
+  for (const auto& c : cases) {
+    const std::optional<AsInfo> as = LookupAs(c.address);
+    EXPECT_EQ(as ? as->Asn : 0u, c.asn) << c.address;
+    if (as) {
+      EXPECT_EQ(as->Name, c.name) << c.address;
+    }
+  }
+  TfrmMain f;
+  AppendPlaceLines(f, f.reDns, "1.0.0.1");
+  ASSERT_EQ(f.reDns.Lines().size(), 1u);  // no country pack: the network line alone
+  EXPECT_EQ(f.reDns.Lines()[0].Text, "  Netz (AS):   AS13335 Cloudflare, Inc.");
+  EXPECT_EQ(FindField(f.reDns.Lines()[0].Fields, "asn")->AsInteger(), 13335);
+}
+
+TEST(ShippedData, AsPacksAreBuiltAndRead) {
+  const std::string saved = ProgramFolder;
+  ProgramFolder = std::string(QUOVIX_BIN_DIR) + "/";
+  ResetDataPackCache();
+  const std::optional<AsInfo> v4 = LookupAs("1.1.1.1"), v6 = LookupAs("2606:4700:4700::1111");
+  ASSERT_TRUE(v4 && v6);
+  EXPECT_EQ(v4->Asn, 13335u);
+  EXPECT_EQ(v6->Asn, 13335u);
+  EXPECT_FALSE(LookupAs("192.168.1.1"));
+  ResetDataPackCache();
+  ProgramFolder = saved;
 }

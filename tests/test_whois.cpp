@@ -18,6 +18,7 @@
 #include "common/Pump.h"
 #include "common/fMain.h"
 #include "platform/Resolver.h"
+#include "shell/formInfo.h"
 #include "shell/gIni.h"
 #include "support/TableResolver.h"
 #include "support/DribblePeer.h"
@@ -128,6 +129,21 @@ TEST(WhoisExchange, HugeAnswerIsCutAndReported) {
   std::string a = WhoisQuery("q", "127.0.0.1", 10000, false, s.port(), &info);
   EXPECT_TRUE(info.Truncated);
   EXPECT_EQ(a.size(), kWhoisMaxAnswer);  // cut; no line ends to add
+}
+
+TEST(WhoisExchange, AnswerOfMillionsOfLinesIsCutToTheLineCap) {
+  TcpTestServer s("127.0.0.1", 0, [](int fd) {
+    TcpTestServer::ReadLine(fd);
+    std::string lines;
+    for (int i = 0; i < 512 * 1024; ++i) lines += "a\n";  // 1 MiB
+    TcpTestServer::SendAll(fd, lines);
+  });
+  ASSERT_TRUE(s.ok());
+  WhoisExchangeInfo info;
+  const std::string a = WhoisQuery("q", "127.0.0.1", 10000, true, s.port(), &info);
+  EXPECT_TRUE(info.LinesCut);
+  EXPECT_FALSE(info.Truncated);
+  EXPECT_EQ(static_cast<size_t>(std::count(a.begin(), a.end(), '\n')) + 1, kWhoisMaxLines);
 }
 
 class WhoisRun : public ::testing::Test {
@@ -464,7 +480,8 @@ TEST_F(WhoisRegistries, SilentRegistriesAreAskedInTurnThenNoInformation) {
   f.btnWhoisStart.Click();
 
   EXPECT_TRUE(HasLine(f.reWhois, "  Abfragelink: https://registry.example/lookup", clNavy));
-  EXPECT_TRUE(HasLine(f.reWhois, "Domainanfrage nicht möglich.", clRed));
+  // An address was asked about: no domain to ask is a note.
+  EXPECT_TRUE(HasLine(f.reWhois, "Domainanfrage nicht möglich.", clNavy));
   for (const char* last : {".2", ".3", ".4", ".5"})
     EXPECT_TRUE(HasLine(f.reWhois,
                         "Anfrage bei \"" + net + last +
@@ -484,7 +501,7 @@ TEST_F(WhoisRegistries, UnresolvableNameReportsBothQueriesImpossible) {
   f.cmbWhoisHost.SetText("192.0.2.250");  // no reverse name
   f.btnWhoisStart.Click();
   EXPECT_TRUE(HasLine(f.reWhois, "  Hostname:    ", clNavy));
-  EXPECT_TRUE(HasLine(f.reWhois, "Domainanfrage nicht möglich.", clRed));
+  EXPECT_TRUE(HasLine(f.reWhois, "Domainanfrage nicht möglich.", clNavy));
   f.cmbWhoisHost.SetText("nowhere.test");  // no address
   f.btnWhoisStart.Click();
   EXPECT_TRUE(HasLine(f.reWhois, "Netzwerkanfrage nicht möglich.", clRed));
@@ -551,7 +568,7 @@ TEST_F(WhoisRegistries, Ipv6AddressGoesAlongTheRegistryChain) {
       "Host-Informationen für \"2001:DB8:0::7\":",
       "  Hostname:    www.example.test",
       "  IP-Adresse:  2001:db8::7",
-      "  Land:        Testland (TL)",
+      "  Land:        (Dokumentation)",  // whatever the pack says
       "  Domainname:  example.test",
       "  Top-Level:   TEST",
       "  Land (EN):   Testland",
@@ -694,6 +711,8 @@ class WhoisRdap : public WhoisRegistries {
   }
   void TearDown() override {
     WhoisRegistries::TearDown();
+    RdapBootstrapUrl.clear();  // never the default service
+    setenv("XDG_CACHE_HOME", QUOVIX_TEST_CACHE_DIR, 1);
     ResetRdapBootstrapCache();
   }
   RdapPeer peer;
@@ -835,25 +854,26 @@ TEST_F(WhoisRdap, FailuresSayWhyAndFallBackToPort43) {
                                  R"(/"]], [["d.test"], [")" + peer.Base("/plain/") + R"("]])");
   auto run = [&](const std::string& name) {
     f.cmbWhoisHost.SetText(name);
+    f.ToolAnswered.fill(false);
     f.btnWhoisStart.Click();
+    // Port 43 answered after the RDAP note or failure: an answered run.
+    EXPECT_TRUE(f.ToolAnswered[pgWhois]) << name;
     EXPECT_TRUE(HasLine(f.reWhois, "Domainanfrage für \"" + name + "\" bei \"" + net + ".10\":",
                         clBlue)) << name;
     EXPECT_TRUE(HasLine(f.reWhois, "Domain: " + name, clBlack)) << name;
   };
-  run("a.test");  // no entry in the bootstrap file
-  EXPECT_TRUE(HasLine(f.reWhois, "RDAP: Für \"a.test\" ist kein RDAP-Dienst bekannt.", clMaroon));
+  run("a.test");  // no entry in the bootstrap file: a note, no fault
+  EXPECT_TRUE(HasLine(f.reWhois, "RDAP: Für \"a.test\" ist kein RDAP-Dienst bekannt.", clNavy));
   run("b.test");  // a certificate for another name
   EXPECT_TRUE(HasLine(f.reWhois,
                       "RDAP: Sichere Verbindung zu \"" + peer.Base("/domain/b.test", true) +
-                          "\" fehlgeschlagen: TLS certificate verification failed: IP address "
-                          "mismatch",
+                          "\" fehlgeschlagen: Das Zertifikat des Servers wurde nicht bestätigt.",
                       clMaroon))
       << ::testing::PrintToString(Texts(f.reWhois));
   run("c.test");  // nobody listens
   EXPECT_TRUE(HasLine(f.reWhois,
                       "RDAP: \"http://127.0.0.1:" + std::to_string(closedPort) +
-                          "/domain/c.test\" ist nicht erreichbar: Socket Error # 111: Connection "
-                          "refused.",
+                          "/domain/c.test\" ist nicht erreichbar: Verbindung abgelehnt",
                       clMaroon))
       << ::testing::PrintToString(Texts(f.reWhois));
   run("d.test");  // a redirect from HTTPS to plain HTTP
@@ -866,7 +886,7 @@ TEST_F(WhoisRdap, FailuresSayWhyAndFallBackToPort43) {
   f.chkWhoisNetwork.SetCheckedSilently(true);
   names->Forward["a.test"] = "192.0.2.8";
   run("a.test");
-  EXPECT_TRUE(HasLine(f.reWhois, "RDAP: Für \"192.0.2.8\" ist kein RDAP-Dienst bekannt.", clMaroon));
+  EXPECT_TRUE(HasLine(f.reWhois, "RDAP: Für \"192.0.2.8\" ist kein RDAP-Dienst bekannt.", clNavy));
   EXPECT_TRUE(HasLine(f.reWhois, "NetRange: 192.0.2.0", clBlack));
 
   // Direct query: the typed server on port 43, no RDAP at all.
@@ -916,4 +936,106 @@ TEST_F(WhoisRdap, SilentServerTimesOutThenPort43AbortEndsTheExchangeAtOnce) {
   EXPECT_LT(ms, std::chrono::milliseconds(300 + 250 + 1000));
   EXPECT_EQ(Texts(f.reWhois).back(), "Abbruch durch Benutzer.");
   EXPECT_EQ(registry.Queries().size(), 1u);  // only the first run's
+}
+
+TEST_F(WhoisRegistries, ReferralOnItsOwnPortAndNoRegistryForALocalAddress) {
+  const std::string net = "127.43.20";
+  PackFolder pack("TEST|Testland|Testland|W|" + net + ".10||\n" + Registries(net));
+  TcpTestServer registrar(net + ".11", 0, Answer("Registrant: Example Org\n"));
+  ASSERT_TRUE(registrar.ok());
+  const std::string at = net + ".11:" + std::to_string(registrar.port());
+  Port43Server registry(net + ".10", {{"example.test", "Domain: example.test\nWhois Server: " + at + "\n"}});
+  Port43Server arin(net + ".2", {});
+  names->Forward["example.test"] = "10.1.2.3";
+  f.cmbWhoisHost.SetText("example.test");
+  f.btnWhoisStart.Click();
+  EXPECT_TRUE(HasLine(f.reWhois, "Umgeleitete Domainanfrage für \"example.test\" bei \"" + at + "\":",
+                      clBlue));
+  // The answer's lines name the server and the port they came from.
+  const auto& lines = f.reWhois.Lines();
+  auto answer = std::find_if(lines.begin(), lines.end(),
+                             [](const TOutputLine& l) { return l.Text == "Registrant: Example Org"; });
+  ASSERT_NE(answer, lines.end());
+  EXPECT_EQ(FindField(answer->Fields, "server")->AsText(), net + ".11");
+  EXPECT_EQ(FindField(answer->Fields, "port")->AsInteger(), registrar.port());
+  // No registry hands out 10.0.0.0/8: one line says so, none is asked.
+  EXPECT_TRUE(HasLine(f.reWhois,
+                      "Keine Netzwerkanfrage: \"10.1.2.3\" gehört zum Bereich 10.0.0.0/8 (privat), "
+                      "den keine Registry vergibt.",
+                      clNavy));
+  EXPECT_TRUE(arin.Queries().empty());
+  for (const auto& l : lines) EXPECT_FALSE(l.Color == clRed && l.Text.empty());
+  EXPECT_TRUE(f.ToolAnswered[pgWhois]);
+}
+
+TEST_F(WhoisRdap, RegistrarLinkOverPlainHttpIsNotFollowed) {
+  const std::string net = "127.43.21";
+  PackFolder pack("TEST|||W|" + net + ".10||\n" + Registries(net));
+  const std::string plain = "http://127.0.0.1:" + std::to_string(httptest::FreePort()) +
+                            "/registrar/domain/plain.test";
+  peer.dir.Write("rdap/registry/domain/plain.test",
+                 R"({"objectClassName": "domain", "ldhName": "PLAIN.TEST", "links": [{"rel": "related",
+                     "type": "application/rdap+json", "href": ")" + plain + R"("}]})");
+  WriteBootstrap("dns.json", R"([["test"], [")" + peer.Base("/registry/") + R"("]])");
+  f.chkWhoisNetwork.SetCheckedSilently(false);
+  f.cmbWhoisHost.SetText("plain.test");
+  f.btnWhoisStart.Click();
+  EXPECT_TRUE(HasLine(f.reWhois,
+                      "RDAP: Dem Verweis von \"" + peer.Base("/registry/domain/plain.test") +
+                          "\" auf das unverschlüsselte \"" + plain + "\" wird nicht gefolgt.",
+                      clMaroon))
+      << ::testing::PrintToString(Texts(f.reWhois));
+  for (const auto& t : Texts(f.reWhois)) EXPECT_EQ(t.find("Umgeleitete RDAP-Anfrage"), std::string::npos);
+  EXPECT_TRUE(HasLine(f.reWhois, "Anfragen beendet.", clBlue));
+}
+
+// The bootstrap file is fetched from its URL at most once a day and wins
+// over an older one beside the program; when the refresh fails, a 404 from
+// the old file's service does not count as "nothing registered".
+TEST_F(WhoisRdap, BootstrapRefreshedOnceADayAndAnOldFilesNotFoundAsksPort43) {
+  const std::string net = "127.43.22";
+  PackFolder pack("TEST|||W|" + net + ".10||\n" + Registries(net));
+  Port43Server registry(net + ".10", {{"example.test", "Domain: example.test\n"}});
+  const auto cache = std::filesystem::temp_directory_path() / ("quovix-rdap-cache-" + std::to_string(getpid()));
+  std::filesystem::remove_all(cache);
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  WriteBootstrap("dns.json", R"([["test"], [")" + peer.Base("/old/") + R"("]])");  // 2026-01-01
+  peer.dir.Write("rdap/bootstrap/dns.json",
+                 R"({"version": "1.0", "publication": "2026-06-01T00:00:00Z", "services": [[["test"], [")" +
+                     peer.Base("/registry/") + R"("]]]})");
+  RdapBootstrapUrl = peer.Base("/bootstrap");
+  f.chkWhoisNetwork.SetCheckedSilently(false);
+  f.chkWhoisRedirect.SetCheckedSilently(false);
+  f.cmbWhoisHost.SetText("example.test");
+  for (int run = 0; run < 2; ++run) {
+    f.btnWhoisStart.Click();
+    EXPECT_EQ(HasLine(f.reWhois,
+                      "RDAP: Bootstrap-Datei \"" + peer.Base("/bootstrap/dns.json") +
+                          "\" erneuert (Stand 2026-06-01T00:00:00Z).",
+                      clNavy),
+              run == 0);
+    EXPECT_TRUE(HasLine(f.reWhois, "Name:             EXAMPLE.TEST", clBlack)) << run;
+  }
+  size_t fetches = 0;
+  for (const auto& r : peer.Requests(3)) fetches += r.rfind("/bootstrap/dns.json", 0) == 0;
+  EXPECT_EQ(fetches, 1u);
+  EXPECT_TRUE(registry.Queries().empty());
+  // The about dialog names the files in use by their publication.
+  EXPECT_EQ(TfrmInfo(f).lblData.Caption(), "RDAP-Bootstrap-Dateien: DNS 2026-06-01, IPv4 -, IPv6 -, AS -");
+
+  // The refresh fails: the old file serves, its service's 404 is no verdict.
+  std::filesystem::remove_all(cache);
+  RdapBootstrapUrl = "http://127.0.0.1:" + std::to_string(httptest::FreePort()) + "/";
+  ResetRdapBootstrapCache();
+  f.btnWhoisStart.Click();
+  EXPECT_TRUE(HasLine(f.reWhois,
+                      "RDAP: \"" + peer.Base("/old/domain/example.test") +
+                          "\" kennt \"example.test\" nicht (HTTP 404); die Bootstrap-Datei ist nicht "
+                          "aktuell, daher wird Port 43 gefragt.",
+                      clMaroon))
+      << ::testing::PrintToString(Texts(f.reWhois));
+  EXPECT_TRUE(HasLine(f.reWhois, "Domain: example.test", clBlack));
+  RdapBootstrapUrl.clear();
+  setenv("XDG_CACHE_HOME", QUOVIX_TEST_CACHE_DIR, 1);
+  std::filesystem::remove_all(cache);
 }

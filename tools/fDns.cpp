@@ -12,6 +12,7 @@
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
+#include "tools/fAddressInfo.h"
 
 namespace quovix {
 
@@ -334,10 +335,7 @@ void TfrmMain::btnDnsStartClick() {
                    clNavy);
     }
   }
-  const std::string country = LookupIpCountry(address);
-  if (!country.empty())
-    AppendOutput(reDns, LangText("Main|OutInfoCountry", "  Land:        %s1%", {country}),
-                 clNavy);
+  AppendPlaceLines(*this, reDns, address);
 
   IdDNSResolver.WaitingTime = NameResTimeout;
   std::string server = IdDNSResolver.Host;

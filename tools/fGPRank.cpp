@@ -52,14 +52,16 @@ int ParseRankAnswer(const std::string& body) {
   std::string rest = text.substr(found + 5);
   if (const size_t lf = rest.find('\n'); lf != std::string::npos && lf >= 1) rest.resize(lf);
   const size_t colon = rest.rfind(':');
-  const std::string digits = Trim(rest.substr(colon == std::string::npos ? 0 : colon + 1, 2));
-  if (colon == std::string::npos || digits.empty()) return -1;
+  if (colon == std::string::npos) return -1;
+  // The scale runs from 0 to 10: anything else is no rank, not a cut one.
+  const std::string digits = Trim(rest.substr(colon + 1));
+  if (digits.empty() || digits.size() > 2) return -1;
   int rank = 0;
   for (char c : digits) {
     if (c < '0' || c > '9') return -1;
     rank = rank * 10 + (c - '0');
   }
-  return rank;
+  return rank <= 10 ? rank : -1;
 }
 
 std::string GPRankQueryUrl(const std::string& server, const std::string& pageUrl) {
@@ -104,7 +106,19 @@ void TfrmMain::btnGPRankStartClick() {
   const std::string typed = Trim(cmbGPRankURL.Text());
   if (typed.empty()) return;
   const ToolUrl parts = SplitToolUrl(typed);
-  const std::string page = parts.Scheme + IdnHostPart(parts.Host) + parts.Path;
+  bool encodable = true;
+  const std::string page = parts.Scheme + IdnHostPart(parts.Host, &encodable) + parts.Path;
+  if (!encodable) {
+    // As every tool: a name that has no IDN form is not asked about at all.
+    SetToolResult(pgGPRank, {{"url", typed}, {"error", "idn_not_encodable"}, {"name", parts.Host}});
+    platform::Desktop().MessageBox(
+        LangText("Main|OutGPRankTitle", "Google PageRank"),
+        LangText("Main|OutIdnNotEncodable",
+                 "Der Name \"%s1%\" lässt sich nicht IDN-kodieren, die Abfrage wird nicht "
+                 "ausgeführt.",
+                 {parts.Host}));
+    return;
+  }
   const int timeout = StrToIntDef(cmbGPRankTimeout.Text(), kDefaultTimeoutMs);
   auto prepare = [&] {
     if (IdHTTP.Connected()) IdHTTP.Disconnect();

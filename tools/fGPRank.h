@@ -12,7 +12,8 @@ namespace quovix {
 std::uint32_t UrlChecksum(const std::string& text);
 // One digit "0"–"9" computed from the checksum's decimal digits.
 char ChecksumCheckDigit(std::uint32_t value);
-// The rank in an answer ("Rank_1:1:5" → 5); -1 when there is none.
+// The rank in an answer ("Rank_1:1:5" → 5); -1 when there is none or it
+// lies outside 0..10.
 int ParseRankAnswer(const std::string& body);
 // "http://" server "/tbr?client=navclient-auto&ch=7…&features=Rank&q=info:" page.
 std::string GPRankQueryUrl(const std::string& server, const std::string& pageUrl);

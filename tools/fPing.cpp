@@ -10,6 +10,7 @@
 #include "common/fMain.h"
 #include "platform/Icmp.h"
 #include "shell/fLanguage.h"
+#include "tools/fAddressInfo.h"
 #include "tools/fIcmpShared.h"
 
 namespace quovix {
@@ -82,10 +83,7 @@ void TfrmMain::btnPingStartClick() {
                      "\r\n" +
                      LangText("Main|OutInfoIpAddr", "  IP-Adresse:  %s1%", {address}),
                  clNavy);
-    const std::string country = LookupIpCountry(address);
-    if (!country.empty())
-      AppendOutput(rePing, LangText("Main|OutInfoCountry", "  Land:        %s1%", {country}),
-                   clNavy);
+    AppendPlaceLines(*this, rePing, address);
     AppendOutput(rePing, "", clNavy);
   } else {
     address = CanonicalAddress(idn);

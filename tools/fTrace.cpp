@@ -8,6 +8,7 @@
 #include "platform/Icmp.h"
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
+#include "tools/fAddressInfo.h"
 #include "tools/fIcmpShared.h"
 
 namespace quovix {
@@ -72,10 +73,7 @@ void TfrmMain::btnTraceStartClick() {
     AppendOutput(reTrace, LangText("Main|OutInfoIpAddr", "  IP-Adresse:  %s1%", {address}),
                  clNavy);
   if (!IsHostName(address)) {
-    const std::string country = LookupIpCountry(address);
-    if (!country.empty())
-      AppendOutput(reTrace, LangText("Main|OutInfoCountry", "  Land:        %s1%", {country}),
-                   clNavy);
+    AppendCountryLine(*this, reTrace, address);
   }
   AppendOutput(reTrace, "", clNavy);
 

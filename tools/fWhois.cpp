@@ -4,14 +4,19 @@
 // has no service or fails.
 #include <cstdint>
 #include <functional>
+#include <tuple>
+#include <utility>
 
 #include "app/formMain.h"
 #include "clients/RdapBootstrap.h"
 #include "clients/RdapClient.h"
 #include "clients/WhoisClient.h"
+#include "common/SpecialRanges.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
+#include "tools/fAddressInfo.h"
+#include "tools/fHttpTools.h"
 
 namespace quovix {
 
@@ -50,6 +55,38 @@ std::string DomainReferral(const std::string& answer, const std::string& server,
   // break after it; it still counts.
   bool found;
   return ValueAfter(answer, m, 14, true, &found);
+}
+
+// Where a referral points: "host", "host:port", "whois://host:port/",
+// "[v6]:port"; port 43 unless it names another (valid) one.
+// Anything else after a colon belongs to the name as it came.
+std::pair<std::string, int> ReferralTarget(std::string value) {
+  if (size_t s = value.find("://"); s != std::string::npos) value.erase(0, s + 3);
+  if (size_t slash = value.find('/'); slash != std::string::npos) value.resize(slash);
+  value = Trim(value);
+  size_t colon = std::string::npos;
+  if (value.starts_with('[')) {
+    if (size_t close = value.find(']'); close != std::string::npos && close + 1 < value.size() &&
+                                        value[close + 1] == ':')
+      colon = close + 1;
+  } else if (CountOccurrences(value, ":") == 1) {
+    colon = value.find(':');
+  }
+  if (colon != std::string::npos && colon > 0) {
+    const std::string digits = value.substr(colon + 1);
+    const int port = digits.size() <= 5 && !digits.empty() &&
+                             digits.find_first_not_of("0123456789") == std::string::npos
+                         ? std::stoi(digits)
+                         : 0;
+    if (port >= 1 && port <= 65535) return {value.substr(0, colon), port};
+  }
+  return {value, 43};
+}
+
+// A referral's server as its heading names it: with its port when that is
+// not 43.
+std::string ServerShown(const std::string& server, int port) {
+  return port == 43 ? server : server + ":" + std::to_string(port);
 }
 
 // How the RDAP part of a query ended for the tool.
@@ -103,16 +140,28 @@ void TfrmMain::btnWhoisStartClick() {
                              .Abortable = true});
 
   TRichEdit& pane = reWhois;
+  // Whether a red line (a query that found nothing, the abort) was written:
+  // without one, a run that got an answer has answered, also when a maroon
+  // RDAP failure came before the port-43 answer.
+  bool failureLine = false;
   auto out = [&](const std::string& text, TColor c, TLineFields f = {}) {
+    if (c == clRed) failureLine = true;
     AppendOutput(pane, text, c, std::move(f));
+  };
+  // A line with the empty line that closes its block (which carries no
+  // meaning of its own, so it is black).
+  auto outBlock = [&](const std::string& text, TColor c, TLineFields f = {}) {
+    out(text, c, std::move(f));
+    out("", clBlack);
   };
   // The exchange under way: which query of the run ("domain",
   // "domain_referral", "network", "network_referral", and the "rdap_…" ones
-  // below) and its server (an RDAP query's URL). Its heading, answer and
-  // failure lines carry them.
+  // below), its server (an RDAP query's URL) and a port-43 query's port. Its
+  // heading, answer and failure lines carry them.
   TLineFields exchange;
-  auto asking = [&](const char* section, const std::string& server) {
+  auto asking = [&](const char* section, const std::string& server, int onPort = 0) {
     exchange = {{"section", section}, {"server", server}};
+    if (onPort > 0) exchange.push_back({"port", onPort});
     return exchange;
   };
   auto answerOut = [&](const std::string& answer) {
@@ -150,6 +199,11 @@ void TfrmMain::btnWhoisStartClick() {
                    "Die Antwort war länger als %s1% Bytes; der Rest wurde verworfen.",
                    {std::to_string(kWhoisMaxAnswer)}),
           clRed, JoinFields(exchange, {{"reason", "truncated"}}));
+    else if (last.LinesCut)
+      out(LangText("Main|OutWhoisAnswerLinesCut",
+                   "Die Antwort hatte mehr als %s1% Zeilen; der Rest wurde verworfen.",
+                   {std::to_string(kWhoisMaxLines)}),
+          clRed, JoinFields(exchange, {{"reason", "truncated"}}));
     if (last.End == TWhoisEnd::TimeLimit)
       out(LangText("Main|OutWhoisNotClosed",
                    "Der Server hat die Verbindung bis zum Zeitlimit offen gehalten; die Antwort "
@@ -161,18 +215,17 @@ void TfrmMain::btnWhoisStartClick() {
   // without a usable answer, in the words the caller gives.
   auto noAnswer = [&](const std::string& server, const std::string& timeLimitLine) {
     auto serverLine = [&](const char* key, const char* german, const char* reason) {
-      out(LangText(key, german, {server}) + "\r\n", clRed,
-          JoinFields(exchange, {{"reason", reason}}));
+      outBlock(LangText(key, german, {server}), clRed, JoinFields(exchange, {{"reason", reason}}));
     };
     switch (last.End) {
       case TWhoisEnd::Aborted:
         return;  // the checkpoint after the exchange says it
       case TWhoisEnd::TimeLimit:
-        out(timeLimitLine + "\r\n", clRed, JoinFields(exchange, {{"reason", "timeout"}}));
+        outBlock(timeLimitLine, clRed, JoinFields(exchange, {{"reason", "timeout"}}));
         return;
       case TWhoisEnd::Closed:
       case TWhoisEnd::Complete:
-        out(timeLimitLine + "\r\n", clRed, JoinFields(exchange, {{"reason", "no_answer"}}));
+        outBlock(timeLimitLine, clRed, JoinFields(exchange, {{"reason", "no_answer"}}));
         return;
       case TWhoisEnd::NotFound:
         return serverLine("Main|OutWhoisServerNotFound",
@@ -193,8 +246,8 @@ void TfrmMain::btnWhoisStartClick() {
   // the caller asks on port 43.
   const bool rdap = chkWhoisRdap.Checked() && !direct;
   auto rdapAsk = [&](const char* section, const std::string& heading, const std::string& object,
-                     const std::string& url) {
-    out(heading + "\r\n", clBlue, asking(section, url));
+                     const std::string& url, bool trustNotFound = true) {
+    outBlock(heading, clBlue, asking(section, url));
     RdapExchange x =
         RdapQuery(IdHTTP, url, timeout, {.WithNotices = !chkWhoisFormat.Checked()});
     ++asked;
@@ -210,6 +263,16 @@ void TfrmMain::btnWhoisStartClick() {
       case RdapEnd::Aborted:
         return x;  // the checkpoint after the exchange says it
       case RdapEnd::NotFound:
+        if (!trustNotFound) {
+          // The service comes from an old bootstrap file: it may no longer
+          // hold such objects at all, so port 43 is asked.
+          reason = "stale_bootstrap";
+          line = LangText("Main|OutWhoisRdapNotFoundStale",
+                          "RDAP: \"%s1%\" kennt \"%s2%\" nicht (HTTP 404); die Bootstrap-Datei "
+                          "ist nicht aktuell, daher wird Port 43 gefragt.",
+                          {x.Url, object});
+          break;
+        }
         ++answered;  // the registry's verdict
         colour = clRed;
         reason = "not_found";
@@ -263,30 +326,49 @@ void TfrmMain::btnWhoisStartClick() {
       case RdapEnd::Unreachable:
         reason = "unreachable";
         line = LangText("Main|OutWhoisRdapUnreachable",
-                        "RDAP: \"%s1%\" ist nicht erreichbar: %s2%", {x.Url, x.Detail});
+                        "RDAP: \"%s1%\" ist nicht erreichbar: %s2%",
+                        {x.Url, x.Error ? DescribeHttpFailure(*x.Error).Text : x.Detail});
         break;
     }
-    out(line + "\r\n", colour, JoinFields(exchange, {{"reason", reason}}));
+    outBlock(line, colour, JoinFields(exchange, {{"reason", reason}}));
     return x;
+  };
+  // The bootstrap file of a registry, refreshed when it is due, before the
+  // service for a query is looked up in it; the notes say what came of it.
+  auto refreshBootstrap = [&](RdapRegistry registry) {
+    const RdapRefreshResult r = RefreshRdapBootstrap(IdHTTP, registry, timeout);
+    if (r.End == RdapRefreshEnd::Fetched)
+      out(LangText("Main|OutWhoisRdapBootstrapFetched",
+                   "RDAP: Bootstrap-Datei \"%s1%\" erneuert (Stand %s2%).", {r.Url, r.Publication}),
+          clNavy, {{"section", "rdap_bootstrap"}, {"server", r.Url}});
+    else if (r.End == RdapRefreshEnd::Failed)
+      out(LangText("Main|OutWhoisRdapBootstrapFailed",
+                   "RDAP: Bootstrap-Datei \"%s1%\" nicht erneuert: %s2% Es gilt die vorhandene "
+                   "(Stand %s3%).",
+                   {r.Url, r.Error ? DescribeHttpFailure(*r.Error).Text + "." : r.Detail,
+                    RdapBootstrapPublication(registry)}),
+          clNavy, {{"section", "rdap_bootstrap"}, {"server", r.Url}, {"reason", "bootstrap_failed"}});
   };
   // The query of an object at the service the bootstrap names for it (base,
   // empty when none); rdapLast receives the exchange.
   RdapExchange rdapLast;
-  auto rdapAt = [&](const char* section, const std::string& object, const std::string& base,
-                    const std::string& url) {
+  auto rdapAt = [&](const char* section, const std::string& object, RdapRegistry registry,
+                    const std::string& base, const std::string& url) {
     rdapLast = RdapExchange{};
     if (base.empty()) {
-      out(LangText("Main|OutWhoisRdapNoService",
-                   "RDAP: Für \"%s1%\" ist kein RDAP-Dienst bekannt.", {object}) + "\r\n",
-          clMaroon, {{"section", section}, {"reason", "no_service"}});
+      // No fault: many registries offer port 43 only, which is asked next.
+      outBlock(LangText("Main|OutWhoisRdapNoService",
+                        "RDAP: Für \"%s1%\" ist kein RDAP-Dienst bekannt.", {object}),
+               clNavy, {{"section", section}, {"reason", "no_service"}});
       return RdapStep::Fallback;
     }
+    const bool trusted = RdapBootstrapIsCurrent(registry);
     rdapLast = rdapAsk(section,
                        LangText("Main|OutWhoisRdapQuery",
                                 "RDAP-Anfrage für \"%s1%\" bei \"%s2%\":", {object, base}),
-                       object, url);
+                       object, url, trusted);
     if (checkpoint()) return RdapStep::Abort;
-    return rdapLast.End == RdapEnd::Answered || rdapLast.End == RdapEnd::NotFound
+    return rdapLast.End == RdapEnd::Answered || (rdapLast.End == RdapEnd::NotFound && trusted)
                ? RdapStep::Done
                : RdapStep::Fallback;
   };
@@ -308,14 +390,16 @@ void TfrmMain::btnWhoisStartClick() {
     TfrmMain& f;
     const std::string &query, &host, &address;
     const int &asked, &answered;
+    const bool& failureLine;
     ~Summary() {
+      if (answered > 0 && !failureLine) f.SetToolAnswered(pgWhois);
       f.SetToolResult(pgWhois, {{"query", query},
                                 {"host_name", host},
                                 {"address", address},
                                 {"servers_asked", asked},
                                 {"answers", answered}});
     }
-  } summary{*this, input, host, address, asked, answered};
+  } summary{*this, input, host, address, asked, answered, failureLine};
 
   // An AS number ("AS64500") is asked of the registry that the bootstrap
   // names for it; there is no port-43 path for it.
@@ -324,13 +408,16 @@ void TfrmMain::btnWhoisStartClick() {
     out(LangText("Main|OutWhoisInfoAsNumber", "  AS-Nummer:   %s1%", {as}), clNavy);
     out("", clBlack);
     if (checkpoint()) return;
+    refreshBootstrap(RdapRegistry::Asn);
     const std::string base = RdapBaseUrlForAsn(asn);
-    if (rdapAt("rdap_autnum", as, base, RdapAsnUrl(base, asn)) == RdapStep::Abort) return;
+    if (rdapAt("rdap_autnum", as, RdapRegistry::Asn, base, RdapAsnUrl(base, asn)) == RdapStep::Abort)
+      return;
     out(LangText("Main|OutWhoisQueriesDone", "Anfragen beendet."), clBlue);
     return;
   }
 
-  if (!IsHostName(input)) {
+  const bool typedAddress = !IsHostName(input);
+  if (typedAddress) {
     address = CanonicalAddress(input);
     host = ResolveIpToHost(address, NameResTimeout);
   } else {
@@ -339,8 +426,7 @@ void TfrmMain::btnWhoisStartClick() {
   }
   out(LangText("Main|OutWhoisInfoHostName", "  Hostname:    %s1%", {host}), clNavy);
   out(LangText("Main|OutWhoisInfoIpAddr", "  IP-Adresse:  %s1%", {address}), clNavy);
-  const std::string country = LookupIpCountry(address);
-  if (!country.empty()) out(LangText("Main|OutInfoCountry", "  Land:        %s1%", {country}), clNavy);
+  AppendPlaceLines(*this, pane, address);
 
   std::string server;
   if (chkWhoisCheck.Checked() && !direct) {
@@ -385,11 +471,22 @@ void TfrmMain::btnWhoisStartClick() {
   auto rdapDomain = [&] {
     if (!rdap || !chkWhoisCheck.Checked() || host.empty() || !IsHostName(host))
       return RdapStep::Fallback;
+    refreshBootstrap(RdapRegistry::Dns);
     const std::string base = RdapBaseUrlForDomain(host);
-    const RdapStep step = rdapAt("rdap_domain", host, base, RdapDomainUrl(base, host));
+    const RdapStep step =
+        rdapAt("rdap_domain", host, RdapRegistry::Dns, base, RdapDomainUrl(base, host));
     if (step != RdapStep::Done || rdapLast.End != RdapEnd::Answered) return step;
     const std::string related = rdapLast.Answer.RelatedUrl;
-    if (chkWhoisRedirect.Checked() && !related.empty() && related != rdapLast.Url) {
+    if (chkWhoisRedirect.Checked() && !related.empty() && related != rdapLast.Url &&
+        IsHttpsUrl(rdapLast.Url) && !IsHttpsUrl(related)) {
+      // As for redirects: an answer that came verified is not continued in
+      // the clear, where anyone on the way could change it.
+      outBlock(LangText("Main|OutWhoisRdapLinkDowngrade",
+                        "RDAP: Dem Verweis von \"%s1%\" auf das unverschlüsselte \"%s2%\" "
+                        "wird nicht gefolgt.",
+                        {rdapLast.Url, related}),
+               clMaroon, {{"section", "rdap_registrar"}, {"server", related}, {"reason", "downgrade"}});
+    } else if (chkWhoisRedirect.Checked() && !related.empty() && related != rdapLast.Url) {
       rdapAsk("rdap_registrar",
               LangText("Main|OutWhoisRdapRedirect",
                        "Umgeleitete RDAP-Anfrage für \"%s1%\" bei \"%s2%\":", {host, related}),
@@ -405,9 +502,9 @@ void TfrmMain::btnWhoisStartClick() {
   if (rdapDomainStep == RdapStep::Done) {
     // RDAP answered, or the registry holds no such domain: no port-43 query.
   } else if (!host.empty() && !server.empty() && IsHostName(host)) {
-    out(LangText("Main|OutWhoisDomainQuery", "Domainanfrage für \"%s1%\" bei \"%s2%\":",
-                 {host, server}) + "\r\n",
-        clBlue, asking("domain", server));
+    outBlock(LangText("Main|OutWhoisDomainQuery", "Domainanfrage für \"%s1%\" bei \"%s2%\":",
+                      {host, server}),
+             clBlue, asking("domain", server, port));
     std::string answer = query(info.QueryPrefix + host + info.QuerySuffix, server, port);
     if (!answer.empty()) {
       answerOut(answer);
@@ -417,13 +514,13 @@ void TfrmMain::btnWhoisStartClick() {
     }
     if (checkpoint()) return;
     if (chkWhoisRedirect.Checked()) {
-      server = DomainReferral(answer, server, host);
+      std::tie(server, port) = ReferralTarget(DomainReferral(answer, server, host));
       if (!server.empty()) {
-        out(LangText("Main|OutWhoisDomainQueryRedirected",
-                     "Umgeleitete Domainanfrage für \"%s1%\" bei \"%s2%\":", {host, server}) +
-                "\r\n",
-            clBlue, asking("domain_referral", server));
-        answer = query(host, server, 43);
+        outBlock(LangText("Main|OutWhoisDomainQueryRedirected",
+                          "Umgeleitete Domainanfrage für \"%s1%\" bei \"%s2%\":",
+                          {host, ServerShown(server, port)}),
+                 clBlue, asking("domain_referral", server, port));
+        answer = query(host, server, port);
         if (!answer.empty()) {
           answerOut(answer);
           noteCut();
@@ -435,33 +532,49 @@ void TfrmMain::btnWhoisStartClick() {
     }
     if (checkpoint()) return;
   } else {
-    out(LangText("Main|OutWhoisQueryNotPos", "Domainanfrage nicht möglich.") + "\r\n", clRed,
-        {{"section", "domain"}, {"reason", "not_possible"}});
+    // For an address without a domain to ask about, the network query is
+    // what was asked for: a note, no failure.
+    outBlock(LangText("Main|OutWhoisQueryNotPos", "Domainanfrage nicht möglich."),
+             typedAddress ? clNavy : clRed, {{"section", "domain"}, {"reason", "not_possible"}});
   }
 
   // Network query: RDAP at the registry the bootstrap names for the address
   // (which redirects to the holder), else along the regional registries.
   auto rdapNetwork = [&] {
+    const RdapRegistry registry = RdapRegistryForAddress(address);
+    refreshBootstrap(registry);
     const std::string base = RdapBaseUrlForAddress(address);
-    return rdapAt("rdap_network", address, base, RdapAddressUrl(base, address));
+    return rdapAt("rdap_network", address, registry, base, RdapAddressUrl(base, address));
   };
   if (chkWhoisNetwork.Checked() && !direct) {
     if (address.empty()) {
-      out(LangText("Main|OutWhoisNetworkQueryNotPos", "Netzwerkanfrage nicht möglich.") + "\r\n",
-          clRed, {{"section", "network"}, {"reason", "not_possible"}});
+      outBlock(LangText("Main|OutWhoisNetworkQueryNotPos", "Netzwerkanfrage nicht möglich."),
+               clRed, {{"section", "network"}, {"reason", "not_possible"}});
+    } else if (const SpecialRangeMatch local = FindSpecialRange(address); IsLocalRange(local.Kind)) {
+      // No registry hands such an address out, so none can say who holds it.
+      outBlock(LangText("Main|OutWhoisNetworkLocalRange",
+                        "Keine Netzwerkanfrage: \"%s1%\" gehört zum Bereich %s2% %s3%, den keine "
+                        "Registry vergibt.",
+                        {address, local.Prefix, SpecialRangeText(local.Kind)}),
+               clNavy,
+               {{"section", "network"},
+                {"reason", "local_range"},
+                {"special_range", SpecialRangeName(local.Kind)},
+                {"range", local.Prefix}});
     } else if (const RdapStep r = rdap ? rdapNetwork() : RdapStep::Fallback;
                r != RdapStep::Fallback) {
       if (r == RdapStep::Abort) return;
     } else {
       std::string answer;
       server.clear();
+      port = 43;
       NetworkRegistry reg;
       auto ask = [&](const char* handle) {
         if (!answer.empty() || !server.empty()) return;
         LookupNetworkRegistry(handle, reg);
-        out(LangText("Main|OutWhoisNetworkQuery", "Netzwerkanfrage für \"%s1%\" bei \"%s2%\":",
-                     {address, reg.Server}) + "\r\n",
-            clBlue, asking("network", reg.Server));
+        outBlock(LangText("Main|OutWhoisNetworkQuery", "Netzwerkanfrage für \"%s1%\" bei \"%s2%\":",
+                          {address, reg.Server}),
+                 clBlue, asking("network", reg.Server, 43));
         answer = query(reg.QueryPrefix + address + reg.QuerySuffix, reg.Server, 43);
         if (!answer.empty()) {
           answerOut(answer);
@@ -481,10 +594,7 @@ void TfrmMain::btnWhoisStartClick() {
         const std::string lower = LowerAscii(answer);
         if (size_t m = lower.find("referralserver:"); m != std::string::npos) {
           bool found;
-          server = ValueAfter(answer, m, 15, true, &found);
-          if (size_t s = server.find("://"); s != std::string::npos) server.erase(0, s + 3);
-          // The server without its port; an IPv6 literal keeps its colons.
-          server = SplitUrlPort(server).first;
+          std::tie(server, port) = ReferralTarget(ValueAfter(answer, m, 15, true, &found));
         }
       }
       ask("NET-APNIC");
@@ -503,11 +613,11 @@ void TfrmMain::btnWhoisStartClick() {
       if (checkpoint()) return;
 
       if (!server.empty()) {
-        out(LangText("Main|OutWhoisNetworkQuery",
-                     "Umgeleitete Netzwerkanfrage für \"%s1%\" bei \"%s2%\":", {address, server}) +
-                "\r\n",
-            clBlue, asking("network_referral", server));
-        answer = query(address, server, 43);
+        outBlock(LangText("Main|OutWhoisNetworkQuery",
+                          "Umgeleitete Netzwerkanfrage für \"%s1%\" bei \"%s2%\":",
+                          {address, ServerShown(server, port)}),
+                 clBlue, asking("network_referral", server, port));
+        answer = query(address, server, port);
         answerOut(answer);
         if (!answer.empty()) noteCut();
         if (checkpoint()) return;

@@ -39,6 +39,7 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   auto* lblVersion = MakeWidget<QLabel>(m.lblVersion, this);
   auto* lblCopyright = MakeWidget<QLabel>(m.lblCopyright, this);
   auto* lblRights = MakeWidget<QLabel>(m.lblRights, this);
+  auto* lblData = MakeWidget<QLabel>(m.lblData, this);
   auto* lblHome = MakeWidget<QLabel>(m.lblHome, this);
   auto* lblHomePage = MakeWidget<QLabel>(m.lblHomePage, this);
   auto* lblMail = MakeWidget<QLabel>(m.lblMail, this);
@@ -67,7 +68,7 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   auto* text = new QGridLayout;
   text->setVerticalSpacing(s.ToY(2));
   int row = 0;
-  for (QLabel* l : {lblTitle, lblDescription, lblVersion, lblCopyright, lblRights})
+  for (QLabel* l : {lblTitle, lblDescription, lblVersion, lblCopyright, lblRights, lblData})
     text->addWidget(l, row++, 0, 1, 2);
   text->setRowMinimumHeight(row++, s.ToY(8));
   text->addWidget(lblHome, row, 0);
@@ -115,6 +116,7 @@ InfoDialog::InfoDialog(TfrmInfo& m, QWidget* parent) : QDialog(parent), model_(m
   binder_.Label(m.lblVersion, lblVersion);
   binder_.Label(m.lblCopyright, lblCopyright);
   binder_.Label(m.lblRights, lblRights);
+  binder_.Label(m.lblData, lblData);
   binder_.Label(m.lblHome, lblHome);
   binder_.Link(m.lblHomePage, lblHomePage);
   binder_.Label(m.lblMail, lblMail);

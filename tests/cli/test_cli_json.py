@@ -72,6 +72,10 @@ host-record=mx.quovix.test,127.0.0.1
 mx-host=quovix.test,mx.quovix.test,10
 txt-record=quovix.test,"v=spf1 -all"
 host-record=toolbarqueries.google.com,127.0.0.1
+auth-zone=whois.denic.de,127.0.0.0/8
+host-record=whois.denic.de,127.0.0.1
+auth-zone=whois.arin.net,127.0.0.0/8
+host-record=whois.arin.net,127.0.0.1
 """
 
 
@@ -90,6 +94,7 @@ class Peers:
             self.http_port = self.http(HeadHandler, free_port())
             self.rdap_port = self.http(RdapHandler, free_port())
             self.whois_port = self.whois()
+            self.whois(43)  # the registries' servers of the shipped Whois.pak lead here
             self.ntp_port = self.ntp()
         except BaseException:
             self.stop()
@@ -135,14 +140,18 @@ class Peers:
         self.servers.append(server)
         return port
 
-    def whois(self):
+    def whois(self, port=0):
         class Handler(socketserver.StreamRequestHandler):
             def handle(self):
                 query = self.rfile.readline().decode("latin-1").strip()
+                if query == "many-lines.test":
+                    self.wfile.write(b"a\n" * (512 * 1024))  # 1 MiB of one-byte lines
+                    return
                 self.wfile.write(("Domain Name: %s\r\nRegistrar: Quovix Test Registrar\r\n"
                                   "Remark: \x1b[31m\xff\r\n" % query).encode("latin-1"))
 
-        server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Handler)
+        socketserver.ThreadingTCPServer.allow_reuse_address = True
+        server = socketserver.ThreadingTCPServer(("127.0.0.1", port), Handler)
         server.daemon_threads = True
         threading.Thread(target=server.serve_forever, daemon=True).start()
         self.servers.append(server)
@@ -290,7 +299,9 @@ class Program:
 
     def settings(self, extra="", dns="127.0.0.1"):
         with open(os.path.join(self.dir, "Quovix.ini"), "w") as f:
-            f.write("[Settings]\nActiveDnsServerIP=%s\nNameResTimeout=1000\n%s" % (dns, extra))
+            # RdapBootstrapUrl empty: no bootstrap refresh from its default service.
+            f.write("[Settings]\nActiveDnsServerIP=%s\nNameResTimeout=1000\nRdapBootstrapUrl=\n%s"
+                    % (dns, extra))
 
     def run(self, *args, interrupt_after=None):
         cmd = [os.path.join(self.dir, "quovix-cli"), "--json"] + list(args)
@@ -439,6 +450,40 @@ class CliJsonLines(unittest.TestCase):
         o = self.run_failing(["whois"], "/Whois:quovix.test", "/WhoisD:1", "/WhoisS:127.0.0.1:%d" % port,
                              "/WhoisT:500", "/WhoisR:0", "/WhoisN:0")
         self.assertIn(("127.0.0.1", "refused"), [(l.get("server"), l.get("reason")) for l in o])
+        # A top-level domain without an RDAP service, answered on port 43:
+        # a note, then the answer, and the run has answered.
+        o = self.run_ok(["whois"], "/Whois:example.de", "/WhoisN:0", "/WhoisT:2000")
+        self.assertIn(("rdap_domain", "no_service", "info"),
+                      [(l.get("section"), l.get("reason"), l["kind"]) for l in o])
+        self.assertIn(("domain", "whois.denic.de", 43),
+                      [(l.get("section"), l.get("server"), l.get("port")) for l in o])
+        self.assertEqual(self.result(o, "whois")["answers"], 1)
+        # An address: no domain to ask about is a note; the registry answers.
+        o = self.run_ok(["whois"], "/Whois:192.0.2.10", "/WhoisT:2000")
+        self.assertIn(("network", "whois.arin.net", 43),
+                      [(l.get("section"), l.get("server"), l.get("port")) for l in o])
+        self.assertFalse([l for l in o if l["kind"] not in ("data", "result") and not l["text"]])
+        # A private address: one line, no registry asked.
+        o = self.run_ok(["whois"], "/Whois:10.1.2.3", "/WhoisT:2000")
+        local = [l for l in o if l.get("reason") == "local_range"]
+        self.assertEqual([(l["special_range"], l["range"]) for l in local], [("private", "10.0.0.0/8")])
+        self.assertFalse(any(l.get("section") == "network" and "server" in l for l in o))
+
+    def test_whois_memory(self):
+        """1 MiB of one-byte lines: the lines are capped and each costs a small
+        multiple of its text (about 170 MB of memory before)."""
+        import resource
+        cmd = [os.path.join(self.program.dir, "quovix-cli"), "--json", "/Whois:many-lines.test",
+               "/WhoisD:1", "/WhoisS:127.0.0.1:%d" % self.peers.whois_port, "/WhoisT:5000",
+               "/WhoisR:0"]
+        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=self.program.env)
+        with p.stdout:
+            out = p.stdout.read()
+        _, status, usage = os.wait4(p.pid, 0)
+        p.returncode = os.waitstatus_to_exitcode(status)
+        o = self.objects(out, ["whois"])
+        self.assertIn("truncated", [l.get("reason") for l in o])
+        self.assertLess(usage.ru_maxrss, 60 * 1024, "kB resident at most")
 
     def test_whois_rdap(self):
         base = "http://127.0.0.1:%d/" % self.peers.rdap_port
@@ -454,12 +499,21 @@ class CliJsonLines(unittest.TestCase):
             self.assertIn(("rdap_domain", "not_found", "error"),
                           [(l.get("section"), l.get("reason"), l["kind"]) for l in o])
             self.assertFalse(any(l.get("section") == "domain" for l in o))
-            # No RDAP service for the name: a maroon line, then port 43 as before.
+            # No RDAP service for the name: a note, then port 43 as before.
             self.program.bootstrap([[["example"], [base]]])
             o = self.run_failing(["whois"], "/Whois:quovix.test", "/WhoisN:0", "/WhoisT:2000")
-            self.assertIn(("rdap_domain", "no_service", "timeout"),
+            self.assertIn(("rdap_domain", "no_service", "info"),
                           [(l.get("section"), l.get("reason"), l["kind"]) for l in o])
             self.assertIn(("domain", "not_possible"), [(l.get("section"), l.get("reason")) for l in o])
+            # An RDAP failure that port 43 then answers: the maroon line stays,
+            # the run has answered.
+            self.program.bootstrap([[["de"], ["http://127.0.0.1:%d/" % free_port()]]])
+            status, out, err = self.program.run("/Whois:example.de", "/WhoisN:0", "/WhoisT:2000")
+            o = self.objects(out, ["whois"])
+            self.assertEqual((status, self.result(o, "whois")["status"]), (0, "ok"), out)
+            self.assertIn(("rdap_domain", "unreachable", "timeout"),
+                          [(l.get("section"), l.get("reason"), l["kind"]) for l in o])
+            self.assertIn("Domain Name: -T dn,ace example.de", [l.get("text") for l in o])
         finally:
             self.program.bootstrap(None)
 
