@@ -129,7 +129,7 @@ TEST(TlsSession, ReportsTheChainAsSentWithBothVerdicts) {
   EXPECT_EQ(leaf.KeyBits, 256);
   EXPECT_EQ(leaf.KeyGroup, "prime256v1");
   EXPECT_EQ(leaf.SignatureAlgorithm, "ecdsa-with-SHA256");
-  EXPECT_EQ(leaf.DaysLeft, 1);  // two days from now, rounded down
+  EXPECT_EQ(leaf.DaysLeft, 1);  // a day and a half left, rounded down
   EXPECT_EQ(leaf.NotAfter - leaf.NotBefore, 2 * 86400);
   EXPECT_EQ(leaf.Sha256.size(), 64u);
   EXPECT_EQ(r.report.Chain.at(1).Subject, "CN=Quovix Test Intermediate");

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -46,7 +47,7 @@ class TestCa {
   // A server certificate for the subject "/CN=…" with the subject
   // alternative names san ("IP:127.0.0.1,DNS:localhost"; empty: none),
   // issued by the intermediate (viaIntermediate) or the root, valid for two
-  // days from now, or expired (valid in January 2020).
+  // days around now (see ValidAroundNow), or expired (valid in January 2020).
   Cert Issue(const std::string& name, const std::string& subject, const std::string& san,
              bool expired = false, bool viaIntermediate = false) {
     Cert c = Paths(name);
@@ -58,13 +59,28 @@ class TestCa {
     const std::string issuer = viaIntermediate ? "inter" : "root";
     c.ok = Run("req " + kEc + " -keyout " + c.key + " -out " + csr + " -subj \"" + subject + "\"") &&
            Sign(issuer, csr, c.cert, "",
-                (expired ? "-startdate 20200101000000Z -enddate 20200201000000Z" : "-days 2") +
+                (expired ? "-startdate 20200101000000Z -enddate 20200201000000Z" : ValidAroundNow()) +
                     std::string(" -extfile ") + ext);
     c.chain = d_ + "/" + name + ".chain.pem";
     std::ofstream(c.chain) << Read(c.cert) << (viaIntermediate ? Read(Intermediate()) : "");
     if (viaIntermediate) c.extra = Intermediate();
     chmod(c.key.c_str(), 0644);  // servers may drop to another user
     return c;
+  }
+
+  // Valid from half a day ago for two days: "days left" is then one whatever
+  // second the test runs in (from "now" it would be two within the second
+  // the certificate was made, one after).
+  static std::string ValidAroundNow() {
+    auto stamp = [](std::time_t t) {
+      char buf[32];
+      std::tm tm{};
+      gmtime_r(&t, &tm);
+      std::strftime(buf, sizeof buf, "%Y%m%d%H%M%SZ", &tm);
+      return std::string(buf);
+    };
+    const std::time_t start = std::time(nullptr) - 43200;
+    return "-startdate " + stamp(start) + " -enddate " + stamp(start + 2 * 86400);
   }
 
   // A self-signed certificate (no CA behind it).
