@@ -151,6 +151,8 @@ class WhoisRun : public ::testing::Test {
   std::shared_ptr<TableResolver> names = std::make_shared<TableResolver>();
   platform::ScopedResolver resolver{names};
   void SetUp() override {
+    // Whatever settings the form read, no test asks the real bootstrap service.
+    RdapBootstrapUrl.clear();
     f.chkWhoisDirectQuery.SetChecked(true);
     f.chkWhoisFormat.SetCheckedSilently(true);
     f.chkWhoisRedirect.SetCheckedSilently(true);
