@@ -647,11 +647,13 @@ def inside():
 if __name__ == "__main__":
     if "--inside" in sys.argv:
         sys.exit(inside())
+    # A missing program is a failure, never a reason to skip.
+    if not os.access(os.path.join(BIN, "quovix-cli"), os.X_OK):
+        print("failed: quovix-cli is missing in " + BIN)
+        sys.exit(1)
     if os.geteuid() != 0:
         skip("needs root for a network namespace of its own")
     if not shutil.which("unshare") or not shutil.which("ip"):
         skip("unshare (util-linux) or ip (iproute2) missing")
-    if not os.access(os.path.join(BIN, "quovix-cli"), os.X_OK):
-        skip("quovix-cli not built in " + BIN)
     sys.exit(subprocess.call(["unshare", "--net", "--mount", sys.executable, os.path.abspath(__file__),
                               "--inside"] + sys.argv[1:]))
