@@ -498,7 +498,7 @@ TEST(DnsTool, RunsWithLittleToAskEndWithTheirVerdict) {
     const char* server;  // empty: the scripted one
     std::vector<std::string> tail;
     const char* status;
-    std::vector<unsigned> asked;  // types, in the order asked
+    std::vector<unsigned> asked;  // types asked, in any order (the queries run together)
   } cases[] = {
       // A typed address asked as it is: only its reverse name, no "domain".
       {"192.0.2.10", true, "",
@@ -512,7 +512,7 @@ TEST(DnsTool, RunsWithLittleToAskEndWithTheirVerdict) {
        {"navy|  Minimale TTL:   300", "red|",
         "red|Der Name \"nosuch.quovix.test\" existiert nicht (NXDOMAIN).", "blue|",
         "blue|Anfragen beendet."},
-       " Der Name \"nosuch.quovix.test\" existiert nicht (NXDOMAIN).", {1, 28, 2, 15, 16, 257, 6, 1}},
+       " Der Name \"nosuch.quovix.test\" existiert nicht (NXDOMAIN).", {1, 1, 2, 6, 15, 16, 28, 257}},
       // A refusing server: one line for all the queries.
       {"quovix.test", true, "127.0.0.1:closed",
        {"blue|DNS Informationen für \"quovix.test\":", "red|",
@@ -562,6 +562,7 @@ TEST(DnsTool, RunsWithLittleToAskEndWithTheirVerdict) {
     const auto received = server.Received();
     for (size_t i = static_cast<size_t>(before); i < received.size(); ++i)
       asked.push_back(ParseQuestion(received[i]).type);
+    std::sort(asked.begin(), asked.end());
     EXPECT_EQ(asked, c.asked);
   }
 }
