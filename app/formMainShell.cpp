@@ -104,7 +104,7 @@ void TfrmMain::ApplyLanguageTexts() {
   chkHeadRedirect.SetCaption(redirect);
 
   chkDnsExtended.SetCaption(
-      LangText("Main|chkDnsExtended", "DNS-Informationen (A, PTR, NS, MX, SOA)"));
+      LangText("Main|chkDnsExtended", "DNS-Informationen (A, AAAA, PTR, NS, MX, TXT, CAA, SOA)"));
   chkDnsReverse.SetCaption(LangText("Main|chkDnsReverse", "Hostname / IP-Adresse überprüfen"));
   lblPingCount.SetCaption(LangText("Main|lblPingCount", "&Anzahl:"));
   lblPingByte.SetCaption(LangText("Main|lblPingByte", "&Bytes:"));
