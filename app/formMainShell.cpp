@@ -257,10 +257,11 @@ void TfrmMain::LayoutDesign() {
   // Ping
   grpPing.SetBounds(7, 4, 0, 112);
   mainRow(lblPingHost, cmbPingHost, btnPingStart);
-  labelled(lblPingCount, cmbPingCount, kX, 60);
-  labelled(lblPingTimeout, cmbPingTimeout, 89, 70);
-  labelled(lblPingByte, cmbPingByte, 169, 60);
-  labelled(lblPingPause, cmbPingPause, 239, 60);
+  // The timeout and pause labels name their unit, so they get the room.
+  labelled(lblPingCount, cmbPingCount, kX, 55);
+  labelled(lblPingTimeout, cmbPingTimeout, 79, 80);
+  labelled(lblPingByte, cmbPingByte, 164, 55);
+  labelled(lblPingPause, cmbPingPause, 224, 70);
   chkPingResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
   chkPingPreferIPv6.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
   rePing.SetBounds(7, 124, 0, 0);
@@ -269,7 +270,7 @@ void TfrmMain::LayoutDesign() {
   grpTrace.SetBounds(7, 4, 0, 112);
   mainRow(lblTraceHost, cmbTraceHost, btnTraceStart);
   labelled(lblTraceHops, cmbTraceHops, kX, 60);
-  labelled(lblTraceTimeout, cmbTraceTimeout, 89, 70);
+  labelled(lblTraceTimeout, cmbTraceTimeout, 89, 80);
   chkTraceResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
   chkTracePreferIPv6.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
   reTrace.SetBounds(7, 124, 0, 0);
@@ -277,8 +278,8 @@ void TfrmMain::LayoutDesign() {
   // Whois
   grpWhois.SetBounds(7, 4, 0, 152);
   mainRow(lblWhoisHost, cmbWhoisHost, btnWhoisStart);
-  labelled(lblWhoisServer, cmbWhoisServer, kX, 220);
-  labelled(lblWhoisTimeout, cmbWhoisTimeout, 249, 70);
+  labelled(lblWhoisServer, cmbWhoisServer, kX, 215);
+  labelled(lblWhoisTimeout, cmbWhoisTimeout, 244, 80);
   chkWhoisFormat.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
   chkWhoisRedirect.SetBounds(kX, 112, 300, kCheckH);
   chkWhoisDirectQuery.SetBounds(kRightX, 112, kCheckW, kCheckH);
@@ -292,13 +293,13 @@ void TfrmMain::LayoutDesign() {
   mainRow(lblEMailAddress, cmbEMailAddress, btnEMailStart);
   labelled(lblEMailSender, cmbEMailSender, kX, 190);
   labelled(lblEMailMXServer, cmbEMailMXServer, 219, 190);
-  labelled(lblEMailTimeout, cmbEMailTimeout, 419, 70);
+  labelled(lblEMailTimeout, cmbEMailTimeout, 419, 80);
   reEMail.SetBounds(7, 124, 0, 0);
 
   // HTTP-Header
   grpHead.SetBounds(7, 4, 0, 112);
   mainRow(lblHeadURL, cmbHeadURL, btnHeadStart);
-  labelled(lblHeadTimeout, cmbHeadTimeout, kX, 70);
+  labelled(lblHeadTimeout, cmbHeadTimeout, kX, 80);
   chkHeadRedirect.SetBounds(109, kRow2Check, kCheckW, kCheckH);
   reHead.SetBounds(7, 124, 0, 0);
 
@@ -323,9 +324,9 @@ void TfrmMain::LayoutDesign() {
   cmbGPRankURL.SetBounds(kX, kRow1Input, kHostW, kComboH);
   lblGPRankCount.SetBounds(kStartX, kRow1Label, 60, kLabelH);
   cmbGPRankCount.SetBounds(kStartX, kRow1Input, 60, kComboH);
-  lblGPRankTimeout.SetBounds(kStartX + 70, kRow1Label, 70, kLabelH);
-  cmbGPRankTimeout.SetBounds(kStartX + 70, kRow1Input, 70, kComboH);
-  btnGPRankStart.SetBounds(kStartX + 150, kRow1Button, kButtonW, kButtonH);
+  lblGPRankTimeout.SetBounds(kStartX + 70, kRow1Label, 80, kLabelH);
+  cmbGPRankTimeout.SetBounds(kStartX + 70, kRow1Input, 80, kComboH);
+  btnGPRankStart.SetBounds(kStartX + 160, kRow1Button, kButtonW, kButtonH);
   pnlGPRankSingle.SetBounds(7, 108, 260, 64);
   lblGPRankResult.SetBounds(19, 122, 120, kLabelH);
   lblGPRankRank.SetBounds(150, 118, 40, 20);

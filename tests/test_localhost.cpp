@@ -252,7 +252,7 @@ TEST(LocalAdapters, SysfsTableWithModels) {
 }
 
 TEST(LocalAdapters, RealTableHasTheEntryForm) {
-  const std::regex form("([0-9a-f]{2}-){0,7}[0-9a-f]{2}\\|.{1,256}");
+  const std::regex form("([0-9a-f]{2}:){0,7}[0-9a-f]{2}\\|.{1,256}");
   for (const std::string& e : EthernetAdapterList()) {
     EXPECT_TRUE(std::regex_match(e, form)) << e;
     EXPECT_NE(e.substr(e.find('|') + 1), "lo");
