@@ -188,7 +188,7 @@ TEST_F(WhoisRun, DirectQueryAsksTheServerBoxOnItsPortAndNothingElse) {
   EXPECT_EQ(s.Received()[0], "example.test\r\n");
   // Ready state with histories and option dependencies.
   EXPECT_EQ(f.btnWhoisStart.RunState, 0);
-  EXPECT_EQ(f.btnWhoisStart.Caption(), "Start");
+  EXPECT_EQ(f.btnWhoisStart.Caption(), "&Start");
   EXPECT_TRUE(f.ToolIdle);
   EXPECT_EQ(f.cmbWhoisHost.Items().at(0), "example.test");
   EXPECT_TRUE(f.cmbWhoisServer.Enabled());
