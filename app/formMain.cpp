@@ -66,7 +66,7 @@ void TfrmMain::BuildControls() {
 
   for (TButton* b : {&btnDnsStart, &btnPingStart, &btnTraceStart, &btnWhoisStart, &btnEMailStart,
                      &btnHeadStart, &btnGPRankStart, &btnOwnStart}) {
-    b->SetCaption("Start");
+    b->SetCaption("&Start");
     b->Default = true;
   }
   btnListSearch.Default = true;
@@ -179,6 +179,7 @@ void TfrmMain::SetFocus(TControl* c) { ActiveControl = c; }
 
 void TfrmMain::Pump() {
   if (ProcessMessages) ProcessMessages();
+  NotePumped();
 }
 
 std::vector<TRichEdit*> TfrmMain::OutputPanes() {
@@ -241,6 +242,8 @@ void TfrmMain::FormCreate() {
     cmbListList.AddItem(name);
   }
   if (cmbListList.Count() > 0) cmbListList.SetItemIndex(0);
+  for (int i = 0; i < cmbListList.Count(); ++i)
+    if (cmbListList.Items()[i] == ListChosen) cmbListList.SetItemIndex(i);
   // 10.
   if (cmbTimeServer.Count() > 0) cmbTimeServer.SetItemIndex(0);
   // 11.
@@ -320,7 +323,8 @@ void TfrmMain::AppendOutput(TRichEdit& pane, const std::string& text, TColor col
   for (size_t i = 0; i < lines.size(); ++i)
     pane.AddLine(lines[i], color, i == carrier ? std::move(fields) : TLineFields{});
   SetFocus(&pane);
-  Pump();
+  // Painted once per frame while lines arrive; the next wait paints the rest.
+  if (OutputPumpDue()) Pump();
 }
 
 void TfrmMain::AppendOutputLines(TRichEdit& pane, const std::string& text, TColor color,
@@ -328,7 +332,7 @@ void TfrmMain::AppendOutputLines(TRichEdit& pane, const std::string& text, TColo
   for (const std::string& line : OutputLinesOf(text))
     pane.AddLine(line, color, fieldsOf ? fieldsOf(line) : TLineFields{});
   SetFocus(&pane);
-  Pump();
+  if (OutputPumpDue()) Pump();
 }
 
 std::string TfrmMain::HostRefusalText(const std::string& name, const char* reason) {
@@ -414,7 +418,7 @@ ToolRunGuard::~ToolRunGuard() {
     o_.Start->SetEnabled(true);
     if (o_.Abortable) {
       o_.Start->RunState = 0;
-      o_.Start->SetCaption(LangText("Main|btnStart", "Start"));
+      o_.Start->SetCaption(LangText("Main|btnStart", "&Start"));
     }
   }
   form_.ToolIdle = true;

@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProxyStyle>
 #include <QTimer>
@@ -128,6 +129,9 @@ class MainWindow : public QMainWindow {
   void RefreshPane(Binding& b);
   void FillListBox(Binding& b);
   void FillListView(Binding& b);
+  // Selects the host name or address under pos in an output pane; false
+  // where there is none (the widget's own word selection then applies).
+  bool SelectHostAt(QPlainTextEdit* pe, const QPoint& pos);
   // Layout from the font: the model's design rectangles scaled and fitted
   // page by page; the window's minimum size from the result.
   int NeededWidth(Binding& b);
