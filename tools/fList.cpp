@@ -27,7 +27,6 @@ void TfrmMain::btnListSearchClick() {
       SetToolResult(pgList, {{"list", cmbListList.Text()},
                              {"search", cmbListSearch.Text()},
                              {"error", "unreadable"}});
-      SetFocus(&lstList);
       return;
     }
   }
@@ -42,7 +41,6 @@ void TfrmMain::btnListSearchClick() {
                          {"hits", found.size()},
                          {"rows", ListCacheLines.size()}});
   lstList.SetItems(std::move(found));
-  SetFocus(&lstList);
 }
 
 }  // namespace quovix
