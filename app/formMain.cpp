@@ -66,7 +66,7 @@ void TfrmMain::BuildControls() {
 
   for (TButton* b : {&btnDnsStart, &btnPingStart, &btnTraceStart, &btnWhoisStart, &btnEMailStart,
                      &btnHeadStart, &btnGPRankStart, &btnOwnStart}) {
-    b->SetCaption("Start");
+    b->SetCaption("&Start");
     b->Default = true;
   }
   btnListSearch.Default = true;
@@ -255,6 +255,8 @@ void TfrmMain::FormCreate() {
     cmbListList.AddItem(name);
   }
   if (cmbListList.Count() > 0) cmbListList.SetItemIndex(0);
+  for (int i = 0; i < cmbListList.Count(); ++i)
+    if (cmbListList.Items()[i] == ListChosen) cmbListList.SetItemIndex(i);
   // 10.
   if (cmbTimeServer.Count() > 0) cmbTimeServer.SetItemIndex(0);
   // 11.
@@ -417,7 +419,7 @@ ToolRunGuard::~ToolRunGuard() {
     o_.Start->SetEnabled(true);
     if (o_.Abortable) {
       o_.Start->RunState = 0;
-      o_.Start->SetCaption(LangText("Main|btnStart", "Start"));
+      o_.Start->SetCaption(LangText("Main|btnStart", "&Start"));
     }
   }
   form_.ToolIdle = true;

@@ -249,6 +249,7 @@ class TfrmMain {
   void mnuHelpEMailClick();
   void mnuHelpDonateClick();
   void mnuHelpInfoClick();
+  void ApplyHints();
   void LanguageItemClick(TMenuItem& item);
   // The dialogs fill these: show the options dialog modally and tell whether
   // it closed with OK; show the about dialog modally.
@@ -397,6 +398,9 @@ class TfrmMain {
   // The list file last loaded (cache of the Lists tool).
   std::string ListCacheFile;
   std::vector<std::string> ListCacheLines;
+  // The list chosen when the window last closed; chosen again at start when
+  // its file is still there.
+  std::string ListChosen;
   void btnListSearchClick();
 
   // ---- Own computer ------------------------------------------------------
@@ -423,5 +427,10 @@ class TfrmMain {
   void WireHandlers();
   void RunHandler(const std::function<void()>& h);
 };
+
+// The Lists tool's verdicts without a result line: the list cannot be read,
+// or no entry of it holds the search text.
+std::string ListUnreadableText(const std::string& list);
+std::string ListNoHitText(const std::string& list, const std::string& term);
 
 }  // namespace quovix

@@ -385,6 +385,8 @@ bool LoadSettings(TfrmMain& f) {
 
   // 2.
   f.pcMain.SetActivePageIndex(ReadRanged(ini, "LastPage", 0, 0, 9));
+  // By name: list files come and go, so an index would pick another list.
+  f.ListChosen = text("ListName", "");
 
   // 3.–12. The tabs' histories and options.
   for (const ControlEntry& e : ControlEntries()) LoadControl(ini, f, e);
@@ -420,6 +422,8 @@ bool SaveSettings(TfrmMain& f) {
   number("OutputFontSize", OutputFontSize);
   number("OutputFontCharset", OutputFontCharset);
   number("LastPage", f.pcMain.ActivePageIndex());
+  // Without list files this time the choice of before stays for their return.
+  text("ListName", f.cmbListList.Count() > 0 ? f.cmbListList.Text() : f.ListChosen);
 
   for (const ControlEntry& e : ControlEntries()) ok = SaveControl(ini, f, e) && ok;
   ok = SavePlacement(ini, f.Placement) && ok;

@@ -189,7 +189,7 @@ TEST(MainRun, AbortableVariantStopsAtTheCheckpointAfterAnAbortClick) {
   EXPECT_EQ(f.rePing.Lines().back().Text, "Abbruch durch Benutzer.");
   EXPECT_EQ(f.rePing.Lines().back().Color, clRed);
   EXPECT_EQ(f.btnPingStart.RunState, 0);
-  EXPECT_EQ(f.btnPingStart.Caption(), "Start");
+  EXPECT_EQ(f.btnPingStart.Caption(), "&Start");
   EXPECT_TRUE(f.cmbPingCount.Enabled());
   ExpectIdle(f);
 }
@@ -225,7 +225,7 @@ TEST(MainRun, AbortableVariantRestoresAfterAnError) {
   };
   EXPECT_THROW(f.btnPingStart.Click(), std::runtime_error);
   EXPECT_EQ(f.btnPingStart.RunState, 0);
-  EXPECT_EQ(f.btnPingStart.Caption(), "Start");
+  EXPECT_EQ(f.btnPingStart.Caption(), "&Start");
   EXPECT_TRUE(f.cmbPingHost.Enabled());
   ExpectIdle(f);
 }
@@ -374,7 +374,7 @@ TEST(MainReentry, LanguageSwitchDuringARunKeepsTheAbortCaption) {
   ToolRunGuard g(f, PingRun(f));
   f.ApplyLanguageTexts();
   EXPECT_EQ(f.btnPingStart.Caption(), "Abbrechen");
-  EXPECT_EQ(f.btnTraceStart.Caption(), "Start");
+  EXPECT_EQ(f.btnTraceStart.Caption(), "&Start");
 }
 
 // ---- Edit popup ---------------------------------------------------------------------
@@ -610,7 +610,9 @@ TEST(MainHelp, WebPagesAndMailWithMessagesOnFailure) {
   f.mnuHelpEMail.Click();
   ASSERT_EQ(desktop.boxes.size(), 2u);
   EXPECT_EQ(desktop.boxes[0].first, "Kein Standard-Webbrowser gefunden");
-  EXPECT_EQ(desktop.boxes[0].second, "Ihr Standard-Webbrowser konnte nicht geöffnet werden!");
+  // The address to copy by hand.
+  EXPECT_EQ(desktop.boxes[0].second, std::string("Ihr Standard-Webbrowser konnte nicht geöffnet werden!\n\n"
+                                                  "Die Adresse zum Kopieren: ") + kProductUrl);
   EXPECT_EQ(desktop.boxes[1].first, "Kein Standard-Mailclient gefunden");
   EXPECT_EQ(desktop.boxes[1].second, "Ihr Standard-Mailclient konnte nicht geöffnet werden!");
 }

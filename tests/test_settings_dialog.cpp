@@ -407,15 +407,15 @@ TEST_F(SettingsDialog, TextsComeFromTheLanguageTable) {
   {
     TfrmSettings dlg(main_);
     EXPECT_EQ(dlg.Caption, "Optionen");
-    EXPECT_EQ(dlg.btnDnsDefault.Caption(), "Standard verwenden");
-    EXPECT_EQ(dlg.chkIEIntMenu.Caption(), "Menüeintrag unter \"Extras\" anzeigen");
-    EXPECT_EQ(dlg.btnCancel.Caption(), "Abbrechen");
+    EXPECT_EQ(dlg.btnDnsDefault.Caption(), "Standard &verwenden");
+    EXPECT_EQ(dlg.chkIEIntMenu.Caption(), "Menüeintrag unter \"Extras\" an&zeigen");
+    EXPECT_EQ(dlg.btnCancel.Caption(), "Abbre&chen");
     EXPECT_EQ(dlg.btnFontSelHint, "Schriftart auswählen...");
   }
   ASSERT_GT(LoadLanguageFile(std::string(QUOVIX_SOURCE_DIR) + "/lang/English.lng"), 0);
   TfrmSettings dlg(main_);
   EXPECT_EQ(dlg.Caption, "Options");
-  EXPECT_EQ(dlg.btnDnsDefault.Caption(), "Use default");
+  EXPECT_EQ(dlg.btnDnsDefault.Caption(), "Use d&efault");
   EXPECT_EQ(dlg.txtFontName.Text(), "Desktop font");
-  EXPECT_EQ(dlg.btnCancel.Caption(), "Cancel");
+  EXPECT_EQ(dlg.btnCancel.Caption(), "&Cancel");
 }

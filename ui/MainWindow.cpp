@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -36,6 +37,7 @@
 #include <cmath>
 #include <exception>
 
+#include "common/fMain.h"
 #include "shell/fLanguage.h"
 #include "ui/PaneColours.h"
 
@@ -622,6 +624,7 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
       pe->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
       pe->setUndoRedoEnabled(false);
       pe->setContextMenuPolicy(Qt::CustomContextMenu);
+      pe->viewport()->installEventFilter(this);  // double click: the whole host name
       connect(pe, &QWidget::customContextMenuRequested, this, [this, raw, pe](const QPoint& pos) {
         ShowEditPopup(*raw, pe->viewport()->mapToGlobal(pos));
       });
@@ -672,6 +675,7 @@ void MainWindow::Refresh(Binding& b) {
   QWidget* w = b.Widget;
   w->setEnabled(c.Enabled());
   w->setVisible(c.Visible() && (!b.Entry.Frame || b.Entry.Frame->Visible()));
+  if (const QString tip = Q(c.Hint()); w->toolTip() != tip) w->setToolTip(tip);
   b.Needed = -1;
   switch (b.Entry.Kind) {
     case WidgetKind::Group:
@@ -1331,6 +1335,11 @@ bool MainWindow::eventFilter(QObject* o, QEvent* e) {
       Run([this] { form_.LayoutTabContents(pageDesign_.width(), pageDesign_.height()); });
       RelayoutAll();
     }
+  } else if (e->type() == QEvent::MouseButtonDblClick) {
+    auto* pe = o->parent() ? qobject_cast<QPlainTextEdit*>(o->parent()) : nullptr;
+    auto* me = static_cast<QMouseEvent*>(e);
+    if (pe && pe->viewport() == o && me->button() == Qt::LeftButton && SelectHostAt(pe, me->position().toPoint()))
+      return true;
   } else if (e->type() == QEvent::KeyPress) {
     auto* ke = static_cast<QKeyEvent*>(e);
     if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) &&
@@ -1346,6 +1355,23 @@ bool MainWindow::eventFilter(QObject* o, QEvent* e) {
     }
   }
   return QMainWindow::eventFilter(o, e);
+}
+
+bool MainWindow::SelectHostAt(QPlainTextEdit* pe, const QPoint& pos) {
+  // A word of the widget's own would be one label of a name or one group
+  // of an address; the output's words worth taking are whole names.
+  QTextCursor cur = pe->cursorForPosition(pos);
+  const QString text = cur.block().text();
+  const std::string line = text.toStdString();
+  const size_t at = static_cast<size_t>(text.left(cur.positionInBlock()).toUtf8().size());
+  const auto [first, length] = HostSpanAt(line, at);
+  if (length == 0) return false;
+  const int from = QString::fromUtf8(line.data(), static_cast<qsizetype>(first)).size();
+  const int count = QString::fromUtf8(line.data() + first, static_cast<qsizetype>(length)).size();
+  cur.setPosition(cur.block().position() + from);
+  cur.setPosition(cur.block().position() + from + count, QTextCursor::KeepAnchor);
+  pe->setTextCursor(cur);
+  return true;
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProxyStyle>
 #include <QTimer>
@@ -135,6 +136,9 @@ class MainWindow : public QMainWindow {
   void FollowOutputFont(Binding& b);  // of a pane or list box
   void FillListBox(Binding& b);
   void FillListView(Binding& b);
+  // Selects the host name or address under pos in an output pane; false
+  // where there is none (the widget's own word selection then applies).
+  bool SelectHostAt(QPlainTextEdit* pe, const QPoint& pos);
   // Layout from the font: the model's design rectangles scaled and fitted
   // page by page; the window's minimum size from the result.
   int NeededWidth(Binding& b);

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -151,8 +152,10 @@ TEST_F(View, CaptionsAndItemsFollowTheModel) {
   EXPECT_EQ(Widget<QLabel>(form_->lblDnsHost)->text(), "Hostname / IP-Adresse:");
   EXPECT_EQ(Widget<QCheckBox>(form_->chkDnsReverse)->text(), QString::fromUtf8("Hostname / IP-Adresse überprüfen"));
   EXPECT_EQ(Widget<QPushButton>(form_->btnTimeUpdate)->text(), "Systemzeit aktualisieren");
+  form_->chkDnsDirectQuery.SetHint("Den Namen wie eingegeben abfragen");
+  EXPECT_EQ(Widget<QCheckBox>(form_->chkDnsDirectQuery)->toolTip(), "Den Namen wie eingegeben abfragen");
   EXPECT_EQ(Widget<QTreeWidget>(form_->lvGPRankMulti)->headerItem()->text(1), "Rang");
-  EXPECT_EQ(Widget<QPushButton>(form_->btnDnsStart)->text(), "Start");
+  EXPECT_EQ(Widget<QPushButton>(form_->btnDnsStart)->text(), "&Start");
   EXPECT_TRUE(Widget<QPushButton>(form_->btnDnsStart)->isDefault());
   EXPECT_FALSE(Widget<QPushButton>(form_->btnTimeUpdate)->isEnabled());
 
@@ -381,6 +384,24 @@ TEST_F(View, PaneShowsColouredLinesAndSharesItsSelection) {
   form_->reDns.SetFont("Courier New", 12, 0);
   EXPECT_EQ(pane->font().pointSize(), 12);
   EXPECT_TRUE(QFontInfo(pane->font()).fixedPitch());
+}
+
+TEST_F(View, DoubleClickOnANameInAPaneSelectsAllOfIt) {
+  auto* pane = Widget<QPlainTextEdit>(form_->reDns);
+  form_->AppendOutput(form_->reDns, "Übersicht für mail.bücher.example: 2001:db8::25", clBlack);
+  QCoreApplication::processEvents();
+  auto doubleClickAt = [&](int position) {
+    QTextCursor c(pane->document());
+    c.setPosition(position);
+    const QPoint at = pane->cursorRect(c).center() + QPoint(2, 0);  // on the character after
+    QMouseEvent e(QEvent::MouseButtonDblClick, at, pane->viewport()->mapToGlobal(at), Qt::LeftButton,
+                  Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(pane->viewport(), &e);
+    return form_->reDns.SelText();
+  };
+  EXPECT_EQ(doubleClickAt(20), "mail.bücher.example");
+  EXPECT_EQ(doubleClickAt(40), "2001:db8::25");
+  EXPECT_EQ(doubleClickAt(2), "Übersicht");
 }
 
 TEST_F(View, EditPopupIsTheModelsMenu) {
