@@ -318,6 +318,7 @@ bool TPageControl::UserSelect(int i) {
     return false;
   }
   SetActivePageIndex(i);
+  if (OnChange) OnChange();
   return true;
 }
 

@@ -256,8 +256,9 @@ class TRichEdit : public TControl {
   std::string SelText() const;
   void SelectAll();
 
-  std::string FontName = "Courier New";
-  int FontSize = 9;
+  // Empty name, size 0: the desktop's fixed-width font at its size.
+  std::string FontName;
+  int FontSize = 0;
   int FontCharset = 0;
   void SetFont(const std::string& name, int size, int charset);
 
@@ -281,8 +282,9 @@ class TListBox : public TControl {
   void AddItem(const std::string& s);
   void SetItems(std::vector<std::string> items);
   void Clear();
-  std::string FontName = "Courier New";
-  int FontSize = 9;
+  // Empty name, size 0: the desktop's fixed-width font at its size.
+  std::string FontName;
+  int FontSize = 0;
   int FontCharset = 0;
   void SetFont(const std::string& name, int size, int charset);
 
@@ -343,6 +345,8 @@ class TPageControl : public TControl {
   // answers false.
   bool UserSelect(int i);
   std::function<bool()> OnChanging;
+  // After a user's change of tab.
+  std::function<void()> OnChange;
 
  private:
   int active_ = 0;

@@ -40,6 +40,7 @@ void TfrmMain::BuildControls() {
   pcMain.Pages = {&tabDns, &tabPing, &tabTrace, &tabWhois, &tabEMail,
                   &tabHead, &tabTime, &tabGPRank, &tabList, &tabOwn};
   pcMain.OnChanging = [this] { return ToolIdle; };
+  pcMain.OnChange = [this] { FocusMainInput(); };
   sbMain.SetSimpleText(" Bereit.");
 
   MainMenu = {&mnuFile, &mnuTools, &mnuExtras, &mnuHelp};
@@ -175,7 +176,21 @@ void TfrmMain::WireHandlers() {
   tmrTime.OnTimer = [this] { tmrTimeTimer(); };
 }
 
-void TfrmMain::SetFocus(TControl* c) { ActiveControl = c; }
+void TfrmMain::SetFocus(TControl* c) {
+  ActiveControl = c;
+  ++FocusRequests;
+}
+
+TControl* TfrmMain::MainInputOf(int page) {
+  TControl* const inputs[] = {&cmbDnsHost,      &cmbPingHost, &cmbTraceHost,  &cmbWhoisHost,
+                              &cmbEMailAddress, &cmbHeadURL,  &cmbTimeServer, &cmbGPRankURL,
+                              &cmbListSearch,   &btnOwnStart};
+  return page >= 0 && page < static_cast<int>(std::size(inputs)) ? inputs[page] : nullptr;
+}
+
+void TfrmMain::FocusMainInput() {
+  if (TControl* c = MainInputOf(pcMain.ActivePageIndex())) SetFocus(c);
+}
 
 void TfrmMain::Pump() {
   if (ProcessMessages) ProcessMessages();
@@ -253,6 +268,7 @@ void TfrmMain::FormCreate() {
 void TfrmMain::FormShow() {
   ParseCommandLine(CommandLineArgs);
   ApplyOutputFont();
+  FocusMainInput();
   RunCommandLineActions(*this);
 }
 
@@ -322,7 +338,6 @@ void TfrmMain::AppendOutput(TRichEdit& pane, const std::string& text, TColor col
   while (carrier + 1 < lines.size() && lines[carrier].empty()) ++carrier;
   for (size_t i = 0; i < lines.size(); ++i)
     pane.AddLine(lines[i], color, i == carrier ? std::move(fields) : TLineFields{});
-  SetFocus(&pane);
   // Painted once per frame while lines arrive; the next wait paints the rest.
   if (OutputPumpDue()) Pump();
 }
@@ -331,7 +346,6 @@ void TfrmMain::AppendOutputLines(TRichEdit& pane, const std::string& text, TColo
                                  const std::function<TLineFields(const std::string&)>& fieldsOf) {
   for (const std::string& line : OutputLinesOf(text))
     pane.AddLine(line, color, fieldsOf ? fieldsOf(line) : TLineFields{});
-  SetFocus(&pane);
   if (OutputPumpDue()) Pump();
 }
 
@@ -409,7 +423,10 @@ ToolRunGuard::ToolRunGuard(TfrmMain& form, Options opts) : form_(form), o_(std::
 }
 
 ToolRunGuard::~ToolRunGuard() {
-  if (o_.Pane) form_.SetFocus(o_.Pane);
+  // Back where the user types, so Enter runs it again; the pane is read-only.
+  TControl* input = o_.MainInput;
+  if (!input) input = o_.Start;
+  if (input) form_.SetFocus(input);
   if (o_.MainInput) form_.AddRecentItem(*o_.MainInput, o_.MainInput->Text());
   for (TComboBox* c : o_.Histories) form_.AddRecentItem(*c, c->Text());
   form_.SetStatus(" " + (endStatus_.empty() ? LangText("Main|sbMainReady", "Bereit.") : endStatus_));

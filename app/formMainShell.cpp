@@ -104,7 +104,7 @@ void TfrmMain::ApplyLanguageTexts() {
   chkHeadRedirect.SetCaption(redirect);
 
   chkDnsExtended.SetCaption(
-      LangText("Main|chkDnsExtended", "DNS-&Informationen (A, AAAA, PTR, NS, MX, TXT, CAA, SOA)"));
+      LangText("Main|chkDnsExtended", "DNS-&Informationen (alle Typen)"));
   chkDnsReverse.SetCaption(LangText("Main|chkDnsReverse", "Hostname / IP-Adresse ü&berprüfen"));
   lblPingCount.SetCaption(LangText("Main|lblPingCount", "&Anzahl:"));
   lblPingByte.SetCaption(LangText("Main|lblPingByte", "&Bytes:"));
@@ -147,7 +147,8 @@ void TfrmMain::ApplyHints() {
   };
   hint({&chkDnsExtended},
        LangText("Main|hintDnsExtended",
-                "Den DNS-Server aus den Optionen nach den weiteren Einträgen des Namens fragen"));
+                "Den DNS-Server aus den Optionen nach den weiteren Einträgen des Namens fragen "
+                "(A, AAAA, PTR, NS, MX, TXT, CAA, SOA)"));
   hint({&chkDnsExtendedResolve},
        LangText("Main|hintDnsExtendedResolve",
                 "Hinter jedem Namen der DNS-Informationen seine Adresse zeigen, hinter jeder Adresse ihren Namen"));

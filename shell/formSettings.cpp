@@ -137,6 +137,10 @@ void TfrmSettings::ApplyTexts() {
 }
 
 void TfrmSettings::ShowFont(const TFontChoice& f) {
+  if (f.Name.empty()) {
+    txtFontName.SetText(LangText("Opt|txtFontDesktop", "Schrift des Desktops"));
+    return;
+  }
   txtFontName.SetText(
       LangText("Opt|txtFontName", "%s1%, %s2% pt", {f.Name, std::to_string(f.Size)}));
 }

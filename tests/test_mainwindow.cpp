@@ -148,11 +148,12 @@ TEST(MainRun, PlainVariantDisablesAndRestoresEvenOnError) {
   EXPECT_TRUE(f.cmbDnsHost.Enabled());
   EXPECT_TRUE(f.lblDnsHost.Enabled());
   EXPECT_TRUE(f.chkDnsExtended.Enabled());
-  EXPECT_EQ(f.ActiveControl, &f.reDns);
+  EXPECT_EQ(f.ActiveControl, &f.cmbDnsHost);  // where Enter runs it again
   EXPECT_EQ(f.cmbDnsHost.Items(), (std::vector<std::string>{"host.example"}));
   ASSERT_EQ(f.reDns.Lines().size(), 1u);
   EXPECT_EQ(f.pcMain.ActivePageIndex(), pgDns);
   EXPECT_TRUE(f.pcMain.UserSelect(pgPing));
+  EXPECT_EQ(f.ActiveControl, &f.cmbPingHost);  // the new tab's input
 }
 
 TEST(MainRun, AbortableVariantStopsAtTheCheckpointAfterAnAbortClick) {
@@ -229,8 +230,9 @@ TEST(MainRun, AbortableVariantRestoresAfterAnError) {
   ExpectIdle(f);
 }
 
-TEST(MainRun, AppendOutputSplitsLinesFocusesAndPumps) {
+TEST(MainRun, AppendOutputSplitsLinesAndPumpsLeavingTheFocus) {
   TfrmMain f;
+  f.SetFocus(&f.cmbWhoisHost);
   int pumps = 0;
   PumpClockAt clock;
   f.ProcessMessages = [&] { ++pumps; };
@@ -243,7 +245,7 @@ TEST(MainRun, AppendOutputSplitsLinesFocusesAndPumps) {
   EXPECT_EQ(f.reWhois.Lines()[2].Text, "a");
   EXPECT_EQ(f.reWhois.Lines()[4].Text, "c");
   EXPECT_EQ(f.reWhois.Lines()[4].Color, clNavy);
-  EXPECT_EQ(f.ActiveControl, &f.reWhois);
+  EXPECT_EQ(f.ActiveControl, &f.cmbWhoisHost);
   EXPECT_EQ(pumps, 1);  // the second within the same frame
 }
 
@@ -357,14 +359,14 @@ TEST(MainReentry, OptionsDialogWaitsForTheRunAndAppliesTheFontOnOk) {
   EXPECT_EQ(shown, 0);
   f.mnuExtrasSettings.Click();  // Cancel: the font is not applied
   EXPECT_EQ(shown, 1);
-  EXPECT_EQ(f.reDns.FontName, "Courier New");
+  EXPECT_EQ(f.reDns.FontName, "");
   ok = true;
   f.mnuExtrasSettings.Click();
   EXPECT_EQ(f.reDns.FontName, "DejaVu Sans Mono");
   EXPECT_EQ(f.reOwn.FontSize, 12);
   EXPECT_EQ(f.lstList.FontSize, 12);
-  OutputFontName = "Courier New";
-  OutputFontSize = 9;
+  OutputFontName.clear();
+  OutputFontSize = 0;
 }
 
 TEST(MainReentry, LanguageSwitchDuringARunKeepsTheAbortCaption) {
@@ -417,6 +419,7 @@ TEST(MainEditPopup, CopyTakesTheSelectionOrTheWholePane) {
   f.OnClipboard = [&](const std::string& t) { seen = t; };
   f.AppendOutput(f.reHead, "HTTP/1.1 200 OK", clGreen);
   f.AppendOutput(f.reHead, "Server: test", clBlack);
+  f.SetFocus(&f.reHead);  // the user's click into it
   Select(f.reHead, "200 OK");
   f.pmnuEditCopy.Click();
   EXPECT_EQ(f.Clipboard, "200 OK");
@@ -461,6 +464,7 @@ TEST(MainEditPopup, SendSelectionToEveryTarget) {
     TfrmMain f;
     f.pcMain.SetActivePageIndex(pgOwn);
     f.AppendOutput(f.reOwn, "Name: \t host.example  ", clBlack);
+    f.SetFocus(&f.reOwn);
     Select(f.reOwn, " \t host.example  ");
     (f.*t.item).Click();
     EXPECT_EQ((f.*t.input).Text(), "host.example") << (f.*t.item).Name;

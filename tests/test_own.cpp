@@ -247,7 +247,7 @@ TEST_F(OwnTool, WithoutServiceAddressTheLocalLinesLeadStraightToTheDnsServer) {
   EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
   EXPECT_TRUE(f.btnOwnStart.Enabled());
   EXPECT_TRUE(f.ToolIdle);
-  EXPECT_EQ(f.ActiveControl, &f.reOwn);
+  EXPECT_EQ(f.ActiveControl, &f.btnOwnStart);
 }
 
 TEST_F(OwnTool, UntickedResolveShowsNoNamesAndLooksNothingUp) {

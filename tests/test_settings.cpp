@@ -291,7 +291,8 @@ TEST_F(Settings, DefaultsWithoutAFile) {
   EXPECT_EQ(MaxRecentItems, 25);
   EXPECT_EQ(NameResTimeout, 2000);
   EXPECT_EQ(ActiveDnsServerIP, "192.0.2.53");
-  EXPECT_EQ(OutputFontName, "Courier New");
+  EXPECT_EQ(OutputFontName, "");  // the desktop's
+  EXPECT_EQ(OutputFontSize, 0);
   EXPECT_EQ(f.pcMain.ActivePageIndex(), 0);
   EXPECT_EQ(f.cmbPingCount.Text(), "3");
   EXPECT_EQ(f.cmbPingTimeout.Text(), "2000");
@@ -458,7 +459,10 @@ TEST_F(Settings, StoredValuesAreRangeChecked) {
       {"DnsReverse=true", [](TfrmMain& f) { return int(f.chkDnsReverse.Checked()); }, 0},
       {"DnsReverse=01", [](TfrmMain& f) { return int(f.chkDnsReverse.Checked()); }, 0},
       {"DnsDirectQuery=1", [](TfrmMain& f) { return int(f.chkDnsDirectQuery.Checked()); }, 1},
-      {"OutputFontSize=-4", [](TfrmMain&) { return OutputFontSize; }, -4},
+      {"OutputFontSize=-4", [](TfrmMain&) { return OutputFontSize; }, 0},
+      // The pair earlier versions wrote unasked stands for the desktop's font.
+      {"OutputFontName=Courier New\nOutputFontSize=9", [](TfrmMain&) { return int(OutputFontName.empty()); }, 1},
+      {"OutputFontName=Courier New\nOutputFontSize=10", [](TfrmMain&) { return OutputFontSize; }, 10},
   };
   for (const Case& c : cases) {
     ResetGlobals();

@@ -37,7 +37,6 @@ void TfrmMain::btnListSearchClick() {
                              {"search", cmbListSearch.Text()},
                              {"error", "unreadable"}});
       guard.SetEndStatus(ListUnreadableText(cmbListList.Text()));
-      SetFocus(&lstList);
       return;
     }
   }
@@ -54,7 +53,6 @@ void TfrmMain::btnListSearchClick() {
   // An empty box alone reads like a search still to come.
   if (found.empty()) guard.SetEndStatus(ListNoHitText(cmbListList.Text(), term));
   lstList.SetItems(std::move(found));
-  SetFocus(&lstList);
 }
 
 }  // namespace quovix

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QFontDatabase>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -19,6 +20,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -105,13 +107,6 @@ QString PaneText(const std::string& s) {
   return t;
 }
 
-QFont OutputFont(const std::string& name, int size) {
-  QFont f(Q(name), size > 0 ? size : 9);
-  // "Courier New" is rarely installed on Linux: fall back to a monospaced
-  // face rather than whatever the default family is.
-  f.setStyleHint(QFont::TypeWriter);
-  return f;
-}
 
 // A group box's frame with its caption on the top line, so the controls'
 // design positions (first row about 20 design units down) clear it. The
@@ -241,6 +236,20 @@ int CompactTabStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
   return QProxyStyle::pixelMetric(metric, option, widget);
 }
 
+QFont OutputFont(const std::string& name, int size) {
+  // No choice of the user's: the desktop's fixed-width font, at the size of
+  // the desktop's (the window's) font.
+  QFont f = name.empty() ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QFont(Q(name));
+  if (size > 0)
+    f.setPointSize(size);
+  else if (QApplication::font().pointSizeF() > 0)
+    f.setPointSizeF(QApplication::font().pointSizeF());
+  // A chosen face that is not installed falls back to a monospaced one
+  // rather than to whatever the default family is.
+  f.setStyleHint(QFont::TypeWriter);
+  return f;
+}
+
 // ---- construction --------------------------------------------------------------
 
 MainWindow::MainWindow(TfrmMain& form) : form_(form), desktop_(this), timer_(this) {
@@ -301,7 +310,6 @@ MainWindow::~MainWindow() {
   form_.OnClipboard = nullptr;
   form_.OnCloseNow = nullptr;
   platform::SetDesktop(nullptr);
-  if (busy_) QApplication::restoreOverrideCursor();
 }
 
 void MainWindow::Subscribe(TControl& c, std::function<void()> onChange) {
@@ -434,7 +442,7 @@ void MainWindow::ShowEditPopup(Binding& b, const QPoint& globalPos) {
   // The popup acts on the focused pane: the pane clicked becomes it.
   b.Widget->setFocus(Qt::PopupFocusReason);
   form_.SetFocus(b.Entry.Control);
-  lastActive_ = b.Entry.Control;
+  focusRequests_ = form_.FocusRequests;
   ReadPaneSelection(b);
   std::unique_ptr<QMenu> menu(CreateEditPopup(this));
   menu->exec(globalPos);
@@ -473,6 +481,14 @@ void MainWindow::BuildCentral() {
   // A long status text (a host name as typed) must not widen the window.
   status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   statusBar()->addWidget(status_, 1);
+  // Moves while a tool runs, beside the status text that names its step;
+  // no taller than the text, so the bar keeps its height.
+  busyBar_ = new QProgressBar(statusBar());
+  busyBar_->setObjectName("busyIndicator");
+  busyBar_->setRange(0, 0);
+  busyBar_->setTextVisible(false);
+  busyBar_->setVisible(false);
+  statusBar()->addPermanentWidget(busyBar_);
   statusBar()->setSizeGripEnabled(true);
   Subscribe(form_.sbMain, [this] { status_->setText(Q(form_.sbMain.SimpleText())); });
   status_->setText(Q(form_.sbMain.SimpleText()));
@@ -690,9 +706,7 @@ void MainWindow::Refresh(Binding& b) {
       RefreshPane(b);
       break;
     case WidgetKind::ListBox: {
-      auto& l = static_cast<TListBox&>(c);
-      QFont f = OutputFont(l.FontName, l.FontSize);
-      if (w->font() != f) w->setFont(f);
+      FollowOutputFont(b);
       // A list fills item by item: show it once the filling has let the
       // event loop run, not after every item.
       if (!b.RefreshPending) {
@@ -740,10 +754,21 @@ void MainWindow::RefreshCombo(Binding& b) {
   }
 }
 
+void MainWindow::FollowOutputFont(Binding& b) {
+  QFont f;
+  if (b.Entry.Kind == WidgetKind::Pane) {
+    const auto& c = static_cast<const TRichEdit&>(*b.Entry.Control);
+    f = OutputFont(c.FontName, c.FontSize);
+  } else {
+    const auto& l = static_cast<const TListBox&>(*b.Entry.Control);
+    f = OutputFont(l.FontName, l.FontSize);
+  }
+  if (b.Widget->font() != f) b.Widget->setFont(f);
+}
+
 void MainWindow::RefreshPane(Binding& b) {
   auto& c = static_cast<TRichEdit&>(*b.Entry.Control);
-  QFont f = OutputFont(c.FontName, c.FontSize);
-  if (b.Widget->font() != f) b.Widget->setFont(f);
+  FollowOutputFont(b);
   if (c.SelStart != b.SelStart || c.SelLength != b.SelLength) WritePaneSelection(b);
 }
 
@@ -1019,6 +1044,9 @@ void MainWindow::OnLookChanged() {
     b->Needed = -1;
     if (b->Entry.Kind == WidgetKind::Group) StyleGroup(b->Widget, font());
     if (b->Entry.Kind == WidgetKind::Label) ApplyFontAttributes(*b);
+    // The desktop's size is the output's too, unless the user chose one.
+    if (b->Entry.Kind == WidgetKind::Pane || b->Entry.Kind == WidgetKind::ListBox)
+      FollowOutputFont(*b);
   }
   ApplyScaledSizes();
   lookPending_ = true;
@@ -1081,13 +1109,23 @@ void MainWindow::changeEvent(QEvent* e) {
 QColor MainWindow::PaneColour(TColor c) const {
   const QColor own = ToQColor(c);
   if (!dark_) return own;
-  const QColor base = palette().color(QPalette::Base);
-  // Plain text is the palette's text; the others keep their hue.
-  if (c == clBlack) return ReadableOn(palette().color(QPalette::Text), base);
-  return ReadableOn(own, base);
+  for (const auto& [kind, colour] : darkColours_)
+    if (kind == c) return colour;
+  return ReadableOn(own, palette().color(QPalette::Base));
 }
 
 void MainWindow::ApplyPaneColours() {
+  darkColours_.clear();
+  if (dark_) {
+    // Plain text is the palette's text; the others keep their hue as far as
+    // they stay apart: an error must not look like a time-out, nor a
+    // heading like an information line. The earlier ones keep closest.
+    const TColor kinds[] = {clBlack, clRed, clBlue, clGreen, clNavy, clMaroon};
+    QList<QColor> wanted;
+    for (TColor k : kinds) wanted.push_back(k == clBlack ? palette().color(QPalette::Text) : ToQColor(k));
+    const QList<QColor> shown = DistinctReadableOn(wanted, palette().color(QPalette::Base));
+    for (int i = 0; i < shown.size(); ++i) darkColours_.emplace_back(kinds[i], shown[i]);
+  }
   QPalette lp = line_->palette();
   lp.setColor(QPalette::Window, palette().color(QPalette::Mid));
   line_->setPalette(lp);
@@ -1178,16 +1216,13 @@ void MainWindow::SyncFormState() {
   const bool wantBusy = form_.Cursor == TCursor::HourGlass;
   if (wantBusy != busy_) {
     busy_ = wantBusy;
-    if (busy_)
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-      QApplication::restoreOverrideCursor();
+    ShowBusy();
   }
   if (timer_.interval() != std::max(1, form_.tmrTime.Interval))
     timer_.setInterval(std::max(1, form_.tmrTime.Interval));
-  if (form_.ActiveControl != lastActive_) {
-    lastActive_ = form_.ActiveControl;
-    auto it = byControl_.find(lastActive_);
+  if (form_.FocusRequests != focusRequests_) {
+    focusRequests_ = form_.FocusRequests;
+    auto it = byControl_.find(form_.ActiveControl);
     if (it != byControl_.end() && it->second->Widget->isVisible()) it->second->Widget->setFocus();
   }
   for (auto& b : bindings_)
@@ -1196,6 +1231,30 @@ void MainWindow::SyncFormState() {
       if (c.SelStart != b->SelStart || c.SelLength != b->SelLength) WritePaneSelection(*b);
     }
   RelayoutAll();
+}
+
+void MainWindow::ShowBusy() {
+  // The other tabs refuse a change while a tool runs: they say so.
+  const int running = tabs_->currentIndex();
+  for (int i = 0; i < tabs_->count(); ++i) tabs_->setTabEnabled(i, !busy_ || i == running);
+  // The wait cursor over what the run fills, not over its Abort button.
+  for (const auto& [w, shape] : waiting_)
+    if (w) w->setCursor(shape);
+  waiting_.clear();
+  if (busy_) {
+    for (auto& b : bindings_) {
+      if (b->Page != running) continue;
+      QWidget* w = nullptr;
+      if (b->Entry.Kind == WidgetKind::Pane || b->Entry.Kind == WidgetKind::ListBox ||
+          b->Entry.Kind == WidgetKind::ListView)
+        w = static_cast<QAbstractScrollArea*>(b->Widget)->viewport();
+      if (!w) continue;
+      waiting_.emplace_back(w, w->cursor().shape());
+      w->setCursor(Qt::WaitCursor);
+    }
+  }
+  busyBar_->setFixedSize(scale_.ToX(60), status_->fontMetrics().height());
+  busyBar_->setVisible(busy_);
 }
 
 // ---- user → model --------------------------------------------------------------------------
@@ -1229,7 +1288,7 @@ void MainWindow::OnFocusChanged(QWidget* old, QWidget* now) {
   Binding* ob = old && old->window() == this ? BindingOf(old) : nullptr;
   if (nb) {
     form_.SetFocus(nb->Entry.Control);
-    lastActive_ = nb->Entry.Control;
+    focusRequests_ = form_.FocusRequests;  // where it is already
   }
   if (ob && ob != nb && ob->Entry.Kind == WidgetKind::Combo) {
     auto& c = static_cast<TComboBox&>(*ob->Entry.Control);

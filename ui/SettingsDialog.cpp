@@ -175,7 +175,7 @@ SettingsDialog::SettingsDialog(TfrmSettings& m, QWidget* parent) : QDialog(paren
 
   // The system's font dialog, fixed-pitch fonts only.
   m.dlgFontExecute = [this](TFontChoice& f) {
-    QFont start(ToQ(f.Name), f.Size > 0 ? f.Size : 9);
+    const QFont start = OutputFont(f.Name, f.Size);
     bool ok = false;
     QFont chosen = QFontDialog::getFont(&ok, start, this, QString(),
                                         QFontDialog::MonospacedFonts);
