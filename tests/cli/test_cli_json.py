@@ -626,6 +626,8 @@ class CliJsonLines(unittest.TestCase):
                     else:
                         self.assertEqual([l["name"] for l in said], [name])
                     self.assertEqual(self.result(o, tool)["status"], "failed")
+                    if tool != "prank" and reason == "name_too_long":
+                        self.assertIn("höchstens 253 Zeichen, 63 je Namensteil", said[0]["text"])
 
     def test_json_help_leaves_stdout_to_json(self):
         p = subprocess.run([os.path.join(self.program.dir, "quovix-cli"), "--json", "--help"],
