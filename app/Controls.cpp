@@ -89,8 +89,7 @@ void TCheckBox::SetCheckedSilently(bool v) {
 }
 
 void TComboBox::SetText(const std::string& t) {
-  std::string v = t;
-  if (MaxLength > 0 && static_cast<int>(v.size()) > MaxLength) v.resize(MaxLength);
+  const std::string& v = t;
   if (Style == TComboStyle::DropDownList) {
     int i = IndexOf(v);
     itemIndex_ = i;

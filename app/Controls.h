@@ -128,11 +128,14 @@ class TComboBox : public TControl {
       : TControl(std::move(name)), Style(style), MaxLength(maxLength) {}
 
   TComboStyle Style;
-  int MaxLength;          // 0: unlimited
+  // What may be typed into the edit field (0: unlimited). A text given in
+  // any other way (the command line) is kept whole: the tool refuses what is
+  // too long rather than asking for a cut text.
+  int MaxLength;
   char Delimiter = ',';   // item delimiter used to join/split histories
 
   const std::string& Text() const { return text_; }
-  // Sets the edit text (cut to MaxLength). For a pick-only list, selects the
+  // Sets the edit text. For a pick-only list, selects the
   // item with that exact text, or clears the selection when none matches.
   void SetText(const std::string& t);
 

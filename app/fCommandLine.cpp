@@ -305,10 +305,10 @@ std::vector<std::string> CommandLineHelp() {
     const char* Text;
   };
   static const Line kLines[] = {
-      {"/Dns:HOST", "DNS tab: look up a host name or IPv4 address, then run"},
+      {"/Dns:HOST", "DNS tab: look up a host name or address (IPv4 or IPv6), then run"},
       {"/DnsV:1|0", "DNS: check host name / address (reverse check)"},
       {"/DnsD:1|0", "DNS: direct query to the DNS server"},
-      {"/DnsI:1|0", "DNS: DNS information (A, PTR, NS, MX, TXT, SOA records)"},
+      {"/DnsI:1|0", "DNS: DNS information (A, AAAA, PTR, NS, MX, TXT, CAA, SOA records)"},
       {"/DnsR:1|0", "DNS: resolve host names and addresses in the DNS information"},
       {"/Ping:HOST", "Ping tab: ping a host (name, IPv4 or IPv6 address), then run"},
       {"/PingR:1|0", "Ping: resolve host names and addresses"},
@@ -342,7 +342,7 @@ std::vector<std::string> CommandLineHelp() {
       {"/TimeSet", "Time: then set the system clock (needs root; must follow /Time)"},
       {"/TimeForce:1|0", "Time: 1 lets /TimeSet step the clock beyond TimeSetLimit (put it before)"},
       {"/List:TEXT", "Lists tab: search a list for a text"},
-      {"/ListL:NAME", "Lists: the list to search"},
+      {"/ListL:NAME", "Lists: the list to search (a name that is no list is a usage error)"},
       {"/PRank:URL", "PageRank tab: ask for the PageRank of a URL"},
       {"/PRankT:MS", "PageRank: timeout in ms"},
       {"/Own", "Own computer tab: this computer's network picture"},

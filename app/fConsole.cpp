@@ -1,6 +1,9 @@
 #include "app/fConsole.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
 
 #include "app/fCommandLine.h"
@@ -104,11 +107,20 @@ std::vector<TOutputLine> ResultControlLines(TfrmMain& f, TPage page) {
   return lines;
 }
 
-// Where the output lines go: text for eyes, or JSON Lines for scripts.
+void ReportWriteError(std::ostream& err, int error) {
+  err << "quovix-cli: cannot write to standard output: "
+      << (error ? std::strerror(error) : "write failed") << std::endl;
+}
+
+// Where the output lines go: text for eyes, or JSON Lines for scripts. A
+// failed write (a full disk, a closed pipe) is said once on the error
+// stream; nothing more is written after it.
 class LineSink {
  public:
-  LineSink(std::ostream& out, bool json, bool colour, const std::function<void(bool)>& writing)
-      : out_(out), json_(json), colour_(colour), writing_(writing) {}
+  LineSink(std::ostream& out, std::ostream& err, bool json, bool colour,
+           const std::function<void(bool)>& writing, std::function<void()> onFailure)
+      : out_(out), err_(err), json_(json), colour_(colour), writing_(writing),
+        onFailure_(std::move(onFailure)) {}
 
   void Line(TPage page, const TOutputLine& l) {
     Write(json_ ? JsonLine(ToolName(page), l) : ConsoleLine(l.Text, l.Color, colour_));
@@ -116,16 +128,27 @@ class LineSink {
   void Result(TPage page, const std::string& status, const TLineFields& fields) {
     if (json_) Write(JsonResult(ToolName(page), status, fields));
   }
+  bool Failed() const { return failed_; }
 
  private:
   void Write(const std::string& text) {
+    if (failed_) return;
     if (writing_) writing_(true);
     out_ << text << '\n' << std::flush;
+    const bool ok = static_cast<bool>(out_);
+    const int error = errno;
     if (writing_) writing_(false);
+    if (ok) return;
+    failed_ = true;
+    ReportWriteError(err_, error);
+    if (onFailure_) onFailure_();
   }
   std::ostream& out_;
+  std::ostream& err_;
   bool json_, colour_;
   std::function<void(bool)> writing_;
+  std::function<void()> onFailure_;
+  bool failed_ = false;
 };
 
 void PrintUsage(std::ostream& err) {
@@ -146,8 +169,10 @@ void PrintHelp(std::ostream& out) {
   for (const auto& l : CommandLineHelp()) out << l << "\n";
   out << "Exit status: 0 every tool ran and none failed; 1 a tool failed (an error or\n"
          "time-out line, or its own verdict: a name without an address, a route that\n"
-         "never reaches its target); 2 no tool named on the command line; 130 aborted.\n"
-         "Ctrl+C aborts the running tool; a second Ctrl+C ends the program at once."
+         "never reaches its target) or standard output could not be written; 2 no tool\n"
+         "named on the command line, or a value that names nothing (/ListL); 130 aborted.\n"
+         "Ctrl+C aborts the running tool; a second Ctrl+C ends the program at once (after\n"
+         "the line being written). With --json the help goes to the error stream."
       << std::endl;
 }
 
@@ -189,7 +214,14 @@ int RunConsole(const std::vector<std::string>& argv, std::ostream& out, std::ost
     }
   }
   if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
-    PrintHelp(out);
+    // With --json the output stream carries JSON Lines only: the help is
+    // for the person who asked, on the error stream.
+    std::ostream& to = json ? err : out;
+    PrintHelp(to);
+    if (!to) {
+      ReportWriteError(err, errno);
+      return kExitFailed;
+    }
     return kExitOk;
   }
   ParseCommandLine(args);
@@ -205,7 +237,12 @@ int RunConsole(const std::vector<std::string>& argv, std::ostream& out, std::ost
   {
     TfrmMain form;
     form.CommandLineArgs = args;
-    LineSink sink(out, json, options.Colour, options.Writing);
+    // A failed write ends the run as Ctrl+C does: no tool goes on writing
+    // into nothing.
+    LineSink sink(out, err, json, options.Colour, options.Writing, [&form] {
+      form.CloseRequested = true;
+      form.AbortRunningTool();
+    });
     // Whether the running tool has failed (an error or time-out line, or
     // its own verdict), and whether any tool has.
     bool toolFailed = false, anyFailed = false;
@@ -251,9 +288,25 @@ int RunConsole(const std::vector<std::string>& argv, std::ostream& out, std::ost
     // written back: a script's runs do not rewrite the user's histories.
     form.FormCreate();
     if (options.Prepare) options.Prepare(form);
+    // A list name that names none of the lists would search another one.
+    if (const std::string list = GetParamValue("ListL"); !list.empty()) {
+      const auto& lists = form.cmbListList.Items();
+      if (std::none_of(lists.begin(), lists.end(),
+                       [&](const std::string& l) { return SameText(l, list); })) {
+        std::string names;
+        for (const std::string& l : lists) names += (names.empty() ? "" : ", ") + l;
+        err << "quovix-cli: there is no list \"" << ConsoleLine(list, clBlack, false)
+            << "\" (lists: " << ConsoleLine(names, clBlack, false) << ")." << std::endl;
+        PrintUsage(err);
+        platform::SetDesktop(nullptr);
+        return kExitUsage;
+      }
+    }
     form.FormShow();
     form.Pump();
-    if (interrupted)
+    if (sink.Failed())
+      status = kExitFailed;
+    else if (interrupted)
       status = kExitInterrupted;
     else if (anyFailed)
       status = kExitFailed;

@@ -4,6 +4,7 @@
 
 #include <iterator>
 #include <stdexcept>
+#include <string_view>
 
 #include "app/fCommandLine.h"
 #include "common/Pump.h"
@@ -236,6 +237,7 @@ void TfrmMain::FormCreate() {
   // Settings that are there but not used must not pass unnoticed (told in
   // the chosen language, hence only now).
   if (!settingsReadable) ReportSettingsProblem(true, IniFilePath);
+  ReportSettingsDropped(IniFilePath);
   // 8.
   ListCacheFile.clear();
   ListCacheLines.clear();
@@ -347,15 +349,29 @@ void TfrmMain::AppendOutputLines(TRichEdit& pane, const std::string& text, TColo
   if (OutputPumpDue()) Pump();
 }
 
-void TfrmMain::AppendIdnFailure(TRichEdit& pane, const std::string& name) {
+std::string TfrmMain::HostRefusalText(const std::string& name, const char* reason) {
+  if (std::string_view(reason) == "name_too_long")
+    return LangText("Main|OutNameTooLong",
+                    "Der Name \"%s1%\" ist länger, als DNS erlaubt (höchstens %s2% Zeichen, "
+                    "%s3% je Namensteil, IDN-kodiert), die Abfrage wird nicht ausgeführt.",
+                    {name, std::to_string(kMaxDnsName), std::to_string(kMaxDnsLabel)});
+  return LangText("Main|OutIdnNotEncodable",
+                  "Der Name \"%s1%\" lässt sich nicht IDN-kodieren, die Abfrage wird nicht "
+                  "ausgeführt.",
+                  {name});
+}
+
+void TfrmMain::AppendIdnFailure(TRichEdit& pane, const std::string& name, const char* reason,
+                                const TLineFields& more) {
   // An empty line before it, unless it is the run's first line.
-  AppendOutput(pane,
-               (pane.Lines().empty() ? "" : "\r\n") +
-                   LangText("Main|OutIdnNotEncodable",
-                                 "Der Name \"%s1%\" lässt sich nicht IDN-kodieren, die Abfrage "
-                                 "wird nicht ausgeführt.",
-                                 {name}),
-               clRed, {{"name", name}, {"reason", "idn_not_encodable"}});
+  AppendOutput(pane, (pane.Lines().empty() ? "" : "\r\n") + HostRefusalText(name, reason), clRed,
+               JoinFields(more, {{"name", name}, {"reason", reason}}));
+}
+
+bool TfrmMain::EncodeHostOrSay(TRichEdit& pane, const std::string& name, std::string& idn) {
+  const char* refusal = EncodeHostName(name, idn);
+  if (refusal) AppendIdnFailure(pane, name, refusal);
+  return !refusal;
 }
 
 void TfrmMain::AddRecentItem(TComboBox& combo, const std::string& text) {

@@ -205,9 +205,18 @@ class TfrmMain {
   // with ToolResults.
   std::array<bool, 10> ToolAnswered{};
   void SetToolAnswered(TPage page) { ToolAnswered.at(page) = true; }
-  // The red line of an input the IDN encoder refuses; the tool then ends its
-  // look-up (the name is not this computer, which the empty text would be).
-  void AppendIdnFailure(TRichEdit& pane, const std::string& name);
+  // The red line of an input the IDN encoder refuses (reason
+  // "idn_not_encodable") or that is longer than DNS allows ("name_too_long",
+  // see EncodeHostName); the tool then ends its look-up (the name is not this
+  // computer, which the empty text would be, nor a cut one).
+  // more: the fields of the tool's own beside them.
+  void AppendIdnFailure(TRichEdit& pane, const std::string& name,
+                        const char* reason = "idn_not_encodable", const TLineFields& more = {});
+  // EncodeHostName of name into idn; false, with that red line, when it
+  // cannot be asked for.
+  bool EncodeHostOrSay(TRichEdit& pane, const std::string& name, std::string& idn);
+  // The words of that line (for a tool without a pane).
+  static std::string HostRefusalText(const std::string& name, const char* reason);
   void AddRecentItem(TComboBox& combo, const std::string& text);
   void ApplyOutputFont();
   void ApplyLanguageTexts();

@@ -153,11 +153,11 @@ HttpUrl ParseHttpUrl(const std::string& urlText) {
     int port = 0;
     for (char c : portText) {
       if (c < '0' || c > '9' || port > 65535)
-        throw HttpError(HttpError::Kind::Protocol, "Invalid port: " + Cut(portText, 16));
+        throw HttpError(HttpError::Kind::Protocol, "Invalid port: " + CutUtf8(portText, 16));
       port = port * 10 + (c - '0');
     }
     if (port < 1 || port > 65535)
-      throw HttpError(HttpError::Kind::Protocol, "Invalid port: " + Cut(portText, 16));
+      throw HttpError(HttpError::Kind::Protocol, "Invalid port: " + CutUtf8(portText, 16));
     u.Port = port;
   }
   return u;

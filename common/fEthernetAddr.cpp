@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/fMain.h"
 #include "platform/ConsoleCommand.h"
 #include "platform/DnsConfig.h"
 #include "platform/NetInterfaces.h"
@@ -12,14 +13,6 @@ namespace {
 
 constexpr size_t kMaxHwAddrShown = 8;
 constexpr size_t kMaxDescription = 256;
-
-// Cut to at most n bytes without splitting a UTF-8 character.
-std::string CutUtf8(const std::string& s, size_t n) {
-  if (s.size() <= n) return s;
-  size_t end = n;
-  while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
-  return s.substr(0, end);
-}
 
 }  // namespace
 

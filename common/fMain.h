@@ -52,6 +52,9 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 int StrToIntDef(const std::string& s, int def);
 // Text cut to at most n bytes.
 std::string Cut(const std::string& s, size_t n);
+// At most n bytes without splitting a UTF-8 character (for text that is
+// shown: a half character would reach the terminal).
+std::string CutUtf8(const std::string& s, size_t n);
 // A measured value with one decimal and a point ("12.3"), as the figures of
 // the Ping and Trace tools show their round trips and shares.
 std::string FormatDecimal1(double value);
@@ -96,6 +99,15 @@ std::string EncodeIdn(const std::string& name);
 // it. The empty name stays empty and counts as encoded. A refused name must
 // never go on as the empty text, which means this computer to the look-ups.
 bool TryEncodeIdn(const std::string& name, std::string& idn);
+// The lengths DNS allows a name (in its IDN form, a final dot aside) and each
+// of its labels.
+constexpr std::size_t kMaxDnsName = 253;
+constexpr std::size_t kMaxDnsLabel = 63;
+// A name as the look-ups ask for it: its IDN form into idn, or why it cannot
+// be asked for at all: "idn_not_encodable", or "name_too_long" when the IDN
+// form is longer than DNS allows (a name is never cut and asked for under
+// another one). nullptr when it can be asked for.
+const char* EncodeHostName(const std::string& name, std::string& idn);
 
 // ---- Data packs ----------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -170,10 +171,15 @@ std::string ResolveIpToHost(const std::string& address, int limitMs) {
       limitMs);
 }
 
-std::string EncodeIdn(const std::string& name) {
+namespace {
+
+// EncodeIdn, and the encoder's verdict on the label it refused (IDN2_OK
+// when none was).
+std::string EncodeIdnLabels(const std::string& name, int& verdict) {
   // Label by label: a label of ASCII characters stays exactly as typed,
   // letter case included; any other becomes its ACE form (UTS #46
   // non-transitional mapping, then IDNA2008 ToASCII).
+  verdict = IDN2_OK;
   std::string out;
   size_t start = 0;
   for (;;) {
@@ -188,6 +194,7 @@ std::string EncodeIdn(const std::string& name) {
       int rc = idn2_to_ascii_8z(label.c_str(), &ace, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);
       if (rc != IDN2_OK || !ace) {
         idn2_free(ace);
+        verdict = rc == IDN2_OK ? IDN2_ENCODING_ERROR : rc;
         return {};
       }
       out += ace;
@@ -200,9 +207,37 @@ std::string EncodeIdn(const std::string& name) {
   return out;
 }
 
+}  // namespace
+
+std::string EncodeIdn(const std::string& name) {
+  int verdict = IDN2_OK;
+  return EncodeIdnLabels(name, verdict);
+}
+
 bool TryEncodeIdn(const std::string& name, std::string& idn) {
   idn = EncodeIdn(name);
   return !idn.empty() || name.empty();
+}
+
+const char* EncodeHostName(const std::string& name, std::string& idn) {
+  int verdict = IDN2_OK;
+  idn = EncodeIdnLabels(name, verdict);
+  // A label whose ACE form would be too long is refused by the encoder
+  // itself: that too is a name longer than DNS allows.
+  // (its punycode does not fit the 63 octets of a label).
+  if (verdict == IDN2_TOO_BIG_LABEL || verdict == IDN2_TOO_BIG_DOMAIN ||
+      verdict == IDN2_PUNYCODE_BIG_OUTPUT)
+    return "name_too_long";
+  if (idn.empty() && !name.empty()) return "idn_not_encodable";
+  std::string_view n(idn);
+  if (!n.empty() && n.back() == '.') n.remove_suffix(1);
+  if (n.size() > kMaxDnsName) return "name_too_long";
+  for (size_t start = 0; start <= n.size();) {
+    const size_t dot = std::min(n.find('.', start), n.size());
+    if (dot - start > kMaxDnsLabel) return "name_too_long";
+    start = dot + 1;
+  }
+  return nullptr;
 }
 
 }  // namespace quovix

@@ -281,6 +281,13 @@ int StrToIntDef(const std::string& s, int def) {
 
 std::string Cut(const std::string& s, size_t n) { return s.size() > n ? s.substr(0, n) : s; }
 
+std::string CutUtf8(const std::string& s, size_t n) {
+  if (s.size() <= n) return s;
+  size_t end = n;
+  while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
+  return s.substr(0, end);
+}
+
 std::string FormatDecimal1(double value) {
   // Not through the C locale: the point stays a point whatever it says.
   if (!(value == value)) return "0.0";  // NaN

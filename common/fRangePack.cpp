@@ -141,9 +141,10 @@ Segments MakeSegments(const RangeRows& rows, RangeKey maxKey) {
 
 // ---- Files ----------------------------------------------------------------------------
 
-// The whole file, at most maxBytes; false when it cannot be read.
+// The whole file, at most maxBytes; false when it cannot be read (or is no
+// regular file: a FIFO put in its place must not block the open).
 bool ReadFile(const std::string& path, size_t maxBytes, std::string& data, struct stat* st = nullptr) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(path);
   if (fd < 0) return false;
   struct stat s {};
   bool ok = ::fstat(fd, &s) == 0 && S_ISREG(s.st_mode) &&

@@ -1,8 +1,11 @@
 #include "shell/fLanguage.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include "common/fMain.h"
 
@@ -29,8 +32,14 @@ std::string Lookup(const std::string& key, const std::string& def) {
 // One pass over the language text: its escapes are expanded and its
 // placeholders replaced by the arguments, which are put in as they are and
 // never looked at again. So a server's text that holds "%w%" or "%s2%"
-// stays that text and cannot forge a line break or another argument.
+// stays that text and cannot forge a line break or another argument. A
+// language file's text that puts an argument in over and over would grow
+// without end: the result is cut (at a character) once it is
+// kMaxExpandedText longer than the arguments all put in once.
 std::string Expand(const std::string& s, const std::vector<std::string>* args) {
+  size_t budget = kMaxExpandedText;
+  if (args)
+    for (const std::string& a : *args) budget += a.size();
   static const struct {
     const char* marker;
     const char* text;
@@ -40,6 +49,7 @@ std::string Expand(const std::string& s, const std::vector<std::string>* args) {
   out.reserve(s.size());
   size_t i = 0;
   while (i < s.size()) {
+    if (out.size() >= budget) return CutUtf8(out, budget);
     bool matched = false;
     for (const auto& e : kEscapes) {
       const size_t len = std::char_traits<char>::length(e.marker);
@@ -64,7 +74,18 @@ std::string Expand(const std::string& s, const std::vector<std::string>* args) {
     }
     out += s[i++];
   }
-  return out;
+  return out.size() > budget ? CutUtf8(out, budget) : out;
+}
+
+// False when path is a symbolic link that leads out of folder: a language
+// file is one of the folder's own.
+bool StaysInside(const std::string& folder, const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+  char dir[PATH_MAX], target[PATH_MAX];
+  if (!::realpath(folder.c_str(), dir) || !::realpath(path.c_str(), target)) return false;
+  const std::string d = std::string(dir) + "/";
+  return std::string(target).compare(0, d.size(), d) == 0;
 }
 
 }  // namespace
@@ -98,7 +119,9 @@ std::string LanguageFile(const std::string& name, const std::string& extension) 
   static const std::string kSeparators("/\\\0", 3);
   if (name.empty() || name[0] == '.' || name.find_first_of(kSeparators) != std::string::npos)
     return {};
-  return ProgramFolder + "Language/" + name + extension;
+  const std::string folder = ProgramFolder + "Language/";
+  const std::string path = folder + name + extension;
+  return StaysInside(folder, path) ? path : std::string();
 }
 
 int LoadLanguageFile(const std::string& path) {
@@ -168,7 +191,7 @@ void BuildLanguageMenu(TMenuItem& menu, const std::string& folder,
   for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
     std::string file = e.path().filename().string();
     if (file.empty() || file[0] == '.') continue;  // hidden
-    if (!e.is_regular_file(ec)) continue;
+    if (!e.is_regular_file(ec) || !StaysInside(folder, e.path().string())) continue;
     // Exactly ".lng": the loader builds the path with that extension.
     if (file.size() <= 4 || file.compare(file.size() - 4, 4, ".lng") != 0) continue;
     names.push_back(file.substr(0, file.size() - 4));

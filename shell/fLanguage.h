@@ -14,7 +14,9 @@ extern std::string LanguageName;
 extern std::vector<std::string> LanguageTable;
 
 // The text for key (or the default), placeholders %s1%, %s2%, … filled from
-// args and escapes (%w% %r% %n% %t% %_% $%$) expanded.
+// args and escapes (%w% %r% %n% %t% %_% $%$) expanded; at most
+// kMaxExpandedText bytes beyond the arguments' own length.
+constexpr std::size_t kMaxExpandedText = 64 * 1024;
 std::string LangText(const std::string& key, const std::string& def);
 std::string LangText(const std::string& key, const std::string& def,
                      const std::vector<std::string>& args);
@@ -27,7 +29,8 @@ std::string LangTextJoined(const std::string& key, const std::string& def,
 int LoadLanguageFile(const std::string& path);
 // The file of the language name in the folder "Language/" beside the
 // program, with the extension (".lng", ".bmp"); empty when the name could
-// reach outside that folder (a path separator, a leading ".") or is empty.
+// reach outside that folder (a path separator, a leading "."), is empty, or
+// is a symbolic link to a file outside it.
 std::string LanguageFile(const std::string& name, const std::string& extension);
 
 // Name of the built-in German texts in the language menu.

@@ -354,6 +354,7 @@ bool LoadSettings(TfrmMain& f) {
   TIniDocument ini;
   // Missing or unreadable: every value takes its default.
   const bool readable = ini.Load(IniFilePath) != TIniDocument::LoadResult::Failed;
+  SettingsDropped = ini.Dropped();
   auto text = [&](const char* key, const std::string& def) { return ini.ReadString(kSettings, key, def); };
 
   // 1. General values.

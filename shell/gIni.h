@@ -115,6 +115,26 @@ void ResetSettingsReport();
 constexpr size_t kIniMaxValue = 10239;
 // A list longer than this is read only this far.
 constexpr int kIniMaxListItems = 10000;
+// A real settings file has a few hundred keys in a handful of sections; a
+// file with more is read this far (its memory stays a small multiple of the
+// file's size) and is then never saved over, so nothing of it is lost.
+constexpr size_t kIniMaxSections = 1000;
+constexpr size_t kIniMaxKeys = 20000;
+constexpr size_t kIniMaxLines = 100000;
+
+// What a document left unread: the bound the file went beyond ("sections",
+// "keys" or "lines") and the first line not read (1-based); Bound empty when
+// the whole file was read.
+struct TIniDropped {
+  std::string Bound;
+  size_t FromLine = 0;
+};
+
+// What LoadSettings left unread of the settings file (see TIniDropped).
+extern TIniDropped SettingsDropped;
+// Names that on stderr, in the user's language (so once the language file
+// is read); nothing when the whole file was read.
+void ReportSettingsDropped(const std::string& iniFile);
 
 // One INI file in memory: many reads and writes, one file access each way.
 class TIniDocument {
@@ -128,8 +148,10 @@ class TIniDocument {
   std::string Text() const;
   // Writes the text beside the file and renames it into place (through a
   // symbolic link to its target), so the file is always either the old or the
-  // new one. False when that failed; the old file is then untouched.
+  // new one. False when that failed, or when the document was not read
+  // whole (Dropped); the old file is then untouched.
   bool Save(const std::string& path) const;
+  const TIniDropped& Dropped() const { return dropped_; }
 
   bool Has(const std::string& section, const std::string& key) const;
   std::string ReadString(const std::string& section, const std::string& key,
@@ -160,6 +182,7 @@ class TIniDocument {
 
   std::string bom_;
   std::string eol_ = "\n";
+  TIniDropped dropped_;
   std::vector<Section> sections_;
   std::unordered_map<std::string, std::vector<size_t>> byName_;
 };

@@ -40,7 +40,7 @@ std::string LineValue(const std::string& line) {
   if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
     v = v.substr(1, v.size() - 2);
   if (size_t z = v.find('\0'); z != std::string::npos) v.resize(z);
-  if (v.size() > kIniMaxValue) v.resize(kIniMaxValue);
+  v = CutUtf8(v, kIniMaxValue);
   return v;
 }
 
@@ -89,14 +89,19 @@ void TIniDocument::Parse(const std::string& text) {
   eol_ = "\n";
   sections_.clear();
   byName_.clear();
+  dropped_ = {};
   sections_.emplace_back();  // lines before the first section
-  size_t pos = 0;
+  size_t pos = 0, lines = 0, keys = 0;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     bom_ = text.substr(0, 3);
     pos = 3;
   }
   bool eolSeen = false;
   while (pos < text.size()) {
+    if (lines == kIniMaxLines) {
+      dropped_ = {"lines", lines + 1};
+      break;
+    }
     size_t end = text.find_first_of("\r\n", pos);
     Line line;
     if (end == std::string::npos) {
@@ -113,14 +118,23 @@ void TIniDocument::Parse(const std::string& text) {
     const std::string trimmed = Trim(line.Text);
     std::string name;
     if (SectionHeader(trimmed, name)) {
+      if (sections_.size() > kIniMaxSections) {
+        dropped_ = {"sections", lines + 1};
+        break;
+      }
       AddSection(name);
     } else if (sections_.size() > 1 && !IsComment(trimmed)) {
       if (size_t eq = line.Text.find('='); eq != std::string::npos) {
         std::string key = LowerAscii(Trim(line.Text.substr(0, eq)));
+        if (!key.empty() && ++keys > kIniMaxKeys) {
+          dropped_ = {"keys", lines + 1};
+          break;
+        }
         if (!key.empty()) sections_.back().Keys.emplace(key, sections_.back().Lines.size());
       }
     }
     sections_.back().Lines.push_back(std::move(line));
+    ++lines;
   }
 }
 
@@ -158,7 +172,7 @@ bool TIniDocument::Has(const std::string& section, const std::string& key) const
 std::string TIniDocument::ReadString(const std::string& section, const std::string& key,
                                      const std::string& def) const {
   const Line* l = Find(section, key);
-  return l ? LineValue(l->Text) : Cut(def, kIniMaxValue);
+  return l ? LineValue(l->Text) : CutUtf8(def, kIniMaxValue);
 }
 
 int TIniDocument::ReadInt(const std::string& section, const std::string& key, int def) const {
@@ -244,6 +258,8 @@ bool TIniDocument::WriteListItems(const std::string& section, const std::string&
 }
 
 bool TIniDocument::Save(const std::string& path) const {
+  // Saved, a document read only in part would lose the rest of the file.
+  if (!dropped_.Bound.empty()) return false;
   // Through a symbolic link the file it points to is replaced, not the link.
   std::string target = path;
   struct stat st {};

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -166,5 +167,25 @@ void ReportSettingsProblem(bool reading, const std::string& iniFile) {
 }
 
 void ResetSettingsReport() { reported = false; }
+
+TIniDropped SettingsDropped;
+
+void ReportSettingsDropped(const std::string& iniFile) {
+  if (SettingsDropped.Bound.empty()) return;
+  const std::string& b = SettingsDropped.Bound;
+  const std::string bound =
+      b == "sections" ? LangText("General|MsgSettingsBoundSections", "%s1% Abschnitte",
+                                 {std::to_string(kIniMaxSections)})
+      : b == "keys"   ? LangText("General|MsgSettingsBoundKeys", "%s1% Schlüssel",
+                                 {std::to_string(kIniMaxKeys)})
+                      : LangText("General|MsgSettingsBoundLines", "%s1% Zeilen",
+                                 {std::to_string(kIniMaxLines)});
+  const std::string text = LangText(
+      "General|MsgSettingsDropped",
+      "Die Einstellungsdatei \"%s1%\" hat mehr als %s2%: ab Zeile %s3% ist sie nicht gelesen "
+      "worden, und sie wird nicht überschrieben.",
+      {iniFile, bound, std::to_string(SettingsDropped.FromLine)});
+  std::fprintf(stderr, "%s\n", MaskControls(text).c_str());
+}
 
 }  // namespace quovix

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 #include <fstream>
 #include <filesystem>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
@@ -184,6 +188,34 @@ TEST(ConsoleFrontEnd, UsageAndHelp) {
   r = RunIn({"--help", "/Dns:localhost"}, o);
   EXPECT_EQ(r.status, kExitUsage);
   EXPECT_TRUE(r.out.empty());
+  // With --json the output holds JSON Lines only: the help goes to err.
+  r = RunIn({"--json", "--help"}, o);
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.err.find(CommandLineHelp().front()), std::string::npos);
+}
+
+// A list name that is none of the lists would search another list.
+TEST(ConsoleFrontEnd, AListThatDoesNotExistIsAUsageError) {
+  bool searched = false;
+  ConsoleOptions o;
+  o.Prepare = [&](TfrmMain& f) {
+    f.cmbListList.SetItems({"Ports", "DNS-Typen"});
+    f.btnListSearch.OnClick = [&] { searched = true; };
+  };
+  const struct {
+    const char* list;
+    int status;
+  } cases[] = {{"Prots", kExitUsage}, {"ports", kExitOk}, {"DNS-Typen", kExitOk}};
+  for (const auto& c : cases) {
+    searched = false;
+    ConsoleRun r = RunIn({"/List:443", std::string("/ListL:") + c.list}, o);
+    EXPECT_EQ(r.status, c.status) << c.list;
+    EXPECT_EQ(searched, c.status == kExitOk) << c.list;
+    if (c.status == kExitUsage) {
+      EXPECT_NE(r.err.find("Ports, DNS-Typen"), std::string::npos) << r.err;
+    }
+  }
 }
 
 // ---- JSON Lines --------------------------------------------------------------------------
@@ -277,13 +309,17 @@ std::string PrivateBinary() {
   return path;
 }
 
-Child Spawn(const Args& args) {
+// stdoutFile: standard output goes there instead of the pipe.
+Child Spawn(const Args& args, const char* stdoutFile = nullptr) {
   Child c;
   int o[2], e[2];
   if (pipe(o) != 0 || pipe(e) != 0) return c;
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, o[1], 1);
+  if (stdoutFile)
+    posix_spawn_file_actions_addopen(&fa, 1, stdoutFile, O_WRONLY, 0);
+  else
+    posix_spawn_file_actions_adddup2(&fa, o[1], 1);
   posix_spawn_file_actions_adddup2(&fa, e[1], 2);
   posix_spawn_file_actions_addclose(&fa, o[0]);
   posix_spawn_file_actions_addclose(&fa, e[0]);
@@ -409,6 +445,44 @@ TEST(ConsoleBinary, SecondCtrlCEndsAtOnce) {
   EXPECT_EQ(status, kExitInterrupted);
 }
 
+TEST(ConsoleBinary, AFullDiskIsAFailedRun) {
+  // No list beside this copy of the program: a red line to write.
+  for (const Args& args : {Args{"/List:443"}, Args{"--json", "/List:443"}, Args{"--help"}}) {
+    Child c = Spawn(args, "/dev/full");
+    ASSERT_GT(c.pid, 0);
+    std::string out, err;
+    EXPECT_EQ(Collect(c, out, err, 60), kExitFailed) << args.back() << ": " << err;
+    EXPECT_NE(err.find("cannot write to standard output: " + std::string(std::strerror(ENOSPC))),
+              std::string::npos)
+        << err;
+  }
+}
+
+// The second Ctrl+C while a long line is half out (the reader has stopped
+// taking it): the line is finished, then the program ends on that line's end.
+TEST(ConsoleBinary, SecondCtrlCNeverCutsAJsonLine) {
+  const std::string value(8000, 'v');
+  httptest::ScriptedServer s([&](httptest::ScriptConn& c, const std::string&, int) {
+    std::string head = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 200; ++i) head += "X-Long-" + std::to_string(i) + ": " + value + "\r\n";
+    c.Send(head + "Content-Length: 0\r\n\r\n");
+  });
+  Child c = Spawn({"--json", "/Head:" + s.Url("/"), "/HeadR:0"});
+  ASSERT_GT(c.pid, 0);
+  // Nothing is read until the pipe is full and the program waits in a write.
+  for (int i = 0; i < 100 && s.Requests().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(c.pid, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  kill(c.pid, SIGINT);
+  std::string out, err;
+  EXPECT_EQ(Collect(c, out, err, 30), kExitInterrupted) << err;
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.back(), '\n');
+  for (const std::string& l : Lines(out)) EXPECT_TRUE(nlohmann::json::accept(l)) << l.substr(0, 80);
+}
+
 // ---- Hostile HTTP servers against the binary -------------------------------------------------
 
 TEST(ConsoleBinary, SlowlorisEndsInTimeAndOneRequestWithoutRedirection) {
@@ -453,7 +527,9 @@ TEST(ConsoleBinary, OneCtrlCEndsAWaitingExchangeAtOnce) {
   ASSERT_NE(signalled, std::chrono::steady_clock::time_point{}) << out << err;
   const auto after = std::chrono::steady_clock::now() - signalled;
   EXPECT_EQ(status, kExitInterrupted) << out << err;
-  EXPECT_LT(after, std::chrono::milliseconds(1500));
+  // The promise is a quarter of a second; the rest is headroom for a
+  // loaded machine.
+  EXPECT_LT(after, std::chrono::milliseconds(750));
   EXPECT_NE(out.find("Abbruch durch Benutzer."), std::string::npos) << out;
 }
 

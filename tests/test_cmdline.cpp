@@ -298,7 +298,11 @@ TEST_F(CommandLineTest, NoToolStartsAfterACloseRequest) {
   EXPECT_EQ(rec.clicks, (Args{"Dns"}));
 }
 
-TEST_F(CommandLineTest, MaximumLengthsHoldForCommandLineValues) {
-  Run({"/Dns:" + std::string(300, 'a')});
-  EXPECT_EQ(f.cmbDnsHost.Text().size(), 256u);
+// A value longer than the field takes is kept whole (the tool refuses it),
+// never cut to a shorter one that would then be asked for.
+TEST_F(CommandLineTest, CommandLineValuesAreNeverCut) {
+  const std::string longName = std::string(254, 'a') + "ü";
+  Run({"/Dns:" + longName, "/Head:http://h/" + std::string(5000, 'p')});
+  EXPECT_EQ(f.cmbDnsHost.Text(), longName);
+  EXPECT_EQ(f.cmbHeadURL.Text().size(), 5000u + 9);
 }

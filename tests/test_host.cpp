@@ -200,3 +200,37 @@ TEST(Idn, FailuresGiveEmpty) {
   EXPECT_EQ(EncodeIdn(longLabel + ".de"), "");  // ACE label longer than 63
   EXPECT_EQ(EncodeIdn(std::string("m\xc3\xbc\0x.de", 7)), "");
 }
+
+// The lengths DNS allows, counted in the IDN form; a name is refused, never
+// cut to one that fits.
+TEST(Idn, NamesLongerThanDnsAllowsAreRefused) {
+  const std::string l63(63, 'a'), l61(61, 'b');
+  const std::string n253 = l63 + "." + l63 + "." + l63 + "." + l61;  // 253 octets
+  const struct {
+    std::string name;
+    const char* refusal;  // nullptr: asked for
+  } cases[] = {
+      {n253, nullptr},
+      {n253 + ".", nullptr},  // the final dot is no octet of the name
+      {n253 + "c", "name_too_long"},
+      {"x." + n253, "name_too_long"},
+      {l63 + ".test", nullptr},
+      {l63 + "a.test", "name_too_long"},
+      // 233 bytes of UTF-8 whose ACE form is longer than 253 octets, and a
+      // label whose ACE form is longer than 63.
+      {[] {
+         std::string s;
+         for (int i = 0; i < 7; ++i) s += std::string(30, 'a') + "ü.";
+         return s + "de";
+       }(),
+       "name_too_long"},
+      {"ä" + std::string(60, 'a') + ".de", "name_too_long"},
+      {"\xff\xfe.de", "idn_not_encodable"},
+      {"", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string idn;
+    const char* refusal = EncodeHostName(c.name, idn);
+    EXPECT_STREQ(refusal, c.refusal) << c.name.size() << ": " << c.name;
+  }
+}

@@ -250,6 +250,48 @@ TEST_F(LanguageTest, OnlyARegularFileInsideTheFolderIsOpened) {
   EXPECT_FALSE(ReadBitmapSize((dir_ / "Language" / "Pipe.bmp").string(), w, h));
 }
 
+// A symbolic link in the folder is followed only to a file of the folder.
+TEST_F(LanguageTest, ALinkLeadsOnlyToAFileOfTheFolder) {
+  std::ofstream(dir_ / "Outside.lng") << "Main|btnStart=Outside\n";
+  Write("Inside.lng", "Main|btnStart=Inside\n");
+  fs::create_symlink(dir_ / "Outside.lng", dir_ / "Language" / "Out.lng");
+  fs::create_symlink("Inside.lng", dir_ / "Language" / "In.lng");
+  EXPECT_EQ(LanguageFile("Out", ".lng"), "");
+  EXPECT_EQ(LanguageFile("In", ".lng"), ProgramFolder + "Language/In.lng");
+  TMenuItem menu("mnuLanguage");
+  BuildLanguageMenu(menu, ProgramFolder + "Language/", nullptr);
+  std::vector<std::string> names;
+  for (const auto& item : menu.Items) names.push_back(item->Caption());
+  EXPECT_EQ(names, (std::vector<std::string>{kBuiltinLanguage, "In", "Inside"}));
+}
+
+// A text that puts its argument in a million times stays within the cap;
+// an argument itself is never cut.
+TEST_F(LanguageTest, AnExpandedTextIsCapped) {
+  std::string heading = "Main|Heading=";
+  for (int i = 0; i < 1000000; ++i) heading += "%s1%";
+  Write("Big.lng", heading + "\n");
+  ASSERT_EQ(LoadLanguageFile(ProgramFolder + "Language/Big.lng"), 1);
+  const std::string arg = "ü" + std::string(300, 'a');
+  const struct {
+    std::string key, def, arg;
+    size_t size;
+  } cases[] = {
+      {"Main|Heading", "", arg, kMaxExpandedText + arg.size()},
+      {"Main|Other", "<%s1%>", std::string(200000, 'b'), 200002},
+  };
+  for (const auto& c : cases) {
+    const std::string text = LangText(c.key, c.def, {c.arg});
+    EXPECT_LE(text.size(), c.size) << c.key;
+    EXPECT_GE(text.size(), c.size - 2) << c.key;  // a character is not split
+    // The last character whole: its lead byte and all its continuation bytes.
+    size_t lead = text.size() - 1;
+    while (lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80) --lead;
+    const unsigned char c0 = static_cast<unsigned char>(text[lead]);
+    EXPECT_EQ(text.size() - lead, c0 < 0x80 ? 1u : c0 < 0xE0 ? 2u : c0 < 0xF0 ? 3u : 4u) << c.key;
+  }
+}
+
 // Every key the program looks up has an English text, and the file
 // describes itself.
 TEST(LanguageFile, EnglishHasEveryKeyTheSourcesUse) {

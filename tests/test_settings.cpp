@@ -585,3 +585,73 @@ TEST_F(Settings, ConsoleFrontEndReadsButNeverWrites) {
   EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
+
+// Beyond the bounds of a real settings file the rest is left unread (its
+// memory would be many times the file's size), said, and never saved over.
+TEST_F(IniLayer, FilesBeyondTheBoundsAreReadInPartAndNeverSavedOver) {
+  std::string sections, keys = "[Settings]\n", comments;
+  for (size_t i = 0; i <= kIniMaxSections; ++i) sections += "[S" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
+  for (size_t i = 0; i <= kIniMaxKeys; ++i) keys += "k" + std::to_string(i) + "=v\n";
+  for (size_t i = 0; i < kIniMaxLines; ++i) comments += ";\n";
+  const struct {
+    std::string text, bound, lastKept, firstDropped;  // section:key pairs
+    size_t fromLine;
+  } cases[] = {
+      {sections, "sections", "S999:k", "S1000:k", 2 * kIniMaxSections + 1},
+      {keys, "keys", "Settings:k19999", "Settings:k20000", kIniMaxKeys + 2},
+      {comments + "[Settings]\nk=v\n", "lines", "", "Settings:k", kIniMaxLines + 1},
+      {"[Settings]\nk=v\n", "", "Settings:k", "", 0},
+  };
+  for (const auto& c : cases) {
+    WriteFile(ini_, c.text);
+    TIniDocument doc;
+    ASSERT_EQ(doc.Load(ini_.string()), TIniDocument::LoadResult::Ok);
+    EXPECT_EQ(doc.Dropped().Bound, c.bound);
+    EXPECT_EQ(doc.Dropped().FromLine, c.fromLine) << c.bound;
+    auto has = [&](const std::string& pair) {
+      const size_t colon = pair.find(':');
+      return doc.Has(pair.substr(0, colon), pair.substr(colon + 1));
+    };
+    if (!c.lastKept.empty()) {
+      EXPECT_TRUE(has(c.lastKept)) << c.lastKept;
+    }
+    if (!c.firstDropped.empty()) {
+      EXPECT_FALSE(has(c.firstDropped)) << c.firstDropped;
+    }
+    EXPECT_EQ(IniWriteString(ini_.string(), "Settings", "New", "1"), c.bound.empty()) << c.bound;
+    if (!c.bound.empty()) {
+      EXPECT_EQ(ReadFile(ini_), c.text);
+    }
+  }
+}
+
+// 60 MB of section headers took 2.65 GB: the console stays well under
+// 200 MB and names what it left unread.
+TEST_F(Settings, SixtyMegabytesOfSectionHeadersStayUnder200Megabytes) {
+  const fs::path cli = fs::path(QUOVIX_BIN_DIR) / "quovix-cli";
+  ASSERT_TRUE(fs::exists(cli));
+  fs::copy_file(cli, dir_ / "quovix-cli");
+  {
+    std::ofstream f(ini_, std::ios::binary);
+    const std::string block = [] {
+      std::string b;
+      for (int i = 0; i < 4096; ++i) b += "[s]\n";
+      return b;
+    }();
+    for (size_t n = 0; n < (60u << 20) / block.size(); ++n) f << block;
+  }
+  const std::string err = (dir_ / "err").string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen("/dev/null", "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(99);
+    execl((dir_ / "quovix-cli").c_str(), "quovix-cli", "/List:nothing", static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "kB";
+  EXPECT_NE(ReadFile(err).find("mehr als 1000 Abschnitte: ab Zeile 1001"), std::string::npos)
+      << ReadFile(err);
+}

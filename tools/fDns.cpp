@@ -231,7 +231,7 @@ std::string Verdict(const QueryEnd& end) {
     case TDnsFailure::ServerCode: return RcodeName(end.Error->Rcode);
     case TDnsFailure::Malformed: return "malformed";
     case TDnsFailure::Mismatch: return "mismatch";
-    case TDnsFailure::Refused: return "refused";
+    case TDnsFailure::Refused: return "connection_refused";
     case TDnsFailure::Closed:
     case TDnsFailure::Network: return "network";
     case TDnsFailure::NoServer:
@@ -292,7 +292,7 @@ void TfrmMain::btnDnsStartClick() {
   IdDNSResolver.Host = ActiveDnsServerIP;
 
   // The query text.
-  std::string query = Cut(Trim(cmbDnsHost.Text()), 256);
+  std::string query = Trim(cmbDnsHost.Text());
   // What the run found, however it ends: the look-up block's answers and
   // the server's verdict on each section's query.
   std::string hostName, address, address6, domain;
@@ -316,8 +316,7 @@ void TfrmMain::btnDnsStartClick() {
   AppendOutput(reDns, LangText("Main|OutDnsNslFor", "Nameserver-Lookup für \"%s1%\":", {query}),
                clBlue);
   std::string encoded;
-  if (!TryEncodeIdn(query, encoded)) return AppendIdnFailure(reDns, query);
-  encoded = Cut(encoded, 256);
+  if (!EncodeHostOrSay(reDns, query, encoded)) return;
   if (encoded != query) {
     AppendOutput(reDns, LangText("Main|OutInfoIdnEncoded", "  IDN-kodiert: %s1%", {encoded}),
                  clNavy);

@@ -93,7 +93,7 @@ void TfrmMain::btnEMailStartClick() {
   AppendOutput(reEMail, LangText("Main|OutEMailDomainName", "  Domainname:       %s1%", {domain}), clNavy);
   std::string recipient = address;
   std::string idn;
-  if (!TryEncodeIdn(domain, idn)) return AppendIdnFailure(reEMail, domain);
+  if (!EncodeHostOrSay(reEMail, domain, idn)) return;
   if (idn != domain) {
     AppendOutput(reEMail, LangText("Main|OutEMailIdnEncoded", "  IDN-kodiert:      %s1%", {idn}), clNavy);
     domain = idn;
@@ -108,13 +108,13 @@ void TfrmMain::btnEMailStartClick() {
   } else {
     const std::string senderDomain = GetField(sender, "@", 2);
     std::string senderIdn;
-    if (!TryEncodeIdn(senderDomain, senderIdn)) return AppendIdnFailure(reEMail, senderDomain);
+    if (!EncodeHostOrSay(reEMail, senderDomain, senderIdn)) return;
     sender = GetField(sender, "@", 1) + "@" + senderIdn;
   }
-  const std::string mxTyped = Trim(Cut(cmbEMailMXServer.Text(), 256));
-  bool mxEncodable = true;
-  const std::string mxIdn = IdnHostPart(mxTyped, &mxEncodable);
-  if (!mxEncodable) return AppendIdnFailure(reEMail, mxTyped);
+  const std::string mxTyped = Trim(cmbEMailMXServer.Text());
+  const char* mxRefusal = nullptr;
+  const std::string mxIdn = IdnHostPart(mxTyped, &mxRefusal);
+  if (mxRefusal) return AppendIdnFailure(reEMail, mxTyped, mxRefusal);
   AppendOutput(reEMail, "", clBlack);
 
   // A close request or Ctrl+C ends the waits of the dialogue; the check

@@ -106,17 +106,13 @@ void TfrmMain::btnGPRankStartClick() {
   const std::string typed = Trim(cmbGPRankURL.Text());
   if (typed.empty()) return;
   const ToolUrl parts = SplitToolUrl(typed);
-  bool encodable = true;
-  const std::string page = parts.Scheme + IdnHostPart(parts.Host, &encodable) + parts.Path;
-  if (!encodable) {
-    // As every tool: a name that has no IDN form is not asked about at all.
-    SetToolResult(pgGPRank, {{"url", typed}, {"error", "idn_not_encodable"}, {"name", parts.Host}});
-    platform::Desktop().MessageBox(
-        LangText("Main|OutGPRankTitle", "Google PageRank"),
-        LangText("Main|OutIdnNotEncodable",
-                 "Der Name \"%s1%\" lässt sich nicht IDN-kodieren, die Abfrage wird nicht "
-                 "ausgeführt.",
-                 {parts.Host}));
+  const char* refusal = nullptr;
+  const std::string page = parts.Scheme + IdnHostPart(parts.Host, &refusal) + parts.Path;
+  if (refusal) {
+    // As every tool: a name that cannot be asked for is not asked about at all.
+    SetToolResult(pgGPRank, {{"url", typed}, {"error", refusal}, {"name", parts.Host}});
+    platform::Desktop().MessageBox(LangText("Main|OutGPRankTitle", "Google PageRank"),
+                                   HostRefusalText(parts.Host, refusal));
     return;
   }
   const int timeout = StrToIntDef(cmbGPRankTimeout.Text(), kDefaultTimeoutMs);

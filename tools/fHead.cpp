@@ -45,8 +45,8 @@ ToolUrl SplitToolUrl(const std::string& url) {
   return u;
 }
 
-std::string IdnHostPart(const std::string& host, bool* encodable) {
-  if (encodable) *encodable = true;
+std::string IdnHostPart(const std::string& host, const char** refusal) {
+  if (refusal) *refusal = nullptr;
   std::string user, name = host, port;
   if (const size_t at = name.rfind('@'); at != std::string::npos) {
     user = name.substr(0, at + 1);
@@ -54,18 +54,18 @@ std::string IdnHostPart(const std::string& host, bool* encodable) {
   }
   if (!name.empty() && name[0] == '[') {
     // A bracketed IPv6 address needs no encoding.
-    return Cut(host, 256);
+    return host;
   }
   if (const size_t colon = name.rfind(':'); colon != std::string::npos) {
     port = name.substr(colon);
     name.resize(colon);
   }
   std::string idn;
-  if (!TryEncodeIdn(name, idn)) {
-    if (encodable) *encodable = false;
+  if (const char* why = EncodeHostName(name, idn)) {
+    if (refusal) *refusal = why;
     idn = name;
   }
-  return Cut(user + idn + port, 256);
+  return user + idn + port;
 }
 
 void TfrmMain::cmbHeadURLExit(TComboBox& sender) {
@@ -125,12 +125,12 @@ void TfrmMain::btnHeadStartClick() {
                  clNavy, hop);
     ToolUrl parts = SplitToolUrl(current);
     if (parts.Host.empty()) parts.Host = "localhost";
-    bool encodable = true;
-    const std::string idn = IdnHostPart(parts.Host, &encodable);
+    const char* refusal = nullptr;
+    const std::string idn = IdnHostPart(parts.Host, &refusal);
     AppendOutput(reHead, LangText("Main|OutHeadInfoHostName", "  Hostname:         %s1%", {parts.Host}),
                  clNavy);
-    if (!encodable) {
-      AppendIdnFailure(reHead, parts.Host);
+    if (refusal) {
+      AppendIdnFailure(reHead, parts.Host, refusal, hop);
       return;
     }
     if (idn != parts.Host)

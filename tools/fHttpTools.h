@@ -18,10 +18,11 @@ struct ToolUrl {
 // Splits a trimmed URL text. An empty host stays empty.
 ToolUrl SplitToolUrl(const std::string& url);
 
-// The host part in its IDN form, cut to 256 characters. A user part and a
-// port are kept as they are; only the name itself is encoded. A name the
-// encoder refuses stays as typed, and *encodable (when given) says so.
-std::string IdnHostPart(const std::string& host, bool* encodable = nullptr);
+// The host part in its IDN form. A user part and a port are kept as they
+// are; only the name itself is encoded. A name that cannot be asked for
+// (EncodeHostName: the encoder refuses it, or it is longer than DNS allows)
+// stays as typed, and *refusal (when given) says why; else it is nullptr.
+std::string IdnHostPart(const std::string& host, const char** refusal = nullptr);
 
 // Why a request failed, for a line or a message box.
 struct HttpFailure {

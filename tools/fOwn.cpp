@@ -76,7 +76,7 @@ bool ParseExternalAddressBody(const std::string& body, ExternalAddress& out) {
   out = {};
   const std::string text = Trim(body);
   // A service on another system may end its lines with CR LF.
-  auto line = [&](int n) { return Cut(Trim(GetField(text, "\n", n)), kMaxValue); };
+  auto line = [&](int n) { return CutUtf8(Trim(GetField(text, "\n", n)), kMaxValue); };
   const std::string address = line(1);
   if (address.empty() || !IsIpAddress(address)) return false;
   out.Address = address;

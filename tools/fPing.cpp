@@ -31,11 +31,9 @@ void TfrmMain::btnPingStartClick() {
   o.Abortable = true;
   ToolRunGuard guard(*this, o);
 
-  std::string target = Cut(Trim(cmbPingHost.Text()), 256);
+  std::string target = Trim(cmbPingHost.Text());
   if (target.empty()) target = "127.0.0.1";
   std::string idn;
-  if (!TryEncodeIdn(target, idn)) return AppendIdnFailure(rePing, target);
-  idn = Cut(idn, 256);
   const int dataSize = StrToIntDef(cmbPingByte.Text(), 32);
   const int timeout = StrToIntDef(cmbPingTimeout.Text(), 2000);
   const int pause = StrToIntDef(cmbPingPause.Text(), 250);
@@ -70,6 +68,8 @@ void TfrmMain::btnPingStartClick() {
       f.SetToolResult(pgPing, std::move(result));
     }
   } tally{*this, address, correct, faulty, missing, rttSum, rttMin, rttMax};
+  // Refused, the run still closes with its (empty) tally.
+  if (!EncodeHostOrSay(rePing, target, idn)) return;
   if (chkPingResolve.Checked()) {
     AppendOutput(rePing,
                  LangText("Main|sbMainPingInfoFor", "Host-Informationen für \"%s1%\":",

@@ -166,11 +166,11 @@ void TfrmMain::btnTimeQueryClick() {
     btnTimeUpdate.SetEnabled(false);
 
     std::string idn = host;
-    if (IsHostName(host) && !TryEncodeIdn(host, idn)) {
-      AppendIdnFailure(reTime, host);
+    const char* refusal = IsHostName(host) ? EncodeHostName(host, idn) : nullptr;
+    if (refusal) {
+      AppendIdnFailure(reTime, host, refusal);
       failure = reTime.Lines().back().Text;
-      SetToolResult(pgTime,
-                    {{"server", host}, {"error", "no_answer"}, {"reason", "idn_not_encodable"}});
+      SetToolResult(pgTime, {{"server", host}, {"error", "no_answer"}, {"reason", refusal}});
     } else {
       if (idn != host)
         AppendOutput(reTime, LangText("Main|OutInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}),

@@ -28,7 +28,7 @@ void TfrmMain::btnTraceStartClick() {
   o.Abortable = true;
   ToolRunGuard guard(*this, o);
 
-  std::string target = Cut(Trim(cmbTraceHost.Text()), 256);
+  std::string target = Trim(cmbTraceHost.Text());
   if (target.empty()) target = "127.0.0.1";
   const int timeout = StrToIntDef(cmbTraceTimeout.Text(), 2000);
   const int maxHops = StrToIntDef(cmbTraceHops.Text(), 30);
@@ -40,8 +40,6 @@ void TfrmMain::btnTraceStartClick() {
                         {cmbTraceHost.Text()}),
                clBlue);
   std::string idn;
-  if (!TryEncodeIdn(target, idn)) return AppendIdnFailure(reTrace, target);
-  idn = Cut(idn, 256);
   std::string address, hostName;
   int lastHop = 0;
   bool reached = false;
@@ -57,6 +55,7 @@ void TfrmMain::btnTraceStartClick() {
       if (!reached) f.SetToolFailed(pgTrace);
     }
   } summary{*this, address, lastHop, reached};
+  if (!EncodeHostOrSay(reTrace, target, idn)) return;
   if (resolve) {
     const IcmpTarget host = ResolveIcmpTarget(*this, reTrace, target, idn, preferIPv6);
     if (!host.Found) return;

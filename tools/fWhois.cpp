@@ -176,7 +176,7 @@ void TfrmMain::btnWhoisStartClick() {
   };
 
   const std::string typed = cmbWhoisHost.Text();
-  std::string input = Cut(Trim(typed), 256);
+  std::string input = Trim(typed);
   const int timeout = StrToIntDef(cmbWhoisTimeout.Text(), 2000);
   int port = 43;
   const bool direct = chkWhoisDirectQuery.Checked();
@@ -375,12 +375,6 @@ void TfrmMain::btnWhoisStartClick() {
 
   out(LangText("Main|OutWhoisInfo", "Host-Informationen für \"%s1%\":", {typed}), clBlue);
   std::string idn;
-  if (!TryEncodeIdn(input, idn)) return AppendIdnFailure(pane, input);
-  idn = Cut(idn, 256);
-  if (idn != input) {
-    out(LangText("Main|OutWhoisInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}), clNavy);
-    input = idn;
-  }
 
   // The address of either family: an IPv6 one in its RFC 5952 form, as the
   // registries' queries want it; a name's first IPv4 address, else its
@@ -400,6 +394,11 @@ void TfrmMain::btnWhoisStartClick() {
                                 {"answers", answered}});
     }
   } summary{*this, input, host, address, asked, answered, failureLine};
+  if (!EncodeHostOrSay(pane, input, idn)) return;
+  if (idn != input) {
+    out(LangText("Main|OutWhoisInfoIdnEncoded", "  IDN-kodiert: %s1%", {idn}), clNavy);
+    input = idn;
+  }
 
   // An AS number ("AS64500") is asked of the registry that the bootstrap
   // names for it; there is no port-43 path for it.
@@ -433,8 +432,8 @@ void TfrmMain::btnWhoisStartClick() {
     host = RegisteredDomain(host, SldList);
     out(LangText("Main|OutWhoisInfoDomainName", "  Domainname:  %s1%", {host}), clNavy);
   } else {
-    auto [s, p] = SplitUrlPort(Trim(Cut(cmbWhoisServer.Text(), 256)));
-    server = s;
+    auto [s, p] = SplitUrlPort(Trim(cmbWhoisServer.Text()));
+    if (!EncodeHostOrSay(pane, s, server)) return;
     port = p == -1 ? 43 : p;
   }
 

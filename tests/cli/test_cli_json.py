@@ -409,9 +409,9 @@ class CliJsonLines(unittest.TestCase):
         self.program.settings(dns="127.0.0.2")
         o = self.run_failing(["dns"], "/Dns:quovix.test", "/DnsI:1", "/DnsR:0", "/DnsD:1")
         self.assertEqual([l for l in o if "section" in l], [])
-        refusals = [l for l in o if l.get("rcode") == "refused"]
+        refusals = [l for l in o if l.get("rcode") == "connection_refused"]
         self.assertEqual([(l["kind"], l["server"]) for l in refusals], [("error", "127.0.0.2")])
-        self.assertEqual(self.result(o, "dns")["rcode"], {"A": "refused"})
+        self.assertEqual(self.result(o, "dns")["rcode"], {"A": "connection_refused"})
 
     def test_ping(self):
         o = self.run_ok(["ping"], "/Ping:127.0.0.1", "/PingC:2", "/PingP:0", "/PingR:0")
@@ -608,6 +608,33 @@ class CliJsonLines(unittest.TestCase):
         o = self.run_failing(["own"], "/OwnR:0", "/Own")
         self.assertIsNone(self.result(o, "own")["external_address"])
 
+    def test_names_that_cannot_be_asked_for(self):
+        """Every tool that takes a host, with a name the IDN encoder refuses and
+        one longer than DNS allows: one red line naming it (PageRank, without a
+        pane, its result), a failed result, every line valid."""
+        long_name = ".".join(c * 50 for c in "abcdef") + ".test"
+        for name, reason in (("i\u2764.ws", "idn_not_encodable"), (long_name, "name_too_long")):
+            for tool, args in (("dns", ["/Dns:" + name, "/DnsI:0"]), ("ping", ["/Ping:" + name, "/PingR:0"]),
+                               ("trace", ["/Trace:" + name, "/TraceR:0"]), ("whois", ["/Whois:" + name]),
+                               ("email", ["/EMail:me@" + name]), ("head", ["/Head:http://%s/" % name]),
+                               ("time", ["/Time:" + name]), ("prank", ["/PRank:http://%s/" % name])):
+                with self.subTest(tool=tool, reason=reason):
+                    o = self.run_failing([tool], *args)
+                    said = [l for l in o if l["kind"] == "error" and l.get("reason") == reason]
+                    if tool == "prank":
+                        self.assertEqual(self.result(o, tool)["error"], reason)
+                    else:
+                        self.assertEqual([l["name"] for l in said], [name])
+                    self.assertEqual(self.result(o, tool)["status"], "failed")
+                    if tool != "prank" and reason == "name_too_long":
+                        self.assertIn("höchstens 253 Zeichen, 63 je Namensteil", said[0]["text"])
+
+    def test_json_help_leaves_stdout_to_json(self):
+        p = subprocess.run([os.path.join(self.program.dir, "quovix-cli"), "--json", "--help"],
+                           capture_output=True, env=self.program.env)
+        self.assertEqual((p.returncode, p.stdout), (0, b""))
+        self.assertIn(b"/Dns:HOST", p.stderr)
+
     # ---- Several tools, abort, usage -------------------------------------------------------
 
     def test_tools_in_order_and_the_worst_outcome(self):
@@ -623,9 +650,10 @@ class CliJsonLines(unittest.TestCase):
         self.assertEqual(o[-1]["status"], "aborted")
 
     def test_unknown_format_is_usage(self):
-        p = subprocess.run([os.path.join(self.program.dir, "quovix-cli"), "--format=xml", "/Own"],
-                           capture_output=True, env=self.program.env)
-        self.assertEqual((p.returncode, p.stdout), (2, b""))
+        for args in (["--format=xml", "/Own"], ["/List:443", "/ListL:Prots"]):
+            p = subprocess.run([os.path.join(self.program.dir, "quovix-cli"), "--json"][:1] + args,
+                               capture_output=True, env=self.program.env)
+            self.assertEqual((p.returncode, p.stdout), (2, b""), args)
 
 
 def inside():
