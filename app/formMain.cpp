@@ -178,6 +178,7 @@ void TfrmMain::SetFocus(TControl* c) { ActiveControl = c; }
 
 void TfrmMain::Pump() {
   if (ProcessMessages) ProcessMessages();
+  NotePumped();
 }
 
 std::vector<TRichEdit*> TfrmMain::OutputPanes() {
@@ -318,7 +319,8 @@ void TfrmMain::AppendOutput(TRichEdit& pane, const std::string& text, TColor col
   for (size_t i = 0; i < lines.size(); ++i)
     pane.AddLine(lines[i], color, i == carrier ? std::move(fields) : TLineFields{});
   SetFocus(&pane);
-  Pump();
+  // Painted once per frame while lines arrive; the next wait paints the rest.
+  if (OutputPumpDue()) Pump();
 }
 
 void TfrmMain::AppendOutputLines(TRichEdit& pane, const std::string& text, TColor color,
@@ -326,7 +328,7 @@ void TfrmMain::AppendOutputLines(TRichEdit& pane, const std::string& text, TColo
   for (const std::string& line : OutputLinesOf(text))
     pane.AddLine(line, color, fieldsOf ? fieldsOf(line) : TLineFields{});
   SetFocus(&pane);
-  Pump();
+  if (OutputPumpDue()) Pump();
 }
 
 void TfrmMain::AppendIdnFailure(TRichEdit& pane, const std::string& name) {

@@ -1,10 +1,11 @@
 #include "common/Pump.h"
 
-#include <chrono>
 #include <thread>
 
 namespace quovix {
 namespace {
+using Clock = std::chrono::steady_clock;
+
 std::function<void()>& PumpSlot() {
   static std::function<void()> pump;
   return pump;
@@ -13,9 +14,19 @@ std::function<bool()>& AbortSlot() {
   static std::function<bool()> check;
   return check;
 }
-std::chrono::steady_clock::time_point& LastPump() {
-  static std::chrono::steady_clock::time_point last;
+std::function<Clock::time_point()>& ClockSlot() {
+  static std::function<Clock::time_point()> clock;
+  return clock;
+}
+Clock::time_point Now() { return ClockSlot() ? ClockSlot()() : Clock::now(); }
+Clock::time_point& LastPump() {
+  static Clock::time_point last;
   return last;
+}
+// Output was added since the pump last ran.
+bool& OutputWaiting() {
+  static bool waiting = false;
+  return waiting;
 }
 std::thread::id& UiThread() {
   static std::thread::id id;
@@ -30,7 +41,7 @@ void SetMessagePump(std::function<void()> pump) {
 
 void ProcessPendingMessages() {
   if (std::this_thread::get_id() != UiThread()) return;
-  LastPump() = std::chrono::steady_clock::now();
+  NotePumped();
   // Copy: the pump may install another pump while it runs.
   auto pump = PumpSlot();
   if (pump) pump();
@@ -38,9 +49,22 @@ void ProcessPendingMessages() {
 
 void ProcessPendingMessagesIfDue() {
   if (std::this_thread::get_id() != UiThread()) return;
-  if (std::chrono::steady_clock::now() - LastPump() >= std::chrono::milliseconds(kWaitSliceMs))
+  if (OutputWaiting() || Now() - LastPump() >= std::chrono::milliseconds(kWaitSliceMs))
     ProcessPendingMessages();
 }
+
+bool OutputPumpDue() {
+  if (Now() - LastPump() >= std::chrono::milliseconds(kFrameMs)) return true;
+  OutputWaiting() = true;
+  return false;
+}
+
+void NotePumped() {
+  LastPump() = Now();
+  OutputWaiting() = false;
+}
+
+void SetPumpClock(std::function<Clock::time_point()> clock) { ClockSlot() = std::move(clock); }
 
 void SetAbortCheck(std::function<bool()> check) { AbortSlot() = std::move(check); }
 

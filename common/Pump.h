@@ -2,6 +2,7 @@
 // keeps painting and an abort click gets through. The front end installs it.
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 namespace quovix {
@@ -15,7 +16,22 @@ void ProcessPendingMessages();
 // The same when the pump last ran a wait slice ago or longer: waits call it
 // also while data keeps arriving, so a peer that sends a byte now and then
 // neither freezes the window nor hides an abort click.
+// A wait that begins runs it as well when output is still waiting for its
+// frame (see OutputPumpDue).
 void ProcessPendingMessagesIfDue();
+
+// Output was added: true when the pump last ran a frame (kFrameMs) ago or
+// longer, and the caller is to run it now. Otherwise the output waits for
+// the next line a frame later or for the next wait, whichever comes first:
+// a run that prints many lines at once is painted once per frame, not once
+// per line.
+bool OutputPumpDue();
+// The pump has run (a front end's own call of it counts as well).
+void NotePumped();
+
+// The clock the pump's timing reads; empty: the steady clock. For tests
+// that count pumps without depending on the machine's speed.
+void SetPumpClock(std::function<std::chrono::steady_clock::time_point()> clock);
 
 // Installs the question the waits ask between their slices: has the user
 // asked the running work to stop (an abort click, a close request, Ctrl+C)?
@@ -27,5 +43,7 @@ bool AbortRequested();
 
 // Longest single wait slice of a blocking network wait, in milliseconds.
 constexpr int kWaitSliceMs = 250;
+// One frame of the window's painting, in milliseconds.
+constexpr int kFrameMs = 16;
 
 }  // namespace quovix

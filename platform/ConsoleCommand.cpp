@@ -15,6 +15,8 @@
 #include <cstring>
 #include <thread>
 
+#include "common/Pump.h"
+
 extern char** environ;
 
 namespace quovix::platform {
@@ -54,6 +56,8 @@ bool WaitForChild(pid_t pid, int sliceMs, int limitMs) {
   if (sliceMs <= 0) sliceMs = 1;
   // A process descriptor lets poll wake the moment the child ends.
   Fd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  // Output still waiting for its frame is painted before the wait.
+  ProcessPendingMessagesIfDue();
   for (;;) {
     int status = 0;
     pid_t r = waitpid(pid, &status, WNOHANG);

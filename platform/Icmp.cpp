@@ -252,6 +252,8 @@ class LinuxIcmp : public IIcmp {
     std::vector<std::uint8_t> buf(65536 + 512);
     const auto deadline = sentSteady + std::chrono::milliseconds(std::max(0, timeoutMs));
     constexpr int kMaxPerWake = 256;  // packets read before the clock is looked at again
+    // Output still waiting for its frame is painted before the wait.
+    ProcessPendingMessagesIfDue();
     for (;;) {
       const auto now = std::chrono::steady_clock::now();
       const long long left =

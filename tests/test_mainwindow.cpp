@@ -6,6 +6,8 @@
 
 #include "app/fShared.h"
 #include "app/formMain.h"
+#include "common/Deadline.h"
+#include "common/Pump.h"
 #include "platform/Desktop.h"
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
@@ -25,6 +27,15 @@ struct FakeDesktop : platform::IDesktop {
     urls.push_back(url);
     return opens;
   }
+};
+
+// The pump's clock stands still at ms after a start far from any real one,
+// until the test moves it.
+struct PumpClockAt {
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::time_point{} + std::chrono::hours(1000000);
+  int ms = 0;
+  PumpClockAt() { SetPumpClock([this] { return start + std::chrono::milliseconds(ms); }); }
+  ~PumpClockAt() { SetPumpClock(nullptr); }
 };
 
 struct MaxRecent {
@@ -221,6 +232,7 @@ TEST(MainRun, AbortableVariantRestoresAfterAnError) {
 TEST(MainRun, AppendOutputSplitsLinesFocusesAndPumps) {
   TfrmMain f;
   int pumps = 0;
+  PumpClockAt clock;
   f.ProcessMessages = [&] { ++pumps; };
   f.AppendOutput(f.reWhois, "\r\nheading", clBlue);
   f.AppendOutput(f.reWhois, "a\r\nb\nc", clNavy);
@@ -232,7 +244,41 @@ TEST(MainRun, AppendOutputSplitsLinesFocusesAndPumps) {
   EXPECT_EQ(f.reWhois.Lines()[4].Text, "c");
   EXPECT_EQ(f.reWhois.Lines()[4].Color, clNavy);
   EXPECT_EQ(f.ActiveControl, &f.reWhois);
-  EXPECT_EQ(pumps, 2);
+  EXPECT_EQ(pumps, 1);  // the second within the same frame
+}
+
+// Lines are painted once per frame while they arrive, and a wait paints
+// what has not been painted yet before it blocks.
+TEST(MainRun, OutputIsPaintedOncePerFrameAndBeforeEveryWait) {
+  struct Case {
+    const char* name;
+    std::vector<int> linesAtMs;  // one AppendOutput at each, in ms after
+    int waitAtMs;                // a point 100 ms after the last pump
+    int pumps;                   // by the lines and the wait's start
+  } cases[] = {
+      {"a burst, then a wait", std::vector<int>(200, 0), 0, 2},
+      {"a line every few ms", {0, 5, 10, 15, 16, 20, 32}, 32, 3},
+      {"the last line unpainted at the wait", {0, 5}, 300, 2},
+      {"nothing waiting, a slice after the last", {}, 300, 1},
+      {"nothing waiting, just after the last", {}, 10, 0},
+  };
+  for (const Case& c : cases) {
+    TfrmMain f;
+    int pumps = 0;
+    f.ProcessMessages = [&] { ++pumps; };
+    SetMessagePump([&f] { f.Pump(); });
+    PumpClockAt clock;
+    NotePumped();
+    for (int at : c.linesAtMs) {
+      clock.ms = 100 + at;
+      f.AppendOutput(f.reDns, "line", clBlack);
+    }
+    clock.ms = 100 + c.waitAtMs;
+    // A wait that is over at once still runs the pump first when due.
+    WaitSliced(Deadline::In(0), [](int) { return true; });
+    SetMessagePump(nullptr);
+    EXPECT_EQ(pumps, c.pumps) << c.name;
+  }
 }
 
 // An error escaping a handler reaches the default error box after the leave
