@@ -19,6 +19,12 @@ void TControl::SetVisible(bool v) {
   Changed();
 }
 
+void TControl::SetHint(const std::string& s) {
+  if (hint_ == s) return;
+  hint_ = s;
+  Changed();
+}
+
 void TControl::SetBounds(int left, int top, int width, int height) {
   if (Left == left && Top == top && Width == width && Height == height) return;
   Left = left;
@@ -218,7 +224,7 @@ void TListBox::AddItem(const std::string& s) {
     // After the last item of the same sort key, so equal keys keep the order
     // in which they came.
     std::string key = FoldCaseUtf8(s);
-    auto it = std::upper_bound(keys_.begin(), keys_.end(), key);
+    auto it = std::upper_bound(keys_.begin(), keys_.end(), key, NaturalLess);
     const auto at = it - keys_.begin();
     keys_.insert(it, std::move(key));
     items_.insert(items_.begin() + at, s);
@@ -246,7 +252,7 @@ void TListBox::SortItems(std::vector<std::string> items) {
   byKey.reserve(items.size());
   for (auto& s : items) byKey.emplace_back(FoldCaseUtf8(s), std::move(s));
   std::stable_sort(byKey.begin(), byKey.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+                   [](const auto& a, const auto& b) { return NaturalLess(a.first, b.first); });
   items_.clear();
   keys_.clear();
   items_.reserve(byKey.size());
@@ -313,6 +319,7 @@ bool TPageControl::UserSelect(int i) {
     return false;
   }
   SetActivePageIndex(i);
+  if (OnChange) OnChange();
   return true;
 }
 

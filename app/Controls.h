@@ -36,6 +36,9 @@ class TControl {
   void SetEnabled(bool v);
   bool Visible() const { return visible_; }
   void SetVisible(bool v);
+  // The tooltip: what the control does, where its caption is too short to say.
+  const std::string& Hint() const { return hint_; }
+  void SetHint(const std::string& s);
 
   int Left = 0, Top = 0, Width = 0, Height = 0;
   void SetBounds(int left, int top, int width, int height);
@@ -51,6 +54,7 @@ class TControl {
  private:
   bool enabled_ = true;
   bool visible_ = true;
+  std::string hint_;
   int nextId_ = 1;
   std::vector<std::pair<int, Listener>> listeners_;
 };
@@ -249,8 +253,9 @@ class TRichEdit : public TControl {
   std::string SelText() const;
   void SelectAll();
 
-  std::string FontName = "Courier New";
-  int FontSize = 9;
+  // Empty name, size 0: the desktop's fixed-width font at its size.
+  std::string FontName;
+  int FontSize = 0;
   int FontCharset = 0;
   void SetFont(const std::string& name, int size, int charset);
 
@@ -266,15 +271,17 @@ class TListBox : public TControl {
  public:
   using TControl::TControl;
   // Sorted: items kept in the order of their case-folded text (FoldCaseUtf8),
-  // so "Ärger" and "ärgern" stand together.
+  // so "Ärger" and "ärgern" stand together, numbers in it by their value
+  // (NaturalLess), so port 25 comes before port 110.
   bool Sorted = false;
   const std::vector<std::string>& Items() const { return items_; }
   // Adds an item, at its sorted place when Sorted.
   void AddItem(const std::string& s);
   void SetItems(std::vector<std::string> items);
   void Clear();
-  std::string FontName = "Courier New";
-  int FontSize = 9;
+  // Empty name, size 0: the desktop's fixed-width font at its size.
+  std::string FontName;
+  int FontSize = 0;
   int FontCharset = 0;
   void SetFont(const std::string& name, int size, int charset);
 
@@ -335,6 +342,8 @@ class TPageControl : public TControl {
   // answers false.
   bool UserSelect(int i);
   std::function<bool()> OnChanging;
+  // After a user's change of tab.
+  std::function<void()> OnChange;
 
  private:
   int active_ = 0;

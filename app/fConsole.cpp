@@ -79,9 +79,9 @@ std::vector<TOutputLine> ResultControlLines(TfrmMain& f, TPage page) {
       break;
     case pgList:
       if (failed)
-        line(LangText("Main|OutListUnreadable", "Die Liste \"%s1%\" kann nicht gelesen werden.",
-                      {f.cmbListList.Text()}),
-             true);
+        line(ListUnreadableText(f.cmbListList.Text()), true);
+      else if (f.lstList.Items().empty())
+        lines.push_back({ListNoHitText(f.cmbListList.Text(), f.cmbListSearch.Text()), clNavy, {}});
       for (const auto& item : f.lstList.Items()) line(item);
       break;
     case pgGPRank:

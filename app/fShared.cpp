@@ -64,10 +64,12 @@ bool OpenOrComplain(const std::string& url, const std::string& title, const std:
 }  // namespace
 
 bool OpenWebPage(const std::string& url) {
+  // Without a browser the address is the help: shown to be copied.
   return OpenOrComplain(
       url, LangText("General|MsgNoStdBrowserTitle", "Kein Standard-Webbrowser gefunden"),
       LangText("General|MsgNoStdBrowserText",
-               "Ihr Standard-Webbrowser konnte nicht geöffnet werden!"));
+               "Ihr Standard-Webbrowser konnte nicht geöffnet werden!") +
+          "\n\n" + LangText("General|MsgNoStdBrowserUrl", "Die Adresse zum Kopieren: %s1%", {url}));
 }
 
 bool OpenMailLink(const std::string& link) {

@@ -39,6 +39,7 @@ void TfrmMain::BuildControls() {
   pcMain.Pages = {&tabDns, &tabPing, &tabTrace, &tabWhois, &tabEMail,
                   &tabHead, &tabTime, &tabGPRank, &tabList, &tabOwn};
   pcMain.OnChanging = [this] { return ToolIdle; };
+  pcMain.OnChange = [this] { FocusMainInput(); };
   sbMain.SetSimpleText(" Bereit.");
 
   MainMenu = {&mnuFile, &mnuTools, &mnuExtras, &mnuHelp};
@@ -65,7 +66,7 @@ void TfrmMain::BuildControls() {
 
   for (TButton* b : {&btnDnsStart, &btnPingStart, &btnTraceStart, &btnWhoisStart, &btnEMailStart,
                      &btnHeadStart, &btnGPRankStart, &btnOwnStart}) {
-    b->SetCaption("Start");
+    b->SetCaption("&Start");
     b->Default = true;
   }
   btnListSearch.Default = true;
@@ -174,7 +175,21 @@ void TfrmMain::WireHandlers() {
   tmrTime.OnTimer = [this] { tmrTimeTimer(); };
 }
 
-void TfrmMain::SetFocus(TControl* c) { ActiveControl = c; }
+void TfrmMain::SetFocus(TControl* c) {
+  ActiveControl = c;
+  ++FocusRequests;
+}
+
+TControl* TfrmMain::MainInputOf(int page) {
+  TControl* const inputs[] = {&cmbDnsHost,      &cmbPingHost, &cmbTraceHost,  &cmbWhoisHost,
+                              &cmbEMailAddress, &cmbHeadURL,  &cmbTimeServer, &cmbGPRankURL,
+                              &cmbListSearch,   &btnOwnStart};
+  return page >= 0 && page < static_cast<int>(std::size(inputs)) ? inputs[page] : nullptr;
+}
+
+void TfrmMain::FocusMainInput() {
+  if (TControl* c = MainInputOf(pcMain.ActivePageIndex())) SetFocus(c);
+}
 
 void TfrmMain::Pump() {
   if (ProcessMessages) ProcessMessages();
@@ -240,6 +255,8 @@ void TfrmMain::FormCreate() {
     cmbListList.AddItem(name);
   }
   if (cmbListList.Count() > 0) cmbListList.SetItemIndex(0);
+  for (int i = 0; i < cmbListList.Count(); ++i)
+    if (cmbListList.Items()[i] == ListChosen) cmbListList.SetItemIndex(i);
   // 10.
   if (cmbTimeServer.Count() > 0) cmbTimeServer.SetItemIndex(0);
   // 11.
@@ -249,6 +266,7 @@ void TfrmMain::FormCreate() {
 void TfrmMain::FormShow() {
   ParseCommandLine(CommandLineArgs);
   ApplyOutputFont();
+  FocusMainInput();
   RunCommandLineActions(*this);
 }
 
@@ -318,7 +336,6 @@ void TfrmMain::AppendOutput(TRichEdit& pane, const std::string& text, TColor col
   while (carrier + 1 < lines.size() && lines[carrier].empty()) ++carrier;
   for (size_t i = 0; i < lines.size(); ++i)
     pane.AddLine(lines[i], color, i == carrier ? std::move(fields) : TLineFields{});
-  SetFocus(&pane);
   // Painted once per frame while lines arrive; the next wait paints the rest.
   if (OutputPumpDue()) Pump();
 }
@@ -327,7 +344,6 @@ void TfrmMain::AppendOutputLines(TRichEdit& pane, const std::string& text, TColo
                                  const std::function<TLineFields(const std::string&)>& fieldsOf) {
   for (const std::string& line : OutputLinesOf(text))
     pane.AddLine(line, color, fieldsOf ? fieldsOf(line) : TLineFields{});
-  SetFocus(&pane);
   if (OutputPumpDue()) Pump();
 }
 
@@ -391,7 +407,10 @@ ToolRunGuard::ToolRunGuard(TfrmMain& form, Options opts) : form_(form), o_(std::
 }
 
 ToolRunGuard::~ToolRunGuard() {
-  if (o_.Pane) form_.SetFocus(o_.Pane);
+  // Back where the user types, so Enter runs it again; the pane is read-only.
+  TControl* input = o_.MainInput;
+  if (!input) input = o_.Start;
+  if (input) form_.SetFocus(input);
   if (o_.MainInput) form_.AddRecentItem(*o_.MainInput, o_.MainInput->Text());
   for (TComboBox* c : o_.Histories) form_.AddRecentItem(*c, c->Text());
   form_.SetStatus(" " + (endStatus_.empty() ? LangText("Main|sbMainReady", "Bereit.") : endStatus_));
@@ -400,7 +419,7 @@ ToolRunGuard::~ToolRunGuard() {
     o_.Start->SetEnabled(true);
     if (o_.Abortable) {
       o_.Start->RunState = 0;
-      o_.Start->SetCaption(LangText("Main|btnStart", "Start"));
+      o_.Start->SetCaption(LangText("Main|btnStart", "&Start"));
     }
   }
   form_.ToolIdle = true;

@@ -44,7 +44,7 @@ class ToolRunGuard {
     std::vector<TControl*> Inputs;       // inputs and their labels to disable
     TComboBox* MainInput = nullptr;      // enters its history when the run ends
     std::vector<TComboBox*> Histories;   // further histories of the tool
-    TRichEdit* Pane = nullptr;           // output pane to clear and focus (may be null)
+    TRichEdit* Pane = nullptr;           // output pane to clear (may be null)
     std::string StatusKey;               // e.g. "Main|sbDnsRunning"
     std::string StatusDefault;           // German default text
     std::string StatusArg;               // argument %s1% (main input as typed)
@@ -110,7 +110,14 @@ class TfrmMain {
   bool ToolIdle = true;
   // The control that has the keyboard focus (nullptr: none known).
   TControl* ActiveControl = nullptr;
+  // Counts SetFocus calls: a view moves the focus at each, also when the
+  // control named is the one it believes focused.
+  int FocusRequests = 0;
   void SetFocus(TControl* c);
+  // The control a tab's user types into first (Start where there is none);
+  // it has the focus at the start, after a change of tab and after a run.
+  TControl* MainInputOf(int page);
+  void FocusMainInput();
 
   // Application pump: lets pending window messages run. The view sets it to
   // its event processing, the console to its Ctrl+C check, tests to theirs.
@@ -242,6 +249,7 @@ class TfrmMain {
   void mnuHelpEMailClick();
   void mnuHelpDonateClick();
   void mnuHelpInfoClick();
+  void ApplyHints();
   void LanguageItemClick(TMenuItem& item);
   // The dialogs fill these: show the options dialog modally and tell whether
   // it closed with OK; show the about dialog modally.
@@ -390,6 +398,9 @@ class TfrmMain {
   // The list file last loaded (cache of the Lists tool).
   std::string ListCacheFile;
   std::vector<std::string> ListCacheLines;
+  // The list chosen when the window last closed; chosen again at start when
+  // its file is still there.
+  std::string ListChosen;
   void btnListSearchClick();
 
   // ---- Own computer ------------------------------------------------------
@@ -416,5 +427,10 @@ class TfrmMain {
   void WireHandlers();
   void RunHandler(const std::function<void()>& h);
 };
+
+// The Lists tool's verdicts without a result line: the list cannot be read,
+// or no entry of it holds the search text.
+std::string ListUnreadableText(const std::string& list);
+std::string ListNoHitText(const std::string& list, const std::string& term);
 
 }  // namespace quovix

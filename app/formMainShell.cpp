@@ -66,7 +66,7 @@ void TfrmMain::ApplyLanguageTexts() {
 
   // A button whose run is going shows "Abbrechen" until the run ends; a
   // language switch in the middle of a run must not take that away.
-  const std::string start = LangText("Main|btnStart", "Start");
+  const std::string start = LangText("Main|btnStart", "&Start");
   const std::string abort = LangText("Main|btnAbort", "Abbrechen");
   for (TButton* b : {&btnDnsStart, &btnPingStart, &btnTraceStart, &btnWhoisStart, &btnEMailStart,
                      &btnHeadStart, &btnGPRankStart, &btnOwnStart}) {
@@ -86,56 +86,128 @@ void TfrmMain::ApplyLanguageTexts() {
   // uses (D, T, X, H; F in English) are left to it.
   const std::string hostIp = LangText("Main|lblHostIp", "Host&name / IP-Adresse:");
   for (TLabel* l : {&lblDnsHost, &lblPingHost, &lblTraceHost, &lblWhoisHost}) l->SetCaption(hostIp);
-  const std::string resolve = LangText("Main|chkResolve", "Hostnamen und IP-Adressen auflösen");
+  const std::string resolve = LangText("Main|chkResolve", "Hostnamen und IP-Adressen au&flösen");
   for (TCheckBox* c : {&chkDnsExtendedResolve, &chkPingResolve, &chkTraceResolve, &chkOwnResolve})
     c->SetCaption(resolve);
-  const std::string preferIPv6 = LangText("Main|chkPreferIPv6", "IPv6 bevorzugen");
+  const std::string preferIPv6 = LangText("Main|chkPreferIPv6", "IPv6 bevor&zugen");
   chkPingPreferIPv6.SetCaption(preferIPv6);
   chkTracePreferIPv6.SetCaption(preferIPv6);
-  const std::string direct = LangText("Main|chkDirectQuery", "Direkte Anfrage");
+  const std::string direct = LangText("Main|chkDirectQuery", "Di&rekte Anfrage");
   chkDnsDirectQuery.SetCaption(direct);
   chkWhoisDirectQuery.SetCaption(direct);
-  const std::string timeout = LangText("Main|lblTimeout", "Ti&meout:");
+  const std::string timeout = LangText("Main|lblTimeout", "Ti&meout (ms):");
   for (TLabel* l : {&lblPingTimeout, &lblTraceTimeout, &lblWhoisTimeout, &lblEMailTimeout,
                     &lblHeadTimeout, &lblGPRankTimeout})
     l->SetCaption(timeout);
-  const std::string redirect = LangText("Main|chkAutoRedirect", "Automatische Umleitung");
+  const std::string redirect = LangText("Main|chkAutoRedirect", "Automatische Um&leitung");
   chkWhoisRedirect.SetCaption(redirect);
   chkHeadRedirect.SetCaption(redirect);
 
   chkDnsExtended.SetCaption(
-      LangText("Main|chkDnsExtended", "DNS-Informationen (A, PTR, NS, MX, SOA)"));
-  chkDnsReverse.SetCaption(LangText("Main|chkDnsReverse", "Hostname / IP-Adresse überprüfen"));
+      LangText("Main|chkDnsExtended", "DNS-&Informationen (alle Typen)"));
+  chkDnsReverse.SetCaption(LangText("Main|chkDnsReverse", "Hostname / IP-Adresse ü&berprüfen"));
   lblPingCount.SetCaption(LangText("Main|lblPingCount", "&Anzahl:"));
   lblPingByte.SetCaption(LangText("Main|lblPingByte", "&Bytes:"));
-  lblPingPause.SetCaption(LangText("Main|lblPingPause", "&Pause:"));
+  lblPingPause.SetCaption(LangText("Main|lblPingPause", "&Pause (ms):"));
   lblTraceHops.SetCaption(LangText("Main|lblTraceHops", "&Anzahl:"));
-  lblWhoisServer.SetCaption(LangText("Main|lblWhoisServer", "Whois-&Server:"));
-  chkWhoisCheck.SetCaption(LangText("Main|chkWhoisCheck", "Domainname / IP-Adresse überprüfen"));
-  chkWhoisNetwork.SetCaption(LangText("Main|chkWhoisNetwork", "Netzwerkanfrage durchführen"));
-  chkWhoisFormat.SetCaption(LangText("Main|chkWhoisFormat", "Ausgabe formatieren"));
-  chkWhoisRdap.SetCaption(LangText("Main|chkWhoisRdap", "RDAP verwenden"));
+  lblWhoisServer.SetCaption(LangText("Main|lblWhoisServer", "Whois-Ser&ver:"));
+  chkWhoisCheck.SetCaption(LangText("Main|chkWhoisCheck", "Domainname / IP-Adresse ü&berprüfen"));
+  chkWhoisNetwork.SetCaption(LangText("Main|chkWhoisNetwork", "Netzwerk&anfrage durchführen"));
+  chkWhoisFormat.SetCaption(LangText("Main|chkWhoisFormat", "Ausgabe &formatieren"));
+  chkWhoisRdap.SetCaption(LangText("Main|chkWhoisRdap", "RDAP ver&wenden"));
   lblEMailAddress.SetCaption(LangText("Main|lblEMailAddress", "&E-Mail Adresse:"));
   lblEMailSender.SetCaption(LangText("Main|lblEMailSender", "A&bsender (optional):"));
   lblEMailMXServer.SetCaption(LangText("Main|lblEMailMXServer", "MX-Se&rver (optional):"));
   lblHeadURL.SetCaption(LangText("Main|lblHeadURL", "&URL:"));
   lblTimeServer.SetCaption(LangText("Main|lblTimeServer", "&NTP-Server:"));
-  btnTimeQuery.SetCaption(LangText("Main|btnTimeQuery", "Abfragen"));
-  btnTimeUpdate.SetCaption(LangText("Main|btnTimeUpdate", "Systemzeit aktualisieren"));
+  btnTimeQuery.SetCaption(LangText("Main|btnTimeQuery", "&Abfragen"));
+  btnTimeUpdate.SetCaption(LangText("Main|btnTimeUpdate", "Systemzeit a&ktualisieren"));
   lblTimeLoc.SetCaption(LangText("Main|lblTimeLoc", "Lokale Systemzeit:"));
   lblTimeNet.SetCaption(LangText("Main|lblTimeNet", "Zeit vom NTP-Server:"));
   lblTimeDiff.SetCaption(LangText("Main|lblTimeDiff", "Differenz (Server − lokal):"));
   grpList.SetCaption(LangText("Main|grpList", "Suche"));
   lblListList.SetCaption(LangText("Main|lblListList", "&Liste:"));
   lblListSearch.SetCaption(LangText("Main|lblListSearch", "&Suchbegriff:"));
-  btnListSearch.SetCaption(LangText("Main|btnListSearch", "Suchen"));
+  btnListSearch.SetCaption(LangText("Main|btnListSearch", "Such&en"));
   lblGPRankURL.SetCaption(LangText("Main|lblGPRankURL", "&URL:"));
   lblGPRankCount.SetCaption(LangText("Main|lblGPRankCount", "&Anzahl:"));
   lblGPRankResult.SetCaption(LangText("Main|lblGPRankResult", "Google PageRank:"));
   lvGPRankMulti.SetColumnCaption(0, LangText("Main|lvGPRankMultiServer", "Server"));
   lvGPRankMulti.SetColumnCaption(1, LangText("Main|lvGPRankMultiRank", "PageRank"));
+  ApplyHints();
 
   if (OnFormChanged) OnFormChanged();
+}
+
+void TfrmMain::ApplyHints() {
+  // Tooltips where a caption is too short to tell what the option does; a
+  // label and its input say the same.
+  auto hint = [](std::initializer_list<TControl*> controls, const std::string& text) {
+    for (TControl* c : controls) c->SetHint(text);
+  };
+  hint({&chkDnsExtended},
+       LangText("Main|hintDnsExtended",
+                "Den DNS-Server aus den Optionen nach den weiteren Einträgen des Namens fragen "
+                "(A, AAAA, PTR, NS, MX, TXT, CAA, SOA)"));
+  hint({&chkDnsExtendedResolve},
+       LangText("Main|hintDnsExtendedResolve",
+                "Hinter jedem Namen der DNS-Informationen seine Adresse zeigen, hinter jeder Adresse ihren Namen"));
+  hint({&chkDnsReverse}, LangText("Main|hintDnsReverse",
+                                  "Die Antwort in der Gegenrichtung nachschlagen: passen Name und Adresse zusammen?"));
+  hint({&chkDnsDirectQuery},
+       LangText("Main|hintDnsDirectQuery",
+                "Den Namen so abfragen, wie er eingegeben ist, statt seiner registrierbaren Domain"));
+  hint({&chkPingResolve, &chkTraceResolve},
+       LangText("Main|hintPingResolve",
+                "Zur Adresse den Namen nachschlagen (und zum Namen die Adresse) und mit ausgeben"));
+  hint({&chkOwnResolve}, LangText("Main|hintOwnResolve",
+                                  "Zu den Adressen dieses Rechners ihre Namen nachschlagen"));
+  hint({&chkPingPreferIPv6, &chkTracePreferIPv6},
+       LangText("Main|hintPreferIPv6",
+                "Hat der Name Adressen beider Familien, die IPv6-Adresse nehmen statt der IPv4-Adresse"));
+  hint({&lblPingCount, &cmbPingCount},
+       LangText("Main|hintPingCount", "Wie viele Echo-Anfragen gesendet werden; \"...\" sendet, bis Sie abbrechen"));
+  hint({&lblPingTimeout, &cmbPingTimeout},
+       LangText("Main|hintPingTimeout", "Wie lange auf jede Antwort gewartet wird, in Millisekunden"));
+  hint({&lblPingByte, &cmbPingByte},
+       LangText("Main|hintPingByte", "Größe der Nutzdaten jeder Echo-Anfrage in Bytes"));
+  hint({&lblPingPause, &cmbPingPause},
+       LangText("Main|hintPingPause", "Wartezeit zwischen zwei Echo-Anfragen in Millisekunden"));
+  hint({&lblTraceHops, &cmbTraceHops},
+       LangText("Main|hintTraceHops", "Höchstzahl der Stationen (Hops) bis zum Ziel"));
+  hint({&lblTraceTimeout, &cmbTraceTimeout},
+       LangText("Main|hintTraceTimeout", "Wie lange auf die Antwort jeder Station gewartet wird, in Millisekunden"));
+  hint({&lblWhoisServer, &cmbWhoisServer},
+       LangText("Main|hintWhoisServer",
+                "Der Server, den die direkte Anfrage fragt; ein Name, wahlweise mit \":Port\""));
+  hint({&lblWhoisTimeout, &cmbWhoisTimeout},
+       LangText("Main|hintWhoisTimeout", "Zeitgrenze jeder Whois-Anfrage in Millisekunden"));
+  hint({&chkWhoisRedirect},
+       LangText("Main|hintWhoisRedirect",
+                "Dem Verweis der Registry auf den Whois-Server des Registrars folgen und auch ihn fragen"));
+  hint({&chkWhoisDirectQuery},
+       LangText("Main|hintWhoisDirectQuery",
+                "Nur den angegebenen Whois-Server fragen statt des Servers der Top-Level-Domain"));
+  hint({&chkWhoisCheck},
+       LangText("Main|hintWhoisCheck",
+                "Vorab Adresse, Land und registrierbare Domain ermitteln und die Domain statt des Hostnamens abfragen"));
+  hint({&chkWhoisNetwork},
+       LangText("Main|hintWhoisNetwork", "Auch die regionalen Registries nach dem Netz der IP-Adresse fragen"));
+  hint({&chkWhoisFormat},
+       LangText("Main|hintWhoisFormat", "Kommentarzeilen (%, #, ;) und überzählige Leerzeilen der Antworten weglassen"));
+  hint({&chkWhoisRdap},
+       LangText("Main|hintWhoisRdap",
+                "Zuerst über RDAP (HTTPS) fragen; über Port 43 erst, wenn RDAP scheitert"));
+  hint({&lblEMailTimeout, &cmbEMailTimeout},
+       LangText("Main|hintEMailTimeout", "Zeitgrenze der ganzen SMTP-Sitzung in Millisekunden"));
+  hint({&lblHeadTimeout, &cmbHeadTimeout},
+       LangText("Main|hintHeadTimeout", "Zeitgrenze jeder HTTP-Anfrage in Millisekunden"));
+  hint({&chkHeadRedirect},
+       LangText("Main|hintHeadRedirect", "Weiterleitungen (3xx) des Servers folgen und das Ziel abfragen"));
+  hint({&lblGPRankCount, &cmbGPRankCount},
+       LangText("Main|hintGPRankCount", "Bei wie vielen Servern des Dienstes der Rang erfragt wird"));
+  hint({&lblGPRankTimeout, &cmbGPRankTimeout},
+       LangText("Main|hintGPRankTimeout", "Zeitgrenze jeder Anfrage in Millisekunden"));
 }
 
 void TfrmMain::LanguageItemClick(TMenuItem& item) {
@@ -186,10 +258,11 @@ void TfrmMain::LayoutDesign() {
   // Ping
   grpPing.SetBounds(7, 4, 0, 112);
   mainRow(lblPingHost, cmbPingHost, btnPingStart);
-  labelled(lblPingCount, cmbPingCount, kX, 60);
-  labelled(lblPingTimeout, cmbPingTimeout, 89, 70);
-  labelled(lblPingByte, cmbPingByte, 169, 60);
-  labelled(lblPingPause, cmbPingPause, 239, 60);
+  // The timeout and pause labels name their unit, so they get the room.
+  labelled(lblPingCount, cmbPingCount, kX, 55);
+  labelled(lblPingTimeout, cmbPingTimeout, 79, 80);
+  labelled(lblPingByte, cmbPingByte, 164, 55);
+  labelled(lblPingPause, cmbPingPause, 224, 70);
   chkPingResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
   chkPingPreferIPv6.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
   rePing.SetBounds(7, 124, 0, 0);
@@ -198,7 +271,7 @@ void TfrmMain::LayoutDesign() {
   grpTrace.SetBounds(7, 4, 0, 112);
   mainRow(lblTraceHost, cmbTraceHost, btnTraceStart);
   labelled(lblTraceHops, cmbTraceHops, kX, 60);
-  labelled(lblTraceTimeout, cmbTraceTimeout, 89, 70);
+  labelled(lblTraceTimeout, cmbTraceTimeout, 89, 80);
   chkTraceResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
   chkTracePreferIPv6.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
   reTrace.SetBounds(7, 124, 0, 0);
@@ -206,8 +279,8 @@ void TfrmMain::LayoutDesign() {
   // Whois
   grpWhois.SetBounds(7, 4, 0, 152);
   mainRow(lblWhoisHost, cmbWhoisHost, btnWhoisStart);
-  labelled(lblWhoisServer, cmbWhoisServer, kX, 220);
-  labelled(lblWhoisTimeout, cmbWhoisTimeout, 249, 70);
+  labelled(lblWhoisServer, cmbWhoisServer, kX, 215);
+  labelled(lblWhoisTimeout, cmbWhoisTimeout, 244, 80);
   chkWhoisFormat.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
   chkWhoisRedirect.SetBounds(kX, 112, 300, kCheckH);
   chkWhoisDirectQuery.SetBounds(kRightX, 112, kCheckW, kCheckH);
@@ -221,13 +294,13 @@ void TfrmMain::LayoutDesign() {
   mainRow(lblEMailAddress, cmbEMailAddress, btnEMailStart);
   labelled(lblEMailSender, cmbEMailSender, kX, 190);
   labelled(lblEMailMXServer, cmbEMailMXServer, 219, 190);
-  labelled(lblEMailTimeout, cmbEMailTimeout, 419, 70);
+  labelled(lblEMailTimeout, cmbEMailTimeout, 419, 80);
   reEMail.SetBounds(7, 124, 0, 0);
 
   // HTTP-Header
   grpHead.SetBounds(7, 4, 0, 112);
   mainRow(lblHeadURL, cmbHeadURL, btnHeadStart);
-  labelled(lblHeadTimeout, cmbHeadTimeout, kX, 70);
+  labelled(lblHeadTimeout, cmbHeadTimeout, kX, 80);
   chkHeadRedirect.SetBounds(109, kRow2Check, kCheckW, kCheckH);
   reHead.SetBounds(7, 124, 0, 0);
 
@@ -252,9 +325,9 @@ void TfrmMain::LayoutDesign() {
   cmbGPRankURL.SetBounds(kX, kRow1Input, kHostW, kComboH);
   lblGPRankCount.SetBounds(kStartX, kRow1Label, 60, kLabelH);
   cmbGPRankCount.SetBounds(kStartX, kRow1Input, 60, kComboH);
-  lblGPRankTimeout.SetBounds(kStartX + 70, kRow1Label, 70, kLabelH);
-  cmbGPRankTimeout.SetBounds(kStartX + 70, kRow1Input, 70, kComboH);
-  btnGPRankStart.SetBounds(kStartX + 150, kRow1Button, kButtonW, kButtonH);
+  lblGPRankTimeout.SetBounds(kStartX + 70, kRow1Label, 80, kLabelH);
+  cmbGPRankTimeout.SetBounds(kStartX + 70, kRow1Input, 80, kComboH);
+  btnGPRankStart.SetBounds(kStartX + 160, kRow1Button, kButtonW, kButtonH);
   pnlGPRankSingle.SetBounds(7, 108, 260, 64);
   lblGPRankResult.SetBounds(19, 122, 120, kLabelH);
   lblGPRankRank.SetBounds(150, 118, 40, 20);

@@ -295,6 +295,9 @@ Endpoint ServerEndpoint(const std::string& host, std::uint16_t port, TIdIPVersio
     address = ChooseAddress(ResolveHostAddresses(name, waitMs), version == TIdIPVersion::Id_IPv6);
   Endpoint server;
   server.len = address.Empty() ? 0 : platform::ToSockAddr(address, port, server.addr);
+  if (server.len == 0 && !address.Zone().empty())
+    throw EIdDnsResolverError(TDnsFailure::BadZone, "Socket Error: DNS server \"" + host +
+                                                        "\": no interface \"" + address.Zone() + "\"");
   if (server.len == 0)
     throw EIdDnsResolverError(TDnsFailure::NoServer,
                               "Socket Error: DNS server \"" + host + "\" not found");

@@ -111,6 +111,7 @@ enum class TDnsFailure {
   NoQuestion,  // no query type, nothing to ask
   BadName,     // a name that cannot be written as a question
   NoServer,    // the server's name has no address
+  BadZone,     // the server's address names a zone that is no interface here
   Network,     // a socket failure (SystemError holds errno)
   Refused,     // the server's port refused the datagram or the connection
   Closed,      // the TCP connection ended before a reply

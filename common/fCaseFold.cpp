@@ -64,4 +64,35 @@ std::string FoldCaseUtf8(const std::string& s) {
   return out;
 }
 
+namespace {
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+}  // namespace
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+  size_t i = 0, j = 0;
+  // Leading zeros only decide between texts that are otherwise equal: the
+  // first run where their counts differ.
+  long zeros = 0;
+  while (i < a.size() && j < b.size()) {
+    if (!IsAsciiDigit(a[i]) || !IsAsciiDigit(b[j])) {
+      if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+      ++i, ++j;
+      continue;
+    }
+    size_t si = i, sj = j;
+    while (si < a.size() && a[si] == '0') ++si;
+    while (sj < b.size() && b[sj] == '0') ++sj;
+    size_t ei = si, ej = sj;
+    while (ei < a.size() && IsAsciiDigit(a[ei])) ++ei;
+    while (ej < b.size() && IsAsciiDigit(b[ej])) ++ej;
+    // Without leading zeros, the longer run is the larger number.
+    if (ei - si != ej - sj) return ei - si < ej - sj;
+    if (const int c = a.compare(si, ei - si, b, sj, ej - sj); c != 0) return c < 0;
+    if (zeros == 0) zeros = static_cast<long>(si - i) - static_cast<long>(sj - j);
+    i = ei, j = ej;
+  }
+  if (i < a.size() || j < b.size()) return i == a.size();
+  return zeros < 0;
+}
+
 }  // namespace quovix

@@ -9,4 +9,10 @@ namespace quovix {
 
 std::string FoldCaseUtf8(const std::string& s);
 
+// Order of texts as people read numbers in them: runs of digits compare by
+// their value ("25/tcp" before "110/tcp"), everything else byte by byte.
+// Equal values written with more leading zeros come later, so the order is
+// strict and total.
+bool NaturalLess(const std::string& a, const std::string& b);
+
 }  // namespace quovix

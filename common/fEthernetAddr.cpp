@@ -67,7 +67,7 @@ std::string FormatHardwareAddress(const std::string& bytes) {
   for (size_t i = 0; i < n; ++i) {
     char pair[4];
     std::snprintf(pair, sizeof pair, "%.2x", static_cast<unsigned char>(bytes[i]));
-    if (i > 0) out += '-';
+    if (i > 0) out += ':';
     out += pair;
   }
   return out;

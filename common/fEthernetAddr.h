@@ -30,10 +30,10 @@ struct LocalIPv6Address {
 // before its link-local ones.
 std::vector<LocalIPv6Address> LocalIPv6Addresses();
 // One entry per Ethernet adapter in interface-index order:
-// "00-1a-2b-3c-4d-5e|description".
+// "00:1a:2b:3c:4d:5e|description".
 std::vector<std::string> EthernetAdapterList();
 // Hardware address bytes (at most the first 8) as lower-case hex pairs joined
-// by "-"; empty for no bytes.
+// by ":" (as ip and ifconfig show them); empty for no bytes.
 std::string FormatHardwareAddress(const std::string& bytes);
 // Runs command through the shell and returns what it wrote to standard
 // output; waits in slices of waitSliceMs. keepOem changes nothing here: the

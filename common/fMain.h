@@ -55,6 +55,11 @@ std::string Cut(const std::string& s, size_t n);
 // A measured value with one decimal and a point ("12.3"), as the figures of
 // the Ping and Trace tools show their round trips and shares.
 std::string FormatDecimal1(double value);
+// The host name, address (either family, with its zone) or hardware address
+// around byte offset at of a line of UTF-8 text, as [first, first + length):
+// what a double click on it selects. Points, hyphens and a colon that end a
+// sentence or a label are not part of it. Length 0 where there is none.
+std::pair<size_t, size_t> HostSpanAt(const std::string& line, size_t at);
 
 // ---- Host names, addresses, IDN --------------------------------------------
 

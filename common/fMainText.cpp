@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/fMain.h"
 #include "common/IpAddress.h"
@@ -288,6 +289,68 @@ std::string FormatDecimal1(double value) {
   const long long whole = (tenths < 0 ? -tenths : tenths) / 10;
   return std::string(tenths < 0 ? "-" : "") + std::to_string(whole) + "." +
          std::to_string((tenths < 0 ? -tenths : tenths) % 10);
+}
+
+namespace {
+
+// Length of the UTF-8 character starting at i (1 for a stray byte) and
+// whether it can be part of a host name, an address or a zone: letters and
+// digits of any script, ".", "-", "_", ":" and "%". Non-ASCII punctuation
+// (Latin-1 signs, general punctuation and symbols up to U+2BFF, CJK
+// punctuation) ends a name like ASCII punctuation does.
+std::pair<size_t, bool> HostCharAt(const std::string& s, size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return {1, std::isalnum(c) || std::strchr(".-_:%", c) != nullptr};
+  size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  if (i + n > s.size()) n = 1;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) n = 1;
+  if (n == 1) return {1, false};
+  char32_t cp = c & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+  for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  const bool sign = cp < 0xC0 || cp == 0xD7 || cp == 0xF7 || (cp >= 0x2000 && cp <= 0x2BFF) ||
+                    (cp >= 0x3000 && cp <= 0x303F);
+  return {n, !sign};
+}
+
+// Start of the character that byte i belongs to.
+size_t CharStart(const std::string& s, size_t i) {
+  while (i > 0 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) --i;
+  return i;
+}
+
+}  // namespace
+
+std::pair<size_t, size_t> HostSpanAt(const std::string& line, size_t at) {
+  if (line.empty()) return {std::min(at, line.size()), 0};
+  at = CharStart(line, std::min(at, line.size() - 1));
+  // A click just behind a name (on the blank after it) still means the name.
+  if (!HostCharAt(line, at).second) {
+    if (at == 0) return {at, 0};
+    const size_t before = CharStart(line, at - 1);
+    if (!HostCharAt(line, before).second) return {at, 0};
+    at = before;
+  }
+  size_t first = at;
+  while (first > 0) {
+    const size_t prev = CharStart(line, first - 1);
+    if (!HostCharAt(line, prev).second) break;
+    first = prev;
+  }
+  size_t end = at;
+  while (end < line.size()) {
+    const auto [n, ok] = HostCharAt(line, end);
+    if (!ok) break;
+    end += n;
+  }
+  // "example.org." ends a sentence, "Name:" a label; "fe80::" keeps its
+  // double colon.
+  auto strip = [&](char c) { return line[end - 1] == c; };
+  while (end > first && (strip('.') || strip('-') ||
+                         (strip(':') && (end - first < 2 || line[end - 2] != ':'))))
+    --end;
+  while (first < end && (line[first] == '.' || line[first] == '-')) ++first;
+  return {first, end - first};
 }
 
 bool IsHostName(const std::string& text) { return !IsIpAddress(text); }

@@ -78,7 +78,7 @@ TfrmInfo::TfrmInfo(TfrmMain& owner) {
   lblLangMail.SetCaption(LangText("Info|lblMail", "E-Mail:"));
   lblLangMailAddr.SetCaption(LangText("Lang|AuthorMail", kAuthorMail));
   lblLangMailAddr.Hint = LangText("Info|lblLangMailAddr", "E-Mail an den Übersetzer senden");
-  btnOk.SetCaption(LangText("General|btnOk", "Ok"));
+  btnOk.SetCaption(LangText("General|btnOk", "&Ok"));
   btnOk.Default = true;
 
   lblHomePage.OnClick = [this] { lblHomePageClick(); };

@@ -114,29 +114,33 @@ void TfrmSettings::ApplyTexts() {
   lblNameResTimeout.SetCaption(LangText(
       "Opt|lblNameResTimeout", "&Timeout für die Auflösung von Hostnamen und IP-Adressen:"));
   lblDns.SetCaption(LangText("Opt|lblDns", "&DNS-Server:"));
-  btnDnsDefault.SetCaption(LangText("Opt|btnDnsDefault", "Standard verwenden"));
+  btnDnsDefault.SetCaption(LangText("Opt|btnDnsDefault", "Standard &verwenden"));
   lblExtIpUrl.SetCaption(LangText("Opt|lblExtIpUrl", "&URL für externe IP:"));
   lblFont.SetCaption(LangText("Opt|lblFont", "Ausgabe&schrift:"));
   btnFontSelHint = LangText("Opt|btnFontSel", "Schriftart auswählen...");
   grpHttpProxy.SetCaption(LangText("Opt|grpHttpProxy", "HTTP-Proxy"));
-  chkUseHttpProxy.SetCaption(LangText("Opt|chkUseHttpProxy", "HTTP-Proxy verwenden"));
+  chkUseHttpProxy.SetCaption(LangText("Opt|chkUseHttpProxy", "HTTP-Pro&xy verwenden"));
   lblProxyServer.SetCaption(LangText("Opt|lblProxyServer", "Proxy-Se&rver:"));
-  lblProxyPort.SetCaption(LangText("Opt|lblProxyPort", "P&ort:"));
+  lblProxyPort.SetCaption(LangText("Opt|lblProxyPort", "&Port:"));
   lblProxyUsername.SetCaption(LangText("Opt|lblProxyUsername", "&Benutzername:"));
   lblProxyPassword.SetCaption(LangText("Opt|lblProxyPassword", "Pass&wort:"));
   grpIEInt.SetCaption(LangText("Opt|grpIEInt", "Internet Explorer Integration"));
   chkIEIntActive.SetCaption(
-      LangText("Opt|chkIEIntActive", "Internet Explorer Integration aktivieren"));
-  optIEIntAllUsers.SetCaption(LangText("Opt|optIEIntAllUsers", "Für alle Benutzer"));
-  optIEIntActUser.SetCaption(LangText("Opt|optIEIntActUser", "Nur für den aktuellen Benutzer"));
-  chkIEIntMenu.SetCaption(LangText("Opt|chkIEIntMenu", "Menüeintrag unter \"Extras\" anzeigen"));
+      LangText("Opt|chkIEIntActive", "Internet Explorer Integration &aktivieren"));
+  optIEIntAllUsers.SetCaption(LangText("Opt|optIEIntAllUsers", "Für a&lle Benutzer"));
+  optIEIntActUser.SetCaption(LangText("Opt|optIEIntActUser", "&Nur für den aktuellen Benutzer"));
+  chkIEIntMenu.SetCaption(LangText("Opt|chkIEIntMenu", "Menüeintrag unter \"Extras\" an&zeigen"));
   chkIEIntButton.SetCaption(
-      LangText("Opt|chkIEIntButton", "Schaltfläche in der Symbolleiste anzeigen"));
-  btnOk.SetCaption(LangText("General|btnOk", "Ok"));
-  btnCancel.SetCaption(LangText("General|btnCancel", "Abbrechen"));
+      LangText("Opt|chkIEIntButton", "Schaltfläche in der Symbolleiste anzei&gen"));
+  btnOk.SetCaption(LangText("General|btnOk", "&Ok"));
+  btnCancel.SetCaption(LangText("General|btnCancel", "Abbre&chen"));
 }
 
 void TfrmSettings::ShowFont(const TFontChoice& f) {
+  if (f.Name.empty()) {
+    txtFontName.SetText(LangText("Opt|txtFontDesktop", "Schrift des Desktops"));
+    return;
+  }
   txtFontName.SetText(
       LangText("Opt|txtFontName", "%s1%, %s2% pt", {f.Name, std::to_string(f.Size)}));
 }

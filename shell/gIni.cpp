@@ -21,8 +21,8 @@ std::string HttpProxyServerName;
 int HttpProxyServerPort = 0;
 std::string HttpProxyUsername;
 std::string HttpProxyPassword;
-std::string OutputFontName = "Courier New";
-int OutputFontSize = 9;
+std::string OutputFontName;
+int OutputFontSize = 0;
 int OutputFontCharset = 0;
 
 void ResetSettingsValues() {
@@ -38,8 +38,8 @@ void ResetSettingsValues() {
   HttpProxyServerPort = 0;
   HttpProxyUsername.clear();
   HttpProxyPassword.clear();
-  OutputFontName = "Courier New";
-  OutputFontSize = 9;
+  OutputFontName.clear();
+  OutputFontSize = 0;
   OutputFontCharset = 0;
 }
 
@@ -372,12 +372,21 @@ bool LoadSettings(TfrmMain& f) {
   // IANA's files unless the file says otherwise; an empty value turns the
   // refresh off.
   RdapBootstrapUrl = Trim(text("RdapBootstrapUrl", kIanaRdapBootstrapUrl));
-  OutputFontName = text("OutputFontName", "Courier New");
-  OutputFontSize = ini.ReadInt(kSettings, "OutputFontSize", 9);
+  OutputFontName = Trim(text("OutputFontName", ""));
+  OutputFontSize = ReadRanged(ini, "OutputFontSize", 0, 0, 96);
+  // Earlier versions wrote their built-in choice back as if chosen: it
+  // stands for the desktop's font, not for a face rarely installed here.
+  if (OutputFontName == "Courier New" && OutputFontSize == 9) {
+    OutputFontName.clear();
+    OutputFontSize = 0;
+  }
+  if (OutputFontName.empty()) OutputFontSize = 0;
   OutputFontCharset = ini.ReadInt(kSettings, "OutputFontCharset", 0);
 
   // 2.
   f.pcMain.SetActivePageIndex(ReadRanged(ini, "LastPage", 0, 0, 9));
+  // By name: list files come and go, so an index would pick another list.
+  f.ListChosen = text("ListName", "");
 
   // 3.–12. The tabs' histories and options.
   for (const ControlEntry& e : ControlEntries()) LoadControl(ini, f, e);
@@ -413,6 +422,8 @@ bool SaveSettings(TfrmMain& f) {
   number("OutputFontSize", OutputFontSize);
   number("OutputFontCharset", OutputFontCharset);
   number("LastPage", f.pcMain.ActivePageIndex());
+  // Without list files this time the choice of before stays for their return.
+  text("ListName", f.cmbListList.Count() > 0 ? f.cmbListList.Text() : f.ListChosen);
 
   for (const ControlEntry& e : ControlEntries()) ok = SaveControl(ini, f, e) && ok;
   ok = SavePlacement(ini, f.Placement) && ok;

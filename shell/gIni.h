@@ -20,8 +20,8 @@ extern std::string HttpProxyServerName;
 extern int HttpProxyServerPort;  // 0–65535
 extern std::string HttpProxyUsername;
 extern std::string HttpProxyPassword;
-extern std::string OutputFontName;  // default "Courier New"
-extern int OutputFontSize;          // default 9
+extern std::string OutputFontName;  // default "": the desktop's fixed-width font
+extern int OutputFontSize;          // default 0: the desktop's size
 extern int OutputFontCharset;       // default 0
 
 // Puts the memory values back to their built-in defaults (LanguageName

@@ -3,8 +3,14 @@
 // IPv6 address swallows every packet while the IPv4 one answers.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "HttpTestPeers.h"
 #include "NtpTestPeers.h"
@@ -81,6 +87,43 @@ TEST(ConnectTcp, LoopbackPeersOfBothFamilies) {
   EXPECT_EQ(r.Error, ECONNREFUSED);
   EXPECT_EQ(r.Fd, -1);
   EXPECT_EQ(platform::ConnectTcp({}, 80, in()).End, platform::ReachEnd::NoAddress);
+}
+
+// The first attempt is still pending when the second starts: the listener's
+// queue is full, so its first SYN goes unanswered until the retransmission a
+// second later, while the second address (nobody listens on 127.0.0.2) has
+// refused in the meantime. Only connects that run side by side end with the
+// first address reached after the second one's refusal; one after another,
+// the first would win before the second ever started (no refusal), or be
+// given up before it (no connection at all).
+TEST(HappyEyeballs, TheFirstAttemptRunsOnWhileTheSecondStarts) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  // One connection waiting to be accepted fills a queue of length 0.
+  const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  // Room again well after the second attempt's start and long before the
+  // deadline (the SYN is sent again after 1 s, 3 s …).
+  std::thread release([listener] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (accepted >= 0) ::close(accepted);
+  });
+  const platform::Reach r = platform::ConnectTcp({A("127.0.0.1"), A("127.0.0.2")},
+                                                 ntohs(a.sin_port), Deadline::In(8000));
+  release.join();
+  EXPECT_EQ(r.End, platform::ReachEnd::Reached);
+  EXPECT_EQ(r.Attempt, 0u);
+  EXPECT_EQ(r.Error, ECONNREFUSED);
+  if (r.Fd >= 0) ::close(r.Fd);
+  ::close(filler);
+  ::close(listener);
 }
 
 // Inside a namespace of its own, fd00:dead::2 is a neighbour whose link

@@ -98,8 +98,9 @@ struct DnsWindow {
 };
 
 // The test zone as hand-built replies: records of other types and sections
-// around those asked for, MX preferences 20, 10, 10, a TXT of two strings
-// and one with a control character inside.
+// around those asked for, name servers and MX preferences 20, 10, 10 in an
+// order that is not the listed one, a TXT of two strings and one with a
+// control character inside.
 std::vector<ScriptedDnsServer::Datagram> ZoneScript(const std::string& query) {
   const Question q = ParseQuestion(query);
   const std::string apex = Bytes().ptr(12).b;
@@ -113,13 +114,13 @@ std::vector<ScriptedDnsServer::Datagram> ZoneScript(const std::string& query) {
                       Rr(WireName("www.quovix.test"), 1, ARdata(192, 0, 2, 12))},
                      {Rr(apex, 2, ns1)}, {glue})}};
     case 2:
-      return {{Reply(q, 0, {Rr(apex, 2, ns1), Rr(apex, 2, WireName("ns2.quovix.test"))}, {},
+      return {{Reply(q, 0, {Rr(apex, 2, WireName("ns2.quovix.test")), Rr(apex, 2, ns1)}, {},
                      {glue})}};
     case 15:
       return {{Reply(q, 0,
                      {Rr(apex, 15, MxRdata(20, "mxa.quovix.test")),
-                      Rr(apex, 15, MxRdata(10, "mxb.quovix.test")),
-                      Rr(apex, 15, MxRdata(10, "mxc.quovix.test"))},
+                      Rr(apex, 15, MxRdata(10, "mxc.quovix.test")),
+                      Rr(apex, 15, MxRdata(10, "mxb.quovix.test"))},
                      {}, {Rr(WireName("mxa.quovix.test"), 1, ARdata(192, 0, 2, 25))})}};
     case 16:
       return {{Reply(q, 0,
@@ -141,7 +142,8 @@ std::vector<ScriptedDnsServer::Datagram> ZoneScript(const std::string& query) {
 
 
 // Blocks of the expected output shared by the scripted and the real zone:
-// the look-up block, the name servers, the mail exchangers 20, 10, 10 and the SOA with the end.
+// the look-up block, the name servers by name, the mail exchangers by
+// preference and name, and the SOA with the end.
 const std::vector<std::string> kHeadLines = {
       "blue|Nameserver-Lookup für \"quovix.test\":",
       "navy|  IP-Adresse:  192.0.2.10",
@@ -163,9 +165,9 @@ const std::vector<std::string> kNsLines = {
 const std::vector<std::string> kMxLines = {
       "navy|",
       "navy|Mail Exchange Server:",
-      "navy|  1. MX-Server: mxa.quovix.test, Preference=20",
-      "navy|  2. MX-Server: mxb.quovix.test, Preference=10",
-      "navy|  3. MX-Server: mxc.quovix.test, Preference=10",
+      "navy|  1. MX-Server: mxb.quovix.test, Preference=10",
+      "navy|  2. MX-Server: mxc.quovix.test, Preference=10",
+      "navy|  3. MX-Server: mxa.quovix.test, Preference=20",
       "navy|Primärer Mail Exchange Server: mxb.quovix.test",
 };
 const std::vector<std::string> kSoaAndEndLines = {
@@ -309,9 +311,9 @@ TEST(DnsTool, TypedAddressWithResolveOptionAndRegisteredDomain) {
       "navy|  2. Nameserver: ns2.quovix.test ()",
       "navy|",
       "navy|Mail Exchange Server:",
-      "navy|  1. MX-Server: mxa.quovix.test (), Preference=20",
-      "navy|  2. MX-Server: mxb.quovix.test (192.0.2.25), Preference=10",
-      "navy|  3. MX-Server: mxc.quovix.test (), Preference=10",
+      "navy|  1. MX-Server: mxb.quovix.test (192.0.2.25), Preference=10",
+      "navy|  2. MX-Server: mxc.quovix.test (), Preference=10",
+      "navy|  3. MX-Server: mxa.quovix.test (), Preference=20",
       "navy|Primärer Mail Exchange Server: mxb.quovix.test",
   };
   ASSERT_GE(lines.size(), expected.size());
@@ -472,7 +474,131 @@ TEST(DnsTool, NameErrorOnTheAddressQueryEndsTheRunUnlessItIsAnAlias) {
                           [](const std::string& l) { return l.rfind("red|", 0) == 0; }),
             0);
   EXPECT_EQ(alias.back(), "blue|Anfragen beendet.");
-  EXPECT_EQ(server.Queries(), 1 + 7);  // the reverse name of "???" is never asked
+  EXPECT_EQ(server.Queries(), 1 + 7);
+  // No reverse name is made of "???".
+  for (const auto& q : server.Received()) EXPECT_NE(ParseQuestion(q).type, 12u) << ParseQuestion(q).name;
+}
+
+// How a run ends when there is less to ask than usual: its last lines, the
+// status bar, and the questions the server saw.
+TEST(DnsTool, RunsWithLittleToAskEndWithTheirVerdict) {
+  // nosuch.quovix.test does not exist; the rest is the test zone.
+  auto script = [](const std::string& query) {
+    const Question q = ParseQuestion(query);
+    if (q.name == "nosuch.quovix.test")
+      return std::vector<ScriptedDnsServer::Datagram>{{Reply(q, 3, {})}};
+    return ZoneScript(query);
+  };
+  ScriptedDnsServer server(script);
+  // A port where nothing listens any more.
+  const std::uint16_t closedPort = ScriptedDnsServer(script).Port();
+  struct Case {
+    const char* input;
+    bool direct;
+    const char* server;  // empty: the scripted one
+    std::vector<std::string> tail;
+    const char* status;
+    std::vector<unsigned> asked;  // types asked, in any order (the queries run together)
+  } cases[] = {
+      // A typed address asked as it is: only its reverse name, no "domain".
+      {"192.0.2.10", true, "",
+       {"blue|DNS Informationen für \"192.0.2.10\":", "navy|",
+        "navy|Reverse DNS-Abfrage für \"10.2.0.192.in-addr.arpa\":",
+        "navy|  1. Hostname: quovix.test", "blue|", "blue|Anfragen beendet."},
+       " Bereit.", {12}},
+      // A name without an address below a domain that exists: the domain's
+      // information, and last the name's own verdict; no reverse name.
+      {"nosuch.quovix.test", false, "",
+       {"navy|  Minimale TTL:   300", "red|",
+        "red|Der Name \"nosuch.quovix.test\" existiert nicht (NXDOMAIN).", "blue|",
+        "blue|Anfragen beendet."},
+       " Der Name \"nosuch.quovix.test\" existiert nicht (NXDOMAIN).", {1, 1, 2, 6, 15, 16, 28, 257}},
+      // A refusing server: one line for all the queries.
+      {"quovix.test", true, "127.0.0.1:closed",
+       {"blue|DNS Informationen für \"quovix.test\":", "red|",
+        "red|Der DNS-Server 127.0.0.1:closed ist nicht erreichbar (Verbindung abgelehnt), die "
+        "Anfragen entfallen.",
+        "blue|", "blue|Anfragen beendet."},
+       " Der DNS-Server 127.0.0.1:closed ist nicht erreichbar (Verbindung abgelehnt), die Anfragen "
+       "entfallen.",
+       {}},
+      // A typed address of a zone that is no interface here.
+      {"fe80::1%nosuchif0", true, "",
+       {"blue|Nameserver-Lookup für \"fe80::1%nosuchif0\":", "red|",
+        "red|Die Zone \"nosuchif0\" bezeichnet keine Schnittstelle dieses Computers."},
+       " Die Zone \"nosuchif0\" bezeichnet keine Schnittstelle dieses Computers.", {}},
+      // A server whose zone names no interface of this computer.
+      {"quovix.test", true, "fe80::53%nosuchif0",
+       {"blue|DNS Informationen für \"quovix.test\":", "red|",
+        "red|Der DNS-Server fe80::53%nosuchif0 ist nicht erreichbar (Zone \"nosuchif0\" "
+        "unbekannt), die Anfragen entfallen.",
+        "blue|", "blue|Anfragen beendet."},
+       " Der DNS-Server fe80::53%nosuchif0 ist nicht erreichbar (Zone \"nosuchif0\" unbekannt), "
+       "die Anfragen entfallen.",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input + std::string(" ") + c.server);
+    const int before = server.Queries();
+    DnsWindow w(server.Port());
+    std::string host = c.server;
+    if (const size_t at = host.find("closed"); at != std::string::npos)
+      host.replace(at, 6, std::to_string(closedPort));
+    if (!host.empty()) ActiveDnsServerIP = host;
+    w.f.chkDnsDirectQuery.SetChecked(c.direct);
+    std::vector<std::string> tail = c.tail;
+    for (auto& l : tail)
+      if (const size_t at = l.find("closed"); at != std::string::npos)
+        l.replace(at, 6, std::to_string(closedPort));
+    std::string status = c.status;
+    if (const size_t at = status.find("closed"); at != std::string::npos)
+      status.replace(at, 6, std::to_string(closedPort));
+    const auto lines = w.Run(c.input);
+    ASSERT_GE(lines.size(), tail.size());
+    EXPECT_EQ(std::vector<std::string>(lines.end() - static_cast<long>(tail.size()), lines.end()),
+              tail);
+    EXPECT_EQ(w.f.sbMain.SimpleText(), status);
+    std::vector<unsigned> asked;
+    const auto received = server.Received();
+    for (size_t i = static_cast<size_t>(before); i < received.size(); ++i)
+      asked.push_back(ParseQuestion(received[i]).type);
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked, c.asked);
+  }
+}
+
+// Ctrl+C or a close request while queries wait: the sections cut short
+// write nothing, the run ends with the abort line.
+TEST(DnsTool, AbortEndsTheRunWithTheAbortLineAndNoTimeouts) {
+  struct Case {
+    bool answerA;  // the address query answers, the others stay silent
+    int abortAfter;  // queries the server has seen when the abort comes
+    std::vector<std::string> afterHead;
+  } cases[] = {
+      {false, 1, {"red|", "red|Abbruch durch Benutzer."}},
+      {true, 2,
+       {"navy|", "navy|IP-Adressen:", "navy|  1. IP-Adresse: 192.0.2.10", "red|",
+        "red|Abbruch durch Benutzer."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.abortAfter);
+    ScriptedDnsServer server([&c](const std::string& query) {
+      const Question q = ParseQuestion(query);
+      if (c.answerA && q.type == 1)
+        return std::vector<ScriptedDnsServer::Datagram>{
+            {Reply(q, 0, {Rr(Bytes().ptr(12).b, 1, ARdata(192, 0, 2, 10))})}};
+      return std::vector<ScriptedDnsServer::Datagram>{};
+    });
+    DnsWindow w(server.Port());
+    NameResTimeout = 5000;
+    SetMessagePump([&] {
+      if (server.Queries() >= c.abortAfter) w.f.CloseRequested = true;
+    });
+    SetAbortCheck([&w] { return w.f.StopRequested(); });
+    EXPECT_EQ(w.Run("quovix.test"), Join({kHeadLines, c.afterHead}));
+    EXPECT_TRUE(w.f.ToolIdle);
+    SetAbortCheck(nullptr);
+  }
 }
 
 namespace {
@@ -496,12 +622,13 @@ class StalledResolver : public platform::IResolver {
 
 TEST(DnsTool, HugeZoneIsListedInPartAndItsLookUpsAreBoundedTogether) {
   // 440 name servers, too many for UDP: the truncated reply sends the
-  // client to TCP. A record of another name rides along.
+  // client to TCP. A record of another name rides along. They come from
+  // ns440 down and are listed by name from ns1, numbers as numbers.
   auto ns = [](const std::string& query, unsigned flags, bool whole) {
     const Question q = ParseQuestion(query);
     std::vector<std::string> answer = {
         Rr(WireName("other.test"), 2, WireName("ns.other.test"))};
-    for (int i = 1; whole && i <= 440; ++i)
+    for (int i = 440; whole && i >= 1; --i)
       answer.push_back(Rr(Bytes().ptr(12).b, 2, WireName("ns" + std::to_string(i) + ".quovix.test")));
     return ReplyFlags(q, flags, answer);
   };
@@ -854,9 +981,9 @@ TEST(DnsToolRealServer, ConsoleFrontEndPrintsTheWholeRun) {
       "  2. Nameserver: ns2.quovix.test (192.0.2.54)",
       "",
       "Mail Exchange Server:",
-      "  1. MX-Server: mxa.quovix.test (), Preference=20",
-      "  2. MX-Server: mxb.quovix.test (), Preference=10",
-      "  3. MX-Server: mxc.quovix.test (), Preference=10",
+      "  1. MX-Server: mxb.quovix.test (), Preference=10",
+      "  2. MX-Server: mxc.quovix.test (), Preference=10",
+      "  3. MX-Server: mxa.quovix.test (), Preference=20",
       "Primärer Mail Exchange Server: mxb.quovix.test",
       "",
       "Texteinträge:",

@@ -301,7 +301,7 @@ TEST(MailCheckTool, InputChecksEndTheRunEarly) {
   EXPECT_EQ(w.f.cmbEMailSender.Items().front(), "me@sender.test");
   EXPECT_EQ(w.f.sbMain.SimpleText(), " Bereit.");
   EXPECT_TRUE(w.f.cmbEMailAddress.Enabled());
-  EXPECT_EQ(w.f.ActiveControl, &w.f.reEMail);
+  EXPECT_EQ(w.f.ActiveControl, &w.f.cmbEMailAddress);
 }
 
 TEST(MailCheckTool, InternationalisedDomainsGoOutEncoded) {

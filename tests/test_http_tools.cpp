@@ -123,7 +123,7 @@ TEST_F(HeadTool, RedirectChainIsWalkedHopByHop) {
   EXPECT_EQ(f_.sbMain.SimpleText(), " Bereit.");
   EXPECT_EQ(f_.cmbHeadURL.Items().at(0), url);
   EXPECT_TRUE(f_.btnHeadStart.Enabled());
-  EXPECT_EQ(f_.btnHeadStart.Caption(), "Start");
+  EXPECT_EQ(f_.btnHeadStart.Caption(), "&Start");
   EXPECT_TRUE(f_.cmbHeadURL.Enabled());
   EXPECT_TRUE(f_.ToolIdle);
   // The other HTTP tools keep the client's own redirect handling.
@@ -450,7 +450,7 @@ TEST_F(HeadTool, AbortClickEndsTheWaitingRequest) {
   EXPECT_EQ(captionWhileRunning, "Abbrechen");
   EXPECT_LT(ms, 300 + 250 + 1000);
   EXPECT_EQ(Texts(f_.reHead).back(), "Abbruch durch Benutzer.");
-  EXPECT_EQ(f_.btnHeadStart.Caption(), "Start");
+  EXPECT_EQ(f_.btnHeadStart.Caption(), "&Start");
   EXPECT_EQ(f_.btnHeadStart.RunState, 0);
   EXPECT_TRUE(f_.ToolIdle);
 }
@@ -580,7 +580,7 @@ TEST_F(GPRankTool, SingleModeShowsRankAndBar) {
   EXPECT_EQ(f_.shpGPRankFront.Width, 100);
   // Run convention: history, captions and enabled states.
   EXPECT_EQ(f_.cmbGPRankURL.Items().at(0), "http://www.example.test");
-  EXPECT_EQ(f_.btnGPRankStart.Caption(), "Start");
+  EXPECT_EQ(f_.btnGPRankStart.Caption(), "&Start");
   EXPECT_EQ(f_.btnGPRankStart.RunState, 0);
   EXPECT_TRUE(f_.cmbGPRankURL.Enabled());
   EXPECT_TRUE(f_.cmbGPRankTimeout.Enabled());
@@ -649,6 +649,6 @@ TEST_F(GPRankTool, MultiModeAbortsAfterTheCurrentRow) {
   Run("www.example.test/");
   EXPECT_EQ(f_.lvGPRankMulti.Rows().size(), 2u);
   EXPECT_EQ(f_.btnGPRankStart.RunState, 0);
-  EXPECT_EQ(f_.btnGPRankStart.Caption(), "Start");
+  EXPECT_EQ(f_.btnGPRankStart.Caption(), "&Start");
   EXPECT_TRUE(f_.ToolIdle);
 }

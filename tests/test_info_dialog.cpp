@@ -115,7 +115,7 @@ TEST_F(InfoDialog, BuiltInTextsDescribeThemselvesWithTheAuthorsData) {
   EXPECT_EQ(dlg.lblLangHome.Caption(), "Homepage:");
   EXPECT_FALSE(dlg.imgLang.Visible());
   EXPECT_TRUE(dlg.imgLang.FileName.empty());
-  EXPECT_EQ(dlg.btnOk.Caption(), "Ok");
+  EXPECT_EQ(dlg.btnOk.Caption(), "&Ok");
 }
 
 TEST_F(InfoDialog, LanguageFileDescribesItselfAndItsFlagEndsAt80) {
@@ -206,7 +206,7 @@ TEST_F(InfoDialog, LinksOpenWithTheDesktopAndFailuresSayWhy) {
   ASSERT_EQ(desktop_.Boxes.size(), 2u);
   EXPECT_EQ(desktop_.Boxes[0],
             "Kein Standard-Webbrowser gefunden: Ihr Standard-Webbrowser konnte nicht geöffnet "
-            "werden!");
+            "werden!\n\nDie Adresse zum Kopieren: " + std::string(kAuthorUrl));
   EXPECT_EQ(desktop_.Boxes[1].rfind("Kein Standard-Mailclient gefunden: ", 0), 0u);
   dlg.btnOk.Click();
   EXPECT_TRUE(dlg.Closed);

@@ -7,13 +7,16 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <set>
 
 #include "app/DialogControls.h"
 #include "app/formMain.h"
+#include "common/fCaseFold.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
+#include "shell/formSettings.h"
 
 using namespace quovix;
 namespace fs = std::filesystem;
@@ -236,7 +239,7 @@ TEST_F(LanguageTest, OnlyARegularFileInsideTheFolderIsOpened) {
     TfrmMain f;
     f.FormCreate();
     EXPECT_EQ(LanguageName, name);
-    EXPECT_EQ(f.btnPingStart.Caption(), "Start") << name;
+    EXPECT_EQ(f.btnPingStart.Caption(), "&Start") << name;
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(LanguageFile("../Outside", ".lng"), "");
@@ -282,4 +285,87 @@ TEST(LanguageFile, EnglishHasEveryKeyTheSourcesUse) {
   for (const char* key : {"Lang|Language", "Lang|AuthorName", "Lang|AuthorSite", "Lang|AuthorMail",
                           "Font|Name", "Font|Size"})
     EXPECT_TRUE(english.count(LowerLatin(key))) << key;
+}
+
+namespace {
+// The access key of a caption: the character after a single "&", folded.
+std::string AccessKey(const std::string& caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    size_t n = 1;
+    while (i + 1 + n < caption.size() && (static_cast<unsigned char>(caption[i + 1 + n]) & 0xC0) == 0x80) ++n;
+    return FoldCaseUtf8(caption.substr(i + 1, n));
+  }
+  return {};
+}
+
+// The window with its texts in German (the defaults) or in English.
+std::unique_ptr<TfrmMain> FormInLanguage(bool english) {
+  LanguageTable.clear();
+  if (english) {
+    EXPECT_GT(LoadLanguageFile(std::string(QUOVIX_SOURCE_DIR) + "/lang/English.lng"), 0);
+  }
+  auto f = std::make_unique<TfrmMain>();
+  f->ApplyLanguageTexts();
+  return f;
+}
+}  // namespace
+
+TEST(LanguageFile, AccessKeysAreUniquePerTabAndDialogAndOnEveryButtonAndBox) {
+  for (const bool english : {false, true}) {
+    const std::unique_ptr<TfrmMain> form = FormInLanguage(english);
+    TfrmMain& f = *form;
+    TfrmSettings dlg(f);
+    std::set<std::string> menuKeys;
+    for (TMenuItem* m : {&f.mnuFile, &f.mnuTools, &f.mnuExtras, &f.mnuHelp}) menuKeys.insert(AccessKey(m->Caption()));
+    // The menu bar's keys count on every tab; the options dialog has none.
+    std::vector<std::pair<std::string, std::vector<TControl*>>> groups;
+    for (int p = 0; p < 10; ++p) groups.emplace_back(f.Page(p)->Name, f.TabControls(static_cast<TPage>(p)));
+    groups.emplace_back("options", std::vector<TControl*>{
+        &dlg.lblMaxRecentItems, &dlg.lblNameResTimeout, &dlg.lblDns, &dlg.btnDnsDefault, &dlg.lblExtIpUrl,
+        &dlg.lblFont, &dlg.chkUseHttpProxy, &dlg.lblProxyServer, &dlg.lblProxyPort, &dlg.lblProxyUsername,
+        &dlg.lblProxyPassword, &dlg.chkIEIntActive, &dlg.optIEIntAllUsers, &dlg.optIEIntActUser,
+        &dlg.chkIEIntMenu, &dlg.chkIEIntButton, &dlg.btnOk, &dlg.btnCancel});
+    for (const auto& [group, controls] : groups) {
+      std::set<std::string> seen = group == "options" ? std::set<std::string>{} : menuKeys;
+      for (TControl* c : controls) {
+        std::string caption;
+        bool needsKey = true;  // buttons and boxes; a label only when it has a caption of its own
+        if (auto* b = dynamic_cast<TButton*>(c)) caption = b->Caption();
+        else if (auto* k = dynamic_cast<TCheckBox*>(c)) caption = k->Caption();
+        else if (auto* l = dynamic_cast<TLabel*>(c)) caption = l->Caption(), needsKey = false;
+        else continue;
+        const std::string key = AccessKey(caption);
+        if (key.empty()) {
+          EXPECT_FALSE(needsKey) << group << ": " << c->Name << " \"" << caption << "\" english=" << english;
+          continue;
+        }
+        EXPECT_TRUE(seen.insert(key).second)
+            << group << ": " << c->Name << " \"" << caption << "\" repeats \"" << key << "\" english=" << english;
+      }
+    }
+  }
+  LanguageTable.clear();
+}
+
+TEST(LanguageFile, EveryOptionOfTheTabsHasATooltip) {
+  for (const bool english : {false, true}) {
+    const std::unique_ptr<TfrmMain> form = FormInLanguage(english);
+    TfrmMain& f = *form;
+    for (int p = 0; p < 10; ++p)
+      for (TControl* c : f.TabControls(static_cast<TPage>(p))) {
+        auto* combo = dynamic_cast<TComboBox*>(c);
+        // Check boxes, and the pick-only lists whose labels are one word.
+        const bool option = dynamic_cast<TCheckBox*>(c) ||
+                            (combo && combo->Style == TComboStyle::DropDownList && combo != &f.cmbListList);
+        if (option) {
+          EXPECT_FALSE(c->Hint().empty()) << c->Name << " english=" << english;
+        }
+      }
+  }
+  LanguageTable.clear();
 }

@@ -65,8 +65,9 @@ TEST(CaseFold, FoldsLatinGreekAndCyrillicLetters) {
 
 TEST_F(ListSearch, EmptyTermListsEverythingSorted) {
   Search("Ports", "");
+  // Numbers by their value: port 25 before port 110.
   EXPECT_EQ(f.lstList.Items(),
-            (std::vector<std::string>{"110 pop3", "25  smtp", "443 HTTPS", "53  domain", "80  http"}));
+            (std::vector<std::string>{"25  smtp", "53  domain", "80  http", "110 pop3", "443 HTTPS"}));
   EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
   EXPECT_TRUE(f.btnListSearch.Enabled());
   EXPECT_TRUE(f.ToolIdle);
@@ -74,9 +75,9 @@ TEST_F(ListSearch, EmptyTermListsEverythingSorted) {
 
 TEST_F(ListSearch, MatchIgnoresCaseIncludingUmlautsButKeepsBlanks) {
   Search("Ports", "http");
-  EXPECT_EQ(f.lstList.Items(), (std::vector<std::string>{"443 HTTPS", "80  http"}));
+  EXPECT_EQ(f.lstList.Items(), (std::vector<std::string>{"80  http", "443 HTTPS"}));
   Search("Ports", " http");  // the blank takes part in the match
-  EXPECT_EQ(f.lstList.Items(), (std::vector<std::string>{"443 HTTPS", "80  http"}));
+  EXPECT_EQ(f.lstList.Items(), (std::vector<std::string>{"80  http", "443 HTTPS"}));
   Search("Ports", "  http");
   EXPECT_EQ(f.lstList.Items(), (std::vector<std::string>{"80  http"}));
   Search("Orte", "mün");
@@ -111,11 +112,61 @@ TEST_F(ListSearch, DamagedOrMissingListShowsNothingAndKeepsTheCachedList) {
   Search("Missing", "");
   EXPECT_TRUE(f.lstList.Items().empty());
   EXPECT_TRUE(f.btnListSearch.Enabled());
-  EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
+  EXPECT_EQ(f.sbMain.SimpleText(), " Die Liste \"Missing\" kann nicht gelesen werden.");
   // The cached list still serves its own searches without a new read.
   WriteList(dir / "Ports.clf", "changed\n");
   Search("Ports", "pop3");
   EXPECT_EQ(f.lstList.Items(), (std::vector<std::string>{"110 pop3"}));
+}
+
+TEST_F(ListSearch, NoHitSaysSoInTheStatusBar) {
+  Search("Ports", "gopher");
+  EXPECT_TRUE(f.lstList.Items().empty());
+  EXPECT_EQ(f.sbMain.SimpleText(), " Kein Eintrag der Liste \"Ports\" enthält \"gopher\".");
+  Search("Ports", "smtp");
+  EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
+}
+
+TEST_F(ListSearch, TheChosenListIsChosenAgainAtTheNextStart) {
+  const std::string savedIni = IniFilePath;
+  IniFilePath = (dir / "Quovix.ini").string();
+  auto chosenAtStart = [] {
+    TfrmMain g;
+    g.FormCreate();
+    return g.cmbListList.Text();
+  };
+  {
+    TfrmMain g;
+    g.FormCreate();
+    g.cmbListList.SetText("Orte");
+    g.FormClose();
+  }
+  // The other list files are found in whatever order the folder gives.
+  EXPECT_EQ(chosenAtStart(), "Orte");
+  // Its file gone: the first list.
+  fs::rename(dir / "Orte.clf", dir / "Orte.off");
+  EXPECT_EQ(chosenAtStart(), "Ports");
+  // A session without any list file keeps the choice for their return.
+  fs::rename(dir / "Ports.clf", dir / "Ports.off");
+  {
+    TfrmMain g;
+    g.FormCreate();
+    g.FormClose();
+  }
+  fs::rename(dir / "Orte.off", dir / "Orte.clf");
+  fs::rename(dir / "Ports.off", dir / "Ports.clf");
+  EXPECT_EQ(chosenAtStart(), "Orte");
+  IniFilePath = savedIni;
+}
+
+TEST(NaturalOrder, NumbersCompareByValueTheRestByByte) {
+  const std::vector<std::string> sorted = {
+      "", "1/tcp", "7/tcp", "25/tcp", "110/tcp", "443/tcp", "0443/tcp", "443/udp",
+      "a2", "a02", "a10", "a10b", "ab", "b"};
+  for (size_t i = 0; i < sorted.size(); ++i)
+    for (size_t j = 0; j < sorted.size(); ++j)
+      EXPECT_EQ(NaturalLess(sorted[i], sorted[j]), i < j) << sorted[i] << " / " << sorted[j];
+  EXPECT_TRUE(NaturalLess("99999999999999999999", "100000000000000000000"));  // past 64 bits
 }
 
 TEST(ListBox, SortedBoxOrdersByFoldedTextWhateverTheWayItemsCome) {

@@ -197,8 +197,8 @@ TEST(LocalAdapters, EthernetOnlyInIndexOrder) {
   };
   platform::ScopedSeam<platform::INetInterfaces> seam(&fake);
   EXPECT_EQ(EthernetAdapterList(), (std::vector<std::string>{
-                                       "de-ad-be-ef-00-01|eth0",
-                                       "00-1a-2b-3c-4d-5e|enp0s8 (Intel 82540EM)",
+                                       "de:ad:be:ef:00:01|eth0",
+                                       "00:1a:2b:3c:4d:5e|enp0s8 (Intel 82540EM)",
                                    }));
 }
 
@@ -210,7 +210,7 @@ TEST(LocalAdapters, LongAddressesAndDescriptionsAreCut) {
   platform::ScopedSeam<platform::INetInterfaces> seam(&fake);
   auto list = EthernetAdapterList();
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].substr(0, list[0].find('|')), "01-02-03-04-05-06-07-08");
+  EXPECT_EQ(list[0].substr(0, list[0].find('|')), "01:02:03:04:05:06:07:08");
   std::string description = list[0].substr(list[0].find('|') + 1);
   EXPECT_LE(description.size(), 256u);
   EXPECT_GE(description.size(), 250u);
@@ -245,14 +245,14 @@ TEST(LocalAdapters, SysfsTableWithModels) {
   platform::LinuxNetInterfaces table(net.string(), (t.path / "udev").string());
   platform::ScopedSeam<platform::INetInterfaces> seam(&table);
   EXPECT_EQ(EthernetAdapterList(), (std::vector<std::string>{
-                                       "00-1a-2b-3c-4d-5e|enp1s0 (Intel Corporation 82574L Gigabit Network Connection)",
-                                       "52-54-00-12-34-56|eth1 (virtio_net)",
-                                       "02-00-00-00-00-01|usb0 (USB 10/100 LAN)",
+                                       "00:1a:2b:3c:4d:5e|enp1s0 (Intel Corporation 82574L Gigabit Network Connection)",
+                                       "52:54:00:12:34:56|eth1 (virtio_net)",
+                                       "02:00:00:00:00:01|usb0 (USB 10/100 LAN)",
                                    }));
 }
 
 TEST(LocalAdapters, RealTableHasTheEntryForm) {
-  const std::regex form("([0-9a-f]{2}-){0,7}[0-9a-f]{2}\\|.{1,256}");
+  const std::regex form("([0-9a-f]{2}:){0,7}[0-9a-f]{2}\\|.{1,256}");
   for (const std::string& e : EthernetAdapterList()) {
     EXPECT_TRUE(std::regex_match(e, form)) << e;
     EXPECT_NE(e.substr(e.find('|') + 1), "lo");

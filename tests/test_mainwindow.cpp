@@ -148,11 +148,12 @@ TEST(MainRun, PlainVariantDisablesAndRestoresEvenOnError) {
   EXPECT_TRUE(f.cmbDnsHost.Enabled());
   EXPECT_TRUE(f.lblDnsHost.Enabled());
   EXPECT_TRUE(f.chkDnsExtended.Enabled());
-  EXPECT_EQ(f.ActiveControl, &f.reDns);
+  EXPECT_EQ(f.ActiveControl, &f.cmbDnsHost);  // where Enter runs it again
   EXPECT_EQ(f.cmbDnsHost.Items(), (std::vector<std::string>{"host.example"}));
   ASSERT_EQ(f.reDns.Lines().size(), 1u);
   EXPECT_EQ(f.pcMain.ActivePageIndex(), pgDns);
   EXPECT_TRUE(f.pcMain.UserSelect(pgPing));
+  EXPECT_EQ(f.ActiveControl, &f.cmbPingHost);  // the new tab's input
 }
 
 TEST(MainRun, AbortableVariantStopsAtTheCheckpointAfterAnAbortClick) {
@@ -188,7 +189,7 @@ TEST(MainRun, AbortableVariantStopsAtTheCheckpointAfterAnAbortClick) {
   EXPECT_EQ(f.rePing.Lines().back().Text, "Abbruch durch Benutzer.");
   EXPECT_EQ(f.rePing.Lines().back().Color, clRed);
   EXPECT_EQ(f.btnPingStart.RunState, 0);
-  EXPECT_EQ(f.btnPingStart.Caption(), "Start");
+  EXPECT_EQ(f.btnPingStart.Caption(), "&Start");
   EXPECT_TRUE(f.cmbPingCount.Enabled());
   ExpectIdle(f);
 }
@@ -224,13 +225,14 @@ TEST(MainRun, AbortableVariantRestoresAfterAnError) {
   };
   EXPECT_THROW(f.btnPingStart.Click(), std::runtime_error);
   EXPECT_EQ(f.btnPingStart.RunState, 0);
-  EXPECT_EQ(f.btnPingStart.Caption(), "Start");
+  EXPECT_EQ(f.btnPingStart.Caption(), "&Start");
   EXPECT_TRUE(f.cmbPingHost.Enabled());
   ExpectIdle(f);
 }
 
-TEST(MainRun, AppendOutputSplitsLinesFocusesAndPumps) {
+TEST(MainRun, AppendOutputSplitsLinesAndPumpsLeavingTheFocus) {
   TfrmMain f;
+  f.SetFocus(&f.cmbWhoisHost);
   int pumps = 0;
   PumpClockAt clock;
   f.ProcessMessages = [&] { ++pumps; };
@@ -243,7 +245,7 @@ TEST(MainRun, AppendOutputSplitsLinesFocusesAndPumps) {
   EXPECT_EQ(f.reWhois.Lines()[2].Text, "a");
   EXPECT_EQ(f.reWhois.Lines()[4].Text, "c");
   EXPECT_EQ(f.reWhois.Lines()[4].Color, clNavy);
-  EXPECT_EQ(f.ActiveControl, &f.reWhois);
+  EXPECT_EQ(f.ActiveControl, &f.cmbWhoisHost);
   EXPECT_EQ(pumps, 1);  // the second within the same frame
 }
 
@@ -357,14 +359,14 @@ TEST(MainReentry, OptionsDialogWaitsForTheRunAndAppliesTheFontOnOk) {
   EXPECT_EQ(shown, 0);
   f.mnuExtrasSettings.Click();  // Cancel: the font is not applied
   EXPECT_EQ(shown, 1);
-  EXPECT_EQ(f.reDns.FontName, "Courier New");
+  EXPECT_EQ(f.reDns.FontName, "");
   ok = true;
   f.mnuExtrasSettings.Click();
   EXPECT_EQ(f.reDns.FontName, "DejaVu Sans Mono");
   EXPECT_EQ(f.reOwn.FontSize, 12);
   EXPECT_EQ(f.lstList.FontSize, 12);
-  OutputFontName = "Courier New";
-  OutputFontSize = 9;
+  OutputFontName.clear();
+  OutputFontSize = 0;
 }
 
 TEST(MainReentry, LanguageSwitchDuringARunKeepsTheAbortCaption) {
@@ -372,7 +374,7 @@ TEST(MainReentry, LanguageSwitchDuringARunKeepsTheAbortCaption) {
   ToolRunGuard g(f, PingRun(f));
   f.ApplyLanguageTexts();
   EXPECT_EQ(f.btnPingStart.Caption(), "Abbrechen");
-  EXPECT_EQ(f.btnTraceStart.Caption(), "Start");
+  EXPECT_EQ(f.btnTraceStart.Caption(), "&Start");
 }
 
 // ---- Edit popup ---------------------------------------------------------------------
@@ -417,6 +419,7 @@ TEST(MainEditPopup, CopyTakesTheSelectionOrTheWholePane) {
   f.OnClipboard = [&](const std::string& t) { seen = t; };
   f.AppendOutput(f.reHead, "HTTP/1.1 200 OK", clGreen);
   f.AppendOutput(f.reHead, "Server: test", clBlack);
+  f.SetFocus(&f.reHead);  // the user's click into it
   Select(f.reHead, "200 OK");
   f.pmnuEditCopy.Click();
   EXPECT_EQ(f.Clipboard, "200 OK");
@@ -461,6 +464,7 @@ TEST(MainEditPopup, SendSelectionToEveryTarget) {
     TfrmMain f;
     f.pcMain.SetActivePageIndex(pgOwn);
     f.AppendOutput(f.reOwn, "Name: \t host.example  ", clBlack);
+    f.SetFocus(&f.reOwn);
     Select(f.reOwn, " \t host.example  ");
     (f.*t.item).Click();
     EXPECT_EQ((f.*t.input).Text(), "host.example") << (f.*t.item).Name;
@@ -606,7 +610,9 @@ TEST(MainHelp, WebPagesAndMailWithMessagesOnFailure) {
   f.mnuHelpEMail.Click();
   ASSERT_EQ(desktop.boxes.size(), 2u);
   EXPECT_EQ(desktop.boxes[0].first, "Kein Standard-Webbrowser gefunden");
-  EXPECT_EQ(desktop.boxes[0].second, "Ihr Standard-Webbrowser konnte nicht geöffnet werden!");
+  // The address to copy by hand.
+  EXPECT_EQ(desktop.boxes[0].second, std::string("Ihr Standard-Webbrowser konnte nicht geöffnet werden!\n\n"
+                                                  "Die Adresse zum Kopieren: ") + kProductUrl);
   EXPECT_EQ(desktop.boxes[1].first, "Kein Standard-Mailclient gefunden");
   EXPECT_EQ(desktop.boxes[1].second, "Ihr Standard-Mailclient konnte nicht geöffnet werden!");
 }

@@ -184,8 +184,8 @@ const std::vector<std::string> kTail = {
     "navy|Lokaler DNS-Server: 192.0.2.53 (ns.quovix.test)",
     "",
     "blue|Ethernet-Adressen:",
-    "navy|  52-54-00-12-34-56 (eth0)",
-    "navy|  00-1b-21-aa-bb-02 (enp5s0 (I210))",
+    "navy|  52:54:00:12:34:56 (eth0)",
+    "navy|  00:1b:21:aa:bb:02 (enp5s0 (I210))",
     "",
     "blue|Anfragen beendet.",
 };
@@ -247,7 +247,7 @@ TEST_F(OwnTool, WithoutServiceAddressTheLocalLinesLeadStraightToTheDnsServer) {
   EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
   EXPECT_TRUE(f.btnOwnStart.Enabled());
   EXPECT_TRUE(f.ToolIdle);
-  EXPECT_EQ(f.ActiveControl, &f.reOwn);
+  EXPECT_EQ(f.ActiveControl, &f.btnOwnStart);
 }
 
 TEST_F(OwnTool, UntickedResolveShowsNoNamesAndLooksNothingUp) {
@@ -262,7 +262,7 @@ TEST_F(OwnTool, UntickedResolveShowsNoNamesAndLooksNothingUp) {
                        "blue|Externe Daten:", "navy|  IP-Adresse: 198.51.100.7",
                        "navy|  Proxy-IP:   127.0.0.3", "",
                        "navy|Lokaler DNS-Server: 192.0.2.53", "", "blue|Ethernet-Adressen:",
-                       "navy|  52-54-00-12-34-56 (eth0)", "navy|  00-1b-21-aa-bb-02 (enp5s0 (I210))",
+                       "navy|  52:54:00:12:34:56 (eth0)", "navy|  00:1b:21:aa:bb:02 (enp5s0 (I210))",
                        "", "blue|Anfragen beendet."}));
   EXPECT_EQ(resolver->ReverseCalls(), 0);
 }
@@ -544,7 +544,7 @@ TEST_F(OwnTool, IPv6AddressesWithTheirInterfacesAndIPv6NameServers) {
                        "navy|Lokaler DNS-Server: 192.0.2.53",
                        "navy|Lokaler IPv6-DNS-Server: 2001:db8::53",
                        "navy|Lokaler IPv6-DNS-Server: fe80::1%eth0", "", "blue|Ethernet-Adressen:",
-                       "navy|  52-54-00-12-34-56 (eth0)", "navy|  00-1b-21-aa-bb-02 (enp5s0 (I210))",
+                       "navy|  52:54:00:12:34:56 (eth0)", "navy|  00:1b:21:aa:bb:02 (enp5s0 (I210))",
                        "", "blue|Anfragen beendet."}));
   // Only IPv6 servers: no empty IPv4 line claims that none is configured.
   dual.all = {"::1"};

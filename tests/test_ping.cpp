@@ -54,7 +54,7 @@ TEST_F(PingForm, NormalRunWritesHeadingEchoLinesAndTally) {
     EXPECT_EQ(c.Ttl, 128);
   }
   // Ready state restored, the host entered its history as typed (trimmed).
-  EXPECT_EQ(f.btnPingStart.Caption(), "Start");
+  EXPECT_EQ(f.btnPingStart.Caption(), "&Start");
   EXPECT_EQ(f.btnPingStart.RunState, 0);
   EXPECT_TRUE(f.cmbPingHost.Enabled());
   EXPECT_TRUE(f.ToolIdle);
@@ -123,7 +123,7 @@ TEST_F(PingForm, ContinuousRunStopsAtAbortAfterThirdEchoWithItsTally) {
                    {"", clBlue},
                    {"3 Ping(s) gesendet (2 korrekt, 0 fehlerhaft, 1 ohne Antwort).", clBlue},
                    {"Verlust: 33.3 %, Antwortzeit min/avg/max: 1/2.5/4 ms", clBlue}}));
-  EXPECT_EQ(f.btnPingStart.Caption(), "Start");
+  EXPECT_EQ(f.btnPingStart.Caption(), "&Start");
   EXPECT_EQ(f.btnPingStart.RunState, 0);
   EXPECT_TRUE(f.cmbPingHost.Enabled());
 }

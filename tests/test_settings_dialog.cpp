@@ -345,7 +345,7 @@ TEST_F(SettingsDialog, FontChoiceReachesThePanesOnlyThroughOk) {
   // Cancel after a change leaves the output font.
   main_.ShowSettingsDialog = [&] {
     TfrmSettings dlg(main_);
-    EXPECT_EQ(dlg.txtFontName.Text(), "Courier New, 9 pt");
+    EXPECT_EQ(dlg.txtFontName.Text(), "Schrift des Desktops");  // none chosen yet
     EXPECT_TRUE(dlg.txtFontName.ReadOnly);
     dlg.dlgFontExecute = chooser;
     dlg.btnFontSel.Click();
@@ -355,11 +355,11 @@ TEST_F(SettingsDialog, FontChoiceReachesThePanesOnlyThroughOk) {
   };
   main_.mnuExtrasSettingsClick();
   ASSERT_EQ(offered.size(), 1u);
-  EXPECT_EQ(offered[0].Name, "Courier New");
-  EXPECT_EQ(offered[0].Size, 9);
-  EXPECT_EQ(OutputFontName, "Courier New");
-  EXPECT_EQ(OutputFontSize, 9);
-  EXPECT_EQ(main_.reDns.FontName, "Courier New");
+  EXPECT_EQ(offered[0].Name, "");
+  EXPECT_EQ(offered[0].Size, 0);
+  EXPECT_EQ(OutputFontName, "");
+  EXPECT_EQ(OutputFontSize, 0);
+  EXPECT_EQ(main_.reDns.FontName, "");
 
   // A dialog the user left without a choice changes nothing either.
   main_.ShowSettingsDialog = [&] {
@@ -369,7 +369,7 @@ TEST_F(SettingsDialog, FontChoiceReachesThePanesOnlyThroughOk) {
       return false;
     };
     dlg.btnFontSel.Click();
-    EXPECT_EQ(dlg.txtFontName.Text(), "Courier New, 9 pt");
+    EXPECT_EQ(dlg.txtFontName.Text(), "Schrift des Desktops");
     dlg.dlgFontExecute = chooser;
     dlg.btnFontSel.Click();
     dlg.btnOk.Click();
@@ -407,15 +407,15 @@ TEST_F(SettingsDialog, TextsComeFromTheLanguageTable) {
   {
     TfrmSettings dlg(main_);
     EXPECT_EQ(dlg.Caption, "Optionen");
-    EXPECT_EQ(dlg.btnDnsDefault.Caption(), "Standard verwenden");
-    EXPECT_EQ(dlg.chkIEIntMenu.Caption(), "Menüeintrag unter \"Extras\" anzeigen");
-    EXPECT_EQ(dlg.btnCancel.Caption(), "Abbrechen");
+    EXPECT_EQ(dlg.btnDnsDefault.Caption(), "Standard &verwenden");
+    EXPECT_EQ(dlg.chkIEIntMenu.Caption(), "Menüeintrag unter \"Extras\" an&zeigen");
+    EXPECT_EQ(dlg.btnCancel.Caption(), "Abbre&chen");
     EXPECT_EQ(dlg.btnFontSelHint, "Schriftart auswählen...");
   }
   ASSERT_GT(LoadLanguageFile(std::string(QUOVIX_SOURCE_DIR) + "/lang/English.lng"), 0);
   TfrmSettings dlg(main_);
   EXPECT_EQ(dlg.Caption, "Options");
-  EXPECT_EQ(dlg.btnDnsDefault.Caption(), "Use default");
-  EXPECT_EQ(dlg.txtFontName.Text(), "Courier New, 9 pt");
-  EXPECT_EQ(dlg.btnCancel.Caption(), "Cancel");
+  EXPECT_EQ(dlg.btnDnsDefault.Caption(), "Use d&efault");
+  EXPECT_EQ(dlg.txtFontName.Text(), "Desktop font");
+  EXPECT_EQ(dlg.btnCancel.Caption(), "&Cancel");
 }

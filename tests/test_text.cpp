@@ -164,3 +164,33 @@ TEST(SharedOps, IsUserAdminFollowsThePrivilegeTest) {
   fake.admin = true;
   EXPECT_TRUE(IsUserAdmin());
 }
+
+TEST(TextHostSpan, DoubleClickTakesTheWholeNameOrAddress) {
+  struct Case {
+    std::string line, clickedOn, selected;  // clickedOn: the text at the click
+  };
+  const std::vector<Case> cases = {
+      {"  Hostname:   www.example.org", "example", "www.example.org"},
+      {"Die Domain \"sub.beispiel.de\" existiert nicht.", "beispiel", "sub.beispiel.de"},
+      {"Antwort von 192.0.2.7: Bytes=32", "0.2", "192.0.2.7"},
+      {"Antwort von ::1: Bytes=32", "::1", "::1"},
+      {"  fe80::21b:21ff:feaa:bb02%enp5s0 (link-lokal)", "feaa", "fe80::21b:21ff:feaa:bb02%enp5s0"},
+      {"[2001:db8::1]:443", "db8", "2001:db8::1"},
+      {"Netz 2001:db8::/32", "2001", "2001:db8::"},
+      {"  52:54:00:12:34:56 (eth0)", "12", "52:54:00:12:34:56"},
+      {"Gefunden: bücher.example…", "cher", "bücher.example"},
+      {"  Hostname:   www.example.org", "Hostname", "Hostname"},
+      {"ping www.example.org.", "org", "www.example.org"},
+  };
+  for (const Case& c : cases) {
+    const size_t at = c.line.find(c.clickedOn);
+    ASSERT_NE(at, std::string::npos) << c.line;
+    const auto [first, length] = HostSpanAt(c.line, at + 1);
+    EXPECT_EQ(c.line.substr(first, length), c.selected) << c.line;
+  }
+  // Just behind a name still takes it; between blanks there is nothing.
+  EXPECT_EQ(HostSpanAt("a.example  x", 9), (std::pair<size_t, size_t>{0, 9}));
+  EXPECT_EQ(HostSpanAt("a.example  x", 10).second, 0u);
+  EXPECT_EQ(HostSpanAt("", 0).second, 0u);
+  EXPECT_EQ(HostSpanAt("x\xC3", 5), (std::pair<size_t, size_t>{0, 1}));  // stray byte, offset past the end
+}

@@ -56,7 +56,7 @@ TEST_F(TraceForm, HopsRoutersSilentHopsAndCompletion) {
     EXPECT_EQ(icmp.Calls[i].TimeoutMs, 500);
     EXPECT_EQ(icmp.Calls[i].Address, Addr("203.0.113.2"));
   }
-  EXPECT_EQ(f.btnTraceStart.Caption(), "Start");
+  EXPECT_EQ(f.btnTraceStart.Caption(), "&Start");
   EXPECT_TRUE(f.cmbTraceHops.Enabled());
   EXPECT_EQ(f.cmbTraceHost.Items().at(0), "203.0.113.2");
   EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");

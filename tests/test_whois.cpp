@@ -151,6 +151,8 @@ class WhoisRun : public ::testing::Test {
   std::shared_ptr<TableResolver> names = std::make_shared<TableResolver>();
   platform::ScopedResolver resolver{names};
   void SetUp() override {
+    // Whatever settings the form read, no test asks the real bootstrap service.
+    RdapBootstrapUrl.clear();
     f.chkWhoisDirectQuery.SetChecked(true);
     f.chkWhoisFormat.SetCheckedSilently(true);
     f.chkWhoisRedirect.SetCheckedSilently(true);
@@ -186,7 +188,7 @@ TEST_F(WhoisRun, DirectQueryAsksTheServerBoxOnItsPortAndNothingElse) {
   EXPECT_EQ(s.Received()[0], "example.test\r\n");
   // Ready state with histories and option dependencies.
   EXPECT_EQ(f.btnWhoisStart.RunState, 0);
-  EXPECT_EQ(f.btnWhoisStart.Caption(), "Start");
+  EXPECT_EQ(f.btnWhoisStart.Caption(), "&Start");
   EXPECT_TRUE(f.ToolIdle);
   EXPECT_EQ(f.cmbWhoisHost.Items().at(0), "example.test");
   EXPECT_TRUE(f.cmbWhoisServer.Enabled());

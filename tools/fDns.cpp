@@ -9,7 +9,9 @@
 
 #include "app/formMain.h"
 #include "clients/DnsClient.h"
+#include "common/Pump.h"
 #include "common/fMain.h"
+#include "platform/SockAddr.h"
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
 #include "tools/fAddressInfo.h"
@@ -37,12 +39,6 @@ std::string Printable(const std::string& s) {
   return out;
 }
 
-// The in-addr.arpa name of an address: its four fields in reverse order.
-std::string ReverseName(const std::string& address) {
-  return GetField(address, ".", 4) + "." + GetField(address, ".", 3) + "." +
-         GetField(address, ".", 2) + "." + GetField(address, ".", 1) + ".in-addr.arpa";
-}
-
 // The user's mail address form of an SOA responsible-person name.
 std::string MailboxOf(const std::string& name) {
   std::string mail = name;
@@ -64,10 +60,41 @@ std::string QuotedValue(const std::string& value) {
   return Printable(out);
 }
 
+// Whether host name a comes before b in a list: letters without regard to
+// case, a run of digits by its number, so that ns2 stands before ns10 and a
+// list reads the same in every run whatever order the server chose.
+bool NameBefore(const std::string& a, const std::string& b) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      // Leading zeros aside, the longer run is the larger number.
+      size_t i0 = i, j0 = j;
+      while (i0 < a.size() && a[i0] == '0') ++i0;
+      while (j0 < b.size() && b[j0] == '0') ++j0;
+      size_t i1 = i0, j1 = j0;
+      while (i1 < a.size() && digit(a[i1])) ++i1;
+      while (j1 < b.size() && digit(b[j1])) ++j1;
+      if (i1 - i0 != j1 - j0) return i1 - i0 < j1 - j0;
+      if (const int c = a.compare(i0, i1 - i0, b, j0, j1 - j0); c != 0) return c < 0;
+      i = i1;
+      j = j1;
+      continue;
+    }
+    if (lower(a[i]) != lower(b[j])) return lower(a[i]) < lower(b[j]);
+    ++i;
+    ++j;
+  }
+  return a.size() - i < b.size() - j;
+}
+
 // How one query of the extended information ended.
 struct QueryEnd {
   TIdDNSResolver Resolver;  // its result and how the exchange went
   std::optional<EIdDnsResolverError> Error;
+  // The user asked the run to stop before the query ended.
+  bool Aborted = false;
 
   bool Answered() const { return !Error && Resolver.LastExchange().Answered; }
   // The server says the name does not exist. Behind an alias a name error
@@ -82,6 +109,7 @@ QueryEnd Finish(TDnsQueryJob& job) {
   QueryEnd end;
   try {
     end.Resolver = job.Wait();
+    end.Aborted = !end.Resolver.LastExchange().Answered && AbortRequested();
   } catch (const EIdDnsResolverError& e) {
     end.Error = e;
   } catch (const std::exception& e) {
@@ -95,11 +123,21 @@ bool QueryOverTcp(const QueryEnd& end) {
   return end.Error ? end.Error->OverTcp : end.Resolver.LastExchange().Transport == TDnsTransport::Tcp;
 }
 
+// Whether the server cannot be asked at all: its port refuses, its name or
+// zone gives no address, the network has no way to it. Every further query
+// would only end the same way.
+bool ServerUnusable(const QueryEnd& end) {
+  if (!end.Error || end.Error->OverTcp) return false;
+  const TDnsFailure kind = end.Error->Kind;
+  return kind == TDnsFailure::Refused || kind == TDnsFailure::NoServer ||
+         kind == TDnsFailure::BadZone || kind == TDnsFailure::Network;
+}
+
 // Why the server gave a section no answer, as the user reads it; empty when
 // the server is not to blame (a name that cannot be asked) or its answer
 // says there is nothing (a name error: no records of the name).
 
-std::string FailureReason(const QueryEnd& end) {
+std::string FailureReason(const QueryEnd& end, const std::string& server) {
   const bool tcp = QueryOverTcp(end);
   if (!end.Error) {
     if (end.Resolver.LastExchange().Answered) return {};
@@ -127,6 +165,9 @@ std::string FailureReason(const QueryEnd& end) {
                       {std::strerror(e.SystemError)});
     case TDnsFailure::NoServer:
       return LangText("Main|OutDnsInfoReasonNoServer", "DNS-Server nicht gefunden");
+    case TDnsFailure::BadZone:
+      return LangText("Main|OutDnsInfoReasonBadZone", "Zone \"%s1%\" unbekannt",
+                      {IpAddress::Parse(SplitUrlPort(server).first).Zone()});
     case TDnsFailure::NoQuestion:
     case TDnsFailure::BadName:
     case TDnsFailure::Other:
@@ -193,7 +234,8 @@ std::string Verdict(const QueryEnd& end) {
     case TDnsFailure::Refused: return "refused";
     case TDnsFailure::Closed:
     case TDnsFailure::Network: return "network";
-    case TDnsFailure::NoServer: return "no_server";
+    case TDnsFailure::NoServer:
+    case TDnsFailure::BadZone: return "no_server";
     default: return "error";
   }
 }
@@ -208,6 +250,8 @@ struct Section {
   bool Resolve = false;
   // Only the first record counts (SOA).
   bool Single = false;
+  // The order the records are listed in (null: the server's).
+  std::function<bool(const TResultRecord&, const TResultRecord&)> Before;
   // Whether a record has a line at all (null: every one has).
   std::function<bool(const TResultRecord&)> Shown;
   // The line of a record: its number, and its host name as shown.
@@ -289,7 +333,20 @@ void TfrmMain::btnDnsStartClick() {
     return IpAddress();
   };
   if (!IsHostName(query)) {
-    const bool v6 = IpAddress::Parse(query).IsV6();
+    const IpAddress typed = IpAddress::Parse(query);
+    const bool v6 = typed.IsV6();
+    // A zone that names no interface here cannot be looked up: said as such,
+    // not as an address without a name.
+    sockaddr_storage unused;
+    if (v6 && !typed.Zone().empty() && platform::ToSockAddr(typed, 0, unused) == 0) {
+      const std::string text = LangText("Main|OutInfoBadZone",
+                                        "Die Zone \"%s1%\" bezeichnet keine Schnittstelle dieses Computers.",
+                                        {typed.Zone()});
+      AppendOutput(reDns, "\r\n" + text, clRed, {{"zone", typed.Zone()}});
+      guard.SetEndStatus(text);
+      SetToolFailed(pgDns);
+      return;
+    }
     hostName = ResolveIpToHost(query, NameResTimeout);
     address = v6 ? CanonicalAddress(query) : query;
     if (hostName.empty()) {
@@ -345,6 +402,19 @@ void TfrmMain::btnDnsStartClick() {
   AppendOutput(reDns, "\r\n" + LangText("Main|OutDnsNslDNS", "DNS-Server: %s1%", {server}),
                clNavy);
 
+  // A look-up that found no address is what the status bar names at the end,
+  // unless the server says more about it below.
+  const bool noAddress = address == kNotFound;
+  if (noAddress)
+    guard.SetEndStatus(LangText("Main|sbMainDnsNoAddress", "Keine Adresse für \"%s1%\" gefunden.",
+                                {query}));
+  // A close request or Ctrl+C ends the run with that said: the queries it
+  // cut short write nothing.
+  auto userAbort = [this] {
+    AppendOutput(reDns, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
+  };
+  if (AbortRequested()) return userAbort();
+
   if (!chkDnsExtended.Checked()) {
     AppendOutput(reDns, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."),
                  clBlue);
@@ -394,9 +464,10 @@ void TfrmMain::btnDnsStartClick() {
   };
 
   // The reverse name of the look-up address: ip6.arpa for an IPv6 one.
-  const IpAddress lookup = IpAddress::Parse(address);
-  const std::string reverse = lookup.IsV6() ? lookup.ReverseName() : ReverseName(address);
-  const std::vector<Section> sections = {
+  // Empty when the look-up block found no address: the placeholder is never
+  // turned into a name to ask for.
+  const std::string reverse = IpAddress::Parse(address).ReverseName();
+  std::vector<Section> sections = {
       {.Type = qtA,
        .Name = domain,
        .Heading = LangText("Main|OutDnsInfoIPs", "IP-Adressen:"),
@@ -420,11 +491,19 @@ void TfrmMain::btnDnsStartClick() {
        .Name = domain,
        .Heading = LangText("Main|OutDnsInfoNS", "Nameserver:"),
        .Resolve = resolve,
+       .Before = [](const TResultRecord& a, const TResultRecord& b) {
+         return NameBefore(a.HostName, b.HostName);
+       },
        .Line = hostLine("Main|OutDnsInfoNSList", "  %s1%. Nameserver: %s2%")},
       {.Type = qtMX,
        .Name = domain,
        .Heading = LangText("Main|OutDnsInfoMXServer", "Mail Exchange Server:"),
        .Resolve = resolve,
+       // The most preferred first, so the primary exchanger heads the list.
+       .Before = [](const TResultRecord& a, const TResultRecord& b) {
+         if (a.Preference != b.Preference) return a.Preference < b.Preference;
+         return NameBefore(a.HostName, b.HostName);
+       },
        .Line =
            [](const TResultRecord& r, const std::string& n, const std::string& host) {
              return LangText("Main|OutDnsInfoMXList", "  %s1%. MX-Server: %s2%, Preference=%s3%",
@@ -487,7 +566,7 @@ void TfrmMain::btnDnsStartClick() {
   auto writeSection = [&](const Section& s, const QueryEnd& end) {
     const std::string typeName = TypeName(QueryTypeCode(s.Type));
     rcodes.push_back({typeName, Verdict(end)});
-    if (const std::string reason = FailureReason(end); !reason.empty()) {
+    if (const std::string reason = FailureReason(end, IdDNSResolver.Host); !reason.empty()) {
       AppendOutput(reDns, "\r\n" + s.Heading, clNavy);
       AppendOutput(reDns,
                    LangText("Main|OutDnsInfoQueryFailed", "  Keine Antwort vom DNS-Server (%s1%).",
@@ -504,6 +583,9 @@ void TfrmMain::btnDnsStartClick() {
     for (const TResultRecord* r :
          AnswerRecords(end.Resolver.QueryResult, s.Name, QueryTypeCode(s.Type)))
       if (!s.Shown || s.Shown(*r)) records.push_back(r);
+    if (s.Before)
+      std::stable_sort(records.begin(), records.end(),
+                       [&s](const TResultRecord* a, const TResultRecord* b) { return s.Before(*a, *b); });
     if (s.Single && records.size() > 1) records.resize(1);
     const size_t listed = std::min(records.size(), kMaxListed);
 
@@ -544,37 +626,90 @@ void TfrmMain::btnDnsStartClick() {
 
   // Each query on its own worker with a copy of the client's settings; the
   // DO bit only on the address query, whose answer tells the DNSSEC state.
-  auto start = [&](const Section& s) {
+  auto ask = [&](TQueryRecordType type, const std::string& name, bool dnssecOk) {
     TIdDNSResolver resolver = IdDNSResolver;
-    resolver.QueryType = {s.Type};
+    resolver.QueryType = {type};
     resolver.QueryResult.Clear();
-    resolver.DnssecOk = s.Type == qtA;
-    return std::make_unique<TDnsQueryJob>(std::move(resolver), s.Name, 1);
+    resolver.DnssecOk = dnssecOk;
+    return std::make_unique<TDnsQueryJob>(std::move(resolver), name, 1);
   };
+  auto start = [&](const Section& s) { return ask(s.Type, s.Name, s.Type == qtA); };
 
-  // The address query first: a name that does not exist needs no more.
-  const QueryEnd first = Finish(*start(sections.front()));
-  if (first.NameDoesNotExist()) {
-    rcodes.push_back({"A", Verdict(first)});
-    AppendOutput(reDns,
-                 "\r\n" + LangText("Main|OutDnsInfoNxDomain", "Die Domain \"%s1%\" existiert nicht.",
-                                   {domain}),
-                 clRed, {{"domain", domain}, {"rcode", "NXDOMAIN"}});
-  } else {
+  // A typed address asked as it is (direct query) has only its reverse name
+  // to be asked about: it is no domain, and the server's name error for it
+  // would read as if a domain did not exist.
+  const bool domainIsName = IsHostName(domain);
+  std::erase_if(sections, [&](const Section& s) {
+    return s.Type == qtPTR ? reverse.empty() : !domainIsName;
+  });
+  auto finished = [this] {
+    AppendOutput(reDns, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."), clBlue);
+  };
+  size_t next = 0;
+
+  // The address query first: a name that does not exist needs no more, nor
+  // does a server that cannot be asked.
+  if (!sections.empty() && sections.front().Type == qtA) {
+    const QueryEnd first = Finish(*start(sections.front()));
+    if (first.Aborted) return userAbort();
+    if (first.NameDoesNotExist()) {
+      rcodes.push_back({"A", Verdict(first)});
+      const std::string text = LangText("Main|OutDnsInfoNxDomain",
+                                        "Die Domain \"%s1%\" existiert nicht.", {domain});
+      AppendOutput(reDns, "\r\n" + text, clRed, {{"domain", domain}, {"rcode", "NXDOMAIN"}});
+      guard.SetEndStatus(text);
+      SetToolFailed(pgDns);
+      return finished();
+    }
+    if (ServerUnusable(first)) {
+      rcodes.push_back({"A", Verdict(first)});
+      const std::string text = LangText(
+          "Main|OutDnsInfoServerUnusable",
+          "Der DNS-Server %s1% ist nicht erreichbar (%s2%), die Anfragen entfallen.",
+          {IdDNSResolver.Host, FailureReason(first, IdDNSResolver.Host)});
+      AppendOutput(reDns, "\r\n" + text, clRed,
+                   {{"server", IdDNSResolver.Host},
+                    {"rcode", Verdict(first)},
+                    {"reason", FailureReason(first, IdDNSResolver.Host)}});
+      guard.SetEndStatus(text);
+      SetToolFailed(pgDns);
+      return finished();
+    }
     if (first.Answered() && first.Resolver.QueryResult.AuthenticData() &&
         first.Resolver.LastExchange().DnssecOk)
       AppendOutput(reDns,
                    LangText("Main|OutDnsInfoDnssec", "  DNSSEC: vom DNS-Server bestätigt"),
                    clNavy, {{"dnssec", "authenticated"}});
     writeSection(sections.front(), first);
-    // The other queries are under way together and written in their order
-    // as they end, so a silent server costs one waiting time, not six.
-    std::vector<std::unique_ptr<TDnsQueryJob>> jobs;
-    for (size_t i = 1; i < sections.size(); ++i) jobs.push_back(start(sections[i]));
-    for (size_t i = 1; i < sections.size(); ++i) writeSection(sections[i], Finish(*jobs[i - 1]));
+    next = 1;
   }
 
-  AppendOutput(reDns, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."), clBlue);
+  // The other queries are under way together and written in their order as
+  // they end, so a silent server costs one waiting time, not six. A name
+  // that had no address is asked about too when it is not the domain: the
+  // server may say that it does not exist.
+  std::vector<std::unique_ptr<TDnsQueryJob>> jobs;
+  for (size_t i = next; i < sections.size(); ++i) jobs.push_back(start(sections[i]));
+  std::unique_ptr<TDnsQueryJob> nameJob;
+  if (noAddress && IsHostName(query) && !SameTextAscii(query, domain))
+    nameJob = ask(qtA, query, false);
+  for (size_t i = next; i < sections.size(); ++i) {
+    const QueryEnd end = Finish(*jobs[i - next]);
+    if (end.Aborted) return userAbort();
+    writeSection(sections[i], end);
+  }
+  if (nameJob) {
+    const QueryEnd end = Finish(*nameJob);
+    if (end.Aborted) return userAbort();
+    // Last before the closing line, so the view that follows the output shows it.
+    if (end.NameDoesNotExist()) {
+      const std::string text = LangText("Main|OutDnsInfoNameNxDomain",
+                                        "Der Name \"%s1%\" existiert nicht (NXDOMAIN).", {query});
+      AppendOutput(reDns, "\r\n" + text, clRed, {{"name", query}, {"rcode", "NXDOMAIN"}});
+      guard.SetEndStatus(text);
+    }
+  }
+  finished();
 }
 
 }  // namespace quovix

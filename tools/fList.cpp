@@ -6,6 +6,15 @@
 
 namespace quovix {
 
+std::string ListUnreadableText(const std::string& list) {
+  return LangText("Main|OutListUnreadable", "Die Liste \"%s1%\" kann nicht gelesen werden.", {list});
+}
+
+std::string ListNoHitText(const std::string& list, const std::string& term) {
+  return LangText("Main|OutListNoHit", "Kein Eintrag der Liste \"%s1%\" enthält \"%s2%\".",
+                  {list, term});
+}
+
 void TfrmMain::btnListSearchClick() {
   ToolRunGuard guard(*this, {.Start = &btnListSearch,
                              .Inputs = {&lblListList, &cmbListList, &lblListSearch, &cmbListSearch},
@@ -22,12 +31,12 @@ void TfrmMain::btnListSearchClick() {
       ListCacheLines = std::move(lines);
       ListCacheFile = path;
     } catch (...) {
-      // A missing or damaged list shows nothing, without a message. The
-      // cache keeps the list it holds: its lines are not this list's.
+      // A missing or damaged list shows nothing; the status bar says why.
+      // The cache keeps the list it holds: its lines are not this list's.
       SetToolResult(pgList, {{"list", cmbListList.Text()},
                              {"search", cmbListSearch.Text()},
                              {"error", "unreadable"}});
-      SetFocus(&lstList);
+      guard.SetEndStatus(ListUnreadableText(cmbListList.Text()));
       return;
     }
   }
@@ -41,8 +50,9 @@ void TfrmMain::btnListSearchClick() {
                          {"search", term},
                          {"hits", found.size()},
                          {"rows", ListCacheLines.size()}});
+  // An empty box alone reads like a search still to come.
+  if (found.empty()) guard.SetEndStatus(ListNoHitText(cmbListList.Text(), term));
   lstList.SetItems(std::move(found));
-  SetFocus(&lstList);
 }
 
 }  // namespace quovix

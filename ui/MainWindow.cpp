@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QFontDatabase>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -17,7 +18,9 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -34,6 +37,7 @@
 #include <cmath>
 #include <exception>
 
+#include "common/fMain.h"
 #include "shell/fLanguage.h"
 #include "ui/PaneColours.h"
 
@@ -103,13 +107,6 @@ QString PaneText(const std::string& s) {
   return t;
 }
 
-QFont OutputFont(const std::string& name, int size) {
-  QFont f(Q(name), size > 0 ? size : 9);
-  // "Courier New" is rarely installed on Linux: fall back to a monospaced
-  // face rather than whatever the default family is.
-  f.setStyleHint(QFont::TypeWriter);
-  return f;
-}
 
 // A group box's frame with its caption on the top line, so the controls'
 // design positions (first row about 20 design units down) clear it. The
@@ -239,6 +236,20 @@ int CompactTabStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
   return QProxyStyle::pixelMetric(metric, option, widget);
 }
 
+QFont OutputFont(const std::string& name, int size) {
+  // No choice of the user's: the desktop's fixed-width font, at the size of
+  // the desktop's (the window's) font.
+  QFont f = name.empty() ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QFont(Q(name));
+  if (size > 0)
+    f.setPointSize(size);
+  else if (QApplication::font().pointSizeF() > 0)
+    f.setPointSizeF(QApplication::font().pointSizeF());
+  // A chosen face that is not installed falls back to a monospaced one
+  // rather than to whatever the default family is.
+  f.setStyleHint(QFont::TypeWriter);
+  return f;
+}
+
 // ---- construction --------------------------------------------------------------
 
 MainWindow::MainWindow(TfrmMain& form) : form_(form), desktop_(this), timer_(this) {
@@ -299,7 +310,6 @@ MainWindow::~MainWindow() {
   form_.OnClipboard = nullptr;
   form_.OnCloseNow = nullptr;
   platform::SetDesktop(nullptr);
-  if (busy_) QApplication::restoreOverrideCursor();
 }
 
 void MainWindow::Subscribe(TControl& c, std::function<void()> onChange) {
@@ -432,7 +442,7 @@ void MainWindow::ShowEditPopup(Binding& b, const QPoint& globalPos) {
   // The popup acts on the focused pane: the pane clicked becomes it.
   b.Widget->setFocus(Qt::PopupFocusReason);
   form_.SetFocus(b.Entry.Control);
-  lastActive_ = b.Entry.Control;
+  focusRequests_ = form_.FocusRequests;
   ReadPaneSelection(b);
   std::unique_ptr<QMenu> menu(CreateEditPopup(this));
   menu->exec(globalPos);
@@ -471,6 +481,14 @@ void MainWindow::BuildCentral() {
   // A long status text (a host name as typed) must not widen the window.
   status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   statusBar()->addWidget(status_, 1);
+  // Moves while a tool runs, beside the status text that names its step;
+  // no taller than the text, so the bar keeps its height.
+  busyBar_ = new QProgressBar(statusBar());
+  busyBar_->setObjectName("busyIndicator");
+  busyBar_->setRange(0, 0);
+  busyBar_->setTextVisible(false);
+  busyBar_->setVisible(false);
+  statusBar()->addPermanentWidget(busyBar_);
   statusBar()->setSizeGripEnabled(true);
   Subscribe(form_.sbMain, [this] { status_->setText(Q(form_.sbMain.SimpleText())); });
   status_->setText(Q(form_.sbMain.SimpleText()));
@@ -606,6 +624,7 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
       pe->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
       pe->setUndoRedoEnabled(false);
       pe->setContextMenuPolicy(Qt::CustomContextMenu);
+      pe->viewport()->installEventFilter(this);  // double click: the whole host name
       connect(pe, &QWidget::customContextMenuRequested, this, [this, raw, pe](const QPoint& pos) {
         ShowEditPopup(*raw, pe->viewport()->mapToGlobal(pos));
       });
@@ -656,6 +675,7 @@ void MainWindow::Refresh(Binding& b) {
   QWidget* w = b.Widget;
   w->setEnabled(c.Enabled());
   w->setVisible(c.Visible() && (!b.Entry.Frame || b.Entry.Frame->Visible()));
+  if (const QString tip = Q(c.Hint()); w->toolTip() != tip) w->setToolTip(tip);
   b.Needed = -1;
   switch (b.Entry.Kind) {
     case WidgetKind::Group:
@@ -686,9 +706,7 @@ void MainWindow::Refresh(Binding& b) {
       RefreshPane(b);
       break;
     case WidgetKind::ListBox: {
-      auto& l = static_cast<TListBox&>(c);
-      QFont f = OutputFont(l.FontName, l.FontSize);
-      if (w->font() != f) w->setFont(f);
+      FollowOutputFont(b);
       // A list fills item by item: show it once the filling has let the
       // event loop run, not after every item.
       if (!b.RefreshPending) {
@@ -736,10 +754,21 @@ void MainWindow::RefreshCombo(Binding& b) {
   }
 }
 
+void MainWindow::FollowOutputFont(Binding& b) {
+  QFont f;
+  if (b.Entry.Kind == WidgetKind::Pane) {
+    const auto& c = static_cast<const TRichEdit&>(*b.Entry.Control);
+    f = OutputFont(c.FontName, c.FontSize);
+  } else {
+    const auto& l = static_cast<const TListBox&>(*b.Entry.Control);
+    f = OutputFont(l.FontName, l.FontSize);
+  }
+  if (b.Widget->font() != f) b.Widget->setFont(f);
+}
+
 void MainWindow::RefreshPane(Binding& b) {
   auto& c = static_cast<TRichEdit&>(*b.Entry.Control);
-  QFont f = OutputFont(c.FontName, c.FontSize);
-  if (b.Widget->font() != f) b.Widget->setFont(f);
+  FollowOutputFont(b);
   if (c.SelStart != b.SelStart || c.SelLength != b.SelLength) WritePaneSelection(b);
 }
 
@@ -1015,6 +1044,9 @@ void MainWindow::OnLookChanged() {
     b->Needed = -1;
     if (b->Entry.Kind == WidgetKind::Group) StyleGroup(b->Widget, font());
     if (b->Entry.Kind == WidgetKind::Label) ApplyFontAttributes(*b);
+    // The desktop's size is the output's too, unless the user chose one.
+    if (b->Entry.Kind == WidgetKind::Pane || b->Entry.Kind == WidgetKind::ListBox)
+      FollowOutputFont(*b);
   }
   ApplyScaledSizes();
   lookPending_ = true;
@@ -1077,13 +1109,23 @@ void MainWindow::changeEvent(QEvent* e) {
 QColor MainWindow::PaneColour(TColor c) const {
   const QColor own = ToQColor(c);
   if (!dark_) return own;
-  const QColor base = palette().color(QPalette::Base);
-  // Plain text is the palette's text; the others keep their hue.
-  if (c == clBlack) return ReadableOn(palette().color(QPalette::Text), base);
-  return ReadableOn(own, base);
+  for (const auto& [kind, colour] : darkColours_)
+    if (kind == c) return colour;
+  return ReadableOn(own, palette().color(QPalette::Base));
 }
 
 void MainWindow::ApplyPaneColours() {
+  darkColours_.clear();
+  if (dark_) {
+    // Plain text is the palette's text; the others keep their hue as far as
+    // they stay apart: an error must not look like a time-out, nor a
+    // heading like an information line. The earlier ones keep closest.
+    const TColor kinds[] = {clBlack, clRed, clBlue, clGreen, clNavy, clMaroon};
+    QList<QColor> wanted;
+    for (TColor k : kinds) wanted.push_back(k == clBlack ? palette().color(QPalette::Text) : ToQColor(k));
+    const QList<QColor> shown = DistinctReadableOn(wanted, palette().color(QPalette::Base));
+    for (int i = 0; i < shown.size(); ++i) darkColours_.emplace_back(kinds[i], shown[i]);
+  }
   QPalette lp = line_->palette();
   lp.setColor(QPalette::Window, palette().color(QPalette::Mid));
   line_->setPalette(lp);
@@ -1174,16 +1216,13 @@ void MainWindow::SyncFormState() {
   const bool wantBusy = form_.Cursor == TCursor::HourGlass;
   if (wantBusy != busy_) {
     busy_ = wantBusy;
-    if (busy_)
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-      QApplication::restoreOverrideCursor();
+    ShowBusy();
   }
   if (timer_.interval() != std::max(1, form_.tmrTime.Interval))
     timer_.setInterval(std::max(1, form_.tmrTime.Interval));
-  if (form_.ActiveControl != lastActive_) {
-    lastActive_ = form_.ActiveControl;
-    auto it = byControl_.find(lastActive_);
+  if (form_.FocusRequests != focusRequests_) {
+    focusRequests_ = form_.FocusRequests;
+    auto it = byControl_.find(form_.ActiveControl);
     if (it != byControl_.end() && it->second->Widget->isVisible()) it->second->Widget->setFocus();
   }
   for (auto& b : bindings_)
@@ -1192,6 +1231,30 @@ void MainWindow::SyncFormState() {
       if (c.SelStart != b->SelStart || c.SelLength != b->SelLength) WritePaneSelection(*b);
     }
   RelayoutAll();
+}
+
+void MainWindow::ShowBusy() {
+  // The other tabs refuse a change while a tool runs: they say so.
+  const int running = tabs_->currentIndex();
+  for (int i = 0; i < tabs_->count(); ++i) tabs_->setTabEnabled(i, !busy_ || i == running);
+  // The wait cursor over what the run fills, not over its Abort button.
+  for (const auto& [w, shape] : waiting_)
+    if (w) w->setCursor(shape);
+  waiting_.clear();
+  if (busy_) {
+    for (auto& b : bindings_) {
+      if (b->Page != running) continue;
+      QWidget* w = nullptr;
+      if (b->Entry.Kind == WidgetKind::Pane || b->Entry.Kind == WidgetKind::ListBox ||
+          b->Entry.Kind == WidgetKind::ListView)
+        w = static_cast<QAbstractScrollArea*>(b->Widget)->viewport();
+      if (!w) continue;
+      waiting_.emplace_back(w, w->cursor().shape());
+      w->setCursor(Qt::WaitCursor);
+    }
+  }
+  busyBar_->setFixedSize(scale_.ToX(60), status_->fontMetrics().height());
+  busyBar_->setVisible(busy_);
 }
 
 // ---- user → model --------------------------------------------------------------------------
@@ -1225,7 +1288,7 @@ void MainWindow::OnFocusChanged(QWidget* old, QWidget* now) {
   Binding* ob = old && old->window() == this ? BindingOf(old) : nullptr;
   if (nb) {
     form_.SetFocus(nb->Entry.Control);
-    lastActive_ = nb->Entry.Control;
+    focusRequests_ = form_.FocusRequests;  // where it is already
   }
   if (ob && ob != nb && ob->Entry.Kind == WidgetKind::Combo) {
     auto& c = static_cast<TComboBox&>(*ob->Entry.Control);
@@ -1272,6 +1335,11 @@ bool MainWindow::eventFilter(QObject* o, QEvent* e) {
       Run([this] { form_.LayoutTabContents(pageDesign_.width(), pageDesign_.height()); });
       RelayoutAll();
     }
+  } else if (e->type() == QEvent::MouseButtonDblClick) {
+    auto* pe = o->parent() ? qobject_cast<QPlainTextEdit*>(o->parent()) : nullptr;
+    auto* me = static_cast<QMouseEvent*>(e);
+    if (pe && pe->viewport() == o && me->button() == Qt::LeftButton && SelectHostAt(pe, me->position().toPoint()))
+      return true;
   } else if (e->type() == QEvent::KeyPress) {
     auto* ke = static_cast<QKeyEvent*>(e);
     if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) &&
@@ -1287,6 +1355,23 @@ bool MainWindow::eventFilter(QObject* o, QEvent* e) {
     }
   }
   return QMainWindow::eventFilter(o, e);
+}
+
+bool MainWindow::SelectHostAt(QPlainTextEdit* pe, const QPoint& pos) {
+  // A word of the widget's own would be one label of a name or one group
+  // of an address; the output's words worth taking are whole names.
+  QTextCursor cur = pe->cursorForPosition(pos);
+  const QString text = cur.block().text();
+  const std::string line = text.toStdString();
+  const size_t at = static_cast<size_t>(text.left(cur.positionInBlock()).toUtf8().size());
+  const auto [first, length] = HostSpanAt(line, at);
+  if (length == 0) return false;
+  const int from = QString::fromUtf8(line.data(), static_cast<qsizetype>(first)).size();
+  const int count = QString::fromUtf8(line.data() + first, static_cast<qsizetype>(length)).size();
+  cur.setPosition(cur.block().position() + from);
+  cur.setPosition(cur.block().position() + from + count, QTextCursor::KeepAnchor);
+  pe->setTextCursor(cur);
+  return true;
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

@@ -4,9 +4,11 @@
 // the model's handler. No tool logic lives here.
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProxyStyle>
 #include <QTimer>
@@ -26,6 +28,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QTabWidget;
 class QTranslator;
 
@@ -48,6 +51,10 @@ QList<QRect> ScreenAreas();
 // The window's design units and its fonts: the scale from the design font
 // (TfrmMain::kDesignFontName at 96 dpi) to the widget's font.
 DesignScale ScaleOf(const QWidget* w);
+// The output panes' font: the one named at its size, where the user chose
+// one; else (empty name, size 0) the desktop's fixed-width font at the
+// size of the desktop's font.
+QFont OutputFont(const std::string& name, int size);
 
 // The platform's tabs with smaller side margins. It wraps the style that
 // draws in the end, not a desktop's own proxy of it: a style inside a proxy
@@ -126,8 +133,12 @@ class MainWindow : public QMainWindow {
   void Refresh(Binding& b);
   void RefreshCombo(Binding& b);
   void RefreshPane(Binding& b);
+  void FollowOutputFont(Binding& b);  // of a pane or list box
   void FillListBox(Binding& b);
   void FillListView(Binding& b);
+  // Selects the host name or address under pos in an output pane; false
+  // where there is none (the widget's own word selection then applies).
+  bool SelectHostAt(QPlainTextEdit* pe, const QPoint& pos);
   // Layout from the font: the model's design rectangles scaled and fitted
   // page by page; the window's minimum size from the result.
   int NeededWidth(Binding& b);
@@ -150,6 +161,9 @@ class MainWindow : public QMainWindow {
   void StorePlacement();
   void OnCentralResized();
   void OnTabChanged(int index);
+  // Shows busy_: other tabs unavailable, the wait cursor over the running
+  // tab's output, the busy indicator.
+  void ShowBusy();
   void OnFocusChanged(QWidget* old, QWidget* now);
   bool OnEnterKey(int page);
   void AppendPaneLine(Binding& b, const TOutputLine& line);
@@ -187,11 +201,13 @@ class MainWindow : public QMainWindow {
   int updating_ = 0;     // >0 while the view writes into widgets
   bool tabSync_ = false; // the view moves the tab itself
   bool closed_ = false;
-  bool busy_ = false;    // override cursor installed
+  bool busy_ = false;    // a tool runs, shown as such
+  QProgressBar* busyBar_ = nullptr;
+  std::vector<std::pair<QPointer<QWidget>, Qt::CursorShape>> waiting_;  // wait cursor set
   std::string caption_;
   std::string fontName_;
   int fontSize_ = 0;
-  TControl* lastActive_ = nullptr;
+  int focusRequests_ = 0;  // the model's focus requests carried out
 
   bool built_ = false;        // every widget made and bound
   DesignScale scale_;
@@ -201,6 +217,7 @@ class MainWindow : public QMainWindow {
   QSize chrome_;              // window size minus page size
   QSize autoSize_;            // the size the window was given, not the user's
   bool dark_ = false;         // panes on a dark palette
+  std::vector<std::pair<TColor, QColor>> darkColours_;  // the pane's colours there
   bool shown_ = false;        // ShowCentred has run
   bool lookPending_ = false;  // a new font or style still on its way to the widgets
 };

@@ -7,8 +7,13 @@
 namespace quovix::ui {
 
 void QtDesktop::MessageBox(const std::string& title, const std::string& text) {
-  QMessageBox::information(owner_.data(), QString::fromStdString(title),
-                           QString::fromStdString(text), QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Information, QString::fromStdString(title),
+                  QString::fromStdString(text), QMessageBox::Ok, owner_.data());
+  // Plain text that can be selected and copied (an address to paste into
+  // a browser by hand, a file name, a reason to look up).
+  box.setTextFormat(Qt::PlainText);
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  box.exec();
 }
 
 bool QtDesktop::Confirm(const std::string& title, const std::string& text) {

@@ -54,7 +54,9 @@ SettingsDialog::SettingsDialog(TfrmSettings& m, QWidget* parent) : QDialog(paren
   auto* lblUser = MakeWidget<QLabel>(m.lblProxyUsername, this);
   auto* txtUser = MakeWidget<QLineEdit>(m.txtProxyUsername, this);
   auto* lblPassword = MakeWidget<QLabel>(m.lblProxyPassword, this);
-  auto* txtPassword = MakeWidget<QLineEdit>(m.txtProxyPassword, this);  // shown as typed
+  auto* txtPassword = MakeWidget<QLineEdit>(m.txtProxyPassword, this);
+  // Dots instead of the password, for eyes over the shoulder and screen shares.
+  txtPassword->setEchoMode(QLineEdit::Password);
 
   auto* grpIE = MakeWidget<QGroupBox>(m.grpIEInt, this);
   auto* chkIE = MakeWidget<QCheckBox>(m.chkIEIntActive, this);
@@ -173,7 +175,7 @@ SettingsDialog::SettingsDialog(TfrmSettings& m, QWidget* parent) : QDialog(paren
 
   // The system's font dialog, fixed-pitch fonts only.
   m.dlgFontExecute = [this](TFontChoice& f) {
-    QFont start(ToQ(f.Name), f.Size > 0 ? f.Size : 9);
+    const QFont start = OutputFont(f.Name, f.Size);
     bool ok = false;
     QFont chosen = QFontDialog::getFont(&ok, start, this, QString(),
                                         QFontDialog::MonospacedFonts);

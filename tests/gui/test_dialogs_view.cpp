@@ -107,6 +107,9 @@ TEST_F(DialogViews, OptionsDialogShowsEveryControlAndFollowsTheModel) {
   EXPECT_FALSE(port->isEnabled());
   EXPECT_FALSE(port->isGroupSeparatorShown());
   EXPECT_EQ(port->maximum(), 65535);
+  auto* password = As<QLineEdit>(view.WidgetOf(model.txtProxyPassword), model.txtProxyPassword);
+  ASSERT_TRUE(password);
+  EXPECT_EQ(password->echoMode(), QLineEdit::Password);
 
   chkProxy->click();
   EXPECT_TRUE(model.chkUseHttpProxy.Checked());

@@ -345,6 +345,9 @@ TEST_F(WindowTest, DarkPalettesGetReadablePanesLightOnesTheProgramsColours) {
     if (own.hslHue() >= 0) {
       EXPECT_NEAR(shown.hslHue(), own.hslHue(), 2) << i;  // same hue
     }
+    // An error is no time-out, a heading no information line.
+    for (int j = 0; j < i; ++j)
+      EXPECT_GE(ui::ColourDifference(shown, colourOf(j)), ui::kDistinctColours) << i << " " << j;
   }
   // A line added now comes in the dark variant too.
   form_->AppendOutput(form_->reDns, "later", clGreen);
@@ -368,6 +371,26 @@ TEST(PaneColours, ReadableVariantsKeepTheirHue) {
   }
   // Readable already: unchanged.
   EXPECT_EQ(ui::ReadableOn(QColor(0, 0, 128), lightBase), QColor(0, 0, 128));
+}
+
+TEST(PaneColours, DarkVariantsStayApartAndReadableOnEveryDarkBase) {
+  const QList<QColor> wanted = {QColor(0xe0, 0xe0, 0xe0), QColor(255, 0, 0), QColor(0, 0, 255),
+                                QColor(0, 128, 0),       QColor(0, 0, 128), QColor(128, 0, 0)};
+  const QColor bases[] = {QColor(0, 0, 0), QColor(0x1e, 0x1e, 0x1e), QColor(0x23, 0x26, 0x29),
+                          QColor(0x1a, 0x1a, 0x2e), QColor(0x3c, 0x3f, 0x41), QColor(Qt::white)};
+  for (const QColor& base : bases) {
+    const QList<QColor> shown = ui::DistinctReadableOn(wanted, base);
+    ASSERT_EQ(shown.size(), wanted.size());
+    for (int i = 0; i < shown.size(); ++i) {
+      EXPECT_GE(ui::ContrastRatio(shown[i], base), ui::kReadableContrast) << base.name().toStdString() << " " << i;
+      for (int j = 0; j < i; ++j)
+        EXPECT_GE(ui::ColourDifference(shown[i], shown[j]), ui::kDistinctColours)
+            << base.name().toStdString() << " " << i << " " << j;
+    }
+  }
+  // Apart and readable already: unchanged.
+  EXPECT_EQ(ui::DistinctReadableOn({QColor(0, 0, 128), QColor(128, 0, 0)}, Qt::white),
+            (QList<QColor>{QColor(0, 0, 128), QColor(128, 0, 0)}));
 }
 
 // ---- Qt's own texts --------------------------------------------------------------------------
