@@ -8,6 +8,8 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_TEST_SECONDS ?= 10
 FUZZ_SECONDS ?= 300
 ASAN_BUILD ?= build-asan
+# ON makes every compiler warning an error (CI builds so).
+WERROR ?= OFF
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
 
@@ -21,7 +23,7 @@ deps:
 # Configuring every time is cheap and lets the Qt code generators see new
 # sources at once.
 build: deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUOVIX_WERROR=$(WERROR) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -45,7 +47,7 @@ test: build
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DQUOVIX_SANITIZE=ON -DQUOVIX_GUI=OFF \
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DQUOVIX_SANITIZE=ON -DQUOVIX_GUI=OFF -DQUOVIX_WERROR=$(WERROR) \
 	  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && $(ASAN_ENV) ctest --output-on-failure -j $(JOBS)
