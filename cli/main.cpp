@@ -13,6 +13,7 @@
 
 #include "app/fConsole.h"
 #include "common/fMain.h"
+#include "platform/Capabilities.h"
 #include "shell/gIni.h"
 
 using namespace quovix;
@@ -92,6 +93,8 @@ std::string ProgramFile() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything else runs, and before any thread holds them too.
+  platform::DropUnneededCapabilities();
   // Both front ends share the data and the settings file; the console only
   // reads it (before the window's first start in the user's config folder,
   // the site default beside the program).

@@ -1,13 +1,14 @@
 #include "platform/Clock.h"
 
 #include <linux/capability.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+
+#include "platform/Capabilities.h"
 
 namespace quovix::platform {
 namespace {
@@ -38,14 +39,9 @@ class LinuxClock : public IClock {
   }
 
   bool MaySetClock() override {
-    // Setting the clock needs CAP_SYS_TIME in the effective set; asking the
-    // kernel directly avoids depending on libcap.
-    __user_cap_header_struct header{};
-    header.version = _LINUX_CAPABILITY_VERSION_3;
-    header.pid = 0;
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
-    if (syscall(SYS_capget, &header, data) != 0) return false;
-    return (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME)) != 0;
+    // Setting the clock needs CAP_SYS_TIME in the effective set.
+    CapabilitySets held;
+    return ReadCapabilities(held) && (held.Effective & (std::uint64_t{1} << CAP_SYS_TIME)) != 0;
   }
 };
 

@@ -429,7 +429,9 @@ TEST(DnsTool, EachSectionSaysWhyTheServerGaveNoAnswer) {
   for (const auto& sent : server.Received()) {
     const Question q = ParseQuestion(sent);
     EXPECT_EQ(q.dnssecOk, q.type == 1) << q.type;
-    if (q.type == 257) EXPECT_EQ(q.edns, caa++ == 0);
+    if (q.type == 257) {
+      EXPECT_EQ(q.edns, caa++ == 0);
+    }
   }
   EXPECT_EQ(caa, 2);
 }

@@ -89,6 +89,32 @@ TEST_F(Installation, InstalledProgramsFindTheirDataAndTheUsersSettings) {
   EXPECT_EQ(ReadFile(dir_ / "cfg/quovix/Quovix.ini"), "[Settings]\nActiveDnsServerIP=127.0.0.1\n");
 }
 
+// As the package installs them (stripped), both programs have every
+// hardening feature hardening-check looks for; nothing is setuid or setgid.
+TEST_F(Installation, InstalledProgramsAreHardenedAndNothingIsSetuid) {
+  if (!QUOVIX_HARDENED) GTEST_SKIP() << "not a hardened build (sanitizers, or QUOVIX_HARDENING=OFF)";
+  if (!HaveTool("hardening-check")) GTEST_SKIP() << "hardening-check missing (devscripts)";
+  const fs::path prefix = dir_ / "prefix";
+  CommandResult inst = RunShell("'" QUOVIX_CMAKE_COMMAND "' --install '" QUOVIX_BUILD_DIR
+                                "' --strip --prefix '" + prefix.string() + "'",
+                                dir_ / "install.log");
+  ASSERT_EQ(inst.status, 0) << inst.output;
+  int checked = 0;
+  for (const char* program : {"bin/quovix-cli", "bin/quovix"}) {
+    if (!fs::exists(prefix / program)) continue;
+    ++checked;
+    CommandResult r = RunShell("hardening-check '" + (prefix / program).string() + "'",
+                               dir_ / "hardening.out");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find(": no"), std::string::npos) << r.output;
+  }
+  EXPECT_GE(checked, 1);
+  for (const auto& e : fs::recursive_directory_iterator(prefix)) {
+    const fs::perms p = e.symlink_status().permissions();
+    EXPECT_EQ(p & (fs::perms::set_uid | fs::perms::set_gid), fs::perms::none) << e.path();
+  }
+}
+
 TEST_F(Installation, DesktopFilesPassTheValidators) {
   const fs::path desktop = kSource / "desktop/quovix.desktop";
   const fs::path metainfo = kSource / "desktop/org.example.quovix.Quovix.metainfo.xml";

@@ -489,7 +489,7 @@ TEST_F(PackFolder, IPv6CountryLookupAgreesWithAScanOfEveryRow) {
         at += len + rng() % 3;
       } else {
         const std::int64_t a = rng() % 10000;
-        rows.push_back({a, a + rng() % 400, "C" + std::to_string(i % 40)});
+        rows.push_back({a, a + static_cast<std::int64_t>(rng() % 400), "C" + std::to_string(i % 40)});
       }
     }
     std::string pack;

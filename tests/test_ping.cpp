@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <regex>
@@ -331,8 +332,10 @@ std::vector<std::uint8_t> Icmp(std::uint8_t type, std::uint8_t code, std::uint16
 
 std::vector<std::uint8_t> Error(std::uint8_t type, std::uint8_t code,
                                 const std::vector<std::uint8_t>& quoted) {
-  std::vector<std::uint8_t> m = {type, code, 0, 0, 0, 0, 0, 0};
-  m.insert(m.end(), quoted.begin(), quoted.end());
+  std::vector<std::uint8_t> m(8 + quoted.size(), 0);
+  m[0] = type;
+  m[1] = code;
+  std::copy(quoted.begin(), quoted.end(), m.begin() + 8);
   return m;
 }
 

@@ -585,7 +585,7 @@ void TfrmMain::btnDnsStartClick() {
     if (s.Before)
       std::stable_sort(records.begin(), records.end(),
                        [&s](const TResultRecord* a, const TResultRecord* b) { return s.Before(*a, *b); });
-    if (s.Single && records.size() > 1) records.resize(1);
+    if (s.Single && records.size() > 1) records.erase(records.begin() + 1, records.end());
     const size_t listed = std::min(records.size(), kMaxListed);
 
     // The addresses of the listed names together, under one time limit.

@@ -9,6 +9,7 @@
 #include "app/fCommandLine.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
+#include "platform/Capabilities.h"
 #include "shell/gIni.h"
 #include "ui/Dialogs.h"
 #include "ui/MainWindow.h"
@@ -25,6 +26,8 @@ std::string ProgramFile(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before Qt starts its threads, which would keep what this one gave up.
+  quovix::platform::DropUnneededCapabilities();
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quovix");
   QApplication::setWindowIcon(quovix::ui::ProgramIcon());
