@@ -10,6 +10,7 @@
 #include "app/formMain.h"
 #include "clients/DnsClient.h"
 #include "common/Pump.h"
+#include "common/fCaseFold.h"
 #include "common/fMain.h"
 #include "platform/SockAddr.h"
 #include "shell/fLanguage.h"
@@ -64,29 +65,7 @@ std::string QuotedValue(const std::string& value) {
 // case, a run of digits by its number, so that ns2 stands before ns10 and a
 // list reads the same in every run whatever order the server chose.
 bool NameBefore(const std::string& a, const std::string& b) {
-  auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
-    if (digit(a[i]) && digit(b[j])) {
-      // Leading zeros aside, the longer run is the larger number.
-      size_t i0 = i, j0 = j;
-      while (i0 < a.size() && a[i0] == '0') ++i0;
-      while (j0 < b.size() && b[j0] == '0') ++j0;
-      size_t i1 = i0, j1 = j0;
-      while (i1 < a.size() && digit(a[i1])) ++i1;
-      while (j1 < b.size() && digit(b[j1])) ++j1;
-      if (i1 - i0 != j1 - j0) return i1 - i0 < j1 - j0;
-      if (const int c = a.compare(i0, i1 - i0, b, j0, j1 - j0); c != 0) return c < 0;
-      i = i1;
-      j = j1;
-      continue;
-    }
-    if (lower(a[i]) != lower(b[j])) return lower(a[i]) < lower(b[j]);
-    ++i;
-    ++j;
-  }
-  return a.size() - i < b.size() - j;
+  return NaturalLess(LowerAscii(a), LowerAscii(b));
 }
 
 // How one query of the extended information ended.
