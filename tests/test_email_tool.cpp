@@ -477,7 +477,8 @@ struct PolicyRun {
 TEST(MailCheckToolPolicy, TreeResultAndExplanationWithoutAConnection) {
   PolicyRun run({{"quovix.test", "v=spf1 include:_spf.quovix.test -all exp=why.quovix.test"},
                  {"_spf.quovix.test", "v=spf1 ip4:198.51.100.0/24 ~all"},
-                 {"why.quovix.test", "%{i} is not one of ours"}});
+                 {"why.quovix.test", "%{i} is not one of ours"},
+                 {"mx.quovix.test", "v=spf1 ip4:192.0.2.1 -all"}});
   EXPECT_EQ(run.Run("192.0.2.1"),
             (Lines{"blue|Übersicht:", "navy|  Anfrage mit:      user@quovix.test",
                    "navy|  Domainname:       quovix.test", "black|",
@@ -495,6 +496,17 @@ TEST(MailCheckToolPolicy, TreeResultAndExplanationWithoutAConnection) {
                    "navy|    Ohne Eintrag (gängige Selektoren): default, dkim, mail, selector1, selector2, google, "
                    "k1, s1, s2",
                    "black|", "blue|Anfrage beendet."}));
+  // With a HELO name the same check for that identity follows.
+  run.w.f.EMailSpfHelo = "mx.quovix.test";
+  const Lines withHelo = run.Run("192.0.2.1");
+  const auto helo = std::find(withHelo.begin(), withHelo.end(), "navy|  SPF der HELO-Identität \"mx.quovix.test\":");
+  ASSERT_NE(helo, withHelo.end());
+  EXPECT_EQ(*(helo + 1), "navy|  mx.quovix.test: v=spf1 ip4:192.0.2.1 -all");
+  const TLineValue* heloResult = FindField(run.w.f.ToolResults[pgEMail], "spf_helo");
+  ASSERT_TRUE(heloResult && heloResult->Kind() == TLineValue::TKind::Object);
+  EXPECT_EQ(FindField(heloResult->AsObject(), "result")->AsText(), "pass");
+  run.w.f.EMailSpfHelo.clear();
+  run.Run("192.0.2.1");
   const TLineFields spf = run.Spf();
   ASSERT_EQ(spf.size(), 4u);
   EXPECT_EQ(FindField(spf, "result")->AsText(), "fail");

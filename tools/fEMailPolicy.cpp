@@ -239,81 +239,95 @@ void TfrmMain::EMailPolicySection(const std::string& domain, TLineFields& result
   TResolverPolicyDns dns(IdDNSResolver, Deadline::In(kPolicyTimeMs), [] { return AbortRequested(); });
   spf::Limits limits;
   limits.TimeMs = kPolicyTimeMs;
-  const spf::Evaluation ev = spf::CheckHost(dns, who, limits);
-  const bool overLimit = ev.Outcome == spf::Result::PermError && ev.Reason == "limit";
+  // One evaluation shown: its tree, its counts and its result; its values
+  // for the result record.
+  auto showSpf = [&](const spf::Evaluation& ev) -> TLineValue {
+    const bool overLimit = ev.Outcome == spf::Result::PermError && ev.Reason == "limit";
 
-  // The tree: each record, then its terms, each include's or redirect's
-  // record right below the term that leads to it.
-  auto showRecord = [&](auto& self, int index) -> void {
-    const spf::ShownRecord& r = ev.Tree[static_cast<size_t>(index)];
-    const std::string indent(static_cast<size_t>(4 + 4 * r.Depth), ' ');
-    const TLineFields fields{{"spf_domain", r.Domain}, {"depth", r.Depth}};
-    if (!r.Text.empty())
-      AppendOutput(reEMail, indent.substr(2) + MaskControls(r.Domain) + ": " + MaskControls(r.Text), clNavy, fields);
-    if (!r.Problem.empty()) {
-      std::string text = ReasonText(r.Problem);
-      if (!r.ErrorTerm.empty()) text += ": \"" + MaskControls(r.ErrorTerm) + "\"";
-      // A domain without a record is no fault of the domain asked about.
-      const bool fault = r.Depth > 0 || (r.Problem != "no_record" && r.Problem != "no_domain");
-      AppendOutput(reEMail, indent.substr(2) + MaskControls(r.Domain) + ": " + text, fault ? clRed : clNavy,
-                   JoinFields(fields, {{"spf_problem", r.Problem}}));
-    }
-    for (const spf::ShownTerm& t : r.Terms) {
-      std::string line = indent + MaskControls(t.Text);
-      TColor color = clBlack;
-      if (t.Lookup > 0) {
-        if (t.PastLimit) {
-          line += LangText("Main|OutSpfLookupPast", "  [Abfrage %s1%: über der Grenze von 10]",
-                           {std::to_string(t.Lookup)});
-          color = overLimit ? clRed : clNavy;
-        } else {
-          line += LangText("Main|OutSpfLookup", "  [Abfrage %s1%]", {std::to_string(t.Lookup)});
-        }
+    // The tree: each record, then its terms, each include's or redirect's
+    // record right below the term that leads to it.
+    auto showRecord = [&](auto& self, int index) -> void {
+      const spf::ShownRecord& r = ev.Tree[static_cast<size_t>(index)];
+      const std::string indent(static_cast<size_t>(4 + 4 * r.Depth), ' ');
+      const TLineFields fields{{"spf_domain", r.Domain}, {"depth", r.Depth}};
+      if (!r.Text.empty())
+        AppendOutput(reEMail, indent.substr(2) + MaskControls(r.Domain) + ": " + MaskControls(r.Text), clNavy, fields);
+      if (!r.Problem.empty()) {
+        std::string text = ReasonText(r.Problem);
+        if (!r.ErrorTerm.empty()) text += ": \"" + MaskControls(r.ErrorTerm) + "\"";
+        // A domain without a record is no fault of the domain asked about.
+        const bool fault = r.Depth > 0 || (r.Problem != "no_record" && r.Problem != "no_domain");
+        AppendOutput(reEMail, indent.substr(2) + MaskControls(r.Domain) + ": " + text, fault ? clRed : clNavy,
+                     JoinFields(fields, {{"spf_problem", r.Problem}}));
       }
-      if (t.Void) line += LangText("Main|OutSpfVoid", "  – ohne Ergebnis");
-      if (t.State == spf::TermState::Match) line += LangText("Main|OutSpfMatch", "  – trifft zu");
-      if (t.State == spf::TermState::Error) color = clRed;
-      if (!t.Note.empty() && !(t.PastLimit && t.Note == "limit")) line += "  – " + ReasonText(t.Note);
-      AppendOutput(reEMail, line, color,
-                   {{"spf_term", t.Text},
-                    {"depth", r.Depth},
-                    {"lookup", t.Lookup > 0 ? TLineValue(t.Lookup) : TLineValue()},
-                    {"past_limit", t.PastLimit},
-                    {"state", StateName(t.State)}});
-      if (t.Child >= 0) self(self, t.Child);
-    }
-  };
-  if (!ev.Tree.empty()) showRecord(showRecord, 0);
+      for (const spf::ShownTerm& t : r.Terms) {
+        std::string line = indent + MaskControls(t.Text);
+        TColor color = clBlack;
+        if (t.Lookup > 0) {
+          if (t.PastLimit) {
+            line += LangText("Main|OutSpfLookupPast", "  [Abfrage %s1%: über der Grenze von 10]",
+                             {std::to_string(t.Lookup)});
+            color = overLimit ? clRed : clNavy;
+          } else {
+            line += LangText("Main|OutSpfLookup", "  [Abfrage %s1%]", {std::to_string(t.Lookup)});
+          }
+        }
+        if (t.Void) line += LangText("Main|OutSpfVoid", "  – ohne Ergebnis");
+        if (t.State == spf::TermState::Match) line += LangText("Main|OutSpfMatch", "  – trifft zu");
+        if (t.State == spf::TermState::Error) color = clRed;
+        if (!t.Note.empty() && !(t.PastLimit && t.Note == "limit")) line += "  – " + ReasonText(t.Note);
+        AppendOutput(reEMail, line, color,
+                     {{"spf_term", t.Text},
+                      {"depth", r.Depth},
+                      {"lookup", t.Lookup > 0 ? TLineValue(t.Lookup) : TLineValue()},
+                      {"past_limit", t.PastLimit},
+                      {"state", StateName(t.State)}});
+        if (t.Child >= 0) self(self, t.Child);
+      }
+    };
+    if (!ev.Tree.empty()) showRecord(showRecord, 0);
 
-  const std::string name = spf::ResultName(ev.Outcome);
-  const bool failed = ev.Outcome == spf::Result::PermError || ev.Outcome == spf::Result::TempError;
-  const TLineFields counts{{"lookups", ev.Lookups}, {"void_lookups", ev.VoidLookups}};
-  AppendOutput(reEMail,
-               LangText("Main|OutSpfCounts", "  DNS-Abfragen: %s1% (höchstens 10), davon ohne Ergebnis: %s2% (höchstens 2)",
-                        {std::to_string(ev.Lookups), std::to_string(ev.VoidLookups)}),
-               ev.Lookups > limits.Lookups && !ev.Evaluated ? clRed : clNavy, counts);
-  const bool answered = ev.Evaluated || failed || ev.Outcome == spf::Result::None;
-  if (answered) {
-    std::string line = LangText("Main|OutSpfResult", "  SPF-Ergebnis: %s1%", {name});
-    if (!ev.Term.empty()) line += LangText("Main|OutSpfResultTerm", " (Term \"%s1%\")", {MaskControls(ev.Term)});
-    const TColor color = failed ? clRed : ev.Outcome == spf::Result::Pass ? clGreen : clBlack;
-    AppendOutput(reEMail, line, color, {{"spf_result", name}});
-    if (failed || ev.Outcome == spf::Result::None)
-      AppendOutput(reEMail, LangText("Main|OutSpfReason", "  Grund: %s1%", {ReasonText(ev.Reason)}),
-                   failed ? clRed : clNavy);
-    if (!ev.Explanation.empty())
-      AppendOutput(reEMail, LangText("Main|OutSpfExplanation", "  Erklärung der Domain: %s1%",
-                                     {MaskControls(ev.Explanation)}),
-                   clBlack);
-  } else {
-    AppendOutput(reEMail, LangText("Main|OutSpfNoResult", "  Ohne Absender-IP kein SPF-Ergebnis."), clNavy);
+    const std::string name = spf::ResultName(ev.Outcome);
+    const bool failed = ev.Outcome == spf::Result::PermError || ev.Outcome == spf::Result::TempError;
+    const TLineFields counts{{"lookups", ev.Lookups}, {"void_lookups", ev.VoidLookups}};
+    AppendOutput(reEMail,
+                 LangText("Main|OutSpfCounts", "  DNS-Abfragen: %s1% (höchstens 10), davon ohne Ergebnis: %s2% (höchstens 2)",
+                          {std::to_string(ev.Lookups), std::to_string(ev.VoidLookups)}),
+                 ev.Lookups > limits.Lookups && !ev.Evaluated ? clRed : clNavy, counts);
+    const bool answered = ev.Evaluated || failed || ev.Outcome == spf::Result::None;
+    if (answered) {
+      std::string line = LangText("Main|OutSpfResult", "  SPF-Ergebnis: %s1%", {name});
+      if (!ev.Term.empty()) line += LangText("Main|OutSpfResultTerm", " (Term \"%s1%\")", {MaskControls(ev.Term)});
+      const TColor color = failed ? clRed : ev.Outcome == spf::Result::Pass ? clGreen : clBlack;
+      AppendOutput(reEMail, line, color, {{"spf_result", name}});
+      if (failed || ev.Outcome == spf::Result::None)
+        AppendOutput(reEMail, LangText("Main|OutSpfReason", "  Grund: %s1%", {ReasonText(ev.Reason)}),
+                     failed ? clRed : clNavy);
+      if (!ev.Explanation.empty())
+        AppendOutput(reEMail, LangText("Main|OutSpfExplanation", "  Erklärung der Domain: %s1%",
+                                       {MaskControls(ev.Explanation)}),
+                     clBlack);
+    } else {
+      AppendOutput(reEMail, LangText("Main|OutSpfNoResult", "  Ohne Absender-IP kein SPF-Ergebnis."), clNavy);
+    }
+    if (ev.Truncated)
+      AppendOutput(reEMail, "  " + ReasonText("bound"), clRed);
+    return TLineFields{{"result", answered ? TLineValue(name) : TLineValue()},
+                       {"term", ev.Term.empty() ? TLineValue() : TLineValue(ev.Term)},
+                       {"lookups", ev.Lookups},
+                       {"void_lookups", ev.VoidLookups}};
+  };
+  result.push_back({"spf", showSpf(spf::CheckHost(dns, who, limits))});
+  // The HELO identity, when a name and an address are given: the same
+  // check for the name the client greets with.
+  if (!who.Ip.Empty() && !EMailSpfHelo.empty()) {
+    spf::Identity helo = who;
+    helo.Domain = LowerAscii(Trim(EMailSpfHelo));
+    helo.Sender = "postmaster@" + helo.Domain;
+    AppendOutput(reEMail, LangText("Main|OutSpfHelo", "  SPF der HELO-Identität \"%s1%\":", {MaskControls(helo.Domain)}),
+                 clNavy);
+    result.push_back({"spf_helo", showSpf(spf::CheckHost(dns, helo, limits))});
   }
-  if (ev.Truncated)
-    AppendOutput(reEMail, "  " + ReasonText("bound"), clRed);
-  result.push_back({"spf", TLineFields{{"result", answered ? TLineValue(name) : TLineValue()},
-                                       {"term", ev.Term.empty() ? TLineValue() : TLineValue(ev.Term)},
-                                       {"lookups", ev.Lookups},
-                                       {"void_lookups", ev.VoidLookups}}});
   EMailDmarcSection(domain, result);
   EMailDkimSection(domain, result);
 }
