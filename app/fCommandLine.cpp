@@ -236,6 +236,11 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       SetTextParam(f.cmbEMailSender, "EMailS");
       SetTextParam(f.cmbEMailMXServer, "EMailMX");
       SelectItemParam(f.cmbEMailTimeout, "EMailT");
+      ApplyFlag(f.chkEMailPolicy, "EMailPolicy");
+      SetTextParam(f.cmbEMailSpfIp, "EMailSpfIp");
+      SetTextParam(f.cmbEMailDkim, "EMailDkim");
+      if (HasParam("EMailSpfHelo")) f.EMailSpfHelo = GetParamValue("EMailSpfHelo");
+      if (HasParam("EMailConnect")) f.EMailConnect = GetParamValue("EMailConnect") != "0";
       f.btnEMailStart.Click();
       break;
     case pgHead:
@@ -341,6 +346,11 @@ std::vector<std::string> CommandLineHelp() {
       {"/EMailS:ADDRESS", "Mail-Check: sender address"},
       {"/EMailMX:SERVER", "Mail-Check: mail exchanger to ask"},
       {"/EMailT:MS", "Mail-Check: timeout in ms"},
+      {"/EMailPolicy:1|0", "Mail-Check: check the sender policies (SPF) of the sender's domain"},
+      {"/EMailSpfIp:ADDRESS", "Mail-Check: the sending server's address SPF is evaluated for"},
+      {"/EMailSpfHelo:NAME", "Mail-Check: the HELO name SPF sees"},
+      {"/EMailDkim:SEL1,SEL2", "Mail-Check: DKIM selectors to look up beside the built-in ones"},
+      {"/EMailConnect:1|0", "Mail-Check: 0 checks the policies alone, with no SMTP connection"},
       {"/Head:URL", "HTTP-Header tab: show the response headers of a URL, then run"},
       {"/HeadT:MS", "HTTP-Header: timeout in ms"},
       {"/HeadR:1|0", "HTTP-Header: follow redirections automatically"},

@@ -207,7 +207,7 @@ std::vector<TRichEdit*> TfrmMain::OutputPanes() {
 std::vector<TComboBox*> TfrmMain::HistoryCombos() {
   return {&cmbDnsHost,   &cmbPingHost,     &cmbTraceHost,    &cmbWhoisHost,
           &cmbWhoisServer, &cmbHeadURL,    &cmbListSearch,   &cmbEMailAddress,
-          &cmbEMailSender, &cmbEMailMXServer, &cmbTimeServer, &cmbGPRankURL};
+          &cmbEMailSender, &cmbEMailMXServer, &cmbEMailSpfIp, &cmbEMailDkim, &cmbTimeServer, &cmbGPRankURL};
 }
 
 void TfrmMain::FormCreate() {

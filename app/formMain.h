@@ -347,9 +347,27 @@ class TfrmMain {
   TComboBox cmbEMailSender{"cmbEMailSender", TComboStyle::DropDown, 256};
   TComboBox cmbEMailMXServer{"cmbEMailMXServer", TComboStyle::DropDown, 256};
   TComboBox cmbEMailTimeout{"cmbEMailTimeout", TComboStyle::DropDownList};
+  // The sender policies of the domain (SPF), and the client address they
+  // are evaluated for (empty: the records are walked without a result).
+  TCheckBox chkEMailPolicy{"chkEMailPolicy"};
+  TLabel lblEMailSpfIp{"lblEMailSpfIp"};
+  TComboBox cmbEMailSpfIp{"cmbEMailSpfIp", TComboStyle::DropDown, 64};
+  // DKIM selectors to look up beside the built-in ones ("sel1,sel2").
+  TLabel lblEMailDkim{"lblEMailDkim"};
+  TComboBox cmbEMailDkim{"cmbEMailDkim", TComboStyle::DropDown, 256};
+  // From the command line only: the HELO name the policies see
+  // (/EMailSpfHelo:), and /EMailConnect:0 for the policy part alone, with
+  // no SMTP connection.
+  std::string EMailSpfHelo;
+  bool EMailConnect = true;
   TButton btnEMailStart{"btnEMailStart"};
   TRichEdit reEMail{"reEMail"};
   void btnEMailStartClick();
+  // The section of the sender policies for domain; its values go into the
+  // result record.
+  void EMailPolicySection(const std::string& domain, TLineFields& result);
+  void EMailDmarcSection(const std::string& domain, TLineFields& result);
+  void EMailDkimSection(const std::string& domain, TLineFields& result);
   // SMTP client of the Mail-Check tool; each run sets its server, port,
   // time-outs and greeting name.
   TIdSMTP IdSMTP;

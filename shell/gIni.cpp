@@ -264,6 +264,9 @@ const std::vector<ControlEntry>& ControlEntries() {
       Hist("EMailAddress", &F::cmbEMailAddress),
       Hist("EMailSender", &F::cmbEMailSender),
       Hist("EMailMXServer", &F::cmbEMailMXServer),
+      Check("EMailPolicy", &F::chkEMailPolicy, true),
+      Hist("EMailSpfIp", &F::cmbEMailSpfIp),
+      Hist("EMailDkim", &F::cmbEMailDkim),
       // Time
       Hist("HistTimeServer", &F::cmbTimeServer, DefaultTimeServers),
       // PageRank
