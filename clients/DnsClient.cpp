@@ -26,6 +26,8 @@
 #include <system_error>
 #include <thread>
 
+#include "clients/HttpClient.h"
+#include "clients/TlsSession.h"
 #include "common/Deadline.h"
 #include "common/IpAddress.h"
 #include "common/fMain.h"
@@ -327,10 +329,9 @@ UdpEnd UdpExchange(const Endpoint& server, const std::string& query, std::uint16
 // One TCP exchange (RFC 7766): connect, the query with its two-byte length,
 // then messages until the reply; the whole of it within waitMs. False when
 // the time ran out.
-bool TcpExchange(const Endpoint& server, const std::string& query, std::uint16_t id, int waitMs,
-                 std::string& reply) {
-  const Deadline deadline = Deadline::In(waitMs);
-  Fd fd(::socket(server.addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+// A TCP connection to the server within the deadline; false when it did not
+// stand in time.
+bool TcpConnect(const Endpoint& server, const Deadline& deadline, Fd& fd) {
   if (fd.get() < 0) SocketError("socket", errno, true);
   if (::connect(fd.get(), server.get(), server.len) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) SocketError("connect", errno, true);
@@ -340,24 +341,109 @@ bool TcpExchange(const Endpoint& server, const std::string& query, std::uint16_t
     if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
     if (err != 0) SocketError("connect", err, true);
   }
+  return true;
+}
 
+// The byte stream a framed exchange runs over: the socket itself (plain DNS
+// over TCP) or a TLS session on it (DNS over TLS).
+class ByteStream {
+ public:
+  enum class Got { Data, End, Late };
+  virtual ~ByteStream() = default;
+  // The whole of out; false when the deadline passed first.
+  virtual bool Send(const std::string& out, const Deadline& deadline) = 0;
+  // Some bytes appended to stream, the end of the stream, or the deadline.
+  virtual Got Receive(std::string& stream, const Deadline& deadline) = 0;
+  virtual const char* Name() const = 0;
+};
+
+class SocketStream : public ByteStream {
+ public:
+  explicit SocketStream(int fd) : fd_(fd) {}
+  bool Send(const std::string& out, const Deadline& deadline) override {
+    for (size_t done = 0; done < out.size();) {
+      const ssize_t n = ::send(fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+      if (n >= 0) {
+        done += static_cast<size_t>(n);
+      } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+        if (WaitForSocket(fd_, POLLOUT, deadline) != WaitEnd::Ready) return false;
+      } else {
+        SocketError("send", errno, true);
+      }
+    }
+    return true;
+  }
+  Got Receive(std::string& stream, const Deadline& deadline) override {
+    char chunk[4096];
+    for (;;) {
+      if (WaitForSocket(fd_, POLLIN, deadline) != WaitEnd::Ready) return Got::Late;
+      const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+      if (n > 0) {
+        stream.append(chunk, static_cast<size_t>(n));
+        return Got::Data;
+      }
+      if (n == 0) return Got::End;
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) SocketError("recv", errno, true);
+    }
+  }
+  const char* Name() const override { return "TCP"; }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void TlsError(const std::string& what) {
+  throw EIdDnsResolverError(TDnsFailure::Tls, what, true);
+}
+
+class TlsStream : public ByteStream {
+ public:
+  explicit TlsStream(TlsSession& session) : s_(session) {}
+  bool Send(const std::string& out, const Deadline& deadline) override {
+    return Check(s_.Write(out, deadline));
+  }
+  Got Receive(std::string& stream, const Deadline& deadline) override {
+    char chunk[4096];
+    size_t got = 0;
+    const TlsStatus status = s_.Read(chunk, sizeof chunk, got, deadline);
+    if (status == TlsStatus::Closed) return Got::End;
+    if (!Check(status)) return Got::Late;
+    stream.append(chunk, got);
+    return Got::Data;
+  }
+  const char* Name() const override { return "TLS"; }
+
+ private:
+  // False for the deadline (or an abort); raises for a failure.
+  bool Check(TlsStatus status) {
+    switch (status) {
+      case TlsStatus::Ok: return true;
+      case TlsStatus::TimedOut:
+      case TlsStatus::Aborted: return false;
+      case TlsStatus::Closed:
+        throw EIdDnsResolverError(TDnsFailure::Closed,
+                                  "The DNS server closed the TLS connection", true);
+      case TlsStatus::Failed:
+      case TlsStatus::Untrusted: break;
+    }
+    if (s_.SystemError() != 0) SocketError("TLS", s_.SystemError(), true);
+    TlsError("TLS failure: " + s_.Error());
+  }
+  TlsSession& s_;
+};
+
+// The query framed with its length, then messages until the reply (those
+// that are not it passed over, a bounded number of them). False when the
+// deadline passed before the reply.
+bool FramedExchange(ByteStream& io, const std::string& query, std::uint16_t id,
+                    const Deadline& deadline, std::string& reply) {
   std::string out;
   Put16(out, static_cast<std::uint16_t>(query.size()));
   out += query;
-  for (size_t done = 0; done < out.size();) {
-    const ssize_t n = ::send(fd.get(), out.data() + done, out.size() - done, MSG_NOSIGNAL);
-    if (n >= 0) {
-      done += static_cast<size_t>(n);
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-      if (WaitForSocket(fd.get(), POLLOUT, deadline) != WaitEnd::Ready) return false;
-    } else {
-      SocketError("send", errno, true);
-    }
-  }
+  if (!io.Send(out, deadline)) return false;
 
   std::string stream, message;
   int foreign = 0;
-  char chunk[4096];
   for (;;) {
     while (NextTcpMessage(stream, message)) {
       if (Examine(Bytes(message), message.size(), id, query) == Fit::Ours) {
@@ -367,23 +453,118 @@ bool TcpExchange(const Endpoint& server, const std::string& query, std::uint16_t
       if (++foreign > kMaxForeignTcpMessages) break;
     }
     if (foreign > kMaxForeignTcpMessages) break;
-    if (WaitForSocket(fd.get(), POLLIN, deadline) != WaitEnd::Ready) {
+    const ByteStream::Got got = io.Receive(stream, deadline);
+    if (got == ByteStream::Got::Late) {
       if (foreign > 0) break;
       return false;
     }
-    const ssize_t n = ::recv(fd.get(), chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n > 0) {
-      stream.append(chunk, static_cast<size_t>(n));
-    } else if (n == 0) {
+    if (got == ByteStream::Got::End) {
       if (foreign > 0) break;
       throw EIdDnsResolverError(TDnsFailure::Closed,
-                                "The DNS server closed the TCP connection without a reply", true);
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      SocketError("recv", errno, true);
+                                std::string("The DNS server closed the ") + io.Name() +
+                                    " connection without a reply",
+                                true);
     }
   }
   throw EIdDnsResolverError(TDnsFailure::Mismatch,
                             "DNS reply identifier or question does not match the query", true);
+}
+
+bool TcpExchange(const Endpoint& server, const std::string& query, std::uint16_t id, int waitMs,
+                 std::string& reply) {
+  const Deadline deadline = Deadline::In(waitMs);
+  Fd fd(::socket(server.addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!TcpConnect(server, deadline, fd)) return false;
+  SocketStream io(fd.get());
+  return FramedExchange(io, query, id, deadline, reply);
+}
+
+// DNS over TLS: the connection, the handshake with the certificate checked
+// against the server's name, then the framed exchange, all within one
+// deadline.
+bool TlsExchange(const Endpoint& server, const std::string& serverName, const std::string& query,
+                 std::uint16_t id, int waitMs, std::string& reply) {
+  const Deadline deadline = Deadline::In(waitMs);
+  Fd fd(::socket(server.addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!TcpConnect(server, deadline, fd)) return false;
+  TlsSession session;
+  TlsOptions options;
+  options.ServerName = serverName;
+  options.Alpn = {"dot"};
+  options.RequireTrusted = true;
+  options.RequestOcsp = false;
+  switch (session.Handshake(fd.get(), options, deadline)) {
+    case TlsStatus::Ok: break;
+    case TlsStatus::TimedOut:
+    case TlsStatus::Aborted: return false;
+    case TlsStatus::Closed:
+      throw EIdDnsResolverError(TDnsFailure::Closed,
+                                "The DNS server closed the connection in the TLS handshake", true);
+    case TlsStatus::Untrusted: {
+      const TlsReport& r = session.Report();
+      TlsError(!r.Verified ? "certificate does not verify: " + r.VerifyError
+                           : "certificate is not for \"" + serverName + "\"");
+    }
+    case TlsStatus::Failed:
+      if (session.SystemError() != 0) SocketError("TLS", session.SystemError(), true);
+      TlsError("TLS handshake failed: " + session.Error());
+  }
+  TlsStream io(session);
+  const bool answered = FramedExchange(io, query, id, deadline, reply);
+  session.Close();
+  return answered;
+}
+
+// DNS over HTTPS: the query POSTed as application/dns-message over the HTTP
+// client, the whole exchange within the waiting time. False when no answer
+// came in time.
+bool HttpsExchange(const std::string& url, const std::string& query, std::uint16_t id,
+                   int waitMs, std::string& reply) {
+  HttpClient http;
+  ApplyProxyOptions(http);
+  http.Accept = "application/dns-message";
+  http.AllowCookies = false;
+  http.ConnectTimeout = waitMs;
+  http.ReadTimeout = waitMs;
+  std::string body;
+  try {
+    body = http.Post(url, "application/dns-message", query);
+  } catch (const HttpError& e) {
+    switch (e.kind()) {
+      case HttpError::Kind::ConnectTimeout:
+      case HttpError::Kind::ReadTimeout:
+      case HttpError::Kind::Aborted: return false;
+      case HttpError::Kind::Status: {
+        EIdDnsResolverError error(TDnsFailure::Http,
+                                  "DNS over HTTPS: " + std::string(e.what()), true);
+        error.HttpStatus = e.code();
+        throw error;
+      }
+      case HttpError::Kind::Tls: TlsError(e.what());
+      case HttpError::Kind::Closed:
+        throw EIdDnsResolverError(TDnsFailure::Closed, e.what(), true);
+      case HttpError::Kind::Socket:
+        if (e.stage() == HttpError::Stage::Resolve)
+          throw EIdDnsResolverError(TDnsFailure::NoServer, e.what(), true);
+        if (e.code() != 0) SocketError("HTTPS", e.code(), true);
+        throw EIdDnsResolverError(TDnsFailure::NoServer, e.what(), true);
+      case HttpError::Kind::Protocol: Malformed("the HTTP answer is malformed");
+    }
+    throw;
+  }
+  std::string type;
+  for (const std::string& h : http.Response.RawHeaders)
+    if (const size_t colon = h.find(':');
+        colon != std::string::npos && SameTextAscii(Trim(h.substr(0, colon)), "Content-Type"))
+      type = LowerAscii(Trim(h.substr(colon + 1)));
+  if (type.rfind("application/dns-message", 0) != 0 || body.size() > 65535)
+    throw EIdDnsResolverError(TDnsFailure::Http, "DNS over HTTPS: the answer is no DNS message",
+                              true);
+  if (Examine(Bytes(body), body.size(), id, query) != Fit::Ours)
+    throw EIdDnsResolverError(TDnsFailure::Mismatch,
+                              "DNS reply identifier or question does not match the query", true);
+  reply = std::move(body);
+  return true;
 }
 
 }  // namespace
@@ -632,6 +813,36 @@ void TIdDNSResolver::SendQuery(const std::string& name, std::uint16_t qclass) {
   exchange_ = {};
   // Built first: a query that cannot be asked is refused before any socket.
   const std::string plain = BuildQuery(name, qclass, 0);
+  const TDnsServer spec = ParseDnsServer(Host);
+  if (spec.Transport == TDnsTransport::Tls || spec.Transport == TDnsTransport::Https) {
+    // One exchange over the connection, with EDNS as over UDP; DNS over
+    // HTTPS asks with identifier 0, so that caches can share the answer.
+    exchange_.Transport = spec.Transport;
+    exchange_.Edns = UseEdns;
+    exchange_.DnssecOk = UseEdns && DnssecOk;
+    const std::uint16_t id = spec.Transport == TDnsTransport::Https ? 0 : RandomId();
+    lastId_ = id;
+    const std::string query =
+        UseEdns ? WithOpt(WithId(plain, id), EdnsPayloadSize, DnssecOk, RequestNsid)
+                : WithId(plain, id);
+    std::string reply;
+    bool answered;
+    if (spec.Transport == TDnsTransport::Https) {
+      answered = HttpsExchange(spec.Url, query, id, WaitingTime, reply);
+    } else {
+      if (spec.Port == 0 || spec.Port > 65535)
+        throw EIdDnsResolverError(TDnsFailure::NoServer,
+                                  "Socket Error: DNS server \"" + Host + "\" has no valid port");
+      const Endpoint server =
+          ServerEndpoint(spec.Host, spec.Port > 0 ? static_cast<std::uint16_t>(spec.Port) : 853,
+                         IPVersion, WaitingTime);
+      answered = TlsExchange(server, spec.Host, query, id, WaitingTime, reply);
+    }
+    if (!answered) return;
+    ReadReply(Bytes(reply), reply.size(), id);
+    exchange_.Answered = true;
+    return;
+  }
   const Endpoint server = ServerEndpoint(Host, Port, IPVersion, WaitingTime);
 
   std::vector<unsigned char> buffer(kReceiveBufferSize);

@@ -15,6 +15,7 @@
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "common/Pump.h"
+#include "DnsTransportPeers.h"
 #include "dns_test_support.h"
 #include "platform/Resolver.h"
 #include "shell/gIni.h"
@@ -1212,4 +1213,26 @@ TEST(DnsToolRealServer, TypeFieldShowsTheWholeReplyOfThatType) {
   ASSERT_EQ(refused.size(), 3u);
   EXPECT_EQ(refused[2], "red|Unbekannter Eintragstyp \"TYPO\" (A … HTTPS oder TYPEnnn).");
   EXPECT_TRUE(w.f.ToolFailed[pgDns]);
+}
+
+// The look-up's information asked over DNS over TLS and over DNS over HTTPS
+// reads line for line as over plain DNS; the server line names the server
+// with its transport.
+TEST(DnsToolRealServer, InformationOverTlsAndHttpsReadsAsOverPlainDns) {
+  SKIP_WITHOUT_PEERS();
+  DnsWindow w(53);  // the port comes with the server's text
+  auto run = [&](const std::string& server) {
+    ActiveDnsServerIP = server;
+    std::vector<std::string> lines = w.Run("quovix.test");
+    auto at = std::find(lines.begin(), lines.end(), "navy|DNS-Server: " + server);
+    EXPECT_NE(at, lines.end()) << server;
+    if (at != lines.end()) lines.erase(at);
+    return lines;
+  };
+  const std::vector<std::string> plain = run("127.0.0.1:" + std::to_string(Peers().udp));
+  ASSERT_NE(std::find(plain.begin(), plain.end(), "navy|  1. IP-Adresse: 192.0.2.10"), plain.end());
+  for (const std::string& server :
+       {"tls://127.0.0.1:" + std::to_string(Peers().tls),
+        "https://127.0.0.1:" + std::to_string(Peers().doh) + "/dns-query"})
+    EXPECT_EQ(run(server), plain) << server;
 }

@@ -195,7 +195,64 @@ TLineFields RecordFields(const TResultRecord& r) {
                          {"retry", r.Retry},       {"expire", r.Expire},
                          {"minimum_ttl", r.MinimumTTL}});
       break;
+    case TRecordKind::DNAME: f.push_back({"value", r.HostName}); break;
     default: break;
+  }
+  // The typed fields of the kinds that keep them in Data; texts of raw bytes
+  // as the presentation format escapes them.
+  auto texts = [](const std::vector<std::string>& items, bool escape) {
+    std::vector<TLineValue> out;
+    for (const std::string& item : items) out.emplace_back(escape ? Printable(item) : item);
+    return TLineValue::List(std::move(out));
+  };
+  auto hex = [](const std::string& bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) out += {kDigits[c >> 4], kDigits[c & 0x0F]};
+    return out;
+  };
+  auto types = [](const std::vector<std::uint16_t>& codes) {
+    std::vector<TLineValue> out;
+    for (std::uint16_t t : codes) out.emplace_back(TypeName(t));
+    return TLineValue::List(std::move(out));
+  };
+  if (const auto* s = r.Get<TSrvData>()) {
+    f.insert(f.end(), {{"value", s->Target}, {"priority", s->Priority}, {"weight", s->Weight},
+                       {"port", s->Port}});
+  } else if (const auto* n = r.Get<TNaptrData>()) {
+    f.insert(f.end(), {{"value", n->Replacement}, {"order", n->Order},
+                       {"preference", n->Preference}, {"naptr_flags", Printable(n->Flags)},
+                       {"services", Printable(n->Services)}, {"regexp", Printable(n->Regexp)}});
+  } else if (const auto* t = r.Get<TTlsaData>()) {
+    f.insert(f.end(), {{"usage", t->Usage}, {"selector", t->Selector},
+                       {"matching_type", t->MatchingType}, {"association", hex(t->Data)}});
+  } else if (const auto* s = r.Get<TSshfpData>()) {
+    f.insert(f.end(), {{"algorithm", s->Algorithm}, {"fingerprint_type", s->FingerprintType},
+                       {"fingerprint", hex(s->Fingerprint)}});
+  } else if (const auto* d = r.Get<TDsData>()) {
+    f.insert(f.end(), {{"key_tag", d->KeyTag}, {"algorithm", d->Algorithm},
+                       {"digest_type", d->DigestType}, {"digest", hex(d->Digest)}});
+  } else if (const auto* k = r.Get<TDnskeyData>()) {
+    f.insert(f.end(), {{"key_flags", k->Flags}, {"protocol", k->Protocol},
+                       {"algorithm", k->Algorithm}});
+  } else if (const auto* s = r.Get<TRrsigData>()) {
+    f.insert(f.end(), {{"type_covered", TypeName(s->TypeCovered)}, {"algorithm", s->Algorithm},
+                       {"labels", s->Labels}, {"original_ttl", s->OriginalTTL},
+                       {"expiration", s->Expiration}, {"inception", s->Inception},
+                       {"key_tag", s->KeyTag}, {"signer", s->SignerName}});
+  } else if (const auto* n = r.Get<TNsecData>()) {
+    f.insert(f.end(), {{"value", n->NextName}, {"types", types(n->Types)}});
+  } else if (const auto* n = r.Get<TNsec3Data>()) {
+    f.insert(f.end(), {{"hash_algorithm", n->HashAlgorithm}, {"nsec3_flags", n->Flags},
+                       {"iterations", n->Iterations}, {"salt", hex(n->Salt)}});
+    if (r.Kind == TRecordKind::NSEC3) f.push_back({"types", types(n->Types)});
+  } else if (const auto* s = r.Get<TSvcbData>()) {
+    f.insert(f.end(), {{"priority", s->Priority}, {"target", s->Target.empty() ? "." : s->Target},
+                       {"alpn", texts(s->Alpn, true)}, {"no_default_alpn", s->NoDefaultAlpn}});
+    if (s->Port >= 0) f.push_back({"port", s->Port});
+    if (!s->Ipv4Hints.empty()) f.push_back({"ipv4hint", texts(s->Ipv4Hints, false)});
+    if (!s->Ipv6Hints.empty()) f.push_back({"ipv6hint", texts(s->Ipv6Hints, false)});
+    if (s->HasEch) f.push_back({"ech", Base64(s->Ech)});
   }
   f.push_back({"ttl", r.TTL});
   return f;

@@ -71,6 +71,8 @@ host-record=ns1.quovix.test,192.0.2.53
 host-record=mx.quovix.test,127.0.0.1
 mx-host=quovix.test,mx.quovix.test,10
 txt-record=quovix.test,"v=spf1 -all"
+dns-rr=quovix.test,65,000100000100030268320003000201bb
+dns-rr=_443._tcp.quovix.test,52,030101abcdef01
 txt-record=broken.quovix.test,"v=spf1 include:nothing.quovix.test -all"
 txt-record=_dmarc.quovix.test,"v=DMARC1; p=reject; rua=mailto:dmarc@quovix.test"
 host-record=toolbarqueries.google.com,127.0.0.1
@@ -419,6 +421,27 @@ class CliJsonLines(unittest.TestCase):
         refusals = [l for l in o if l.get("rcode") == "connection_refused"]
         self.assertEqual([(l["kind"], l["server"]) for l in refusals], [("error", "127.0.0.2")])
         self.assertEqual(self.result(o, "dns")["rcode"], {"A": "connection_refused"})
+
+    def test_dns_type(self):
+        # One type asked directly: the record's fields beside its
+        # presentation form, the header lines, the verdict by type.
+        o = self.run_ok(["dns"], "/Dns:quovix.test", "/DnsT:HTTPS")
+        https = next(r for r in o if r.get("type") == "HTTPS")
+        self.assertEqual(https["data"], '1 . alpn="h2" port=443')
+        self.assertEqual((https["dns_section"], https["priority"], https["target"], https["alpn"], https["port"]),
+                         ("answer", 1, ".", ["h2"], 443))
+        self.assertEqual(next(l for l in o if "id" in l)["rcode"], "NOERROR")
+        self.assertIn("QR", next(l for l in o if "answer_count" in l)["flags"])
+        self.assertEqual(next(l for l in o if "time_ms" in l)["transport"], "udp")
+        self.assertEqual(self.result(o, "dns")["rcode"], {"HTTPS": "NOERROR"})
+        o = self.run_ok(["dns"], "/Dns:_443._tcp.quovix.test", "/DnsT:TLSA")
+        tlsa = next(r for r in o if r.get("type") == "TLSA")
+        self.assertEqual((tlsa["usage"], tlsa["selector"], tlsa["matching_type"], tlsa["association"]),
+                         (3, 1, 1, "ABCDEF01"))
+        # A name that does not exist: the server's code, its SOA in the authority section.
+        o = self.run_failing(["dns"], "/Dns:nowhere.quovix.test", "/DnsT:TXT")
+        self.assertEqual(next(r for r in o if r.get("type") == "SOA")["dns_section"], "authority")
+        self.assertEqual(self.result(o, "dns")["rcode"], {"TXT": "NXDOMAIN"})
 
     def test_ping(self):
         o = self.run_ok(["ping"], "/Ping:127.0.0.1", "/PingC:2", "/PingP:0", "/PingR:0")
