@@ -244,6 +244,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       f.cmbHeadURL.SetText(value);
       SelectItemParam(f.cmbHeadTimeout, "HeadT");
       ApplyFlag(f.chkHeadRedirect, "HeadR");
+      ApplyFlag(f.chkHeadTls, "HeadTls");
       f.btnHeadStart.Click();
       break;
     case pgTime:
@@ -348,6 +349,7 @@ std::vector<std::string> CommandLineHelp() {
       {"/Head:URL", "HTTP-Header tab: show the response headers of a URL, then run"},
       {"/HeadT:MS", "HTTP-Header: timeout in ms"},
       {"/HeadR:1|0", "HTTP-Header: follow redirections automatically"},
+      {"/HeadTls:1|0", "HTTP-Header: TLS connection and certificate chain of each HTTPS hop"},
       {"/Time:SERVER", "Time tab: ask an NTP server for the time"},
       {"/TimeSet", "Time: then set the system clock (needs root; must follow /Time)"},
       {"/TimeForce:1|0", "Time: 1 lets /TimeSet step the clock beyond TimeSetLimit (put it before)"},

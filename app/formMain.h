@@ -368,6 +368,8 @@ class TfrmMain {
   TComboBox cmbHeadURL{"cmbHeadURL", TComboStyle::DropDown, 4096};
   TComboBox cmbHeadTimeout{"cmbHeadTimeout", TComboStyle::DropDownList};
   TCheckBox chkHeadRedirect{"chkHeadRedirect"};
+  // Each HTTPS hop's TLS connection and certificate chain under its headers.
+  TCheckBox chkHeadTls{"chkHeadTls"};
   TButton btnHeadStart{"btnHeadStart"};
   TRichEdit reHead{"reHead"};
   void btnHeadStartClick();

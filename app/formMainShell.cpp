@@ -102,6 +102,7 @@ void TfrmMain::ApplyLanguageTexts() {
   const std::string redirect = LangText("Main|chkAutoRedirect", "Automatische Um&leitung");
   chkWhoisRedirect.SetCaption(redirect);
   chkHeadRedirect.SetCaption(redirect);
+  chkHeadTls.SetCaption(LangText("Main|chkHeadTls", "TLS-Deta&ils"));
 
   chkDnsExtended.SetCaption(
       LangText("Main|chkDnsExtended", "DNS-&Informationen (alle Typen)"));
@@ -216,6 +217,9 @@ void TfrmMain::ApplyHints() {
        LangText("Main|hintHeadTimeout", "Zeitgrenze jeder HTTP-Anfrage in Millisekunden"));
   hint({&chkHeadRedirect},
        LangText("Main|hintHeadRedirect", "Weiterleitungen (3xx) des Servers folgen und das Ziel abfragen"));
+  hint({&chkHeadTls},
+       LangText("Main|hintHeadTls",
+                "Bei HTTPS Protokoll, Cipher, OCSP-Antwort und Zertifikatskette jeder Abfrage zeigen"));
   hint({&lblGPRankCount, &cmbGPRankCount},
        LangText("Main|hintGPRankCount", "Bei wie vielen Servern des Dienstes der Rang erfragt wird"));
   hint({&lblGPRankTimeout, &cmbGPRankTimeout},
@@ -319,6 +323,7 @@ void TfrmMain::LayoutDesign() {
   mainRow(lblHeadURL, cmbHeadURL, btnHeadStart);
   labelled(lblHeadTimeout, cmbHeadTimeout, kX, 80);
   chkHeadRedirect.SetBounds(109, kRow2Check, kCheckW, kCheckH);
+  chkHeadTls.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
   reHead.SetBounds(7, 124, 0, 0);
 
   // Time
@@ -424,7 +429,7 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
               &reEMail};
     case pgHead:
       return {&grpHead, &lblHeadURL, &cmbHeadURL, &btnHeadStart, &lblHeadTimeout, &cmbHeadTimeout,
-              &chkHeadRedirect, &reHead};
+              &chkHeadRedirect, &chkHeadTls, &reHead};
     case pgTime:
       return {&grpTime, &lblTimeServer, &cmbTimeServer, &btnTimeQuery, &btnTimeUpdate,
               &lblTimeLoc, &lblTimeLocTime, &lblTimeNet, &lblTimeNetTime, &lblTimeDiff,

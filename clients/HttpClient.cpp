@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <utility>
 
 #include "clients/TlsSession.h"
 #include "common/DateTime.h"
@@ -70,6 +72,12 @@ void AwaitFd(int fd, short events, const Deadline& deadline, HttpError::Kind tim
   if (timeoutKind == HttpError::Kind::ConnectTimeout)
     throw HttpError(HttpError::Kind::ConnectTimeout, "Connect timed out.");
   throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
+}
+
+using Clock = std::chrono::steady_clock;
+
+double MsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
 HttpError HostNotFound() {
@@ -324,8 +332,9 @@ class HttpClient::Connection : public IHttpSource {
       : exchange_(exchange), readTimeoutMs_(readTimeoutMs) {}
   ~Connection() override { Close(); }
 
-  void Connect(const std::string& host, int port, int connectTimeoutMs) {
+  void Connect(const std::string& host, int port, int connectTimeoutMs, HttpTiming& timing) {
     const Deadline connectBy = exchange_.Within(connectTimeoutMs);
+    const Clock::time_point lookupStart = Clock::now();
     // A literal of either family (a proxy may be given as "[::1]"), else
     // every address of the name, both families, in the resolver's order.
     std::vector<IpAddress> addresses;
@@ -334,14 +343,17 @@ class HttpClient::Connection : public IHttpSource {
         addresses.push_back(literal);
     } else if (!host.empty()) {
       addresses = ResolveHostAddresses(host, std::min(NameResTimeout, connectBy.LeftMs()));
+      timing.LookupMs = MsBetween(lookupStart, Clock::now());
       if (addresses.empty() && AbortRequested()) throw HttpError::Aborted();
     }
     if (addresses.empty()) throw HostNotFound();
     if (port < 1 || port > 65535) throw HttpError::SocketError(EINVAL, ErrnoText(EINVAL));
+    const Clock::time_point connectStart = Clock::now();
     const platform::Reach reach =
         platform::ConnectTcp(addresses, static_cast<std::uint16_t>(port), connectBy);
     switch (reach.End) {
       case platform::ReachEnd::Reached:
+        timing.ConnectMs = MsBetween(connectStart, Clock::now());
         break;
       case platform::ReachEnd::Aborted:
         throw HttpError::Aborted();
@@ -362,8 +374,10 @@ class HttpClient::Connection : public IHttpSource {
   // The handshake; the report is kept whatever its verdict, and a chain
   // that does not verify or a name that does not match ends the exchange
   // here, before a request goes out.
-  void StartTls(const TlsOptions& options, TlsReport& report) {
+  void StartTls(const TlsOptions& options, TlsReport& report, HttpTiming& timing) {
+    const Clock::time_point start = Clock::now();
     const TlsStatus st = tls_.Handshake(fd_, options, exchange_.Within(readTimeoutMs_));
+    timing.TlsMs = MsBetween(start, Clock::now());
     report = tls_.Report();
     if (st != TlsStatus::Ok) Raise(st);
     tlsOn_ = true;
@@ -396,6 +410,25 @@ class HttpClient::Connection : public IHttpSource {
   }
 
   size_t Read(char* buf, size_t n) override {
+    const size_t got = ReadSome(buf, n);
+    if (got > 0 && !firstByte_) firstByte_ = Clock::now();
+    return got;
+  }
+  // When the first byte since the last call arrived (none yet: empty).
+  std::optional<Clock::time_point> TakeFirstByte() { return std::exchange(firstByte_, std::nullopt); }
+
+  void Close() {
+    tls_.Close();
+    tlsOn_ = false;
+    if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  bool Open() const { return fd_ >= 0; }
+
+ private:
+  size_t ReadSome(char* buf, size_t n) {
     // Also when data keeps arriving without a pause: the request's limit
     // holds however fast or slow the peer sends.
     if (exchange_.Passed()) throw HttpError(HttpError::Kind::ReadTimeout, "Read Timeout");
@@ -417,17 +450,6 @@ class HttpClient::Connection : public IHttpSource {
     }
   }
 
-  void Close() {
-    tls_.Close();
-    tlsOn_ = false;
-    if (fd_ >= 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  bool Open() const { return fd_ >= 0; }
-
- private:
   void Await(short events) {
     AwaitFd(fd_, events, exchange_.Within(readTimeoutMs_), HttpError::Kind::ReadTimeout);
   }
@@ -453,6 +475,7 @@ class HttpClient::Connection : public IHttpSource {
   }
 
   int fd_ = -1;
+  std::optional<Clock::time_point> firstByte_;
   TlsSession tls_;
   bool tlsOn_ = false;
   Deadline exchange_;
@@ -565,33 +588,49 @@ std::string HttpClient::ExchangeSteps(const std::string& method, const HttpUrl& 
                                       HttpError::Stage& stage) {
   Disconnect();
   LastTls = {};
+  LastTiming = {};
   conn_ = std::make_unique<Connection>(deadline, Effective(ReadTimeout));
-  struct CloseAtEnd {
+  // The total and the first byte are taken however the exchange ends.
+  struct TimeAndCloseAtEnd {
     HttpClient& c;
-    ~CloseAtEnd() { c.Disconnect(); }
-  } closeAtEnd{*this};
+    Clock::time_point start = Clock::now();
+    std::optional<Clock::time_point> requestSent;
+    ~TimeAndCloseAtEnd() {
+      if (requestSent && c.conn_)
+        if (const auto first = c.conn_->TakeFirstByte())
+          c.LastTiming.FirstByteMs = MsBetween(*requestSent, *first);
+      c.LastTiming.TotalMs = MsBetween(start, Clock::now());
+      c.Disconnect();
+    }
+  } atEnd{*this};
 
   const bool viaProxy = !ProxyParams.ProxyServer.empty();
   if (viaProxy)
-    conn_->Connect(ProxyParams.ProxyServer, ProxyParams.ProxyPort, Effective(ConnectTimeout));
+    conn_->Connect(ProxyParams.ProxyServer, ProxyParams.ProxyPort, Effective(ConnectTimeout),
+                   LastTiming);
   else
-    conn_->Connect(url.Host, url.Port, Effective(ConnectTimeout));
+    conn_->Connect(url.Host, url.Port, Effective(ConnectTimeout), LastTiming);
 
   const bool tls = url.Scheme == "https";
   if (tls) {
     if (viaProxy) {
       stage = HttpError::Stage::Tunnel;
+      // The tunnel is part of reaching the server: its time counts to the connection's.
+      const Clock::time_point tunnelStart = Clock::now();
       OpenTunnel(url);
+      LastTiming.ConnectMs += MsBetween(tunnelStart, Clock::now());
     }
     stage = HttpError::Stage::Tls;
     TlsOptions options;
     options.ServerName = url.Host;
     options.ExtraCaFile = TlsExtraCaFile;
-    conn_->StartTls(options, LastTls);
+    conn_->StartTls(options, LastTls, LastTiming);
   }
 
   stage = HttpError::Stage::Request;
+  conn_->TakeFirstByte();  // a proxy's answer is not the server's
   conn_->Write(BuildRequest(method, url, viaProxy && !tls));
+  atEnd.requestSent = Clock::now();
   stage = HttpError::Stage::Response;
   HttpReader in(*conn_);
   const HttpResponseHead head = ReadHead(in, url);

@@ -55,6 +55,23 @@ struct HttpResponseInfo {
   void Clear();
 };
 
+// Where the time of one exchange went, in milliseconds of the monotonic
+// clock, each phase measured as it happened (never derived from another).
+// A phase that was not needed (no look-up for an address, no TLS for plain
+// HTTP) or not reached before a failure is negative.
+struct HttpTiming {
+  double LookupMs = -1;   // the name look-up of the server (of the proxy, when one is set)
+  double ConnectMs = -1;  // the TCP connection, and through a proxy its tunnel
+  double TlsMs = -1;      // the TLS handshake
+  // From the request sent to the first byte of the answer: the server's
+  // think time plus one round trip.
+  double FirstByteMs = -1;
+  // From the start to the end of the header block (or to the failure).
+  double TotalMs = -1;
+  // The exchange went over a connection an earlier one had opened.
+  bool Reused = false;
+};
+
 // Cookies received during the program's lifetime, returned to their hosts.
 class HttpCookieJar {
  public:
@@ -111,6 +128,8 @@ class HttpClient {
   // HTTP, and filled as far as it got when the handshake failed or the
   // certificate did not verify).
   TlsReport LastTls;
+  // Where the time of the last exchange went (filled also when it failed).
+  HttpTiming LastTiming;
 
   // The requests. Both raise HttpError, its stage saying how far the failed
   // exchange got; on a status error the response fields stay filled. An abort request (see AbortRequested) ends the wait

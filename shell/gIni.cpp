@@ -253,6 +253,7 @@ const std::vector<ControlEntry>& ControlEntries() {
       Hist("HistHeadURL", &F::cmbHeadURL),
       Index("HeadTimeout", &F::cmbHeadTimeout, 5, 9),
       Check("HeadRedirect", &F::chkHeadRedirect, true),
+      Check("HeadTls", &F::chkHeadTls, true),
       // Lists
       Hist("HistListSearch", &F::cmbListSearch),
       // Mail-Check

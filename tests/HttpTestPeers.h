@@ -441,6 +441,79 @@ class Nginx {
   std::unique_ptr<NginxPeer> peer_;
 };
 
+// nginx with TLS from a test CA of its own on loopback ports: a good chain
+// (the server's certificate and the intermediate that issued it), an
+// expired certificate, one for another name, a self-signed one, and two
+// that staple the CA's OCSP answer (made by openssl ocsp from the CA's
+// index: good, and revoked for key compromise). Every server answers / with
+// 200 and /secure with the security headers browsers act on.
+class NginxTls {
+ public:
+  int good = 0, expired = 0, wrongName = 0, self = 0, stapledGood = 0, stapledRevoked = 0;
+  std::string ca;  // the root to trust
+  std::string skipReason;
+
+  explicit NginxTls(const TempDir& dir) {
+    if (FindProgram("openssl").empty()) {
+      skipReason = "openssl is not installed (Debian package openssl)";
+      return;
+    }
+    std::filesystem::create_directories(dir.File("tlsca"));
+    quovix::test::TestCa authority(dir.File("tlsca"));
+    const auto goodCert = authority.Issue("good", "/CN=localhost", "IP:127.0.0.1,DNS:localhost", false, true);
+    const auto expiredCert = authority.Issue("expired", "/CN=127.0.0.1", "IP:127.0.0.1", true);
+    const auto wrongCert = authority.Issue("wrong", "/CN=wrong.test", "DNS:wrong.test");
+    const auto selfCert = authority.SelfSigned("self", "/CN=127.0.0.1", "IP:127.0.0.1");
+    const auto okStapled = authority.Issue("stapled", "/CN=127.0.0.1", "IP:127.0.0.1");
+    const auto revoked = authority.Issue("revoked", "/CN=127.0.0.1", "IP:127.0.0.1");
+    const std::string okOcsp = dir.File("tlsca/stapled.ocsp"), revokedOcsp = dir.File("tlsca/revoked.ocsp");
+    if (!authority.Ok() || !goodCert.ok || !expiredCert.ok || !wrongCert.ok || !selfCert.ok ||
+        !okStapled.ok || !revoked.ok || !authority.OcspAnswer(okStapled, okOcsp) ||
+        !authority.Revoke(revoked) || !authority.OcspAnswer(revoked, revokedOcsp)) {
+      skipReason = "openssl could not make the test certificates: " + authority.Log();
+      return;
+    }
+    ca = authority.Ca();
+    std::string servers;
+    std::vector<int> ports;
+    auto server = [&](int& port, const quovix::test::TestCa::Cert& c, const std::string& ocsp) {
+      port = FreePort();
+      ports.push_back(port);
+      servers += "  server {\n    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n" +
+                 "    ssl_certificate " + c.chain + ";\n    ssl_certificate_key " + c.key + ";\n" +
+                 (ocsp.empty() ? "" : "    ssl_stapling on;\n    ssl_stapling_file " + ocsp + ";\n") +
+                 "    location / { return 200 \"secure page\\n\"; }\n"
+                 "    location = /secure {\n"
+                 "      add_header Strict-Transport-Security \"max-age=31536000; includeSubDomains; preload\";\n"
+                 "      add_header Content-Security-Policy \"default-src 'self'; frame-ancestors 'none'\";\n"
+                 "      add_header X-Content-Type-Options nosniff;\n"
+                 "      add_header X-Frame-Options DENY;\n"
+                 "      add_header Referrer-Policy no-referrer;\n"
+                 "      add_header Permissions-Policy \"camera=()\";\n"
+                 "      add_header Cross-Origin-Opener-Policy same-origin;\n"
+                 "      add_header Set-Cookie \"sid=1; Secure; HttpOnly; SameSite=Strict\";\n"
+                 "      add_header Set-Cookie \"theme=dark\";\n"
+                 "      add_header Alt-Svc 'h3=\":" + std::to_string(port) + "\"; ma=86400, h2=\":443\"';\n"
+                 "      return 200 \"headers\\n\";\n    }\n  }\n";
+    };
+    server(good, goodCert, "");
+    server(expired, expiredCert, "");
+    server(wrongName, wrongCert, "");
+    server(self, selfCert, "");
+    server(stapledGood, okStapled, okOcsp);
+    server(stapledRevoked, revoked, revokedOcsp);
+    peer_ = std::make_unique<NginxPeer>(dir, servers, ports);
+    skipReason = peer_->skipReason;
+  }
+  bool Ok() const { return skipReason.empty(); }
+  static std::string Url(int port, const std::string& path = "/") {
+    return "https://127.0.0.1:" + std::to_string(port) + path;
+  }
+
+ private:
+  std::unique_ptr<NginxPeer> peer_;
+};
+
 // ---- tinyproxy ---------------------------------------------------------------------------
 
 // tinyproxy on loopback requiring basic authentication.

@@ -4,11 +4,14 @@
 #include <optional>
 #include <utility>
 
+#include "app/fJsonLines.h"
 #include "app/formMain.h"
 #include "common/DateTime.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
+#include "tools/fHeadLines.h"
 #include "tools/fHttpTools.h"
+#include "tools/fTlsLines.h"
 
 namespace quovix {
 
@@ -77,7 +80,8 @@ void TfrmMain::btnHeadStartClick() {
   if (ToolRunGuard::AbortClick(btnHeadStart)) return;
   ToolRunGuard::Options run;
   run.Start = &btnHeadStart;
-  run.Inputs = {&lblHeadURL, &cmbHeadURL, &lblHeadTimeout, &cmbHeadTimeout, &chkHeadRedirect};
+  run.Inputs = {&lblHeadURL, &cmbHeadURL, &lblHeadTimeout, &cmbHeadTimeout, &chkHeadRedirect,
+                &chkHeadTls};
   run.MainInput = &cmbHeadURL;
   run.Pane = &reHead;
   run.StatusKey = "Main|sbMainHeadGet";
@@ -111,6 +115,10 @@ void TfrmMain::btnHeadStartClick() {
                                {"requests", requests}});
     }
   } summary{*this, current, current, finalStatus, requests};
+  // The last hop's answer, for the security headers after it.
+  std::vector<std::string> lastHeaders;
+  bool lastAnswered = false, lastHttps = false;
+  TLineFields lastHop;
   auto abortLine = [this] {
     AppendOutput(reHead, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
   };
@@ -119,6 +127,9 @@ void TfrmMain::btnHeadStartClick() {
     IdHTTP.ClearResponse();
     // The fields of this hop's lines: which request they belong to.
     const TLineFields hop{{"hop", round}, {"url", current}};
+    lastAnswered = false;
+    lastHop = hop;
+    lastHttps = LowerAscii(SplitToolUrl(current).Scheme) == "https://";
     auto hopFields = [&hop](const TLineFields& more) { return JoinFields(hop, more); };
     AppendOutput(reHead, LangText("Main|OutHeadOverview", "Übersicht:"), clBlue);
     AppendOutput(reHead, LangText("Main|OutHeadInfoQueryWith", "  Anfrage mit:      %s1%", {current}),
@@ -172,6 +183,18 @@ void TfrmMain::btnHeadStartClick() {
       if (e.kind() != HttpError::Kind::Status) brokeOff = e.what();
     }
 
+    // What the connection showed, under the headers and before the line
+    // that ends the hop: a chain that does not verify is seen in full.
+    auto connectionDetails = [&] {
+      const TlsReport& tls = IdHTTP.LastTls;
+      if (chkHeadTls.Checked() && (tls.HandshakeDone || !tls.Chain.empty())) {
+        AppendOutput(reHead, "", clBlue);
+        AppendTlsReport(*this, reHead, tls, hop);
+      }
+      for (auto& l : HeadTimingLines(IdHTTP.LastTiming, hop))
+        AppendOutput(reHead, l.Text, l.Color, std::move(l.Fields));
+    };
+
     const HttpResponseInfo& r = IdHTTP.Response;
     if (!r.ResponseText.empty() || !r.RawHeaders.empty()) {
       finalStatus = r.ResponseCode;
@@ -202,6 +225,19 @@ void TfrmMain::btnHeadStartClick() {
         if (colon == std::string::npos) return {};
         return hopFields({{"name", line.substr(0, colon)}, {"value", Trim(line.substr(colon + 1))}});
       });
+      lastAnswered = true;
+      lastHeaders = r.RawHeaders;
+      std::vector<std::string> h3;
+      for (const auto& line : r.RawHeaders)
+        if (const size_t colon = line.find(':');
+            colon != std::string::npos && SameText(Trim(line.substr(0, colon)), "Alt-Svc"))
+          for (auto& e : AltSvcH3Entries(line.substr(colon + 1))) h3.push_back(std::move(e));
+      if (!h3.empty()) {
+        AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadHttp3", "HTTP/3 angeboten (Alt-Svc):"), clBlue);
+        for (const auto& e : h3)
+          AppendOutput(reHead, "  " + e, clNavy, hopFields({{"alt_svc_h3", e}}));
+      }
+      connectionDetails();
       // Headers of an answer that broke off are not the whole answer.
       if (!r.HeaderComplete)
         AppendOutput(reHead,
@@ -209,7 +245,7 @@ void TfrmMain::btnHeadStartClick() {
                                        "Die Antwort ist unvollständig, der Header-Block bricht ab: %s1%",
                                        {brokeOff}),
                      clRed, hopFields({{"reason", "incomplete"}}));
-    } else if (!malformed.empty()) {
+    } else if (connectionDetails(); !malformed.empty()) {
       AppendOutput(reHead,
                    "\r\n" + LangText("Main|OutHeadAnswerMalformed", "Fehlerhafte Antwort des Servers: %s1%",
                                      {malformed}),
@@ -264,6 +300,14 @@ void TfrmMain::btnHeadStartClick() {
       break;
     }
     current = next;
+  }
+  if (lastAnswered) {
+    // A finding of these lines is no failure of the run: the server answered.
+    const bool faultBefore = std::any_of(reHead.Lines().begin(), reHead.Lines().end(),
+                                         [](const TOutputLine& l) { return IsFailureColor(l.Color); });
+    for (auto& l : SecurityHeaderLines(lastHeaders, lastHttps, lastHop))
+      AppendOutput(reHead, l.Text, l.Color, std::move(l.Fields));
+    if (!faultBefore) SetToolAnswered(pgHead);
   }
   AppendOutput(reHead, "\r\n" + LangText("Main|OutHeadQueryDone", "Anfrage beendet."), clBlue);
 }

@@ -67,7 +67,8 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                {on(K::Group, grpHead), in(K::Label, f.lblHeadURL, grpHead),
                 in(K::Combo, f.cmbHeadURL, grpHead), in(K::Button, f.btnHeadStart, grpHead),
                 in(K::Label, f.lblHeadTimeout, grpHead), in(K::Combo, f.cmbHeadTimeout, grpHead),
-                in(K::Check, f.chkHeadRedirect, grpHead), on(K::Pane, f.reHead)}});
+                in(K::Check, f.chkHeadRedirect, grpHead), in(K::Check, f.chkHeadTls, grpHead),
+                on(K::Pane, f.reHead)}});
 
   TControl& grpTime = f.grpTime;
   t.push_back({&f.tabTime,

@@ -1,4 +1,5 @@
 #include "ui/MainWindow.h"
+#include "ui/OutputPane.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -616,7 +617,7 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
     }
     case WidgetKind::Pane: {
       auto& c = static_cast<TRichEdit&>(*b.Entry.Control);
-      auto* pe = new QPlainTextEdit(parent);
+      auto* pe = new OutputPane(parent);
       pe->setReadOnly(true);
       pe->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
       pe->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -783,6 +784,8 @@ void MainWindow::AppendPaneLine(Binding& b, const TOutputLine& line) {
   if (b.PaneLines > 0) cur.insertBlock(QTextBlockFormat(), fmt);
   cur.insertText(PaneText(line.Text), fmt);
   ++b.PaneLines;
+  if (auto* pane = dynamic_cast<OutputPane*>(pe))
+    if (auto bar = TimingBarOf(line.Fields); !bar.empty()) pane->SetLastLineBar(std::move(bar));
   // Follow the output unless the user has scrolled up to read.
   if (atEnd) sb->setValue(sb->maximum());
 }

@@ -200,6 +200,9 @@ class HeadHandler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_HEAD(self):
+        if self.path == "/slow":
+            # The server's think time before its first byte.
+            time.sleep(0.3)
         if self.path == "/moved":
             self.send_response(301)
             self.send_header("Location", "http://127.0.0.1:%d/" % self.server.server_address[1])
@@ -212,6 +215,8 @@ class HeadHandler(http.server.BaseHTTPRequestHandler):
             return
         else:
             self.send_response(200)
+        if self.path == "/slow":
+            self.send_header("Set-Cookie", "sid=1; HttpOnly")
         self.send_header("Content-Length", "0")
         self.end_headers()
 
@@ -565,6 +570,20 @@ class CliJsonLines(unittest.TestCase):
         self.assertNotIn("\u202e".encode(), out)
         evil = next(l for l in self.objects(out, ["head"]) if l.get("name") == "X-Evil")
         self.assertEqual(evil["value"], "a?[2Jb?c?d\ufffd\ufffde")
+        # Where the time goes, measured: a server that thinks 300 ms first.
+        o = self.run_ok(["head"], "/Head:%s/slow" % base, "/HeadR:0", "/HeadT:2000")
+        timing = [l for l in o if "total_ms" in l]
+        self.assertEqual(len(timing), 1)
+        self.assertGreaterEqual(timing[0]["first_byte_ms"], 300.0)
+        self.assertLess(timing[0]["connect_ms"], 50.0)
+        self.assertEqual((timing[0]["lookup_ms"], timing[0]["tls_ms"]), (None, None))  # an address, plain HTTP
+        self.assertGreaterEqual(timing[0]["total_ms"], timing[0]["first_byte_ms"] + timing[0]["connect_ms"])
+        # After the last hop its security headers and cookies; missing ones
+        # on a plain page are said, and the run still answered.
+        said = {l["security_header"]: l["present"] for l in o if "security_header" in l}
+        self.assertEqual(len(said), 7)
+        self.assertFalse(any(said.values()))
+        self.assertIn(("sid", False, True, None), [(l["cookie"], l["secure"], l["http_only"], l["same_site"]) for l in o if "cookie" in l])
         o = self.run_failing(["head"], "/Head:http://127.0.0.1:%d/" % free_port(), "/HeadT:1000")
         self.assertIn(("not_reachable", "refused"), [(l.get("reason"), l.get("cause")) for l in o])
         # Accepted by the kernel, never answered: a time-out, not "unreachable".

@@ -35,6 +35,7 @@
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
 #include "ui/MainWindow.h"
+#include "ui/OutputPane.h"
 #include "../support/DribblePeer.h"
 
 using namespace quovix;
@@ -118,7 +119,7 @@ TEST_F(View, EveryTabHoldsItsControlsInPageOrder) {
                     "lblEMailDkim", "cmbEMailDkim",
                     "btnEMailStart", "reEMail"}},
       {"tabHead", {"grpHead", "lblHeadURL", "cmbHeadURL", "lblHeadTimeout", "cmbHeadTimeout",
-                   "chkHeadRedirect", "btnHeadStart", "reHead"}},
+                   "chkHeadRedirect", "chkHeadTls", "btnHeadStart", "reHead"}},
       {"tabTime", {"grpTime", "lblTimeServer", "cmbTimeServer", "btnTimeQuery", "btnTimeUpdate",
                    "lblTimeLoc", "lblTimeLocTime", "lblTimeNet", "lblTimeNetTime"}},
       {"tabGPRank", {"grpGPRank", "lblGPRankURL", "cmbGPRankURL", "lblGPRankCount",
@@ -345,6 +346,39 @@ TEST_F(View, FocusEnterAndLeavingTheUrlCombo) {
   QCoreApplication::processEvents();
   EXPECT_EQ(exits, 1);
   EXPECT_EQ(form_->ActiveControl, &form_->chkHeadRedirect);
+}
+
+TEST_F(View, TimingLineGetsItsBarDrawnBesideItsText) {
+  auto* pane = dynamic_cast<ui::OutputPane*>(Widget<QPlainTextEdit>(form_->reDns));
+  ASSERT_NE(pane, nullptr);
+  form_->AppendOutput(form_->reDns, "Übersicht:", clBlue);
+  form_->AppendOutput(form_->reDns, "Zeitverlauf:", clBlue,
+                      {{"connect_ms", 25.0}, {"first_byte_ms", 75.0}, {"total_ms", 100.0}});
+  EXPECT_TRUE(pane->LineBar(0).empty());
+  const auto bar = pane->LineBar(1);
+  ASSERT_EQ(bar.size(), 2u);
+  EXPECT_EQ(bar[0].Phase, TimingPhase::Connect);
+  EXPECT_EQ(bar[1].Phase, TimingPhase::FirstByte);
+  // Painted right of the line's text: the connection's quarter, then the wait.
+  ui::OutputPane shown;
+  shown.setFont(pane->font());
+  shown.resize(900, 300);
+  shown.show();
+  shown.setPlainText("Zeitverlauf:");
+  shown.SetLastLineBar(bar);
+  shown.appendPlainText("  Gesamt:           100.0 ms");
+  QCoreApplication::processEvents();
+  const QImage shot = shown.viewport()->grab().toImage();
+  const QRect line = shown.cursorRect(QTextCursor(shown.document()->firstBlock()));
+  const QFontMetrics fm = shown.fontMetrics();
+  const int left = line.left() + fm.horizontalAdvance("Zeitverlauf:") + 2 * fm.averageCharWidth();
+  const int y = line.center().y();
+  EXPECT_EQ(shot.pixelColor(left + shown.BarWidth() / 8, y), ui::TimingPhaseColour(TimingPhase::Connect));
+  EXPECT_EQ(shot.pixelColor(left + shown.BarWidth() * 5 / 8, y),
+            ui::TimingPhaseColour(TimingPhase::FirstByte));
+  // The next line has none.
+  EXPECT_NE(shot.pixelColor(left + shown.BarWidth() * 5 / 8, y + fm.lineSpacing()),
+            ui::TimingPhaseColour(TimingPhase::FirstByte));
 }
 
 TEST_F(View, PaneShowsColouredLinesAndSharesItsSelection) {
