@@ -6,7 +6,7 @@
 namespace quovix {
 
 spf::DnsAnswer TResolverPolicyDns::Query(const std::string& name, std::uint16_t type) {
-  if ((aborted_ && aborted_()) || deadline_.Passed()) return {spf::DnsStatus::Failed, {}};
+  if (silent_ || (aborted_ && aborted_()) || deadline_.Passed()) return {spf::DnsStatus::Failed, {}};
   TQueryRecordType qt = qtTXT;
   switch (type) {
     case spf::kA: qt = qtA; break;
@@ -33,7 +33,10 @@ spf::DnsAnswer TResolverPolicyDns::Query(const std::string& name, std::uint16_t 
     return {spf::DnsStatus::Failed, {}};
   }
   resolver_.WaitingTime = configured;
-  if (!resolver_.LastExchange().Answered) return {spf::DnsStatus::Failed, {}};
+  if (!resolver_.LastExchange().Answered) {
+    silent_ = true;
+    return {spf::DnsStatus::Failed, {}};
+  }
   // A reverse name is asked as it is; PtrQueryName leaves names under
   // in-addr.arpa and ip6.arpa alone.
   for (const TResultRecord* r : AnswerRecords(resolver_.QueryResult, name, type)) {

@@ -16,7 +16,10 @@ class TResolverPolicyDns : public spf::IDns {
  public:
   // The resolver's server, port and waiting time are used as set; its query
   // type and result are overwritten by each query. aborted, when set, is
-  // asked before each query: true makes every further query a failure.
+  // asked before each query: true makes every further query a failure. A
+  // server that let one query go unanswered for its whole waiting time is
+  // not asked again: every further query fails at once, so that a silent
+  // server costs one waiting time, not one per name.
   TResolverPolicyDns(TIdDNSResolver& resolver, Deadline deadline, std::function<bool()> aborted = {})
       : resolver_(resolver), deadline_(deadline), aborted_(std::move(aborted)) {}
   spf::DnsAnswer Query(const std::string& name, std::uint16_t type) override;
@@ -27,6 +30,7 @@ class TResolverPolicyDns : public spf::IDns {
   Deadline deadline_;
   std::function<bool()> aborted_;
   int queries_ = 0;
+  bool silent_ = false;
 };
 
 }  // namespace quovix

@@ -549,6 +549,25 @@ TEST(MailCheckToolPolicy, TwelveLookupsShowTheWholeTreeWithTheLastTwoMarkedRed) 
   }
 }
 
+// A DNS server that never answers: each of SPF, DMARC and DKIM asks it
+// once, every further name fails at once, and the run says so in red.
+TEST(MailCheckToolPolicy, ASilentServerIsAskedOnce) {
+  ScriptedDnsServer mute([](const std::string&) { return std::vector<ScriptedDnsServer::Datagram>{}; });
+  MailWindow w;
+  w.f.IdDNSResolver.Port = mute.Port();
+  w.f.chkEMailPolicy.SetChecked(true);
+  w.f.EMailConnect = false;
+  NameResTimeout = 300;
+  w.f.cmbEMailSpfIp.SetText("192.0.2.1");
+  const Lines lines = w.Run("user@quovix.test", "");
+  EXPECT_EQ(mute.Queries(), 3);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "red|  SPF-Ergebnis: temperror"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "red|    DNS-Fehler: der DMARC-Eintrag ist nicht bekannt."),
+            lines.end());
+  EXPECT_EQ(lines[lines.size() - 3],
+            "red|    DNS-Fehler (gängige Selektoren): default, dkim, mail, selector1, selector2, google, k1, s1, s2");
+}
+
 TEST(MailCheckToolPolicy, DmarcRecordWithAnUnauthorizedExternalReportAddress) {
   PolicyRun run({{"quovix.test", "v=spf1 -all"},
                  {"_dmarc.quovix.test", "v=DMARC1; p=quarantine; pct=50; rua=mailto:d@reports.example.net; x=1"}});

@@ -157,7 +157,7 @@ void TfrmMain::EMailDkimSection(const std::string& domain, TLineFields& result) 
   TResolverPolicyDns dns(IdDNSResolver, Deadline::In(kPolicyTimeMs), [] { return AbortRequested(); });
   const std::vector<dkim::Key> keys = dkim::LookUp(dns, domain, selectors);
   std::vector<TLineValue> shown;
-  std::string missing;
+  std::string missing, unknown;  // built-in selectors without a record, and not known (DNS failure)
   for (size_t i = 0; i < keys.size(); ++i) {
     const dkim::Key& k = keys[i];
     const bool userGiven = i < given;
@@ -170,6 +170,9 @@ void TfrmMain::EMailDkimSection(const std::string& domain, TLineFields& result) 
         missing += (missing.empty() ? "" : ", ") + k.Selector;
         continue;
       }
+    } else if (k.DnsFailed && !userGiven) {
+      unknown += (unknown.empty() ? "" : ", ") + k.Selector;
+      continue;
     } else if (k.DnsFailed) {
       AppendOutput(reEMail, head + LangText("Main|OutDkimDns", "DNS-Fehler"), clRed, fields);
     } else if (k.Several) {
@@ -203,6 +206,9 @@ void TfrmMain::EMailDkimSection(const std::string& domain, TLineFields& result) 
   if (!missing.empty())
     AppendOutput(reEMail, LangText("Main|OutDkimMissing", "    Ohne Eintrag (gängige Selektoren): %s1%", {missing}),
                  clNavy);
+  if (!unknown.empty())
+    AppendOutput(reEMail, LangText("Main|OutDkimUnknown", "    DNS-Fehler (gängige Selektoren): %s1%", {unknown}),
+                 clRed);
   result.push_back({"dkim", TLineValue::List(std::move(shown))});
 }
 
