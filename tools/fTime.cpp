@@ -1,5 +1,6 @@
 // Time tool: the local clock beside the time of an NTP server, both running,
 // and setting the system clock from the server's time.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
@@ -68,6 +69,10 @@ std::pair<const char*, std::string> Rejection(const SntpClient& c) {
     case TSntpStatus::NotServer:
       return {"not_server", LangText("Main|OutTimeWhyMode", "sie kommt nicht im Server-Modus")};
     case TSntpStatus::Unsynchronised:
+      if (c.LastReply().LeapIndicator != 3)
+        return {"unsynchronised",
+                LangText("Main|OutTimeWhyStratum16",
+                         "der Server ist nicht synchronisiert (Stratum 16)")};
       return {"unsynchronised", LangText("Main|OutTimeWhyLeap",
                                          "der Server ist nicht synchronisiert (Leap Indicator 3)")};
     case TSntpStatus::ZeroTimestamp:
@@ -88,6 +93,40 @@ std::pair<const char*, std::string> Rejection(const SntpClient& c) {
   }
 }
 
+// What a kiss code says, by the codes RFC 5905 and RFC 8915 name; others
+// are shown by their code alone.
+std::string KissMeaning(const std::string& code) {
+  static const struct {
+    const char* Code;
+    const char* Key;
+    const char* Text;
+  } kCodes[] = {
+      {"DENY", "Main|OutTimeKissDENY", "Zugang verweigert"},
+      {"RSTR", "Main|OutTimeKissRSTR", "Zugang nach den Regeln des Servers verweigert"},
+      {"RATE", "Main|OutTimeKissRATE", "zu viele Anfragen, später wieder fragen"},
+      {"INIT", "Main|OutTimeKissINIT", "der Server ist noch nicht synchronisiert"},
+      {"STEP", "Main|OutTimeKissSTEP", "die Uhr des Servers wurde eben gestellt"},
+      {"AUTH", "Main|OutTimeKissAUTH", "die Authentifizierung ist gescheitert"},
+      {"CRYP", "Main|OutTimeKissCRYP", "die kryptographische Authentifizierung ist gescheitert"},
+      {"NKEY", "Main|OutTimeKissNKEY", "kein Schlüssel gefunden"},
+      {"NTSN", "Main|OutTimeKissNTSN", "NTS-Cookie nicht angenommen (NTS NAK)"},
+  };
+  for (const auto& k : kCodes)
+    if (code == k.Code) return LangText(k.Key, k.Text);
+  return LangText("Main|OutTimeKissOther", "Code ohne bekannte Bedeutung");
+}
+
+// The kiss-o'-death line; DENY and RSTR also say that the server is not
+// asked again.
+std::string KissLine(const SntpClient& c) {
+  std::string text = LangText("Main|OutTimeKiss",
+                              "Der NTP-Server \"%s1%\" sendet Kiss-o'-Death %s2% (%s3%).",
+                              {c.Host, c.Kiss(), KissMeaning(c.Kiss())});
+  if (KissForbidsQueries(c.Kiss()))
+    text += " " + LangText("Main|OutTimeKissNoMore", "Er wird nicht mehr gefragt.");
+  return text;
+}
+
 // Nothing (Reason null) when the client's answer is a valid time.
 TTimeFailure QueryFailure(const SntpClient& c, bool validTime) {
   const std::string& host = c.Host;
@@ -102,6 +141,14 @@ TTimeFailure QueryFailure(const SntpClient& c, bool validTime) {
                        "Keine Antwort von \"%s1%\" innerhalb von %s2% ms (Zeitüberschreitung).",
                        {host, std::to_string(c.ReceiveTimeout)}),
               clMaroon};
+    case TSntpStatus::KissOfDeath:
+      if (c.KissRemembered())
+        return {"kiss_of_death",
+                LangText("Main|OutTimeKissRemembered",
+                         "Der NTP-Server \"%s1%\" wird nicht mehr gefragt: er hat zuvor den "
+                         "Zugang verweigert (Kiss-o'-Death %s2%).",
+                         {host, c.Kiss()})};
+      return {"kiss_of_death", KissLine(c)};
     case TSntpStatus::Unreachable:
       return {"unreachable",
               LangText("Main|OutTimeUnreachable",
@@ -124,6 +171,114 @@ std::string FormatSeconds(double seconds, int decimals, bool sign) {
   if (const size_t dot = text.find('.'); dot != std::string::npos)
     text.replace(dot, 1, LangText("Main|DecimalSeparator", ","));
   return text;
+}
+
+// Milliseconds of a time in seconds, to the microsecond.
+std::string FormatMs(double seconds, bool sign) { return FormatSeconds(seconds * 1000.0, 3, sign); }
+
+// A reference time older than this (or none at all) says the server's clock
+// is no longer disciplined: NTP servers poll their sources at most every 36 h.
+constexpr double kStaleReferenceSeconds = 36 * 3600.0;
+
+// The lines of a measured answer: each sample, the one chosen with the
+// jitter, then what the server says of itself. The fields go to the result
+// too.
+void ShowMeasurement(TfrmMain& f, const SntpClient& c, TLineFields& result) {
+  const TLineFields server{{"server", c.Host}, {"address", c.Answerer().ToString()}};
+  const std::vector<NtpSample>& samples = c.Samples();
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const NtpMeasure& m = samples[i].Measure;
+    f.AppendOutput(f.reTime,
+                   LangText("Main|OutTimeSample", "Probe %s1%: Abweichung %s2% ms, Umlaufzeit %s3% ms",
+                            {std::to_string(i + 1), FormatMs(m.Offset, true), FormatMs(m.Delay, false)}),
+                   clBlack,
+                   JoinFields(server, {{"sample", static_cast<std::int64_t>(i + 1)},
+                                       {"offset_ms", m.Offset * 1000.0},
+                                       {"delay_ms", m.Delay * 1000.0}}));
+  }
+  const NtpMeasure& best = c.Measure();
+  f.AppendOutput(f.reTime,
+                 LangText("Main|OutTimeChosen",
+                          "Gewählt: Probe %s1% von %s2% (kleinste Umlaufzeit), Abweichung %s3% ms, "
+                          "Umlaufzeit %s4% ms, Jitter %s5% ms",
+                          {std::to_string(c.Chosen() + 1), std::to_string(samples.size()),
+                           FormatMs(best.Offset, true), FormatMs(best.Delay, false),
+                           FormatMs(c.Jitter(), false)}),
+                 clNavy,
+                 JoinFields(server, {{"sample", static_cast<std::int64_t>(c.Chosen() + 1)},
+                                     {"samples", static_cast<std::int64_t>(samples.size())},
+                                     {"offset_ms", best.Offset * 1000.0},
+                                     {"delay_ms", best.Delay * 1000.0},
+                                     {"jitter_ms", c.Jitter() * 1000.0}}));
+  if (c.ForeignReplies() > 0)
+    f.AppendOutput(f.reTime,
+                   LangText("Main|OutTimeForeign",
+                            "%s1% Antwort(en) übergangen: sie nannten als Ursprungszeit nicht die "
+                            "unserer Anfrage (veraltet oder gefälscht).",
+                            {std::to_string(c.ForeignReplies())}),
+                   clNavy, JoinFields(server, {{"foreign_replies", c.ForeignReplies()}}));
+
+  const SntpPacket& r = c.LastReply();
+  const char* refKind = "ipv4";
+  const std::string refid = ReferenceIdText(r, c.Answerer().IsV6(), &refKind);
+  const double rootDelay = NtpShortSeconds(r.RootDelay), rootDisp = NtpShortSeconds(r.RootDispersion);
+  const char* leapKeys[] = {"Main|OutTimeLeap0", "Main|OutTimeLeap1", "Main|OutTimeLeap2",
+                            "Main|OutTimeLeap3"};
+  const char* leapTexts[] = {"keine Schaltsekunde angekündigt",
+                             "Schaltsekunde angekündigt: die letzte Minute des Tages hat 61 Sekunden",
+                             "Schaltsekunde angekündigt: die letzte Minute des Tages hat 59 Sekunden",
+                             "nicht synchronisiert"};
+  const std::string precision =
+      FormatSeconds(std::ldexp(1.0, std::clamp(int{r.Precision}, -64, 64)) * 1e6, 3, false);
+  const double bias = LocalBiasDays();
+  const bool noReference = r.Reference.IsZero();
+  const double age = noReference ? 0 : NtpDifference(r.Transmit, r.Reference);
+  struct Line {
+    std::string Text;
+    TLineFields Fields;
+  } lines[] = {
+      {LangText("Main|OutTimeStratum", "Stratum: %s1%", {std::to_string(r.Stratum)}),
+       {{"stratum", r.Stratum}}},
+      {LangText("Main|OutTimeRefId", "Referenz-ID: %s1%", {refid}),
+       {{"refid", refid}, {"refid_kind", refKind}}},
+      {LangText("Main|OutTimeLeap", "Leap Indicator: %s1% (%s2%)",
+                {std::to_string(r.LeapIndicator), LangText(leapKeys[r.LeapIndicator & 3],
+                                                           leapTexts[r.LeapIndicator & 3])}),
+       {{"leap", r.LeapIndicator}}},
+      {LangText("Main|OutTimePrecision", "Genauigkeit: 2^%s1% s (%s2% µs)",
+                {std::to_string(r.Precision), precision}),
+       {{"precision", r.Precision}}},
+      {LangText("Main|OutTimeRoot", "Root Delay: %s1% ms, Root Dispersion: %s2% ms",
+                {FormatMs(rootDelay, false), FormatMs(rootDisp, false)}),
+       {{"root_delay_ms", rootDelay * 1000.0}, {"root_dispersion_ms", rootDisp * 1000.0}}},
+      {noReference ? LangText("Main|OutTimeNoReference", "Referenzzeit: keine")
+                   : LangText("Main|OutTimeReference", "Referenzzeit: %s1% (%s2% s vor der Antwort)",
+                              {FormatDateTimeUser(DateTimeFromNtp(r.Reference, bias)),
+                               FormatSeconds(age, 3, false)}),
+       noReference ? TLineFields{{"reference_time", nullptr}}
+                   : TLineFields{{"reference_time", Iso8601Utc(DateTimeFromNtp(r.Reference, 0))},
+                                 {"reference_age_s", age}}},
+  };
+  for (Line& l : lines) {
+    result.insert(result.end(), l.Fields.begin(), l.Fields.end());
+    f.AppendOutput(f.reTime, l.Text, clBlack, JoinFields(server, l.Fields));
+  }
+  result.push_back({"nts", false});
+  if (noReference || age > kStaleReferenceSeconds)
+    f.AppendOutput(f.reTime,
+                   noReference
+                       ? LangText("Main|OutTimeNeverSynced",
+                                  "Der Server nennt keine Referenzzeit: seine Uhr war nie "
+                                  "synchronisiert.")
+                       : LangText("Main|OutTimeStale",
+                                  "Die Referenzzeit des Servers liegt %s1% Stunden zurück: seine "
+                                  "Uhr wird vermutlich nicht mehr nachgeführt.",
+                                  {FormatSeconds(age / 3600.0, 1, false)}),
+                   clMaroon, JoinFields(server, {{"reason", "stale_reference"}}));
+  // A kiss after the first samples ends the measurement; those samples stay.
+  if (!c.Kiss().empty())
+    f.AppendOutput(f.reTime, KissLine(c), clMaroon,
+                   JoinFields(server, {{"reason", "kiss_of_death"}, {"kiss", c.Kiss()}}));
 }
 
 }  // namespace
@@ -159,6 +314,7 @@ void TfrmMain::btnTimeQueryClick() {
     std::string host;
     SplitServer(server, host, IdSNTP.Port);
     IdSNTP.ReceiveTimeout = NameResTimeout;
+    IdSNTP.SampleCount = TimeSamplesRun > 0 ? TimeSamplesRun : TimeSamples;
 
     NtpTime = 0;
     TimeOffset = 0;
@@ -189,14 +345,25 @@ void TfrmMain::btnTimeQueryClick() {
       const TTimeFailure failed =
           QueryFailure(IdSNTP, answer > kFirstValidTime && answer < kLastValidTime);
       const char* error = failed.Reason;
-      if (error) fail(failed.Text, failed.Color, JoinFields(result, {{"reason", error}}));
+      if (error) {
+        TLineFields fields = JoinFields(result, {{"reason", error}});
+        if (!IdSNTP.Kiss().empty()) fields.push_back({"kiss", IdSNTP.Kiss()});
+        fail(failed.Text, failed.Color, std::move(fields));
+      }
       if (!error) {
         result.insert(result.end(),
                       {{"server_time", Iso8601Utc(DateTimeFromNtp(IdSNTP.LastReply().Transmit, 0))},
                        {"offset_ms", IdSNTP.Measure().Offset * 1000.0},
                        {"delay_ms", IdSNTP.Measure().Delay * 1000.0},
-                       {"stratum", IdSNTP.LastReply().Stratum}});
-        NtpTime = answer;
+                       {"jitter_ms", IdSNTP.Jitter() * 1000.0},
+                       {"samples", static_cast<std::int64_t>(IdSNTP.Samples().size())}});
+        ShowMeasurement(*this, IdSNTP, result);
+        // Warnings about the server (its reference, a kiss) do not undo the
+        // time it gave.
+        SetToolAnswered(pgTime);
+        // The chosen sample may be seconds old by now: its time moves on
+        // by what passed since it arrived.
+        NtpTime = answer + IdSNTP.SinceChosen() / kSecondsPerDay;
         TimeOffset = IdSNTP.Measure().Offset;
         lblTimeNet.SetCaption(
             LangText("Main|sbMainTimeLocal", "Zeit von \"%s1%\":", {IdSNTP.Host}));
@@ -245,6 +412,8 @@ void TfrmMain::btnTimeUpdateClick() {
                     {"reason", "step_over_limit"},
                     {"step_s", step},
                     {"limit_s", TimeSetLimit}});
+      // The time came, but what was asked of it was refused.
+      SetToolFailed(pgTime);
       SetStatus(" " + text);
       return;
     }
