@@ -5,6 +5,7 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "clients/NtpSelection.h"
 #include "clients/SntpClient.h"
 #include "common/DateTime.h"
 #include "common/Pump.h"
@@ -440,4 +441,33 @@ TEST_F(SntpClientTest, KissOfDeathEndsTheQueryAndDenyEndsTheServer) {
     EXPECT_EQ(client.KissRemembered(), !c.askedAgain);
     EXPECT_EQ(peer.Requests().size(), c.askedAgain ? 2u : 1u);
   }
+}
+
+// NTP's selection: the fewest servers left out so that the rest share a
+// point; those outside it are the falsetickers.
+TEST(NtpSelection, IntervalsOutsideTheMajoritysIntersectionAreFalsetickers) {
+  struct Case {
+    const char* what;
+    std::vector<NtpInterval> intervals;
+    bool agreed;
+    std::vector<bool> marked;
+  } cases[] = {
+      {"three agree", {{-0.01, 0.01}, {0.0, 0.02}, {-0.005, 0.005}}, true, {false, false, false}},
+      {"one 10 s off", {{-0.01, 0.01}, {9.99, 10.01}, {-0.002, 0.012}}, true, {false, true, false}},
+      {"touching ends agree", {{0.0, 1.0}, {1.0, 2.0}}, true, {false, false}},
+      {"two apart: no majority", {{0.0, 1.0}, {5.0, 6.0}}, false, {false, false}},
+      {"two of five off", {{0, 2}, {1, 3}, {1.5, 2.5}, {8, 9}, {-9, -8}}, true,
+       {false, false, false, true, true}},
+      {"one alone", {{3.0, 3.5}}, true, {false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool agreed = !c.agreed;
+    EXPECT_EQ(Falsetickers(c.intervals, &agreed), c.marked);
+    EXPECT_EQ(agreed, c.agreed);
+  }
+  // Offset plus or minus half the delay, widened by the readings' precision.
+  const NtpInterval i = OffsetInterval({0.5, 0.2}, -20);
+  EXPECT_NEAR(i.Low, 0.4 - std::ldexp(1.0, -20) - 1e-6, 1e-12);
+  EXPECT_NEAR(i.High, 0.6 + std::ldexp(1.0, -20) + 1e-6, 1e-12);
 }

@@ -456,6 +456,43 @@ TEST_F(TimeToolTest, TheServersStateIsJudged) {
   EXPECT_EQ(deny.Requests().size(), 1u);
 }
 
+// A list of servers is asked side by side; the one 10 s off the others is
+// the falseticker, and the clock is set from none of them.
+TEST_F(TimeToolTest, ThreeServersOneOffByTenSecondsIsTheFalseticker) {
+  TimeSamples = 2;
+  auto at = [](std::int64_t unix, std::uint32_t fraction) {
+    return [unix, fraction](const auto& req) {
+      return std::vector<Datagram>{
+          {ServerReply(req, NtpOfUnix(unix, fraction), NtpOfUnix(unix, fraction))}};
+    };
+  };
+  ScriptedNtpPeer a(at(kNowUnix, 0)), b(at(kNowUnix, 0x00100000u)), off(at(kNowUnix + 10, 0));
+  const auto started = std::chrono::steady_clock::now();
+  Query(At(a) + ", " + At(off) + " ,," + At(b));
+  // Side by side: the three together take about as long as one.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1400));
+  struct Row {
+    ScriptedNtpPeer& peer;
+    bool falseticker;
+  } rows[] = {{a, false}, {off, true}, {b, false}};
+  const auto& lines = f.reTime.Lines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0].Text, "3 Server, gleichzeitig gefragt:");
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const TOutputLine& l = lines[i + 1];
+    EXPECT_EQ(l.Text.rfind(At(rows[i].peer) + ": Abweichung ", 0), 0u) << l.Text;
+    EXPECT_EQ(l.Text.find("Falseticker") != std::string::npos, rows[i].falseticker);
+    EXPECT_EQ(l.Color, rows[i].falseticker ? clMaroon : clBlack);
+    EXPECT_EQ(FindField(l.Fields, "falseticker")->AsBool(), rows[i].falseticker);
+    EXPECT_EQ(rows[i].peer.Requests().size(), 2u);
+  }
+  EXPECT_EQ(FindField(f.ToolResults[pgTime], "falsetickers")->AsInteger(), 1);
+  EXPECT_EQ(f.NtpTime, 0.0);
+  EXPECT_FALSE(f.btnTimeUpdate.Enabled());
+  EXPECT_TRUE(f.ToolAnswered.at(pgTime));
+}
+
 // ---- against a real NTP server ------------------------------------------------
 
 namespace {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/formMain.h"
+#include "clients/NtpSelection.h"
 #include "common/DateTime.h"
 #include "common/fMain.h"
 #include "platform/Clock.h"
@@ -281,6 +282,163 @@ void ShowMeasurement(TfrmMain& f, const SntpClient& c, TLineFields& result) {
                    JoinFields(server, {{"reason", "kiss_of_death"}, {"kiss", c.Kiss()}}));
 }
 
+// The servers the field names when it names several: a list "a, b, c", or
+// one name with several addresses (a pool), at most kMaxServers addresses.
+// Entries that cannot be asked keep their line. No addresses: the field
+// names one server, asked as a single query.
+constexpr std::size_t kMaxServers = 16;
+struct TTimeTargets {
+  std::vector<std::pair<IpAddress, std::uint16_t>> Addresses;
+  std::vector<std::string> Unknown;  // entries without an address
+  bool OnePool = false;              // one name, several addresses
+};
+
+TTimeTargets SeveralServers(const std::string& field, int timeoutMs) {
+  TTimeTargets t;
+  std::vector<std::string> entries;
+  for (std::size_t start = 0; start <= field.size();) {
+    const std::size_t comma = std::min(field.find(',', start), field.size());
+    if (std::string e = Trim(field.substr(start, comma - start)); !e.empty()) entries.push_back(e);
+    start = comma + 1;
+  }
+  if (entries.size() > kMaxServers) entries.resize(kMaxServers);
+  // One literal, or one name (its addresses are looked at below).
+  if (entries.size() == 1 && !IsHostName(entries[0])) return t;
+  for (const std::string& entry : entries) {
+    std::string host;
+    std::uint16_t port = kNtpPort;
+    SplitServer(entry, host, port);
+    std::vector<IpAddress> found;
+    std::string idn = host;
+    if (!IsHostName(host)) {
+      if (const IpAddress a = IpAddress::Parse(host); !a.Empty()) found.push_back(a);
+    } else if (!EncodeHostName(host, idn)) {
+      found = ResolveHostAddresses(idn, timeoutMs);
+    }
+    if (found.empty()) t.Unknown.push_back(entry);
+    for (const IpAddress& a : found) {
+      const auto key = std::make_pair(a, port);
+      if (t.Addresses.size() < kMaxServers &&
+          std::find(t.Addresses.begin(), t.Addresses.end(), key) == t.Addresses.end())
+        t.Addresses.push_back(key);
+    }
+  }
+  t.OnePool = entries.size() == 1;
+  // One name with one address: the single query, as ever.
+  if (t.OnePool && t.Addresses.size() < 2) return {};
+  return t;
+}
+
+// Several servers at once: a row per address, the falsetickers marked. The
+// clock follows only a pool's first agreeing address; of a list, none.
+void QueryServersSideBySide(TfrmMain& f, TTimeTargets& targets, std::string& failure) {
+  std::vector<NtpServerQuery> queries(targets.Addresses.size());
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    SntpClient& c = *queries[i].Client;
+    c.Host = targets.Addresses[i].first.ToString();
+    c.Port = targets.Addresses[i].second;
+    c.ReceiveTimeout = NameResTimeout;
+    c.SampleCount = f.IdSNTP.SampleCount;
+    c.SampleSpacingMs = f.IdSNTP.SampleSpacingMs;
+    c.CheckStratum = f.IdSNTP.CheckStratum;
+  }
+  QueryInParallel(queries);
+
+  std::vector<NtpInterval> intervals;
+  std::vector<std::size_t> answered;
+  std::vector<TTimeFailure> failures(queries.size());
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    const SntpClient& c = *queries[i].Client;
+    const double t = queries[i].Time;
+    failures[i] = QueryFailure(c, t > kFirstValidTime && t < kLastValidTime);
+    if (failures[i].Reason) continue;
+    intervals.push_back(OffsetInterval(c.Measure(), c.LastReply().Precision));
+    answered.push_back(i);
+  }
+  bool agreed = false;
+  const std::vector<bool> falseticker = Falsetickers(intervals, &agreed);
+
+  f.AppendOutput(f.reTime,
+               LangText("Main|OutTimeSeveral", "%s1% Server, gleichzeitig gefragt:",
+                        {std::to_string(queries.size())}),
+               clBlue);
+  for (const std::string& entry : targets.Unknown)
+    f.AppendOutput(f.reTime,
+                 LangText("Main|OutTimeNotFound", "Der NTP-Server \"%s1%\" wurde nicht gefunden.",
+                          {entry}),
+                 clRed, {{"server", entry}, {"reason", "not_found"}});
+  std::vector<TLineValue> rows;
+  int falsetickers = 0;
+  std::size_t chosen = queries.size();
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    const SntpClient& c = *queries[i].Client;
+    const std::string name = c.Port == kNtpPort
+                                 ? c.Host
+                                 : targets.Addresses[i].first.UrlHost() + ":" + std::to_string(c.Port);
+    if (failures[i].Reason) {
+      f.AppendOutput(f.reTime, failures[i].Text, failures[i].Color,
+                   {{"server", c.Host}, {"port", c.Port}, {"reason", failures[i].Reason}});
+      rows.push_back(TLineFields{{"server", c.Host}, {"port", c.Port}, {"reason", failures[i].Reason}});
+      continue;
+    }
+    const std::size_t k = std::find(answered.begin(), answered.end(), i) - answered.begin();
+    const bool bad = agreed && falseticker[k];
+    if (bad) ++falsetickers;
+    if (!bad && chosen == queries.size()) chosen = i;
+    const SntpPacket& r = c.LastReply();
+    const std::string refid = ReferenceIdText(r, targets.Addresses[i].first.IsV6());
+    std::string text = LangText(
+        "Main|OutTimeRow", "%s1%: Abweichung %s2% ms, Umlaufzeit %s3% ms, Jitter %s4% ms, Stratum %s5%, Referenz %s6%",
+        {name, FormatMs(c.Measure().Offset, true), FormatMs(c.Measure().Delay, false),
+         FormatMs(c.Jitter(), false), std::to_string(r.Stratum), refid});
+    if (bad)
+      text += " " + LangText("Main|OutTimeFalseticker",
+                             "– Falseticker: außerhalb der Übereinstimmung der anderen");
+    TLineFields fields{{"server", c.Host},
+                       {"port", c.Port},
+                       {"offset_ms", c.Measure().Offset * 1000.0},
+                       {"delay_ms", c.Measure().Delay * 1000.0},
+                       {"jitter_ms", c.Jitter() * 1000.0},
+                       {"samples", static_cast<std::int64_t>(c.Samples().size())},
+                       {"stratum", r.Stratum},
+                       {"refid", refid},
+                       {"leap", r.LeapIndicator},
+                       {"falseticker", bad},
+                       {"nts", false}};
+    rows.push_back(fields);
+    f.AppendOutput(f.reTime, text, bad ? clMaroon : clBlack, std::move(fields));
+  }
+  if (!agreed && answered.size() >= 2)
+    f.AppendOutput(f.reTime,
+                 LangText("Main|OutTimeNoAgreement",
+                          "Keine Mehrheit der Server stimmt überein: kein Falseticker bestimmbar."),
+                 clNavy);
+  TLineFields result{{"servers", TLineValue::List(std::move(rows))},
+                     {"answered", static_cast<std::int64_t>(answered.size())},
+                     {"falsetickers", falsetickers}};
+  if (answered.empty()) {
+    failure = failures.empty() ? std::string() : failures.front().Text;
+    result.insert(result.end(), {{"error", "no_answer"},
+                                 {"reason", failures.empty() ? "not_found" : failures.front().Reason}});
+  } else {
+    f.SetToolAnswered(pgTime);
+  }
+  if (targets.OnePool && chosen < queries.size()) {
+    const SntpClient& c = *queries[chosen].Client;
+    f.NtpTime = queries[chosen].Time + c.SinceChosen() / kSecondsPerDay;
+    f.TimeOffset = c.Measure().Offset;
+    f.IdSNTP.Host = c.Host;
+    f.lblTimeNet.SetCaption(LangText("Main|sbMainTimeLocal", "Zeit von \"%s1%\":", {c.Host}));
+    f.btnTimeUpdate.SetEnabled(platform::Clock().MaySetClock());
+  } else if (!targets.OnePool && !answered.empty()) {
+    f.AppendOutput(f.reTime,
+                 LangText("Main|OutTimeSetOne",
+                          "Die Systemzeit wird nur nach einem einzeln gefragten Server gestellt."),
+                 clNavy);
+  }
+  f.SetToolResult(pgTime, std::move(result));
+}
+
 }  // namespace
 
 void TfrmMain::tmrTimeTimer() { ShowClocks(*this, true); }
@@ -323,7 +481,10 @@ void TfrmMain::btnTimeQueryClick() {
 
     std::string idn = host;
     const char* refusal = IsHostName(host) ? EncodeHostName(host, idn) : nullptr;
-    if (refusal) {
+    TTimeTargets several = SeveralServers(server, NameResTimeout);
+    if (!several.Addresses.empty() || !several.Unknown.empty()) {
+      QueryServersSideBySide(*this, several, failure);
+    } else if (refusal) {
       AppendIdnFailure(reTime, host, refusal);
       failure = reTime.Lines().back().Text;
       SetToolResult(pgTime, {{"server", host}, {"error", "no_answer"}, {"reason", refusal}});
