@@ -493,6 +493,30 @@ TEST_F(TimeToolTest, ThreeServersOneOffByTenSecondsIsTheFalseticker) {
   EXPECT_TRUE(f.ToolAnswered.at(pgTime));
 }
 
+// A name with several addresses (a pool) is asked at each of them; its first
+// answering address that agrees gives the time the clock may be set from.
+TEST_F(TimeToolTest, APoolNameIsAskedAtEveryAddressAndItsFirstGivesTheTime) {
+  ScriptedNtpPeer four([](const auto& req) { return AnswerAt(req, kNowUnix + 30); });
+  ScriptedNtpPeer six([](const auto& req) { return AnswerAt(req, kNowUnix + 30); }, true,
+                      four.Port());
+  auto names = std::make_shared<test::TableResolver>();
+  names->All["pool.test"] = {"127.0.0.1", "::1"};
+  platform::ScopedResolver resolver(names);
+  Query("pool.test:" + std::to_string(four.Port()));
+  const auto& lines = f.reTime.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0].Text, "2 Server, gleichzeitig gefragt:");
+  EXPECT_EQ(lines[1].Text.rfind("127.0.0.1:" + std::to_string(four.Port()) + ": Abweichung +30000,000 ms", 0), 0u)
+      << lines[1].Text;
+  EXPECT_EQ(lines[2].Text.rfind("[::1]:" + std::to_string(four.Port()) + ": Abweichung +30000,000 ms", 0), 0u)
+      << lines[2].Text;
+  EXPECT_EQ(four.Requests().size(), 1u);
+  EXPECT_EQ(six.Requests().size(), 1u);
+  EXPECT_EQ(f.lblTimeNet.Caption(), "Zeit von \"127.0.0.1\":");
+  EXPECT_NEAR(f.NtpTime, EncodeDateTime(2024, 3, 1, 13, 0, 30), 1e-3 * kSecond);
+  EXPECT_TRUE(f.btnTimeUpdate.Enabled());
+}
+
 // ---- against a real NTP server ------------------------------------------------
 
 namespace {
