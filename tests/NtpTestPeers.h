@@ -207,7 +207,8 @@ class ChronyServer {
         << "allow 127.0.0.1\n"
         << "cmdport 0\n"
         << "pidfile " << dir_ << "/chronyd.pid\n"
-        << "driftfile " << dir_ << "/chrony.drift\n";
+        << "driftfile " << dir_ << "/chrony.drift\n"
+        << ExtraConfig;
     }
     const std::string log = dir_ + "/chronyd.log";
     std::vector<std::string> args = {bin, "-x", "-d", "-f", conf, "-t", "120"};
@@ -250,6 +251,9 @@ class ChronyServer {
       std::filesystem::remove_all(dir_, ec);
     }
   }
+
+  // Further lines of chrony.conf (NTS: ntsservercert, ntsserverkey, ntsport).
+  std::string ExtraConfig;
 
   std::uint16_t Port() const { return port_; }
   std::string Log() const {
