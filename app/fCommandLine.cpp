@@ -8,7 +8,9 @@
 // argument holding a blank) reaches the program as the value "http://h/a b".
 #include "app/fCommandLine.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/formMain.h"
 #include "common/fMain.h"
@@ -252,6 +254,13 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       break;
     case pgTime:
       f.cmbTimeServer.SetText(value);
+      // A count outside 1-16 is brought into that range; no number keeps
+      // the setting.
+      if (const std::string n = GetParamValue("TimeN"); !n.empty()) {
+        char* end = nullptr;
+        const long v = std::strtol(n.c_str(), &end, 10);
+        if (end && *end == '\0') f.TimeSamplesRun = static_cast<int>(std::clamp(v, 1L, 16L));
+      }
       f.btnTimeQuery.Click();
       // Only when the query enabled it (a time arrived and the user may
       // set the clock) does this click do anything.
@@ -356,6 +365,7 @@ std::vector<std::string> CommandLineHelp() {
       {"/HeadR:1|0", "HTTP-Header: follow redirections automatically"},
       {"/HeadTls:1|0", "HTTP-Header: TLS connection and certificate chain of each HTTPS hop"},
       {"/Time:SERVER", "Time tab: ask an NTP server for the time"},
+      {"/TimeN:N", "Time: NTP exchanges per query, 1-16 (default: the setting TimeSamples, 4)"},
       {"/TimeSet", "Time: then set the system clock (needs root; must follow /Time)"},
       {"/TimeForce:1|0", "Time: 1 lets /TimeSet step the clock beyond TimeSetLimit (put it before)"},
       {"/List:TEXT", "Lists tab: search a list for a text"},

@@ -404,6 +404,9 @@ class TfrmMain {
   // Set the clock even when the step is larger than TimeSetLimit (the
   // console's /TimeForce:1; the window asks instead).
   bool TimeSetForced = false;
+  // Exchanges per query for this run (the console's /TimeN:), 0: the
+  // setting TimeSamples.
+  int TimeSamplesRun = 0;
   SntpClient IdSNTP;   // the NTP server's clock (UDP port 123 unless the server names one)
   void btnTimeQueryClick();
   void btnTimeUpdateClick();

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -171,10 +172,76 @@ TSntpStatus EvaluateSntpReply(const std::uint8_t* data, size_t size, NtpTimestam
   // (or is forged) and says nothing about this one.
   if (reply.Originate != sent) return TSntpStatus::WrongOriginate;
   if (reply.Mode != 4) return TSntpStatus::NotServer;
+  // A kiss-o'-death carries no time, whatever its other fields say.
+  if (!KissCode(reply).empty()) return TSntpStatus::KissOfDeath;
   if (reply.LeapIndicator == 3) return TSntpStatus::Unsynchronised;
   if (reply.Transmit.IsZero() || reply.Receive.IsZero()) return TSntpStatus::ZeroTimestamp;
+  if (checkStratum && reply.Stratum == 16) return TSntpStatus::Unsynchronised;
   if (checkStratum && (reply.Stratum == 0 || reply.Stratum > 15)) return TSntpStatus::BadStratum;
   return TSntpStatus::Ok;
+}
+
+std::string KissCode(const SntpPacket& reply) {
+  if (reply.Stratum != 0) return {};
+  std::string code;
+  for (int shift = 24; shift >= 0; shift -= 8)
+    code += static_cast<char>((reply.ReferenceId >> shift) & 0xFF);
+  while (!code.empty() && (code.back() == '\0' || code.back() == ' ')) code.pop_back();
+  if (code.empty()) return {};
+  // Codes are upper-case letters and digits (RFC 5905, 7.4); anything else
+  // in a stratum-0 reply is no kiss but a broken answer.
+  for (const char c : code)
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return {};
+  return code;
+}
+
+bool KissForbidsQueries(const std::string& code) { return code == "DENY" || code == "RSTR"; }
+
+std::string ReferenceIdText(const SntpPacket& reply, bool overIpv6, const char** kind) {
+  const std::uint32_t id = reply.ReferenceId;
+  auto set = [&](const char* k) {
+    if (kind) *kind = k;
+  };
+  if (reply.Stratum <= 1) {
+    std::string code;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      const char c = static_cast<char>((id >> shift) & 0xFF);
+      if (c == '\0') break;
+      // The server's text is never shown raw.
+      code += (c >= 0x21 && c <= 0x7E) ? c : '?';
+    }
+    set("code");
+    return code;
+  }
+  char buf[32];
+  if (overIpv6) {
+    std::snprintf(buf, sizeof buf, "0x%08x", static_cast<unsigned>(id));
+    set("ipv6_hash");
+  } else {
+    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", (id >> 24) & 0xFF, (id >> 16) & 0xFF,
+                  (id >> 8) & 0xFF, id & 0xFF);
+    set("ipv4");
+  }
+  return buf;
+}
+
+double NtpShortSeconds(std::uint32_t value) { return static_cast<double>(value) / 65536.0; }
+
+std::size_t LeastDelaySample(const std::vector<NtpSample>& samples) {
+  std::size_t best = 0;
+  for (std::size_t i = 1; i < samples.size(); ++i)
+    if (samples[i].Measure.Delay < samples[best].Measure.Delay) best = i;
+  return best;
+}
+
+double SampleJitter(const std::vector<NtpSample>& samples, std::size_t chosen) {
+  if (samples.size() < 2 || chosen >= samples.size()) return 0;
+  double sum = 0;
+  for (const NtpSample& s : samples) {
+    const double d = s.Measure.Offset - samples[chosen].Measure.Offset;
+    sum += d * d;
+  }
+  return std::sqrt(sum / static_cast<double>(samples.size() - 1));
 }
 
 TSntpStatus MeasureSntpReply(const SntpPacket& reply, NtpTimestamp t1, NtpTimestamp t4,
@@ -196,76 +263,166 @@ TSntpStatus MeasureSntpReply(const SntpPacket& reply, NtpTimestamp t1, NtpTimest
 
 SntpClient::~SntpClient() { Close(); }
 
+double SntpClient::SinceChosen() const {
+  if (chosen_ >= samples_.size()) return 0;
+  return std::max(0.0, Seconds(platform::Clock().Monotonic()) - Seconds(samples_[chosen_].Received));
+}
+
 void SntpClient::Open() { open_ = true; }
 
 void SntpClient::Close() { open_ = false; }
+
+namespace {
+
+// "address port": the key a DENY or RSTR is remembered under.
+std::string DeniedKey(const IpAddress& a, std::uint16_t port) {
+  return a.ToString() + " " + std::to_string(port);
+}
+
+}  // namespace
 
 double SntpClient::DateTime() {
   measure_ = {};
   status_ = TSntpStatus::NoAnswer;
   reply_ = SntpPacket{};
+  samples_.clear();
+  chosen_ = 0;
+  jitter_ = 0;
+  kiss_.clear();
+  kissRemembered_ = false;
+  foreign_ = 0;
+  answerer_ = {};
 
-  // One limit for the name look-up and the wait for the reply.
-  const Deadline deadline = Deadline::In(ReceiveTimeout);
+  const int samples = std::clamp(SampleCount, 1, kMaxSamples);
+  const int spacing = std::clamp(SampleSpacingMs, 0, 2000);
+  // One limit for all the exchanges; the name look-up shares the first
+  // exchange's, as a single query's always did.
+  const Deadline deadline = Deadline::In(ReceiveTimeout + (samples - 1) * spacing);
+  const Deadline firstLimit = deadline.Within(ReceiveTimeout);
   std::vector<IpAddress> servers;
   try {
-    servers = ServerAddresses(Host, deadline.LeftMs());
+    servers = ServerAddresses(Host, firstLimit.LeftMs());
   } catch (...) {
     status_ = TSntpStatus::NoAddress;
     throw;
   }
+  // A server that told us to go away is not asked again.
+  std::erase_if(servers, [&](const IpAddress& a) {
+    const auto d = denied_.find(DeniedKey(a, Port));
+    if (d != denied_.end()) kiss_ = d->second;
+    return d != denied_.end();
+  });
+  if (servers.empty()) {
+    status_ = TSntpStatus::KissOfDeath;
+    kissRemembered_ = true;
+    return 0;
+  }
+  kiss_.clear();
   Open();
   const double bias = LocalBiasDays();
 
-  // Each address that is asked gets a request of its own, stamped when it
-  // goes out; the first reply that echoes one of them decides, as a single
-  // server's did. Only the address asked can answer its socket (connected).
-  std::vector<NtpTimestamp> sent(platform::kMaxAttempts);
-  std::vector<timespec> sentRunning(platform::kMaxAttempts);
-  timespec received{};
-  TSntpStatus passedOver = TSntpStatus::NoAnswer;
-  const platform::Reach reach = platform::ExchangeDatagram(
-      servers, Port, deadline,
-      [&](std::size_t attempt) {
-        std::array<std::uint8_t, kSntpPacketSize> request{};
-        request[0] = 0x1B;  // leap 0, version 3, mode 3 (client)
-        sent[attempt] = NtpFromTimespec(platform::Clock().Now());
-        sentRunning[attempt] = platform::Clock().Monotonic();
-        PutStamp(&request[40], sent[attempt]);
-        return std::string(request.begin(), request.end());
-      },
-      [&](std::size_t attempt, const std::string& data) {
-        received = platform::Clock().Monotonic();
-        SntpPacket r;
-        const TSntpStatus s = EvaluateSntpReply(reinterpret_cast<const std::uint8_t*>(data.data()),
-                                                data.size(), sent[attempt], CheckStratum, r);
-        // Stale or forged replies (and those too short to tell) are passed
-        // over while the one to this request may still come.
-        if (s == TSntpStatus::ShortReply || s == TSntpStatus::WrongOriginate) {
-          passedOver = s;
-          return false;
-        }
-        return true;
-      });
-  if (reach.End == platform::ReachEnd::Failed) {
-    status_ = TSntpStatus::Unreachable;
+  TSntpStatus firstFailure = TSntpStatus::None;
+  auto failed = [&](TSntpStatus s) {
+    if (firstFailure == TSntpStatus::None) firstFailure = s;
+  };
+  bool replyKept = false;
+  for (int n = 0; n < samples; ++n) {
+    const auto started = Deadline::Clock::now();
+    // The first exchange may go to any of the name's addresses; the later
+    // ones go to the one that answered.
+    const std::vector<IpAddress> asked =
+        answerer_.Empty() ? servers : std::vector<IpAddress>{answerer_};
+    // Each address that is asked gets a request of its own, stamped when it
+    // goes out; the first reply that echoes one of them decides. Only the
+    // address asked can answer its socket (connected).
+    std::vector<NtpTimestamp> sent(platform::kMaxAttempts);
+    std::vector<timespec> sentRunning(platform::kMaxAttempts);
+    timespec received{};
+    TSntpStatus passedOver = TSntpStatus::NoAnswer;
+    const platform::Reach reach = platform::ExchangeDatagram(
+        asked, Port, n == 0 ? firstLimit : deadline.Within(ReceiveTimeout),
+        [&](std::size_t attempt) {
+          std::array<std::uint8_t, kSntpPacketSize> request{};
+          request[0] = 0x1B;  // leap 0, version 3, mode 3 (client)
+          sent[attempt] = NtpFromTimespec(platform::Clock().Now());
+          sentRunning[attempt] = platform::Clock().Monotonic();
+          PutStamp(&request[40], sent[attempt]);
+          return std::string(request.begin(), request.end());
+        },
+        [&](std::size_t attempt, const std::string& data) {
+          received = platform::Clock().Monotonic();
+          SntpPacket r;
+          const TSntpStatus s = EvaluateSntpReply(reinterpret_cast<const std::uint8_t*>(data.data()),
+                                                  data.size(), sent[attempt], CheckStratum, r);
+          // Stale or forged replies (and those too short to tell) are passed
+          // over while the one to this request may still come.
+          if (s == TSntpStatus::ShortReply || s == TSntpStatus::WrongOriginate) {
+            if (s == TSntpStatus::WrongOriginate) ++foreign_;
+            passedOver = s;
+            return false;
+          }
+          return true;
+        });
+    if (reach.End == platform::ReachEnd::Failed) {
+      failed(TSntpStatus::Unreachable);
+      break;
+    }
+    if (reach.End == platform::ReachEnd::Aborted) {
+      failed(passedOver);
+      break;
+    }
+    if (reach.End != platform::ReachEnd::Reached) {
+      // A silent server is given up at once; a lost later sample costs
+      // only itself.
+      failed(passedOver);
+      if (answerer_.Empty()) break;
+    } else {
+      answerer_ = reach.Address;
+      const auto* data = reinterpret_cast<const std::uint8_t*>(reach.Reply.data());
+      const NtpTimestamp t1 = sent[reach.Attempt];
+      SntpPacket reply;
+      TSntpStatus s = EvaluateSntpReply(data, reach.Reply.size(), t1, CheckStratum, reply);
+      if (s == TSntpStatus::Ok) {
+        // The reception time is the sending time moved on by what a clock
+        // that only runs forward measured: a step of the real-time clock
+        // meanwhile does not enter the result.
+        const double elapsed =
+            std::max(0.0, Seconds(received) - Seconds(sentRunning[reach.Attempt]));
+        NtpMeasure m;
+        s = MeasureSntpReply(reply, t1, NtpAdd(t1, elapsed), elapsed, m);
+        if (s == TSntpStatus::Ok) samples_.push_back({m, reply, received});
+      }
+      if (s != TSntpStatus::Ok) {
+        failed(s);
+        // The fields of the first rejected reply name why (stratum, kiss code).
+        if (!replyKept) reply_ = reply;
+        replyKept = true;
+      }
+      if (s == TSntpStatus::KissOfDeath) {
+        kiss_ = KissCode(reply);
+        if (KissForbidsQueries(kiss_)) denied_[DeniedKey(reach.Address, Port)] = kiss_;
+        break;
+      }
+      // A server whose first answer is unusable gives no better one a
+      // moment later.
+      if (samples_.empty()) break;
+    }
+    if (n + 1 < samples) {
+      const Deadline next = Deadline::At(started + std::chrono::milliseconds(spacing));
+      // The next request must still have time for its answer.
+      if (deadline.When() <= next.When()) break;
+      if (PauseUntil(next) == WaitEnd::Aborted) break;
+    }
+  }
+  if (samples_.empty()) {
+    status_ = firstFailure == TSntpStatus::None ? TSntpStatus::NoAnswer : firstFailure;
     return 0;
   }
-  // A time-out, an abort alike: no answer, or only ones passed over.
-  if (reach.End != platform::ReachEnd::Reached) {
-    status_ = passedOver;
-    return 0;
-  }
-  const auto* data = reinterpret_cast<const std::uint8_t*>(reach.Reply.data());
-  const NtpTimestamp t1 = sent[reach.Attempt];
-  status_ = EvaluateSntpReply(data, reach.Reply.size(), t1, CheckStratum, reply_);
-  if (status_ != TSntpStatus::Ok) return 0;
-  // The reception time is the sending time moved on by what a clock that
-  // only runs forward measured: a step of the real-time clock meanwhile
-  // does not enter the result.
-  const double elapsed = std::max(0.0, Seconds(received) - Seconds(sentRunning[reach.Attempt]));
-  status_ = MeasureSntpReply(reply_, t1, NtpAdd(t1, elapsed), elapsed, measure_);
-  if (status_ != TSntpStatus::Ok) return 0;
+  status_ = TSntpStatus::Ok;
+  chosen_ = LeastDelaySample(samples_);
+  jitter_ = SampleJitter(samples_, chosen_);
+  measure_ = samples_[chosen_].Measure;
+  reply_ = samples_[chosen_].Reply;
   return DateTimeFromNtp(reply_.Transmit, bias);
 }
 

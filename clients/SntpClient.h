@@ -1,12 +1,17 @@
-// SNTP client (RFC 4330 packet, version 3 requests): one UDP exchange with a
-// time server, the server's clock as a local date-time value.
+// SNTP client (RFC 4330 packet, version 3 requests): one or several UDP
+// exchanges with a time server, the server's clock as a local date-time
+// value, with offset, delay and jitter measured as an NTP client does.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <string>
+#include <vector>
+
+#include "common/IpAddress.h"
 
 namespace quovix {
 
@@ -60,7 +65,8 @@ enum class TSntpStatus {
   ShortReply,      // fewer than 48 bytes
   WrongOriginate,  // only replies to other requests (stale or forged) came
   NotServer,       // the reply is not in server mode
-  Unsynchronised,  // leap indicator 3: the server's clock is not set
+  Unsynchronised,  // leap indicator 3 or stratum 16: the server's clock is not set
+  KissOfDeath,     // stratum 0 with a four-letter code: the server sends no time (KissCode)
   ZeroTimestamp,   // the server sent no receive or no transmit time
   BadStratum,      // stratum 0 (kiss-o'-death) or above 15
   NegativeDelay,   // the server claims to have held the request longer than it took
@@ -68,7 +74,9 @@ enum class TSntpStatus {
 };
 
 // Checks a reply against the request whose transmit timestamp was sent.
-// On a length of at least 48 bytes the fields are in reply.
+// On a length of at least 48 bytes the fields are in reply. A kiss-o'-death
+// (stratum 0, the reference ID four printable letters) is told apart from a
+// plain stratum 0 whether or not the stratum is checked.
 TSntpStatus EvaluateSntpReply(const std::uint8_t* data, size_t size, NtpTimestamp sent,
                               bool checkStratum, SntpPacket& reply);
 
@@ -83,6 +91,35 @@ struct NtpMeasure {
 TSntpStatus MeasureSntpReply(const SntpPacket& reply, NtpTimestamp t1, NtpTimestamp t4,
                              double elapsedSeconds, NtpMeasure& measure);
 
+// The kiss code of a reply ("DENY", "RATE", …; trailing blanks and NULs
+// dropped), empty when the reply is none.
+std::string KissCode(const SntpPacket& reply);
+// Codes after which a server must not be asked again (RFC 5905, 7.4).
+bool KissForbidsQueries(const std::string& code);
+
+// The reference ID as readable text: the code of a stratum 0 or 1 server
+// ("GPS", "PPS"), else the upstream server's IPv4 address, or for a server
+// asked over IPv6 the start of the hash of its upstream's IPv6 address
+// ("0x1a2b3c4d"). kind is "code", "ipv4" or "ipv6_hash".
+std::string ReferenceIdText(const SntpPacket& reply, bool overIpv6, const char** kind = nullptr);
+
+// Root delay and dispersion (NTP short format, 16.16) in seconds.
+double NtpShortSeconds(std::uint32_t value);
+
+// One exchange that gave a believable time.
+struct NtpSample {
+  NtpMeasure Measure;
+  SntpPacket Reply;
+  timespec Received{};  // by the clock that only runs forward
+};
+
+// The sample with the least delay (the one NTP's clock filter trusts most),
+// the first of equals; 0 for none.
+std::size_t LeastDelaySample(const std::vector<NtpSample>& samples);
+// The jitter of the samples: the root mean square of their offsets' distance
+// to the chosen one's, over n - 1 (RFC 5905, 10); 0 for fewer than two.
+double SampleJitter(const std::vector<NtpSample>& samples, std::size_t chosen);
+
 class SntpClient {
  public:
   SntpClient() = default;
@@ -94,6 +131,9 @@ class SntpClient {
   std::uint16_t Port = 123;
   int ReceiveTimeout = 2000;     // milliseconds
   bool CheckStratum = true;      // reject stratum 0 and above 15
+  int SampleCount = 1;           // exchanges per query, 1 to kMaxSamples
+  int SampleSpacingMs = 2000;    // from one request to the next
+  static constexpr int kMaxSamples = 16;
 
   // Marks the client ready; each query opens a datagram socket of its own
   // for every address it asks and closes them again.
@@ -108,6 +148,14 @@ class SntpClient {
   // echo the request's transmit time are passed over. A name without an
   // address throws std::runtime_error ("Socket Error # n\r\ntext"), the
   // status then NoAddress.
+  //
+  // With SampleCount above 1 the address that answered is asked again,
+  // SampleSpacingMs after the last request, until the samples are complete
+  // or one deadline for all (ReceiveTimeout plus the spacings) has passed;
+  // the time, offset and delay are those of the sample with the least
+  // delay. Once the first exchange is answered, later losses and rejected
+  // replies only cost their sample; a kiss-o'-death ends the sampling, and
+  // after DENY or RSTR that address is not asked again by this client.
   double DateTime();
 
   // Results of the last query (days; 0 when there was no valid reply).
@@ -118,12 +166,36 @@ class SntpClient {
   TSntpStatus Status() const { return status_; }
   // The last reply's fields (valid when Status is not None/NoAnswer/ShortReply).
   const SntpPacket& LastReply() const { return reply_; }
+  // The samples of the last query, the chosen one and their jitter (s).
+  const std::vector<NtpSample>& Samples() const { return samples_; }
+  std::size_t Chosen() const { return chosen_; }
+  double Jitter() const { return jitter_; }
+  // Seconds since the chosen sample arrived (0 without one): what the
+  // server's time given by DateTime has moved on since.
+  double SinceChosen() const;
+  // The kiss code of the last query ("" when none came); Remembered when
+  // the server was not asked because it had sent DENY or RSTR before.
+  const std::string& Kiss() const { return kiss_; }
+  bool KissRemembered() const { return kissRemembered_; }
+  // Replies passed over because they did not echo our request (stale or
+  // forged), and the address that answered (empty when none did).
+  int ForeignReplies() const { return foreign_; }
+  const IpAddress& Answerer() const { return answerer_; }
 
  private:
   bool open_ = false;
   NtpMeasure measure_;
   TSntpStatus status_ = TSntpStatus::None;
   SntpPacket reply_;
+  std::vector<NtpSample> samples_;
+  std::size_t chosen_ = 0;
+  double jitter_ = 0;
+  std::string kiss_;
+  bool kissRemembered_ = false;
+  int foreign_ = 0;
+  IpAddress answerer_;
+  // Addresses ("address port") that sent DENY or RSTR, with the code.
+  std::map<std::string, std::string> denied_;
 };
 
 }  // namespace quovix

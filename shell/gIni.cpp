@@ -14,6 +14,7 @@ namespace quovix {
 int MaxRecentItems = 25;
 int NameResTimeout = 2000;
 int TimeSetLimit = 1000;
+int TimeSamples = 4;
 std::string ActiveDnsServerIP;
 std::string ExtIpUrl;
 bool HttpProxyUseProxy = false;
@@ -30,6 +31,7 @@ void ResetSettingsValues() {
   MaxRecentItems = 25;
   NameResTimeout = 2000;
   TimeSetLimit = 1000;
+  TimeSamples = 4;
   ActiveDnsServerIP.clear();
   ExtIpUrl.clear();
   RdapBootstrapUrl.clear();
@@ -375,6 +377,7 @@ bool LoadSettings(TfrmMain& f) {
   MaxRecentItems = ReadRanged(ini, "MaxRecentItems", 25, 5, 100);
   NameResTimeout = ReadRanged(ini, "NameResTimeout", 2000, 100, 10000);
   TimeSetLimit = ReadRanged(ini, "TimeSetLimit", 1000, 1, 1000000000);
+  TimeSamples = ReadRanged(ini, "TimeSamples", 4, 1, SntpClient::kMaxSamples);
   ActiveDnsServerIP = ini.Has(kSettings, "ActiveDnsServerIP") ? text("ActiveDnsServerIP", "")
                                                                 : FirstSystemDnsServer();
   HttpProxyUseProxy = ini.ReadBool(kSettings, "HttpProxyUseProxy", false);
@@ -424,6 +427,7 @@ bool SaveSettings(TfrmMain& f) {
   number("MaxRecentItems", MaxRecentItems);
   number("NameResTimeout", NameResTimeout);
   number("TimeSetLimit", TimeSetLimit);
+  number("TimeSamples", TimeSamples);
   ok = ini.WriteBool(kSettings, "HttpProxyUseProxy", HttpProxyUseProxy) && ok;
   text("HttpProxyServerName", HttpProxyServerName);
   number("HttpProxyServerPort", HttpProxyServerPort);

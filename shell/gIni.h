@@ -13,6 +13,7 @@ class TfrmMain;
 extern int MaxRecentItems;      // 5–100, default 25
 extern int NameResTimeout;      // ms, 100–10000, default 2000
 extern int TimeSetLimit;        // s, the largest clock step set unasked, default 1000
+extern int TimeSamples;         // NTP exchanges per time query, 1–16, default 4
 extern std::string ActiveDnsServerIP;
 extern std::string ExtIpUrl;
 extern bool HttpProxyUseProxy;

@@ -100,10 +100,12 @@ class ScriptedNtpPeer {
   };
   using Script = std::function<std::vector<Datagram>(const std::vector<std::uint8_t>& request)>;
 
-  // On 127.0.0.1, or on ::1 when v6.
-  explicit ScriptedNtpPeer(Script script, bool v6 = false) : script_(std::move(script)) {
-    main_ = Bound(v6);
-    other_ = Bound(v6);
+  // On 127.0.0.1, or on ::1 when v6; on a free port, or the one given (the
+  // addresses of one name share a port).
+  explicit ScriptedNtpPeer(Script script, bool v6 = false, std::uint16_t port = 0)
+      : script_(std::move(script)) {
+    main_ = Bound(v6, port);
+    other_ = Bound(v6, 0);
     sockaddr_storage a{};
     socklen_t len = sizeof a;
     getsockname(main_, reinterpret_cast<sockaddr*>(&a), &len);
@@ -127,17 +129,19 @@ class ScriptedNtpPeer {
   }
 
  private:
-  static int Bound(bool v6) {
+  static int Bound(bool v6, std::uint16_t port) {
     int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (v6) {
       sockaddr_in6 a{};
       a.sin6_family = AF_INET6;
       a.sin6_addr = in6addr_loopback;
+      a.sin6_port = htons(port);
       bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     } else {
       sockaddr_in a{};
       a.sin_family = AF_INET;
       a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      a.sin_port = htons(port);
       bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
     return fd;
@@ -203,7 +207,8 @@ class ChronyServer {
         << "allow 127.0.0.1\n"
         << "cmdport 0\n"
         << "pidfile " << dir_ << "/chronyd.pid\n"
-        << "driftfile " << dir_ << "/chrony.drift\n";
+        << "driftfile " << dir_ << "/chrony.drift\n"
+        << ExtraConfig;
     }
     const std::string log = dir_ + "/chronyd.log";
     std::vector<std::string> args = {bin, "-x", "-d", "-f", conf, "-t", "120"};
@@ -246,6 +251,9 @@ class ChronyServer {
       std::filesystem::remove_all(dir_, ec);
     }
   }
+
+  // Further lines of chrony.conf (NTS: ntsservercert, ntsserverkey, ntsport).
+  std::string ExtraConfig;
 
   std::uint16_t Port() const { return port_; }
   std::string Log() const {

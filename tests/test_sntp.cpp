@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <ctime>
 #include <stdexcept>
 
+#include "clients/NtpSelection.h"
 #include "clients/SntpClient.h"
 #include "common/DateTime.h"
 #include "common/Pump.h"
@@ -176,7 +178,7 @@ TEST_F(SntpClientTest, RepliesThatCarryNoUsableTime) {
       {"transmit time zero", [](auto& b) { std::fill(b.begin() + 40, b.begin() + 48, 0); },
        TSntpStatus::ZeroTimestamp},
       {"stratum 0", [](auto& b) { b[1] = 0; }, TSntpStatus::BadStratum},
-      {"stratum 16", [](auto& b) { b[1] = 16; }, TSntpStatus::BadStratum},
+      {"stratum 16", [](auto& b) { b[1] = 16; }, TSntpStatus::Unsynchronised},
       {"originate of another request", [](auto& b) { b[31] ^= 0x01; },
        TSntpStatus::WrongOriginate},
       {"client mode", [](auto& b) { b[0] = (b[0] & 0xF8) | 3; }, TSntpStatus::NotServer},
@@ -304,4 +306,168 @@ TEST_F(SntpClientTest, ServersOverIpv6AndTheNextAddressOfAName) {
   EXPECT_NEAR(client.DateTime(), EncodeDateTime(2024, 3, 1, 13, 0, 7), 0.01 * kMs);
   EXPECT_EQ(client.Status(), TSntpStatus::Ok);
   EXPECT_EQ(four.Requests().size(), 1u);
+}
+
+// ---- several exchanges, the server's own fields, kiss-o'-death -------------
+
+namespace {
+
+// A reply with its header fields set as a server of that stratum would.
+std::vector<std::uint8_t> ReplyWith(const std::vector<std::uint8_t>& req, std::uint8_t stratum,
+                                    std::uint32_t refid) {
+  auto reply = ServerReply(req, NtpOfUnix(kNowUnix + 1), NtpOfUnix(kNowUnix + 1));
+  reply[1] = stratum;
+  for (int i = 0; i < 4; ++i) reply[12 + i] = static_cast<std::uint8_t>(refid >> (24 - 8 * i));
+  return reply;
+}
+
+constexpr std::uint32_t Code(const char (&c)[5]) {
+  return (std::uint32_t{static_cast<unsigned char>(c[0])} << 24) |
+         (std::uint32_t{static_cast<unsigned char>(c[1])} << 16) |
+         (std::uint32_t{static_cast<unsigned char>(c[2])} << 8) | static_cast<unsigned char>(c[3]);
+}
+
+}  // namespace
+
+TEST(SntpSamples, LeastDelayIsChosenAndJitterIsTheSpreadAroundIt) {
+  struct Case {
+    std::vector<std::pair<double, double>> samples;  // offset, delay (s)
+    std::size_t chosen;
+    double jitter;
+  } cases[] = {
+      {{{0.010, 0.004}}, 0, 0.0},
+      {{{0.010, 0.004}, {0.012, 0.002}, {0.009, 0.003}}, 1,
+       std::sqrt((0.002 * 0.002 + 0.003 * 0.003) / 2)},
+      {{{-1.0, 0.001}, {-1.0, 0.001}}, 0, 0.0},  // equals: the first
+      {{}, 0, 0.0},
+  };
+  for (const Case& c : cases) {
+    std::vector<NtpSample> samples;
+    for (const auto& [offset, delay] : c.samples) samples.push_back({{offset, delay}, {}, {}});
+    EXPECT_EQ(LeastDelaySample(samples), c.chosen);
+    EXPECT_NEAR(SampleJitter(samples, c.chosen), c.jitter, 1e-12);
+  }
+}
+
+TEST(SntpFields, ReferenceIdAndKissCodeReadAsTheStratumSays) {
+  struct Case {
+    std::uint8_t stratum;
+    std::uint32_t refid;
+    bool overIpv6;
+    std::string text, kind, kiss;
+  } cases[] = {
+      {1, Code("GPS\0"), false, "GPS", "code", ""},
+      {1, Code("PPS\0"), true, "PPS", "code", ""},
+      {1, Code("G\x1b[1"), false, "G?[1", "code", ""},  // no control character shown
+      {2, 0xC0000201u, false, "192.0.2.1", "ipv4", ""},
+      {3, 0x1A2B3C4Du, true, "0x1a2b3c4d", "ipv6_hash", ""},
+      {0, Code("RATE"), false, "RATE", "code", "RATE"},
+      {0, Code("DENY"), false, "DENY", "code", "DENY"},
+      {0, Code("rate"), false, "rate", "code", ""},       // lower case: no kiss code
+      {0, 0x7F000001u, false, "?", "code", ""},          // not letters at all
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    SntpPacket p;
+    p.Stratum = c.stratum;
+    p.ReferenceId = c.refid;
+    const char* kind = nullptr;
+    const std::string text = ReferenceIdText(p, c.overIpv6, &kind);
+    EXPECT_EQ(text, c.text);
+    EXPECT_EQ(std::string(kind), c.kind);
+    EXPECT_EQ(KissCode(p), c.kiss);
+  }
+  EXPECT_NEAR(NtpShortSeconds(0x00018000u), 1.5, 1e-12);
+}
+
+// Four exchanges with the real clock, the server slower to answer some of
+// them: the quickest round trip is the sample taken.
+TEST(SntpClientSamples, TheSampleWithTheLeastDelayIsChosen) {
+  const int pauses[] = {60, 5, 90, 40};
+  std::atomic<int> asked{0};
+  ScriptedNtpPeer peer([&](const std::vector<std::uint8_t>& req) {
+    const int n = asked++;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const NtpTimestamp t = NtpAdd(NtpFromTimespec(now), 5.0);
+    return std::vector<Datagram>{{ServerReply(req, t, t), false, pauses[n % 4]}};
+  });
+  SntpClient client;
+  client.Host = "127.0.0.1";
+  client.Port = peer.Port();
+  client.ReceiveTimeout = 2000;
+  client.SampleCount = 4;
+  client.SampleSpacingMs = 150;
+  client.DateTime();
+  ASSERT_EQ(client.Status(), TSntpStatus::Ok);
+  ASSERT_EQ(client.Samples().size(), 4u);
+  EXPECT_EQ(peer.Requests().size(), 4u);
+  EXPECT_EQ(client.Chosen(), 1u);
+  for (const NtpSample& s : client.Samples()) EXPECT_GE(s.Measure.Delay, client.Measure().Delay);
+  // The server stamps its times when it is done waiting: the later the
+  // answer, the more the offset seems to shrink, so the samples spread.
+  EXPECT_GT(client.Jitter(), 0.005);
+  EXPECT_NEAR(client.Measure().Offset, 5.0, 0.05);
+}
+
+// A kiss-o'-death ends the query; after DENY and RSTR the server is not
+// asked again, after RATE it is.
+TEST_F(SntpClientTest, KissOfDeathEndsTheQueryAndDenyEndsTheServer) {
+  struct Case {
+    const char* code;
+    bool askedAgain;
+  } cases[] = {{"DENY", false}, {"RSTR", false}, {"RATE", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    const std::uint32_t refid = (std::uint32_t{static_cast<unsigned char>(c.code[0])} << 24) |
+                                (std::uint32_t{static_cast<unsigned char>(c.code[1])} << 16) |
+                                (std::uint32_t{static_cast<unsigned char>(c.code[2])} << 8) |
+                                static_cast<unsigned char>(c.code[3]);
+    ScriptedNtpPeer peer([refid](const std::vector<std::uint8_t>& req) {
+      return std::vector<Datagram>{{ReplyWith(req, 0, refid)}};
+    });
+    Aim(peer);
+    client.SampleCount = 3;
+    client.SampleSpacingMs = 20;
+    EXPECT_EQ(client.DateTime(), 0.0);
+    EXPECT_EQ(client.Status(), TSntpStatus::KissOfDeath);
+    EXPECT_EQ(client.Kiss(), c.code);
+    EXPECT_FALSE(client.KissRemembered());
+    EXPECT_EQ(peer.Requests().size(), 1u);
+
+    client.DateTime();
+    EXPECT_EQ(client.Status(), TSntpStatus::KissOfDeath);
+    EXPECT_EQ(client.Kiss(), c.code);
+    EXPECT_EQ(client.KissRemembered(), !c.askedAgain);
+    EXPECT_EQ(peer.Requests().size(), c.askedAgain ? 2u : 1u);
+  }
+}
+
+// NTP's selection: the fewest servers left out so that the rest share a
+// point; those outside it are the falsetickers.
+TEST(NtpSelection, IntervalsOutsideTheMajoritysIntersectionAreFalsetickers) {
+  struct Case {
+    const char* what;
+    std::vector<NtpInterval> intervals;
+    bool agreed;
+    std::vector<bool> marked;
+  } cases[] = {
+      {"three agree", {{-0.01, 0.01}, {0.0, 0.02}, {-0.005, 0.005}}, true, {false, false, false}},
+      {"one 10 s off", {{-0.01, 0.01}, {9.99, 10.01}, {-0.002, 0.012}}, true, {false, true, false}},
+      {"touching ends agree", {{0.0, 1.0}, {1.0, 2.0}}, true, {false, false}},
+      {"two apart: no majority", {{0.0, 1.0}, {5.0, 6.0}}, false, {false, false}},
+      {"two of five off", {{0, 2}, {1, 3}, {1.5, 2.5}, {8, 9}, {-9, -8}}, true,
+       {false, false, false, true, true}},
+      {"one alone", {{3.0, 3.5}}, true, {false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool agreed = !c.agreed;
+    EXPECT_EQ(Falsetickers(c.intervals, &agreed), c.marked);
+    EXPECT_EQ(agreed, c.agreed);
+  }
+  // Offset plus or minus half the delay, widened by the readings' precision.
+  const NtpInterval i = OffsetInterval({0.5, 0.2}, -20);
+  EXPECT_NEAR(i.Low, 0.4 - std::ldexp(1.0, -20) - 1e-6, 1e-12);
+  EXPECT_NEAR(i.High, 0.6 + std::ldexp(1.0, -20) + 1e-6, 1e-12);
 }

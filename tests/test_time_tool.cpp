@@ -4,6 +4,8 @@
 #include <cmath>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "app/fCommandLine.h"
 #include "app/fConsole.h"
 #include "app/formMain.h"
@@ -50,16 +52,21 @@ struct TimeToolTest : ::testing::Test {
   platform::ScopedSeam<platform::IDesktop> desktopSeam{&desktop};
   TfrmMain f;
   int savedTimeout = NameResTimeout;
+  int savedSamples = TimeSamples;
 
   void SetUp() override {
     clock.now = {kNowUnix, 0};
     clock.offsetSeconds = 3600;
     NameResTimeout = 1500;
+    // One exchange per query unless a test asks for more.
+    TimeSamples = 1;
+    f.IdSNTP.SampleSpacingMs = 20;
     SetMessagePump([this] { f.Pump(); });
   }
   void TearDown() override {
     SetMessagePump({});
     NameResTimeout = savedTimeout;
+    TimeSamples = savedSamples;
   }
   void Query(const std::string& server) {
     f.cmbTimeServer.SetText(server);
@@ -307,7 +314,7 @@ TEST_F(TimeToolTest, ConsoleSetsAFarTimeOnlyWhenForced) {
   IniFilePath = ProgramFolder + "Quovix.ini";
   for (const bool force : {false, true}) {
     clock.sets.clear();
-    std::vector<std::string> argv = {"quovix-cli", "/Time:" + At(peer)};
+    std::vector<std::string> argv = {"quovix-cli", "/Time:" + At(peer), "/TimeN:1"};
     if (force) argv.push_back("/TimeForce:1");
     argv.push_back("/TimeSet");
     std::ostringstream out, err;
@@ -319,6 +326,195 @@ TEST_F(TimeToolTest, ConsoleSetsAFarTimeOnlyWhenForced) {
   ProgramFolder = savedFolder;
   IniFilePath = savedIni;
   ParseCommandLine({});
+}
+
+// Several exchanges: each sample a line, the chosen one with the jitter,
+// then the server's own fields, all of them in the result as well.
+TEST_F(TimeToolTest, MeasuredAnswerShowsSamplesTheChoiceAndTheServersFields) {
+  TimeSamples = 3;
+  const std::uint32_t fractions[] = {0x40000000u, 0x80000000u, 0};  // +10.25, +10.5, +10 s
+  auto asked = std::make_shared<int>(0);
+  ScriptedNtpPeer peer([asked, fractions](const auto& req) {
+    const NtpTimestamp t = NtpOfUnix(kNowUnix + 10, fractions[(*asked)++ % 3]);
+    auto reply = ServerReply(req, t, t);
+    SntpPacket p;
+    DecodeSntpPacket(reply.data(), reply.size(), p);
+    p.LeapIndicator = 1;
+    p.ReferenceId = 0xC0000201u;
+    p.Precision = -20;
+    p.RootDelay = 0x00000800u;       // 31.25 ms
+    p.RootDispersion = 0x00001000u;  // 62.5 ms
+    p.Reference = NtpOfUnix(kNowUnix - 50);
+    const auto bytes = EncodeSntpPacket(p);
+    return std::vector<Datagram>{{{bytes.begin(), bytes.end()}}};
+  });
+  Query(At(peer));
+  const std::vector<std::string> expected = {
+      "Probe 1: Abweichung +10250,000 ms, Umlaufzeit 0,000 ms",
+      "Probe 2: Abweichung +10500,000 ms, Umlaufzeit 0,000 ms",
+      "Probe 3: Abweichung +10000,000 ms, Umlaufzeit 0,000 ms",
+      "Gewählt: Probe 1 von 3 (kleinste Umlaufzeit), Abweichung +10250,000 ms, Umlaufzeit "
+      "0,000 ms, Jitter 250,000 ms",
+      "Stratum: 2",
+      "Referenz-ID: 192.0.2.1",
+      "Leap Indicator: 1 (Schaltsekunde angekündigt: die letzte Minute des Tages hat 61 Sekunden)",
+      "Genauigkeit: 2^-20 s (0,954 µs)",
+      "Root Delay: 31,250 ms, Root Dispersion: 62,500 ms",
+      "Referenzzeit: 01.03.2024 12:59:10 (60,250 s vor der Antwort)",
+  };
+  std::vector<std::string> lines;
+  for (const auto& l : f.reTime.Lines()) lines.push_back(l.Text);
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(peer.Requests().size(), 3u);
+  EXPECT_EQ(f.lblTimeDiffValue.Caption(), "+10,250000 s");
+  EXPECT_NEAR(f.NtpTime, EncodeDateTime(2024, 3, 1, 13, 0, 10, 250), 1e-3 * kSecond);
+
+  const TLineFields& result = f.ToolResults[pgTime];
+  struct Field {
+    const char* name;
+    double value;
+  } numbers[] = {{"offset_ms", 10250}, {"delay_ms", 0},       {"jitter_ms", 250},
+                 {"samples", 3},       {"stratum", 2},        {"leap", 1},
+                 {"precision", -20},   {"root_delay_ms", 31.25}, {"root_dispersion_ms", 62.5}};
+  for (const Field& n : numbers) {
+    SCOPED_TRACE(n.name);
+    const TLineValue* v = FindField(result, n.name);
+    ASSERT_NE(v, nullptr);
+    const double got = v->Kind() == TLineValue::TKind::Real ? v->AsReal()
+                                                            : static_cast<double>(v->AsInteger());
+    EXPECT_NEAR(got, n.value, 1e-6);
+  }
+  EXPECT_EQ(FindField(result, "refid")->AsText(), "192.0.2.1");
+  EXPECT_FALSE(FindField(result, "nts")->AsBool());
+  EXPECT_EQ(FindField(result, "reference_time")->AsText(), "2024-03-01T11:59:10.000Z");
+}
+
+// What the server says of its own state: a kiss-o'-death, an unsynchronised
+// stratum, a reference far in the past, a forged reply passed over.
+TEST_F(TimeToolTest, TheServersStateIsJudged) {
+  auto with = [](auto change) {
+    return [change](const std::vector<std::uint8_t>& req) {
+      auto reply = ServerReply(req, NtpOfUnix(kNowUnix + 1), NtpOfUnix(kNowUnix + 1));
+      change(reply);
+      return std::vector<Datagram>{{reply}};
+    };
+  };
+  ScriptedNtpPeer deny(with([](auto& b) {
+    b[1] = 0;
+    std::copy_n("DENY", 4, b.begin() + 12);
+  }));
+  ScriptedNtpPeer stratum16(with([](auto& b) { b[1] = 16; }));
+  ScriptedNtpPeer stale(with([](auto& b) { b[16] -= 0x04; }));  // 2^26 s: some two years back
+  ScriptedNtpPeer forger([](const auto& req) {
+    auto forged = ServerReply(req, NtpOfUnix(kNowUnix + 9), NtpOfUnix(kNowUnix + 9));
+    forged[31] ^= 0x01;
+    return std::vector<Datagram>{{forged},
+                                 {ServerReply(req, NtpOfUnix(kNowUnix), NtpOfUnix(kNowUnix)), false, 50}};
+  });
+  const std::string kissLine =
+      "Der NTP-Server \"127.0.0.1\" sendet Kiss-o'-Death DENY (Zugang verweigert). Er wird nicht "
+      "mehr gefragt.";
+  struct Case {
+    const ScriptedNtpPeer& peer;
+    std::string line;
+    TColor color;
+    bool timeTaken;
+    const char* reason;
+  } cases[] = {
+      {deny, kissLine, clRed, false, "kiss_of_death"},
+      {deny,
+       "Der NTP-Server \"127.0.0.1\" wird nicht mehr gefragt: er hat zuvor den Zugang verweigert "
+       "(Kiss-o'-Death DENY).",
+       clRed, false, "kiss_of_death"},
+      {stratum16,
+       "Die Antwort von \"127.0.0.1\" wurde verworfen: der Server ist nicht synchronisiert "
+       "(Stratum 16).",
+       clRed, false, "unsynchronised"},
+      {stale,
+       "Die Referenzzeit des Servers liegt 18641,4 Stunden zurück: seine Uhr wird vermutlich nicht "
+       "mehr nachgeführt.",
+       clMaroon, true, "stale_reference"},
+      {forger,
+       "1 Antwort(en) übergangen: sie nannten als Ursprungszeit nicht die unserer Anfrage "
+       "(veraltet oder gefälscht).",
+       clNavy, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    f.ToolAnswered.at(pgTime) = false;
+    Query(At(c.peer));
+    const auto& lines = f.reTime.Lines();
+    const auto hit = std::find_if(lines.begin(), lines.end(),
+                                  [&](const TOutputLine& l) { return l.Text == c.line; });
+    ASSERT_NE(hit, lines.end());
+    EXPECT_EQ(hit->Color, c.color);
+    const TLineValue* reason = FindField(hit->Fields, "reason");
+    EXPECT_EQ(reason ? reason->AsText() : std::string(), c.reason ? c.reason : "");
+    EXPECT_EQ(f.NtpTime > 0, c.timeTaken);
+    EXPECT_EQ(f.ToolAnswered.at(pgTime), c.timeTaken);
+  }
+  EXPECT_EQ(deny.Requests().size(), 1u);
+}
+
+// A list of servers is asked side by side; the one 10 s off the others is
+// the falseticker, and the clock is set from none of them.
+TEST_F(TimeToolTest, ThreeServersOneOffByTenSecondsIsTheFalseticker) {
+  TimeSamples = 2;
+  auto at = [](std::int64_t unix, std::uint32_t fraction) {
+    return [unix, fraction](const auto& req) {
+      return std::vector<Datagram>{
+          {ServerReply(req, NtpOfUnix(unix, fraction), NtpOfUnix(unix, fraction))}};
+    };
+  };
+  ScriptedNtpPeer a(at(kNowUnix, 0)), b(at(kNowUnix, 0x00100000u)), off(at(kNowUnix + 10, 0));
+  const auto started = std::chrono::steady_clock::now();
+  Query(At(a) + ", " + At(off) + " ,," + At(b));
+  // Side by side: the three together take about as long as one.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1400));
+  struct Row {
+    ScriptedNtpPeer& peer;
+    bool falseticker;
+  } rows[] = {{a, false}, {off, true}, {b, false}};
+  const auto& lines = f.reTime.Lines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0].Text, "3 Server, gleichzeitig gefragt:");
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const TOutputLine& l = lines[i + 1];
+    EXPECT_EQ(l.Text.rfind(At(rows[i].peer) + ": Abweichung ", 0), 0u) << l.Text;
+    EXPECT_EQ(l.Text.find("Falseticker") != std::string::npos, rows[i].falseticker);
+    EXPECT_EQ(l.Color, rows[i].falseticker ? clMaroon : clBlack);
+    EXPECT_EQ(FindField(l.Fields, "falseticker")->AsBool(), rows[i].falseticker);
+    EXPECT_EQ(rows[i].peer.Requests().size(), 2u);
+  }
+  EXPECT_EQ(FindField(f.ToolResults[pgTime], "falsetickers")->AsInteger(), 1);
+  EXPECT_EQ(f.NtpTime, 0.0);
+  EXPECT_FALSE(f.btnTimeUpdate.Enabled());
+  EXPECT_TRUE(f.ToolAnswered.at(pgTime));
+}
+
+// A name with several addresses (a pool) is asked at each of them; its first
+// answering address that agrees gives the time the clock may be set from.
+TEST_F(TimeToolTest, APoolNameIsAskedAtEveryAddressAndItsFirstGivesTheTime) {
+  ScriptedNtpPeer four([](const auto& req) { return AnswerAt(req, kNowUnix + 30); });
+  ScriptedNtpPeer six([](const auto& req) { return AnswerAt(req, kNowUnix + 30); }, true,
+                      four.Port());
+  auto names = std::make_shared<test::TableResolver>();
+  names->All["pool.test"] = {"127.0.0.1", "::1"};
+  platform::ScopedResolver resolver(names);
+  Query("pool.test:" + std::to_string(four.Port()));
+  const auto& lines = f.reTime.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0].Text, "2 Server, gleichzeitig gefragt:");
+  EXPECT_EQ(lines[1].Text.rfind("127.0.0.1:" + std::to_string(four.Port()) + ": Abweichung +30000,000 ms", 0), 0u)
+      << lines[1].Text;
+  EXPECT_EQ(lines[2].Text.rfind("[::1]:" + std::to_string(four.Port()) + ": Abweichung +30000,000 ms", 0), 0u)
+      << lines[2].Text;
+  EXPECT_EQ(four.Requests().size(), 1u);
+  EXPECT_EQ(six.Requests().size(), 1u);
+  EXPECT_EQ(f.lblTimeNet.Caption(), "Zeit von \"127.0.0.1\":");
+  EXPECT_NEAR(f.NtpTime, EncodeDateTime(2024, 3, 1, 13, 0, 30), 1e-3 * kSecond);
+  EXPECT_TRUE(f.btnTimeUpdate.Enabled());
 }
 
 // ---- against a real NTP server ------------------------------------------------
@@ -333,6 +529,16 @@ double QueryUntilAnswered(SntpClient& client, ChronyServer& chrony) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return 0;
+}
+
+// Waits until chronyd answers at host.
+bool Serving(ChronyServer& chrony, const char* host) {
+  SntpClient probe;
+  probe.Host = host;
+  probe.Port = chrony.Port();
+  probe.ReceiveTimeout = 300;
+  QueryUntilAnswered(probe, chrony);
+  return probe.Status() == TSntpStatus::Ok;
 }
 
 }  // namespace
@@ -358,20 +564,14 @@ TEST(TimeWithChrony, ClientGetsThePlausibleTimeOfARealServer) {
 TEST(TimeWithChrony, TimeTabShowsTheServersClock) {
   ChronyServer chrony;
   if (std::string why = chrony.Start(); !why.empty()) GTEST_SKIP() << why;
-  {
-    SntpClient probe;  // wait until it serves
-    probe.Host = "127.0.0.1";
-    probe.Port = chrony.Port();
-    probe.ReceiveTimeout = 300;
-    QueryUntilAnswered(probe, chrony);
-    ASSERT_EQ(probe.Status(), TSntpStatus::Ok) << chrony.Log();
-  }
+  ASSERT_TRUE(Serving(chrony, "127.0.0.1")) << chrony.Log();
   // The real clock is read, never set.
   ReadOnlyClock clock;
   clock.real = &platform::Clock();
   platform::ScopedSeam<platform::IClock> seam(&clock);
 
   TfrmMain f;
+  f.IdSNTP.SampleSpacingMs = 100;
   f.cmbTimeServer.SetText("127.0.0.1:" + std::to_string(chrony.Port()));
   f.btnTimeQuery.Click();
   EXPECT_EQ(f.lblTimeNet.Caption(), "Zeit von \"127.0.0.1\":");
@@ -399,9 +599,55 @@ TEST(TimeWithChrony, TimeTabAsksOverIpv6) {
   clock.real = &platform::Clock();
   platform::ScopedSeam<platform::IClock> seam(&clock);
   TfrmMain f;
+  f.IdSNTP.SampleSpacingMs = 100;
   f.cmbTimeServer.SetText("[::1]:" + std::to_string(chrony.Port()));
   f.btnTimeQuery.Click();
   EXPECT_EQ(f.lblTimeNet.Caption(), "Zeit von \"[::1]\":");
   EXPECT_LT(std::fabs(f.NtpTime - LocalNow()), 2 * kSecond);
+  EXPECT_TRUE(clock.sets.empty());
+}
+
+// The console's JSON against chronyd: offset and delay in milliseconds with
+// their fractions, the stratum and the reference ID of the real server.
+TEST(TimeWithChrony, JsonGivesOffsetDelayStratumAndReference) {
+  ChronyServer chrony;
+  if (std::string why = chrony.Start(); !why.empty()) GTEST_SKIP() << why;
+  ASSERT_TRUE(Serving(chrony, "127.0.0.1")) << chrony.Log();
+  ReadOnlyClock clock;
+  clock.real = &platform::Clock();
+  platform::ScopedSeam<platform::IClock> seam(&clock);
+  const std::string savedFolder = ProgramFolder, savedIni = IniFilePath;
+  ProgramFolder = "/nonexistent/quovix-test/";
+  IniFilePath = ProgramFolder + "Quovix.ini";
+  ConsoleOptions options;
+  options.Prepare = [](TfrmMain& f) { f.IdSNTP.SampleSpacingMs = 50; };
+  std::ostringstream out, err;
+  const int status = RunConsole({"quovix-cli", "--json", "/Time:127.0.0.1:" +
+                                 std::to_string(chrony.Port()), "/TimeN:3"},
+                                out, err, options);
+  ProgramFolder = savedFolder;
+  IniFilePath = savedIni;
+  ParseCommandLine({});
+  ASSERT_EQ(status, kExitOk) << out.str() << err.str();
+
+  std::istringstream lines(out.str());
+  nlohmann::json result;
+  int samples = 0;
+  for (std::string l; std::getline(lines, l);) {
+    const nlohmann::json o = nlohmann::json::parse(l);
+    if (o.contains("sample") && !o.contains("jitter_ms")) ++samples;
+    if (o["kind"] == "result") result = o;
+  }
+  EXPECT_EQ(samples, 3);
+  ASSERT_TRUE(result.is_object()) << out.str();
+  for (const char* name : {"offset_ms", "delay_ms", "jitter_ms", "root_delay_ms",
+                           "root_dispersion_ms"})
+    EXPECT_TRUE(result[name].is_number_float()) << name;
+  EXPECT_LT(std::fabs(result["offset_ms"].get<double>()), 1000.0);
+  EXPECT_GT(result["delay_ms"].get<double>(), 0.0);
+  EXPECT_EQ(result["stratum"], 8);
+  // chronyd's own clock as its reference: the local reference's address.
+  EXPECT_EQ(result["refid"], "127.127.1.1");
+  EXPECT_EQ(result["samples"], 3);
   EXPECT_TRUE(clock.sets.empty());
 }

@@ -20,6 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   }
   SntpPacket reply;
   const TSntpStatus status = EvaluateSntpReply(data, size, sent, true, reply);
+  // The server's fields as shown: printable text whatever the bytes.
+  for (const bool v6 : {false, true})
+    for (const char c : ReferenceIdText(reply, v6))
+      if (c < 0x21 || c > 0x7E) std::abort();
+  if (status == TSntpStatus::KissOfDeath && KissCode(reply).empty()) std::abort();
   if (status == TSntpStatus::Ok) {
     const double bias = -(static_cast<int>(reply.Precision) * 900) / kSecondsPerDay;
     const double t = DateTimeFromNtp(reply.Transmit, bias);
