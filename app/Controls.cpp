@@ -280,6 +280,12 @@ void TListView::AddRow(std::vector<std::string> row) {
   Changed();
 }
 
+void TListView::SetRows(std::vector<std::vector<std::string>> rows) {
+  if (rows == rows_) return;
+  rows_ = std::move(rows);
+  Changed();
+}
+
 void TListView::SetCell(int row, int col, const std::string& s) {
   if (row < 0 || row >= static_cast<int>(rows_.size()) || col < 0) return;
   auto& r = rows_[row];

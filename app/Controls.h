@@ -305,6 +305,9 @@ class TListView : public TControl {
   std::vector<TListColumn> Columns;
   const std::vector<std::vector<std::string>>& Rows() const { return rows_; }
   void AddRow(std::vector<std::string> row);
+  // All rows at once (one change for the view, which updates the rows it
+  // has in place).
+  void SetRows(std::vector<std::vector<std::string>> rows);
   void SetCell(int row, int col, const std::string& s);
   void Clear();
   void SetColumnCaption(int col, const std::string& s);

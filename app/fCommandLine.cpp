@@ -219,6 +219,13 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       ApplyFlag(f.chkTracePreferIPv6, "TraceV6");
       SelectItemParam(f.cmbTraceHops, "TraceC");
       SelectItemParam(f.cmbTraceTimeout, "TraceT");
+      // A number of rounds turns the run into rounds (0: until aborted).
+      if (const std::string n = GetParamValue("TraceRounds"); !n.empty()) {
+        f.TraceRoundCount = std::clamp(StrToIntDef(n, 0), 0, 1000000);
+        f.chkTraceContinuous.SetChecked(true);
+      }
+      if (const std::string ms = GetParamValue("TraceI"); !ms.empty())
+        f.TraceIntervalMs = std::clamp(StrToIntDef(ms, 1000), 0, 3600000);
       f.btnTraceStart.Click();
       break;
     case pgWhois:
@@ -342,6 +349,8 @@ std::vector<std::string> CommandLineHelp() {
       {"/TraceV6:1|0", "Trace: a host name uses its IPv6 address first"},
       {"/TraceC:N", "Trace: maximum hops (10 20 25 30 40 50 75 90)"},
       {"/TraceT:MS", "Trace: timeout in ms per hop"},
+      {"/TraceRounds:N", "Trace: measure in N rounds and print the table of hops (0: until aborted)"},
+      {"/TraceI:MS", "Trace: interval between rounds in ms (default 1000)"},
       {"/Whois:NAME", "Whois tab: registration data of a domain or address, then run"},
       {"/WhoisS:SERVER", "Whois: whois server to ask"},
       {"/WhoisT:MS", "Whois: timeout in ms (up to 15000)"},

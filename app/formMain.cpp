@@ -118,6 +118,11 @@ void TfrmMain::BuildControls() {
   shpGPRankBack.Width = 100;
   lvGPRankMulti.Columns = {{"Server", 250}, {"PageRank", 75}};
   lvGPRankMulti.SetVisible(false);
+  // Hop, host, network, loss, sent, last, average, best, worst, spread, bar.
+  lvTraceRounds.Columns = {{"Nr.", 32},  {"Host", 220}, {"Netz (AS)", 150}, {"Verlust %", 70},
+                           {"Gesendet", 60}, {"Letzte", 55}, {"Mittel", 55}, {"Beste", 55},
+                           {"Schlechteste", 55}, {"Std.-Abw.", 55}, {"Verlauf", 140}};
+  lvTraceRounds.SetVisible(false);
 
   lstList.Sorted = true;
 

@@ -14,9 +14,14 @@
 #include "clients/HttpClient.h"
 #include "clients/SmtpClient.h"
 #include "clients/SntpClient.h"
+#include "common/TraceRounds.h"
 #include "tools/fGPRank.h"
 
 namespace quovix {
+
+namespace platform {
+struct IIcmpProbes;
+}
 
 class TfrmMain;
 
@@ -320,9 +325,19 @@ class TfrmMain {
   TComboBox cmbTraceTimeout{"cmbTraceTimeout", TComboStyle::DropDownList};
   TCheckBox chkTraceResolve{"chkTraceResolve"};
   TCheckBox chkTracePreferIPv6{"chkTracePreferIPv6"};
+  TCheckBox chkTraceContinuous{"chkTraceContinuous"};
+  // The table of a run in rounds, shown in place of the pane; kept after it.
+  TListView lvTraceRounds{"lvTraceRounds"};
+  TraceRounds TraceTable;
+  int TraceRoundCount = 0;     // rounds of a run in rounds; 0: until aborted
+  int TraceIntervalMs = 1000;  // from the start of one round to the next
   TButton btnTraceStart{"btnTraceStart"};
   TRichEdit reTrace{"reTrace"};
   void btnTraceStartClick();
+  void TraceRoundsRun(ToolRunGuard& guard, platform::IIcmpProbes* probes, const std::string& address,
+                      const std::string& sent, int timeout, int& endHop, bool resolve, bool& reached,
+                      int& lastHop);
+  std::uint64_t TraceShownRevision = 0;  // of TraceTable, as lvTraceRounds shows it
 
   // ---- Whois -------------------------------------------------------------
   TGroupBox grpWhois{"grpWhois"};

@@ -5,6 +5,7 @@
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
+#include "tools/fTrace.h"
 
 namespace quovix {
 
@@ -92,6 +93,12 @@ void TfrmMain::ApplyLanguageTexts() {
   const std::string preferIPv6 = LangText("Main|chkPreferIPv6", "IPv6 bevor&zugen");
   chkPingPreferIPv6.SetCaption(preferIPv6);
   chkTracePreferIPv6.SetCaption(preferIPv6);
+  chkTraceContinuous.SetCaption(LangText("Main|chkTraceContinuous", "Fortlaufend m&essen"));
+  {
+    const std::vector<std::string> captions = TraceTableCaptions();
+    for (std::size_t i = 0; i < captions.size(); ++i)
+      lvTraceRounds.SetColumnCaption(static_cast<int>(i), captions[i]);
+  }
   const std::string direct = LangText("Main|chkDirectQuery", "Di&rekte Anfrage");
   chkDnsDirectQuery.SetCaption(direct);
   chkWhoisDirectQuery.SetCaption(direct);
@@ -170,6 +177,10 @@ void TfrmMain::ApplyHints() {
                 "Zur Adresse den Namen nachschlagen (und zum Namen die Adresse) und mit ausgeben"));
   hint({&chkOwnResolve}, LangText("Main|hintOwnResolve",
                                   "Zu den Adressen dieses Rechners ihre Namen nachschlagen"));
+  hint({&chkTraceContinuous},
+       LangText("Main|hintTraceContinuous",
+                "Jeden Knoten Runde um Runde abfragen und Verlust und Laufzeiten je Knoten in einer "
+                "Tabelle zeigen"));
   hint({&chkPingPreferIPv6, &chkTracePreferIPv6},
        LangText("Main|hintPreferIPv6",
                 "Hat der Name Adressen beider Familien, die IPv6-Adresse nehmen statt der IPv4-Adresse"));
@@ -290,13 +301,16 @@ void TfrmMain::LayoutDesign() {
   rePing.SetBounds(7, 124, 0, 0);
 
   // Trace
-  grpTrace.SetBounds(7, 4, 0, 112);
+  // A third row holds the box for rounds, under the name resolution.
+  grpTrace.SetBounds(7, 4, 0, 128);
   mainRow(lblTraceHost, cmbTraceHost, btnTraceStart);
   labelled(lblTraceHops, cmbTraceHops, kX, 60);
   labelled(lblTraceTimeout, cmbTraceTimeout, 89, 80);
   chkTraceResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
   chkTracePreferIPv6.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
-  reTrace.SetBounds(7, 124, 0, 0);
+  chkTraceContinuous.SetBounds(kRightX, 104, kCheckW, kCheckH);
+  reTrace.SetBounds(7, 140, 0, 0);
+  lvTraceRounds.SetBounds(7, 140, 0, 0);
 
   // Whois
   grpWhois.SetBounds(7, 4, 0, 152);
@@ -405,8 +419,8 @@ void TfrmMain::LayoutTabContents(int tabWidth, int tabHeight) {
                        &grpTime, &grpGPRank})
     width(*g);
   for (TControl* pane : std::initializer_list<TControl*>{
-           &reDns, &rePing, &reTrace, &reWhois, &reHead, &reEMail, &reTime, &lstList, &lvGPRankMulti,
-           &reOwn})
+           &reDns, &rePing, &reTrace, &lvTraceRounds, &reWhois, &reHead, &reEMail, &reTime, &lstList,
+           &lvGPRankMulti, &reOwn})
     fill(*pane);
 }
 
@@ -423,7 +437,7 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
     case pgTrace:
       return {&grpTrace, &lblTraceHost, &cmbTraceHost, &btnTraceStart, &lblTraceHops,
               &cmbTraceHops, &lblTraceTimeout, &cmbTraceTimeout, &chkTraceResolve,
-              &chkTracePreferIPv6, &reTrace};
+              &chkTracePreferIPv6, &chkTraceContinuous, &reTrace, &lvTraceRounds};
     case pgWhois:
       return {&grpWhois, &lblWhoisHost, &cmbWhoisHost, &btnWhoisStart, &lblWhoisServer,
               &cmbWhoisServer, &lblWhoisTimeout, &cmbWhoisTimeout, &chkWhoisFormat,

@@ -26,33 +26,19 @@
 #include <thread>
 #include <vector>
 
+#include "bench/RunProgram.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using quovix::bench::Run;
+
 fs::path g_dir;
 pid_t g_dnsmasq = 0;
 double g_consoleMs = 0, g_digMs = 0;
-
-// Runs a program with its output thrown away; its exit status.
-int Run(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool EnterOwnNetwork(std::string& why) {
   if (geteuid() != 0) return why = "needs root for a network namespace of its own", false;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,6 +87,20 @@ std::vector<std::string> ResolveHostsToIp(const std::vector<std::string>& names,
 // The host name of an address of either family (IPv6 by its ip6.arpa
 // entry); empty when none or the limit passed.
 std::string ResolveIpToHost(const std::string& address, int limitMs);
+class Deadline;
+// A reverse look-up (as ResolveIpToHost) started on a worker now, while the
+// caller goes on; several of them run side by side. Take waits for the
+// answer until the deadline (the window's messages run between slices) and
+// gives the empty name when it is not in by then or the look-up failed.
+class PendingHostName {
+ public:
+  explicit PendingHostName(const std::string& address);
+  std::string Take(const Deadline& until);
+
+ private:
+  struct Slot;
+  std::shared_ptr<Slot> slot_;
+};
 // Every address of a name, both families, in the order the system resolver
 // gives them (the empty name: this computer's own IPv4 address); empty when
 // none, on failure or when the limit passed. One worker, one limit, as

@@ -153,22 +153,72 @@ std::string ResolveHostToAddress(const std::string& name, int limitMs, bool pref
   return ChooseAddress(ResolveHostAddresses(name, limitMs), preferIPv6).ToString();
 }
 
+namespace {
+
+// The reverse look-up a worker runs; the worker owns the resolver it asks.
+std::function<std::string()> HostOfAddress(const IpAddress& parsed) {
+  return [parsed, resolver = platform::Resolver()]() -> std::string {
+    std::string host = resolver->AddressToHost(parsed);
+    // This computer's own address is named after the computer even when
+    // no resolver has a reverse entry for it.
+    if (Trim(host).empty() && parsed.IsV4() &&
+        IpToNumber(resolver->OwnAddress()) == parsed.V4Number())
+      host = resolver->SystemHostName();
+    return host;
+  };
+}
+
+}  // namespace
+
 std::string ResolveIpToHost(const std::string& address, int limitMs) {
   // Only an address is asked; a dotted one is read the same way as for range
   // look-ups, so that "010.0.0.1" means 10.0.0.1 here as everywhere else.
   const IpAddress parsed = IpAddress::Parse(address);
   if (parsed.Empty()) return {};
-  return RunBoundedText(
-      [parsed, resolver = platform::Resolver()]() -> std::string {
-        std::string host = resolver->AddressToHost(parsed);
-        // This computer's own address is named after the computer even when
-        // no resolver has a reverse entry for it.
-        if (Trim(host).empty() && parsed.IsV4() &&
-            IpToNumber(resolver->OwnAddress()) == parsed.V4Number())
-          host = resolver->SystemHostName();
-        return host;
-      },
-      limitMs);
+  return RunBoundedText(HostOfAddress(parsed), limitMs);
+}
+
+// Shared by the caller and the worker, like the slots of RunAllBounded.
+struct PendingHostName::Slot {
+  std::mutex mutex;
+  std::condition_variable done_cv;
+  bool done = false;
+  std::string answer;
+};
+
+PendingHostName::PendingHostName(const std::string& address)
+    : slot_(std::make_shared<Slot>()) {
+  const IpAddress parsed = IpAddress::Parse(address);
+  if (parsed.Empty()) {
+    slot_->done = true;
+    return;
+  }
+  try {
+    std::thread([slot = slot_, work = HostOfAddress(parsed)] {
+      std::string answer;
+      try {
+        answer = Trim(work());
+      } catch (...) {
+        answer.clear();  // a failed look-up is an empty answer
+      }
+      std::lock_guard<std::mutex> lock(slot->mutex);
+      slot->answer = std::move(answer);
+      slot->done = true;
+      slot->done_cv.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    slot_->done = true;  // no worker: no name
+  }
+}
+
+std::string PendingHostName::Take(const Deadline& until) {
+  WaitSliced(until, [&](int sliceMs) {
+    std::unique_lock<std::mutex> lock(slot_->mutex);
+    return slot_->done_cv.wait_for(lock, std::chrono::milliseconds(sliceMs),
+                                   [&] { return slot_->done; });
+  });
+  std::lock_guard<std::mutex> lock(slot_->mutex);
+  return slot_->done ? slot_->answer : std::string();
 }
 
 namespace {

@@ -13,11 +13,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <deque>
+#include <optional>
 #include <vector>
 
 #include "common/Pump.h"
 #include "common/fMain.h"
 #include "platform/IcmpFamily.h"
+#include "platform/ProbeRun.h"
 #include "platform/SockAddr.h"
 
 namespace quovix {
@@ -65,6 +68,7 @@ IcmpParsed detail::ParseDgramEcho(const std::uint8_t* buf, std::size_t len,
   out.Status = kIcmpSuccess;
   out.DataOffset = 8;
   out.DataSize = len - 8;
+  out.Sequence = detail::Get16(buf + 6);
   return out;
 }
 
@@ -88,40 +92,19 @@ bool detail::ReadControlOf(const cmsghdr* c, ControlData& out, int level, int tt
   return true;
 }
 
-namespace {
-
-std::uint16_t Checksum(const std::uint8_t* p, std::size_t n) {
-  std::uint32_t sum = 0;
+std::uint32_t detail::OnesSum(const std::uint8_t* p, std::size_t n, std::uint32_t sum) {
   for (; n > 1; p += 2, n -= 2) sum += detail::Get16(p);
   if (n) sum += static_cast<std::uint32_t>(p[0]) << 8;
+  return sum;
+}
+
+std::uint16_t detail::FoldChecksum(std::uint32_t sum) {
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<std::uint16_t>(~sum);
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { if (fd_ >= 0) close(fd_); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// One received message with what its control data told.
-struct Received {
-  ssize_t Length = -1;
-  int Error = 0;
-  IpAddress From;
-  bool HaveStamp = false;
-  timespec Stamp{};
-  detail::ControlData Control;
-};
-
-Received ReceiveOne(const detail::IcmpFamilyOps& ops, int fd, std::vector<std::uint8_t>& buf,
-                    int flags) {
+detail::Received detail::ReceiveOne(const IcmpFamilyOps& ops, int fd,
+                                    std::vector<std::uint8_t>& buf, int flags) {
   Received r;
   sockaddr_storage from{};
   iovec iov{buf.data(), buf.size()};
@@ -139,6 +122,7 @@ Received ReceiveOne(const detail::IcmpFamilyOps& ops, int fd, std::vector<std::u
     return r;
   }
   r.From = FromSockAddr(reinterpret_cast<sockaddr*>(&from), msg.msg_namelen);
+  r.FromPort = PortOf(reinterpret_cast<sockaddr*>(&from), msg.msg_namelen);
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
     const std::size_t payload = c->cmsg_len >= CMSG_LEN(0) ? c->cmsg_len - CMSG_LEN(0) : 0;
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
@@ -152,175 +136,326 @@ Received ReceiveOne(const detail::IcmpFamilyOps& ops, int fd, std::vector<std::u
   return r;
 }
 
+// ---- Requests in flight ------------------------------------------------------
+
+detail::ProbeRun::ProbeRun(const IcmpFamilyOps& ops, const IpAddress& address, int timeoutMs)
+    : ops_(ops), timeoutMs_(std::max(0, timeoutMs)), buf_(65536 + 512) {
+  // No address, or a zone that names no interface here.
+  if (address.Empty() || (toLen_ = ToSockAddr(address, 0, to_)) == 0)
+    openStatus_ = kIcmpBadDestination;
+}
+
+detail::ProbeRun::~ProbeRun() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void detail::ProbeRun::Send(int tag, int ttl) {
+  if (fd_ < 0) {
+    IcmpReply r;
+    r.Status = openStatus_;
+    r.OpenError = openError_;
+    done_.emplace_back(tag, r);
+    return;
+  }
+  Pending p;
+  p.Tag = tag;
+  ops_.SetTtl(fd_, ttl);
+  clock_gettime(CLOCK_REALTIME, &p.SentWall);
+  p.SentSteady = std::chrono::steady_clock::now();
+  p.Until = p.SentSteady + std::chrono::milliseconds(timeoutMs_);
+  // An error message for an earlier request leaves its errno pending on the
+  // socket (IP_RECVERR, and hard errors on a raw socket), and the next send
+  // would report that instead of sending: it is taken away first, and a
+  // send that fails with such an errno is tried again (one that arrived in
+  // between); a failure of this computer's own route stays.
+  int err = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int pendingErr = 0;
+    socklen_t len = sizeof pendingErr;
+    getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pendingErr, &len);
+    err = Transmit(p, ttl);
+    if (err != EHOSTUNREACH && err != ENETUNREACH && err != ECONNREFUSED && err != EHOSTDOWN &&
+        err != ENETDOWN && err != EPROTO)
+      break;
+  }
+  if (err != 0) {
+    IcmpReply r;
+    r.Status = StatusForErrno(err);
+    r.Unreachable = UnreachableForErrno(err);
+    done_.emplace_back(tag, r);
+    return;
+  }
+  pending_.push_back(p);
+}
+
+void detail::ProbeRun::Forget() {
+  pending_.clear();
+  done_.clear();
+}
+
+std::optional<std::pair<int, IcmpReply>> detail::ProbeRun::Next(int waitMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
+  // Output still waiting for its frame is painted before the wait.
+  ProcessPendingMessagesIfDue();
+  for (;;) {
+    if (!done_.empty()) {
+      auto out = std::move(done_.front());
+      done_.pop_front();
+      return out;
+    }
+    if (pending_.empty()) return std::nullopt;
+    if (auto answer = ReadAnswer()) return answer;
+    const auto now = std::chrono::steady_clock::now();
+    // The oldest request runs out first: all share one time limit.
+    if (pending_.front().Until <= now) {
+      IcmpReply r;
+      r.Status = kIcmpTimedOut;
+      const int tag = pending_.front().Tag;
+      pending_.erase(pending_.begin());
+      return std::make_pair(tag, r);
+    }
+    if (now >= end) return std::nullopt;
+    const auto until = std::min(end, pending_.front().Until);
+    const long long left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+    pollfd p{fd_, POLLIN, 0};
+    const int n = poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, kWaitSliceMs)));
+    if (n < 0 && errno != EINTR) {
+      // The socket failed: every request still out ends with that.
+      const int err = errno;
+      for (const Pending& q : pending_) {
+        IcmpReply r;
+        r.Status = StatusForErrno(err);
+        done_.emplace_back(q.Tag, r);
+      }
+      pending_.clear();
+      continue;
+    }
+    if (n > 0) continue;
+    ProcessPendingMessages();
+    // An abort or a close request ends the wait; the caller looks at its
+    // abort next.
+    if (AbortRequested()) return std::nullopt;
+  }
+}
+
+std::vector<detail::ProbeRun::Pending>::iterator detail::ProbeRun::Find(std::uint16_t key) {
+  return std::find_if(pending_.begin(), pending_.end(),
+                      [&](const Pending& q) { return q.Key == key; });
+}
+
+std::pair<int, IcmpReply> detail::ProbeRun::Take(std::vector<Pending>::iterator it,
+                                                 IcmpReply reply) {
+  const int tag = it->Tag;
+  pending_.erase(it);
+  return {tag, std::move(reply)};
+}
+
+std::uint32_t detail::ProbeRun::RoundTrip(const Pending& p, const Received& r) {
+  const auto steadyMs = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - p.SentSteady)
+                            .count() / 1000;
+  if (r.HaveStamp) {
+    const long long us = (static_cast<long long>(r.Stamp.tv_sec) - p.SentWall.tv_sec) * 1000000LL +
+                         (r.Stamp.tv_nsec - p.SentWall.tv_nsec) / 1000;
+    if (us >= 0 && us / 1000 <= steadyMs + 1) return static_cast<std::uint32_t>(us / 1000);
+  }
+  return static_cast<std::uint32_t>(std::max<long long>(0, steadyMs));
+}
+
+void detail::ProbeRun::FromExtendedError(const Received& r, IcmpReply& reply) const {
+  const sock_extended_err& e = r.Control.ExtErr;
+  if (e.ee_origin == ops_.IcmpOrigin) {
+    reply.Status = ops_.StatusForError(e.ee_type, e.ee_code);
+    reply.Unreachable = ops_.UnreachableForError(e.ee_type, e.ee_code);
+    reply.Address = r.Control.Offender.ToString();
+  } else {
+    reply.Status = StatusForErrno(static_cast<int>(e.ee_errno));
+    reply.Unreachable = UnreachableForErrno(static_cast<int>(e.ee_errno));
+  }
+}
+
+namespace {
+
 std::uint16_t NextSequence() {
   static std::atomic<std::uint16_t> seq{0};
   return static_cast<std::uint16_t>(seq.fetch_add(1) + 1);
 }
 
-class LinuxIcmp : public IIcmp {
+// Echo requests on one socket: a datagram ICMP socket where the system
+// allows unprivileged ones, else a raw one. Each request gets a sequence of
+// its own, so the answers of many hops in flight at once find their
+// requests; the identifier stays the socket's for the whole run. With
+// steadyChecksum the last two bytes of the data carry the complement of the
+// sequence, so every request of the run has the same checksum: load
+// balancers that hash it keep the run on one path.
+class EchoProbes : public detail::ProbeRun {
  public:
-  IcmpReply Echo(const IpAddress& address, const std::string& data, int timeoutMs,
-                 int ttl) override {
-    IcmpReply reply;
-    if (address.Empty()) {
-      reply.Status = kIcmpBadDestination;
-      return reply;
-    }
-    const detail::IcmpFamilyOps& ops = address.IsV6() ? detail::Icmp6Ops() : detail::Icmp4Ops();
-    sockaddr_storage to{};
-    const socklen_t toLen = ToSockAddr(address, 0, to);
-    if (toLen == 0) {  // a zone that names no interface here
-      reply.Status = kIcmpBadDestination;
-      return reply;
-    }
-
+  EchoProbes(const IpAddress& address, const std::string& data, int timeoutMs, bool steadyChecksum)
+      : ProbeRun(address.IsV6() ? detail::Icmp6Ops() : detail::Icmp4Ops(), address, timeoutMs),
+        steadyChecksum_(steadyChecksum && data.size() >= 2 && data.size() % 2 == 0) {
+    if (openStatus_ == kIcmpBadDestination) return;
     // A datagram ICMP socket needs no privilege where net.ipv4.ping_group_range
     // admits the user's group; a raw socket needs CAP_NET_RAW.
-    bool raw = false;
-    int fd = socket(ops.Domain, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, ops.Protocol);
+    int fd = socket(ops_.Domain, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, ops_.Protocol);
     if (fd < 0) {
       const int dgramErr = errno;
-      fd = socket(ops.Domain, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, ops.Protocol);
+      fd = socket(ops_.Domain, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, ops_.Protocol);
       if (fd < 0) {
         const int rawErr = errno;
         const bool dgramDenied = dgramErr == EACCES || dgramErr == EPERM ||
                                  dgramErr == EPROTONOSUPPORT || dgramErr == EAFNOSUPPORT;
-        reply.Status = kIcmpNoService;
-        reply.OpenError = dgramDenied ? rawErr : dgramErr;
-        return reply;
+        openStatus_ = kIcmpNoService;
+        openError_ = dgramDenied ? rawErr : dgramErr;
+        return;
       }
-      raw = true;
+      raw_ = true;
     }
-    Fd sock(fd);
-
+    fd_ = fd;
     const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
-    ops.Configure(fd, raw, ttl);
-
-    IcmpProbe probe;
+    setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
+    ops_.Configure(fd_, raw_, 64);
     if (address.IsV4())
-      std::memcpy(&probe.Target, address.Data(), 4);
+      std::memcpy(&probe_.Target, address.Data(), 4);
     else
-      probe.Target6 = address.Bytes();
-    probe.Id = raw ? static_cast<std::uint16_t>(getpid() & 0xFFFF) : 0;
-    probe.Sequence = NextSequence();
+      probe_.Target6 = address.Bytes();
+    probe_.Id = raw_ ? static_cast<std::uint16_t>(getpid() & 0xFFFF) : 0;
+    probe_.AnySequence = true;
+    packet_.assign(8 + data.size(), 0);
+    packet_[0] = ops_.EchoRequest;
+    packet_[4] = static_cast<std::uint8_t>(probe_.Id >> 8);
+    packet_[5] = static_cast<std::uint8_t>(probe_.Id & 0xFF);
+    std::memcpy(packet_.data() + 8, data.data(), data.size());
+  }
 
-    std::vector<std::uint8_t> packet(8 + data.size());
-    packet[0] = ops.EchoRequest;
-    packet[4] = static_cast<std::uint8_t>(probe.Id >> 8);
-    packet[5] = static_cast<std::uint8_t>(probe.Id & 0xFF);
-    packet[6] = static_cast<std::uint8_t>(probe.Sequence >> 8);
-    packet[7] = static_cast<std::uint8_t>(probe.Sequence & 0xFF);
-    std::memcpy(packet.data() + 8, data.data(), data.size());
-    if (!ops.KernelChecksum) {
-      const std::uint16_t sum = Checksum(packet.data(), packet.size());
-      packet[2] = static_cast<std::uint8_t>(sum >> 8);
-      packet[3] = static_cast<std::uint8_t>(sum & 0xFF);
+ private:
+  int Transmit(Pending& p, int) override {
+    p.Key = NextSequence();
+    packet_[6] = static_cast<std::uint8_t>(p.Key >> 8);
+    packet_[7] = static_cast<std::uint8_t>(p.Key & 0xFF);
+    if (steadyChecksum_) {
+      const std::uint16_t fill = static_cast<std::uint16_t>(~p.Key);
+      packet_[packet_.size() - 2] = static_cast<std::uint8_t>(fill >> 8);
+      packet_[packet_.size() - 1] = static_cast<std::uint8_t>(fill & 0xFF);
     }
-
-    timespec sentWall{};
-    clock_gettime(CLOCK_REALTIME, &sentWall);
-    const auto sentSteady = std::chrono::steady_clock::now();
-    if (sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), toLen) < 0) {
-      const int err = errno;
-      reply.Status = StatusForErrno(err);
-      reply.Unreachable = UnreachableForErrno(err);
-      return reply;
+    packet_[2] = packet_[3] = 0;
+    if (!ops_.KernelChecksum) {
+      const std::uint16_t sum = detail::FoldChecksum(detail::OnesSum(packet_.data(), packet_.size()));
+      packet_[2] = static_cast<std::uint8_t>(sum >> 8);
+      packet_[3] = static_cast<std::uint8_t>(sum & 0xFF);
     }
-    if (!raw) {
+    if (sendto(fd_, packet_.data(), packet_.size(), 0, reinterpret_cast<sockaddr*>(&to_), toLen_) < 0)
+      return errno;
+    if (!raw_ && probe_.Id == 0) {
       // The kernel chose the identifier: it is the socket's port.
       sockaddr_storage self{};
       socklen_t selfLen = sizeof self;
-      if (getsockname(fd, reinterpret_cast<sockaddr*>(&self), &selfLen) == 0)
-        probe.Id = PortOf(reinterpret_cast<sockaddr*>(&self), selfLen);
+      if (getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &selfLen) == 0)
+        probe_.Id = PortOf(reinterpret_cast<sockaddr*>(&self), selfLen);
     }
+    return 0;
+  }
 
-    // Round-trip time from the kernel's receive stamp where there is one, so
-    // time spent running pending window messages does not count.
-    auto roundTrip = [&](const Received& r) -> std::uint32_t {
-      const auto steadyMs = std::chrono::duration_cast<std::chrono::microseconds>(
-                                std::chrono::steady_clock::now() - sentSteady)
-                                .count() / 1000;
-      if (r.HaveStamp) {
-        const long long us = (static_cast<long long>(r.Stamp.tv_sec) - sentWall.tv_sec) * 1000000LL +
-                             (r.Stamp.tv_nsec - sentWall.tv_nsec) / 1000;
-        if (us >= 0 && us / 1000 <= steadyMs + 1) return static_cast<std::uint32_t>(us / 1000);
+  std::optional<std::pair<int, IcmpReply>> ReadAnswer() override {
+    if (!raw_) {
+      for (int i = 0; i < detail::kMaxPerWake; ++i) {
+        detail::Received r = detail::ReceiveOne(ops_, fd_, buf_, MSG_ERRQUEUE);
+        if (r.Length < 0) break;
+        const auto len = static_cast<std::size_t>(r.Length);
+        if (!r.Control.HaveExtErr || !ops_.ErrorQueueMatches(buf_.data(), len, probe_)) continue;
+        const auto it = Find(detail::Get16(buf_.data() + 6));
+        if (it == pending_.end()) continue;
+        IcmpReply reply;
+        reply.RoundTripMs = RoundTrip(*it, r);
+        FromExtendedError(r, reply);
+        return Take(it, reply);
       }
-      return static_cast<std::uint32_t>(std::max<long long>(0, steadyMs));
-    };
-
-    std::vector<std::uint8_t> buf(65536 + 512);
-    const auto deadline = sentSteady + std::chrono::milliseconds(std::max(0, timeoutMs));
-    constexpr int kMaxPerWake = 256;  // packets read before the clock is looked at again
-    // Output still waiting for its frame is painted before the wait.
-    ProcessPendingMessagesIfDue();
-    for (;;) {
-      const auto now = std::chrono::steady_clock::now();
-      const long long left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-      pollfd p{fd, POLLIN, 0};
-      const int n = poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, kWaitSliceMs)));
-      if (n > 0) {
-        if (!raw && (p.revents & POLLERR)) {
-          for (int i = 0; i < kMaxPerWake; ++i) {
-            Received r = ReceiveOne(ops, fd, buf, MSG_ERRQUEUE);
-            if (r.Length < 0) break;
-            if (!r.Control.HaveExtErr ||
-                !ops.ErrorQueueMatches(buf.data(), static_cast<std::size_t>(r.Length), probe))
-              continue;
-            reply.RoundTripMs = roundTrip(r);
-            const sock_extended_err& e = r.Control.ExtErr;
-            if (e.ee_origin == ops.IcmpOrigin) {
-              reply.Status = ops.StatusForError(e.ee_type, e.ee_code);
-              reply.Unreachable = ops.UnreachableForError(e.ee_type, e.ee_code);
-              reply.Address = r.Control.Offender.ToString();
-            } else {
-              reply.Status = StatusForErrno(static_cast<int>(e.ee_errno));
-              reply.Unreachable = UnreachableForErrno(static_cast<int>(e.ee_errno));
-            }
-            return reply;
-          }
-        }
-        for (int i = 0; i < kMaxPerWake; ++i) {
-          Received r = ReceiveOne(ops, fd, buf, 0);
-          if (r.Length < 0) break;
-          const auto len = static_cast<std::size_t>(r.Length);
-          const IcmpParsed parsed = raw ? ops.ParseRaw(buf.data(), len, probe)
-                                        : ops.ParseDgram(buf.data(), len, probe);
-          if (!parsed.Matched) continue;
-          reply.Status = parsed.Status;
-          reply.Unreachable = parsed.Unreachable;
-          reply.RoundTripMs = roundTrip(r);
-          if (parsed.HaveSource) {
-            in_addr a{};
-            a.s_addr = parsed.Source;
-            reply.Address = IpAddress::FromV4(ntohl(a.s_addr)).ToString();
-            reply.Ttl = parsed.Ttl;
-          } else {
-            reply.Address = r.From.ToString();
-            reply.Ttl = static_cast<std::uint8_t>(std::clamp(r.Control.Ttl, 0, 255));
-          }
-          if (parsed.Status == kIcmpSuccess)
-            reply.Data.assign(reinterpret_cast<const char*>(buf.data() + parsed.DataOffset),
-                              parsed.DataSize);
-          return reply;
-        }
-      } else if (n < 0 && errno != EINTR) {
-        reply.Status = StatusForErrno(errno);
-        return reply;
-      }
-      if (left <= 0) break;
-      ProcessPendingMessages();
-      // An abort or a close request ends the wait; the caller sees a
-      // time-out and looks at its abort next.
-      if (AbortRequested()) break;
     }
+    for (int i = 0; i < detail::kMaxPerWake; ++i) {
+      detail::Received r = detail::ReceiveOne(ops_, fd_, buf_, 0);
+      if (r.Length < 0) break;
+      const auto len = static_cast<std::size_t>(r.Length);
+      const IcmpParsed parsed = raw_ ? ops_.ParseRaw(buf_.data(), len, probe_)
+                                     : ops_.ParseDgram(buf_.data(), len, probe_);
+      if (!parsed.Matched) continue;
+      const auto it = Find(parsed.Sequence);
+      if (it == pending_.end()) continue;
+      IcmpReply reply;
+      reply.Status = parsed.Status;
+      reply.Unreachable = parsed.Unreachable;
+      reply.RoundTripMs = RoundTrip(*it, r);
+      if (parsed.HaveSource) {
+        in_addr a{};
+        a.s_addr = parsed.Source;
+        reply.Address = IpAddress::FromV4(ntohl(a.s_addr)).ToString();
+        reply.Ttl = parsed.Ttl;
+      } else {
+        reply.Address = r.From.ToString();
+        reply.Ttl = static_cast<std::uint8_t>(std::clamp(r.Control.Ttl, 0, 255));
+      }
+      if (parsed.Status == kIcmpSuccess)
+        reply.Data.assign(reinterpret_cast<const char*>(buf_.data() + parsed.DataOffset),
+                          parsed.DataSize);
+      return Take(it, reply);
+    }
+    return std::nullopt;
+  }
+
+  bool raw_ = false;
+  const bool steadyChecksum_;
+  IcmpProbe probe_;
+  std::vector<std::uint8_t> packet_;
+};
+
+class LinuxIcmp : public IIcmp {
+ public:
+  IcmpReply Echo(const IpAddress& address, const std::string& data, int timeoutMs,
+                 int ttl) override {
+    EchoProbes probes(address, data, timeoutMs, false);
+    probes.Send(0, ttl);
+    // Next ends early only for an abort (or a close request); the caller
+    // sees a time-out then and looks at its abort next.
+    if (auto answer = probes.Next(std::max(0, timeoutMs) + 1)) return answer->second;
+    IcmpReply reply;
     reply.Status = kIcmpTimedOut;
     return reply;
   }
+
+  std::unique_ptr<IIcmpProbes> Probes(const IpAddress& address, const std::string& data,
+                                      int timeoutMs) override {
+    return std::make_unique<EchoProbes>(address, data, timeoutMs, true);
+  }
+};
+
+// Requests of a service that knows single echoes: each is asked when Next
+// wants the next final one.
+class SequentialProbes : public IIcmpProbes {
+ public:
+  SequentialProbes(IIcmp& icmp, const IpAddress& address, std::string data, int timeoutMs)
+      : icmp_(icmp), address_(address), data_(std::move(data)), timeoutMs_(timeoutMs) {}
+  void Send(int tag, int ttl) override { queued_.emplace_back(tag, ttl); }
+  void Forget() override { queued_.clear(); }
+  std::optional<std::pair<int, IcmpReply>> Next(int) override {
+    if (queued_.empty()) return std::nullopt;
+    const auto [tag, ttl] = queued_.front();
+    queued_.pop_front();
+    return std::make_pair(tag, icmp_.Echo(address_, data_, timeoutMs_, ttl));
+  }
+
+ private:
+  IIcmp& icmp_;
+  IpAddress address_;
+  std::string data_;
+  int timeoutMs_;
+  std::deque<std::pair<int, int>> queued_;
 };
 
 }  // namespace
+
+std::unique_ptr<IIcmpProbes> IIcmp::Probes(const IpAddress& address, const std::string& data,
+                                           int timeoutMs) {
+  return std::make_unique<SequentialProbes>(*this, address, data, timeoutMs);
+}
 
 IIcmp& Icmp() { return SeamGet<IIcmp, LinuxIcmp>(); }
 
@@ -346,8 +481,12 @@ IcmpEchoResult SendIcmpEcho(std::string& target, int dataSize, int timeoutMs, in
 
   const int size = std::clamp(dataSize, 0, kIcmpMaxDataSize);
   const std::string sent(static_cast<std::size_t>(size), 'A');
-  const platform::IcmpReply reply =
-      platform::Icmp().Echo(address, sent, std::max(0, timeoutMs), std::clamp(ttl, 1, 255));
+  return EchoResultOf(
+      platform::Icmp().Echo(address, sent, std::max(0, timeoutMs), std::clamp(ttl, 1, 255)), sent);
+}
+
+IcmpEchoResult EchoResultOf(const platform::IcmpReply& reply, const std::string& sent) {
+  IcmpEchoResult result;
   result.Status = reply.Status;
   result.OpenError = reply.OpenError;
   if (reply.Status == kIcmpNoService) return result;

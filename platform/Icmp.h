@@ -6,7 +6,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "common/IpAddress.h"
 #include "platform/Seam.h"
@@ -68,6 +71,25 @@ struct IcmpReply {
   int OpenError = 0;           // errno when no socket could be opened
 };
 
+// Echo requests of one run that are in flight at the same time, each with a
+// tag of the caller's; every answer is matched to its request by identifier
+// and sequence (for an error message: those of the request it quotes).
+struct IIcmpProbes {
+  virtual ~IIcmpProbes() = default;
+  // Sends a request with the given time-to-live (hop limit); its answer, its
+  // time-out or the reason it could not be sent comes from Next.
+  virtual void Send(int tag, int ttl) = 0;
+  // The next request that became final, with its tag: an answer, a send
+  // failure, or kIcmpTimedOut once its time limit passed. Waits at most
+  // waitMs (running the window's messages between slices); none when
+  // nothing became final by then or an abort request ended the wait.
+  virtual std::optional<std::pair<int, IcmpReply>> Next(int waitMs) = 0;
+  // Forgets the requests not yet final (a round is over): answers that
+  // still come for them are dropped. The socket, and with it the flow the
+  // routers see, stays the same.
+  virtual void Forget() = 0;
+};
+
 struct IIcmp {
   virtual ~IIcmp() = default;
   // Sends one echo request carrying data to address (ICMP for IPv4, ICMPv6
@@ -75,6 +97,12 @@ struct IIcmp {
   // timeoutMs for its answer.
   virtual IcmpReply Echo(const IpAddress& address, const std::string& data, int timeoutMs,
                          int ttl) = 0;
+  // Opens a run of requests to address carrying data, each waited for at
+  // most timeoutMs after it was sent. This default serves a service that
+  // knows single echoes only: Next makes the oldest request not yet asked
+  // with Echo, so its requests are never in flight together.
+  virtual std::unique_ptr<IIcmpProbes> Probes(const IpAddress& address, const std::string& data,
+                                              int timeoutMs);
 };
 
 // The installed service: a datagram ICMP socket where the system allows
@@ -90,6 +118,9 @@ struct IcmpProbe {
   std::uint16_t Id = 0;         // host order
   std::uint16_t Sequence = 0;   // host order
   std::array<std::uint8_t, 16> Target6{};  // IPv6
+  // Requests of several sequences are out: any sequence matches, and the
+  // parsed answer tells which one it carries.
+  bool AnySequence = false;
 };
 
 // What a received packet turned out to be.
@@ -102,6 +133,7 @@ struct IcmpParsed {
   std::uint8_t Ttl = 0;         // raw IPv4 packets only
   std::size_t DataOffset = 0;   // echoed data within the buffer (echo replies)
   std::size_t DataSize = 0;
+  std::uint16_t Sequence = 0;   // of the echo, or of the request an error quotes
 };
 
 // A packet read from a raw ICMP socket: IP header, ICMP message. Takes an
@@ -156,5 +188,8 @@ constexpr int kIcmpMaxDataSize = 65500;
 // so later calls with the same variable skip the look-up.
 IcmpEchoResult SendIcmpEcho(std::string& target, int dataSize, int timeoutMs, int ttl,
                             bool preferIPv6 = false);
+
+// The judgement of one reply to a request that carried sent.
+IcmpEchoResult EchoResultOf(const platform::IcmpReply& reply, const std::string& sent);
 
 }  // namespace quovix

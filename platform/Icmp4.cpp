@@ -26,9 +26,11 @@ std::uint32_t Get32Raw(const std::uint8_t* p) {  // kept in network byte order
   return v;
 }
 
+void SetTtl(int fd, int ttl) { setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl); }
+
 void Configure(int fd, bool raw, int ttl) {
   const int one = 1;
-  setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+  SetTtl(fd, ttl);
   if (raw) {
     // Only answers can be ours; the own requests seen on loopback and other
     // ICMP traffic stay out of the socket.
@@ -105,6 +107,7 @@ IcmpParsed ParseRawIcmp(const std::uint8_t* buf, std::size_t len, const IcmpProb
     out.Status = kIcmpSuccess;
     out.DataOffset = ihl + 8;
     out.DataSize = icmpLen - 8;
+    out.Sequence = Get16(icmp + 6);
     return out;
   }
   if (type != kDestUnreachable && type != kTimeExceeded && type != kParamProblem &&
@@ -120,6 +123,7 @@ IcmpParsed ParseRawIcmp(const std::uint8_t* buf, std::size_t len, const IcmpProb
   if (Get32Raw(inner + 16) != probe.Target) return out;
   if (!IsEchoOf(inner + innerIhl, innerLen - innerIhl, kEchoRequest, probe, true)) return out;
   out.Matched = true;
+  out.Sequence = Get16(inner + innerIhl + 6);
   out.Status = StatusForIcmpError(type, icmp[1]);
   out.Unreachable = UnreachableForIcmpError(type, icmp[1]);
   return out;
@@ -135,7 +139,7 @@ bool ErrorQueueMatches(const std::uint8_t* buf, std::size_t len, const IcmpProbe
 
 const detail::IcmpFamilyOps& detail::Icmp4Ops() {
   static const IcmpFamilyOps ops{AF_INET,           IPPROTO_ICMP,      kEchoRequest,
-                                 false,             SO_EE_ORIGIN_ICMP, Configure,
+                                 false,             SO_EE_ORIGIN_ICMP, Configure,         SetTtl,
                                  ParseRawIcmp,      ParseDgramIcmp,    ErrorQueueMatches,
                                  StatusForIcmpError, UnreachableForIcmpError, ReadControl};
   return ops;

@@ -26,10 +26,14 @@ bool IsError(std::uint8_t type) {
          type == kParamProblem;
 }
 
-void Configure(int fd, bool raw, int ttl) {
-  const int one = 1;
+void SetTtl(int fd, int ttl) {
   setsockopt(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &ttl, sizeof ttl);
   setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &ttl, sizeof ttl);
+}
+
+void Configure(int fd, bool raw, int ttl) {
+  const int one = 1;
+  SetTtl(fd, ttl);
   setsockopt(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &one, sizeof one);
   if (raw) {
     // Only answers and errors can be ours: neighbour discovery, router
@@ -91,6 +95,7 @@ IcmpParsed ParseRawIcmp6(const std::uint8_t* buf, std::size_t len, const IcmpPro
     out.Status = kIcmpSuccess;
     out.DataOffset = 8;
     out.DataSize = len - 8;
+    out.Sequence = detail::Get16(buf + 6);
     return out;
   }
   if (!IsError(type)) return out;
@@ -104,6 +109,7 @@ IcmpParsed ParseRawIcmp6(const std::uint8_t* buf, std::size_t len, const IcmpPro
   if (!IsEchoOf(inner + kIp6HeaderSize, innerLen - kIp6HeaderSize, kEchoRequest, probe, true))
     return out;
   out.Matched = true;
+  out.Sequence = detail::Get16(inner + kIp6HeaderSize + 6);
   out.Status = StatusForIcmp6Error(type, buf[1]);
   out.Unreachable = UnreachableForIcmp6Error(type, buf[1]);
   return out;
@@ -119,7 +125,7 @@ bool ErrorQueueMatches6(const std::uint8_t* buf, std::size_t len, const IcmpProb
 
 const detail::IcmpFamilyOps& detail::Icmp6Ops() {
   static const IcmpFamilyOps ops{AF_INET6,           IPPROTO_ICMPV6,     kEchoRequest,
-                                 true,               SO_EE_ORIGIN_ICMP6, Configure,
+                                 true,               SO_EE_ORIGIN_ICMP6, Configure,          SetTtl,
                                  ParseRawIcmp6,      ParseDgramIcmp6,    ErrorQueueMatches6,
                                  StatusForIcmp6Error, UnreachableForIcmp6Error, ReadControl};
   return ops;

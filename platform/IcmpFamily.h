@@ -23,7 +23,7 @@ inline bool IsEchoOf(const std::uint8_t* icmp, std::size_t len, std::uint8_t typ
                      const IcmpProbe& probe, bool checkId) {
   if (len < 8 || icmp[0] != type || icmp[1] != 0) return false;
   if (checkId && Get16(icmp + 4) != probe.Id) return false;
-  return Get16(icmp + 6) == probe.Sequence;
+  return probe.AnySequence || Get16(icmp + 6) == probe.Sequence;
 }
 
 // A datagram socket's answer: ICMP header and data, no IP header; the
@@ -47,6 +47,8 @@ struct IcmpFamilyOps {
   std::uint8_t IcmpOrigin;      // ee_origin of an error-queue entry from an ICMP message
   // Sets hop limit, receive options and (raw) the message filter.
   void (*Configure)(int fd, bool raw, int ttl);
+  // Sets the hop limit of the next requests.
+  void (*SetTtl)(int fd, int ttl);
   IcmpParsed (*ParseRaw)(const std::uint8_t* buf, std::size_t len, const IcmpProbe& probe);
   IcmpParsed (*ParseDgram)(const std::uint8_t* buf, std::size_t len, const IcmpProbe& probe);
   bool (*ErrorQueueMatches)(const std::uint8_t* buf, std::size_t len, const IcmpProbe& probe);

@@ -245,6 +245,7 @@ const std::vector<ControlEntry>& ControlEntries() {
       Index("TraceTimeout", &F::cmbTraceTimeout, 5, 9),
       Check("TraceResolve", &F::chkTraceResolve, true),
       Check("TracePreferIPv6", &F::chkTracePreferIPv6, false),
+      Check("TraceContinuous", &F::chkTraceContinuous, false),
       // Whois
       Hist("HistWhoisHost", &F::cmbWhoisHost),
       Hist("HistWhoisServer", &F::cmbWhoisServer, DefaultWhoisServers),

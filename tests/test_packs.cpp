@@ -10,6 +10,7 @@
 #include <random>
 
 #include "app/formMain.h"
+#include "icmp_test_util.h"
 #include "common/AsLookup.h"
 #include "common/fMain.h"
 #include "common/SpecialRanges.h"
@@ -899,6 +900,36 @@ TEST_F(PackFolder, AsOfAnAddressFromItsPackNoneForSpecialOrUnannouncedOnes) {
   ASSERT_EQ(f.reDns.Lines().size(), 1u);  // no country pack: the network line alone
   EXPECT_EQ(f.reDns.Lines()[0].Text, "  Netz (AS):   AS13335 Cloudflare, Inc.");
   EXPECT_EQ(FindField(f.reDns.Lines()[0].Fields, "asn")->AsInteger(), 13335);
+}
+
+TEST_F(PackFolder, TraceHopRecordsCarryTheNetworkOfTheirNodeTheLinesStayAsTheyAre) {
+  Pack("ASN.pak", "16777216|16777471|13335|Cloudflare, Inc.\n");  // 1.0.0.0/24
+  icmptest::FakeIcmp icmp;
+  platform::ScopedSeam<platform::IIcmp> seam{&icmp};
+  icmp.Script = {icmptest::StatusReply(kIcmpTtlExpiredTransit, "1.0.0.1", 3),
+                 icmptest::StatusReply(kIcmpTtlExpiredTransit, "192.0.2.1", 4),
+                 icmptest::EchoReply("1.0.0.9", "AAAAAAAA", 5)};
+  TfrmMain f;
+  f.cmbTraceHost.SetText("1.0.0.9");
+  f.cmbTraceTimeout.SetText("100");
+  f.chkTraceResolve.SetCheckedSilently(false);
+  f.btnTraceStartClick();
+  const struct {
+    const char* text;
+    long long asn;  // 0: no AS fields
+  } hops[] = {{"   1. Knoten: 1.0.0.1: 3 ms", 13335},
+              {"   2. Knoten: 192.0.2.1: 4 ms", 0},
+              {"   3. Knoten: 1.0.0.9: 5 ms", 13335}};
+  for (const auto& h : hops) {
+    const auto it = std::find_if(f.reTrace.Lines().begin(), f.reTrace.Lines().end(),
+                                 [&](const auto& l) { return l.Text == h.text; });
+    ASSERT_NE(it, f.reTrace.Lines().end()) << h.text;
+    const auto* asn = FindField(it->Fields, "asn");
+    EXPECT_EQ(asn ? asn->AsInteger() : 0, h.asn) << h.text;
+    if (h.asn) {
+      EXPECT_EQ(FindField(it->Fields, "as_name")->AsText(), "Cloudflare, Inc.");
+    }
+  }
 }
 
 TEST(ShippedData, AsPacksAreBuiltAndRead) {

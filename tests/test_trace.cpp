@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <memory>
+#include <sstream>
 
 #include "app/formMain.h"
 #include "icmp_test_util.h"
+#include "support/RouterChain.h"
 #include "platform/Icmp.h"
 #include "shell/gIni.h"
 
@@ -246,6 +250,11 @@ class Chain {
            Sh("ip -n " + R2 + " -6 rule " + (silent ? "add" : "del") +
               " iif lo to fd00:1::/64 priority 100 prohibit");
   }
+  // An IPv4 unreachable route answers from a budget of its own that no
+  // namespace can change: five answers at once, then one a second. A trace
+  // sends the requests of all hops at once, and those behind the route use
+  // it up; the next run gets its answer once a second has passed.
+  static void AwaitRouteErrorBudget() { usleep(1100 * 1000); }
   bool AllowDatagramIcmp(bool allow) {
     return Sh("ip netns exec " + Client + " sysctl -w net.ipv4.ping_group_range='" +
               (allow ? "0 2147483647" : "1 0") + "'");
@@ -407,9 +416,11 @@ TEST_F(TraceReal, UnreachableRouteEndsTheTraceAtItsRouter) {
                              verdict;
   EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "198.18.0.1"), local4);
   EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "fd00:99::1"), local6);
+  Chain::AwaitRouteErrorBudget();
   EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "203.0.113.200"), v4);
   EXPECT_EQ(TraceFromClient(false, "1000", false, nullptr, "fd00:9::1"), v6);
   ASSERT_TRUE(chain_->AllowDatagramIcmp(true));
+  Chain::AwaitRouteErrorBudget();
   const std::string v4d = TraceFromClient(true, "1000", false, nullptr, "203.0.113.200");
   const std::string v6d = TraceFromClient(true, "1000", false, nullptr, "fd00:9::1");
   chain_->AllowDatagramIcmp(false);
@@ -440,9 +451,11 @@ TEST_F(TraceReal, PingGetsTheUnreachableLineOfBothFamilies) {
   };
   const std::string v4 = expected("203.0.113.200", "198.51.100.2: Ziel nicht erreichbar (Host).");
   const std::string v6 = expected("fd00:9::1", "fd00:2::2: Ziel nicht erreichbar (keine Route).");
+  Chain::AwaitRouteErrorBudget();
   EXPECT_EQ(ping("203.0.113.200", false), v4);
   EXPECT_EQ(ping("fd00:9::1", false), v6);
   ASSERT_TRUE(chain_->AllowDatagramIcmp(true));
+  Chain::AwaitRouteErrorBudget();
   const std::string v4d = ping("203.0.113.200", true), v6d = ping("fd00:9::1", true);
   // The target itself answers over IPv6 with correct data.
   const std::string ok = ping("fd00:3::2", true);
@@ -452,4 +465,178 @@ TEST_F(TraceReal, PingGetsTheUnreachableLineOfBothFamilies) {
   EXPECT_NE(ok.find("1 Ping(s) gesendet (1 korrekt, 0 fehlerhaft, 0 ohne Antwort)."),
             std::string::npos)
       << ok;
+}
+
+// ---- A long chain: the requests of all hops are out at once -------------------
+
+namespace {
+
+using quovix::testsupport::RouterChain;
+
+// Hops 1..11 are routers; these six of them never tell that a packet expired.
+const std::vector<int> kSilentRouters = {2, 4, 5, 7, 9, 10};
+
+class TraceLongChain : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!NetnsSkipReason().empty()) return;
+    chain_ = std::make_unique<RouterChain>(11);
+    if (!chain_->Error.empty()) return;
+    for (int k : kSilentRouters) chain_->Answering(k, 0);
+    // Neighbour discovery along the chain before anything is timed.
+    RunInNetns(chain_->Client(), false, [] {
+      for (std::string t : {chain_->Target4(), chain_->Target6()})
+        for (int i = 0; i < 20 && SendIcmpEcho(t, 8, 250, 64).Status != kIcmpSuccess; ++i) {
+        }
+      return std::string();
+    });
+  }
+  static void TearDownTestSuite() { chain_.reset(); }
+  void SetUp() override {
+    if (auto why = NetnsSkipReason(); !why.empty()) GTEST_SKIP() << why;
+    ASSERT_TRUE(chain_ && chain_->Error.empty()) << (chain_ ? chain_->Error : "no chain");
+  }
+
+  struct Run {
+    std::string Pane;
+    long long Ms;
+  };
+  static Run Trace(const std::string& target, bool datagramOnly, const std::string& hops,
+                   const std::string& timeout) {
+    if (datagramOnly)
+      Sh("ip netns exec " + chain_->Client() + " sysctl -w net.ipv4.ping_group_range='0 2147483647'");
+    const auto start = std::chrono::steady_clock::now();
+    std::string pane = RunInNetns(chain_->Client(), datagramOnly, [=] {
+      TfrmMain f;
+      PrepareTrace(f, target, hops, timeout, false);
+      f.btnTraceStartClick();
+      return PaneDump(f.reTrace);
+    });
+    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+    if (datagramOnly)
+      Sh("ip netns exec " + chain_->Client() + " sysctl -w net.ipv4.ping_group_range='1 0'");
+    return {MaskTimes(pane), ms};
+  }
+
+  // The pane a trace of the whole chain shows, one line per hop.
+  static std::string Expected(const std::string& target, bool v6, const std::string& hops) {
+    std::string s = "0000FF|Host-Informationen für \"" + target + "\":\n"
+                    "000080|  IP-Adresse:  " + target + "\n"
+                    "000080|\n"
+                    "0000FF|Verfolge Route zu \"" + target + "\" über max. " + hops +
+                    " Knoten zurück:\n"
+                    "0000FF|\n";
+    for (int k = 1; k <= chain_->Routers() + 1; ++k) {
+      char n[16];
+      std::snprintf(n, sizeof n, "%2d", k);
+      const bool silent =
+          std::find(kSilentRouters.begin(), kSilentRouters.end(), k) != kSilentRouters.end();
+      const std::string from = k > chain_->Routers() ? target
+                               : v6                  ? RouterChain::Router6(k)
+                                                     : RouterChain::Router4(k);
+      s += std::string("000000|  ") + n + ". Knoten: " +
+           (silent ? "Zeitüberschreitung." : from + ": N ms") + "\n";
+    }
+    return s + "008000|\n008000|Routenrückverfolgung abgeschlossen.\n";
+  }
+
+  static std::unique_ptr<RouterChain> chain_;
+};
+std::unique_ptr<RouterChain> TraceLongChain::chain_;
+
+}  // namespace
+
+TEST_F(TraceLongChain, SilentRoutersCostOneTimeLimitForTheWholeRoute) {
+  struct Case {
+    bool V6, Datagram;
+  } cases[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+  for (const Case& c : cases) {
+    const std::string target = c.V6 ? chain_->Target6() : chain_->Target4();
+    SCOPED_TRACE(target + (c.Datagram ? " datagram" : " raw"));
+    const Run run = Trace(target, c.Datagram, "30", "1000");
+    EXPECT_EQ(run.Pane, Expected(target, c.V6, "30"));
+    // One time limit for the six silent hops together, not six of them.
+    EXPECT_LT(run.Ms, 3000);
+  }
+}
+
+TEST_F(TraceLongChain, TargetThatAnswersNothingEndsAfterAboutTwoTimeLimits) {
+  ASSERT_TRUE(chain_->SilentTarget(true));
+  const Run run = Trace(chain_->Target4(), false, "30", "500");
+  chain_->SilentTarget(false);
+  std::string tail;
+  for (int k = 28; k <= 30; ++k) tail += "000000|  " + std::to_string(k) + ". Knoten: Zeitüberschreitung.\n";
+  EXPECT_NE(run.Pane.find(tail), std::string::npos) << run.Pane;
+  // Hop 12, the target, and every hop behind it stay silent.
+  EXPECT_NE(run.Pane.find("000000|  12. Knoten: Zeitüberschreitung.\n"), std::string::npos);
+  EXPECT_EQ(run.Pane.find("31. Knoten"), std::string::npos);
+  // 30 hops in two windows of 16: two limits, not 24.
+  EXPECT_LT(run.Ms, 2000);
+}
+
+namespace {
+
+// Loss per hop of a run in rounds on the long chain: (loss %, kind) by hop.
+std::vector<std::pair<double, std::string>> RoundsLoss(const RouterChain& chain, int rounds) {
+  const std::string out = RunInNetns(chain.Client(), false, [&chain, rounds] {
+    TfrmMain f;
+    // A lost answer of the target costs the whole time limit.
+    PrepareTrace(f, chain.Target4(), "30", "200", false);
+    f.chkTraceContinuous.SetCheckedSilently(true);
+    f.TraceRoundCount = rounds;
+    f.TraceIntervalMs = 0;
+    f.btnTraceStartClick();
+    std::string s;
+    for (const auto& l : f.reTrace.Lines())
+      if (const TLineValue* loss = FindField(l.Fields, "loss_pct"))
+        s += std::to_string(loss->AsReal()) + " " + FindField(l.Fields, "loss")->AsText() + "\n";
+    return s;
+  }, 60000);
+  std::vector<std::pair<double, std::string>> rows;
+  std::istringstream in(out);
+  double pct;
+  std::string kind;
+  while (in >> pct >> kind) rows.emplace_back(pct, kind);
+  return rows;
+}
+
+}  // namespace
+
+TEST_F(TraceLongChain, RoundsTellARoutersOwnSilenceFromLossOnThePath) {
+  for (int k = 1; k <= chain_->Routers(); ++k) chain_->Answering(k, 3);
+  // Router 3 leaves one probe in three unanswered: its row alone loses,
+  // marked as its own. 90 rounds keep a third well inside 15 to 50 %.
+  ASSERT_TRUE(chain_->Answering(3, 2));
+  const auto rateLimited = RoundsLoss(*chain_, 90);
+  chain_->Answering(3, 3);
+  // Router 6 drops a third of what it forwards: every hop behind it loses
+  // (30 rounds leave none of them without loss but once in 10^5 runs).
+  ASSERT_TRUE(chain_->LossyLink(6, true));
+  const auto lossy = RoundsLoss(*chain_, 30);
+  chain_->LossyLink(6, false);
+  for (int k : kSilentRouters) chain_->Answering(k, 0);
+
+  const std::size_t hops = static_cast<std::size_t>(chain_->Routers()) + 1;
+  ASSERT_EQ(rateLimited.size(), hops);
+  ASSERT_EQ(lossy.size(), hops);
+  for (std::size_t i = 0; i < hops; ++i) {
+    const int hop = static_cast<int>(i) + 1;
+    SCOPED_TRACE("hop " + std::to_string(hop));
+    if (hop == 3) {
+      EXPECT_GE(rateLimited[i].first, 15.0);
+      EXPECT_LE(rateLimited[i].first, 50.0);
+      EXPECT_EQ(rateLimited[i].second, "router");
+    } else {
+      EXPECT_EQ(rateLimited[i].first, 0.0);
+      EXPECT_EQ(rateLimited[i].second, "none");
+    }
+    if (hop > 6) {
+      EXPECT_GT(lossy[i].first, 0.0);
+      EXPECT_EQ(lossy[i].second, "path");
+    } else {
+      EXPECT_EQ(lossy[i].first, 0.0);
+    }
+  }
 }

@@ -37,7 +37,9 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Label, f.lblTraceHops, grpTrace), in(K::Combo, f.cmbTraceHops, grpTrace),
                 in(K::Label, f.lblTraceTimeout, grpTrace), in(K::Combo, f.cmbTraceTimeout, grpTrace),
                 in(K::Check, f.chkTraceResolve, grpTrace),
-                 in(K::Check, f.chkTracePreferIPv6, grpTrace), on(K::Pane, f.reTrace)}});
+                 in(K::Check, f.chkTracePreferIPv6, grpTrace),
+                 in(K::Check, f.chkTraceContinuous, grpTrace), on(K::Pane, f.reTrace),
+                 on(K::ListView, f.lvTraceRounds)}});
 
   TControl& grpWhois = f.grpWhois;
   t.push_back({&f.tabWhois,

@@ -836,9 +836,24 @@ void MainWindow::FillListView(Binding& b) {
   tw->setHeaderLabels(headers);
   for (size_t i = 0; i < c.Columns.size(); ++i)
     if (c.Columns[i].Width > 0) tw->setColumnWidth(static_cast<int>(i), scale_.ToX(c.Columns[i].Width));
-  tw->clear();
+  // A table that is refilled round after round keeps its rows: each cell
+  // that changed gets its new text in place, so selection and scrolling stay.
+  const int have = tw->topLevelItemCount();
+  const int want = static_cast<int>(c.Rows().size());
+  if (want < have) {
+    for (int i = have - 1; i >= want; --i) delete tw->takeTopLevelItem(i);
+  }
+  for (int i = 0; i < std::min(have, want); ++i) {
+    QTreeWidgetItem* item = tw->topLevelItem(i);
+    const auto& row = c.Rows()[static_cast<size_t>(i)];
+    for (int col = 0; col < static_cast<int>(row.size()); ++col) {
+      const QString text = Q(row[static_cast<size_t>(col)]);
+      if (item->text(col) != text) item->setText(col, text);
+    }
+  }
   QList<QTreeWidgetItem*> rows;
-  for (const auto& row : c.Rows()) rows << new QTreeWidgetItem(ToQStringList(row));
+  for (int i = have; i < want; ++i)
+    rows << new QTreeWidgetItem(ToQStringList(c.Rows()[static_cast<size_t>(i)]));
   tw->addTopLevelItems(rows);
 }
 

@@ -468,6 +468,12 @@ class CliJsonLines(unittest.TestCase):
         hop = next(h for h in o if "hop" in h)
         self.assertEqual((hop["address"], hop["verdict"], hop["kind"], hop.get("local")),
                          (None, "unreachable", "error", True))
+        # In rounds: the table once at the end, one record per hop with each round's sample.
+        o = self.run_ok(["trace"], "/Trace:127.0.0.1", "/TraceR:0", "/TraceRounds:3", "/TraceI:0")
+        rows = [h for h in o if "samples" in h]
+        self.assertEqual([(r["hop"], r["address"], r["sent"], r["loss"], len(r["samples"])) for r in rows],
+                         [(1, "127.0.0.1", 3, "none", 3)])
+        self.assertEqual(self.result(o, "trace")["rounds"], 3)
 
     def test_whois(self):
         port = self.peers.whois_port

@@ -1,0 +1,127 @@
+#include "common/TraceRounds.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quovix {
+
+namespace {
+
+template <class F>
+std::optional<double> Over(const std::vector<std::optional<double>>& samples, F&& fold) {
+  std::optional<double> acc;
+  for (const auto& s : samples)
+    if (s) acc = acc ? fold(*acc, *s) : *s;
+  return acc;
+}
+
+}  // namespace
+
+double TraceHopRow::LossPct() const {
+  return Sent > 0 ? 100.0 * static_cast<double>(Sent - Received) / Sent : 0.0;
+}
+
+std::optional<double> TraceHopRow::Average() const {
+  double sum = 0;
+  int n = 0;
+  for (const auto& s : Samples)
+    if (s) sum += *s, ++n;
+  if (n == 0) return std::nullopt;
+  return sum / n;
+}
+
+std::optional<double> TraceHopRow::Best() const {
+  return Over(Samples, [](double a, double b) { return std::min(a, b); });
+}
+
+std::optional<double> TraceHopRow::Worst() const {
+  return Over(Samples, [](double a, double b) { return std::max(a, b); });
+}
+
+std::optional<double> TraceHopRow::StdDev() const {
+  const std::optional<double> avg = Average();
+  if (!avg) return std::nullopt;
+  double sum = 0;
+  int n = 0;
+  for (const auto& s : Samples)
+    if (s) sum += (*s - *avg) * (*s - *avg), ++n;
+  return std::sqrt(sum / n);
+}
+
+double TraceHopRow::SharePct(const Host& h) const {
+  return Received > 0 ? 100.0 * h.Answers / Received : 0.0;
+}
+
+TraceHopRow& TraceRounds::RowOf(int hop) {
+  while (static_cast<int>(rows_.size()) < hop) {
+    rows_.emplace_back();
+    rows_.back().Hop = static_cast<int>(rows_.size());
+  }
+  return rows_[static_cast<std::size_t>(hop - 1)];
+}
+
+void TraceRounds::Record(int hop, std::optional<double> rttMs, const std::string& from) {
+  if (hop < 1 || hop > 255) return;
+  TraceHopRow& row = RowOf(hop);
+  ++row.Sent;
+  if (rttMs) {
+    ++row.Received;
+    row.Last = rttMs;
+    auto it = std::find_if(row.Hosts.begin(), row.Hosts.end(),
+                           [&](const TraceHopRow::Host& h) { return h.Address == from; });
+    if (it == row.Hosts.end()) {
+      row.Hosts.push_back({from, {}, 0});
+      it = row.Hosts.end() - 1;
+    }
+    ++it->Answers;
+  }
+  row.Samples.push_back(rttMs);
+  if (row.Samples.size() > kMaxSamples) row.Samples.erase(row.Samples.begin());
+  ++revision_;
+}
+
+void TraceRounds::EndAt(int hop) {
+  if (hop >= 1 && static_cast<int>(rows_.size()) > hop) {
+    rows_.resize(static_cast<std::size_t>(hop));
+    ++revision_;
+  }
+}
+
+void TraceRounds::SetName(const std::string& address, const std::string& name) {
+  for (auto& row : rows_)
+    for (auto& h : row.Hosts)
+      if (h.Address == address && h.Name != name) {
+        h.Name = name;
+        ++revision_;
+      }
+}
+
+HopLoss TraceRounds::LossOf(std::size_t row) const {
+  if (row >= rows_.size() || rows_[row].Received == rows_[row].Sent) return HopLoss::None;
+  // Loss is the router's own only when some hop lies behind it and none of
+  // those behind it lose anything: their probes passed this router.
+  if (row + 1 == rows_.size()) return HopLoss::Path;
+  for (std::size_t i = row + 1; i < rows_.size(); ++i)
+    if (rows_[i].Received != rows_[i].Sent) return HopLoss::Path;
+  return HopLoss::RouterOnly;
+}
+
+std::string RoundTripBar(const std::vector<std::optional<double>>& samples, std::size_t last) {
+  static const char* const kBlocks[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+  const std::size_t from = samples.size() > last ? samples.size() - last : 0;
+  double top = 0;
+  for (std::size_t i = from; i < samples.size(); ++i)
+    if (samples[i]) top = std::max(top, *samples[i]);
+  std::string bar;
+  for (std::size_t i = from; i < samples.size(); ++i) {
+    if (!samples[i]) {
+      bar += ' ';
+      continue;
+    }
+    const int level = top > 0 ? static_cast<int>(std::lround(*samples[i] / top * 7.0)) : 0;
+    bar += kBlocks[std::clamp(level, 0, 7)];
+  }
+  return bar;
+}
+
+}  // namespace quovix
