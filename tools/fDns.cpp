@@ -368,8 +368,12 @@ void TfrmMain::btnDnsStartClick() {
                                         &cmbDnsType},
                              .MainInput = &cmbDnsHost,
                              .Pane = &reDns,
-                             .StatusKey = "Main|sbMainDnsNSL",
-                             .StatusDefault = "Nameserver-Lookup für \"%s1%\"...",
+                             // A run of the field "Typ" is its direct query.
+                             .StatusKey = Trim(cmbDnsType.Text()).empty() ? "Main|sbMainDnsNSL"
+                                                                          : "Main|sbMainDnsType",
+                             .StatusDefault = Trim(cmbDnsType.Text()).empty()
+                                                  ? "Nameserver-Lookup für \"%s1%\"..."
+                                                  : "Direkte Abfrage von \"%s1%\"...",
                              .StatusArg = cmbDnsHost.Text()});
 
   IdDNSResolver.Host = DnsServerSwitch.empty() ? ActiveDnsServerIP : DnsServerSwitch;
