@@ -518,16 +518,23 @@ std::string PtrQueryName(const std::string& name) {
 
 std::string TIdDNSResolver::BuildQuery(const std::string& name, std::uint16_t qclass,
                                        std::uint16_t id) const {
-  if (QueryType.empty())
+  if (QueryType.empty() && RawType == 0)
     throw EIdDnsResolverError(TDnsFailure::NoQuestion,
                               "No query type: there is no question to ask");
   std::string msg;
   Put16(msg, id);
-  Put16(msg, AllowRecursiveQueries ? 0x0100 : 0x0000);
-  Put16(msg, static_cast<std::uint16_t>(QueryType.size()));
+  Put16(msg, static_cast<std::uint16_t>((AllowRecursiveQueries ? 0x0100 : 0x0000) |
+                                        (CheckingDisabled ? 0x0010 : 0x0000)));
+  Put16(msg, static_cast<std::uint16_t>(RawType != 0 ? 1 : QueryType.size()));
   Put16(msg, 0);
   Put16(msg, 0);
   Put16(msg, 0);
+  if (RawType != 0) {
+    msg += EncodeName(name);
+    Put16(msg, RawType);
+    Put16(msg, qclass);
+    return msg;
+  }
   for (TQueryRecordType t : QueryType) {  // std::set: in the order of the type list
     msg += EncodeName(t == qtPTR ? PtrQueryName(name) : name);
     Put16(msg, QueryTypeCode(t));
@@ -654,6 +661,7 @@ void TIdDNSResolver::SendQuery(const std::string& name, std::uint16_t qclass) {
       exchange_.EdnsDropped = true;
       continue;
     }
+    exchange_.Reply.assign(reinterpret_cast<const char*>(buffer.data()), size);
     ReadReply(buffer.data(), size, id);
     exchange_.Answered = true;
     return;
@@ -666,6 +674,7 @@ void TIdDNSResolver::SendQuery(const std::string& name, std::uint16_t qclass) {
   const std::string query = message(id);
   std::string reply;
   if (!TcpExchange(server, query, id, WaitingTime, reply)) return;
+  exchange_.Reply = reply;
   ReadReply(Bytes(reply), reply.size(), id);
   exchange_.Answered = true;
 }

@@ -155,6 +155,9 @@ struct TDnsExchange {
   bool Edns = false;      // the last attempt carried an OPT record
   bool DnssecOk = false;  // … with the DO bit set
   bool EdnsDropped = false;  // the server answered FORMERR to EDNS and was asked without it
+  // The bytes of the reply that was read, whatever its response code (empty:
+  // none), for callers that hand the whole message to another reader.
+  std::string Reply;
 };
 
 class TIdDNSResolver {
@@ -177,6 +180,11 @@ class TIdDNSResolver {
   bool UseEdns = true;
   std::uint16_t EdnsPayloadSize = kEdnsPayloadSize;
   bool DnssecOk = false;  // the DO bit: ask for DNSSEC records and validation
+  // The CD bit: a validating server hands out the records even when their
+  // validation fails, so that the caller can check them itself.
+  bool CheckingDisabled = false;
+  // A type code asked as the one question instead of QueryType (0: none).
+  std::uint16_t RawType = 0;
 
   TQueryResult QueryResult;
 
@@ -224,6 +232,8 @@ class TDnsQueryJob {
   // query's error. An abort request ends the wait at once with no answer
   // (the worker finishes alone; its result goes nowhere).
   TIdDNSResolver& Wait();
+  // The resolver as the query left it, also after Wait raised its error.
+  const TIdDNSResolver& Resolver() const { return resolver_; }
 
  private:
   struct State;

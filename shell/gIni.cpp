@@ -225,6 +225,8 @@ const std::vector<ControlEntry>& ControlEntries() {
       Check("DnsExtendedResolve", &F::chkDnsExtendedResolve, true),
       Check("DnsReverse", &F::chkDnsReverse, true),
       Check("DnsDirectQuery", &F::chkDnsDirectQuery, false),
+      Check("DnsDnssec", &F::chkDnsDnssec, false),
+      Check("DnsIterate", &F::chkDnsIterate, false),
       // Ping (PingCount's item 12 is "...", added at window creation)
       Hist("HistPingHost", &F::cmbPingHost),
       Index("PingCount", &F::cmbPingCount, 2, 12),

@@ -2,6 +2,7 @@
 // system's resolver, and, when asked for, the A, AAAA, PTR, NS, MX, TXT, CAA
 // and SOA records of the domain asked directly of the configured DNS server.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
 #include "tools/fAddressInfo.h"
+#include "tools/fDnsChain.h"
 
 namespace quovix {
 
@@ -243,6 +245,63 @@ struct Section {
 
 }  // namespace
 
+TChainReply AskWithDnssec(const TIdDNSResolver& base, const std::string& name,
+                          std::uint16_t type) {
+  TIdDNSResolver resolver = base;
+  resolver.QueryType.clear();
+  resolver.RawType = type;
+  resolver.UseEdns = true;
+  resolver.DnssecOk = true;
+  resolver.CheckingDisabled = true;
+  resolver.QueryResult.Clear();
+  TDnsQueryJob job(std::move(resolver), name, 1);
+  const QueryEnd end = Finish(job);
+  TChainReply out;
+  // A server's error code is an answer of its own to the check.
+  out.Message = job.Resolver().LastExchange().Reply;
+  if (out.Message.empty())
+    out.Failure = end.Aborted ? LangText("Main|OutUserAbort", "Abbruch durch Benutzer.")
+                              : FailureReason(end, base.Host);
+  return out;
+}
+
+TIterReply AskIteratively(const TIdDNSResolver& base, const std::string& address,
+                          const std::string& name, std::uint16_t type) {
+  TIdDNSResolver resolver = base;
+  resolver.Host = address;
+  resolver.Port = 53;
+  resolver.QueryType.clear();
+  resolver.RawType = type;
+  resolver.AllowRecursiveQueries = false;
+  resolver.UseEdns = true;
+  resolver.DnssecOk = false;
+  resolver.CheckingDisabled = false;
+  resolver.QueryResult.Clear();
+  const auto start = std::chrono::steady_clock::now();
+  TDnsQueryJob job(std::move(resolver), name, 1);
+  const QueryEnd end = Finish(job);
+  TIterReply out;
+  out.Ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+               .count();
+  const std::string& reply = job.Resolver().LastExchange().Reply;
+  if (reply.size() >= 4) {
+    out.Answered = true;
+    out.Flags = static_cast<std::uint16_t>((static_cast<unsigned char>(reply[2]) << 8) |
+                                           static_cast<unsigned char>(reply[3]));
+    out.Rcode = end.Error && end.Error->Kind == TDnsFailure::ServerCode ? end.Error->Rcode : 0;
+    if (end.Error && end.Error->Kind != TDnsFailure::ServerCode) {
+      out.Answered = false;
+      out.Failure = FailureReason(end, address);
+    } else if (!end.Error) {
+      out.Result = end.Resolver.QueryResult;
+    }
+  } else {
+    out.Failure = end.Aborted ? LangText("Main|OutUserAbort", "Abbruch durch Benutzer.")
+                              : FailureReason(end, address);
+  }
+  return out;
+}
+
 void TfrmMain::chkDnsExtendedClick() {
   const bool on = chkDnsExtended.Checked();
   chkDnsExtendedResolve.SetEnabled(on);
@@ -261,7 +320,8 @@ void TfrmMain::btnDnsStartClick() {
   (void)reapply;
   ToolRunGuard guard(*this, {.Start = &btnDnsStart,
                              .Inputs = {&lblDnsHost, &cmbDnsHost, &chkDnsReverse, &chkDnsExtended,
-                                        &chkDnsExtendedResolve, &chkDnsDirectQuery},
+                                        &chkDnsExtendedResolve, &chkDnsDirectQuery, &chkDnsDnssec,
+                                        &chkDnsIterate},
                              .MainInput = &cmbDnsHost,
                              .Pane = &reDns,
                              .StatusKey = "Main|sbMainDnsNSL",
@@ -393,7 +453,16 @@ void TfrmMain::btnDnsStartClick() {
   };
   if (AbortRequested()) return userAbort();
 
+  // The DNSSEC check and the walk from the root for the name (for its
+  // reverse name when it is an address).
+  auto dnssec = [this, &query] {
+    const std::string name = IsHostName(query) ? query : PtrQueryName(query);
+    if (chkDnsDnssec.Checked() && !AbortRequested()) DnsChainBlock(name);
+    if (chkDnsIterate.Checked() && !AbortRequested()) DnsIterateBlock(name);
+  };
   if (!chkDnsExtended.Checked()) {
+    dnssec();
+    if (AbortRequested()) return userAbort();
     AppendOutput(reDns, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."),
                  clBlue);
     return;
@@ -620,7 +689,9 @@ void TfrmMain::btnDnsStartClick() {
   std::erase_if(sections, [&](const Section& s) {
     return s.Type == qtPTR ? reverse.empty() : !domainIsName;
   });
-  auto finished = [this] {
+  auto finished = [this, &dnssec, &userAbort] {
+    dnssec();
+    if (AbortRequested()) return userAbort();
     AppendOutput(reDns, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."), clBlue);
   };
   size_t next = 0;
