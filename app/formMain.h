@@ -280,8 +280,18 @@ class TfrmMain {
   TCheckBox chkDnsExtended{"chkDnsExtended"}, chkDnsExtendedResolve{"chkDnsExtendedResolve"},
       chkDnsReverse{"chkDnsReverse"}, chkDnsDirectQuery{"chkDnsDirectQuery"},
       chkDnsDnssec{"chkDnsDnssec"}, chkDnsIterate{"chkDnsIterate"};
+  // One record type asked directly (empty: the look-up and information).
+  TLabel lblDnsType{"lblDnsType"};
+  TComboBox cmbDnsType{"cmbDnsType", TComboStyle::DropDown, 16};
+  // The DNS server of this run given on the command line (empty: the
+  // settings' one); never stored.
+  std::string DnsServerSwitch;
   TRichEdit reDns{"reDns"};
   void btnDnsStartClick();
+  // The run of the field "Typ": that type asked of the DNS server for name,
+  // the whole reply shown; the verdict goes into rcodes.
+  void DnsTypeQuery(ToolRunGuard& guard, const std::string& name, std::uint16_t type,
+                    TLineFields& rcodes);
   void chkDnsExtendedClick();
   // The DNSSEC chain of name from the trust anchor down (tools/fDnsChain.cpp).
   void DnsChainBlock(const std::string& name);

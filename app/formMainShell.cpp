@@ -108,6 +108,7 @@ void TfrmMain::ApplyLanguageTexts() {
   chkDnsReverse.SetCaption(LangText("Main|chkDnsReverse", "Hostname / IP-Adresse ü&berprüfen"));
   chkDnsDnssec.SetCaption(LangText("Main|chkDnsDnssec", "DNSSEC &prüfen"));
   chkDnsIterate.SetCaption(LangText("Main|chkDnsIterate", "Ab der &Wurzel auflösen"));
+  lblDnsType.SetCaption(LangText("Main|lblDnsType", "T&yp:"));
   lblPingCount.SetCaption(LangText("Main|lblPingCount", "&Anzahl:"));
   lblPingByte.SetCaption(LangText("Main|lblPingByte", "&Bytes:"));
   lblPingPause.SetCaption(LangText("Main|lblPingPause", "&Pause (ms):"));
@@ -166,6 +167,9 @@ void TfrmMain::ApplyHints() {
   hint({&chkDnsDirectQuery},
        LangText("Main|hintDnsDirectQuery",
                 "Den Namen so abfragen, wie er eingegeben ist, statt seiner registrierbaren Domain"));
+  hint({&lblDnsType, &cmbDnsType},
+       LangText("Main|hintDnsType",
+                "Nur diesen Eintragstyp (oder TYPEnnn) beim DNS-Server abfragen und die ganze Antwort zeigen; leer: Nameserver-Lookup"));
   hint({&chkPingResolve, &chkTraceResolve},
        LangText("Main|hintPingResolve",
                 "Zur Adresse den Namen nachschlagen (und zum Namen die Adresse) und mit ausgeben"));
@@ -264,6 +268,8 @@ void TfrmMain::LayoutDesign() {
   chkDnsDirectQuery.SetBounds(kRightX, 84, kCheckW, kCheckH);
   chkDnsIterate.SetBounds(kX, 102, 300, kCheckH);
   chkDnsDnssec.SetBounds(kRightX, 102, kCheckW, kCheckH);
+  lblDnsType.SetBounds(kPreferX, kRow1Label, 110, kLabelH);
+  cmbDnsType.SetBounds(kPreferX, kRow1Input, 110, kComboH);
   reDns.SetBounds(7, 142, 0, 0);
 
   // Ping
@@ -397,8 +403,8 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
   switch (page) {
     case pgDns:
       return {&grpDns, &lblDnsHost, &cmbDnsHost, &btnDnsStart, &chkDnsExtended,
-              &chkDnsExtendedResolve, &chkDnsReverse, &chkDnsDirectQuery, &chkDnsIterate, &chkDnsDnssec,
-              &reDns};
+              &chkDnsExtendedResolve, &chkDnsReverse, &chkDnsDirectQuery, &chkDnsIterate,
+              &chkDnsDnssec, &lblDnsType, &cmbDnsType, &reDns};
     case pgPing:
       return {&grpPing, &lblPingHost, &cmbPingHost, &btnPingStart, &lblPingCount, &cmbPingCount,
               &lblPingTimeout, &cmbPingTimeout, &lblPingByte, &cmbPingByte, &lblPingPause,

@@ -217,21 +217,37 @@ class Walk {
     }
     ++r_.Queries;
     const TChainReply reply = ask_(name, type);
-    ldns_pkt* pkt = nullptr;
-    if (reply.Message.empty()) {
+    if (!reply.Answered) {
       Fail(TChainVerdict::Indeterminate, TChainFault::NoAnswer, reply.Failure, ZoneText(name));
       return false;
     }
-    if (ldns_wire2pkt(&pkt, reinterpret_cast<const uint8_t*>(reply.Message.data()),
-                      reply.Message.size()) != LDNS_STATUS_OK ||
-        !pkt) {
-      if (pkt) ldns_pkt_free(pkt);
-      Fail(TChainVerdict::Indeterminate, TChainFault::NoAnswer, "malformed", ZoneText(name));
+    // The records as ldns reads them, in a packet of their sections.
+    out.pkt.reset(ldns_pkt_new());
+    ldns_pkt* pkt = out.pkt.get();
+    if (!pkt) {
+      Fail(TChainVerdict::Indeterminate, TChainFault::NoAnswer, "memory", ZoneText(name));
       return false;
     }
-    out.pkt.reset(pkt);
-    const ldns_pkt_rcode rcode = ldns_pkt_get_rcode(pkt);
-    if (rcode != LDNS_RCODE_NOERROR && rcode != LDNS_RCODE_NXDOMAIN) {
+    ldns_pkt_set_rcode(pkt, static_cast<uint8_t>(reply.Rcode & 0x0F));
+    for (const auto& [records, section] :
+         {std::pair{&reply.Answer, LDNS_SECTION_ANSWER},
+          std::pair{&reply.Authority, LDNS_SECTION_AUTHORITY}}) {
+      size_t taken = 0;
+      for (const std::string& wire : *records) {
+        if (++taken > 4 * kMaxRecords) break;
+        size_t pos = 0;
+        ldns_rr* rr = nullptr;
+        if (ldns_wire2rr(&rr, reinterpret_cast<const uint8_t*>(wire.data()), wire.size(), &pos,
+                         section) != LDNS_STATUS_OK ||
+            !rr) {
+          Fail(TChainVerdict::Indeterminate, TChainFault::NoAnswer, "malformed", ZoneText(name));
+          return false;
+        }
+        ldns_pkt_push_rr(pkt, section, rr);
+      }
+    }
+    const int rcode = reply.Rcode;
+    if (rcode != 0 && rcode != 3) {
       Fail(TChainVerdict::Indeterminate, TChainFault::NoAnswer, RcodeName(rcode), ZoneText(name));
       return false;
     }

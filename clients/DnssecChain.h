@@ -11,17 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "clients/DnsClient.h"
+
 namespace quovix {
 
-// What one query of the walk got: the whole reply as it came, or none and why.
+// What one query of the walk got: the reply's code and the records of its
+// answer and authority sections, each in uncompressed wire form (as the DNS
+// client's RecordWire gives them), or no reply and why.
 struct TChainReply {
-  std::string Message;  // empty: no reply
-  std::string Failure;  // why there is none, as the user reads it
+  bool Answered = false;
+  int Rcode = 0;
+  std::vector<std::string> Answer, Authority;
+  std::string Failure;  // why there is no reply, as the user reads it
 };
 using TChainAsk = std::function<TChainReply(const std::string& name, std::uint16_t type)>;
-
-constexpr std::uint16_t kTypeDS = 43, kTypeRRSIG = 46, kTypeNSEC = 47, kTypeDNSKEY = 48,
-                        kTypeNSEC3 = 50;
 
 enum class TChainVerdict { Secure, Insecure, Bogus, Indeterminate };
 

@@ -41,30 +41,6 @@ int Labels(const std::string& name) {
   return name == "." ? 0 : 1 + static_cast<int>(std::count(name.begin(), name.end(), '.'));
 }
 
-std::string TypeMnemonic(std::uint16_t t) {
-  switch (t) {
-    case kTypeA: return "A";
-    case kTypeAAAA: return "AAAA";
-    case kTypeCNAME: return "CNAME";
-    case kTypeNS: return "NS";
-    case kTypeSOA: return "SOA";
-    default: return "TYPE" + std::to_string(t);
-  }
-}
-
-std::string RecordText(const TResultRecord& r) {
-  std::string value;
-  switch (r.Kind) {
-    case TRecordKind::A:
-    case TRecordKind::AAAA: value = r.IPAddress; break;
-    case TRecordKind::NS:
-    case TRecordKind::Name:
-    case TRecordKind::PTR: value = r.HostName; break;
-    default: value = "(" + std::to_string(r.RDataLength) + " bytes)"; break;
-  }
-  return Key(r.Name) + " " + std::to_string(r.TTL) + " " + TypeMnemonic(r.TypeCode) + " " + value;
-}
-
 // IPv4 addresses first, then IPv6, each in the order given.
 void AddAddress(TIterServer& s, const std::string& address) {
   const IpAddress a = IpAddress::Parse(address);

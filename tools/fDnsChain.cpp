@@ -125,17 +125,7 @@ std::string TimeText(std::int64_t unix) {
   return Iso8601Utc(DateTimeFromUnix(static_cast<double>(unix)));
 }
 
-std::string TypeText(std::uint16_t type) {
-  switch (type) {
-    case 1: return "A";
-    case 5: return "CNAME";
-    case kTypeDS: return "DS";
-    case kTypeDNSKEY: return "DNSKEY";
-    case kTypeNSEC: return "NSEC";
-    case kTypeNSEC3: return "NSEC3";
-    default: return "TYPE" + std::to_string(type);
-  }
-}
+std::string TypeText(std::uint16_t type) { return TypeName(type); }
 
 std::string AlgorithmText(std::uint8_t a) {
   return std::to_string(a) + " (" + AlgorithmName(a) + ")";
