@@ -601,7 +601,7 @@ TChainResult WalkChain(const std::string& name, const TTrustAnchor& anchor, cons
     const std::string& candidate = names[i];
     // A zone cut has its own SOA record.
     Reply reply;
-    if (!walk.Ask(candidate, 6, reply)) return r;
+    if (!walk.Ask(candidate, kTypeSOA, reply)) return r;
     if (ldns_pkt_get_rcode(reply.pkt.get()) == LDNS_RCODE_NXDOMAIN) break;
     View soa;
     const Rdf owner = Dname(candidate);

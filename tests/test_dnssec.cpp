@@ -233,9 +233,11 @@ TEST(DnssecWalk, UnusableRepliesAndBoundsAreNamed) {
   } cases[] = {
       {TTrustAnchor{}, {}, 60, TChainFault::NoAnchor},
       {ParseTrustAnchor("; only a comment\nnot a record\n"), {}, 60, TChainFault::NoAnchor},
-      {anchor, {"", "Zeitüberschreitung"}, 60, TChainFault::NoAnswer},
-      {anchor, {std::string("\x12\x34\x81\x80\x00\x01", 6), ""}, 60, TChainFault::NoAnswer},
-      {anchor, {"", "x"}, 0, TChainFault::TooManyQueries},
+      {anchor, {.Failure = "Zeitüberschreitung"}, 60, TChainFault::NoAnswer},
+      {anchor, {.Answered = true, .Answer = {std::string("\x03www\x00\x00", 6)}}, 60,
+       TChainFault::NoAnswer},
+      {anchor, {.Answered = true, .Rcode = 2}, 60, TChainFault::NoAnswer},
+      {anchor, {.Failure = "x"}, 0, TChainFault::TooManyQueries},
   };
   for (const auto& c : cases) {
     asked = 0;

@@ -158,15 +158,15 @@ void TfrmMain::DnsChainBlock(const std::string& name) {
   switch (r.Verdict) {
     case TChainVerdict::Secure:
       AppendOutput(reDns, LangText("Main|OutDnssecSecure", "  sicher"), clGreen,
-                   {{"dnssec", "secure"}});
+                   {{"dnssec_verdict", "secure"}});
       break;
     case TChainVerdict::Insecure:
-      verdict.insert(verdict.begin(), {"dnssec", "insecure"});
+      verdict.insert(verdict.begin(), {"dnssec_verdict", "insecure"});
       AppendOutput(reDns, LangText("Main|OutDnssecInsecure", "  unsigniert ab %s1%", {r.AtZone}),
                    clNavy, verdict);
       break;
     case TChainVerdict::Bogus:
-      verdict.insert(verdict.begin(), {"dnssec", "bogus"});
+      verdict.insert(verdict.begin(), {"dnssec_verdict", "bogus"});
       AppendOutput(reDns,
                    LangText("Main|OutDnssecBogus", "  fehlerhaft: %s1% bei %s2%",
                             {reason, r.AtZone}),
@@ -174,7 +174,7 @@ void TfrmMain::DnsChainBlock(const std::string& name) {
       SetToolFailed(pgDns);
       break;
     case TChainVerdict::Indeterminate:
-      verdict.insert(verdict.begin(), {"dnssec", "indeterminate"});
+      verdict.insert(verdict.begin(), {"dnssec_verdict", "indeterminate"});
       AppendOutput(reDns,
                    r.Fault == TChainFault::NoAnchor
                        ? LangText("Main|OutDnssecIndeterminate", "  nicht prüfbar: %s1%", {reason})
