@@ -283,7 +283,8 @@ class TfrmMain {
   TComboBox cmbDnsHost{"cmbDnsHost", TComboStyle::DropDown, 256};
   TButton btnDnsStart{"btnDnsStart"};
   TCheckBox chkDnsExtended{"chkDnsExtended"}, chkDnsExtendedResolve{"chkDnsExtendedResolve"},
-      chkDnsReverse{"chkDnsReverse"}, chkDnsDirectQuery{"chkDnsDirectQuery"};
+      chkDnsReverse{"chkDnsReverse"}, chkDnsDirectQuery{"chkDnsDirectQuery"},
+      chkDnsDnssec{"chkDnsDnssec"}, chkDnsIterate{"chkDnsIterate"};
   // One record type asked directly (empty: the look-up and information).
   TLabel lblDnsType{"lblDnsType"};
   TComboBox cmbDnsType{"cmbDnsType", TComboStyle::DropDown, 16};
@@ -297,6 +298,10 @@ class TfrmMain {
   void DnsTypeQuery(ToolRunGuard& guard, const std::string& name, std::uint16_t type,
                     TLineFields& rcodes);
   void chkDnsExtendedClick();
+  // The DNSSEC chain of name from the trust anchor down (tools/fDnsChain.cpp).
+  void DnsChainBlock(const std::string& name);
+  // The resolution of name from the root servers down (tools/fDnsChain.cpp).
+  void DnsIterateBlock(const std::string& name);
   // DNS message client shared with the Mail-Check tool; each run sets its
   // server, waiting time and query type.
   TIdDNSResolver IdDNSResolver;

@@ -114,6 +114,8 @@ void TfrmMain::ApplyLanguageTexts() {
   chkDnsExtended.SetCaption(
       LangText("Main|chkDnsExtended", "DNS-&Informationen (alle Typen)"));
   chkDnsReverse.SetCaption(LangText("Main|chkDnsReverse", "Hostname / IP-Adresse ü&berprüfen"));
+  chkDnsDnssec.SetCaption(LangText("Main|chkDnsDnssec", "DNSSEC &prüfen"));
+  chkDnsIterate.SetCaption(LangText("Main|chkDnsIterate", "Ab der &Wurzel auflösen"));
   lblDnsType.SetCaption(LangText("Main|lblDnsType", "T&yp:"));
   lblPingCount.SetCaption(LangText("Main|lblPingCount", "&Anzahl:"));
   lblPingByte.SetCaption(LangText("Main|lblPingByte", "&Bytes:"));
@@ -164,6 +166,13 @@ void TfrmMain::ApplyHints() {
   hint({&chkDnsExtendedResolve},
        LangText("Main|hintDnsExtendedResolve",
                 "Hinter jedem Namen der DNS-Informationen seine Adresse zeigen, hinter jeder Adresse ihren Namen"));
+  hint({&chkDnsDnssec},
+       LangText("Main|hintDnsDnssec",
+                "Die DNSSEC-Kette des Namens vom Vertrauensanker der Wurzel an prüfen: DS, DNSKEY und "
+                "Signaturen jeder Zone"));
+  hint({&chkDnsIterate},
+       LangText("Main|hintDnsIterate",
+                "Den Namen selbst von den Wurzelservern an auflösen, jeden Verweis mit Server und Zeit zeigen"));
   hint({&chkDnsReverse}, LangText("Main|hintDnsReverse",
                                   "Die Antwort in der Gegenrichtung nachschlagen: passen Name und Adresse zusammen?"));
   hint({&chkDnsDirectQuery},
@@ -278,15 +287,17 @@ void TfrmMain::LayoutDesign() {
   };
 
   // DNS
-  grpDns.SetBounds(7, 4, 0, 112);
+  grpDns.SetBounds(7, 4, 0, 130);
   mainRow(lblDnsHost, cmbDnsHost, btnDnsStart);
   chkDnsExtended.SetBounds(kX, 66, 300, kCheckH);
   chkDnsExtendedResolve.SetBounds(kX + 16, 84, 284, kCheckH);
   chkDnsReverse.SetBounds(kRightX, 66, kCheckW, kCheckH);
   chkDnsDirectQuery.SetBounds(kRightX, 84, kCheckW, kCheckH);
+  chkDnsIterate.SetBounds(kX, 102, 300, kCheckH);
+  chkDnsDnssec.SetBounds(kRightX, 102, kCheckW, kCheckH);
   lblDnsType.SetBounds(kPreferX, kRow1Label, 110, kLabelH);
   cmbDnsType.SetBounds(kPreferX, kRow1Input, 110, kComboH);
-  reDns.SetBounds(7, 124, 0, 0);
+  reDns.SetBounds(7, 142, 0, 0);
 
   // Ping
   grpPing.SetBounds(7, 4, 0, 112);
@@ -428,8 +439,8 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
   switch (page) {
     case pgDns:
       return {&grpDns, &lblDnsHost, &cmbDnsHost, &btnDnsStart, &chkDnsExtended,
-              &chkDnsExtendedResolve, &chkDnsReverse, &chkDnsDirectQuery, &lblDnsType,
-              &cmbDnsType, &reDns};
+              &chkDnsExtendedResolve, &chkDnsReverse, &chkDnsDirectQuery, &chkDnsIterate,
+              &chkDnsDnssec, &lblDnsType, &cmbDnsType, &reDns};
     case pgPing:
       return {&grpPing, &lblPingHost, &cmbPingHost, &btnPingStart, &lblPingCount, &cmbPingCount,
               &lblPingTimeout, &cmbPingTimeout, &lblPingByte, &cmbPingByte, &lblPingPause,

@@ -230,6 +230,8 @@ const std::vector<ControlEntry>& ControlEntries() {
       Check("DnsExtendedResolve", &F::chkDnsExtendedResolve, true),
       Check("DnsReverse", &F::chkDnsReverse, true),
       Check("DnsDirectQuery", &F::chkDnsDirectQuery, false),
+      Check("DnsDnssec", &F::chkDnsDnssec, false),
+      Check("DnsIterate", &F::chkDnsIterate, false),
       Text("DnsType", &F::cmbDnsType),
       // Ping (PingCount's item 12 is "...", added at window creation)
       Hist("HistPingHost", &F::cmbPingHost),

@@ -17,6 +17,7 @@
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
 #include "tools/fAddressInfo.h"
+#include "tools/fDnsChain.h"
 
 namespace quovix {
 
@@ -346,6 +347,71 @@ struct Section {
 
 }  // namespace
 
+namespace {
+
+// One question of the type, the whole reply kept whatever its code.
+QueryEnd AskOne(TIdDNSResolver resolver, const std::string& name, std::uint16_t type) {
+  resolver.QueryType.clear();
+  resolver.QuestionType = type;
+  resolver.WholeReply = true;
+  resolver.UseEdns = true;
+  resolver.QueryResult.Clear();
+  TDnsQueryJob job(std::move(resolver), name, 1);
+  return Finish(job);
+}
+
+std::string NoReplyText(const QueryEnd& end, const std::string& server) {
+  return end.Aborted ? LangText("Main|OutUserAbort", "Abbruch durch Benutzer.")
+                     : FailureReason(end, server);
+}
+
+}  // namespace
+
+TChainReply AskWithDnssec(const TIdDNSResolver& base, const std::string& name,
+                          std::uint16_t type) {
+  TIdDNSResolver resolver = base;
+  resolver.DnssecOk = true;
+  resolver.CheckingDisabled = true;
+  const QueryEnd end = AskOne(std::move(resolver), name, type);
+  TChainReply out;
+  if (!end.Answered()) {
+    out.Failure = NoReplyText(end, base.Host);
+    return out;
+  }
+  const TQueryResult& result = end.Resolver.QueryResult;
+  out.Answered = true;
+  out.Rcode = result.Rcode();
+  for (const TResultRecord& rec : result) {
+    if (rec.Section == TRecordSection::Answer) out.Answer.push_back(RecordWire(rec));
+    if (rec.Section == TRecordSection::Authority) out.Authority.push_back(RecordWire(rec));
+  }
+  return out;
+}
+
+TIterReply AskIteratively(const TIdDNSResolver& base, const std::string& address,
+                          const std::string& name, std::uint16_t type) {
+  TIdDNSResolver resolver = base;
+  resolver.Host = address;
+  resolver.Port = 53;
+  resolver.AllowRecursiveQueries = false;
+  resolver.DnssecOk = false;
+  resolver.CheckingDisabled = false;
+  const auto start = std::chrono::steady_clock::now();
+  const QueryEnd end = AskOne(std::move(resolver), name, type);
+  TIterReply out;
+  out.Ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+               .count();
+  if (!end.Answered()) {
+    out.Failure = NoReplyText(end, address);
+    return out;
+  }
+  out.Answered = true;
+  out.Result = end.Resolver.QueryResult;
+  out.Flags = out.Result.Flags;
+  out.Rcode = out.Result.Rcode();
+  return out;
+}
+
 void TfrmMain::chkDnsExtendedClick() {
   const bool on = chkDnsExtended.Checked();
   chkDnsExtendedResolve.SetEnabled(on);
@@ -364,8 +430,8 @@ void TfrmMain::btnDnsStartClick() {
   (void)reapply;
   ToolRunGuard guard(*this, {.Start = &btnDnsStart,
                              .Inputs = {&lblDnsHost, &cmbDnsHost, &chkDnsReverse, &chkDnsExtended,
-                                        &chkDnsExtendedResolve, &chkDnsDirectQuery, &lblDnsType,
-                                        &cmbDnsType},
+                                        &chkDnsExtendedResolve, &chkDnsDirectQuery, &chkDnsDnssec,
+                                        &chkDnsIterate, &lblDnsType, &cmbDnsType},
                              .MainInput = &cmbDnsHost,
                              .Pane = &reDns,
                              // A run of the field "Typ" is its direct query.
@@ -520,7 +586,16 @@ void TfrmMain::btnDnsStartClick() {
   };
   if (AbortRequested()) return userAbort();
 
+  // The DNSSEC check and the walk from the root for the name (for its
+  // reverse name when it is an address).
+  auto dnssec = [this, &query] {
+    const std::string name = IsHostName(query) ? query : PtrQueryName(query);
+    if (chkDnsDnssec.Checked() && !AbortRequested()) DnsChainBlock(name);
+    if (chkDnsIterate.Checked() && !AbortRequested()) DnsIterateBlock(name);
+  };
   if (!chkDnsExtended.Checked()) {
+    dnssec();
+    if (AbortRequested()) return userAbort();
     AppendOutput(reDns, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."),
                  clBlue);
     return;
@@ -747,7 +822,9 @@ void TfrmMain::btnDnsStartClick() {
   std::erase_if(sections, [&](const Section& s) {
     return s.Type == qtPTR ? reverse.empty() : !domainIsName;
   });
-  auto finished = [this] {
+  auto finished = [this, &dnssec, &userAbort] {
+    dnssec();
+    if (AbortRequested()) return userAbort();
     AppendOutput(reDns, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."), clBlue);
   };
   size_t next = 0;

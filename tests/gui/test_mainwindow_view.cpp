@@ -99,7 +99,8 @@ class View : public ::testing::Test {
 TEST_F(View, EveryTabHoldsItsControlsInPageOrder) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> tabs = {
       {"tabDns", {"grpDns", "lblDnsHost", "cmbDnsHost", "btnDnsStart", "chkDnsExtended",
-                  "chkDnsExtendedResolve", "chkDnsReverse", "chkDnsDirectQuery", "reDns"}},
+                  "chkDnsExtendedResolve", "chkDnsReverse", "chkDnsDirectQuery", "chkDnsIterate", "chkDnsDnssec", "lblDnsType",
+                  "cmbDnsType", "reDns"}},
       {"tabPing", {"grpPing", "lblPingHost", "cmbPingHost", "lblPingCount", "cmbPingCount",
                    "lblPingTimeout", "cmbPingTimeout", "lblPingByte", "cmbPingByte",
                    "lblPingPause", "cmbPingPause", "chkPingResolve", "chkPingPreferIPv6",
