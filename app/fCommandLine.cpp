@@ -192,6 +192,9 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       ApplyFlag(f.chkDnsDirectQuery, "DnsD");
       ApplyFlag(f.chkDnsExtended, "DnsI");
       ApplyFlag(f.chkDnsExtendedResolve, "DnsR");
+      // Given, even empty, the type replaces the stored one.
+      if (HasParam("DnsT")) f.cmbDnsType.SetText(GetParamValue("DnsT"));
+      f.DnsServerSwitch = Trim(GetParamValue("DnsS"));
       f.btnDnsStart.Click();
       break;
     case pgPing:
@@ -316,6 +319,8 @@ std::vector<std::string> CommandLineHelp() {
       {"/DnsD:1|0", "DNS: direct query to the DNS server"},
       {"/DnsI:1|0", "DNS: DNS information (A, AAAA, PTR, NS, MX, TXT, CAA, SOA records)"},
       {"/DnsR:1|0", "DNS: resolve host names and addresses in the DNS information"},
+      {"/DnsT:TYPE", "DNS: ask one record type (A … HTTPS, TYPEnnn) and show the whole reply"},
+      {"/DnsS:SERVER", "DNS: DNS server of this run (address[:port])"},
       {"/Ping:HOST", "Ping tab: ping a host (name, IPv4 or IPv6 address), then run"},
       {"/PingR:1|0", "Ping: resolve host names and addresses"},
       {"/PingV6:1|0", "Ping: a host name uses its IPv6 address first"},

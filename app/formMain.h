@@ -279,8 +279,18 @@ class TfrmMain {
   TButton btnDnsStart{"btnDnsStart"};
   TCheckBox chkDnsExtended{"chkDnsExtended"}, chkDnsExtendedResolve{"chkDnsExtendedResolve"},
       chkDnsReverse{"chkDnsReverse"}, chkDnsDirectQuery{"chkDnsDirectQuery"};
+  // One record type asked directly (empty: the look-up and information).
+  TLabel lblDnsType{"lblDnsType"};
+  TComboBox cmbDnsType{"cmbDnsType", TComboStyle::DropDown, 16};
+  // The DNS server of this run given on the command line (empty: the
+  // settings' one); never stored.
+  std::string DnsServerSwitch;
   TRichEdit reDns{"reDns"};
   void btnDnsStartClick();
+  // The run of the field "Typ": that type asked of the DNS server for name,
+  // the whole reply shown; the verdict goes into rcodes.
+  void DnsTypeQuery(ToolRunGuard& guard, const std::string& name, std::uint16_t type,
+                    TLineFields& rcodes);
   void chkDnsExtendedClick();
   // DNS message client shared with the Mail-Check tool; each run sets its
   // server, waiting time and query type.

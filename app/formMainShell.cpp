@@ -107,6 +107,7 @@ void TfrmMain::ApplyLanguageTexts() {
   chkDnsExtended.SetCaption(
       LangText("Main|chkDnsExtended", "DNS-&Informationen (alle Typen)"));
   chkDnsReverse.SetCaption(LangText("Main|chkDnsReverse", "Hostname / IP-Adresse ü&berprüfen"));
+  lblDnsType.SetCaption(LangText("Main|lblDnsType", "T&yp:"));
   lblPingCount.SetCaption(LangText("Main|lblPingCount", "&Anzahl:"));
   lblPingByte.SetCaption(LangText("Main|lblPingByte", "&Bytes:"));
   lblPingPause.SetCaption(LangText("Main|lblPingPause", "&Pause (ms):"));
@@ -161,6 +162,9 @@ void TfrmMain::ApplyHints() {
   hint({&chkDnsDirectQuery},
        LangText("Main|hintDnsDirectQuery",
                 "Den Namen so abfragen, wie er eingegeben ist, statt seiner registrierbaren Domain"));
+  hint({&lblDnsType, &cmbDnsType},
+       LangText("Main|hintDnsType",
+                "Nur diesen Eintragstyp (oder TYPEnnn) beim DNS-Server abfragen und die ganze Antwort zeigen; leer: Nameserver-Lookup"));
   hint({&chkPingResolve, &chkTraceResolve},
        LangText("Main|hintPingResolve",
                 "Zur Adresse den Namen nachschlagen (und zum Namen die Adresse) und mit ausgeben"));
@@ -269,6 +273,8 @@ void TfrmMain::LayoutDesign() {
   chkDnsExtendedResolve.SetBounds(kX + 16, 84, 284, kCheckH);
   chkDnsReverse.SetBounds(kRightX, 66, kCheckW, kCheckH);
   chkDnsDirectQuery.SetBounds(kRightX, 84, kCheckW, kCheckH);
+  lblDnsType.SetBounds(kPreferX, kRow1Label, 110, kLabelH);
+  cmbDnsType.SetBounds(kPreferX, kRow1Input, 110, kComboH);
   reDns.SetBounds(7, 124, 0, 0);
 
   // Ping
@@ -408,7 +414,8 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
   switch (page) {
     case pgDns:
       return {&grpDns, &lblDnsHost, &cmbDnsHost, &btnDnsStart, &chkDnsExtended,
-              &chkDnsExtendedResolve, &chkDnsReverse, &chkDnsDirectQuery, &reDns};
+              &chkDnsExtendedResolve, &chkDnsReverse, &chkDnsDirectQuery, &lblDnsType,
+              &cmbDnsType, &reDns};
     case pgPing:
       return {&grpPing, &lblPingHost, &cmbPingHost, &btnPingStart, &lblPingCount, &cmbPingCount,
               &lblPingTimeout, &cmbPingTimeout, &lblPingByte, &cmbPingByte, &lblPingPause,

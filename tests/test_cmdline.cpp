@@ -184,6 +184,27 @@ TEST_F(CommandLineTest, FlagsCheckOnlyForExactlyOne) {
   EXPECT_TRUE(f.chkDnsExtendedResolve.Checked());  // absent: untouched
 }
 
+// The type of the field "Typ" replaces the stored one when given, even
+// empty; the server of the run is never the stored one's change.
+TEST_F(CommandLineTest, DnsTypeAndServerOfTheRun) {
+  const struct {
+    std::vector<std::string> args;
+    const char* type;
+    const char* server;
+  } cases[] = {
+      {{"/Dns:host", "/DnsT:TLSA", "/DnsS:tls://127.0.0.1:853"}, "TLSA", "tls://127.0.0.1:853"},
+      {{"/Dns:host", "/DnsT:"}, "", ""},
+      {{"/Dns:host"}, "MX", ""},
+  };
+  for (const auto& c : cases) {
+    f.cmbDnsType.SetText("MX");
+    Run(c.args);
+    EXPECT_EQ(f.cmbDnsType.Text(), c.type);
+    EXPECT_EQ(f.DnsServerSwitch, c.server);
+    EXPECT_EQ(rec.clicks.back(), "Dns");
+  }
+}
+
 TEST_F(CommandLineTest, OwnResolveDependsOnWhereTheBareOwnStands) {
   f.chkOwnResolve.SetCheckedSilently(true);
   Run({"/Own", "/OwnR:0"});

@@ -16,6 +16,7 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Combo, f.cmbDnsHost, grpDns), in(K::Button, f.btnDnsStart, grpDns),
                 in(K::Check, f.chkDnsExtended, grpDns), in(K::Check, f.chkDnsExtendedResolve, grpDns),
                 in(K::Check, f.chkDnsReverse, grpDns), in(K::Check, f.chkDnsDirectQuery, grpDns),
+                in(K::Label, f.lblDnsType, grpDns), in(K::Combo, f.cmbDnsType, grpDns),
                 on(K::Pane, f.reDns)}});
 
   TControl& grpPing = f.grpPing;
