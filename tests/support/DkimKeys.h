@@ -9,15 +9,9 @@
 
 #include <string>
 
-namespace quovix::test {
+#include "common/fMain.h"
 
-inline std::string Base64Of(const std::string& der) {
-  std::string out((der.size() + 2) / 3 * 4 + 1, '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                reinterpret_cast<const unsigned char*>(der.data()), static_cast<int>(der.size()));
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
+namespace quovix::test {
 
 // bits 0: an Ed25519 key.
 inline std::string DkimPublicKey(int bits, bool bareRsa = false) {
@@ -37,7 +31,7 @@ inline std::string DkimPublicKey(int bits, bool bareRsa = false) {
     OPENSSL_free(buf);
   }
   EVP_PKEY_free(key);
-  return Base64Of(der);
+  return Base64(der);
 }
 
 }  // namespace quovix::test
