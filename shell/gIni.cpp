@@ -8,6 +8,7 @@
 #include "common/fEthernetAddr.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
+#include "tools/fTrace.h"
 
 namespace quovix {
 
@@ -29,6 +30,8 @@ void ResetSettingsValues() {
   LanguageName.clear();
   MaxRecentItems = 25;
   NameResTimeout = 2000;
+  TraceProbeMethod = TraceMethod::Icmp;
+  TraceProbePort = 0;
   TimeSetLimit = 1000;
   ActiveDnsServerIP.clear();
   ExtIpUrl.clear();
@@ -362,6 +365,8 @@ bool LoadSettings(TfrmMain& f) {
   LanguageName = text("Language", "");
   MaxRecentItems = ReadRanged(ini, "MaxRecentItems", 25, 5, 100);
   NameResTimeout = ReadRanged(ini, "NameResTimeout", 2000, 100, 10000);
+  TraceProbeMethod = static_cast<TraceMethod>(ReadRanged(ini, "TraceMethod", 0, 0, 2));
+  TraceProbePort = ReadRanged(ini, "TracePort", 0, 0, 65535);
   TimeSetLimit = ReadRanged(ini, "TimeSetLimit", 1000, 1, 1000000000);
   ActiveDnsServerIP = ini.Has(kSettings, "ActiveDnsServerIP") ? text("ActiveDnsServerIP", "")
                                                                 : FirstSystemDnsServer();
@@ -411,6 +416,8 @@ bool SaveSettings(TfrmMain& f) {
   text("Language", LanguageName);
   number("MaxRecentItems", MaxRecentItems);
   number("NameResTimeout", NameResTimeout);
+  number("TraceMethod", static_cast<int>(TraceProbeMethod));
+  number("TracePort", TraceProbePort);
   number("TimeSetLimit", TimeSetLimit);
   ok = ini.WriteBool(kSettings, "HttpProxyUseProxy", HttpProxyUseProxy) && ok;
   text("HttpProxyServerName", HttpProxyServerName);
