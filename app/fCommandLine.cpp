@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "app/formMain.h"
+#include "tools/fTrace.h"
 #include "common/fMain.h"
 
 namespace quovix {
@@ -226,6 +227,9 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
         f.TraceRoundCount = std::clamp(StrToIntDef(n, 0), 0, 1000000);
         f.chkTraceContinuous.SetChecked(true);
       }
+      if (TraceMethod m; ParseTraceMethod(GetParamValue("TraceM"), m)) TraceProbeMethod = m;
+      if (const std::string port = GetParamValue("TraceP"); !port.empty())
+        TraceProbePort = std::clamp(StrToIntDef(port, 0), 0, 65535);
       if (const std::string ms = GetParamValue("TraceI"); !ms.empty())
         f.TraceIntervalMs = std::clamp(StrToIntDef(ms, 1000), 0, 3600000);
       f.btnTraceStart.Click();
@@ -355,6 +359,8 @@ std::vector<std::string> CommandLineHelp() {
       {"/TraceT:MS", "Trace: timeout in ms per hop"},
       {"/TraceRounds:N", "Trace: measure in N rounds and print the table of hops (0: until aborted)"},
       {"/TraceI:MS", "Trace: interval between rounds in ms (default 1000)"},
+      {"/TraceM:icmp|udp|tcp", "Trace: probe method (UDP needs no privilege, TCP needs CAP_NET_RAW)"},
+      {"/TraceP:PORT", "Trace: first UDP port (default 33434) or the TCP port (default 443)"},
       {"/Whois:NAME", "Whois tab: registration data of a domain or address, then run"},
       {"/WhoisS:SERVER", "Whois: whois server to ask"},
       {"/WhoisT:MS", "Whois: timeout in ms (up to 15000)"},

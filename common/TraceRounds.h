@@ -15,10 +15,11 @@ namespace quovix {
 // What the loss of a hop means.
 enum class HopLoss : std::uint8_t {
   None,        // every probe answered
-  RouterOnly,  // the hops behind it lose nothing: the router leaves some
-               // probes unanswered (rate-limited answers), the path is clean
+  RouterOnly,  // the hops behind it that answer lose nothing: the router
+               // leaves probes unanswered (rate-limited answers), the path
+               // is clean
   Path,        // packets are lost on the way (the hops behind lose too, or
-               // none is behind it)
+               // none behind it answers)
 };
 
 struct TraceHopRow {
@@ -35,8 +36,9 @@ struct TraceHopRow {
   std::vector<std::optional<double>> Samples;
   std::optional<double> Last;  // of the last round that got an answer
 
-  // Over the answered rounds kept; none when no round was answered.
+  // Of all rounds.
   double LossPct() const;
+  // Over the answered rounds kept; none when no round was answered.
   std::optional<double> Average() const;
   std::optional<double> Best() const;
   std::optional<double> Worst() const;

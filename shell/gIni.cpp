@@ -8,6 +8,7 @@
 #include "common/fEthernetAddr.h"
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
+#include "tools/fTrace.h"
 
 namespace quovix {
 
@@ -30,6 +31,8 @@ void ResetSettingsValues() {
   LanguageName.clear();
   MaxRecentItems = 25;
   NameResTimeout = 2000;
+  TraceProbeMethod = TraceMethod::Icmp;
+  TraceProbePort = 0;
   TimeSetLimit = 1000;
   TimeSamples = 4;
   ActiveDnsServerIP.clear();
@@ -379,6 +382,8 @@ bool LoadSettings(TfrmMain& f) {
   LanguageName = text("Language", "");
   MaxRecentItems = ReadRanged(ini, "MaxRecentItems", 25, 5, 100);
   NameResTimeout = ReadRanged(ini, "NameResTimeout", 2000, 100, 10000);
+  TraceProbeMethod = static_cast<TraceMethod>(ReadRanged(ini, "TraceMethod", 0, 0, 2));
+  TraceProbePort = ReadRanged(ini, "TracePort", 0, 0, 65535);
   TimeSetLimit = ReadRanged(ini, "TimeSetLimit", 1000, 1, 1000000000);
   TimeSamples = ReadRanged(ini, "TimeSamples", 4, 1, SntpClient::kMaxSamples);
   ActiveDnsServerIP = ini.Has(kSettings, "ActiveDnsServerIP") ? text("ActiveDnsServerIP", "")
@@ -429,6 +434,8 @@ bool SaveSettings(TfrmMain& f) {
   text("Language", LanguageName);
   number("MaxRecentItems", MaxRecentItems);
   number("NameResTimeout", NameResTimeout);
+  number("TraceMethod", static_cast<int>(TraceProbeMethod));
+  number("TracePort", TraceProbePort);
   number("TimeSetLimit", TimeSetLimit);
   number("TimeSamples", TimeSamples);
   ok = ini.WriteBool(kSettings, "HttpProxyUseProxy", HttpProxyUseProxy) && ok;

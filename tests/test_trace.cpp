@@ -9,6 +9,7 @@
 #include "app/formMain.h"
 #include "icmp_test_util.h"
 #include "support/RouterChain.h"
+#include "tools/fTrace.h"
 #include "platform/Icmp.h"
 #include "shell/gIni.h"
 
@@ -501,14 +502,17 @@ class TraceLongChain : public ::testing::Test {
     std::string Pane;
     long long Ms;
   };
+  // method: 0 ICMP, 1 UDP, 2 TCP; port 0: its default.
   static Run Trace(const std::string& target, bool datagramOnly, const std::string& hops,
-                   const std::string& timeout) {
+                   const std::string& timeout, int method = 0, int port = 0) {
     if (datagramOnly)
       Sh("ip netns exec " + chain_->Client() + " sysctl -w net.ipv4.ping_group_range='0 2147483647'");
     const auto start = std::chrono::steady_clock::now();
     std::string pane = RunInNetns(chain_->Client(), datagramOnly, [=] {
       TfrmMain f;
       PrepareTrace(f, target, hops, timeout, false);
+      TraceProbeMethod = static_cast<TraceMethod>(method);
+      TraceProbePort = port;
       f.btnTraceStartClick();
       return PaneDump(f.reTrace);
     });
@@ -639,4 +643,81 @@ TEST_F(TraceLongChain, RoundsTellARoutersOwnSilenceFromLossOnThePath) {
       EXPECT_EQ(lossy[i].first, 0.0);
     }
   }
+}
+
+// ---- Probe methods: UDP and TCP where echo requests are filtered ----------------
+
+namespace {
+
+// A TCP listener in a namespace for as long as the object lives (the kernel
+// answers SYNs with SYN-ACK; nothing is accepted).
+class ListenerIn {
+ public:
+  ListenerIn(const std::string& ns, bool v6, int port) {
+    pid_ = fork();
+    if (pid_ != 0) return;
+    const int nsfd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+    if (nsfd < 0 || setns(nsfd, CLONE_NEWNET) != 0) _exit(1);
+    const int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    if (v6) {
+      auto& s6 = reinterpret_cast<sockaddr_in6&>(a);
+      s6.sin6_family = AF_INET6;
+      s6.sin6_port = htons(static_cast<std::uint16_t>(port));
+      len = sizeof s6;
+    } else {
+      auto& s4 = reinterpret_cast<sockaddr_in&>(a);
+      s4.sin_family = AF_INET;
+      s4.sin_port = htons(static_cast<std::uint16_t>(port));
+      len = sizeof s4;
+    }
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || listen(fd, 64) != 0) _exit(1);
+    for (;;) pause();
+  }
+  ~ListenerIn() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  ListenerIn(const ListenerIn&) = delete;
+  ListenerIn& operator=(const ListenerIn&) = delete;
+
+ private:
+  pid_t pid_ = -1;
+};
+
+}  // namespace
+
+TEST_F(TraceLongChain, UdpAndTcpReachATargetWhoseEchoIsFiltered) {
+  ASSERT_TRUE(chain_->EchoFiltered(true));
+  ListenerIn listener4(chain_->TargetNs(), false, 8443), listener6(chain_->TargetNs(), true, 8443);
+  usleep(200 * 1000);  // the listeners are up
+  const struct {
+    int Method;  // 1 UDP, 2 TCP
+    int Port;    // 0: the method's default (UDP 33434 up, closed; TCP 443, closed)
+    bool V6, Datagram;
+  } cases[] = {{1, 0, false, true}, {1, 0, true, true}, {2, 8443, false, false},
+               {2, 0, false, false}, {2, 8443, true, false}, {2, 0, true, false}};
+  // Echo requests get no answer from the target now.
+  const Run icmp = Trace(chain_->Target4(), false, "30", "300");
+  for (const auto& c : cases) {
+    const std::string target = c.V6 ? chain_->Target6() : chain_->Target4();
+    SCOPED_TRACE(target + " method " + std::to_string(c.Method) + " port " + std::to_string(c.Port));
+    const Run run = Trace(target, c.Datagram, "30", "1000", c.Method, c.Port);
+    EXPECT_EQ(run.Pane, Expected(target, c.V6, "30"));
+    EXPECT_LT(run.Ms, 3000);
+  }
+  chain_->EchoFiltered(false);
+  EXPECT_EQ(icmp.Pane.find("abgeschlossen"), std::string::npos) << icmp.Pane;
+}
+
+TEST_F(TraceLongChain, TcpWithoutRawSocketsNamesTheMissingCapabilityOnce) {
+  const Run run = Trace(chain_->Target4(), true, "10", "100", 2, 0);
+  std::size_t lines = 0, at = 0;
+  while ((at = run.Pane.find("CAP_NET_RAW", at)) != std::string::npos) ++lines, ++at;
+  EXPECT_EQ(lines, 1u) << run.Pane;
+  EXPECT_NE(run.Pane.find("FF0000|TCP-Proben brauchen einen Raw-Socket"), std::string::npos);
+  EXPECT_NE(run.Pane.find("  10. Knoten: Zeitüberschreitung."), std::string::npos);
 }

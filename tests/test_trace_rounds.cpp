@@ -86,6 +86,9 @@ TEST(TraceRoundsFigures, LossIsTheRoutersOwnOnlyWhenEveryHopBehindLosesNothing) 
       {{4, 2, 3, 3}, {HopLoss::None, HopLoss::Path, HopLoss::Path, HopLoss::Path}},
       {{4, 4, 4, 1}, {HopLoss::None, HopLoss::None, HopLoss::None, HopLoss::Path}},
       {{3, 4, 2, 4}, {HopLoss::Path, HopLoss::None, HopLoss::RouterOnly, HopLoss::None}},
+      // A router that never answers tells nothing about the path behind it.
+      {{4, 2, 0, 4}, {HopLoss::None, HopLoss::RouterOnly, HopLoss::RouterOnly, HopLoss::None}},
+      {{4, 3, 0, 0}, {HopLoss::None, HopLoss::Path, HopLoss::Path, HopLoss::Path}},
   };
   for (const auto& c : cases) {
     TraceRounds t;

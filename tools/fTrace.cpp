@@ -1,7 +1,9 @@
 // Trace tool: the route to a host, hop by hop, by echo requests with a rising
 // time-to-live, the requests of many hops in flight at once.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,6 +17,7 @@
 #include "common/TraceRounds.h"
 #include "common/fMain.h"
 #include "platform/Icmp.h"
+#include "platform/TraceProbes.h"
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
 #include "tools/fAddressInfo.h"
@@ -115,6 +118,28 @@ bool ProbeRound(ToolRunGuard& guard, platform::IIcmpProbes* probes, const std::s
     ++hop;
   }
   return true;
+}
+
+// Once per run, the red line that tells why no probe could be sent.
+void ReportTraceNoService(TfrmMain& form, TRichEdit& pane, TraceMethod method,
+                          const IcmpEchoResult& echo, bool& reported) {
+  if (method == TraceMethod::Icmp) {
+    ReportIcmpNoService(form, pane, echo, reported);
+    return;
+  }
+  if (reported || echo.Status != kIcmpNoService) return;
+  reported = true;
+  if (method == TraceMethod::Tcp && (echo.OpenError == EPERM || echo.OpenError == EACCES))
+    form.AppendOutput(pane,
+                      LangText("Main|OutTraceTcpNoRaw",
+                               "TCP-Proben brauchen einen Raw-Socket: das Programm braucht "
+                               "CAP_NET_RAW."),
+                      clRed);
+  else
+    form.AppendOutput(pane,
+                      LangText("Main|OutTraceNoSocket", "Socket konnte nicht geöffnet werden: %s1%",
+                               {std::strerror(echo.OpenError)}),
+                      clRed);
 }
 
 std::string Ms(const std::optional<double>& v) {
@@ -250,6 +275,20 @@ void FillTraceTable(TListView& view, const TraceRounds& table) {
 
 }  // namespace
 
+TraceMethod TraceProbeMethod = TraceMethod::Icmp;
+int TraceProbePort = 0;
+
+bool ParseTraceMethod(const std::string& text, TraceMethod& out) {
+  const std::pair<const char*, TraceMethod> names[] = {
+      {"icmp", TraceMethod::Icmp}, {"udp", TraceMethod::Udp}, {"tcp", TraceMethod::Tcp}};
+  for (const auto& [name, method] : names)
+    if (SameText(text, name)) {
+      out = method;
+      return true;
+    }
+  return false;
+}
+
 std::vector<std::string> TraceTableCaptions() {
   return {LangText("Main|lvTraceHop", "Nr."),
           LangText("Main|lvTraceHost", "Host"),
@@ -348,8 +387,17 @@ void TfrmMain::btnTraceStartClick() {
   if (IsHostName(address)) address = ResolveHostToAddress(address, 2000, preferIPv6);
   const IpAddress to = IpAddress::Parse(address);
   const std::string sent(8, 'A');
+  // ICMP echoes, UDP to a port per hop, or TCP SYNs, as chosen.
+  const TraceMethod method = TraceProbeMethod;
   std::unique_ptr<platform::IIcmpProbes> probes;
-  if (!to.Empty()) probes = platform::Icmp().Probes(to, sent, timeout);
+  if (to.Empty())
+    ;  // nothing can be sent
+  else if (method == TraceMethod::Udp)
+    probes = platform::OpenUdpProbes(to, TraceProbePort > 0 ? TraceProbePort : 33434, timeout);
+  else if (method == TraceMethod::Tcp)
+    probes = platform::OpenTcpProbes(to, TraceProbePort > 0 ? TraceProbePort : 443, timeout);
+  else
+    probes = platform::Icmp().Probes(to, sent, timeout);
   auto reportAbort = [&] {
     AppendOutput(reTrace, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
   };
@@ -379,7 +427,7 @@ void TfrmMain::btnTraceStartClick() {
     std::snprintf(number, sizeof number, "%2d", hop);
     const std::string label = LangText("Main|OutTraceReplyHops", "  %s1%. Knoten: ", {number});
     lastHop = hop;
-    ReportIcmpNoService(*this, reTrace, echo, noServiceReported);
+    ReportTraceNoService(*this, reTrace, method, echo, noServiceReported);
     const bool unreachable = echo.Unreachable != IcmpUnreachable::None;
     if (!HasNode(echo)) {
       AppendOutput(reTrace, label + LangText("Main|OutTraceReplyTimeout", "Zeitüberschreitung."),
@@ -460,6 +508,7 @@ void TfrmMain::btnTraceStartClick() {
 void TfrmMain::TraceRoundsRun(ToolRunGuard& guard, platform::IIcmpProbes* probes,
                               const std::string& address, const std::string& sent, int timeout,
                               int& endHop, bool resolve, bool& reached, int& lastHop) {
+  bool noServiceReported = false;
   lvTraceRounds.SetVisible(true);
   reTrace.SetVisible(false);
   const int rounds = std::max(0, TraceRoundCount);
@@ -494,6 +543,7 @@ void TfrmMain::TraceRoundsRun(ToolRunGuard& guard, platform::IIcmpProbes* probes
       namesBy.push_back(Deadline::In(NameResTimeout));
     };
     auto onFinal = [&](int hop, const IcmpEchoResult& echo) {
+      ReportTraceNoService(*this, reTrace, TraceProbeMethod, echo, noServiceReported);
       std::optional<double> rtt;
       if (HasNode(echo)) rtt = static_cast<double>(echo.RoundTripMs);
       TraceTable.Record(hop, rtt, echo.ReplyAddress);
