@@ -192,6 +192,9 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       ApplyFlag(f.chkDnsDirectQuery, "DnsD");
       ApplyFlag(f.chkDnsExtended, "DnsI");
       ApplyFlag(f.chkDnsExtendedResolve, "DnsR");
+      // Given, even empty, the type replaces the stored one.
+      if (HasParam("DnsT")) f.cmbDnsType.SetText(GetParamValue("DnsT"));
+      f.DnsServerSwitch = Trim(GetParamValue("DnsS"));
       f.btnDnsStart.Click();
       break;
     case pgPing:
@@ -233,6 +236,11 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       SetTextParam(f.cmbEMailSender, "EMailS");
       SetTextParam(f.cmbEMailMXServer, "EMailMX");
       SelectItemParam(f.cmbEMailTimeout, "EMailT");
+      ApplyFlag(f.chkEMailPolicy, "EMailPolicy");
+      SetTextParam(f.cmbEMailSpfIp, "EMailSpfIp");
+      SetTextParam(f.cmbEMailDkim, "EMailDkim");
+      if (HasParam("EMailSpfHelo")) f.EMailSpfHelo = GetParamValue("EMailSpfHelo");
+      if (HasParam("EMailConnect")) f.EMailConnect = GetParamValue("EMailConnect") != "0";
       f.btnEMailStart.Click();
       break;
     case pgHead:
@@ -312,6 +320,8 @@ std::vector<std::string> CommandLineHelp() {
       {"/DnsD:1|0", "DNS: direct query to the DNS server"},
       {"/DnsI:1|0", "DNS: DNS information (A, AAAA, PTR, NS, MX, TXT, CAA, SOA records)"},
       {"/DnsR:1|0", "DNS: resolve host names and addresses in the DNS information"},
+      {"/DnsT:TYPE", "DNS: ask one record type (A … HTTPS, TYPEnnn) and show the whole reply"},
+      {"/DnsS:SERVER", "DNS: DNS server of this run (address[:port])"},
       {"/Ping:HOST", "Ping tab: ping a host (name, IPv4 or IPv6 address), then run"},
       {"/PingR:1|0", "Ping: resolve host names and addresses"},
       {"/PingV6:1|0", "Ping: a host name uses its IPv6 address first"},
@@ -337,6 +347,11 @@ std::vector<std::string> CommandLineHelp() {
       {"/EMailS:ADDRESS", "Mail-Check: sender address"},
       {"/EMailMX:SERVER", "Mail-Check: mail exchanger to ask"},
       {"/EMailT:MS", "Mail-Check: timeout in ms"},
+      {"/EMailPolicy:1|0", "Mail-Check: check the sender policies (SPF) of the sender's domain"},
+      {"/EMailSpfIp:ADDRESS", "Mail-Check: the sending server's address SPF is evaluated for"},
+      {"/EMailSpfHelo:NAME", "Mail-Check: the HELO name SPF sees"},
+      {"/EMailDkim:SEL1,SEL2", "Mail-Check: DKIM selectors to look up beside the built-in ones"},
+      {"/EMailConnect:1|0", "Mail-Check: 0 checks the policies alone, with no SMTP connection"},
       {"/Head:URL", "HTTP-Header tab: show the response headers of a URL, then run"},
       {"/HeadT:MS", "HTTP-Header: timeout in ms"},
       {"/HeadR:1|0", "HTTP-Header: follow redirections automatically"},

@@ -73,6 +73,9 @@ void TfrmMain::BuildControls() {
   btnListSearch.Default = true;
   btnTimeQuery.Default = true;
 
+  cmbDnsType.SetItems({"", "A", "AAAA", "NS", "CNAME", "DNAME", "SOA", "PTR", "MX", "TXT", "SPF",
+                       "SRV", "NAPTR", "CAA", "TLSA", "SSHFP", "DS", "DNSKEY", "RRSIG", "NSEC",
+                       "NSEC3", "NSEC3PARAM", "CDS", "CDNSKEY", "SVCB", "HTTPS", "ANY"});
   cmbPingCount.SetItems({"1", "2", "3", "4", "5", "6", "7", "8", "10", "20", "25", "50"});
   cmbPingTimeout.SetItems(kTimeouts);
   cmbPingByte.SetItems({"8", "16", "32", "64", "128", "256", "512", "1024"});
@@ -204,7 +207,7 @@ std::vector<TRichEdit*> TfrmMain::OutputPanes() {
 std::vector<TComboBox*> TfrmMain::HistoryCombos() {
   return {&cmbDnsHost,   &cmbPingHost,     &cmbTraceHost,    &cmbWhoisHost,
           &cmbWhoisServer, &cmbHeadURL,    &cmbListSearch,   &cmbEMailAddress,
-          &cmbEMailSender, &cmbEMailMXServer, &cmbTimeServer, &cmbGPRankURL};
+          &cmbEMailSender, &cmbEMailMXServer, &cmbEMailSpfIp, &cmbEMailDkim, &cmbTimeServer, &cmbGPRankURL};
 }
 
 void TfrmMain::FormCreate() {

@@ -279,8 +279,18 @@ class TfrmMain {
   TButton btnDnsStart{"btnDnsStart"};
   TCheckBox chkDnsExtended{"chkDnsExtended"}, chkDnsExtendedResolve{"chkDnsExtendedResolve"},
       chkDnsReverse{"chkDnsReverse"}, chkDnsDirectQuery{"chkDnsDirectQuery"};
+  // One record type asked directly (empty: the look-up and information).
+  TLabel lblDnsType{"lblDnsType"};
+  TComboBox cmbDnsType{"cmbDnsType", TComboStyle::DropDown, 16};
+  // The DNS server of this run given on the command line (empty: the
+  // settings' one); never stored.
+  std::string DnsServerSwitch;
   TRichEdit reDns{"reDns"};
   void btnDnsStartClick();
+  // The run of the field "Typ": that type asked of the DNS server for name,
+  // the whole reply shown; the verdict goes into rcodes.
+  void DnsTypeQuery(ToolRunGuard& guard, const std::string& name, std::uint16_t type,
+                    TLineFields& rcodes);
   void chkDnsExtendedClick();
   // DNS message client shared with the Mail-Check tool; each run sets its
   // server, waiting time and query type.
@@ -337,9 +347,27 @@ class TfrmMain {
   TComboBox cmbEMailSender{"cmbEMailSender", TComboStyle::DropDown, 256};
   TComboBox cmbEMailMXServer{"cmbEMailMXServer", TComboStyle::DropDown, 256};
   TComboBox cmbEMailTimeout{"cmbEMailTimeout", TComboStyle::DropDownList};
+  // The sender policies of the domain (SPF), and the client address they
+  // are evaluated for (empty: the records are walked without a result).
+  TCheckBox chkEMailPolicy{"chkEMailPolicy"};
+  TLabel lblEMailSpfIp{"lblEMailSpfIp"};
+  TComboBox cmbEMailSpfIp{"cmbEMailSpfIp", TComboStyle::DropDown, 64};
+  // DKIM selectors to look up beside the built-in ones ("sel1,sel2").
+  TLabel lblEMailDkim{"lblEMailDkim"};
+  TComboBox cmbEMailDkim{"cmbEMailDkim", TComboStyle::DropDown, 256};
+  // From the command line only: the HELO name the policies see
+  // (/EMailSpfHelo:), and /EMailConnect:0 for the policy part alone, with
+  // no SMTP connection.
+  std::string EMailSpfHelo;
+  bool EMailConnect = true;
   TButton btnEMailStart{"btnEMailStart"};
   TRichEdit reEMail{"reEMail"};
   void btnEMailStartClick();
+  // The section of the sender policies for domain; its values go into the
+  // result record.
+  void EMailPolicySection(const std::string& domain, TLineFields& result);
+  void EMailDmarcSection(const std::string& domain, TLineFields& result);
+  void EMailDkimSection(const std::string& domain, TLineFields& result);
   // SMTP client of the Mail-Check tool; each run sets its server, port,
   // time-outs and greeting name.
   TIdSMTP IdSMTP;

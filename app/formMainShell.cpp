@@ -108,6 +108,7 @@ void TfrmMain::ApplyLanguageTexts() {
   chkDnsExtended.SetCaption(
       LangText("Main|chkDnsExtended", "DNS-&Informationen (alle Typen)"));
   chkDnsReverse.SetCaption(LangText("Main|chkDnsReverse", "Hostname / IP-Adresse ü&berprüfen"));
+  lblDnsType.SetCaption(LangText("Main|lblDnsType", "T&yp:"));
   lblPingCount.SetCaption(LangText("Main|lblPingCount", "&Anzahl:"));
   lblPingByte.SetCaption(LangText("Main|lblPingByte", "&Bytes:"));
   lblPingPause.SetCaption(LangText("Main|lblPingPause", "&Pause (ms):"));
@@ -120,6 +121,9 @@ void TfrmMain::ApplyLanguageTexts() {
   lblEMailAddress.SetCaption(LangText("Main|lblEMailAddress", "&E-Mail Adresse:"));
   lblEMailSender.SetCaption(LangText("Main|lblEMailSender", "A&bsender (optional):"));
   lblEMailMXServer.SetCaption(LangText("Main|lblEMailMXServer", "MX-Se&rver (optional):"));
+  chkEMailPolicy.SetCaption(LangText("Main|chkEMailPolicy", "Richtlinien &prüfen"));
+  lblEMailSpfIp.SetCaption(LangText("Main|lblEMailSpfIp", "Absender-&IP (optional):"));
+  lblEMailDkim.SetCaption(LangText("Main|lblEMailDkim", "DKIM-Se&lektoren (optional):"));
   lblHeadURL.SetCaption(LangText("Main|lblHeadURL", "&URL:"));
   lblTimeServer.SetCaption(LangText("Main|lblTimeServer", "&NTP-Server:"));
   btnTimeQuery.SetCaption(LangText("Main|btnTimeQuery", "&Abfragen"));
@@ -159,6 +163,9 @@ void TfrmMain::ApplyHints() {
   hint({&chkDnsDirectQuery},
        LangText("Main|hintDnsDirectQuery",
                 "Den Namen so abfragen, wie er eingegeben ist, statt seiner registrierbaren Domain"));
+  hint({&lblDnsType, &cmbDnsType},
+       LangText("Main|hintDnsType",
+                "Nur diesen Eintragstyp (oder TYPEnnn) beim DNS-Server abfragen und die ganze Antwort zeigen; leer: Nameserver-Lookup"));
   hint({&chkPingResolve, &chkTraceResolve},
        LangText("Main|hintPingResolve",
                 "Zur Adresse den Namen nachschlagen (und zum Namen die Adresse) und mit ausgeben"));
@@ -200,6 +207,15 @@ void TfrmMain::ApplyHints() {
   hint({&chkWhoisRdap},
        LangText("Main|hintWhoisRdap",
                 "Zuerst über RDAP (HTTPS) fragen; über Port 43 erst, wenn RDAP scheitert"));
+  hint({&chkEMailPolicy},
+       LangText("Main|hintEMailPolicy",
+                "Die Absender-Richtlinien (SPF) der Domain des Absenders prüfen, sonst der des Empfängers"));
+  hint({&lblEMailSpfIp, &cmbEMailSpfIp},
+       LangText("Main|hintEMailSpfIp",
+                "Die Adresse des sendenden Servers, für die SPF ausgewertet wird; leer: nur die Einträge durchgehen"));
+  hint({&lblEMailDkim, &cmbEMailDkim},
+       LangText("Main|hintEMailDkim",
+                "Selektoren der DKIM-Schlüssel, durch Kommas getrennt; dazu werden gängige Selektoren gefragt"));
   hint({&lblEMailTimeout, &cmbEMailTimeout},
        LangText("Main|hintEMailTimeout", "Zeitgrenze der ganzen SMTP-Sitzung in Millisekunden"));
   hint({&lblHeadTimeout, &cmbHeadTimeout},
@@ -261,6 +277,8 @@ void TfrmMain::LayoutDesign() {
   chkDnsExtendedResolve.SetBounds(kX + 16, 84, 284, kCheckH);
   chkDnsReverse.SetBounds(kRightX, 66, kCheckW, kCheckH);
   chkDnsDirectQuery.SetBounds(kRightX, 84, kCheckW, kCheckH);
+  lblDnsType.SetBounds(kPreferX, kRow1Label, 110, kLabelH);
+  cmbDnsType.SetBounds(kPreferX, kRow1Input, 110, kComboH);
   reDns.SetBounds(7, 124, 0, 0);
 
   // Ping
@@ -298,12 +316,17 @@ void TfrmMain::LayoutDesign() {
   reWhois.SetBounds(7, 164, 0, 0);
 
   // Mail-Check
-  grpEMail.SetBounds(7, 4, 0, 112);
+  grpEMail.SetBounds(7, 4, 0, 156);
   mainRow(lblEMailAddress, cmbEMailAddress, btnEMailStart);
   labelled(lblEMailSender, cmbEMailSender, kX, 190);
   labelled(lblEMailMXServer, cmbEMailMXServer, 219, 190);
   labelled(lblEMailTimeout, cmbEMailTimeout, 419, 80);
-  reEMail.SetBounds(7, 124, 0, 0);
+  chkEMailPolicy.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
+  lblEMailSpfIp.SetBounds(kX, 110, 190, kLabelH);
+  cmbEMailSpfIp.SetBounds(kX, 126, 190, kComboH);
+  lblEMailDkim.SetBounds(219, 110, 190, kLabelH);
+  cmbEMailDkim.SetBounds(219, 126, 190, kComboH);
+  reEMail.SetBounds(7, 168, 0, 0);
 
   // HTTP-Header
   grpHead.SetBounds(7, 4, 0, 112);
@@ -396,7 +419,8 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
   switch (page) {
     case pgDns:
       return {&grpDns, &lblDnsHost, &cmbDnsHost, &btnDnsStart, &chkDnsExtended,
-              &chkDnsExtendedResolve, &chkDnsReverse, &chkDnsDirectQuery, &reDns};
+              &chkDnsExtendedResolve, &chkDnsReverse, &chkDnsDirectQuery, &lblDnsType,
+              &cmbDnsType, &reDns};
     case pgPing:
       return {&grpPing, &lblPingHost, &cmbPingHost, &btnPingStart, &lblPingCount, &cmbPingCount,
               &lblPingTimeout, &cmbPingTimeout, &lblPingByte, &cmbPingByte, &lblPingPause,
@@ -413,7 +437,8 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
     case pgEMail:
       return {&grpEMail, &lblEMailAddress, &cmbEMailAddress, &btnEMailStart, &lblEMailSender,
               &cmbEMailSender, &lblEMailMXServer, &cmbEMailMXServer, &lblEMailTimeout,
-              &cmbEMailTimeout, &reEMail};
+              &cmbEMailTimeout, &chkEMailPolicy, &lblEMailSpfIp, &cmbEMailSpfIp, &lblEMailDkim, &cmbEMailDkim,
+              &reEMail};
     case pgHead:
       return {&grpHead, &lblHeadURL, &cmbHeadURL, &btnHeadStart, &lblHeadTimeout, &cmbHeadTimeout,
               &chkHeadRedirect, &chkHeadTls, &chkHeadHttp2, &reHead};

@@ -52,7 +52,10 @@ constexpr int kMaxForeignTcpMessages = 16;
 // are broken zones.
 constexpr int kMaxCnameLinks = 16;
 
-constexpr std::uint16_t kFlagQR = 0x8000, kFlagTC = 0x0200, kOpcodeMask = 0x7800;
+constexpr std::uint16_t kFlagQR = 0x8000, kFlagTC = 0x0200, kFlagCD = 0x0010,
+                        kOpcodeMask = 0x7800;
+// The EDNS option that asks for and carries the server's identifier.
+constexpr std::uint16_t kOptionNsid = 3;
 constexpr int kRcodeFormErr = 1;
 
 constexpr std::uint16_t kTypeCodes[] = {
@@ -138,91 +141,17 @@ const char* RcodeText(int rcode) {
   throw e;
 }
 
-TRecordKind KindOf(std::uint16_t type) {
-  switch (type) {
-    case kTypeA: return TRecordKind::A;
-    case kTypeNS: return TRecordKind::NS;
-    case kTypeCNAME: return TRecordKind::Name;
-    case kTypePTR: return TRecordKind::PTR;
-    case kTypeMX: return TRecordKind::MX;
-    case kTypeTXT: return TRecordKind::Text;
-    case kTypeSOA: return TRecordKind::SOA;
-    case kTypeCAA: return TRecordKind::CAA;
-    case kTypeAAAA: return TRecordKind::AAAA;
-    default: return TRecordKind::Other;
-  }
-}
-
-// A name inside RDATA: decoded against the whole message, but its own bytes
-// must stay within the RDATA.
-std::string RDataName(const unsigned char* msg, size_t size, size_t& p, size_t rdEnd) {
-  std::string name = DecodeDnsName(msg, size, p);
-  if (p > rdEnd) Malformed("name runs past its record data");
-  return name;
-}
-
-// Decodes the fields of rec's kind from the RDATA at msg[rdStart, rdEnd).
-void DecodeRData(TResultRecord& rec, const unsigned char* msg, size_t size, size_t rdStart,
-                 size_t rdEnd) {
-  size_t p = rdStart;
-  switch (rec.Kind) {
-    case TRecordKind::A:
-      if (rdEnd - rdStart != 4) Malformed("address record of wrong length");
-      rec.IPAddress = std::to_string(msg[p]) + "." + std::to_string(msg[p + 1]) + "." +
-                      std::to_string(msg[p + 2]) + "." + std::to_string(msg[p + 3]);
-      break;
-    case TRecordKind::AAAA: {
-      if (rdEnd - rdStart != 16) Malformed("IPv6 address record of wrong length");
-      std::array<std::uint8_t, 16> bytes;
-      std::memcpy(bytes.data(), msg + p, 16);
-      rec.IPAddress = IpAddress::FromV6(bytes).ToString();
-      break;
+// The options of the reply's OPT record that are shown (the server's
+// identifier); options that run past the record's data end the reading.
+void ReadOptions(TQueryResult& result, const unsigned char* p, size_t length) {
+  for (size_t at = 0; at + 4 <= length;) {
+    const std::uint16_t code = Get16(p + at), size = Get16(p + at + 2);
+    if (at + 4 + size > length) break;
+    if (code == kOptionNsid && !result.HasNsid) {
+      result.HasNsid = true;
+      result.Nsid.assign(reinterpret_cast<const char*>(p + at + 4), size);
     }
-    case TRecordKind::NS:
-    case TRecordKind::Name:
-    case TRecordKind::PTR:
-      rec.HostName = RDataName(msg, size, p, rdEnd);
-      break;
-    case TRecordKind::MX:
-      if (rdEnd - rdStart < 3) Malformed("mail exchanger record too short");
-      rec.Preference = Get16(msg + p);
-      p += 2;
-      rec.HostName = RDataName(msg, size, p, rdEnd);
-      break;
-    case TRecordKind::Text: {
-      std::string joined;
-      while (p < rdEnd) {
-        size_t len = msg[p];
-        if (p + 1 + len > rdEnd) Malformed("character-string runs past its record data");
-        joined.append(reinterpret_cast<const char*>(msg + p + 1), len);
-        p += 1 + len;
-      }
-      if (!joined.empty()) rec.Text.push_back(std::move(joined));
-      break;
-    }
-    case TRecordKind::SOA:
-      rec.Primary = RDataName(msg, size, p, rdEnd);
-      rec.Responsible = RDataName(msg, size, p, rdEnd);
-      if (p + 20 > rdEnd) Malformed("start-of-authority record too short");
-      rec.Serial = Get32(msg + p);
-      rec.Refresh = Get32(msg + p + 4);
-      rec.Retry = Get32(msg + p + 8);
-      rec.Expire = Get32(msg + p + 12);
-      rec.MinimumTTL = Get32(msg + p + 16);
-      break;
-    case TRecordKind::CAA: {
-      // Flags, tag length, tag, and the value as the rest of the RDATA.
-      if (rdEnd - rdStart < 2) Malformed("CAA record too short");
-      rec.CaaFlags = msg[p];
-      const size_t tagLength = msg[p + 1];
-      if (p + 2 + tagLength > rdEnd) Malformed("CAA tag runs past its record data");
-      rec.CaaTag.assign(reinterpret_cast<const char*>(msg + p + 2), tagLength);
-      rec.CaaValue.assign(reinterpret_cast<const char*>(msg + p + 2 + tagLength),
-                          rdEnd - (p + 2 + tagLength));
-      break;
-    }
-    case TRecordKind::Other:
-      break;
+    at += 4 + size;
   }
 }
 
@@ -326,7 +255,7 @@ Fit Examine(const unsigned char* msg, size_t n, std::uint16_t id, const std::str
 }
 
 // Appends the OPT record to a query built without one.
-std::string WithOpt(std::string query, std::uint16_t payload, bool dnssecOk) {
+std::string WithOpt(std::string query, std::uint16_t payload, bool dnssecOk, bool nsid) {
   const std::uint16_t arCount = static_cast<std::uint16_t>(Get16(Bytes(query) + 10) + 1);
   query[10] = static_cast<char>(arCount >> 8);
   query[11] = static_cast<char>(arCount & 0xFF);
@@ -335,7 +264,13 @@ std::string WithOpt(std::string query, std::uint16_t payload, bool dnssecOk) {
   Put16(query, payload);                    // CLASS: the UDP payload size
   Put16(query, 0);                          // TTL: extended RCODE 0, version 0 …
   Put16(query, dnssecOk ? 0x8000 : 0x0000);  // … and the DO bit
-  Put16(query, 0);                          // no options
+  if (!nsid) {
+    Put16(query, 0);  // no options
+    return query;
+  }
+  Put16(query, 4);
+  Put16(query, kOptionNsid);
+  Put16(query, 0);  // asked for by an empty one
   return query;
 }
 
@@ -455,6 +390,46 @@ bool TcpExchange(const Endpoint& server, const std::string& query, std::uint16_t
 
 std::uint16_t QueryTypeCode(TQueryRecordType t) { return kTypeCodes[t]; }
 
+std::string TransportName(TDnsTransport t) {
+  switch (t) {
+    case TDnsTransport::Udp: return "udp";
+    case TDnsTransport::Tcp: return "tcp";
+    case TDnsTransport::Tls: return "tls";
+    case TDnsTransport::Https: return "https";
+  }
+  return "udp";
+}
+
+TDnsServer ParseDnsServer(const std::string& text) {
+  TDnsServer s;
+  const std::string lower = LowerAscii(text.substr(0, 8));
+  if (lower.rfind("https://", 0) == 0) {
+    s.Transport = TDnsTransport::Https;
+    s.Url = text;
+    // The authority: up to the path.
+    const size_t end = text.find_first_of("/?#", 8);
+    std::string authority = text.substr(8, end == std::string::npos ? end : end - 8);
+    auto [host, port] = SplitUrlPort(authority);
+    s.Port = port;
+    s.Host = host;
+  } else if (lower.rfind("tls://", 0) == 0) {
+    s.Transport = TDnsTransport::Tls;
+    std::string rest = text.substr(6);
+    if (!rest.empty() && rest.back() == '/') rest.pop_back();
+    auto [host, port] = SplitUrlPort(rest);
+    s.Port = port;
+    s.Host = host;
+  } else {
+    auto [host, port] = SplitUrlPort(text);
+    s.Port = port;
+    s.Host = host;
+    return s;
+  }
+  if (s.Host.size() >= 2 && s.Host.front() == '[' && s.Host.back() == ']')
+    s.Host = s.Host.substr(1, s.Host.size() - 2);
+  return s;
+}
+
 std::string RcodeName(int rcode) {
   static const char* const kNames[] = {"NOERROR", "FORMERR", "SERVFAIL", "NXDOMAIN",
                                        "NOTIMP",  "REFUSED", "YXDOMAIN", "YXRRSET",
@@ -466,13 +441,12 @@ std::string RcodeName(int rcode) {
 
 void TQueryResult::Clear() { *this = TQueryResult(); }
 
-std::string DecodeDnsName(const unsigned char* msg, size_t size, size_t& pos) {
-  std::string name;
+std::string DecodeDnsNameWire(const unsigned char* msg, size_t size, size_t& pos) {
+  std::string wire;
   size_t p = pos;
   size_t resume = 0;  // just after the first pointer, once one was followed
   bool jumped = false;
   int jumps = 0;
-  size_t wireLength = 1;  // the terminating zero
   for (;;) {
     if (p >= size) Malformed("name runs past the end of the message");
     const unsigned char len = msg[p];
@@ -491,14 +465,23 @@ std::string DecodeDnsName(const unsigned char* msg, size_t size, size_t& pos) {
     // Lengths 64 to 191 carry flag bits that no current standard uses; they
     // are read as plain label lengths.
     if (p + 1 + len > size) Malformed("label runs past the end of the message");
-    wireLength += 1 + len;
-    if (wireLength > kMaxNameWireLength) Malformed("name longer than 255 bytes");
-    name.append(reinterpret_cast<const char*>(msg + p + 1), len);
-    name += '.';
+    // With the terminating zero still to come.
+    if (wire.size() + 1 + len + 1 > kMaxNameWireLength) Malformed("name longer than 255 bytes");
+    wire.append(reinterpret_cast<const char*>(msg + p), 1 + len);
     p += 1 + len;
   }
   pos = jumped ? resume : p;
-  if (!name.empty()) name.pop_back();
+  wire += '\0';
+  return wire;
+}
+
+std::string DecodeDnsName(const unsigned char* msg, size_t size, size_t& pos) {
+  const std::string wire = DecodeDnsNameWire(msg, size, pos);
+  std::string name;
+  for (size_t p = 0; wire[p] != 0; p += 1 + static_cast<unsigned char>(wire[p])) {
+    if (!name.empty()) name += '.';
+    name.append(wire, p + 1, static_cast<unsigned char>(wire[p]));
+  }
   return name;
 }
 
@@ -518,16 +501,23 @@ std::string PtrQueryName(const std::string& name) {
 
 std::string TIdDNSResolver::BuildQuery(const std::string& name, std::uint16_t qclass,
                                        std::uint16_t id) const {
-  if (QueryType.empty())
+  if (QueryType.empty() && QuestionType == 0)
     throw EIdDnsResolverError(TDnsFailure::NoQuestion,
                               "No query type: there is no question to ask");
   std::string msg;
   Put16(msg, id);
-  Put16(msg, AllowRecursiveQueries ? 0x0100 : 0x0000);
-  Put16(msg, static_cast<std::uint16_t>(QueryType.size()));
+  Put16(msg, static_cast<std::uint16_t>((AllowRecursiveQueries ? 0x0100 : 0x0000) |
+                                        (CheckingDisabled ? kFlagCD : 0)));
+  Put16(msg, static_cast<std::uint16_t>(QuestionType != 0 ? 1 : QueryType.size()));
   Put16(msg, 0);
   Put16(msg, 0);
   Put16(msg, 0);
+  if (QuestionType != 0) {
+    msg += EncodeName(QuestionType == kTypePTR ? PtrQueryName(name) : name);
+    Put16(msg, QuestionType);
+    Put16(msg, qclass);
+    return msg;
+  }
   for (TQueryRecordType t : QueryType) {  // std::set: in the order of the type list
     msg += EncodeName(t == qtPTR ? PtrQueryName(name) : name);
     Put16(msg, QueryTypeCode(t));
@@ -539,7 +529,7 @@ std::string TIdDNSResolver::BuildQuery(const std::string& name, std::uint16_t qc
 std::string TIdDNSResolver::QueryMessage(const std::string& name, std::uint16_t qclass,
                                          std::uint16_t id) const {
   std::string msg = BuildQuery(name, qclass, id);
-  return UseEdns ? WithOpt(std::move(msg), EdnsPayloadSize, DnssecOk) : msg;
+  return UseEdns ? WithOpt(std::move(msg), EdnsPayloadSize, DnssecOk, RequestNsid) : msg;
 }
 
 TQueryResult TIdDNSResolver::ParseMessage(const unsigned char* msg, size_t size) {
@@ -549,11 +539,14 @@ TQueryResult TIdDNSResolver::ParseMessage(const unsigned char* msg, size_t size)
   const unsigned counts[3] = {Get16(msg + 6), Get16(msg + 8), Get16(msg + 10)};
   size_t pos = kHeaderSize;
   for (unsigned q = 0; q < qdCount; ++q) {
+    const size_t qStart = pos;
     std::string qname = DecodeDnsName(msg, size, pos);
     if (pos + 4 > size) Malformed("question runs past the end of the message");
     if (qdCount == 1) {
       result.HasQuestion = true;
       result.QName = std::move(qname);
+      size_t again = qStart;
+      result.QNameWire = DecodeDnsNameWire(msg, size, again);
       result.QType = Get16(msg + pos);
       result.QClass = Get16(msg + pos + 2);
     }
@@ -565,13 +558,16 @@ TQueryResult TIdDNSResolver::ParseMessage(const unsigned char* msg, size_t size)
     for (unsigned i = 0; i < counts[s]; ++i) {
       TResultRecord rec;
       rec.Section = sections[s];
+      {
+        size_t namePos = pos;
+        rec.OwnerWire = DecodeDnsNameWire(msg, size, namePos);
+      }
       rec.Name = DecodeDnsName(msg, size, pos);
       if (pos + 10 > size) Malformed("record header runs past the end of the message");
       rec.TypeCode = Get16(msg + pos);
       rec.Class = Get16(msg + pos + 2);
       rec.TTL = Get32(msg + pos + 4);
       rec.RDataLength = Get16(msg + pos + 8);
-      rec.Kind = KindOf(rec.TypeCode);
       const size_t rdStart = pos + 10;
       const size_t rdEnd = rdStart + rec.RDataLength;
       if (rdEnd > size) Malformed("record data runs past the end of the message");
@@ -587,10 +583,11 @@ TQueryResult TIdDNSResolver::ParseMessage(const unsigned char* msg, size_t size)
         // The upper eight bits of the response code.
         if (const unsigned extended = rec.TTL >> 24; extended != 0)
           result.ExtendedRcode = static_cast<int>(extended << 4) | (result.Flags & 0x0F);
+        ReadOptions(result, msg + rdStart, rec.RDataLength);
         continue;
       }
-      rec.RData.assign(reinterpret_cast<const char*>(msg + rdStart), rec.RDataLength);
-      DecodeRData(rec, msg, size, rdStart, rdEnd);
+      rec.RData = ExpandRecordData(rec.TypeCode, msg, size, rdStart, rdEnd);
+      DecodeRecordData(rec);
       result.records_.push_back(std::move(rec));
     }
   }
@@ -602,6 +599,10 @@ void TIdDNSResolver::ReadReply(const unsigned char* msg, size_t size, std::uint1
   if (Get16(msg) != id)
     throw EIdDnsResolverError(TDnsFailure::Mismatch,
                               "DNS reply identifier does not match the query");
+  if (WholeReply) {
+    QueryResult = ParseMessage(msg, size);
+    return;
+  }
   const int rcode = msg[3] & 0x0F;
   if (rcode != 0) {
     // The server's code decides; a readable rest only adds whether the
@@ -639,7 +640,7 @@ void TIdDNSResolver::SendQuery(const std::string& name, std::uint16_t qclass) {
     lastId_ = id;
     exchange_.Edns = edns;
     exchange_.DnssecOk = edns && DnssecOk;
-    return edns ? WithOpt(WithId(plain, id), EdnsPayloadSize, DnssecOk) : WithId(plain, id);
+    return edns ? WithOpt(WithId(plain, id), EdnsPayloadSize, DnssecOk, RequestNsid) : WithId(plain, id);
   };
   for (;;) {
     const std::uint16_t id = RandomId();

@@ -50,15 +50,6 @@ bool IsIpLiteral(const std::string& host) {
   return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
-std::string Base64(const std::string& s) {
-  std::string out(4 * ((s.size() + 2) / 3) + 1, '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                reinterpret_cast<const unsigned char*>(s.data()),
-                                static_cast<int>(s.size()));
-  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return out;
-}
-
 // Waits until fd is ready for events before the deadline; raises the
 // timeout error of the step, or the abort when the user asked for one.
 void AwaitFd(int fd, short events, const Deadline& deadline, HttpError::Kind timeoutKind) {
@@ -500,6 +491,24 @@ void HttpClient::Head(const std::string& url) { Request("HEAD", url); }
 
 std::string HttpClient::Get(const std::string& url) { return Request("GET", url); }
 
+std::string HttpClient::Post(const std::string& url, const std::string& contentType,
+                             const std::string& body) {
+  postBody_ = body;
+  postType_ = contentType;
+  const bool redirects = HandleRedirects;
+  HandleRedirects = false;
+  struct Restore {
+    HttpClient& c;
+    bool redirects;
+    ~Restore() {
+      c.HandleRedirects = redirects;
+      c.postBody_.clear();
+      c.postType_.clear();
+    }
+  } restore{*this, redirects};
+  return Request("POST", url);
+}
+
 std::string HttpClient::ProxyAuthorization() const {
   // No user name, no credentials: an empty pair would only tell an open
   // proxy that we have none, and a closed one answers 407 either way.
@@ -519,6 +528,11 @@ std::string HttpClient::BuildRequest(const std::string& method, const HttpUrl& u
   header("User-Agent", UserAgent);
   if (viaProxy) header("Proxy-Authorization", ProxyAuthorization());
   if (AllowCookies) header("Cookie", Cookies.HeaderFor(url.Host, url.PathAndQuery, url.Scheme == "https"));
+  if (method == "POST") {
+    header("Content-Type", postType_);
+    r += "Content-Length: " + std::to_string(postBody_.size()) + "\r\n\r\n" + postBody_;
+    return r;
+  }
   r += "\r\n";
   return r;
 }
@@ -693,7 +707,7 @@ std::string HttpClient::Request(const std::string& method, const std::string& ur
   std::string m = method;
   int redirects = 0;
   for (;;) {
-    std::string body = Exchange(m, url, method == "GET", deadline);
+    std::string body = Exchange(m, url, method == "GET" || method == "POST", deadline);
     const int code = Response.ResponseCode;
     const bool redirect = (code >= 300 && code <= 399 && code != 304) || !Response.Location.empty();
     if (HandleRedirects && redirect && !Response.Location.empty()) {

@@ -142,6 +142,9 @@ class HttpClient {
   // in progress with the error kind Aborted.
   void Head(const std::string& url);
   std::string Get(const std::string& url);
+  // A POST of body (of that Content-Type); redirects are not followed.
+  std::string Post(const std::string& url, const std::string& contentType,
+                   const std::string& body);
 
   bool Connected() const;
   void Disconnect();
@@ -167,6 +170,8 @@ class HttpClient {
   HttpResponseHead ReadHead(HttpReader& in, const HttpUrl& url);
 
   std::unique_ptr<Connection> conn_;
+  // The body of the POST under way and its type.
+  std::string postBody_, postType_;
 };
 
 // Applies the proxy options of the settings to a client: set with basic

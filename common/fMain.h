@@ -50,6 +50,8 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 // Whole-text integer parse like the platform's StrToIntDef: optional sign,
 // decimal digits (or $/0x hex); anything else gives the default.
 int StrToIntDef(const std::string& s, int def);
+// The bytes in base 64 (RFC 4648, with padding).
+std::string Base64(const std::string& bytes);
 // Text cut to at most n bytes.
 std::string Cut(const std::string& s, size_t n);
 // At most n bytes without splitting a UTF-8 character (for text that is

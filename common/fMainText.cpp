@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <openssl/evp.h>
+
 #include "common/fMain.h"
 #include "common/IpAddress.h"
 
@@ -13,6 +15,15 @@ namespace quovix {
 
 std::string ProgramFolder;
 std::string IniFilePath;
+
+std::string Base64(const std::string& bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(bytes.data()),
+                                static_cast<int>(bytes.size()));
+  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return out;
+}
 
 int CountOccurrences(const std::string& text, const std::string& search) {
   if (search.empty()) return 0;

@@ -193,7 +193,7 @@ int ReadRanged(const TIniDocument& ini, const std::string& key, int def, int lo,
 // The window's controls that keep their state in the file, in the order of
 // reading and writing: per tab its histories and its options.
 struct ControlEntry {
-  enum Kind { History, Check, Index } kind;
+  enum Kind { History, Check, Index, Text } kind;
   const char* key;
   TComboBox TfrmMain::*combo = nullptr;  // History, Index
   TCheckBox TfrmMain::*box = nullptr;    // Check
@@ -211,6 +211,9 @@ ControlEntry Check(const char* key, TCheckBox TfrmMain::*box, bool def,
                    void (TfrmMain::*afterLoad)() = nullptr) {
   return {ControlEntry::Check, key, nullptr, box, def ? 1 : 0, 0, nullptr, afterLoad};
 }
+ControlEntry Text(const char* key, TComboBox TfrmMain::*combo) {
+  return {ControlEntry::Text, key, combo};
+}
 ControlEntry Index(const char* key, TComboBox TfrmMain::*combo, int def, int hi,
                    void (TfrmMain::*afterLoad)() = nullptr) {
   return {ControlEntry::Index, key, combo, nullptr, def, hi, nullptr, afterLoad};
@@ -225,6 +228,7 @@ const std::vector<ControlEntry>& ControlEntries() {
       Check("DnsExtendedResolve", &F::chkDnsExtendedResolve, true),
       Check("DnsReverse", &F::chkDnsReverse, true),
       Check("DnsDirectQuery", &F::chkDnsDirectQuery, false),
+      Text("DnsType", &F::cmbDnsType),
       // Ping (PingCount's item 12 is "...", added at window creation)
       Hist("HistPingHost", &F::cmbPingHost),
       Index("PingCount", &F::cmbPingCount, 2, 12),
@@ -261,6 +265,9 @@ const std::vector<ControlEntry>& ControlEntries() {
       Hist("EMailAddress", &F::cmbEMailAddress),
       Hist("EMailSender", &F::cmbEMailSender),
       Hist("EMailMXServer", &F::cmbEMailMXServer),
+      Check("EMailPolicy", &F::chkEMailPolicy, true),
+      Hist("EMailSpfIp", &F::cmbEMailSpfIp),
+      Hist("EMailDkim", &F::cmbEMailDkim),
       // Time
       Hist("HistTimeServer", &F::cmbTimeServer, DefaultTimeServers),
       // PageRank
@@ -288,6 +295,9 @@ void LoadControl(const TIniDocument& ini, TfrmMain& f, const ControlEntry& e) {
       combo.SetItemIndex(v < combo.Count() ? v : e.def);
       break;
     }
+    case ControlEntry::Text:
+      (f.*e.combo).SetText(Cut(Trim(ini.ReadString(kSettings, e.key, "")), 16));
+      break;
   }
   if (e.afterLoad) (f.*e.afterLoad)();
 }
@@ -300,6 +310,8 @@ bool SaveControl(TIniDocument& ini, TfrmMain& f, const ControlEntry& e) {
       return ini.WriteBool(kSettings, e.key, (f.*e.box).Checked());
     case ControlEntry::Index:
       return ini.WriteInt(kSettings, e.key, (f.*e.combo).ItemIndex());
+    case ControlEntry::Text:
+      return ini.WriteString(kSettings, e.key, StoredText(Trim((f.*e.combo).Text())));
   }
   return false;
 }

@@ -184,6 +184,27 @@ TEST_F(CommandLineTest, FlagsCheckOnlyForExactlyOne) {
   EXPECT_TRUE(f.chkDnsExtendedResolve.Checked());  // absent: untouched
 }
 
+// The type of the field "Typ" replaces the stored one when given, even
+// empty; the server of the run is never the stored one's change.
+TEST_F(CommandLineTest, DnsTypeAndServerOfTheRun) {
+  const struct {
+    std::vector<std::string> args;
+    const char* type;
+    const char* server;
+  } cases[] = {
+      {{"/Dns:host", "/DnsT:TLSA", "/DnsS:tls://127.0.0.1:853"}, "TLSA", "tls://127.0.0.1:853"},
+      {{"/Dns:host", "/DnsT:"}, "", ""},
+      {{"/Dns:host"}, "MX", ""},
+  };
+  for (const auto& c : cases) {
+    f.cmbDnsType.SetText("MX");
+    Run(c.args);
+    EXPECT_EQ(f.cmbDnsType.Text(), c.type);
+    EXPECT_EQ(f.DnsServerSwitch, c.server);
+    EXPECT_EQ(rec.clicks.back(), "Dns");
+  }
+}
+
 TEST_F(CommandLineTest, OwnResolveDependsOnWhereTheBareOwnStands) {
   f.chkOwnResolve.SetCheckedSilently(true);
   Run({"/Own", "/OwnR:0"});
@@ -254,6 +275,13 @@ TEST_F(CommandLineTest, WhoisMailAndHeaderSecondaries) {
   EXPECT_EQ(f.cmbEMailSender.Text(), "me@example.org");
   EXPECT_EQ(f.cmbEMailMXServer.Text(), "mx.example");
   EXPECT_EQ(f.cmbEMailTimeout.Text(), "250");
+  Run({"/EMail:u@example.org", "/EMailPolicy:1", "/EMailSpfIp:2001:db8::25", "/EMailSpfHelo:mx.example",
+       "/EMailConnect:0", "/EMailDkim:sel1,sel2"});
+  EXPECT_EQ(f.cmbEMailDkim.Text(), "sel1,sel2");
+  EXPECT_TRUE(f.chkEMailPolicy.Checked());
+  EXPECT_EQ(f.cmbEMailSpfIp.Text(), "2001:db8::25");
+  EXPECT_EQ(f.EMailSpfHelo, "mx.example");
+  EXPECT_FALSE(f.EMailConnect);
 
   Run({"/Head:http://example.org/", "/HeadT:7500", "/HeadR:1"});
   EXPECT_EQ(f.cmbHeadTimeout.Text(), "7500");

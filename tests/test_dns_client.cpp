@@ -187,7 +187,7 @@ TEST(DnsReply, SectionsInOrderAndEveryRecordKindDecoded) {
       q, 0,
       {Rr(owner, 15, MxRdata(20, "mx.example.org")), Rr(owner, 16, TxtRdata({"v=spf1", " -all"})),
        Rr(owner, 16, TxtRdata({"", ""})), Rr(owner, 12, WireName("host.example.org")),
-       Rr(owner, 99, "\x01\x02\x03")},
+       Rr(owner, 65280, "\x01\x02\x03")},
       {Rr(owner, 6, SoaRdata("ns1.example.org", "hostmaster.example.org", 2024010101, 7200,
                              3600, 1209600, 300)),
        Rr(owner, 2, WireName("ns1.example.org"))},
@@ -212,7 +212,7 @@ TEST(DnsReply, SectionsInOrderAndEveryRecordKindDecoded) {
   EXPECT_EQ(res[3].Kind, TRecordKind::PTR);
   EXPECT_EQ(res[3].HostName, "host.example.org");
   EXPECT_EQ(res[4].Kind, TRecordKind::Other);
-  EXPECT_EQ(res[4].TypeCode, 99);
+  EXPECT_EQ(res[4].TypeCode, 65280);
   EXPECT_EQ(res[4].RData, "\x01\x02\x03");
   EXPECT_EQ(res[5].Primary, "ns1.example.org");
   EXPECT_EQ(res[5].Responsible, "hostmaster.example.org");

@@ -776,7 +776,16 @@ class Dnsmasq {
                         << "dns-rr=caa.quovix.test,257,"
                         << Hex(std::string("\0\5issue", 7) + "letsencrypt.org") << "\n"
                         << "dns-rr=caa.quovix.test,257,"
-                        << Hex(std::string("\x80\5iodef", 7) + "mailto:ca@quovix.test") << "\n";
+                        << Hex(std::string("\x80\5iodef", 7) + "mailto:ca@quovix.test") << "\n"
+                        // Records of the field "Typ": a service binding, a
+                        // certificate association and a type without a name.
+                        << "dns-rr=types.quovix.test,65,"
+                        << Hex(Bytes().u16(1).u8(0).u16(1).u16(6).u8(2).raw("h2").u8(2).raw("h3")
+                                   .u16(3).u16(2).u16(8443).u16(4).u16(4).u8(192).u8(0).u8(2).u8(1).b)
+                        << "\n"
+                        << "dns-rr=_443._tcp.types.quovix.test,52,"
+                        << Hex(std::string("\3\1\1\xAB\xCD\xEF\x01", 7)) << "\n"
+                        << "dns-rr=types.quovix.test,65534," << Hex("\x01\xFF") << "\n";
     std::vector<std::string> args = {binary_, "-C", conf};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -1142,4 +1151,65 @@ TEST(DnsToolRealServer, ConsoleAsksAnIpv6ServerAndShowsTheIpv6Sections) {
                        "Primärer Mail Exchange Server: mx6.quovix.test",
                        "",
                        "Anfragen beendet."}));
+}
+
+// The field "Typ" asks that one type of the server and shows the whole
+// reply as the usual look-up command does: status and identifier, the
+// header's flags and counts, EDNS, the question, each section's records in
+// presentation format with their TTLs, the time and the server. A name the
+// zone does not hold is the server's NXDOMAIN with its SOA, a failed run.
+TEST(DnsToolRealServer, TypeFieldShowsTheWholeReplyOfThatType) {
+  Dnsmasq dnsmasq;
+  if (!dnsmasq.Installed()) GTEST_SKIP() << "dnsmasq is not installed (scripts/deps/dns.list)";
+  ASSERT_TRUE(dnsmasq.Ready()) << "dnsmasq did not start:\n" << dnsmasq.Log();
+  DnsWindow w(dnsmasq.Port());
+  const std::string server = "127.0.0.1";
+  const struct {
+    const char* type;
+    const char* name;
+    const char* status;
+    const char* section;
+    const char* record;
+  } cases[] = {
+      {"HTTPS", "types.quovix.test", "NOERROR", "Antwort:",
+       "types.quovix.test. 300 IN HTTPS 1 . alpn=\"h2,h3\" port=8443 ipv4hint=192.0.2.1"},
+      {"tlsa", "_443._tcp.types.quovix.test", "NOERROR", "Antwort:",
+       "_443._tcp.types.quovix.test. 300 IN TLSA 3 1 1 ABCDEF01"},
+      {"TYPE65534", "types.quovix.test", "NOERROR", "Antwort:",
+       "types.quovix.test. 300 IN TYPE65534 \\# 2 01FF"},
+      {"CAA", "caa.quovix.test", "NOERROR", "Antwort:",
+       "caa.quovix.test. 300 IN CAA 128 iodef \"mailto:ca@quovix.test\""},
+      {"TXT", "nowhere.quovix.test", "NXDOMAIN", "Autorität:",
+       "quovix.test. 300 IN SOA ns1.quovix.test. hostmaster.quovix.test. 2024010101 7200 3600 1209600 300"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    w.f.ToolFailed = {};
+    w.f.cmbDnsType.SetText(c.type);
+    const std::vector<std::string> lines = w.Run(c.name);
+    ASSERT_GE(lines.size(), 8u);
+    EXPECT_EQ(lines.front(), "blue|Direkte Abfrage von \"" + std::string(c.name) + "\", Typ " +
+                                 UpperAscii(c.type) + ":");
+    const bool ok = std::string(c.status) == "NOERROR";
+    EXPECT_EQ(lines[2].rfind(std::string(ok ? "navy" : "red") + "|  Status: " + c.status + ", ID: ", 0), 0u)
+        << lines[2];
+    EXPECT_EQ(lines[3].rfind("navy|  Flags: QR AA RD", 0), 0u) << lines[3];
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "navy|  " + std::string(c.name) + ". IN " + UpperAscii(c.type)),
+              lines.end());
+    auto at = std::find(lines.begin(), lines.end(), "navy|" + std::string(c.section));
+    ASSERT_NE(at, lines.end());
+    EXPECT_NE(std::find(at, lines.end(), "other|  " + std::string(c.record)), lines.end());
+    const std::string time = lines[lines.size() - 3];
+    EXPECT_EQ(time.rfind("navy|Zeit: ", 0), 0u) << time;
+    EXPECT_NE(time.find(" ms, Server: " + server + " (UDP)"), std::string::npos) << time;
+    EXPECT_EQ(lines.back(), "blue|Anfragen beendet.");
+    EXPECT_EQ(w.f.ToolFailed[pgDns], !ok);
+  }
+  // A type that has no name and is no TYPEnnn is refused before anything is asked.
+  w.f.cmbDnsType.SetText("TYPO");
+  const std::vector<std::string> refused = w.Run("types.quovix.test");
+  ASSERT_EQ(refused.size(), 3u);
+  EXPECT_EQ(refused[2], "red|Unbekannter Eintragstyp \"TYPO\" (A … HTTPS oder TYPEnnn).");
+  EXPECT_TRUE(w.f.ToolFailed[pgDns]);
 }

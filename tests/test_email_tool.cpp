@@ -19,6 +19,7 @@
 #include "dns_test_support.h"
 #include "platform/Resolver.h"
 #include "shell/gIni.h"
+#include "support/DkimKeys.h"
 #include "support/SmtpTestServer.h"
 
 using namespace quovix;
@@ -435,6 +436,157 @@ TEST(MailCheckToolMx, DialogueWithTheChosenExchangerOnPort25) {
   EXPECT_EQ(smtp.Received().size(), 4u);
 }
 
+// ---- The sender policies ------------------------------------------------------------
+
+namespace {
+
+// TXT records by name, A records of host.quovix.test; other names do not exist.
+ScriptedDnsServer::Script PolicyZone(std::map<std::string, std::string> txt) {
+  return [txt](const std::string& query) -> std::vector<ScriptedDnsServer::Datagram> {
+    using namespace dnstest;
+    const Question q = ParseQuestion(query);
+    const std::string owner = Bytes().ptr(12).b;
+    auto it = txt.find(q.name);
+    if (it != txt.end() && q.type == 16) return {{Reply(q, 0, {Rr(owner, 16, TxtRdata({it->second}))})}};
+    if (q.name == "host.quovix.test" && q.type == 1) return {{Reply(q, 0, {Rr(owner, 1, ARdata(198, 51, 100, 1))})}};
+    if (it != txt.end()) return {{Reply(q, 0, {})}};
+    return {{Reply(q, 3, {})}};
+  };
+}
+
+struct PolicyRun {
+  ScriptedDnsServer dns;
+  MailWindow w;
+  explicit PolicyRun(std::map<std::string, std::string> txt) : dns(PolicyZone(std::move(txt))) {
+    w.f.IdDNSResolver.Port = dns.Port();
+    w.f.chkEMailPolicy.SetChecked(true);
+    w.f.EMailConnect = false;
+  }
+  Lines Run(const std::string& ip) {
+    w.f.cmbEMailSpfIp.SetText(ip);
+    return w.Run("user@quovix.test", "");
+  }
+  TLineFields Spf() const {
+    const TLineValue* v = FindField(w.f.ToolResults[pgEMail], "spf");
+    return v && v->Kind() == TLineValue::TKind::Object ? v->AsObject() : TLineFields{};
+  }
+};
+
+}  // namespace
+
+TEST(MailCheckToolPolicy, TreeResultAndExplanationWithoutAConnection) {
+  PolicyRun run({{"quovix.test", "v=spf1 include:_spf.quovix.test -all exp=why.quovix.test"},
+                 {"_spf.quovix.test", "v=spf1 ip4:198.51.100.0/24 ~all"},
+                 {"why.quovix.test", "%{i} is not one of ours"},
+                 {"mx.quovix.test", "v=spf1 ip4:192.0.2.1 -all"}});
+  EXPECT_EQ(run.Run("192.0.2.1"),
+            (Lines{"blue|Übersicht:", "navy|  Anfrage mit:      user@quovix.test",
+                   "navy|  Domainname:       quovix.test", "black|",
+                   "blue|Absender-Richtlinien der Domain \"quovix.test\":",
+                   "navy|  SPF für die Absender-IP 192.0.2.1:",
+                   "navy|  quovix.test: v=spf1 include:_spf.quovix.test -all exp=why.quovix.test",
+                   "black|    include:_spf.quovix.test  [Abfrage 1]",
+                   "navy|      _spf.quovix.test: v=spf1 ip4:198.51.100.0/24 ~all",
+                   "black|        ip4:198.51.100.0/24", "black|        ~all  – trifft zu",
+                   "black|    -all  – trifft zu", "black|    exp=why.quovix.test",
+                   "navy|  DNS-Abfragen: 1 (höchstens 10), davon ohne Ergebnis: 0 (höchstens 2)",
+                   "black|  SPF-Ergebnis: fail (Term \"-all\")",
+                   "black|  Erklärung der Domain: 192.0.2.1 is not one of ours", "navy|  DMARC:",
+                   "navy|    Kein DMARC-Eintrag (gefragt: _dmarc.quovix.test).", "navy|  DKIM:",
+                   "navy|    Ohne Eintrag (gängige Selektoren): default, dkim, mail, selector1, selector2, google, "
+                   "k1, s1, s2",
+                   "black|", "blue|Anfrage beendet."}));
+  // With a HELO name the same check for that identity follows.
+  run.w.f.EMailSpfHelo = "mx.quovix.test";
+  const Lines withHelo = run.Run("192.0.2.1");
+  const auto helo = std::find(withHelo.begin(), withHelo.end(), "navy|  SPF der HELO-Identität \"mx.quovix.test\":");
+  ASSERT_NE(helo, withHelo.end());
+  EXPECT_EQ(*(helo + 1), "navy|  mx.quovix.test: v=spf1 ip4:192.0.2.1 -all");
+  const TLineValue* heloResult = FindField(run.w.f.ToolResults[pgEMail], "spf_helo");
+  ASSERT_TRUE(heloResult && heloResult->Kind() == TLineValue::TKind::Object);
+  EXPECT_EQ(FindField(heloResult->AsObject(), "result")->AsText(), "pass");
+  run.w.f.EMailSpfHelo.clear();
+  run.Run("192.0.2.1");
+  const TLineFields spf = run.Spf();
+  ASSERT_EQ(spf.size(), 4u);
+  EXPECT_EQ(FindField(spf, "result")->AsText(), "fail");
+  EXPECT_EQ(FindField(spf, "term")->AsText(), "-all");
+  EXPECT_EQ(FindField(spf, "lookups")->AsInteger(), 1);
+  // Without an address: the same tree walked, no result.
+  const Lines walked = run.Run("");
+  EXPECT_EQ(walked[5], "navy|  SPF ohne Absender-IP: die Einträge und ihre Abfragen");
+  EXPECT_NE(std::find(walked.begin(), walked.end(), "navy|  Ohne Absender-IP kein SPF-Ergebnis."), walked.end());
+  EXPECT_EQ(FindField(run.Spf(), "result")->Kind(), TLineValue::TKind::Null);
+}
+
+TEST(MailCheckToolPolicy, TwelveLookupsShowTheWholeTreeWithTheLastTwoMarkedRed) {
+  std::map<std::string, std::string> txt;
+  std::string top = "v=spf1";
+  for (int i = 1; i <= 6; ++i) {
+    const std::string name = "inc" + std::to_string(i) + ".quovix.test";
+    top += " include:" + name;
+    txt[name] = "v=spf1 a:host.quovix.test -all";
+  }
+  txt["quovix.test"] = top + " -all";
+  PolicyRun run(txt);
+  for (const std::string ip : {"192.0.2.1", ""}) {
+    const Lines lines = run.Run(ip);
+    Lines marked;
+    int records = 0;
+    for (const std::string& l : lines) {
+      if (l.find("[Abfrage 1") != std::string::npos && l.find("Grenze") != std::string::npos) marked.push_back(l);
+      if (l.rfind("navy|", 0) == 0 && l.find(": v=spf1 ") != std::string::npos) ++records;
+    }
+    EXPECT_EQ(marked, (Lines{"red|    include:inc6.quovix.test  [Abfrage 11: über der Grenze von 10]",
+                             "red|        a:host.quovix.test  [Abfrage 12: über der Grenze von 10]"}))
+        << ip;
+    EXPECT_EQ(records, 7) << ip;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "red|  SPF-Ergebnis: permerror (Term \"include:inc6.quovix.test\")"),
+              lines.end())
+        << ip;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "red|  Grund: mehr als 10 Terme mit DNS-Abfragen"), lines.end());
+    EXPECT_EQ(FindField(run.Spf(), "lookups")->AsInteger(), 12);
+  }
+}
+
+TEST(MailCheckToolPolicy, DmarcRecordWithAnUnauthorizedExternalReportAddress) {
+  PolicyRun run({{"quovix.test", "v=spf1 -all"},
+                 {"_dmarc.quovix.test", "v=DMARC1; p=quarantine; pct=50; rua=mailto:d@reports.example.net; x=1"}});
+  const Lines lines = run.Run("");
+  const Lines dmarc(std::find(lines.begin(), lines.end(), "navy|  DMARC:"),
+                    std::find(lines.begin(), lines.end(), "navy|  DKIM:"));
+  EXPECT_EQ(dmarc, (Lines{"navy|  DMARC:",
+                          "navy|    _dmarc.quovix.test: v=DMARC1; p=quarantine; pct=50; "
+                          "rua=mailto:d@reports.example.net; x=1",
+                          "green|    Richtlinie: quarantine, Subdomains: quarantine, Anteil: 50 %, adkim: r, aspf: r",
+                          "navy|    unbekannter Tag: x",
+                          "red|    rua mailto:d@reports.example.net: Freigabe "
+                          "quovix.test._report._dmarc.reports.example.net fehlt, die Berichte werden verworfen"}));
+  const TLineValue* d = FindField(run.w.f.ToolResults[pgEMail], "dmarc");
+  ASSERT_TRUE(d && d->Kind() == TLineValue::TKind::Object);
+  EXPECT_EQ(FindField(d->AsObject(), "policy")->AsText(), "quarantine");
+  EXPECT_EQ(FindField(d->AsObject(), "found_at")->AsText(), "_dmarc.quovix.test");
+  EXPECT_EQ(FindField(d->AsObject(), "unauthorized_uris")->AsList().size(), 1u);
+}
+
+TEST(MailCheckToolPolicy, DkimKeysOfTheUsersAndTheBuiltInSelectors) {
+  PolicyRun run({{"quovix.test", "v=spf1 -all"},
+                 {"sel1._domainkey.quovix.test", "v=DKIM1; p=" + quovix::test::DkimPublicKey(1024)},
+                 {"default._domainkey.quovix.test", "v=DKIM1; t=y; p=" + quovix::test::DkimPublicKey(512)},
+                 {"google._domainkey.quovix.test", "v=DKIM1; p="}});
+  run.w.f.cmbEMailDkim.SetText("Sel1");
+  const Lines lines = run.Run("");
+  const Lines dkim(std::find(lines.begin(), lines.end(), "navy|  DKIM:"), lines.end() - 2);
+  EXPECT_EQ(dkim, (Lines{"navy|  DKIM:", "black|    sel1._domainkey.quovix.test: RSA, 1024 Bit",
+                         "red|    default._domainkey.quovix.test: RSA, 512 Bit – zu kurz, unter 1024 Bit, Testmodus (t=y)",
+                         "navy|    google._domainkey.quovix.test: Schlüssel widerrufen (leeres p=)",
+                         "navy|    Ohne Eintrag (gängige Selektoren): dkim, mail, selector1, selector2, k1, s1, s2"}));
+  const TLineValue* keys = FindField(run.w.f.ToolResults[pgEMail], "dkim");
+  ASSERT_TRUE(keys && keys->Kind() == TLineValue::TKind::List);
+  ASSERT_EQ(keys->AsList().size(), 3u);
+  EXPECT_TRUE(FindField(keys->AsList()[1].AsObject(), "weak")->AsBool());
+}
+
 // ---- A real SMTP server ---------------------------------------------------------------
 
 namespace {
@@ -570,7 +722,7 @@ TEST(MailCheckToolRealServer, ConsoleFrontEndPrintsOverviewDialogueAndVerdict) {
   dir.Write("Quovix.ini", "[Settings]\r\nActiveDnsServerIP=127.0.0.1\r\nExtIpUrl=" + service.Url("/") +
                               "\r\n");
   const std::string cmd = "cd " + dir.Path() + " && NO_COLOR=1 ./quovix-cli /EMail:nobody@quovix.test" +
-                          " /EMailMX:" + At(server.Port()) + " /EMailT:5000 >out.txt 2>err.txt";
+                          " /EMailMX:" + At(server.Port()) + " /EMailT:5000 /EMailPolicy:0 >out.txt 2>err.txt";
   // The refused recipient is a red line: the exit status says so.
   const int status = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(status)) << httptest::ReadFile(dir.File("err.txt"));

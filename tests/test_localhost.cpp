@@ -173,6 +173,10 @@ TEST(LocalAdapters, IPv6AddressesFromTheKernel) {
   ASSERT_TRUE(icmptest::Sh("ip -n " + name + " -6 addr add fd00:7::7/64 dev qa0 nodad"));
   ASSERT_TRUE(icmptest::Sh("ip -n " + name + " link set qa0 up"));
   ASSERT_TRUE(icmptest::Sh("ip -n " + name + " link set qa1 up"));
+  // The kernel gives the link its fe80:: address only once it has seen the
+  // carrier, which it notes up to a second later on a busy machine.
+  ASSERT_TRUE(icmptest::Sh("for i in $(seq 50); do ip -n " + name +
+                           " -6 addr show dev qa0 scope link | grep -q fe80 && exit 0; sleep 0.1; done; exit 1"));
   const std::string out = icmptest::RunInNetns(name, false, [] {
     std::string s;
     for (const auto& a : platform::LinuxNetInterfaces().Addresses6())

@@ -348,6 +348,7 @@ TEST_F(Settings, EverySettingAndHistorySurvivesCloseAndStart) {
                          &a.chkWhoisRdap, &a.chkHeadRedirect, &a.chkOwnResolve})
       b->SetChecked(false);
     a.chkDnsDirectQuery.SetChecked(true);
+    a.cmbDnsType.SetText("TYPE65534");
     a.chkWhoisDirectQuery.SetChecked(true);
     a.cmbPingCount.SetItemIndex(12);
     a.cmbPingTimeout.SetItemIndex(9);
@@ -395,6 +396,7 @@ TEST_F(Settings, EverySettingAndHistorySurvivesCloseAndStart) {
                        &b.chkWhoisRdap, &b.chkHeadRedirect, &b.chkOwnResolve})
     EXPECT_FALSE(c->Checked()) << c->Name;
   EXPECT_TRUE(b.chkDnsDirectQuery.Checked());
+  EXPECT_EQ(b.cmbDnsType.Text(), "TYPE65534");
   EXPECT_TRUE(b.chkWhoisDirectQuery.Checked());
   EXPECT_EQ(b.cmbPingCount.Text(), "...");
   EXPECT_EQ(b.cmbPingTimeout.ItemIndex(), 9);
@@ -459,6 +461,8 @@ TEST_F(Settings, StoredValuesAreRangeChecked) {
       {"DnsReverse=true", [](TfrmMain& f) { return int(f.chkDnsReverse.Checked()); }, 0},
       {"DnsReverse=01", [](TfrmMain& f) { return int(f.chkDnsReverse.Checked()); }, 0},
       {"DnsDirectQuery=1", [](TfrmMain& f) { return int(f.chkDnsDirectQuery.Checked()); }, 1},
+      {"DnsType=  tlsa ", [](TfrmMain& f) { return int(f.cmbDnsType.Text() == "tlsa"); }, 1},
+      {"DnsType=" + std::string(40, 'A'), [](TfrmMain& f) { return int(f.cmbDnsType.Text().size()); }, 16},
       {"OutputFontSize=-4", [](TfrmMain&) { return OutputFontSize; }, 0},
       // The pair earlier versions wrote unasked stands for the desktop's font.
       {"OutputFontName=Courier New\nOutputFontSize=9", [](TfrmMain&) { return int(OutputFontName.empty()); }, 1},

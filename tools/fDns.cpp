@@ -2,6 +2,7 @@
 // system's resolver, and, when asked for, the A, AAAA, PTR, NS, MX, TXT, CAA
 // and SOA records of the domain asked directly of the configured DNS server.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -102,6 +103,13 @@ bool QueryOverTcp(const QueryEnd& end) {
   return end.Error ? end.Error->OverTcp : end.Resolver.LastExchange().Transport == TDnsTransport::Tcp;
 }
 
+// The transport of the query's last exchange ("udp", "tcp", "tls", "https").
+std::string TransportOf(const QueryEnd& end, const std::string& server) {
+  const TDnsTransport configured = ParseDnsServer(server).Transport;
+  if (configured != TDnsTransport::Udp) return TransportName(configured);
+  return QueryOverTcp(end) ? "tcp" : "udp";
+}
+
 // Whether the server cannot be asked at all: its port refuses, its name or
 // zone gives no address, the network has no way to it. Every further query
 // would only end the same way.
@@ -146,29 +154,20 @@ std::string FailureReason(const QueryEnd& end, const std::string& server) {
       return LangText("Main|OutDnsInfoReasonNoServer", "DNS-Server nicht gefunden");
     case TDnsFailure::BadZone:
       return LangText("Main|OutDnsInfoReasonBadZone", "Zone \"%s1%\" unbekannt",
-                      {IpAddress::Parse(SplitUrlPort(server).first).Zone()});
+                      {IpAddress::Parse(ParseDnsServer(server).Host).Zone()});
+    case TDnsFailure::Tls:
+      return LangText("Main|OutDnsInfoReasonTls", "TLS: %s1%", {Printable(e.what())});
+    case TDnsFailure::Http:
+      return e.HttpStatus > 0 ? LangText("Main|OutDnsInfoReasonHttp", "HTTP-Status %s1%",
+                                         {std::to_string(e.HttpStatus)})
+                              : LangText("Main|OutDnsInfoReasonNoDnsMessage",
+                                         "keine DNS-Nachricht in der HTTP-Antwort");
     case TDnsFailure::NoQuestion:
     case TDnsFailure::BadName:
     case TDnsFailure::Other:
       break;
   }
   return {};
-}
-
-// The mnemonic of a record type.
-std::string TypeName(std::uint16_t code) {
-  switch (code) {
-    case kTypeA: return "A";
-    case kTypeAAAA: return "AAAA";
-    case kTypeNS: return "NS";
-    case kTypeCNAME: return "CNAME";
-    case kTypeSOA: return "SOA";
-    case kTypePTR: return "PTR";
-    case kTypeMX: return "MX";
-    case kTypeTXT: return "TXT";
-    case kTypeCAA: return "CAA";
-    default: return "TYPE" + std::to_string(code);
-  }
 }
 
 // The record's type and value as named fields of its output line.
@@ -219,6 +218,53 @@ std::string Verdict(const QueryEnd& end) {
   }
 }
 
+// The names of the header flags a reply has set, in the header's order.
+TLineValue HeaderFlags(std::uint16_t flags, std::string& text) {
+  static const std::pair<std::uint16_t, const char*> kFlags[] = {
+      {0x8000, "QR"}, {0x0400, "AA"}, {0x0200, "TC"}, {0x0100, "RD"},
+      {0x0080, "RA"}, {0x0020, "AD"}, {0x0010, "CD"}};
+  std::vector<TLineValue> names;
+  for (auto [bit, name] : kFlags) {
+    if (!(flags & bit)) continue;
+    text += (text.empty() ? "" : " ") + std::string(name);
+    names.emplace_back(name);
+  }
+  if (text.empty()) text = "-";
+  return TLineValue::List(std::move(names));
+}
+
+// A server's identifier as hex and as the text it holds (bytes outside
+// printable ASCII as dots).
+std::pair<std::string, std::string> NsidTexts(const std::string& nsid) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex, text;
+  for (unsigned char c : nsid) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 0x0F];
+    text += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+  }
+  return {hex, text};
+}
+
+// The record types a direct query asks with the DO bit, so that their
+// signatures come along.
+bool IsDnssecType(std::uint16_t type) {
+  switch (type) {
+    case kTypeDS: case kTypeDNSKEY: case kTypeRRSIG: case kTypeNSEC: case kTypeNSEC3:
+    case kTypeNSEC3PARAM: case kTypeCDS: case kTypeCDNSKEY: return true;
+    default: return false;
+  }
+}
+
+const char* SectionName(TRecordSection s) {
+  switch (s) {
+    case TRecordSection::Answer: return "answer";
+    case TRecordSection::Authority: return "authority";
+    case TRecordSection::Additional: return "additional";
+  }
+  return "";
+}
+
 // One section of the extended information: the query, its heading and how a
 // record becomes its line.
 struct Section {
@@ -261,14 +307,15 @@ void TfrmMain::btnDnsStartClick() {
   (void)reapply;
   ToolRunGuard guard(*this, {.Start = &btnDnsStart,
                              .Inputs = {&lblDnsHost, &cmbDnsHost, &chkDnsReverse, &chkDnsExtended,
-                                        &chkDnsExtendedResolve, &chkDnsDirectQuery},
+                                        &chkDnsExtendedResolve, &chkDnsDirectQuery, &lblDnsType,
+                                        &cmbDnsType},
                              .MainInput = &cmbDnsHost,
                              .Pane = &reDns,
                              .StatusKey = "Main|sbMainDnsNSL",
                              .StatusDefault = "Nameserver-Lookup für \"%s1%\"...",
                              .StatusArg = cmbDnsHost.Text()});
 
-  IdDNSResolver.Host = ActiveDnsServerIP;
+  IdDNSResolver.Host = DnsServerSwitch.empty() ? ActiveDnsServerIP : DnsServerSwitch;
 
   // The query text.
   std::string query = Trim(cmbDnsHost.Text());
@@ -292,8 +339,26 @@ void TfrmMain::btnDnsStartClick() {
       if (address == kNotFound || hostName == kNotFound) f.SetToolFailed(pgDns);
     }
   } summary{*this, query, hostName, address, address6, domain, rcodes};
-  AppendOutput(reDns, LangText("Main|OutDnsNslFor", "Nameserver-Lookup für \"%s1%\":", {query}),
-               clBlue);
+  // A type in the field "Typ": that type asked directly, nothing else.
+  const std::string typeText = Trim(cmbDnsType.Text());
+  const int type = typeText.empty() ? -1 : TypeCodeOf(typeText);
+  if (typeText.empty())
+    AppendOutput(reDns, LangText("Main|OutDnsNslFor", "Nameserver-Lookup für \"%s1%\":", {query}),
+                 clBlue);
+  else
+    AppendOutput(reDns,
+                 LangText("Main|OutDnsTypeFor", "Direkte Abfrage von \"%s1%\", Typ %s2%:",
+                          {query, Printable(UpperAscii(typeText))}),
+                 clBlue, {{"query", query}, {"qtype", Printable(UpperAscii(typeText))}});
+  if (!typeText.empty() && type <= 0) {
+    const std::string text = LangText("Main|OutDnsTypeUnknown",
+                                      "Unbekannter Eintragstyp \"%s1%\" (A … HTTPS oder TYPEnnn).",
+                                      {Printable(typeText)});
+    AppendOutput(reDns, "\r\n" + text, clRed);
+    guard.SetEndStatus(text);
+    SetToolFailed(pgDns);
+    return;
+  }
   std::string encoded;
   if (!EncodeHostOrSay(reDns, query, encoded)) return;
   if (encoded != query) {
@@ -301,6 +366,7 @@ void TfrmMain::btnDnsStartClick() {
                  clNavy);
     query = encoded;
   }
+  if (type > 0) return DnsTypeQuery(guard, query, static_cast<std::uint16_t>(type), rcodes);
 
   // Name-server look-up. An address of either family is looked up by its
   // host name; the reverse check then asks for the name's address of the
@@ -376,7 +442,7 @@ void TfrmMain::btnDnsStartClick() {
   std::string server = IdDNSResolver.Host;
   // The server's name is that of its address, without a port it may name.
   if (chkDnsExtendedResolve.Checked())
-    server += " (" + ResolveIpToHost(SplitUrlPort(server).first, NameResTimeout) + ")";
+    server += " (" + ResolveIpToHost(ParseDnsServer(server).Host, NameResTimeout) + ")";
   AppendOutput(reDns, "\r\n" + LangText("Main|OutDnsNslDNS", "DNS-Server: %s1%", {server}),
                clNavy);
 
@@ -553,7 +619,7 @@ void TfrmMain::btnDnsStartClick() {
                    {{"section", typeName},
                     {"rcode", Verdict(end)},
                     {"reason", reason},
-                    {"transport", QueryOverTcp(end) ? "tcp" : "udp"}});
+                    {"transport", TransportOf(end, IdDNSResolver.Host)}});
       return;
     }
     if (!end.Answered()) return;
@@ -686,6 +752,121 @@ void TfrmMain::btnDnsStartClick() {
       AppendOutput(reDns, "\r\n" + text, clRed, {{"name", query}, {"rcode", "NXDOMAIN"}});
       guard.SetEndStatus(text);
     }
+  }
+  finished();
+}
+
+void TfrmMain::DnsTypeQuery(ToolRunGuard& guard, const std::string& name, std::uint16_t type,
+                            TLineFields& rcodes) {
+  TIdDNSResolver resolver = IdDNSResolver;
+  resolver.QueryType.clear();
+  resolver.QuestionType = type;
+  resolver.QueryResult.Clear();
+  resolver.WholeReply = true;
+  resolver.RequestNsid = true;
+  resolver.DnssecOk = IsDnssecType(type);
+  resolver.WaitingTime = NameResTimeout;
+  const std::string server = resolver.Host;
+  const auto started = std::chrono::steady_clock::now();
+  TDnsQueryJob job(std::move(resolver), name, 1);
+  const QueryEnd end = Finish(job);
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  auto finished = [this] {
+    AppendOutput(reDns, "\r\n" + LangText("Main|OutQueriesFinished", "Anfragen beendet."), clBlue);
+  };
+  if (end.Aborted) {
+    AppendOutput(reDns, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
+    return;
+  }
+  const std::string typeName = TypeName(type);
+  const std::string transport = TransportOf(end, server);
+  if (!end.Answered()) {
+    rcodes.push_back({typeName, Verdict(end)});
+    std::string reason = FailureReason(end, server);
+    if (reason.empty()) reason = end.Error ? Printable(end.Error->what()) : Verdict(end);
+    const std::string text = LangText("Main|OutDnsInfoQueryFailed",
+                                      "  Keine Antwort vom DNS-Server (%s1%).", {reason});
+    AppendOutput(reDns, "\r\n" + Trim(text), clMaroon,
+                 {{"section", typeName},
+                  {"rcode", Verdict(end)},
+                  {"reason", reason},
+                  {"transport", transport}});
+    guard.SetEndStatus(Trim(text));
+    SetToolFailed(pgDns);
+    return finished();
+  }
+
+  // The reply as the usual look-up command shows it: header, EDNS, the
+  // question and each section's records in presentation format.
+  const TQueryResult& r = end.Resolver.QueryResult;
+  const std::string rcode = RcodeName(r.Rcode());
+  rcodes.push_back({typeName, rcode});
+  int counts[3] = {0, 0, 0};
+  for (const TResultRecord& rec : r) ++counts[static_cast<int>(rec.Section)];
+  AppendOutput(reDns,
+               "\r\n" + LangText("Main|OutDnsTypeStatus", "  Status: %s1%, ID: %s2%",
+                                  {rcode, std::to_string(end.Resolver.LastQueryId())}),
+               r.Rcode() == 0 ? clNavy : clRed,
+               {{"rcode", rcode}, {"id", static_cast<int>(end.Resolver.LastQueryId())}});
+  std::string flagText;
+  TLineValue flags = HeaderFlags(r.Flags, flagText);
+  AppendOutput(reDns,
+               LangText("Main|OutDnsTypeFlags",
+                        "  Flags: %s1%; Antwort: %s2%, Autorität: %s3%, Zusätzlich: %s4%",
+                        {flagText, std::to_string(counts[0]), std::to_string(counts[1]),
+                         std::to_string(counts[2])}),
+               clNavy,
+               {{"flags", flags},
+                {"answer_count", counts[0]},
+                {"authority_count", counts[1]},
+                {"additional_count", counts[2]}});
+  if (r.HasOpt)
+    AppendOutput(reDns,
+                 LangText("Main|OutDnsTypeEdns", "  EDNS: Version %s1%, Flags: %s2%, UDP: %s3%",
+                          {std::to_string(r.OptVersion), r.OptDnssecOk ? "DO" : "-",
+                           std::to_string(r.OptPayloadSize)}),
+                 clNavy,
+                 {{"edns_version", static_cast<int>(r.OptVersion)},
+                  {"edns_dnssec_ok", r.OptDnssecOk},
+                  {"edns_udp_size", static_cast<int>(r.OptPayloadSize)}});
+  if (r.HasNsid) {
+    const auto [hex, text] = NsidTexts(r.Nsid);
+    AppendOutput(reDns, LangText("Main|OutDnsTypeNsid", "  NSID: %s1% (\"%s2%\")", {hex, text}),
+                 clNavy, {{"nsid", hex}, {"nsid_text", text}});
+  }
+  if (r.HasQuestion) {
+    AppendOutput(reDns, "\r\n" + LangText("Main|OutDnsTypeQuestion", "Frage:"), clNavy);
+    AppendOutput(reDns,
+                 "  " + WireNameText(r.QNameWire) +
+                     " " + ClassName(r.QClass) + " " + TypeName(r.QType),
+                 clNavy);
+  }
+  const std::pair<TRecordSection, std::string> headings[] = {
+      {TRecordSection::Answer, LangText("Main|OutDnsTypeAnswer", "Antwort:")},
+      {TRecordSection::Authority, LangText("Main|OutDnsTypeAuthority", "Autorität:")},
+      {TRecordSection::Additional, LangText("Main|OutDnsTypeAdditional", "Zusätzlich:")}};
+  for (const auto& [section, heading] : headings) {
+    if (counts[static_cast<int>(section)] == 0) continue;
+    AppendOutput(reDns, "\r\n" + heading, clNavy);
+    for (const TResultRecord& rec : r) {
+      if (rec.Section != section) continue;
+      TLineFields fields = RecordFields(rec);
+      fields.insert(fields.end(), {{"name", WireNameText(rec.OwnerWire)},
+                                   {"class", ClassName(rec.Class)},
+                                   {"data", RDataText(rec)},
+                                   {"dns_section", SectionName(rec.Section)}});
+      AppendOutput(reDns, "  " + RecordText(rec), clBlack, std::move(fields));
+    }
+  }
+  AppendOutput(reDns,
+               "\r\n" + LangText("Main|OutDnsTypeTime", "Zeit: %s1% ms, Server: %s2% (%s3%)",
+                                  {FormatDecimal1(ms), server, UpperAscii(transport)}),
+               clNavy,
+               {{"time_ms", ms}, {"server", server}, {"transport", transport}});
+  if (r.Rcode() != 0) {
+    guard.SetEndStatus(LangText("Main|OutDnsTypeFailed", "Der DNS-Server antwortete %s1%.", {rcode}));
+    SetToolFailed(pgDns);
   }
   finished();
 }

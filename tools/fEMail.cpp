@@ -47,9 +47,10 @@ void TfrmMain::btnEMailStartClick() {
   ToolRunGuard::Options run;
   run.Start = &btnEMailStart;
   run.Inputs = {&lblEMailAddress, &cmbEMailAddress, &lblEMailSender,  &cmbEMailSender,
-                &lblEMailMXServer, &cmbEMailMXServer, &lblEMailTimeout, &cmbEMailTimeout};
+                &lblEMailMXServer, &cmbEMailMXServer, &lblEMailTimeout, &cmbEMailTimeout,
+                &chkEMailPolicy, &lblEMailSpfIp, &cmbEMailSpfIp, &lblEMailDkim, &cmbEMailDkim};
   run.MainInput = &cmbEMailAddress;
-  run.Histories = {&cmbEMailSender, &cmbEMailMXServer};
+  run.Histories = {&cmbEMailSender, &cmbEMailMXServer, &cmbEMailSpfIp, &cmbEMailDkim};
   run.Pane = &reEMail;
   run.StatusKey = "Main|sbMainEMailCheckAddr";
   run.StatusDefault = "Überprüfe die E-Mail Adresse \"%s1%\"...";
@@ -59,18 +60,21 @@ void TfrmMain::btnEMailStartClick() {
   // server's verdicts (null: not asked).
   std::string server;
   TLineValue senderVerdict, recipientVerdict;
+  TLineFields policy;  // the sender policies' values, when checked
   struct Summary {
     TfrmMain& f;
     const std::string& address;
     const std::string& server;
     const TLineValue &sender, &recipient;
+    const TLineFields& policy;
     ~Summary() {
-      f.SetToolResult(pgEMail, {{"address", address},
-                                {"server", server.empty() ? TLineValue() : TLineValue(server)},
-                                {"sender_accepted", sender},
-                                {"recipient_accepted", recipient}});
+      f.SetToolResult(pgEMail, JoinFields({{"address", address},
+                                           {"server", server.empty() ? TLineValue() : TLineValue(server)},
+                                           {"sender_accepted", sender},
+                                           {"recipient_accepted", recipient}},
+                                          policy));
     }
-  } summary{*this, address, server, senderVerdict, recipientVerdict};
+  } summary{*this, address, server, senderVerdict, recipientVerdict, policy};
 
   // ---- The input.
   if (address.empty()) {
@@ -103,6 +107,8 @@ void TfrmMain::btnEMailStartClick() {
   // ---- The sender, and the mail server as given: names that cannot be
   // encoded end the check before anything is asked.
   std::string sender = Trim(cmbEMailSender.Text());
+  // The policies are the sender's domain's, else the recipient's.
+  std::string policyDomain = domain;
   if (sender.empty()) {
     sender = "mail-check@" + domain;
   } else {
@@ -110,12 +116,26 @@ void TfrmMain::btnEMailStartClick() {
     std::string senderIdn;
     if (!EncodeHostOrSay(reEMail, senderDomain, senderIdn)) return;
     sender = GetField(sender, "@", 1) + "@" + senderIdn;
+    if (!senderIdn.empty()) policyDomain = senderIdn;
   }
   const std::string mxTyped = Trim(cmbEMailMXServer.Text());
   const char* mxRefusal = nullptr;
   const std::string mxIdn = IdnHostPart(mxTyped, &mxRefusal);
   if (mxRefusal) return AppendIdnFailure(reEMail, mxTyped, mxRefusal);
   AppendOutput(reEMail, "", clBlack);
+
+  if (chkEMailPolicy.Checked()) {
+    EMailPolicySection(policyDomain, policy);
+    if (AbortRequested()) {
+      AppendOutput(reEMail, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
+      return;
+    }
+    AppendOutput(reEMail, "", clBlack);
+  }
+  if (!EMailConnect) {
+    AppendOutput(reEMail, LangText("Main|OutEMailQueryDone", "Anfrage beendet."), clBlue);
+    return;
+  }
 
   // A close request or Ctrl+C ends the waits of the dialogue; the check
   // then stops with that said, not with a server that seems to be silent.

@@ -16,6 +16,7 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Combo, f.cmbDnsHost, grpDns), in(K::Button, f.btnDnsStart, grpDns),
                 in(K::Check, f.chkDnsExtended, grpDns), in(K::Check, f.chkDnsExtendedResolve, grpDns),
                 in(K::Check, f.chkDnsReverse, grpDns), in(K::Check, f.chkDnsDirectQuery, grpDns),
+                in(K::Label, f.lblDnsType, grpDns), in(K::Combo, f.cmbDnsType, grpDns),
                 on(K::Pane, f.reDns)}});
 
   TControl& grpPing = f.grpPing;
@@ -58,7 +59,9 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Label, f.lblEMailMXServer, grpEMail),
                 in(K::Combo, f.cmbEMailMXServer, grpEMail),
                 in(K::Label, f.lblEMailTimeout, grpEMail), in(K::Combo, f.cmbEMailTimeout, grpEMail),
-                on(K::Pane, f.reEMail)}});
+                in(K::Check, f.chkEMailPolicy, grpEMail), in(K::Label, f.lblEMailSpfIp, grpEMail),
+                in(K::Combo, f.cmbEMailSpfIp, grpEMail), in(K::Label, f.lblEMailDkim, grpEMail),
+                in(K::Combo, f.cmbEMailDkim, grpEMail), on(K::Pane, f.reEMail)}});
 
   TControl& grpHead = f.grpHead;
   t.push_back({&f.tabHead,

@@ -71,6 +71,8 @@ host-record=ns1.quovix.test,192.0.2.53
 host-record=mx.quovix.test,127.0.0.1
 mx-host=quovix.test,mx.quovix.test,10
 txt-record=quovix.test,"v=spf1 -all"
+txt-record=broken.quovix.test,"v=spf1 include:nothing.quovix.test -all"
+txt-record=_dmarc.quovix.test,"v=DMARC1; p=reject; rua=mailto:dmarc@quovix.test"
 host-record=toolbarqueries.google.com,127.0.0.1
 auth-zone=whois.denic.de,127.0.0.0/8
 host-record=whois.denic.de,127.0.0.1
@@ -532,6 +534,22 @@ class CliJsonLines(unittest.TestCase):
         self.assertEqual(self.result(o, "email")["server"], "mx.quovix.test")
         o = self.run_failing(["email"], "/EMail:nobody@quovix.test", "/EMailT:5000")
         self.assertFalse(self.result(o, "email")["recipient_accepted"])
+
+    def test_email_policy(self):
+        # The sender policy alone, from dnsmasq's TXT records: a fail is an
+        # answer (exit 0), a permerror a failed run.
+        o = self.run_ok(["email"], "/EMail:postmaster@quovix.test", "/EMailSpfIp:192.0.2.1", "/EMailConnect:0")
+        result = self.result(o, "email")
+        self.assertEqual(result["spf"], {"result": "fail", "term": "-all", "lookups": 0, "void_lookups": 0})
+        self.assertIsNone(result["server"])
+        o = self.run_failing(["email"], "/EMail:postmaster@broken.quovix.test", "/EMailSpfIp:192.0.2.1",
+                             "/EMailConnect:0")
+        spf = self.result(o, "email")["spf"]
+        self.assertEqual((spf["result"], spf["term"], spf["lookups"]),
+                         ("permerror", "include:nothing.quovix.test", 1))
+        # No record at the subdomain: the organizational domain's applies.
+        self.assertEqual(self.result(o, "email")["dmarc"],
+                         {"policy": "reject", "found_at": "_dmarc.quovix.test", "valid": True, "unauthorized_uris": []})
 
     def test_head(self):
         base = "http://127.0.0.1:%d" % self.peers.http_port

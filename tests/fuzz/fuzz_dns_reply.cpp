@@ -1,6 +1,7 @@
 // Fuzz target of the DNS reply reader: any bytes as a reply to the query whose
 // identifier the reply itself carries, so the reader gets past the
-// identifier check and into the records (OPT, CAA and AAAA included); the CNAME
+// identifier check and into the records (OPT, CAA, AAAA and every type with
+// fields of its own, printed in presentation format); the CNAME
 // walk over what was read; and the same bytes as a TCP stream of framed
 // messages, each checked against a query's question and read.
 #include <cstddef>
@@ -22,6 +23,21 @@ size_t Touch(const quovix::TQueryResult& result) {
              rec.Primary.size() + rec.Responsible.size() + rec.CaaTag.size() +
              rec.CaaValue.size();
     for (const auto& t : rec.Text) total += t.size();
+    // Presentation: at most a type bitmap's ten characters per bit, and the
+    // record stands alone in wire form (names written out, within a record's
+    // limits).
+    const std::string text = quovix::RecordText(rec);
+    if (text.size() > 80 * rec.RData.size() + 4 * rec.OwnerWire.size() + 64) __builtin_trap();
+    if (rec.RData.size() > 65535 || rec.OwnerWire.empty() || rec.OwnerWire.size() > 255)
+      __builtin_trap();
+    total += text.size() / 80 + quovix::RecordWire(rec).size();
+    // Decoding the data again from itself gives the same kind.
+    quovix::TResultRecord again;
+    again.TypeCode = rec.TypeCode;
+    again.RData = rec.RData;
+    quovix::DecodeRecordData(again);
+    if (again.Kind != rec.Kind || quovix::RDataText(again) != quovix::RDataText(rec))
+      __builtin_trap();
   }
   return total;
 }
