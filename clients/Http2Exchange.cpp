@@ -2,6 +2,7 @@
 
 #include <nghttp2/nghttp2.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace quovix {
@@ -25,6 +26,8 @@ struct State {
   bool Closed = false;    // our stream has ended
   uint32_t CloseError = 0;
   std::string Broken;     // the cap a callback found broken
+  bool GoawayReceived = false;
+  std::string LibraryError;  // what libnghttp2 found wrong in the server's frames
 };
 
 State& Of(void* user) { return *static_cast<State*>(user); }
@@ -61,8 +64,15 @@ int OnHeader(nghttp2_session*, const nghttp2_frame* frame, const uint8_t* name, 
   return 0;
 }
 
+int OnError(nghttp2_session*, int, const char* message, size_t length, void* user) {
+  State& s = Of(user);
+  if (s.LibraryError.empty()) s.LibraryError.assign(message, std::min<size_t>(length, 200));
+  return 0;
+}
+
 int OnFrameRecv(nghttp2_session*, const nghttp2_frame* frame, void* user) {
   State& s = Of(user);
+  if (frame->hd.type == NGHTTP2_GOAWAY) s.GoawayReceived = true;
   if (frame->hd.stream_id != s.StreamId || frame->hd.type != NGHTTP2_HEADERS || s.HeadDone ||
       !(frame->hd.flags & NGHTTP2_FLAG_END_HEADERS))
     return 0;
@@ -131,6 +141,7 @@ void Http2Exchange(IHttpStream& stream, const Http2Request& request, const HttpL
   nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, OnFrameRecv);
   nghttp2_session_callbacks_set_on_data_chunk_recv_callback(callbacks, OnData);
   nghttp2_session_callbacks_set_on_stream_close_callback(callbacks, OnStreamClose);
+  nghttp2_session_callbacks_set_error_callback2(callbacks, OnError);
   nghttp2_session* raw = nullptr;
   const int made = nghttp2_session_client_new(&raw, callbacks, &s);
   nghttp2_session_callbacks_del(callbacks);
@@ -182,9 +193,12 @@ void Http2Exchange(IHttpStream& stream, const Http2Request& request, const HttpL
       return;
     }
     if (s.HeadDone && !s.WantBody) return;
-    if (!nghttp2_session_want_read(raw)) {  // the server has sent GOAWAY
+    if (!nghttp2_session_want_read(raw)) {
       partial();
-      throw HttpError(HttpError::Kind::Closed, "Connection Closed Gracefully.");
+      // The server said goodbye, or libnghttp2 ended the connection over
+      // frames that break HTTP/2.
+      if (s.GoawayReceived) throw HttpError(HttpError::Kind::Closed, "Connection Closed Gracefully.");
+      throw HttpError::Malformed("HTTP/2: " + (s.LibraryError.empty() ? std::string("protocol error") : s.LibraryError));
     }
     char buf[kReadChunk];
     const size_t got = stream.Read(buf, sizeof buf);

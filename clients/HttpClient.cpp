@@ -642,7 +642,8 @@ std::string HttpClient::ExchangeSteps(const std::string& method, const HttpUrl& 
     TlsOptions options;
     options.ServerName = url.Host;
     options.ExtraCaFile = TlsExtraCaFile;
-    if (AllowHttp2) options.Alpn = {"h2", "http/1.1"};
+    // A request with a body (POST) keeps to HTTP/1.1, which sends it.
+    if (AllowHttp2 && method != "POST") options.Alpn = {"h2", "http/1.1"};
     conn_->StartTls(options, LastTls, LastTiming);
     if (LastTls.Alpn == "h2") {
       stage = HttpError::Stage::Response;

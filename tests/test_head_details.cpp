@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "HttpTestPeers.h"
+#include "dns_test_support.h"
 #include "app/TimingBar.h"
 #include "app/formMain.h"
+#include "clients/Http2Exchange.h"
 #include "common/Pump.h"
 #include "shell/gIni.h"
 #include "tools/fHeadLines.h"
@@ -524,6 +527,7 @@ TEST(Http2Answer, HeadBodyInterimAnswersAndBrokenServers) {
   for (const auto& c : cases) {
     CannedStream stream(c.server);
     Http2Request request;
+    request.Method = c.wantBody ? "GET" : "HEAD";
     request.Authority = "127.0.0.1:8443";
     request.WantBody = c.wantBody;
     request.Headers = {{"user-agent", "test"}, {"cookie", ""}};
@@ -543,4 +547,66 @@ TEST(Http2Answer, HeadBodyInterimAnswersAndBrokenServers) {
     // The client's preface went out first, whatever followed.
     EXPECT_EQ(stream.out.substr(0, 24), "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n") << c.name;
   }
+}
+
+namespace {
+
+struct HttpsRrCase {
+  const char* name;
+  // The DNS server's answer records for the host (none: an empty answer;
+  // nullopt: the server is not there).
+  std::optional<std::vector<std::string>> answer;
+  std::vector<Want> want;
+};
+
+}  // namespace
+
+TEST_F(HeadDetails, TheHostsDnsHttpsRecordIsAskedOncePerHost) {
+  if (!StartNginx()) GTEST_SKIP() << skip_;
+  using dnstest::Bytes;
+  const std::string service = Bytes()
+                                  .u16(1)
+                                  .u8(0)  // target: the owner itself
+                                  .u16(1).u16(6).u8(2).raw("h3").u8(2).raw("h2")
+                                  .u16(3).u16(2).u16(8443)
+                                  .u16(4).u16(4).u8(127).u8(0).u8(0).u8(1)
+                                  .b;
+  const std::string alias = Bytes().u16(0).name("cdn.localhost").b;
+  const std::vector<HttpsRrCase> cases = {
+      {"a service and an alias, by priority",
+       std::vector<std::string>{dnstest::Rr(dnstest::WireName("localhost"), 65, service),
+                                dnstest::Rr(dnstest::WireName("localhost"), 65, alias)},
+       {{"DNS-HTTPS-Eintrag von localhost:", clBlue, true},
+        {"  Alias auf cdn.localhost", clNavy, true},
+        {"  Priorität 1, Ziel ., alpn=h3,h2, port=8443, ipv4hint=127.0.0.1", clNavy, true}}},
+      {"none", std::vector<std::string>{}, {{"DNS-HTTPS-Eintrag von localhost:", clBlue, true}, {"  keiner", clNavy, true}}},
+      {"no server", std::nullopt,
+       {{"DNS-HTTPS-Eintrag von localhost:", clBlue, true}, {"  nicht abfragbar: ", clNavy}}},
+  };
+  const std::string savedServer = ActiveDnsServerIP;
+  for (const auto& c : cases) {
+    std::unique_ptr<dnstest::ScriptedDnsServer> dns;
+    if (c.answer) {
+      dns = std::make_unique<dnstest::ScriptedDnsServer>([&c](const std::string& query) {
+        const auto q = dnstest::ParseQuestion(query);
+        return std::vector<dnstest::ScriptedDnsServer::Datagram>{
+            {dnstest::Reply(q, 0, q.type == 65 ? *c.answer : std::vector<std::string>{})}};
+      });
+      ActiveDnsServerIP = "127.0.0.1:" + std::to_string(dns->Port());
+    } else {
+      ActiveDnsServerIP = "127.0.0.1:" + std::to_string(httptest::FreePort());  // nothing listens
+    }
+    // Two hops to the same host: one question.
+    const auto& lines = Run("https://localhost:" + std::to_string(nginx_->good) + "/moved");
+    EXPECT_EQ(InOrder(lines, c.want), "") << c.name << "\n" << Dump(lines);
+    EXPECT_EQ(Count(lines, "DNS-HTTPS-Eintrag von"), 1) << c.name;
+    EXPECT_EQ(Count(lines, "  Serverantwort:    "), 2) << c.name;
+    if (dns) {
+      EXPECT_EQ(dns->Queries(), 1) << c.name;
+    }
+  }
+  ActiveDnsServerIP = savedServer;
+  // An address has no such record: nothing is asked.
+  const auto& lines = Run(httptest::NginxTls::Url(nginx_->good));
+  EXPECT_EQ(Count(lines, "DNS-HTTPS-Eintrag"), 0);
 }
