@@ -263,6 +263,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       SelectItemParam(f.cmbHeadTimeout, "HeadT");
       ApplyFlag(f.chkHeadRedirect, "HeadR");
       ApplyFlag(f.chkHeadTls, "HeadTls");
+      ApplyFlag(f.chkHeadHttp2, "HeadH2");
       f.btnHeadStart.Click();
       break;
     case pgTime:
@@ -383,6 +384,7 @@ std::vector<std::string> CommandLineHelp() {
       {"/HeadT:MS", "HTTP-Header: timeout in ms"},
       {"/HeadR:1|0", "HTTP-Header: follow redirections automatically"},
       {"/HeadTls:1|0", "HTTP-Header: TLS connection and certificate chain of each HTTPS hop"},
+      {"/HeadH2:1|0", "HTTP-Header: offer HTTP/2 over HTTPS and use it when the server picks it"},
       {"/Time:SERVER", "Time tab: ask an NTP server for the time"},
       {"/TimeN:N", "Time: NTP exchanges per query, 1-16 (default: the setting TimeSamples, 4)"},
       {"/TimeSet", "Time: then set the system clock (needs root; must follow /Time)"},

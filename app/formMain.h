@@ -400,6 +400,8 @@ class TfrmMain {
   TCheckBox chkHeadRedirect{"chkHeadRedirect"};
   // Each HTTPS hop's TLS connection and certificate chain under its headers.
   TCheckBox chkHeadTls{"chkHeadTls"};
+  // Offer HTTP/2 in the TLS handshake, and use it when the server picks it.
+  TCheckBox chkHeadHttp2{"chkHeadHttp2"};
   TButton btnHeadStart{"btnHeadStart"};
   TRichEdit reHead{"reHead"};
   void btnHeadStartClick();

@@ -110,6 +110,7 @@ void TfrmMain::ApplyLanguageTexts() {
   chkWhoisRedirect.SetCaption(redirect);
   chkHeadRedirect.SetCaption(redirect);
   chkHeadTls.SetCaption(LangText("Main|chkHeadTls", "TLS-Deta&ils"));
+  chkHeadHttp2.SetCaption(LangText("Main|chkHeadHttp2", "HTTP/&2 erlauben"));
 
   chkDnsExtended.SetCaption(
       LangText("Main|chkDnsExtended", "DNS-&Informationen (alle Typen)"));
@@ -241,6 +242,9 @@ void TfrmMain::ApplyHints() {
        LangText("Main|hintHeadTimeout", "Zeitgrenze jeder HTTP-Anfrage in Millisekunden"));
   hint({&chkHeadRedirect},
        LangText("Main|hintHeadRedirect", "Weiterleitungen (3xx) des Servers folgen und das Ziel abfragen"));
+  hint({&chkHeadHttp2},
+       LangText("Main|hintHeadHttp2",
+                "Bei HTTPS HTTP/2 anbieten und verwenden, wenn der Server es wählt (sonst HTTP/1.1)"));
   hint({&chkHeadTls},
        LangText("Main|hintHeadTls",
                 "Bei HTTPS Protokoll, Cipher, OCSP-Antwort und Zertifikatskette jeder Abfrage zeigen"));
@@ -355,6 +359,7 @@ void TfrmMain::LayoutDesign() {
   labelled(lblHeadTimeout, cmbHeadTimeout, kX, 80);
   chkHeadRedirect.SetBounds(109, kRow2Check, kCheckW, kCheckH);
   chkHeadTls.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
+  chkHeadHttp2.SetBounds(kPreferX, kRow2Check, kPreferW, kCheckH);
   reHead.SetBounds(7, 124, 0, 0);
 
   // Time
@@ -461,7 +466,7 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
               &reEMail};
     case pgHead:
       return {&grpHead, &lblHeadURL, &cmbHeadURL, &btnHeadStart, &lblHeadTimeout, &cmbHeadTimeout,
-              &chkHeadRedirect, &chkHeadTls, &reHead};
+              &chkHeadRedirect, &chkHeadTls, &chkHeadHttp2, &reHead};
     case pgTime:
       return {&grpTime, &lblTimeServer, &cmbTimeServer, &btnTimeQuery, &btnTimeUpdate,
               &lblTimeLoc, &lblTimeLocTime, &lblTimeNet, &lblTimeNetTime, &lblTimeDiff,

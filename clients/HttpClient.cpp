@@ -17,6 +17,7 @@
 #include <optional>
 #include <utility>
 
+#include "clients/Http2Exchange.h"
 #include "clients/TlsSession.h"
 #include "common/DateTime.h"
 #include "common/Deadline.h"
@@ -317,7 +318,7 @@ std::string HttpCookieJar::HeaderFor(const std::string& hostIn, const std::strin
 // One connection of one request. Every wait on it ends at the request's
 // deadline however the peer dribbles, and a single wait for data also
 // within the read timeout.
-class HttpClient::Connection : public IHttpSource {
+class HttpClient::Connection : public IHttpStream {
  public:
   Connection(Deadline exchange, int readTimeoutMs)
       : exchange_(exchange), readTimeoutMs_(readTimeoutMs) {}
@@ -381,7 +382,7 @@ class HttpClient::Connection : public IHttpSource {
                                                               : "hostname mismatch")));
   }
 
-  void Write(const std::string& data) {
+  void Write(const std::string& data) override {
     if (tlsOn_) {
       if (const TlsStatus st = tls_.Write(data, exchange_.Within(readTimeoutMs_)); st != TlsStatus::Ok)
         Raise(st);
@@ -609,10 +610,13 @@ std::string HttpClient::ExchangeSteps(const std::string& method, const HttpUrl& 
     HttpClient& c;
     Clock::time_point start = Clock::now();
     std::optional<Clock::time_point> requestSent;
+    bool http2 = false;
+    // Over HTTP/2 the answer's first header frame (the server's settings
+    // come first and are not the answer).
+    std::optional<Clock::time_point> http2FirstByte;
     ~TimeAndCloseAtEnd() {
-      if (requestSent && c.conn_)
-        if (const auto first = c.conn_->TakeFirstByte())
-          c.LastTiming.FirstByteMs = MsBetween(*requestSent, *first);
+      const auto first = http2 ? http2FirstByte : c.conn_ ? c.conn_->TakeFirstByte() : std::nullopt;
+      if (requestSent && first) c.LastTiming.FirstByteMs = MsBetween(*requestSent, *first);
       c.LastTiming.TotalMs = MsBetween(start, Clock::now());
       c.Disconnect();
     }
@@ -638,7 +642,15 @@ std::string HttpClient::ExchangeSteps(const std::string& method, const HttpUrl& 
     TlsOptions options;
     options.ServerName = url.Host;
     options.ExtraCaFile = TlsExtraCaFile;
+    // A request with a body (POST) keeps to HTTP/1.1, which sends it.
+    if (AllowHttp2 && method != "POST") options.Alpn = {"h2", "http/1.1"};
     conn_->StartTls(options, LastTls, LastTiming);
+    if (LastTls.Alpn == "h2") {
+      stage = HttpError::Stage::Response;
+      atEnd.http2 = true;
+      atEnd.requestSent = Clock::now();
+      return ExchangeHttp2(method, url, wantBody, atEnd.http2FirstByte);
+    }
   }
 
   stage = HttpError::Stage::Request;
@@ -655,6 +667,35 @@ std::string HttpClient::ExchangeSteps(const std::string& method, const HttpUrl& 
   if (wantBody && code >= 200 && code <= 299 && Response.Location.empty() &&
       ResponseHasBody(method, code))
     return ReadResponseBody(in, head, Limits);
+  return {};
+}
+
+std::string HttpClient::ExchangeHttp2(const std::string& method, const HttpUrl& url, bool wantBody,
+                                      std::optional<Clock::time_point>& firstByte) {
+  Http2Request request;
+  request.Method = method;
+  request.Authority = url.Authority();
+  request.Path = url.PathAndQuery;
+  request.Headers = {{"accept", Accept},
+                     {"accept-encoding", "identity"},
+                     {"user-agent", UserAgent},
+                     {"cookie", AllowCookies ? Cookies.HeaderFor(url.Host, url.PathAndQuery, true) : ""}};
+  // A redirect's body is dropped with the connection, as over HTTP/1.1.
+  request.WantBody = wantBody;
+  Http2Answer answer;
+  try {
+    Http2Exchange(*conn_, request, Limits, answer);
+  } catch (...) {
+    firstByte = answer.FirstHeaders;
+    TakeResponse(url, answer.Head);
+    throw;
+  }
+  firstByte = answer.FirstHeaders;
+  TakeResponse(url, answer.Head);
+  const int code = answer.Head.ResponseCode;
+  if (wantBody && code >= 200 && code <= 299 && Response.Location.empty() &&
+      ResponseHasBody(method, code))
+    return std::move(answer.Body);
   return {};
 }
 

@@ -4,7 +4,9 @@
 // Every wait runs in short slices with the message pump in between.
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +107,10 @@ class HttpClient {
   int RedirectMaximum = 15;
   bool AllowCookies = true;
   HttpLimits Limits;
+  // Offer HTTP/2 beside HTTP/1.1 in the TLS handshake (ALPN "h2",
+  // "http/1.1"); when the server picks h2, the request goes over HTTP/2.
+  // Off: no ALPN, HTTP/1.1 alone. Plain HTTP is always HTTP/1.1.
+  bool AllowHttp2 = false;
   // A PEM file of certificate authorities trusted in addition to the
   // system's trust store (empty: the system store alone).
   std::string TlsExtraCaFile;
@@ -153,6 +159,9 @@ class HttpClient {
                             const Deadline& deadline, HttpError::Stage& stage);
   std::string Request(const std::string& method, const std::string& url);
   std::string BuildRequest(const std::string& method, const HttpUrl& url, bool viaProxy) const;
+  // The exchange's request and answer over HTTP/2, once ALPN agreed on h2.
+  std::string ExchangeHttp2(const std::string& method, const HttpUrl& url, bool wantBody,
+                            std::optional<std::chrono::steady_clock::time_point>& firstByte);
   // "Basic …" from the proxy's user name and password; empty when no user
   // name is set or basic authentication is off.
   std::string ProxyAuthorization() const;

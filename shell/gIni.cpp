@@ -266,6 +266,7 @@ const std::vector<ControlEntry>& ControlEntries() {
       Index("HeadTimeout", &F::cmbHeadTimeout, 5, 9),
       Check("HeadRedirect", &F::chkHeadRedirect, true),
       Check("HeadTls", &F::chkHeadTls, true),
+      Check("HeadHttp2", &F::chkHeadHttp2, true),
       // Lists
       Hist("HistListSearch", &F::cmbListSearch),
       // Mail-Check

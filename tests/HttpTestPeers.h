@@ -445,15 +445,17 @@ class Nginx {
 // (the server's certificate and the intermediate that issued it), an
 // expired certificate, one for another name, a self-signed one, and two
 // that staple the CA's OCSP answer (made by openssl ocsp from the CA's
-// index: good, and revoked for key compromise). Every server answers / with
-// 200 and /secure with the security headers browsers act on.
+// index: good, and revoked for key compromise). Every server speaks HTTP/2
+// beside HTTP/1.1 and answers / with 200, /secure with the security headers
+// browsers act on, /moved with a redirect to /secure, and /upstream with
+// what the plain HTTP server on the upstream port (when given) answers.
 class NginxTls {
  public:
   int good = 0, expired = 0, wrongName = 0, self = 0, stapledGood = 0, stapledRevoked = 0;
   std::string ca;  // the root to trust
   std::string skipReason;
 
-  explicit NginxTls(const TempDir& dir) {
+  explicit NginxTls(const TempDir& dir, int upstream = 0) {
     if (FindProgram("openssl").empty()) {
       skipReason = "openssl is not installed (Debian package openssl)";
       return;
@@ -479,10 +481,14 @@ class NginxTls {
     auto server = [&](int& port, const quovix::test::TestCa::Cert& c, const std::string& ocsp) {
       port = FreePort();
       ports.push_back(port);
-      servers += "  server {\n    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n" +
+      servers += "  server {\n    listen 127.0.0.1:" + std::to_string(port) + " ssl http2;\n" +
                  "    ssl_certificate " + c.chain + ";\n    ssl_certificate_key " + c.key + ";\n" +
                  (ocsp.empty() ? "" : "    ssl_stapling on;\n    ssl_stapling_file " + ocsp + ";\n") +
                  "    location / { return 200 \"secure page\\n\"; }\n"
+                 "    location = /moved { return 301 /secure; }\n" +
+                 (upstream ? "    location = /upstream { proxy_pass http://127.0.0.1:" + std::to_string(upstream) +
+                                 "/; proxy_read_timeout 30s; }\n"
+                           : std::string()) +
                  "    location = /secure {\n"
                  "      add_header Strict-Transport-Security \"max-age=31536000; includeSubDomains; preload\";\n"
                  "      add_header Content-Security-Policy \"default-src 'self'; frame-ancestors 'none'\";\n"

@@ -91,6 +91,60 @@ std::vector<std::string> AltSvcH3Entries(const std::string& value) {
   return out;
 }
 
+std::vector<TOutputLine> HttpsRecordLines(const std::string& host,
+                                          const std::vector<const TResultRecord*>& records,
+                                          const std::string& failure, const TLineFields& hop) {
+  std::vector<TOutputLine> out;
+  out.push_back({"", clBlue, {}});
+  out.push_back({LangText("Main|OutHeadHttpsRr", "DNS-HTTPS-Eintrag von %s1%:", {host}), clBlue, {}});
+  if (!failure.empty()) {
+    out.push_back({LangText("Main|OutHeadHttpsRrFailed", "  nicht abfragbar: %s1%", {Shown(failure)}), clNavy,
+                   JoinFields(hop, {{"https_rr", "failed"}})});
+    return out;
+  }
+  std::vector<const TSvcbData*> bindings;
+  for (const TResultRecord* r : records)
+    if (const TSvcbData* d = r->Get<TSvcbData>()) bindings.push_back(d);
+  std::stable_sort(bindings.begin(), bindings.end(),
+                   [](const TSvcbData* a, const TSvcbData* b) { return a->Priority < b->Priority; });
+  if (bindings.empty()) {
+    out.push_back({LangText("Main|OutHeadHttpsRrNone", "  keiner"), clNavy, JoinFields(hop, {{"https_rr", "none"}})});
+    return out;
+  }
+  for (size_t i = 0; i < bindings.size() && i < kMaxAltSvcEntries; ++i) {
+    const TSvcbData& d = *bindings[i];
+    const std::string target = d.Target.empty() ? "." : MaskControls(Shown(d.Target));
+    auto list = [](const std::vector<std::string>& items) {
+      std::vector<TLineValue> v;
+      std::string text;
+      for (const auto& s : items) {
+        v.emplace_back(MaskControls(Shown(s)));
+        text += (text.empty() ? "" : ",") + MaskControls(Shown(s));
+      }
+      return std::make_pair(TLineValue::List(std::move(v)), text);
+    };
+    const auto alpn = list(d.Alpn), v4 = list(d.Ipv4Hints), v6 = list(d.Ipv6Hints);
+    std::string text = d.Priority == 0
+                           ? LangText("Main|OutHeadHttpsRrAlias", "  Alias auf %s1%", {target})
+                           : LangText("Main|OutHeadHttpsRrService", "  Priorität %s1%, Ziel %s2%",
+                                      {std::to_string(d.Priority), target});
+    if (!alpn.second.empty()) text += ", alpn=" + alpn.second;
+    if (d.Port >= 0) text += ", port=" + std::to_string(d.Port);
+    if (!v4.second.empty()) text += ", ipv4hint=" + v4.second;
+    if (!v6.second.empty()) text += ", ipv6hint=" + v6.second;
+    if (d.HasEch) text += ", ech";
+    out.push_back({text, clNavy,
+                   JoinFields(hop, {{"https_rr", "record"},
+                                    {"https_priority", static_cast<int>(d.Priority)},
+                                    {"https_target", target},
+                                    {"https_alpn", alpn.first},
+                                    {"https_port", d.Port >= 0 ? TLineValue(d.Port) : TLineValue()},
+                                    {"https_ipv4hint", v4.first},
+                                    {"https_ipv6hint", v6.first}})});
+  }
+  return out;
+}
+
 std::vector<TOutputLine> SecurityHeaderLines(const std::vector<std::string>& headers, bool https,
                                              const TLineFields& hop) {
   std::vector<TOutputLine> out;

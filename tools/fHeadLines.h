@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Controls.h"
+#include "clients/DnsClient.h"
 #include "clients/HttpClient.h"
 
 namespace quovix {
@@ -20,6 +21,17 @@ std::vector<TOutputLine> HeadTimingLines(const HttpTiming& timing, const TLineFi
 // sent ("h3=\":443\"; ma=86400"); at most 20. "clear" and every other
 // protocol are left out.
 std::vector<std::string> AltSvcH3Entries(const std::string& value);
+
+// The host's DNS HTTPS records (type 65) under a heading: each with its
+// priority and target (priority 0: an alias to the target) and the
+// parameters a client acts on (alpn, port, address hints), fields
+// https_priority, https_target, https_alpn, https_port, https_ipv4hint,
+// https_ipv6hint. None: one line that says so; failure (not empty): one
+// line with why the record could not be asked. All navy: the record is an
+// offer, not a finding.
+std::vector<TOutputLine> HttpsRecordLines(const std::string& host,
+                                          const std::vector<const TResultRecord*>& records,
+                                          const std::string& failure, const TLineFields& hop);
 
 // Under a heading, one line per header browsers act on, with what it
 // says: Strict-Transport-Security (max-age in days, includeSubDomains,

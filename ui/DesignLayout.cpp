@@ -72,6 +72,7 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Combo, f.cmbHeadURL, grpHead), in(K::Button, f.btnHeadStart, grpHead),
                 in(K::Label, f.lblHeadTimeout, grpHead), in(K::Combo, f.cmbHeadTimeout, grpHead),
                 in(K::Check, f.chkHeadRedirect, grpHead), in(K::Check, f.chkHeadTls, grpHead),
+                in(K::Check, f.chkHeadHttp2, grpHead),
                 on(K::Pane, f.reHead)}});
 
   TControl& grpTime = f.grpTime;

@@ -120,7 +120,7 @@ TEST_F(View, EveryTabHoldsItsControlsInPageOrder) {
                     "lblEMailDkim", "cmbEMailDkim",
                     "btnEMailStart", "reEMail"}},
       {"tabHead", {"grpHead", "lblHeadURL", "cmbHeadURL", "lblHeadTimeout", "cmbHeadTimeout",
-                   "chkHeadRedirect", "chkHeadTls", "btnHeadStart", "reHead"}},
+                   "chkHeadRedirect", "chkHeadTls", "chkHeadHttp2", "btnHeadStart", "reHead"}},
       {"tabTime", {"grpTime", "lblTimeServer", "cmbTimeServer", "btnTimeQuery", "btnTimeUpdate",
                    "lblTimeLoc", "lblTimeLocTime", "lblTimeNet", "lblTimeNetTime"}},
       {"tabGPRank", {"grpGPRank", "lblGPRankURL", "cmbGPRankURL", "lblGPRankCount",
