@@ -813,30 +813,30 @@ void TIdDNSResolver::SendQuery(const std::string& name, std::uint16_t qclass) {
   exchange_ = {};
   // Built first: a query that cannot be asked is refused before any socket.
   const std::string plain = BuildQuery(name, qclass, 0);
-  const TDnsServer spec = ParseDnsServer(Host);
-  if (spec.Transport == TDnsTransport::Tls || spec.Transport == TDnsTransport::Https) {
+  const TDnsServer named = ParseDnsServer(Host);
+  if (named.Transport == TDnsTransport::Tls || named.Transport == TDnsTransport::Https) {
     // One exchange over the connection, with EDNS as over UDP; DNS over
     // HTTPS asks with identifier 0, so that caches can share the answer.
-    exchange_.Transport = spec.Transport;
+    exchange_.Transport = named.Transport;
     exchange_.Edns = UseEdns;
     exchange_.DnssecOk = UseEdns && DnssecOk;
-    const std::uint16_t id = spec.Transport == TDnsTransport::Https ? 0 : RandomId();
+    const std::uint16_t id = named.Transport == TDnsTransport::Https ? 0 : RandomId();
     lastId_ = id;
     const std::string query =
         UseEdns ? WithOpt(WithId(plain, id), EdnsPayloadSize, DnssecOk, RequestNsid)
                 : WithId(plain, id);
     std::string reply;
     bool answered;
-    if (spec.Transport == TDnsTransport::Https) {
-      answered = HttpsExchange(spec.Url, query, id, WaitingTime, reply);
+    if (named.Transport == TDnsTransport::Https) {
+      answered = HttpsExchange(named.Url, query, id, WaitingTime, reply);
     } else {
-      if (spec.Port == 0 || spec.Port > 65535)
+      if (named.Port == 0 || named.Port > 65535)
         throw EIdDnsResolverError(TDnsFailure::NoServer,
                                   "Socket Error: DNS server \"" + Host + "\" has no valid port");
       const Endpoint server =
-          ServerEndpoint(spec.Host, spec.Port > 0 ? static_cast<std::uint16_t>(spec.Port) : 853,
+          ServerEndpoint(named.Host, named.Port > 0 ? static_cast<std::uint16_t>(named.Port) : 853,
                          IPVersion, WaitingTime);
-      answered = TlsExchange(server, spec.Host, query, id, WaitingTime, reply);
+      answered = TlsExchange(server, named.Host, query, id, WaitingTime, reply);
     }
     if (!answered) return;
     ReadReply(Bytes(reply), reply.size(), id);

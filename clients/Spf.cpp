@@ -135,19 +135,19 @@ bool IsTopLabel(std::string_view l) {
   return alpha || hyphen;
 }
 
-// A domain-spec: a macro-string whose end is "." toplabel ["."] or a macro.
-bool ValidDomainSpec(std::string_view spec, std::string* error) {
-  if (spec.empty()) return Fail(error, "domain");
+// A domain argument: a macro-string whose end is "." toplabel ["."] or a macro.
+bool ValidTermDomain(std::string_view text, std::string* error) {
+  if (text.empty()) return Fail(error, "domain");
   std::string ignored;
   MacroContext syntaxOnly;
   Identity nobody;
   syntaxOnly.Who = &nobody;
   syntaxOnly.Explanation = false;
   bool unresolved = false;
-  if (!ExpandMacros(spec, syntaxOnly, ignored, error, &unresolved)) return false;
-  if (spec.back() == '}') return true;
-  if (spec.size() >= 2 && spec[spec.size() - 2] == '%') return true;  // %% %_ %-
-  std::string_view s = spec;
+  if (!ExpandMacros(text, syntaxOnly, ignored, error, &unresolved)) return false;
+  if (text.back() == '}') return true;
+  if (text.size() >= 2 && text[text.size() - 2] == '%') return true;  // %% %_ %-
+  std::string_view s = text;
   if (s.back() == '.') s.remove_suffix(1);
   const std::size_t dot = s.rfind('.');
   if (dot == std::string_view::npos || !IsTopLabel(s.substr(dot + 1))) return Fail(error, "domain");
@@ -218,17 +218,17 @@ bool ParseTerm(std::string_view text, Term& t, std::string& error) {
   }
   if (n > 0 && n < text.size() && text[n] == '=') {
     const std::string name = LowerText(text.substr(0, n));
-    t.Spec = std::string(text.substr(n + 1));
+    t.Arg = std::string(text.substr(n + 1));
     if (name == "redirect" || name == "exp") {
       t.Kind = name == "redirect" ? TermKind::Redirect : TermKind::Exp;
-      return ValidDomainSpec(t.Spec, &error);
+      return ValidTermDomain(t.Arg, &error);
     }
     t.Kind = TermKind::Modifier;
     std::string ignored;
     Identity nobody;
     MacroContext syntaxOnly;
     syntaxOnly.Who = &nobody;
-    return ExpandMacros(t.Spec, syntaxOnly, ignored, &error);
+    return ExpandMacros(t.Arg, syntaxOnly, ignored, &error);
   }
   std::string_view s = text;
   if (!s.empty() && (s[0] == '+' || s[0] == '-' || s[0] == '~' || s[0] == '?')) {
@@ -239,18 +239,18 @@ bool ParseTerm(std::string_view text, Term& t, std::string& error) {
   while (end < s.size() && IsAlnum(s[end])) ++end;
   const std::string name = LowerText(s.substr(0, end));
   std::string_view rest = s.substr(end);
-  auto needSpec = [&](TermKind kind) {
+  auto needDomain = [&](TermKind kind) {
     t.Kind = kind;
     if (rest.size() < 2 || rest[0] != ':') return Fail(&error, "domain");
-    t.Spec = std::string(rest.substr(1));
-    return ValidDomainSpec(t.Spec, &error);
+    t.Arg = std::string(rest.substr(1));
+    return ValidTermDomain(t.Arg, &error);
   };
   if (name == "all") {
     t.Kind = TermKind::All;
     return rest.empty() || Fail(&error, "syntax");
   }
-  if (name == "include") return needSpec(TermKind::Include);
-  if (name == "exists") return needSpec(TermKind::Exists);
+  if (name == "include") return needDomain(TermKind::Include);
+  if (name == "exists") return needDomain(TermKind::Exists);
   if (name == "a" || name == "mx" || name == "ptr") {
     t.Kind = name == "a" ? TermKind::A : name == "mx" ? TermKind::Mx : TermKind::Ptr;
     if (t.Kind != TermKind::Ptr) {
@@ -261,8 +261,8 @@ bool ParseTerm(std::string_view text, Term& t, std::string& error) {
     }
     if (rest.empty()) return true;
     if (rest[0] != ':') return Fail(&error, "syntax");
-    t.Spec = std::string(rest.substr(1));
-    return ValidDomainSpec(t.Spec, &error);
+    t.Arg = std::string(rest.substr(1));
+    return ValidTermDomain(t.Arg, &error);
   }
   if (name == "ip4" || name == "ip6") {
     const bool v6 = name == "ip6";
@@ -273,8 +273,8 @@ bool ParseTerm(std::string_view text, Term& t, std::string& error) {
     int& cidr = v6 ? t.Cidr6 : t.Cidr4;
     if (slash != std::string_view::npos && !ParseCidr(rest.substr(slash + 1), v6 ? 128 : 32, cidr))
       return Fail(&error, "cidr");
-    t.Spec = std::string(rest.substr(0, slash));
-    if (!ParseNetwork(t.Spec, v6, t.Network)) return Fail(&error, "network");
+    t.Arg = std::string(rest.substr(0, slash));
+    if (!ParseNetwork(t.Arg, v6, t.Network)) return Fail(&error, "network");
     return true;
   }
   return Fail(&error, "mechanism");
@@ -425,7 +425,7 @@ struct Outcome {
   Result R = Result::Neutral;
   std::string Term;
   std::string Reason;
-  std::string ExpSpec, ExpDomain;  // the explanation's domain-spec and the domain it belongs to
+  std::string ExpDomainText, ExpDomain;  // the explanation's domain argument and the domain it belongs to
 };
 
 class Evaluator {
@@ -442,7 +442,7 @@ class Evaluator {
       ev_.Outcome = top.R;
       ev_.Term = top.Term;
       ev_.Reason = top.Reason;
-      if (top.R == Result::Fail && !top.ExpSpec.empty()) ev_.Explanation = Explain(top);
+      if (top.R == Result::Fail && !top.ExpDomainText.empty()) ev_.Explanation = Explain(top);
     } else {
       // Without an address the outcome is what the walk alone proves: the
       // domain's own record missing or broken, or the limits passed.
@@ -484,13 +484,13 @@ class Evaluator {
     return cx;
   }
 
-  // The target of a term: its expanded domain-spec, or the current domain.
+  // The target of a term: its expanded domain argument, or the current domain.
   std::optional<std::string> Target(const Term& t, const std::string& domain, ShownTerm& st) {
-    if (t.Spec.empty()) return domain;
-    if (t.Spec.find("%{p") != std::string::npos || t.Spec.find("%{P") != std::string::npos) Validate(domain);
+    if (t.Arg.empty()) return domain;
+    if (t.Arg.find("%{p") != std::string::npos || t.Arg.find("%{P") != std::string::npos) Validate(domain);
     std::string out;
     bool unresolved = false;
-    if (!ExpandMacros(t.Spec, Context(domain), out, nullptr, &unresolved)) return std::nullopt;
+    if (!ExpandMacros(t.Arg, Context(domain), out, nullptr, &unresolved)) return std::nullopt;
     if (unresolved) {
       st.Note = "unresolved";
       return std::nullopt;
@@ -765,8 +765,8 @@ class Evaluator {
       o.R = Result::Neutral;  // the default when nothing matched
       o.Term.clear();
     }
-    if (exp && o.R == Result::Fail && o.ExpSpec.empty()) {
-      o.ExpSpec = exp->Spec;
+    if (exp && o.R == Result::Fail && o.ExpDomainText.empty()) {
+      o.ExpDomainText = exp->Arg;
       o.ExpDomain = domain;
     }
     path.pop_back();
@@ -774,11 +774,11 @@ class Evaluator {
   }
 
   // The explanation of a fail: exactly one TXT record at the expanded
-  // domain-spec, itself expanded. Not a counted look-up; any problem means
+  // domain argument, itself expanded. Not a counted look-up; any problem means
   // no explanation.
   std::string Explain(const Outcome& o) {
     std::string name;
-    if (!ExpandMacros(o.ExpSpec, Context(o.ExpDomain), name)) return {};
+    if (!ExpandMacros(o.ExpDomainText, Context(o.ExpDomain), name)) return {};
     const auto askable = Askable(LowerText(name));
     if (!askable) return {};
     const DnsAnswer txt = Ask(*askable, kTxt);

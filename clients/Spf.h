@@ -68,7 +68,7 @@ struct Term {
   std::string Text;      // as written
   char Qualifier = '+';  // + - ~ ?
   TermKind Kind = TermKind::All;
-  std::string Spec;      // the domain-spec (or the network of ip4/ip6); empty: none given
+  std::string Arg;      // the domain argument (or the network of ip4/ip6); empty: none given
   int Cidr4 = 32, Cidr6 = 128;
   IpAddress Network;     // ip4, ip6
   bool CausesLookup() const;

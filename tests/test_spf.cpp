@@ -156,7 +156,7 @@ TEST(SpfTermSyntax, RecordsAreParsedOrRefusedAsAWhole) {
   ASSERT_EQ(r.Terms.size(), 2u);
   EXPECT_EQ(r.Terms[0].Qualifier, '-');
   EXPECT_EQ(r.Terms[0].Kind, TermKind::Mx);
-  EXPECT_EQ(r.Terms[0].Spec, "mail.example.com");
+  EXPECT_EQ(r.Terms[0].Arg, "mail.example.com");
   EXPECT_EQ(r.Terms[0].Cidr4, 28);
   EXPECT_EQ(r.Terms[0].Cidr6, 64);
 }
