@@ -227,9 +227,11 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
         f.TraceRoundCount = std::clamp(StrToIntDef(n, 0), 0, 1000000);
         f.chkTraceContinuous.SetChecked(true);
       }
-      if (TraceMethod m; ParseTraceMethod(GetParamValue("TraceM"), m)) TraceProbeMethod = m;
+      if (TraceMethod m; ParseTraceMethod(GetParamValue("TraceM"), m))
+        f.cmbTraceMethod.SetItemIndex(static_cast<int>(m));
+      // Kept as typed: the run names a port it cannot use.
       if (const std::string port = GetParamValue("TraceP"); !port.empty())
-        TraceProbePort = std::clamp(StrToIntDef(port, 0), 0, 65535);
+        f.cmbTracePort.SetText(Trim(port) == "0" ? std::string() : port);
       if (const std::string ms = GetParamValue("TraceI"); !ms.empty())
         f.TraceIntervalMs = std::clamp(StrToIntDef(ms, 1000), 0, 3600000);
       f.btnTraceStart.Click();

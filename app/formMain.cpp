@@ -82,6 +82,8 @@ void TfrmMain::BuildControls() {
   cmbPingPause.SetItems({"0", "50", "100", "200", "250", "500", "750", "1000", "2000", "5000"});
   cmbTraceHops.SetItems({"10", "20", "25", "30", "40", "50", "75", "90"});
   cmbTraceTimeout.SetItems(kTimeouts);
+  cmbTraceMethod.SetItems({"ICMP", "UDP", "TCP"});
+  cmbTracePort.SetItems({"", "33434", "443", "80", "53", "25"});
   auto whoisTimeouts = kTimeouts;
   whoisTimeouts.push_back("12500");
   whoisTimeouts.push_back("15000");
@@ -97,6 +99,7 @@ void TfrmMain::BuildControls() {
   cmbPingPause.SetItemIndex(4);
   cmbTraceHops.SetItemIndex(3);
   cmbTraceTimeout.SetItemIndex(5);
+  cmbTraceMethod.SetItemIndex(0);
   cmbWhoisTimeout.SetItemIndex(7);
   cmbEMailTimeout.SetItemIndex(5);
   cmbHeadTimeout.SetItemIndex(5);

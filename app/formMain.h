@@ -331,6 +331,11 @@ class TfrmMain {
   TCheckBox chkTraceResolve{"chkTraceResolve"};
   TCheckBox chkTracePreferIPv6{"chkTracePreferIPv6"};
   TCheckBox chkTraceContinuous{"chkTraceContinuous"};
+  // What the trace probes with (ICMP, UDP, TCP; setting TraceMethod) and the
+  // port of UDP and TCP probes (setting TracePort; empty: the method's own).
+  TLabel lblTraceMethod{"lblTraceMethod"}, lblTracePort{"lblTracePort"};
+  TComboBox cmbTraceMethod{"cmbTraceMethod", TComboStyle::DropDownList};
+  TComboBox cmbTracePort{"cmbTracePort", TComboStyle::DropDown, 5};
   // The table of a run in rounds, shown in place of the pane; kept after it.
   TListView lvTraceRounds{"lvTraceRounds"};
   TraceRounds TraceTable;

@@ -94,6 +94,8 @@ void TfrmMain::ApplyLanguageTexts() {
   chkPingPreferIPv6.SetCaption(preferIPv6);
   chkTracePreferIPv6.SetCaption(preferIPv6);
   chkTraceContinuous.SetCaption(LangText("Main|chkTraceContinuous", "Fortlaufend m&essen"));
+  lblTraceMethod.SetCaption(LangText("Main|lblTraceMethod", "Meth&ode:"));
+  lblTracePort.SetCaption(LangText("Main|lblTracePort", "&Port:"));
   {
     const std::vector<std::string> captions = TraceTableCaptions();
     for (std::size_t i = 0; i < captions.size(); ++i)
@@ -206,6 +208,12 @@ void TfrmMain::ApplyHints() {
        LangText("Main|hintTraceHops", "Höchstzahl der Stationen (Hops) bis zum Ziel"));
   hint({&lblTraceTimeout, &cmbTraceTimeout},
        LangText("Main|hintTraceTimeout", "Wie lange auf die Antwort jeder Station gewartet wird, in Millisekunden"));
+  hint({&lblTraceMethod, &cmbTraceMethod},
+       LangText("Main|hintTraceMethod",
+                "Womit geprobt wird: ICMP-Echos, UDP an steigende Ports ab 33434 (ohne Rechte) oder "
+                "TCP-SYN an einen Port (braucht CAP_NET_RAW), für Wege, die Echos filtern"));
+  hint({&lblTracePort, &cmbTracePort},
+       LangText("Main|hintTracePort", "Zielport für UDP und TCP; leer: 33434 für UDP, 443 für TCP"));
   hint({&lblWhoisServer, &cmbWhoisServer},
        LangText("Main|hintWhoisServer",
                 "Der Server, den die direkte Anfrage fragt; ein Name, wahlweise mit \":Port\""));
@@ -321,6 +329,8 @@ void TfrmMain::LayoutDesign() {
   mainRow(lblTraceHost, cmbTraceHost, btnTraceStart);
   labelled(lblTraceHops, cmbTraceHops, kX, 60);
   labelled(lblTraceTimeout, cmbTraceTimeout, 89, 80);
+  labelled(lblTraceMethod, cmbTraceMethod, 174, 70);
+  labelled(lblTracePort, cmbTracePort, 249, 66);
   chkTraceResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
   chkTracePreferIPv6.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
   chkTraceContinuous.SetBounds(kRightX, 104, kCheckW, kCheckH);
@@ -452,7 +462,8 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
               &cmbPingPause, &chkPingResolve, &chkPingPreferIPv6, &rePing};
     case pgTrace:
       return {&grpTrace, &lblTraceHost, &cmbTraceHost, &btnTraceStart, &lblTraceHops,
-              &cmbTraceHops, &lblTraceTimeout, &cmbTraceTimeout, &chkTraceResolve,
+              &cmbTraceHops, &lblTraceTimeout, &cmbTraceTimeout, &lblTraceMethod,
+              &cmbTraceMethod, &lblTracePort, &cmbTracePort, &chkTraceResolve,
               &chkTracePreferIPv6, &chkTraceContinuous, &reTrace, &lvTraceRounds};
     case pgWhois:
       return {&grpWhois, &lblWhoisHost, &cmbWhoisHost, &btnWhoisStart, &lblWhoisServer,

@@ -98,17 +98,13 @@ void TraceRounds::SetName(const std::string& address, const std::string& name) {
 
 HopLoss TraceRounds::LossOf(std::size_t row) const {
   if (row >= rows_.size() || rows_[row].Received == rows_[row].Sent) return HopLoss::None;
-  // Loss is the router's own only when the hops behind it lose nothing:
-  // their probes passed this router. A hop that never answers tells
-  // nothing about the path; without any hop behind that answers, the loss
-  // counts as the path's.
-  bool witness = false;
-  for (std::size_t i = row + 1; i < rows_.size(); ++i) {
-    if (rows_[i].Received == 0) continue;
-    if (rows_[i].Received != rows_[i].Sent) return HopLoss::Path;
-    witness = true;
-  }
-  return witness ? HopLoss::RouterOnly : HopLoss::Path;
+  // A hop behind that answered every probe proves that every probe passed
+  // this router: its own loss is then only answers it left out (rate-limited
+  // ICMP), even when a router between the two leaves some out as well.
+  // Without such a witness the loss counts as the path's.
+  for (std::size_t i = row + 1; i < rows_.size(); ++i)
+    if (rows_[i].Sent > 0 && rows_[i].Received == rows_[i].Sent) return HopLoss::RouterOnly;
+  return HopLoss::Path;
 }
 
 std::string RoundTripBar(const std::vector<std::optional<double>>& samples, std::size_t last) {

@@ -15,11 +15,10 @@ namespace quovix {
 // What the loss of a hop means.
 enum class HopLoss : std::uint8_t {
   None,        // every probe answered
-  RouterOnly,  // the hops behind it that answer lose nothing: the router
-               // leaves probes unanswered (rate-limited answers), the path
-               // is clean
-  Path,        // packets are lost on the way (the hops behind lose too, or
-               // none behind it answers)
+  RouterOnly,  // a hop behind it answered every probe: the router leaves
+               // probes unanswered (rate-limited answers), the path is clean
+  Path,        // packets are lost on the way (no hop behind it answered
+               // every probe)
 };
 
 struct TraceHopRow {

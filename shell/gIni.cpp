@@ -31,8 +31,6 @@ void ResetSettingsValues() {
   LanguageName.clear();
   MaxRecentItems = 25;
   NameResTimeout = 2000;
-  TraceProbeMethod = TraceMethod::Icmp;
-  TraceProbePort = 0;
   TimeSetLimit = 1000;
   TimeSamples = 4;
   ActiveDnsServerIP.clear();
@@ -251,6 +249,7 @@ const std::vector<ControlEntry>& ControlEntries() {
       Check("TraceResolve", &F::chkTraceResolve, true),
       Check("TracePreferIPv6", &F::chkTracePreferIPv6, false),
       Check("TraceContinuous", &F::chkTraceContinuous, false),
+      Index("TraceMethod", &F::cmbTraceMethod, 0, 2),
       // Whois
       Hist("HistWhoisHost", &F::cmbWhoisHost),
       Hist("HistWhoisServer", &F::cmbWhoisServer, DefaultWhoisServers),
@@ -383,8 +382,6 @@ bool LoadSettings(TfrmMain& f) {
   LanguageName = text("Language", "");
   MaxRecentItems = ReadRanged(ini, "MaxRecentItems", 25, 5, 100);
   NameResTimeout = ReadRanged(ini, "NameResTimeout", 2000, 100, 10000);
-  TraceProbeMethod = static_cast<TraceMethod>(ReadRanged(ini, "TraceMethod", 0, 0, 2));
-  TraceProbePort = ReadRanged(ini, "TracePort", 0, 0, 65535);
   TimeSetLimit = ReadRanged(ini, "TimeSetLimit", 1000, 1, 1000000000);
   TimeSamples = ReadRanged(ini, "TimeSamples", 4, 1, SntpClient::kMaxSamples);
   ActiveDnsServerIP = ini.Has(kSettings, "ActiveDnsServerIP") ? text("ActiveDnsServerIP", "")
@@ -413,6 +410,10 @@ bool LoadSettings(TfrmMain& f) {
   f.pcMain.SetActivePageIndex(ReadRanged(ini, "LastPage", 0, 0, 9));
   // By name: list files come and go, so an index would pick another list.
   f.ListChosen = text("ListName", "");
+  {
+    const int port = ReadRanged(ini, "TracePort", 0, 0, 65535);
+    f.cmbTracePort.SetText(port > 0 ? std::to_string(port) : std::string());
+  }
 
   // 3.–12. The tabs' histories and options.
   for (const ControlEntry& e : ControlEntries()) LoadControl(ini, f, e);
@@ -435,8 +436,11 @@ bool SaveSettings(TfrmMain& f) {
   text("Language", LanguageName);
   number("MaxRecentItems", MaxRecentItems);
   number("NameResTimeout", NameResTimeout);
-  number("TraceMethod", static_cast<int>(TraceProbeMethod));
-  number("TracePort", TraceProbePort);
+  {
+    // Stored as a number as before, 0 for the method's own port.
+    int port = 0;
+    number("TracePort", ParseTracePort(f.cmbTracePort.Text(), port) ? port : 0);
+  }
   number("TimeSetLimit", TimeSetLimit);
   number("TimeSamples", TimeSamples);
   ok = ini.WriteBool(kSettings, "HttpProxyUseProxy", HttpProxyUseProxy) && ok;

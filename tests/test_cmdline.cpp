@@ -256,6 +256,13 @@ TEST_F(CommandLineTest, TraceUsesItsOwnControls) {
   EXPECT_FALSE(f.chkDnsExtendedResolve.Checked());
   EXPECT_EQ(f.cmbTraceHops.Text(), "50");
   EXPECT_EQ(f.cmbTraceTimeout.Text(), "500");
+  // The probe method and port land in the tab's boxes; 0 is the method's own port.
+  Run({"/Trace:host", "/TraceM:UDP", "/TraceP:5353"});
+  EXPECT_EQ(f.cmbTraceMethod.Text(), "UDP");
+  EXPECT_EQ(f.cmbTracePort.Text(), "5353");
+  Run({"/Trace:host", "/TraceM:smoke", "/TraceP:0"});
+  EXPECT_EQ(f.cmbTraceMethod.Text(), "UDP");
+  EXPECT_EQ(f.cmbTracePort.Text(), "");
 }
 
 TEST_F(CommandLineTest, WhoisMailAndHeaderSecondaries) {

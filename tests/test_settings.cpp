@@ -356,6 +356,8 @@ TEST_F(Settings, EverySettingAndHistorySurvivesCloseAndStart) {
     a.cmbPingPause.SetItemIndex(0);
     a.cmbTraceHops.SetItemIndex(7);
     a.cmbTraceTimeout.SetItemIndex(1);
+    a.cmbTraceMethod.SetItemIndex(2);
+    a.cmbTracePort.SetText("8443");
     a.cmbWhoisTimeout.SetItemIndex(11);
     a.cmbHeadTimeout.SetItemIndex(3);
     a.cmbGPRankCount.SetItemIndex(7);
@@ -404,6 +406,8 @@ TEST_F(Settings, EverySettingAndHistorySurvivesCloseAndStart) {
   EXPECT_EQ(b.cmbPingPause.ItemIndex(), 0);
   EXPECT_EQ(b.cmbTraceHops.ItemIndex(), 7);
   EXPECT_EQ(b.cmbTraceTimeout.ItemIndex(), 1);
+  EXPECT_EQ(b.cmbTraceMethod.Text(), "TCP");
+  EXPECT_EQ(b.cmbTracePort.Text(), "8443");
   EXPECT_EQ(b.cmbWhoisTimeout.ItemIndex(), 11);
   EXPECT_EQ(b.cmbHeadTimeout.ItemIndex(), 3);
   EXPECT_EQ(b.cmbGPRankCount.ItemIndex(), 7);
@@ -458,6 +462,8 @@ TEST_F(Settings, StoredValuesAreRangeChecked) {
       {"WhoisTimeout=-1", [](TfrmMain& f) { return f.cmbWhoisTimeout.ItemIndex(); }, 7},
       {"GPRankCount=8", [](TfrmMain& f) { return f.cmbGPRankCount.ItemIndex(); }, 0},
       {"TraceHops=x", [](TfrmMain& f) { return f.cmbTraceHops.ItemIndex(); }, 3},
+      {"TraceMethod=3", [](TfrmMain& f) { return f.cmbTraceMethod.ItemIndex(); }, 0},
+      {"TracePort=65536", [](TfrmMain& f) { return int(f.cmbTracePort.Text().empty()); }, 1},
       {"DnsReverse=true", [](TfrmMain& f) { return int(f.chkDnsReverse.Checked()); }, 0},
       {"DnsReverse=01", [](TfrmMain& f) { return int(f.chkDnsReverse.Checked()); }, 0},
       {"DnsDirectQuery=1", [](TfrmMain& f) { return int(f.chkDnsDirectQuery.Checked()); }, 1},

@@ -67,6 +67,25 @@ TEST_F(TraceForm, HopsRoutersSilentHopsAndCompletion) {
   EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
 }
 
+TEST_F(TraceForm, APortItCannotUseIsNamedAndNothingIsSent) {
+  for (const char* port : {"65536", "44x", "-1", "123456"}) {
+    PrepareTrace(f, "203.0.113.2", "10", "500", false);
+    f.cmbTraceMethod.SetItemIndex(1);
+    f.cmbTracePort.SetText(port);
+    f.btnTraceStartClick();
+    const Lines lines = LinesOf(f.reTrace);
+    ASSERT_EQ(lines.size(), 2u) << port;
+    EXPECT_EQ(lines[1], std::make_pair(std::string("Ungültiger Port \"") + port + "\" (1–65535, leer: Standard).", clRed));
+    f.reTrace.Clear();
+  }
+  EXPECT_TRUE(icmp.Calls.empty());
+  int port = -1;
+  EXPECT_TRUE(ParseTracePort(" 0 ", port));
+  EXPECT_EQ(port, 0);
+  EXPECT_TRUE(ParseTracePort("65535", port));
+  EXPECT_EQ(port, 65535);
+}
+
 TEST_F(TraceForm, UnreachableAnswerEndsTheTraceWithAVerdict) {
   PrepareTrace(f, "203.0.113.2", "10", "500", false);
   platform::IcmpReply prohibited = StatusReply(kIcmpDestHostUnreachable, "198.51.100.2", 3);
@@ -511,8 +530,8 @@ class TraceLongChain : public ::testing::Test {
     std::string pane = RunInNetns(chain_->Client(), datagramOnly, [=] {
       TfrmMain f;
       PrepareTrace(f, target, hops, timeout, false);
-      TraceProbeMethod = static_cast<TraceMethod>(method);
-      TraceProbePort = port;
+      f.cmbTraceMethod.SetItemIndex(method);
+      f.cmbTracePort.SetText(port > 0 ? std::to_string(port) : std::string());
       f.btnTraceStartClick();
       return PaneDump(f.reTrace);
     });

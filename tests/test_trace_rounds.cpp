@@ -76,7 +76,7 @@ TEST(TraceRoundsFigures, LossAverageBestWorstAndSpreadOverTheAnsweredRounds) {
   }
 }
 
-TEST(TraceRoundsFigures, LossIsTheRoutersOwnOnlyWhenEveryHopBehindLosesNothing) {
+TEST(TraceRoundsFigures, LossIsTheRoutersOwnOnlyWhenAHopBehindLosesNothing) {
   // Per hop: probes answered of 4. Expected kind of each hop.
   const struct {
     std::vector<int> answered;
@@ -85,10 +85,14 @@ TEST(TraceRoundsFigures, LossIsTheRoutersOwnOnlyWhenEveryHopBehindLosesNothing) 
       {{4, 2, 4, 4}, {HopLoss::None, HopLoss::RouterOnly, HopLoss::None, HopLoss::None}},
       {{4, 2, 3, 3}, {HopLoss::None, HopLoss::Path, HopLoss::Path, HopLoss::Path}},
       {{4, 4, 4, 1}, {HopLoss::None, HopLoss::None, HopLoss::None, HopLoss::Path}},
-      {{3, 4, 2, 4}, {HopLoss::Path, HopLoss::None, HopLoss::RouterOnly, HopLoss::None}},
+      {{3, 4, 2, 4}, {HopLoss::RouterOnly, HopLoss::None, HopLoss::RouterOnly, HopLoss::None}},
       // A router that never answers tells nothing about the path behind it.
       {{4, 2, 0, 4}, {HopLoss::None, HopLoss::RouterOnly, HopLoss::RouterOnly, HopLoss::None}},
       {{4, 3, 0, 0}, {HopLoss::None, HopLoss::Path, HopLoss::Path, HopLoss::Path}},
+      // Two rate-limited routers in a row, or a silent one in front of a
+      // rate-limited one: the target that lost nothing clears them all.
+      {{4, 2, 3, 4}, {HopLoss::None, HopLoss::RouterOnly, HopLoss::RouterOnly, HopLoss::None}},
+      {{4, 0, 2, 4}, {HopLoss::None, HopLoss::RouterOnly, HopLoss::RouterOnly, HopLoss::None}},
   };
   for (const auto& c : cases) {
     TraceRounds t;

@@ -275,8 +275,14 @@ void FillTraceTable(TListView& view, const TraceRounds& table) {
 
 }  // namespace
 
-TraceMethod TraceProbeMethod = TraceMethod::Icmp;
-int TraceProbePort = 0;
+bool ParseTracePort(const std::string& text, int& port) {
+  const std::string t = Trim(text);
+  port = 0;
+  if (t.empty()) return true;
+  if (t.size() > 5 || t.find_first_not_of("0123456789") != std::string::npos) return false;
+  port = std::stoi(t);
+  return port <= 65535;
+}
 
 bool ParseTraceMethod(const std::string& text, TraceMethod& out) {
   const std::pair<const char*, TraceMethod> names[] = {
@@ -308,8 +314,9 @@ void TfrmMain::btnTraceStartClick() {
 
   ToolRunGuard::Options o;
   o.Start = &btnTraceStart;
-  o.Inputs = {&lblTraceHost,    &cmbTraceHost,    &lblTraceHops, &cmbTraceHops,
-              &lblTraceTimeout, &cmbTraceTimeout, &chkTraceResolve, &chkTracePreferIPv6,
+  o.Inputs = {&lblTraceHost,    &cmbTraceHost,    &lblTraceHops,   &cmbTraceHops,
+              &lblTraceTimeout, &cmbTraceTimeout, &lblTraceMethod, &cmbTraceMethod,
+              &lblTracePort,    &cmbTracePort,    &chkTraceResolve, &chkTracePreferIPv6,
               &chkTraceContinuous};
   o.MainInput = &cmbTraceHost;
   o.Pane = &reTrace;
@@ -354,6 +361,15 @@ void TfrmMain::btnTraceStartClick() {
       if (!reached) f.SetToolFailed(pgTrace);
     }
   } summary{*this, address, lastHop, reached};
+  const TraceMethod method = static_cast<TraceMethod>(std::clamp(cmbTraceMethod.ItemIndex(), 0, 2));
+  int port = 0;
+  if (!ParseTracePort(cmbTracePort.Text(), port)) {
+    AppendOutput(reTrace,
+                 LangText("Main|OutTracePortBad", "Ungültiger Port \"%s1%\" (1–65535, leer: Standard).",
+                          {CutUtf8(Trim(cmbTracePort.Text()), 40)}),
+                 clRed);
+    return;
+  }
   if (!EncodeHostOrSay(reTrace, target, idn)) return;
   if (resolve) {
     const IcmpTarget host = ResolveIcmpTarget(*this, reTrace, target, idn, preferIPv6);
@@ -388,14 +404,13 @@ void TfrmMain::btnTraceStartClick() {
   const IpAddress to = IpAddress::Parse(address);
   const std::string sent(8, 'A');
   // ICMP echoes, UDP to a port per hop, or TCP SYNs, as chosen.
-  const TraceMethod method = TraceProbeMethod;
   std::unique_ptr<platform::IIcmpProbes> probes;
   if (to.Empty())
     ;  // nothing can be sent
   else if (method == TraceMethod::Udp)
-    probes = platform::OpenUdpProbes(to, TraceProbePort > 0 ? TraceProbePort : 33434, timeout);
+    probes = platform::OpenUdpProbes(to, port > 0 ? port : 33434, timeout);
   else if (method == TraceMethod::Tcp)
-    probes = platform::OpenTcpProbes(to, TraceProbePort > 0 ? TraceProbePort : 443, timeout);
+    probes = platform::OpenTcpProbes(to, port > 0 ? port : 443, timeout);
   else
     probes = platform::Icmp().Probes(to, sent, timeout);
   auto reportAbort = [&] {
@@ -543,7 +558,9 @@ void TfrmMain::TraceRoundsRun(ToolRunGuard& guard, platform::IIcmpProbes* probes
       namesBy.push_back(Deadline::In(NameResTimeout));
     };
     auto onFinal = [&](int hop, const IcmpEchoResult& echo) {
-      ReportTraceNoService(*this, reTrace, TraceProbeMethod, echo, noServiceReported);
+      ReportTraceNoService(*this, reTrace,
+                           static_cast<TraceMethod>(std::clamp(cmbTraceMethod.ItemIndex(), 0, 2)), echo,
+                           noServiceReported);
       std::optional<double> rtt;
       if (HasNode(echo)) rtt = static_cast<double>(echo.RoundTripMs);
       TraceTable.Record(hop, rtt, echo.ReplyAddress);

@@ -37,6 +37,8 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Combo, f.cmbTraceHost, grpTrace), in(K::Button, f.btnTraceStart, grpTrace),
                 in(K::Label, f.lblTraceHops, grpTrace), in(K::Combo, f.cmbTraceHops, grpTrace),
                 in(K::Label, f.lblTraceTimeout, grpTrace), in(K::Combo, f.cmbTraceTimeout, grpTrace),
+                in(K::Label, f.lblTraceMethod, grpTrace), in(K::Combo, f.cmbTraceMethod, grpTrace),
+                in(K::Label, f.lblTracePort, grpTrace), in(K::Combo, f.cmbTracePort, grpTrace),
                 in(K::Check, f.chkTraceResolve, grpTrace),
                  in(K::Check, f.chkTracePreferIPv6, grpTrace),
                  in(K::Check, f.chkTraceContinuous, grpTrace), on(K::Pane, f.reTrace),
