@@ -545,7 +545,7 @@ void TfrmMain::TraceRoundsRun(ToolRunGuard& guard, platform::IIcmpProbes* probes
     auto onFinal = [&](int hop, const IcmpEchoResult& echo) {
       ReportTraceNoService(*this, reTrace, TraceProbeMethod, echo, noServiceReported);
       std::optional<double> rtt;
-      if (HasNode(echo)) rtt = static_cast<double>(echo.RoundTripMs);
+      if (HasNode(echo)) rtt = echo.RoundTripUs / 1000.0;
       TraceTable.Record(hop, rtt, echo.ReplyAddress);
       if (HasNode(echo) && (echo.Unreachable != IcmpUnreachable::None || echo.ReplyAddress == address)) {
         TraceTable.EndAt(hop);

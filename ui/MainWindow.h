@@ -31,6 +31,10 @@ class QMenu;
 class QProgressBar;
 class QTabWidget;
 class QTranslator;
+namespace quovix::ui {
+class PingChartView;
+class SplitHandle;
+}
 
 namespace quovix::ui {
 
@@ -102,6 +106,9 @@ class MainWindow : public QMainWindow {
   QMenu* LanguageMenu() const { return langMenu_; }
   QLabel* StatusLabel() const { return status_; }
   const DesignScale& Scale() const { return scale_; }
+  // The chart under Ping's output (hidden when its box is off or the pane
+  // has no room for it).
+  PingChartView* PingChart() const { return pingChart_; }
   // The language whose Qt translations are loaded ("de", "en"; empty: none).
   QString QtLanguage() const { return qtLanguage_; }
 
@@ -211,6 +218,11 @@ class MainWindow : public QMainWindow {
 
   bool built_ = false;        // every widget made and bound
   DesignScale scale_;
+  PingChartView* pingChart_ = nullptr;
+  SplitHandle* pingSplit_ = nullptr;
+  int pingPage_ = -1;
+  // Gives the lower part of Ping's pane to its chart.
+  void PlacePingChart();
   QSize pageDesign_;          // page size in design units the model last laid out for
   QSize pagePixels_;          // and in pixels
   std::vector<QSize> pageMin_;
