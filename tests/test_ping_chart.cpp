@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "app/HopChart.h"
 #include "app/PingChart.h"
 #include "common/RoundTripStats.h"
 
@@ -116,4 +117,28 @@ TEST(RoundTripStats, FiguresOfASeries) {
   }
   EXPECT_FALSE(RoundTripStats().Mean());
   EXPECT_FALSE(RoundTripStats().StdDev());
+}
+
+TEST(HopChart, HopLinesOfAClassicTraceBecomeOneBarEachInHopOrder) {
+  HopChart chart;
+  const std::pair<TLineFields, bool> lines[] = {
+      {{{"hop", 2}, {"address", "192.0.2.2"}, {"rtt_ms", 12}}, true},
+      {{{"hop", 1}, {"address", "192.0.2.1"}, {"rtt_ms", 1.5}}, true},
+      {{{"hop", 3}, {"address", TLineValue()}, {"timeout", true}}, true},
+      {{{"hop", 4}, {"address", "192.0.2.4"}, {"verdict", "unreachable"}, {"reason", "host"}}, true},
+      {{{"hop", 2}, {"address", "192.0.2.2"}, {"rtt_ms", 30.0}}, true},  // the hop again: replaced
+      {{{"hop", 5}, {"sent", 10}, {"rtt_ms", 3.0}}, false},               // a rounds record
+      {{{"hop", 0}, {"rtt_ms", 3.0}}, false},
+      {{{"hop", 256}, {"rtt_ms", 3.0}}, false},
+      {{{"hop", 6}, {"address", "192.0.2.6"}}, false},                     // nothing to draw
+      {{{"hop", 7}, {"rtt_ms", -2.0}}, false},
+  };
+  for (const auto& [fields, taken] : lines) EXPECT_EQ(chart.Add(fields), taken);
+  ASSERT_EQ(chart.Hops().size(), 4u);
+  const std::pair<int, std::optional<double>> want[] = {{1, 1.5}, {2, 30.0}, {3, std::nullopt}, {4, std::nullopt}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(chart.Hops()[i].Hop, want[i].first);
+    EXPECT_EQ(chart.Hops()[i].RttMs, want[i].second);
+  }
+  EXPECT_EQ(chart.Ticks(), (std::vector<double>{0, 10, 20, 30}));
 }

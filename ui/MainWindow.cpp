@@ -568,26 +568,40 @@ void MainWindow::BindTabs(const std::vector<TabTable>& tables) {
   };
   for (const TOutputLine& line : form_.rePing.Lines()) pingChart_->AddLine(line.Fields);
   Subscribe(form_.chkPingChart, [this] { LayoutPage(pingPage_); });
+
+  // Trace's chart of round trip per hop, under its output; its height is
+  // the window's only.
+  Binding* trace = byControl_.at(&form_.reTrace);
+  tracePage_ = trace->Page;
+  hopChart_ = new HopChartView(trace->Container);
+  hopChart_->setObjectName("TraceChart");
+  hopSplit_ = new SplitHandle(trace->Container);
+  hopSplit_->setObjectName("TraceChartSplit");
+  hopSplit_->Dragged = [this](int dy) {
+    hopChartHeight_ = std::max(1, hopChart_->height() - dy);
+    LayoutPage(tracePage_);
+  };
+  for (const TOutputLine& line : form_.reTrace.Lines()) hopChart_->AddLine(line.Fields);
 }
 
-void MainWindow::PlacePingChart() {
-  Binding* b = byControl_.at(&form_.rePing);
-  QWidget* pane = b->Widget;
+void MainWindow::PlaceChart(const TRichEdit& paneControl, QWidget* chartWidget, SplitHandle* split,
+                            int height, bool wanted) {
+  QWidget* pane = byControl_.at(&paneControl)->Widget;
   const QRect r = pane->geometry();
   const int handle = std::max(4, fontMetrics().height() / 3);
   // The output keeps three lines (and its design minimum) before the chart
   // gets any room; a chart too low to read is not shown.
   const int minPane = std::max(scale_.ToY(40), QFontMetrics(pane->font()).height() * 3 + 8);
-  const int chart = std::min(scale_.ToY(form_.PingChartHeight), r.height() - handle - minPane);
-  const bool shown = form_.chkPingChart.Checked() && form_.rePing.Visible() &&
+  const int chart = std::min(height, r.height() - handle - minPane);
+  const bool shown = wanted && paneControl.Visible() &&
                      chart >= std::max(scale_.ToY(TfrmMain::kPingChartMinHeight), fontMetrics().height() * 3);
-  pingChart_->setVisible(shown);
-  pingSplit_->setVisible(shown);
+  chartWidget->setVisible(shown);
+  split->setVisible(shown);
   if (!shown) return;
   const QRect top(r.x(), r.y(), r.width(), r.height() - chart - handle);
   pane->setGeometry(top);
-  pingSplit_->setGeometry(r.x(), top.bottom() + 1, r.width(), handle);
-  pingChart_->setGeometry(r.x(), top.bottom() + 1 + handle, r.width(), chart);
+  split->setGeometry(r.x(), top.bottom() + 1, r.width(), handle);
+  chartWidget->setGeometry(r.x(), top.bottom() + 1 + handle, r.width(), chart);
 }
 
 QWidget* MainWindow::CreateWidget(Binding& b) {
@@ -674,6 +688,10 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
       c.OnLineAdded = [this, raw](const TOutputLine& line) { AppendPaneLine(*raw, line); };
       c.OnCleared = [this, raw, pe] {
         if (raw->Entry.Control == &form_.rePing && pingChart_) pingChart_->Clear();
+        if (raw->Entry.Control == &form_.reTrace && hopChart_) {
+          hopChart_->Clear();
+          LayoutPage(tracePage_);
+        }
         pe->clear();
         raw->PaneLines = 0;
         raw->SelStart = raw->SelLength = 0;
@@ -829,6 +847,10 @@ void MainWindow::AppendPaneLine(Binding& b, const TOutputLine& line) {
   if (auto* pane = dynamic_cast<OutputPane*>(pe))
     if (auto bar = TimingBarOf(line.Fields); !bar.empty()) pane->SetLastLineBar(std::move(bar));
   if (b.Entry.Control == &form_.rePing && pingChart_) pingChart_->AddLine(line.Fields);
+  if (b.Entry.Control == &form_.reTrace && hopChart_) {
+    const bool first = hopChart_->Model().Hops().empty();
+    if (hopChart_->AddLine(line.Fields) && first) LayoutPage(tracePage_);
+  }
   // Follow the output unless the user has scrolled up to read.
   if (atEnd) sb->setValue(sb->maximum());
 }
@@ -990,7 +1012,13 @@ void MainWindow::LayoutPage(int page) {
   pageMin_[page] = FitPage(items, scale_, pageDesign_, pagePixels_);
   for (size_t i = 0; i < list.size(); ++i)
     if (list[i]->Widget->geometry() != items[i].Pixels) list[i]->Widget->setGeometry(items[i].Pixels);
-  if (page == pingPage_ && pingChart_) PlacePingChart();
+  if (page == pingPage_ && pingChart_)
+    PlaceChart(form_.rePing, pingChart_, pingSplit_, scale_.ToY(form_.PingChartHeight),
+               form_.chkPingChart.Checked());
+  if (page == tracePage_ && hopChart_)
+    PlaceChart(form_.reTrace, hopChart_, hopSplit_,
+               hopChartHeight_ > 0 ? hopChartHeight_ : scale_.ToY(TfrmMain::kPingChartDefaultHeight),
+               !hopChart_->Model().Hops().empty());
 }
 
 void MainWindow::LayoutMainArea() {

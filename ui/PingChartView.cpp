@@ -39,6 +39,53 @@ QColor MeanColour() { return QColor(0x3a, 0xa0, 0x3a); }
 
 }  // namespace
 
+static double ChartMarkHeight(const QFont& font) {
+  return std::max(4.0, std::round(QFontMetricsF(font).height() * 0.5));
+}
+
+QRectF ChartPlotArea(const QFont& font, const std::vector<double>& ticks, const QRectF& r) {
+  const QFontMetricsF fm(font);
+  double label = fm.horizontalAdvance("ms");
+  const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
+  for (double t : ticks) label = std::max(label, fm.horizontalAdvance(TickText(t, step)));
+  const double gap = fm.averageCharWidth();
+  const double left = r.left() + label + 1.5 * gap;
+  const double top = r.top() + fm.height();
+  const double bottom = r.bottom() - fm.height() - ChartMarkHeight(font) - gap / 2;
+  const double right = r.right() - 2 * gap;
+  return QRectF(QPointF(left, top), QPointF(std::max(left + 1, right), std::max(top + 1, bottom)));
+}
+
+QRectF ChartMarkBand(const QFont& font, const QRectF& plot) {
+  return QRectF(plot.left(), plot.bottom() + 1, plot.width(), ChartMarkHeight(font));
+}
+
+void DrawChartFrame(QPainter& p, const QPalette& pal, const QFont& font, const QRectF& r,
+                    const QRectF& plot, const std::vector<double>& ticks) {
+  p.setFont(font);
+  p.fillRect(r, pal.base());
+  const QFontMetricsF fm(font);
+  const double gap = fm.averageCharWidth();
+  const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
+  const double top = ticks.empty() ? 1 : ticks.back();
+  QColor grid = pal.color(QPalette::Text);
+  grid.setAlpha(50);
+  for (double t : ticks) {
+    const double y = plot.bottom() - t / top * plot.height();
+    p.setPen(QPen(grid, 1));
+    p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+    p.setPen(pal.color(QPalette::Text));
+    p.drawText(QRectF(r.left(), y - fm.height() / 2, plot.left() - r.left() - gap, fm.height()),
+               Qt::AlignRight | Qt::AlignVCenter, TickText(t, step));
+  }
+  p.drawText(QRectF(r.left(), r.top(), plot.left() - r.left() - gap, fm.height()),
+             Qt::AlignRight | Qt::AlignTop, "ms");
+  p.setPen(QPen(pal.color(QPalette::Text), 1));
+  p.drawLine(plot.bottomLeft(), plot.bottomRight());
+  p.drawLine(plot.bottomLeft(), plot.topLeft());
+}
+
+
 PingChartView::PingChartView(QWidget* parent) : QWidget(parent) {
   setAutoFillBackground(false);
   setMinimumHeight(0);
@@ -56,26 +103,10 @@ void PingChartView::Clear() {
   update();
 }
 
-QRectF PingChartView::PlotArea(const QRectF& r) const {
-  const QFontMetricsF fm(font());
-  double label = fm.horizontalAdvance("ms");
-  const std::vector<double> ticks = model_.Ticks();
-  const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
-  for (double t : ticks) label = std::max(label, fm.horizontalAdvance(TickText(t, step)));
-  const double gap = fm.averageCharWidth();
-  const double left = r.left() + label + 1.5 * gap;
-  const double top = r.top() + fm.height();
-  const double bottom = r.bottom() - fm.height() - LossBand(QRectF(0, 0, 0, 0)).height() - gap / 2;
-  const double right = r.right() - 2 * gap;
-  return QRectF(QPointF(left, top), QPointF(std::max(left + 1, right), std::max(top + 1, bottom)));
-}
+QRectF PingChartView::PlotArea(const QRectF& r) const { return ChartPlotArea(font(), model_.Ticks(), r); }
 
 QRectF PingChartView::LossBand(const QRectF& r) const {
-  const QFontMetricsF fm(font());
-  const double h = std::max(4.0, std::round(fm.height() * 0.5));
-  if (r.isNull()) return QRectF(0, 0, 0, h);
-  const QRectF plot = PlotArea(r);
-  return QRectF(plot.left(), plot.bottom() + 1, plot.width(), h);
+  return ChartMarkBand(font(), PlotArea(r));
 }
 
 QPointF PingChartView::PointOf(const PingSample& s, const QRectF& r) const {
@@ -89,8 +120,6 @@ void PingChartView::Render(QPainter& p, const QRectF& r) const {
   const QPalette& pal = palette();
   const QFontMetricsF fm(font());
   p.save();
-  p.setFont(font());
-  p.fillRect(r, pal.base());
   const QRectF plot = PlotArea(r);
   const PingChart::Frame f = model_.Axes();
   auto xOf = [&](double at) { return plot.left() + f.X(at) * plot.width(); };
@@ -98,20 +127,7 @@ void PingChartView::Render(QPainter& p, const QRectF& r) const {
   const double gap = fm.averageCharWidth();
 
   // The value axis: a grid line and a label per tick, the unit on top.
-  const std::vector<double> ticks = model_.Ticks();
-  const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
-  QColor grid = pal.color(QPalette::Text);
-  grid.setAlpha(50);
-  for (double t : ticks) {
-    const double y = yOf(t);
-    p.setPen(QPen(grid, 1));
-    p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-    p.setPen(pal.color(QPalette::Text));
-    p.drawText(QRectF(r.left(), y - fm.height() / 2, plot.left() - r.left() - gap, fm.height()),
-               Qt::AlignRight | Qt::AlignVCenter, TickText(t, step));
-  }
-  p.drawText(QRectF(r.left(), r.top(), plot.left() - r.left() - gap, fm.height()),
-             Qt::AlignRight | Qt::AlignTop, "ms");
+  DrawChartFrame(p, pal, font(), r, plot, model_.Ticks());
 
   // The time axis, its labels under the loss marks' band.
   const QRectF band = LossBand(r);
@@ -130,9 +146,6 @@ void PingChartView::Render(QPainter& p, const QRectF& r) const {
     p.drawText(QRectF(left, band.bottom(), w + 1, fm.height()), Qt::AlignLeft | Qt::AlignTop, text);
     lastRight = left + w;
   }
-  p.setPen(QPen(pal.color(QPalette::Text), 1));
-  p.drawLine(plot.bottomLeft(), plot.bottomRight());
-  p.drawLine(plot.bottomLeft(), plot.topLeft());
 
   // The mean and the band of one standard deviation around it.
   if (const auto mean = model_.Mean()) {
@@ -258,6 +271,63 @@ void SplitHandle::paintEvent(QPaintEvent*) {
   c.setAlpha(90);
   const int w = std::min(width(), fontMetrics().averageCharWidth() * 6);
   p.fillRect(QRect((width() - w) / 2, height() / 2 - 1, w, 2), c);
+}
+
+HopChartView::HopChartView(QWidget* parent) : QWidget(parent) {}
+
+bool HopChartView::AddLine(const TLineFields& fields) {
+  if (!model_.Add(fields)) return false;
+  update();
+  return true;
+}
+
+void HopChartView::Clear() {
+  model_.Clear();
+  update();
+}
+
+QRectF HopChartView::PlotArea(const QRectF& r) const { return ChartPlotArea(font(), model_.Ticks(), r); }
+
+QRectF HopChartView::BarOf(const HopSample& h, const QRectF& r) const {
+  const QRectF plot = PlotArea(r);
+  const std::vector<HopSample>& hops = model_.Hops();
+  const int last = hops.empty() ? 1 : hops.back().Hop;
+  const double slot = plot.width() / last;
+  const double top = model_.Ticks().back();
+  const double height = h.RttMs ? std::clamp(*h.RttMs / top, 0.0, 1.0) * plot.height() : 0;
+  return QRectF(plot.left() + (h.Hop - 1 + 0.2) * slot, plot.bottom() - height, slot * 0.6, height);
+}
+
+void HopChartView::Render(QPainter& p, const QRectF& r) const {
+  const QPalette& pal = palette();
+  const QFontMetricsF fm(font());
+  p.save();
+  const QRectF plot = PlotArea(r);
+  DrawChartFrame(p, pal, font(), r, plot, model_.Ticks());
+  const QRectF band = ChartMarkBand(font(), plot);
+  double lastRight = -1e9;
+  for (const HopSample& h : model_.Hops()) {
+    const QRectF bar = BarOf(h, r);
+    if (h.RttMs)
+      p.fillRect(QRectF(bar.left(), bar.top(), bar.width(), std::max(1.0, bar.height())),
+                 PingChartView::PointColour());
+    else
+      p.fillRect(QRectF(bar.left(), band.top(), bar.width(), band.height()), PingChartView::LossColour());
+    // The hop's number under it where there is room.
+    const QString text = QString::number(h.Hop);
+    const double w = fm.horizontalAdvance(text);
+    const double left = bar.center().x() - w / 2;
+    if (left < lastRight + fm.averageCharWidth() / 2) continue;
+    p.setPen(pal.color(QPalette::Text));
+    p.drawText(QRectF(left, band.bottom(), w + 1, fm.height()), Qt::AlignLeft | Qt::AlignTop, text);
+    lastRight = left + w;
+  }
+  p.restore();
+}
+
+void HopChartView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  Render(p, rect());
 }
 
 }  // namespace quovix::ui

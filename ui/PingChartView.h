@@ -8,7 +8,9 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
+#include "app/HopChart.h"
 #include "app/PingChart.h"
 
 namespace quovix::ui {
@@ -49,7 +51,36 @@ class PingChartView : public QWidget {
   PingChart model_;
 };
 
-// The bar between Ping's output and its chart: dragging it moves the
+// The round trip per hop of a trace as bars under Trace's output, a hop
+// without answer as a red mark under the axis.
+class HopChartView : public QWidget {
+ public:
+  explicit HopChartView(QWidget* parent = nullptr);
+  const HopChart& Model() const { return model_; }
+  // Takes a pane line; true (and a redraw) when it was a hop line.
+  bool AddLine(const TLineFields& fields);
+  void Clear();
+  void Render(QPainter& p, const QRectF& r) const;
+  QRectF PlotArea(const QRectF& r) const;
+  // The bar of a hop in a chart drawn into r (no height without answer).
+  QRectF BarOf(const HopSample& h, const QRectF& r) const;
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+
+ private:
+  HopChart model_;
+};
+
+// Pieces both charts draw alike: the plot area inside the value axis's
+// labels, the band under it for marks, and the frame: background, value
+// axis with its grid and labels, both axis lines.
+QRectF ChartPlotArea(const QFont& font, const std::vector<double>& ticks, const QRectF& r);
+QRectF ChartMarkBand(const QFont& font, const QRectF& plot);
+void DrawChartFrame(QPainter& p, const QPalette& pal, const QFont& font, const QRectF& r,
+                    const QRectF& plot, const std::vector<double>& ticks);
+
+// The bar between a tool's output and its chart: dragging it moves the
 // border between them.
 class SplitHandle : public QWidget {
  public:

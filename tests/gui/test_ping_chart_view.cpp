@@ -59,6 +59,29 @@ std::string Temp(const std::string& name) {
       .string();
 }
 
+// An empty program folder of the test's own, settings file beside it.
+std::filesystem::path FreshProgramFolder(const std::string& tag) {
+  const auto dir = std::filesystem::path(Temp(tag));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir / "Language");
+  ProgramFolder = dir.string() + "/";
+  IniFilePath = ProgramFolder + "Quovix.ini";
+  return dir;
+}
+
+// The window shown at a size with room for output and chart, a tab in front.
+struct ShownWindow {
+  TfrmMain form;
+  ui::MainWindow view{form};
+  explicit ShownWindow(TPage page) {
+    form.FormCreate();
+    view.resize(1000, 700);
+    view.ShowCentred();
+    form.pcMain.SetActivePageIndex(page);
+    QCoreApplication::processEvents();
+  }
+};
+
 }  // namespace
 
 TEST(PingChartView, PointsAndLossMarksLandWhereTheDataSaysOnLightAndDarkPalettes) {
@@ -117,19 +140,12 @@ TEST(PingChartView, SavesAsPngOrSvgThroughATemporaryFileAndNamesAFailure) {
 }
 
 TEST(PingChartView, SitsUnderTheOutputWithTheHeightItWasDraggedToAndHidesWithItsBox) {
-  const auto dir = std::filesystem::temp_directory_path() / ("quovix_gui_chart_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir / "Language");
-  ProgramFolder = dir.string() + "/";
-  IniFilePath = ProgramFolder + "Quovix.ini";
-  std::filesystem::remove(IniFilePath);
+  const auto dir = FreshProgramFolder("chart");
   int dragged = 0;
   {
-    TfrmMain form;
-    ui::MainWindow view(form);
-    form.FormCreate();
-    view.resize(900, 700);
-    view.ShowCentred();
-    form.pcMain.SetActivePageIndex(pgPing);
+    ShownWindow w(pgPing);
+    TfrmMain& form = w.form;
+    ui::MainWindow& view = w.view;
     QCoreApplication::processEvents();
     QWidget* pane = view.WidgetOf(form.rePing);
     ui::PingChartView* chart = view.PingChart();
@@ -200,17 +216,11 @@ TEST(PingChartView, TwoHundredEchoesWithEveryTenthDroppedGiveTwentyMarksAndTenPe
   ASSERT_TRUE(Sh("printf '%s\\n' 'table inet qvxdrop { chain in { type filter hook input priority 0; "
                  "icmp type echo-request numgen inc mod 10 == 0 drop; }; }' | nft -f -"));
 
-  const auto dir = std::filesystem::temp_directory_path() / ("quovix_gui_chartrun_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir / "Language");
-  ProgramFolder = dir.string() + "/";
-  IniFilePath = ProgramFolder + "Quovix.ini";
+  const auto dir = FreshProgramFolder("chartrun");
   {
-    TfrmMain form;
-    ui::MainWindow view(form);
-    form.FormCreate();
-    view.resize(1000, 700);
-    view.ShowCentred();
-    form.pcMain.SetActivePageIndex(pgPing);
+    ShownWindow w(pgPing);
+    TfrmMain& form = w.form;
+    ui::MainWindow& view = w.view;
     form.cmbPingHost.SetText("127.0.0.1");
     form.chkPingResolve.SetChecked(false);
     form.cmbPingCount.AddItem("200");
@@ -263,4 +273,49 @@ TEST(RoundTripBars, ATraceRowsBarIsDrawnAsBarsOfItsHeightsWithLostRoundsMarked) 
   EXPECT_EQ(colourAt(3, 0.0), bar);   // the lowest
   EXPECT_NE(colourAt(3, 0.4), bar);
   EXPECT_EQ(colourAt(1, 0.0), ui::PingChartView::LossColour());  // no answer
+}
+
+TEST(HopChartView, AFinishedTraceShowsABarPerHopUnderItsOutput) {
+  const auto dir = FreshProgramFolder("hop");
+  ShownWindow w(pgTrace);
+  TfrmMain& form = w.form;
+  ui::MainWindow& view = w.view;
+  QCoreApplication::processEvents();
+  ui::HopChartView* chart = view.HopChart();
+  ASSERT_NE(chart, nullptr);
+  EXPECT_FALSE(chart->isVisible());  // no hop yet
+  form.reTrace.AddLine("   1. Knoten: 192.0.2.1: 10 ms", clBlack, {{"hop", 1}, {"rtt_ms", 10}});
+  form.reTrace.AddLine("   2. Knoten: Zeitüberschreitung.", clBlack, {{"hop", 2}, {"timeout", true}});
+  form.reTrace.AddLine("   3. Knoten: 192.0.2.3: 40 ms", clBlack, {{"hop", 3}, {"rtt_ms", 40}});
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(chart->isVisible());
+  QWidget* pane = view.WidgetOf(form.reTrace);
+  EXPECT_GT(chart->y(), pane->y() + pane->height());
+
+  QImage image(chart->size(), QImage::Format_ARGB32);
+  {
+    QPainter p(&image);
+    chart->Render(p, QRectF(image.rect()));
+  }
+  const QRectF r(image.rect());
+  const QRectF plot = chart->PlotArea(r);
+  // Each bar a third of the plot wide, as high as its share of the axis's 40 ms.
+  for (const auto& [hop, ms] : std::vector<std::pair<int, double>>{{1, 10}, {3, 40}}) {
+    const QRectF bar = chart->BarOf(HopSample{hop, ms}, r);
+    EXPECT_NEAR(bar.center().x(), plot.left() + (hop - 0.5) * plot.width() / 3, 1) << hop;
+    EXPECT_NEAR(bar.height(), ms / 40 * plot.height(), 1) << hop;
+    EXPECT_EQ(image.pixelColor(bar.center().toPoint()), ui::PingChartView::PointColour()) << hop;
+    EXPECT_NE(image.pixelColor(QPoint(static_cast<int>(bar.center().x()), static_cast<int>(bar.top()) - 3)),
+              ui::PingChartView::PointColour()) << hop;
+  }
+  const QRectF lost = chart->BarOf(HopSample{2, std::nullopt}, r);
+  const QRectF band = ui::ChartMarkBand(chart->font(), plot);
+  EXPECT_EQ(image.pixelColor(QPoint(static_cast<int>(lost.center().x()), static_cast<int>(band.center().y()))),
+            ui::PingChartView::LossColour());
+  // A new run starts without them.
+  form.reTrace.Clear();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(chart->Model().Hops().empty());
+  EXPECT_FALSE(chart->isVisible());
+  std::filesystem::remove_all(dir);
 }
