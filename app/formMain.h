@@ -317,6 +317,12 @@ class TfrmMain {
   TComboBox cmbPingPause{"cmbPingPause", TComboStyle::DropDownList};
   TCheckBox chkPingResolve{"chkPingResolve"};
   TCheckBox chkPingPreferIPv6{"chkPingPreferIPv6"};
+  // Shows the chart of the run's round trips under the output.
+  TCheckBox chkPingChart{"chkPingChart"};
+  // The chart's height in design units, as the user last dragged it.
+  int PingChartHeight = kPingChartDefaultHeight;
+  static constexpr int kPingChartDefaultHeight = 130;
+  static constexpr int kPingChartMinHeight = 40, kPingChartMaxHeight = 2000;
   TButton btnPingStart{"btnPingStart"};
   TRichEdit rePing{"rePing"};
   void btnPingStartClick();

@@ -96,6 +96,7 @@ void TfrmMain::ApplyLanguageTexts() {
   chkTraceContinuous.SetCaption(LangText("Main|chkTraceContinuous", "Fortlaufend m&essen"));
   lblTraceMethod.SetCaption(LangText("Main|lblTraceMethod", "Meth&ode:"));
   lblTracePort.SetCaption(LangText("Main|lblTracePort", "&Port:"));
+  chkPingChart.SetCaption(LangText("Main|chkPingChart", "Dia&gramm"));
   {
     const std::vector<std::string> captions = TraceTableCaptions();
     for (std::size_t i = 0; i < captions.size(); ++i)
@@ -193,6 +194,10 @@ void TfrmMain::ApplyHints() {
        LangText("Main|hintTraceContinuous",
                 "Jeden Knoten Runde um Runde abfragen und Verlust und Laufzeiten je Knoten in einer "
                 "Tabelle zeigen"));
+  hint({&chkPingChart},
+       LangText("Main|hintPingChart",
+                "Unter der Ausgabe die Antwortzeiten als Diagramm zeigen, verlorene Pakete als "
+                "Marken auf der Zeitachse"));
   hint({&chkPingPreferIPv6, &chkTracePreferIPv6},
        LangText("Main|hintPreferIPv6",
                 "Hat der Name Adressen beider Familien, die IPv6-Adresse nehmen statt der IPv4-Adresse"));
@@ -312,7 +317,8 @@ void TfrmMain::LayoutDesign() {
   reDns.SetBounds(7, 142, 0, 0);
 
   // Ping
-  grpPing.SetBounds(7, 4, 0, 112);
+  // A third row holds the box for the chart, under the name resolution.
+  grpPing.SetBounds(7, 4, 0, 128);
   mainRow(lblPingHost, cmbPingHost, btnPingStart);
   // The timeout and pause labels name their unit, so they get the room.
   labelled(lblPingCount, cmbPingCount, kX, 55);
@@ -321,7 +327,8 @@ void TfrmMain::LayoutDesign() {
   labelled(lblPingPause, cmbPingPause, 224, 70);
   chkPingResolve.SetBounds(kRightX, kRow2Check, kCheckW, kCheckH);
   chkPingPreferIPv6.SetBounds(kPreferX, kRow1Input + 2, kPreferW, kCheckH);
-  rePing.SetBounds(7, 124, 0, 0);
+  chkPingChart.SetBounds(kRightX, 104, kCheckW, kCheckH);
+  rePing.SetBounds(7, 140, 0, 0);
 
   // Trace
   // A third row holds the box for rounds, under the name resolution.
@@ -459,7 +466,7 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
     case pgPing:
       return {&grpPing, &lblPingHost, &cmbPingHost, &btnPingStart, &lblPingCount, &cmbPingCount,
               &lblPingTimeout, &cmbPingTimeout, &lblPingByte, &cmbPingByte, &lblPingPause,
-              &cmbPingPause, &chkPingResolve, &chkPingPreferIPv6, &rePing};
+              &cmbPingPause, &chkPingResolve, &chkPingPreferIPv6, &chkPingChart, &rePing};
     case pgTrace:
       return {&grpTrace, &lblTraceHost, &cmbTraceHost, &btnTraceStart, &lblTraceHops,
               &cmbTraceHops, &lblTraceTimeout, &cmbTraceTimeout, &lblTraceMethod,

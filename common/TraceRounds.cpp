@@ -3,16 +3,17 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/RoundTripStats.h"
+
 namespace quovix {
 
 namespace {
 
-template <class F>
-std::optional<double> Over(const std::vector<std::optional<double>>& samples, F&& fold) {
-  std::optional<double> acc;
+RoundTripStats StatsOf(const std::vector<std::optional<double>>& samples) {
+  RoundTripStats stats;
   for (const auto& s : samples)
-    if (s) acc = acc ? fold(*acc, *s) : *s;
-  return acc;
+    if (s) stats.Add(*s);
+  return stats;
 }
 
 }  // namespace
@@ -21,32 +22,10 @@ double TraceHopRow::LossPct() const {
   return Sent > 0 ? 100.0 * static_cast<double>(Sent - Received) / Sent : 0.0;
 }
 
-std::optional<double> TraceHopRow::Average() const {
-  double sum = 0;
-  int n = 0;
-  for (const auto& s : Samples)
-    if (s) sum += *s, ++n;
-  if (n == 0) return std::nullopt;
-  return sum / n;
-}
-
-std::optional<double> TraceHopRow::Best() const {
-  return Over(Samples, [](double a, double b) { return std::min(a, b); });
-}
-
-std::optional<double> TraceHopRow::Worst() const {
-  return Over(Samples, [](double a, double b) { return std::max(a, b); });
-}
-
-std::optional<double> TraceHopRow::StdDev() const {
-  const std::optional<double> avg = Average();
-  if (!avg) return std::nullopt;
-  double sum = 0;
-  int n = 0;
-  for (const auto& s : Samples)
-    if (s) sum += (*s - *avg) * (*s - *avg), ++n;
-  return std::sqrt(sum / n);
-}
+std::optional<double> TraceHopRow::Average() const { return StatsOf(Samples).Mean(); }
+std::optional<double> TraceHopRow::Best() const { return StatsOf(Samples).Min(); }
+std::optional<double> TraceHopRow::Worst() const { return StatsOf(Samples).Max(); }
+std::optional<double> TraceHopRow::StdDev() const { return StatsOf(Samples).StdDev(); }
 
 double TraceHopRow::SharePct(const Host& h) const {
   return Received > 0 ? 100.0 * h.Answers / Received : 0.0;

@@ -251,16 +251,20 @@ std::pair<int, IcmpReply> detail::ProbeRun::Take(std::vector<Pending>::iterator 
   return {tag, std::move(reply)};
 }
 
-std::uint32_t detail::ProbeRun::RoundTrip(const Pending& p, const Received& r) {
-  const auto steadyMs = std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::steady_clock::now() - p.SentSteady)
-                            .count() / 1000;
+void detail::ProbeRun::SetRoundTrip(IcmpReply& reply, const Pending& p, const Received& r) {
+  const long long steadyUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::steady_clock::now() - p.SentSteady)
+                                 .count();
+  long long us = std::max<long long>(0, steadyUs);
   if (r.HaveStamp) {
-    const long long us = (static_cast<long long>(r.Stamp.tv_sec) - p.SentWall.tv_sec) * 1000000LL +
-                         (r.Stamp.tv_nsec - p.SentWall.tv_nsec) / 1000;
-    if (us >= 0 && us / 1000 <= steadyMs + 1) return static_cast<std::uint32_t>(us / 1000);
+    const long long stamped = (static_cast<long long>(r.Stamp.tv_sec) - p.SentWall.tv_sec) * 1000000LL +
+                              (r.Stamp.tv_nsec - p.SentWall.tv_nsec) / 1000;
+    // A wall clock stepped in between gives no usable stamp.
+    if (stamped >= 0 && stamped / 1000 <= steadyUs / 1000 + 1) us = stamped;
   }
-  return static_cast<std::uint32_t>(std::max<long long>(0, steadyMs));
+  us = std::min<long long>(us, 0xFFFFFFFFLL);
+  reply.RoundTripUs = static_cast<std::uint32_t>(us);
+  reply.RoundTripMs = static_cast<std::uint32_t>(us / 1000);
 }
 
 void detail::ProbeRun::FromExtendedError(const Received& r, IcmpReply& reply) const {
@@ -366,7 +370,7 @@ class EchoProbes : public detail::ProbeRun {
         const auto it = Find(detail::Get16(buf_.data() + 6));
         if (it == pending_.end()) continue;
         IcmpReply reply;
-        reply.RoundTripMs = RoundTrip(*it, r);
+        SetRoundTrip(reply, *it, r);
         FromExtendedError(r, reply);
         return Take(it, reply);
       }
@@ -383,7 +387,7 @@ class EchoProbes : public detail::ProbeRun {
       IcmpReply reply;
       reply.Status = parsed.Status;
       reply.Unreachable = parsed.Unreachable;
-      reply.RoundTripMs = RoundTrip(*it, r);
+      SetRoundTrip(reply, *it, r);
       if (parsed.HaveSource) {
         in_addr a{};
         a.s_addr = parsed.Source;
@@ -498,6 +502,8 @@ IcmpEchoResult EchoResultOf(const platform::IcmpReply& reply, const std::string&
   result.ReplyTtl = reply.Ttl;
   result.ReplyDataSize = static_cast<int>(std::min<std::size_t>(reply.Data.size(), 0x7FFFFFFF));
   result.RoundTripMs = reply.RoundTripMs;
+  // A reply known to the millisecond only counts as that many whole ones.
+  result.RoundTripUs = reply.RoundTripUs != 0 ? reply.RoundTripUs : reply.RoundTripMs * 1000U;
   if (reply.Status == kIcmpSuccess) {
     if (reply.Data.size() != sent.size())
       result.DataVerdict = -1;

@@ -68,6 +68,7 @@ struct IcmpReply {
   std::uint8_t Ttl = 0;        // time-to-live of the answering packet (0: unknown)
   std::string Data;            // the echoed bytes (echo replies only)
   std::uint32_t RoundTripMs = 0;
+  std::uint32_t RoundTripUs = 0;  // the same in microseconds (0: known to the ms only)
   int OpenError = 0;           // errno when no socket could be opened
 };
 
@@ -174,6 +175,7 @@ struct IcmpEchoResult {
   std::uint8_t ReplyTtl = 0;
   int ReplyDataSize = 0;
   std::uint32_t RoundTripMs = 0;
+  std::uint32_t RoundTripUs = 0;     // the same in microseconds
   int DataVerdict = 0;               // 0 correct, -1 size differs, -2 contents differ
   int OpenError = 0;                 // errno when Status is -1
 };

@@ -68,8 +68,9 @@ class ProbeRun : public IIcmpProbes {
   std::vector<Pending>::iterator Find(std::uint16_t key);
   std::pair<int, IcmpReply> Take(std::vector<Pending>::iterator it, IcmpReply reply);
   // Round-trip time from the kernel's receive stamp where there is one, so
-  // time spent running pending window messages does not count.
-  static std::uint32_t RoundTrip(const Pending& p, const Received& r);
+  // time spent running pending window messages does not count; sets the
+  // reply's microseconds and its whole milliseconds.
+  static void SetRoundTrip(IcmpReply& reply, const Pending& p, const Received& r);
   // Status, reason and node of an error-queue entry.
   void FromExtendedError(const Received& r, IcmpReply& reply) const;
 

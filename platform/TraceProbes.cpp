@@ -77,7 +77,7 @@ class UdpProbes : public detail::ProbeRun {
       const auto it = Find(r.FromPort);
       if (it == pending_.end()) continue;
       IcmpReply reply;
-      reply.RoundTripMs = RoundTrip(*it, r);
+      SetRoundTrip(reply, *it, r);
       FromExtendedError(r, reply);
       TargetAnswered(reply, target_);
       return Take(it, reply);
@@ -92,7 +92,7 @@ class UdpProbes : public detail::ProbeRun {
       reply.Status = kIcmpSuccess;
       reply.Address = r.From.ToString();
       reply.Ttl = static_cast<std::uint8_t>(std::clamp(r.Control.Ttl, 0, 255));
-      reply.RoundTripMs = RoundTrip(*it, r);
+      SetRoundTrip(reply, *it, r);
       return Take(it, reply);
     }
     return std::nullopt;
@@ -184,7 +184,7 @@ class TcpProbes : public detail::ProbeRun {
       const auto it = Find(Get16(buf_.data()));
       if (it == pending_.end()) continue;
       IcmpReply reply;
-      reply.RoundTripMs = RoundTrip(*it, r);
+      SetRoundTrip(reply, *it, r);
       FromExtendedError(r, reply);
       TargetAnswered(reply, target_);
       return Take(it, reply);
@@ -219,7 +219,7 @@ class TcpProbes : public detail::ProbeRun {
       reply.Status = kIcmpSuccess;
       reply.Address = from.ToString();
       reply.Ttl = ttl;
-      reply.RoundTripMs = RoundTrip(*it, r);
+      SetRoundTrip(reply, *it, r);
       return Take(it, reply);
     }
     return std::nullopt;

@@ -242,6 +242,7 @@ const std::vector<ControlEntry>& ControlEntries() {
       Index("PingPause", &F::cmbPingPause, 4, 9),
       Check("PingResolve", &F::chkPingResolve, true),
       Check("PingPreferIPv6", &F::chkPingPreferIPv6, false),
+      Check("PingChart", &F::chkPingChart, true),
       // Trace
       Hist("HistTraceHost", &F::cmbTraceHost),
       Index("TraceHops", &F::cmbTraceHops, 3, 7),
@@ -417,6 +418,8 @@ bool LoadSettings(TfrmMain& f) {
 
   // 3.–12. The tabs' histories and options.
   for (const ControlEntry& e : ControlEntries()) LoadControl(ini, f, e);
+  f.PingChartHeight = ReadRanged(ini, "PingChartHeight", TfrmMain::kPingChartDefaultHeight,
+                                 TfrmMain::kPingChartMinHeight, TfrmMain::kPingChartMaxHeight);
   LoadPlacement(ini, f.Placement);
   return readable;
 }
@@ -455,6 +458,7 @@ bool SaveSettings(TfrmMain& f) {
   number("OutputFontSize", OutputFontSize);
   number("OutputFontCharset", OutputFontCharset);
   number("LastPage", f.pcMain.ActivePageIndex());
+  number("PingChartHeight", f.PingChartHeight);
   // Without list files this time the choice of before stays for their return.
   text("ListName", f.cmbListList.Count() > 0 ? f.cmbListList.Text() : f.ListChosen);
 

@@ -46,7 +46,8 @@ TEST_F(PingForm, NormalRunWritesHeadingEchoLinesAndTally) {
                    {"  3. Antwort von 127.0.0.1: 1234 ms, Daten korrekt.", clGreen},
                    {"", clBlue},
                    {"3 Ping(s) gesendet (3 korrekt, 0 fehlerhaft, 0 ohne Antwort).", clBlue},
-                   {"Verlust: 0.0 %, Antwortzeit min/avg/max: 0/413.7/1234 ms", clBlue}}));
+                   {"Verlust: 0.0 %, Antwortzeit min/avg/max: 0/413.7/1234 ms", clBlue},
+                   {"Antwortzeit min/avg/max/Standardabweichung: 0.0/413.7/1234.0/580.1 ms, Verlust: 0.0 %", clBlue}}));
   ASSERT_EQ(icmp.Calls.size(), 3u);
   for (const auto& c : icmp.Calls) {
     EXPECT_EQ(c.Address, Addr("127.0.0.1"));
@@ -61,6 +62,40 @@ TEST_F(PingForm, NormalRunWritesHeadingEchoLinesAndTally) {
   EXPECT_TRUE(f.ToolIdle);
   EXPECT_EQ(f.sbMain.SimpleText(), " Bereit.");
   EXPECT_EQ(f.cmbPingHost.Items().at(0), "127.0.0.1");
+}
+
+TEST_F(PingForm, RoundTripsKeepTheirMicrosecondsInFieldsSummaryAndResult) {
+  f.cmbPingHost.SetText("127.0.0.1");
+  auto reply = [](std::uint32_t us) {
+    platform::IcmpReply r = EchoReply("127.0.0.1", k32, us / 1000);
+    r.RoundTripUs = us;
+    return r;
+  };
+  icmp.Script = {reply(1500), StatusReply(kIcmpTimedOut), reply(2300)};
+  f.btnPingStartClick();
+
+  const auto& lines = f.rePing.Lines();
+  ASSERT_EQ(lines.size(), 9u);
+  // The echo lines keep whole milliseconds, their fields the fraction.
+  EXPECT_EQ(lines[2].Text, "  1. Antwort von 127.0.0.1: 1 ms, Daten korrekt.");
+  EXPECT_DOUBLE_EQ(FindField(lines[2].Fields, "rtt_ms")->AsReal(), 1.5);
+  EXPECT_DOUBLE_EQ(FindField(lines[4].Fields, "rtt_ms")->AsReal(), 2.3);
+  // Each echo says when it went out, in order.
+  long long last = -1;
+  for (int i = 2; i <= 4; ++i) {
+    const TLineValue* at = FindField(lines[i].Fields, "elapsed_ms");
+    ASSERT_NE(at, nullptr) << i;
+    EXPECT_GE(at->AsInteger(), last);
+    last = at->AsInteger();
+  }
+  EXPECT_EQ(lines[7].Text, "Verlust: 33.3 %, Antwortzeit min/avg/max: 1/1.5/2 ms");
+  EXPECT_EQ(lines[8].Text,
+            "Antwortzeit min/avg/max/Standardabweichung: 1.5/1.9/2.3/0.4 ms, Verlust: 33.3 %");
+  const TLineFields& result = f.ToolResults.at(pgPing);
+  EXPECT_DOUBLE_EQ(FindField(result, "rtt_min_ms")->AsReal(), 1.5);
+  EXPECT_NEAR(FindField(result, "rtt_avg_ms")->AsReal(), 1.9, 1e-9);
+  EXPECT_DOUBLE_EQ(FindField(result, "rtt_max_ms")->AsReal(), 2.3);
+  EXPECT_NEAR(FindField(result, "rtt_stdev_ms")->AsReal(), 0.4, 1e-9);
 }
 
 TEST_F(PingForm, FaultyAndMissingAnswersAreToldApartAndTallied) {
@@ -90,7 +125,8 @@ TEST_F(PingForm, FaultyAndMissingAnswersAreToldApartAndTallied) {
                    {"", clBlue},
                    {"6 Ping(s) gesendet (1 korrekt, 3 fehlerhaft, 2 ohne Antwort).", clBlue},
                    // Faulty answers came back: their times count, the missing ones are the loss.
-                   {"Verlust: 33.3 %, Antwortzeit min/avg/max: 2/3.0/4 ms", clBlue}}));
+                   {"Verlust: 33.3 %, Antwortzeit min/avg/max: 2/3.0/4 ms", clBlue},
+                   {"Antwortzeit min/avg/max/Standardabweichung: 2.0/3.0/4.0/0.7 ms, Verlust: 33.3 %", clBlue}}));
   EXPECT_EQ(icmp.Calls.at(0).TimeoutMs, 500);
   EXPECT_EQ(icmp.Calls.at(0).Data, "AAAAAAAA");
 }
@@ -123,7 +159,8 @@ TEST_F(PingForm, ContinuousRunStopsAtAbortAfterThirdEchoWithItsTally) {
                    {"Abbruch durch Benutzer.", clRed},
                    {"", clBlue},
                    {"3 Ping(s) gesendet (2 korrekt, 0 fehlerhaft, 1 ohne Antwort).", clBlue},
-                   {"Verlust: 33.3 %, Antwortzeit min/avg/max: 1/2.5/4 ms", clBlue}}));
+                   {"Verlust: 33.3 %, Antwortzeit min/avg/max: 1/2.5/4 ms", clBlue},
+                   {"Antwortzeit min/avg/max/Standardabweichung: 1.0/2.5/4.0/1.5 ms, Verlust: 33.3 %", clBlue}}));
   EXPECT_EQ(f.btnPingStart.Caption(), "&Start");
   EXPECT_EQ(f.btnPingStart.RunState, 0);
   EXPECT_TRUE(f.cmbPingHost.Enabled());
@@ -181,7 +218,8 @@ TEST_F(PingForm, IPv6LiteralIsPingedOverIPv6InItsRfc5952Form) {
                    {"  2. Antwort von 2001:db8::5: 3 ms, Daten korrekt.", clGreen},
                    {"", clBlue},
                    {"2 Ping(s) gesendet (2 korrekt, 0 fehlerhaft, 0 ohne Antwort).", clBlue},
-                   {"Verlust: 0.0 %, Antwortzeit min/avg/max: 3/3.0/3 ms", clBlue}}));
+                   {"Verlust: 0.0 %, Antwortzeit min/avg/max: 3/3.0/3 ms", clBlue},
+                   {"Antwortzeit min/avg/max/Standardabweichung: 3.0/3.0/3.0/0.0 ms, Verlust: 0.0 %", clBlue}}));
   ASSERT_EQ(icmp.Calls.size(), 2u);
   EXPECT_EQ(icmp.Calls[0].Target, IpAddress::Parse("2001:db8::5"));
   EXPECT_EQ(icmp.Calls[0].Address, 0u);
@@ -543,7 +581,8 @@ TEST(PingReal, LoopbackAnswersWithCorrectData) {
             "008000|  3. Antwort von 127.0.0.1: N ms, Daten korrekt.\n"
             "0000FF|\n"
             "0000FF|3 Ping(s) gesendet (3 korrekt, 0 fehlerhaft, 0 ohne Antwort).\n"
-            "0000FF|Verlust: 0.0 %, Antwortzeit min/avg/max: N ms\n");
+            "0000FF|Verlust: 0.0 %, Antwortzeit min/avg/max: N ms\n"
+            "0000FF|Antwortzeit min/avg/max/Standardabweichung: N ms, Verlust: 0.0 %\n");
 }
 
 namespace {

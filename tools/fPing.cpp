@@ -1,6 +1,7 @@
 // Ping tool: a series of ICMP echo requests with a check of the echoed data
 // and a tally.
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 
@@ -8,6 +9,7 @@
 #include "app/formMain.h"
 #include "common/Deadline.h"
 #include "common/fMain.h"
+#include "common/RoundTripStats.h"
 #include "platform/Icmp.h"
 #include "shell/fLanguage.h"
 #include "tools/fAddressInfo.h"
@@ -41,9 +43,12 @@ void TfrmMain::btnPingStartClick() {
   const int count = continuous ? -1 : StrToIntDef(cmbPingCount.Text(), 3);
   const bool preferIPv6 = chkPingPreferIPv6.Checked();
   int correct = 0, faulty = 0, missing = 0;
-  // Round trips of the echoes that came back, for the loss and time line.
+  // Round trips of the echoes that came back, for the loss and time line
+  // (whole ms, as it always showed them) and, to the microsecond, for the
+  // summary line and the result.
   long long rttSum = 0;
   std::uint32_t rttMin = 0, rttMax = 0;
+  RoundTripStats precise;
 
   std::string address;
   // The tally so far, however the run ends.
@@ -51,8 +56,7 @@ void TfrmMain::btnPingStartClick() {
     TfrmMain& f;
     const std::string& address;
     const int &correct, &faulty, &missing;
-    const long long& rttSum;
-    const std::uint32_t &rttMin, &rttMax;
+    const RoundTripStats& precise;
     ~Tally() {
       const int sent = correct + faulty + missing;
       TLineFields result{{"address", address},
@@ -61,13 +65,14 @@ void TfrmMain::btnPingStartClick() {
                          {"faulty", faulty},
                          {"missing", missing}};
       if (sent > 0) result.push_back({"loss_pct", 100.0 * missing / sent});
-      if (sent > missing)
-        result.insert(result.end(), {{"rtt_min_ms", rttMin},
-                                     {"rtt_avg_ms", static_cast<double>(rttSum) / (sent - missing)},
-                                     {"rtt_max_ms", rttMax}});
+      if (precise.Count() > 0)
+        result.insert(result.end(), {{"rtt_min_ms", *precise.Min()},
+                                     {"rtt_avg_ms", *precise.Mean()},
+                                     {"rtt_max_ms", *precise.Max()},
+                                     {"rtt_stdev_ms", *precise.StdDev()}});
       f.SetToolResult(pgPing, std::move(result));
     }
-  } tally{*this, address, correct, faulty, missing, rttSum, rttMin, rttMax};
+  } tally{*this, address, correct, faulty, missing, precise};
   // Refused, the run still closes with its (empty) tally.
   if (!EncodeHostOrSay(rePing, target, idn)) return;
   if (chkPingResolve.Checked()) {
@@ -121,6 +126,13 @@ void TfrmMain::btnPingStartClick() {
                            FormatDecimal1(static_cast<double>(rttSum) / (sent - missing)),
                            std::to_string(rttMax)}),
                  clBlue);
+    AppendOutput(rePing,
+                 LangText("Main|OutPingSummary",
+                          "Antwortzeit min/avg/max/Standardabweichung: %s1%/%s2%/%s3%/%s4% ms, "
+                          "Verlust: %s5% $%$",
+                          {FormatDecimal1(*precise.Min()), FormatDecimal1(*precise.Mean()),
+                           FormatDecimal1(*precise.Max()), FormatDecimal1(*precise.StdDev()), loss}),
+                 clBlue);
   };
   auto abortLines = [&] {
     AppendOutput(rePing, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."),
@@ -130,7 +142,13 @@ void TfrmMain::btnPingStartClick() {
 
   const int echoes = continuous ? INT_MAX : count;
   bool noServiceReported = false;
+  // Each echo line says when its request went out, counted from the first,
+  // so the chart's time axis is the same live and from a recording.
+  const auto runStart = std::chrono::steady_clock::now();
   for (long long n = 1; n <= echoes; ++n) {
+    const long long elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - runStart)
+                                    .count();
     const IcmpEchoResult echo = SendIcmpEcho(address, dataSize, timeout, 128, preferIPv6);
     ReportIcmpNoService(*this, rePing, echo, noServiceReported);
     const std::string number = std::to_string(n);
@@ -145,8 +163,9 @@ void TfrmMain::btnPingStartClick() {
                               "  %s1%. Dieser Rechner kann %s2% nicht erreichen (%s3%).",
                               {number, address, UnreachableText(echo.Unreachable)}),
                      clMaroon,
-                     {{"seq", n}, {"address", address}, {"verdict", "unreachable"},
-                      {"reason", UnreachableReason(echo.Unreachable)}, {"local", true}});
+                     {{"seq", n}, {"elapsed_ms", elapsedMs}, {"address", address},
+                      {"verdict", "unreachable"}, {"reason", UnreachableReason(echo.Unreachable)},
+                      {"local", true}});
       } else {
         // A router answered that the target cannot be reached: not a
         // timeout, and the line names the router.
@@ -155,8 +174,8 @@ void TfrmMain::btnPingStartClick() {
                               "  %s1%. Antwort von %s2%: Ziel nicht erreichbar (%s3%).",
                               {number, echo.ReplyAddress, UnreachableText(echo.Unreachable)}),
                      clMaroon,
-                     {{"seq", n}, {"address", echo.ReplyAddress}, {"verdict", "unreachable"},
-                      {"reason", UnreachableReason(echo.Unreachable)}});
+                     {{"seq", n}, {"elapsed_ms", elapsedMs}, {"address", echo.ReplyAddress},
+                      {"verdict", "unreachable"}, {"reason", UnreachableReason(echo.Unreachable)}});
       }
       ++missing;
     } else if (echo.Status != kIcmpSuccess) {
@@ -164,7 +183,8 @@ void TfrmMain::btnPingStartClick() {
                    LangText("Main|OutPingNoAnswer",
                             "  %s1%. Keine Antwort von %s2%: Zeitüberschreitung.",
                             {number, address}),
-                   clMaroon, {{"seq", n}, {"address", address}, {"verdict", "timeout"}});
+                   clMaroon,
+                   {{"seq", n}, {"elapsed_ms", elapsedMs}, {"address", address}, {"verdict", "timeout"}});
       ++missing;
     } else {
       std::string verdict;
@@ -185,11 +205,13 @@ void TfrmMain::btnPingStartClick() {
       rttMin = correct + faulty == 1 ? echo.RoundTripMs : std::min(rttMin, echo.RoundTripMs);
       rttMax = std::max(rttMax, echo.RoundTripMs);
       rttSum += echo.RoundTripMs;
+      const double rttMs = echo.RoundTripUs / 1000.0;
+      precise.Add(rttMs);
       AppendOutput(rePing,
                    LangText("Main|OutPingReply", "  %s1%. Antwort von %s2%: %s3% ms, %s4%",
                             {number, address, std::to_string(echo.RoundTripMs), verdict}),
                    colour,
-                   {{"seq", n}, {"address", address}, {"rtt_ms", echo.RoundTripMs},
+                   {{"seq", n}, {"elapsed_ms", elapsedMs}, {"address", address}, {"rtt_ms", rttMs},
                     {"verdict", verdictName}});
     }
     if (guard.Aborted()) return abortLines();

@@ -562,7 +562,7 @@ void TfrmMain::TraceRoundsRun(ToolRunGuard& guard, platform::IIcmpProbes* probes
                            static_cast<TraceMethod>(std::clamp(cmbTraceMethod.ItemIndex(), 0, 2)), echo,
                            noServiceReported);
       std::optional<double> rtt;
-      if (HasNode(echo)) rtt = static_cast<double>(echo.RoundTripMs);
+      if (HasNode(echo)) rtt = echo.RoundTripUs / 1000.0;
       TraceTable.Record(hop, rtt, echo.ReplyAddress);
       if (HasNode(echo) && (echo.Unreachable != IcmpUnreachable::None || echo.ReplyAddress == address)) {
         TraceTable.EndAt(hop);

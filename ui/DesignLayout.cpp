@@ -29,7 +29,7 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Label, f.lblPingByte, grpPing), in(K::Combo, f.cmbPingByte, grpPing),
                 in(K::Label, f.lblPingPause, grpPing), in(K::Combo, f.cmbPingPause, grpPing),
                 in(K::Check, f.chkPingResolve, grpPing), in(K::Check, f.chkPingPreferIPv6, grpPing),
-                 on(K::Pane, f.rePing)}});
+                in(K::Check, f.chkPingChart, grpPing), on(K::Pane, f.rePing)}});
 
   TControl& grpTrace = f.grpTrace;
   t.push_back({&f.tabTrace,

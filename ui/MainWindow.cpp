@@ -1,5 +1,7 @@
 #include "ui/MainWindow.h"
 #include "ui/OutputPane.h"
+#include "ui/PingChartView.h"
+#include "ui/RoundTripBars.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -549,6 +551,57 @@ void MainWindow::BindTabs(const std::vector<TabTable>& tables) {
   }
   pageDesign_ = QSize(form_.Page(0)->Width, form_.Page(0)->Height);
   pagePixels_ = pageDesign_;
+
+  // Ping's chart and the bar above it share the pane's place on its page.
+  Binding* ping = byControl_.at(&form_.rePing);
+  pingPage_ = ping->Page;
+  pingChart_ = new PingChartView(ping->Container);
+  pingChart_->setObjectName("PingChart");
+  pingSplit_ = new SplitHandle(ping->Container);
+  pingSplit_->setObjectName("PingChartSplit");
+  pingSplit_->Dragged = [this](int dy) {
+    // Pixels back to design units, so the height stays at another font.
+    const int px = pingChart_->height() - dy;
+    form_.PingChartHeight = std::clamp(scale_.FromY(px), TfrmMain::kPingChartMinHeight,
+                                       TfrmMain::kPingChartMaxHeight);
+    LayoutPage(pingPage_);
+  };
+  for (const TOutputLine& line : form_.rePing.Lines()) pingChart_->AddLine(line.Fields);
+  Subscribe(form_.chkPingChart, [this] { LayoutPage(pingPage_); });
+
+  // Trace's chart of round trip per hop, under its output; its height is
+  // the window's only.
+  Binding* trace = byControl_.at(&form_.reTrace);
+  tracePage_ = trace->Page;
+  hopChart_ = new HopChartView(trace->Container);
+  hopChart_->setObjectName("TraceChart");
+  hopSplit_ = new SplitHandle(trace->Container);
+  hopSplit_->setObjectName("TraceChartSplit");
+  hopSplit_->Dragged = [this](int dy) {
+    hopChartHeight_ = std::max(1, hopChart_->height() - dy);
+    LayoutPage(tracePage_);
+  };
+  for (const TOutputLine& line : form_.reTrace.Lines()) hopChart_->AddLine(line.Fields);
+}
+
+void MainWindow::PlaceChart(const TRichEdit& paneControl, QWidget* chartWidget, SplitHandle* split,
+                            int height, bool wanted) {
+  QWidget* pane = byControl_.at(&paneControl)->Widget;
+  const QRect r = pane->geometry();
+  const int handle = std::max(4, fontMetrics().height() / 3);
+  // The output keeps three lines (and its design minimum) before the chart
+  // gets any room; a chart too low to read is not shown.
+  const int minPane = std::max(scale_.ToY(40), QFontMetrics(pane->font()).height() * 3 + 8);
+  const int chart = std::min(height, r.height() - handle - minPane);
+  const bool shown = wanted && paneControl.Visible() &&
+                     chart >= std::max(scale_.ToY(TfrmMain::kPingChartMinHeight), fontMetrics().height() * 3);
+  chartWidget->setVisible(shown);
+  split->setVisible(shown);
+  if (!shown) return;
+  const QRect top(r.x(), r.y(), r.width(), r.height() - chart - handle);
+  pane->setGeometry(top);
+  split->setGeometry(r.x(), top.bottom() + 1, r.width(), handle);
+  chartWidget->setGeometry(r.x(), top.bottom() + 1 + handle, r.width(), chart);
 }
 
 QWidget* MainWindow::CreateWidget(Binding& b) {
@@ -633,7 +686,12 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
         if (!updating_) ReadPaneSelection(*raw);
       });
       c.OnLineAdded = [this, raw](const TOutputLine& line) { AppendPaneLine(*raw, line); };
-      c.OnCleared = [raw, pe] {
+      c.OnCleared = [this, raw, pe] {
+        if (raw->Entry.Control == &form_.rePing && pingChart_) pingChart_->Clear();
+        if (raw->Entry.Control == &form_.reTrace && hopChart_) {
+          hopChart_->Clear();
+          LayoutPage(tracePage_);
+        }
         pe->clear();
         raw->PaneLines = 0;
         raw->SelStart = raw->SelLength = 0;
@@ -654,6 +712,8 @@ QWidget* MainWindow::CreateWidget(Binding& b) {
       tw->setUniformRowHeights(true);
       tw->setSelectionMode(QAbstractItemView::SingleSelection);
       tw->header()->setStretchLastSection(false);
+      // A column of round-trip bars (the rounds of a trace) drawn as charts.
+      tw->setItemDelegate(new RoundTripBarDelegate(tw));
       return tw;
     }
     case WidgetKind::Panel: {
@@ -786,6 +846,11 @@ void MainWindow::AppendPaneLine(Binding& b, const TOutputLine& line) {
   ++b.PaneLines;
   if (auto* pane = dynamic_cast<OutputPane*>(pe))
     if (auto bar = TimingBarOf(line.Fields); !bar.empty()) pane->SetLastLineBar(std::move(bar));
+  if (b.Entry.Control == &form_.rePing && pingChart_) pingChart_->AddLine(line.Fields);
+  if (b.Entry.Control == &form_.reTrace && hopChart_) {
+    const bool first = hopChart_->Model().Hops().empty();
+    if (hopChart_->AddLine(line.Fields) && first) LayoutPage(tracePage_);
+  }
   // Follow the output unless the user has scrolled up to read.
   if (atEnd) sb->setValue(sb->maximum());
 }
@@ -947,6 +1012,13 @@ void MainWindow::LayoutPage(int page) {
   pageMin_[page] = FitPage(items, scale_, pageDesign_, pagePixels_);
   for (size_t i = 0; i < list.size(); ++i)
     if (list[i]->Widget->geometry() != items[i].Pixels) list[i]->Widget->setGeometry(items[i].Pixels);
+  if (page == pingPage_ && pingChart_)
+    PlaceChart(form_.rePing, pingChart_, pingSplit_, scale_.ToY(form_.PingChartHeight),
+               form_.chkPingChart.Checked());
+  if (page == tracePage_ && hopChart_)
+    PlaceChart(form_.reTrace, hopChart_, hopSplit_,
+               hopChartHeight_ > 0 ? hopChartHeight_ : scale_.ToY(TfrmMain::kPingChartDefaultHeight),
+               !hopChart_->Model().Hops().empty());
 }
 
 void MainWindow::LayoutMainArea() {

@@ -31,6 +31,11 @@ class QMenu;
 class QProgressBar;
 class QTabWidget;
 class QTranslator;
+namespace quovix::ui {
+class HopChartView;
+class PingChartView;
+class SplitHandle;
+}
 
 namespace quovix::ui {
 
@@ -102,6 +107,12 @@ class MainWindow : public QMainWindow {
   QMenu* LanguageMenu() const { return langMenu_; }
   QLabel* StatusLabel() const { return status_; }
   const DesignScale& Scale() const { return scale_; }
+  // The chart under Ping's output (hidden when its box is off or the pane
+  // has no room for it).
+  PingChartView* PingChart() const { return pingChart_; }
+  // The chart of round trip per hop under Trace's output (shown once a hop
+  // line is there, never beside the table of rounds).
+  HopChartView* HopChart() const { return hopChart_; }
   // The language whose Qt translations are loaded ("de", "en"; empty: none).
   QString QtLanguage() const { return qtLanguage_; }
 
@@ -211,6 +222,16 @@ class MainWindow : public QMainWindow {
 
   bool built_ = false;        // every widget made and bound
   DesignScale scale_;
+  PingChartView* pingChart_ = nullptr;
+  SplitHandle* pingSplit_ = nullptr;
+  int pingPage_ = -1;
+  HopChartView* hopChart_ = nullptr;
+  SplitHandle* hopSplit_ = nullptr;
+  int tracePage_ = -1;
+  int hopChartHeight_ = 0;  // pixels; 0: the design's default at this font
+  // Gives the lower part of a pane to its chart (height in pixels), or the
+  // whole place back to the pane when the chart is not wanted or has no room.
+  void PlaceChart(const TRichEdit& pane, QWidget* chart, SplitHandle* handle, int height, bool wanted);
   QSize pageDesign_;          // page size in design units the model last laid out for
   QSize pagePixels_;          // and in pixels
   std::vector<QSize> pageMin_;
