@@ -584,10 +584,9 @@ void MainWindow::BindTabs(const std::vector<TabTable>& tables) {
   for (const TOutputLine& line : form_.reTrace.Lines()) hopChart_->AddLine(line.Fields);
 }
 
-void MainWindow::PlaceChart(const TRichEdit& paneControl, QWidget* chartWidget, SplitHandle* split,
-                            int height, bool wanted) {
+void MainWindow::PlaceChart(const TRichEdit& paneControl, const QRect& r, QWidget* chartWidget,
+                            SplitHandle* split, int height, bool wanted) {
   QWidget* pane = byControl_.at(&paneControl)->Widget;
-  const QRect r = pane->geometry();
   const int handle = std::max(4, fontMetrics().height() / 3);
   // The output keeps three lines (and its design minimum) before the chart
   // gets any room; a chart too low to read is not shown.
@@ -597,9 +596,9 @@ void MainWindow::PlaceChart(const TRichEdit& paneControl, QWidget* chartWidget, 
                      chart >= std::max(scale_.ToY(TfrmMain::kPingChartMinHeight), fontMetrics().height() * 3);
   chartWidget->setVisible(shown);
   split->setVisible(shown);
+  const QRect top = shown ? QRect(r.x(), r.y(), r.width(), r.height() - chart - handle) : r;
+  if (pane->geometry() != top) pane->setGeometry(top);
   if (!shown) return;
-  const QRect top(r.x(), r.y(), r.width(), r.height() - chart - handle);
-  pane->setGeometry(top);
   split->setGeometry(r.x(), top.bottom() + 1, r.width(), handle);
   chartWidget->setGeometry(r.x(), top.bottom() + 1 + handle, r.width(), chart);
 }
@@ -1010,15 +1009,21 @@ void MainWindow::LayoutPage(int page) {
     items.push_back(fi);
   }
   pageMin_[page] = FitPage(items, scale_, pageDesign_, pagePixels_);
-  for (size_t i = 0; i < list.size(); ++i)
-    if (list[i]->Widget->geometry() != items[i].Pixels) list[i]->Widget->setGeometry(items[i].Pixels);
-  if (page == pingPage_ && pingChart_)
-    PlaceChart(form_.rePing, pingChart_, pingSplit_, scale_.ToY(form_.PingChartHeight),
-               form_.chkPingChart.Checked());
-  if (page == tracePage_ && hopChart_)
-    PlaceChart(form_.reTrace, hopChart_, hopSplit_,
-               hopChartHeight_ > 0 ? hopChartHeight_ : scale_.ToY(TfrmMain::kPingChartDefaultHeight),
-               !hopChart_->Model().Hops().empty());
+  for (size_t i = 0; i < list.size(); ++i) {
+    const TControl* c = list[i]->Entry.Control;
+    // A pane with a chart gets its place with the chart in one step: a
+    // pane grown and shrunk again would lose its place at the output's end.
+    if (pingChart_ && c == &form_.rePing) {
+      PlaceChart(form_.rePing, items[i].Pixels, pingChart_, pingSplit_,
+                 scale_.ToY(form_.PingChartHeight), form_.chkPingChart.Checked());
+    } else if (hopChart_ && c == &form_.reTrace) {
+      PlaceChart(form_.reTrace, items[i].Pixels, hopChart_, hopSplit_,
+                 hopChartHeight_ > 0 ? hopChartHeight_ : scale_.ToY(TfrmMain::kPingChartDefaultHeight),
+                 !hopChart_->Model().Hops().empty());
+    } else if (list[i]->Widget->geometry() != items[i].Pixels) {
+      list[i]->Widget->setGeometry(items[i].Pixels);
+    }
+  }
 }
 
 void MainWindow::LayoutMainArea() {

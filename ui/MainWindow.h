@@ -229,9 +229,10 @@ class MainWindow : public QMainWindow {
   SplitHandle* hopSplit_ = nullptr;
   int tracePage_ = -1;
   int hopChartHeight_ = 0;  // pixels; 0: the design's default at this font
-  // Gives the lower part of a pane to its chart (height in pixels), or the
-  // whole place back to the pane when the chart is not wanted or has no room.
-  void PlaceChart(const TRichEdit& pane, QWidget* chart, SplitHandle* handle, int height, bool wanted);
+  // Gives the lower part of a pane's place to its chart (height in pixels),
+  // or the whole place to the pane when the chart is not wanted or has no room.
+  void PlaceChart(const TRichEdit& pane, const QRect& place, QWidget* chart, SplitHandle* handle,
+                  int height, bool wanted);
   QSize pageDesign_;          // page size in design units the model last laid out for
   QSize pagePixels_;          // and in pixels
   std::vector<QSize> pageMin_;

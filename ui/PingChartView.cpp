@@ -50,7 +50,8 @@ QRectF ChartPlotArea(const QFont& font, const std::vector<double>& ticks, const 
   for (double t : ticks) label = std::max(label, fm.horizontalAdvance(TickText(t, step)));
   const double gap = fm.averageCharWidth();
   const double left = r.left() + label + 1.5 * gap;
-  const double top = r.top() + fm.height();
+  // Room above for the unit over the top tick's label.
+  const double top = r.top() + 1.5 * fm.height();
   const double bottom = r.bottom() - fm.height() - ChartMarkHeight(font) - gap / 2;
   const double right = r.right() - 2 * gap;
   return QRectF(QPointF(left, top), QPointF(std::max(left + 1, right), std::max(top + 1, bottom)));
