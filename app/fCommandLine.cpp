@@ -270,6 +270,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       break;
     case pgTime:
       f.cmbTimeServer.SetText(value);
+      ApplyFlag(f.chkTimeNts, "TimeNts");
       // A count outside 1-16 is brought into that range; no number keeps
       // the setting.
       if (const std::string n = GetParamValue("TimeN"); !n.empty()) {
@@ -389,6 +390,7 @@ std::vector<std::string> CommandLineHelp() {
       {"/HeadH2:1|0", "HTTP-Header: offer HTTP/2 over HTTPS and use it when the server picks it"},
       {"/Time:SERVER", "Time tab: ask an NTP server for the time"},
       {"/TimeN:N", "Time: NTP exchanges per query, 1-16 (default: the setting TimeSamples, 4)"},
+      {"/TimeNts:1|0", "Time: NTS (key establishment over TLS to port 4460, authenticated answers)"},
       {"/TimeSet", "Time: then set the system clock (needs root; must follow /Time)"},
       {"/TimeForce:1|0", "Time: 1 lets /TimeSet step the clock beyond TimeSetLimit (put it before)"},
       {"/List:TEXT", "Lists tab: search a list for a text"},

@@ -427,6 +427,11 @@ class TfrmMain {
   TLabel lblTimeServer{"lblTimeServer"};
   TComboBox cmbTimeServer{"cmbTimeServer", TComboStyle::DropDown, 256};
   TButton btnTimeQuery{"btnTimeQuery"}, btnTimeUpdate{"btnTimeUpdate"};
+  // NTS: key establishment with the named server, then authenticated
+  // exchanges with the NTP server it names.
+  TCheckBox chkTimeNts{"chkTimeNts"};
+  // Authorities the NTS key establishment trusts beside the system's (tests).
+  std::string TimeNtsCaFile;
   TLabel lblTimeLoc{"lblTimeLoc"}, lblTimeLocTime{"lblTimeLocTime"}, lblTimeNet{"lblTimeNet"},
       lblTimeNetTime{"lblTimeNetTime"}, lblTimeDiff{"lblTimeDiff"},
       lblTimeDiffValue{"lblTimeDiffValue"};

@@ -140,6 +140,7 @@ void TfrmMain::ApplyLanguageTexts() {
   lblTimeServer.SetCaption(LangText("Main|lblTimeServer", "&NTP-Server:"));
   btnTimeQuery.SetCaption(LangText("Main|btnTimeQuery", "&Abfragen"));
   btnTimeUpdate.SetCaption(LangText("Main|btnTimeUpdate", "Systemzeit a&ktualisieren"));
+  chkTimeNts.SetCaption(LangText("Main|chkTimeNts", "NT&S verwenden"));
   lblTimeLoc.SetCaption(LangText("Main|lblTimeLoc", "Lokale Systemzeit:"));
   lblTimeNet.SetCaption(LangText("Main|lblTimeNet", "Zeit vom NTP-Server:"));
   lblTimeDiff.SetCaption(LangText("Main|lblTimeDiff", "Differenz (Server − lokal):"));
@@ -258,6 +259,10 @@ void TfrmMain::ApplyHints() {
   hint({&chkHeadHttp2},
        LangText("Main|hintHeadHttp2",
                 "Bei HTTPS HTTP/2 anbieten und verwenden, wenn der Server es wählt (sonst HTTP/1.1)"));
+  hint({&chkTimeNts},
+       LangText("Main|hintTimeNts",
+                "Schlüssel per NTS-KE (TLS, Port 4460) holen und nur authentifizierte NTP-Antworten "
+                "nehmen; ein Port im Feld ist der des NTS-KE-Servers"));
   hint({&chkHeadTls},
        LangText("Main|hintHeadTls",
                 "Bei HTTPS Protokoll, Cipher, OCSP-Antwort und Zertifikatskette jeder Abfrage zeigen"));
@@ -391,6 +396,7 @@ void TfrmMain::LayoutDesign() {
   lblTimeNetTime.SetBounds(190, 90, 200, kLabelH);
   lblTimeDiff.SetBounds(kX, 108, 160, kLabelH);
   lblTimeDiffValue.SetBounds(190, 108, 200, kLabelH);
+  chkTimeNts.SetBounds(kPreferX, 72, kPreferW, kCheckH);
   reTime.SetBounds(7, 144, 0, 0);
 
   // PageRank: the inputs in one row, so that the result panel and the list
@@ -486,7 +492,7 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
       return {&grpHead, &lblHeadURL, &cmbHeadURL, &btnHeadStart, &lblHeadTimeout, &cmbHeadTimeout,
               &chkHeadRedirect, &chkHeadTls, &chkHeadHttp2, &reHead};
     case pgTime:
-      return {&grpTime, &lblTimeServer, &cmbTimeServer, &btnTimeQuery, &btnTimeUpdate,
+      return {&grpTime, &lblTimeServer, &cmbTimeServer, &btnTimeQuery, &btnTimeUpdate, &chkTimeNts,
               &lblTimeLoc, &lblTimeLocTime, &lblTimeNet, &lblTimeNetTime, &lblTimeDiff,
               &lblTimeDiffValue, &reTime};
     case pgGPRank:

@@ -29,9 +29,25 @@ std::string EncodeNtsKeRecord(bool critical, std::uint16_t type, const std::stri
          Be16(static_cast<std::uint16_t>(body.size())) + body;
 }
 
+std::size_t NtsAeadKeyLength(std::uint16_t aead) {
+  switch (aead) {
+    case kNtsAeadAesSivCmac256: return 32;
+    case kNtsAeadAesSivCmac384: return 48;
+    case kNtsAeadAesSivCmac512: return 64;
+    default: return 0;
+  }
+}
+
+std::string NtsAeadName(std::uint16_t aead) {
+  const std::size_t bits = NtsAeadKeyLength(aead) * 8;
+  return bits ? "AEAD_AES_SIV_CMAC_" + std::to_string(bits) : "AEAD " + std::to_string(aead);
+}
+
 std::string NtsKeRequest() {
   return EncodeNtsKeRecord(true, kNtsKeNextProtocol, Be16(0)) +
-         EncodeNtsKeRecord(true, kNtsKeAead, Be16(kNtsAeadAesSivCmac256)) +
+         EncodeNtsKeRecord(true, kNtsKeAead,
+                           Be16(kNtsAeadAesSivCmac256) + Be16(kNtsAeadAesSivCmac384) +
+                               Be16(kNtsAeadAesSivCmac512)) +
          EncodeNtsKeRecord(true, kNtsKeEnd, {});
 }
 
@@ -70,9 +86,10 @@ void ReadNtsKeAnswer(const std::vector<NtsKeRecord>& records, NtsKeResult& r) {
           if (Get16(rec.Body, i) == 0) protocol = true;
         break;
       case kNtsKeAead:
-        if (rec.Body.size() >= 2 && Get16(rec.Body, 0) == kNtsAeadAesSivCmac256) {
+        // The server names one of those offered.
+        if (rec.Body.size() >= 2 && NtsAeadKeyLength(Get16(rec.Body, 0)) != 0) {
           aead = true;
-          r.Aead = kNtsAeadAesSivCmac256;
+          r.Aead = Get16(rec.Body, 0);
         }
         break;
       case kNtsKeCookie:
@@ -174,9 +191,9 @@ NtsKeResult NtsKeyExchange(const std::string& host, std::uint16_t port, int time
   // client's requests and 1 for the server's answers.
   const std::string context = Be16(0) + Be16(r.Aead);
   if (!tls.ExportKeyingMaterial("EXPORTER-network-time-security", context + std::string(1, '\0'),
-                                32, r.KeyC2S) ||
+                                NtsAeadKeyLength(r.Aead), r.KeyC2S) ||
       !tls.ExportKeyingMaterial("EXPORTER-network-time-security", context + std::string(1, '\1'),
-                                32, r.KeyS2C))
+                                NtsAeadKeyLength(r.Aead), r.KeyS2C))
     return finish(NtsKeStatus::NoKeys);
   return finish(NtsKeStatus::Ok);
 }

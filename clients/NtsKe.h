@@ -14,6 +14,12 @@ namespace quovix {
 
 constexpr std::uint16_t kNtsKePort = 4460;
 constexpr std::uint16_t kNtsAeadAesSivCmac256 = 15;
+constexpr std::uint16_t kNtsAeadAesSivCmac384 = 16;
+constexpr std::uint16_t kNtsAeadAesSivCmac512 = 17;
+// The key length of an AEAD the client offers (0 for any other), and its
+// registered name ("AEAD_AES_SIV_CMAC_256").
+std::size_t NtsAeadKeyLength(std::uint16_t aead);
+std::string NtsAeadName(std::uint16_t aead);
 
 // Record types.
 enum : std::uint16_t {
@@ -34,7 +40,8 @@ struct NtsKeRecord {
 };
 
 std::string EncodeNtsKeRecord(bool critical, std::uint16_t type, const std::string& body);
-// The client's request: NTPv4 as the next protocol, AES-SIV-CMAC-256, end.
+// The client's request: NTPv4 as the next protocol, the AES-SIV algorithms
+// (AES-SIV-CMAC-256 first), end.
 std::string NtsKeRequest();
 
 // The records in data up to and with End of Message. Complete once that

@@ -337,17 +337,27 @@ double SntpClient::DateTime() {
     // address asked can answer its socket (connected).
     std::vector<NtpTimestamp> sent(platform::kMaxAttempts);
     std::vector<timespec> sentRunning(platform::kMaxAttempts);
+    std::vector<std::string> uniqueIds(platform::kMaxAttempts);
+    std::vector<std::vector<std::string>> newCookies(platform::kMaxAttempts);
+    if (Nts && Nts->Cookies.empty()) {
+      failed(TSntpStatus::NtsNoCookie);
+      break;
+    }
     timespec received{};
     TSntpStatus passedOver = TSntpStatus::NoAnswer;
     const platform::Reach reach = platform::ExchangeDatagram(
         asked, Port, n == 0 ? firstLimit : deadline.Within(ReceiveTimeout),
         [&](std::size_t attempt) {
           std::array<std::uint8_t, kSntpPacketSize> request{};
-          request[0] = 0x1B;  // leap 0, version 3, mode 3 (client)
+          // Leap 0, mode 3 (client); version 4 where extension fields follow.
+          request[0] = Nts ? 0x23 : 0x1B;
           sent[attempt] = NtpFromTimespec(platform::Clock().Now());
           sentRunning[attempt] = platform::Clock().Monotonic();
           PutStamp(&request[40], sent[attempt]);
-          return std::string(request.begin(), request.end());
+          std::string packet(request.begin(), request.end());
+          if (Nts && !BuildNtsRequest(std::string(packet), *Nts, packet, uniqueIds[attempt]))
+            packet.clear();  // no cookie left: nothing this server would answer
+          return packet;
         },
         [&](std::size_t attempt, const std::string& data) {
           received = platform::Clock().Monotonic();
@@ -361,7 +371,22 @@ double SntpClient::DateTime() {
             passedOver = s;
             return false;
           }
-          return true;
+          if (!Nts) return true;
+          // Under NTS only what answers our identifier and verifies is
+          // taken (and a NAK, which cannot be authenticated); anything else
+          // may be forged and is passed over.
+          switch (CheckNtsAnswer(data, uniqueIds[attempt], *Nts, newCookies[attempt])) {
+            case NtsAnswer::Ok:
+            case NtsAnswer::Nak:
+              return true;
+            case NtsAnswer::Foreign:
+              ++foreign_;
+              passedOver = TSntpStatus::WrongOriginate;
+              return false;
+            default:
+              passedOver = TSntpStatus::NtsAuthFailed;
+              return false;
+          }
         });
     if (reach.End == platform::ReachEnd::Failed) {
       failed(TSntpStatus::Unreachable);
@@ -378,6 +403,9 @@ double SntpClient::DateTime() {
       if (answerer_.Empty()) break;
     } else {
       answerer_ = reach.Address;
+      if (Nts)
+        for (std::string& cookie : newCookies[reach.Attempt])
+          if (Nts->Cookies.size() < kNtsCookiesKept) Nts->Cookies.push_back(std::move(cookie));
       const auto* data = reinterpret_cast<const std::uint8_t*>(reach.Reply.data());
       const NtpTimestamp t1 = sent[reach.Attempt];
       SntpPacket reply;
@@ -390,7 +418,7 @@ double SntpClient::DateTime() {
             std::max(0.0, Seconds(received) - Seconds(sentRunning[reach.Attempt]));
         NtpMeasure m;
         s = MeasureSntpReply(reply, t1, NtpAdd(t1, elapsed), elapsed, m);
-        if (s == TSntpStatus::Ok) samples_.push_back({m, reply, received});
+        if (s == TSntpStatus::Ok) samples_.push_back({m, reply, received, Nts != nullptr});
       }
       if (s != TSntpStatus::Ok) {
         failed(s);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "clients/NtsNtp.h"
 #include "common/IpAddress.h"
 
 namespace quovix {
@@ -71,6 +72,8 @@ enum class TSntpStatus {
   BadStratum,      // stratum 0 (kiss-o'-death) or above 15
   NegativeDelay,   // the server claims to have held the request longer than it took
   DelayTooLong,    // the round trip it implies is longer than the exchange took
+  NtsAuthFailed,   // NTS: the answers to our requests do not verify
+  NtsNoCookie,     // NTS: no cookie left for a request
 };
 
 // Checks a reply against the request whose transmit timestamp was sent.
@@ -111,6 +114,7 @@ struct NtpSample {
   NtpMeasure Measure;
   SntpPacket Reply;
   timespec Received{};  // by the clock that only runs forward
+  bool Authenticated = false;  // NTS verified it
 };
 
 // The sample with the least delay (the one NTP's clock filter trusts most),
@@ -134,6 +138,11 @@ class SntpClient {
   int SampleCount = 1;           // exchanges per query, 1 to kMaxSamples
   int SampleSpacingMs = 2000;    // from one request to the next
   static constexpr int kMaxSamples = 16;
+  // With a session from NTS key establishment every request is NTPv4 with
+  // its extension fields and spends a cookie; only answers that echo our
+  // identifier and verify count (an NTS NAK ends the query as kiss code
+  // NTSN), and their new cookies refill the session. Not owned.
+  NtsSession* Nts = nullptr;
 
   // Marks the client ready; each query opens a datagram socket of its own
   // for every address it asks and closes them again.

@@ -278,6 +278,7 @@ const std::vector<ControlEntry>& ControlEntries() {
       Hist("EMailDkim", &F::cmbEMailDkim),
       // Time
       Hist("HistTimeServer", &F::cmbTimeServer, DefaultTimeServers),
+      Check("TimeNts", &F::chkTimeNts, false),
       // PageRank
       Hist("HistGPRankURL", &F::cmbGPRankURL),
       Index("GPRankCount", &F::cmbGPRankCount, 0, 7, &F::cmbGPRankCountChange),

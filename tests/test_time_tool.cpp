@@ -2,19 +2,24 @@
 
 #include <cerrno>
 #include <cmath>
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "app/fCommandLine.h"
 #include "app/fConsole.h"
 #include "app/formMain.h"
+#include "clients/NtsKe.h"
 #include "common/DateTime.h"
 #include "common/Pump.h"
 #include "platform/Desktop.h"
 #include "shell/gIni.h"
 #include "support/LoopbackPort.h"
 #include "support/TableResolver.h"
+#include "support/TestCa.h"
+#include "tests/HttpTestPeers.h"
 #include "tests/NtpTestPeers.h"
 
 using namespace quovix;
@@ -649,5 +654,83 @@ TEST(TimeWithChrony, JsonGivesOffsetDelayStratumAndReference) {
   // chronyd's own clock as its reference: the local reference's address.
   EXPECT_EQ(result["refid"], "127.127.1.1");
   EXPECT_EQ(result["samples"], 3);
+  EXPECT_TRUE(clock.sets.empty());
+}
+
+// The box "NTS verwenden" against chronyd's NTS server, through the console
+// as scripts see it: key establishment, the NTP server it names, and every
+// sample authenticated; with a certificate nobody trusts the TLS step is
+// named and no NTP request goes out.
+TEST(TimeWithChrony, NtsAuthenticatesTheAnswersOrNamesTheTlsStep) {
+  httptest::TempDir dir;
+  test::TestCa ca(dir.Path());
+  const test::TestCa::Cert cert = ca.Issue("nts", "/CN=127.0.0.1", "IP:127.0.0.1");
+  const test::TestCa::Cert self = ca.SelfSigned("self", "/CN=127.0.0.1", "IP:127.0.0.1");
+  ASSERT_TRUE(ca.Ok() && cert.ok && self.ok);
+  ReadOnlyClock clock;
+  clock.real = &platform::Clock();
+  platform::ScopedSeam<platform::IClock> seam(&clock);
+  struct Case {
+    const test::TestCa::Cert& cert;
+    bool trusted;
+  } cases[] = {{cert, true}, {self, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.trusted);
+    ChronyServer chrony;
+    const int kePort = test::FreeLoopbackPort(SOCK_STREAM);
+    chrony.ExtraConfig = "ntsservercert " + c.cert.cert + "\nntsserverkey " + c.cert.key +
+                         "\nntsport " + std::to_string(kePort) + "\n";
+    if (std::string why = chrony.Start(); !why.empty()) GTEST_SKIP() << why;
+    ASSERT_TRUE(Serving(chrony, "127.0.0.1")) << chrony.Log();
+    for (int i = 0; i < 40 && NtsKeyExchange("127.0.0.1", static_cast<std::uint16_t>(kePort), 500)
+                                      .Status == NtsKeStatus::Unreachable;
+         ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string savedFolder = ProgramFolder, savedIni = IniFilePath;
+    ProgramFolder = "/nonexistent/quovix-test/";
+    IniFilePath = ProgramFolder + "Quovix.ini";
+    ConsoleOptions options;
+    options.Prepare = [&](TfrmMain& f) {
+      f.IdSNTP.SampleSpacingMs = 50;
+      f.TimeNtsCaFile = ca.Ca();
+    };
+    std::ostringstream out, err;
+    const int status = RunConsole({"quovix-cli", "--json",
+                                   "/Time:127.0.0.1:" + std::to_string(kePort), "/TimeNts:1",
+                                   "/TimeN:2"},
+                                  out, err, options);
+    ProgramFolder = savedFolder;
+    IniFilePath = savedIni;
+    ParseCommandLine({});
+
+    std::istringstream lines(out.str());
+    nlohmann::json result, ke, failed;
+    int authenticated = 0;
+    for (std::string l; std::getline(lines, l);) {
+      const nlohmann::json o = nlohmann::json::parse(l);
+      if (o.contains("nts_ke_server")) ke = o;
+      if (o.contains("sample") && o.value("nts", false) &&
+          o["text"].get<std::string>().ends_with(", authentifiziert"))
+        ++authenticated;
+      if (o["kind"] == "error" && o.contains("reason")) failed = o;
+      if (o["kind"] == "result") result = o;
+    }
+    ASSERT_TRUE(result.is_object()) << out.str();
+    if (!c.trusted) {
+      EXPECT_NE(status, kExitOk);
+      EXPECT_EQ(result["reason"], "nts_tls_untrusted") << out.str();
+      EXPECT_EQ(failed["text"],
+                "NTS-Schlüsselaustausch mit \"127.0.0.1\" gescheitert: TLS: das Zertifikat des "
+                "Servers ist nicht vertrauenswürdig.");
+      continue;
+    }
+    ASSERT_EQ(status, kExitOk) << out.str() << err.str() << chrony.Log();
+    EXPECT_EQ(ke["aead"], "AEAD_AES_SIV_CMAC_256");
+    EXPECT_EQ(ke["cookies"], 8);
+    EXPECT_EQ(authenticated, 2) << out.str();
+    EXPECT_EQ(result["port"], chrony.Port());
+    EXPECT_EQ(result["nts"], true);
+    EXPECT_EQ(result["stratum"], 8);
+  }
   EXPECT_TRUE(clock.sets.empty());
 }

@@ -7,6 +7,7 @@
 
 #include "app/formMain.h"
 #include "clients/NtpSelection.h"
+#include "clients/NtsKe.h"
 #include "common/DateTime.h"
 #include "common/fMain.h"
 #include "platform/Clock.h"
@@ -88,6 +89,11 @@ std::pair<const char*, std::string> Rejection(const SntpClient& c) {
       return {"delay_too_long",
               LangText("Main|OutTimeWhyLong",
                        "ihre Umlaufzeit ist länger, als der Austausch gedauert hat")};
+    case TSntpStatus::NtsAuthFailed:
+      return {"nts_auth_failed", LangText("Main|OutTimeWhyNtsAuth",
+                                          "sie besteht die NTS-Authentifizierung nicht")};
+    case TSntpStatus::NtsNoCookie:
+      return {"nts_no_cookie", LangText("Main|OutTimeWhyNtsCookie", "kein NTS-Cookie mehr übrig")};
     default:
       return {"out_of_range", LangText("Main|OutTimeWhyRange",
                                        "die Zeit liegt nicht zwischen 1980 und 2099")};
@@ -189,13 +195,18 @@ void ShowMeasurement(TfrmMain& f, const SntpClient& c, TLineFields& result) {
   const std::vector<NtpSample>& samples = c.Samples();
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const NtpMeasure& m = samples[i].Measure;
-    f.AppendOutput(f.reTime,
-                   LangText("Main|OutTimeSample", "Probe %s1%: Abweichung %s2% ms, Umlaufzeit %s3% ms",
-                            {std::to_string(i + 1), FormatMs(m.Offset, true), FormatMs(m.Delay, false)}),
-                   clBlack,
-                   JoinFields(server, {{"sample", static_cast<std::int64_t>(i + 1)},
-                                       {"offset_ms", m.Offset * 1000.0},
-                                       {"delay_ms", m.Delay * 1000.0}}));
+    std::string text =
+        LangText("Main|OutTimeSample", "Probe %s1%: Abweichung %s2% ms, Umlaufzeit %s3% ms",
+                 {std::to_string(i + 1), FormatMs(m.Offset, true), FormatMs(m.Delay, false)});
+    TLineFields fields = JoinFields(server, {{"sample", static_cast<std::int64_t>(i + 1)},
+                                             {"offset_ms", m.Offset * 1000.0},
+                                             {"delay_ms", m.Delay * 1000.0}});
+    // Only an NTS query marks its samples; the others' lines stay as they were.
+    if (samples[i].Authenticated) {
+      text += ", " + LangText("Main|OutTimeNtsVerified", "authentifiziert");
+      fields.push_back({"nts", true});
+    }
+    f.AppendOutput(f.reTime, text, samples[i].Authenticated ? clGreen : clBlack, std::move(fields));
   }
   const NtpMeasure& best = c.Measure();
   f.AppendOutput(f.reTime,
@@ -264,7 +275,7 @@ void ShowMeasurement(TfrmMain& f, const SntpClient& c, TLineFields& result) {
     result.insert(result.end(), l.Fields.begin(), l.Fields.end());
     f.AppendOutput(f.reTime, l.Text, clBlack, JoinFields(server, l.Fields));
   }
-  result.push_back({"nts", false});
+  result.push_back({"nts", samples[c.Chosen()].Authenticated});
   if (noReference || age > kStaleReferenceSeconds)
     f.AppendOutput(f.reTime,
                    noReference
@@ -327,6 +338,83 @@ TTimeTargets SeveralServers(const std::string& field, int timeoutMs) {
   // One name with one address: the single query, as ever.
   if (t.OnePool && t.Addresses.size() < 2) return {};
   return t;
+}
+
+// Why NTS key establishment gave no keys: the reason's name for scripts and
+// the end of the line, each step by its name.
+std::pair<const char*, std::string> NtsKeFailure(const NtsKeResult& r, std::uint16_t port) {
+  switch (r.Status) {
+    case NtsKeStatus::NoAddress:
+      return {"not_found", LangText("Main|OutTimeNtsNoAddress", "der Name hat keine Adresse")};
+    case NtsKeStatus::Unreachable:
+      return {"nts_unreachable", LangText("Main|OutTimeNtsUnreachable",
+                                          "keine TCP-Verbindung zu Port %s1%", {std::to_string(port)})};
+    case NtsKeStatus::Timeout:
+      return {"nts_timeout", LangText("Main|OutTimeNtsTimeout", "Zeitüberschreitung")};
+    case NtsKeStatus::Untrusted:
+      return {"nts_tls_untrusted",
+              LangText("Main|OutTimeNtsUntrusted",
+                       "TLS: das Zertifikat des Servers ist nicht vertrauenswürdig")};
+    case NtsKeStatus::Tls:
+      return {"nts_tls", LangText("Main|OutTimeNtsTls", "TLS-Handshake gescheitert (%s1%)", {r.Detail})};
+    case NtsKeStatus::Alpn:
+      return {"nts_alpn",
+              LangText("Main|OutTimeNtsAlpn", "der Server hat ALPN \"ntske/1\" nicht gewählt")};
+    case NtsKeStatus::ErrorRecord:
+      return {"nts_error_record", LangText("Main|OutTimeNtsErrorRecord",
+                                           "der Server sendet einen Error-Record (Code %s1%)",
+                                           {std::to_string(r.ErrorCode)})};
+    case NtsKeStatus::NoProtocol:
+      return {"nts_no_protocol",
+              LangText("Main|OutTimeNtsNoProtocol", "der Server bietet kein NTPv4 an")};
+    case NtsKeStatus::NoCommonAead:
+      return {"nts_no_common_aead",
+              LangText("Main|OutTimeNtsNoAead", "kein gemeinsamer AEAD-Algorithmus")};
+    case NtsKeStatus::NoCookies:
+      return {"nts_no_cookies", LangText("Main|OutTimeNtsNoCookies", "der Server sendet keine Cookies")};
+    case NtsKeStatus::NoKeys:
+      return {"nts_no_keys",
+              LangText("Main|OutTimeNtsNoKeys", "die Schlüssel lassen sich nicht ableiten")};
+    default:
+      return {"nts_malformed", LangText("Main|OutTimeNtsMalformed", "die Antwort ist fehlerhaft")};
+  }
+}
+
+// NTS key establishment with host at port: the lines of what it gave, and
+// the session and NTP server for the client. On failure the red line and
+// its reason instead.
+bool EstablishNts(TfrmMain& f, const std::string& host, std::uint16_t port, NtsSession& session,
+                  const char*& reason, std::string& line) {
+  const NtsKeResult r = NtsKeyExchange(host, port, NameResTimeout, f.TimeNtsCaFile);
+  if (r.Status != NtsKeStatus::Ok) {
+    const auto [why, text] = NtsKeFailure(r, port);
+    reason = why;
+    line = LangText("Main|OutTimeNtsFailed", "NTS-Schlüsselaustausch mit \"%s1%\" gescheitert: %s2%.",
+                    {host, text});
+    f.AppendOutput(f.reTime, line, clRed,
+                   {{"server", host}, {"port", port}, {"reason", why}, {"nts", false}});
+    return false;
+  }
+  f.AppendOutput(f.reTime,
+                 LangText("Main|OutTimeNtsKe",
+                          "NTS-Schlüsselaustausch mit \"%s1%\" (%s2%, Port %s3%): %s4%, %s5% Cookies",
+                          {host, r.Address, std::to_string(port), NtsAeadName(r.Aead),
+                           std::to_string(r.Cookies.size())}),
+                 clNavy,
+                 {{"nts_ke_server", host},
+                  {"nts_ke_address", r.Address},
+                  {"nts_ke_port", port},
+                  {"aead", NtsAeadName(r.Aead)},
+                  {"cookies", static_cast<std::int64_t>(r.Cookies.size())}});
+  // Without a server record the NTP server is the one that answered.
+  f.IdSNTP.Host = r.NtpServer.empty() ? r.Address : r.NtpServer;
+  f.IdSNTP.Port = r.NtpPort;
+  f.AppendOutput(f.reTime,
+                 LangText("Main|OutTimeNtsServer", "NTP-Server laut NTS-KE: %s1%, Port %s2%",
+                          {f.IdSNTP.Host, std::to_string(r.NtpPort)}),
+                 clNavy, {{"nts_server", f.IdSNTP.Host}, {"nts_port", r.NtpPort}});
+  session = {r.Aead, r.KeyC2S, r.KeyS2C, r.Cookies};
+  return true;
 }
 
 // Several servers at once: a row per address, the falsetickers marked. The
@@ -461,7 +549,7 @@ void TfrmMain::btnTimeQueryClick() {
   {
     ToolRunGuard::Options run;
     run.Start = &btnTimeQuery;
-    run.Inputs = {&lblTimeServer, &cmbTimeServer};
+    run.Inputs = {&lblTimeServer, &cmbTimeServer, &chkTimeNts};
     run.MainInput = &cmbTimeServer;
     run.Pane = &reTime;
     run.StatusKey = "Main|sbMainTimeGet";
@@ -481,7 +569,17 @@ void TfrmMain::btnTimeQueryClick() {
 
     std::string idn = host;
     const char* refusal = IsHostName(host) ? EncodeHostName(host, idn) : nullptr;
-    TTimeTargets several = SeveralServers(server, NameResTimeout);
+    // NTS asks the one server named (a pool's name too: its key
+    // establishment decides the NTP server); a list goes without.
+    const bool list = server.find(',') != std::string::npos;
+    const bool nts = chkTimeNts.Checked() && !list;
+    if (chkTimeNts.Checked() && list)
+      AppendOutput(reTime,
+                   LangText("Main|OutTimeNtsList",
+                            "NTS gilt nur für einen einzeln gefragten Server: die Liste wird ohne "
+                            "NTS gefragt."),
+                   clNavy);
+    TTimeTargets several = nts ? TTimeTargets{} : SeveralServers(server, NameResTimeout);
     if (!several.Addresses.empty() || !several.Unknown.empty()) {
       QueryServersSideBySide(*this, several, failure);
     } else if (refusal) {
@@ -494,46 +592,60 @@ void TfrmMain::btnTimeQueryClick() {
                      clNavy);
       IdSNTP.Host = idn;
       double answer = 0;
-      try {
-        IdSNTP.Open();
-        answer = IdSNTP.DateTime();
-      } catch (const std::exception&) {
-        // An unknown server or a socket failure: no network time; the
-        // client's status tells which.
-        answer = 0;
-      }
-      TLineFields result{{"server", IdSNTP.Host}, {"port", IdSNTP.Port}};
-      const TTimeFailure failed =
-          QueryFailure(IdSNTP, answer > kFirstValidTime && answer < kLastValidTime);
-      const char* error = failed.Reason;
-      if (error) {
-        TLineFields fields = JoinFields(result, {{"reason", error}});
-        if (!IdSNTP.Kiss().empty()) fields.push_back({"kiss", IdSNTP.Kiss()});
-        fail(failed.Text, failed.Color, std::move(fields));
-      }
-      if (!error) {
-        result.insert(result.end(),
-                      {{"server_time", Iso8601Utc(DateTimeFromNtp(IdSNTP.LastReply().Transmit, 0))},
-                       {"offset_ms", IdSNTP.Measure().Offset * 1000.0},
-                       {"delay_ms", IdSNTP.Measure().Delay * 1000.0},
-                       {"jitter_ms", IdSNTP.Jitter() * 1000.0},
-                       {"samples", static_cast<std::int64_t>(IdSNTP.Samples().size())}});
-        ShowMeasurement(*this, IdSNTP, result);
-        // Warnings about the server (its reference, a kiss) do not undo the
-        // time it gave.
-        SetToolAnswered(pgTime);
-        // The chosen sample may be seconds old by now: its time moves on
-        // by what passed since it arrived.
-        NtpTime = answer + IdSNTP.SinceChosen() / kSecondsPerDay;
-        TimeOffset = IdSNTP.Measure().Offset;
-        lblTimeNet.SetCaption(
-            LangText("Main|sbMainTimeLocal", "Zeit von \"%s1%\":", {IdSNTP.Host}));
-        btnTimeUpdate.SetEnabled(platform::Clock().MaySetClock());
+      NtsSession session;
+      const char* ntsReason = nullptr;
+      std::string ntsLine;
+      // A port in the field is the key establishment's; the NTP server
+      // and port are those it names.
+      if (nts && !EstablishNts(*this, idn, host != server ? IdSNTP.Port : kNtsKePort, session,
+                               ntsReason, ntsLine)) {
+        failure = ntsLine;
+        SetToolResult(pgTime,
+                      {{"server", idn}, {"error", "no_answer"}, {"reason", ntsReason}, {"nts", false}});
       } else {
-        // Scripts know a failed query by this one name; the reason tells why.
-        result.insert(result.end(), {{"error", "no_answer"}, {"reason", error}});
+        if (nts) IdSNTP.Nts = &session;
+        try {
+          IdSNTP.Open();
+          answer = IdSNTP.DateTime();
+        } catch (const std::exception&) {
+          // An unknown server or a socket failure: no network time; the
+          // client's status tells which.
+          answer = 0;
+        }
+        IdSNTP.Nts = nullptr;
+        TLineFields result{{"server", IdSNTP.Host}, {"port", IdSNTP.Port}};
+        const TTimeFailure failed =
+            QueryFailure(IdSNTP, answer > kFirstValidTime && answer < kLastValidTime);
+        const char* error = failed.Reason;
+        if (error) {
+          TLineFields fields = JoinFields(result, {{"reason", error}});
+          if (!IdSNTP.Kiss().empty()) fields.push_back({"kiss", IdSNTP.Kiss()});
+          fail(failed.Text, failed.Color, std::move(fields));
+        }
+        if (!error) {
+          result.insert(result.end(),
+                        {{"server_time", Iso8601Utc(DateTimeFromNtp(IdSNTP.LastReply().Transmit, 0))},
+                         {"offset_ms", IdSNTP.Measure().Offset * 1000.0},
+                         {"delay_ms", IdSNTP.Measure().Delay * 1000.0},
+                         {"jitter_ms", IdSNTP.Jitter() * 1000.0},
+                         {"samples", static_cast<std::int64_t>(IdSNTP.Samples().size())}});
+          ShowMeasurement(*this, IdSNTP, result);
+          // Warnings about the server (its reference, a kiss) do not undo the
+          // time it gave.
+          SetToolAnswered(pgTime);
+          // The chosen sample may be seconds old by now: its time moves on
+          // by what passed since it arrived.
+          NtpTime = answer + IdSNTP.SinceChosen() / kSecondsPerDay;
+          TimeOffset = IdSNTP.Measure().Offset;
+          lblTimeNet.SetCaption(
+              LangText("Main|sbMainTimeLocal", "Zeit von \"%s1%\":", {IdSNTP.Host}));
+          btnTimeUpdate.SetEnabled(platform::Clock().MaySetClock());
+        } else {
+          // Scripts know a failed query by this one name; the reason tells why.
+          result.insert(result.end(), {{"error", "no_answer"}, {"reason", error}});
+        }
+        SetToolResult(pgTime, std::move(result));
       }
-      SetToolResult(pgTime, std::move(result));
     }
   }
   // The fresh answer is shown as received; the regular ticks move it on.

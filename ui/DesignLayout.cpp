@@ -81,7 +81,8 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
   t.push_back({&f.tabTime,
                {on(K::Group, grpTime), in(K::Label, f.lblTimeServer, grpTime),
                 in(K::Combo, f.cmbTimeServer, grpTime), in(K::Button, f.btnTimeQuery, grpTime),
-                in(K::Button, f.btnTimeUpdate, grpTime), in(K::Label, f.lblTimeLoc, grpTime),
+                in(K::Button, f.btnTimeUpdate, grpTime), in(K::Check, f.chkTimeNts, grpTime),
+                in(K::Label, f.lblTimeLoc, grpTime),
                 in(K::Label, f.lblTimeLocTime, grpTime), in(K::Label, f.lblTimeNet, grpTime),
                 in(K::Label, f.lblTimeNetTime, grpTime), in(K::Label, f.lblTimeDiff, grpTime),
                 in(K::Label, f.lblTimeDiffValue, grpTime), on(K::Pane, f.reTime)}});

@@ -122,6 +122,7 @@ TEST_F(View, EveryTabHoldsItsControlsInPageOrder) {
       {"tabHead", {"grpHead", "lblHeadURL", "cmbHeadURL", "lblHeadTimeout", "cmbHeadTimeout",
                    "chkHeadRedirect", "chkHeadTls", "chkHeadHttp2", "btnHeadStart", "reHead"}},
       {"tabTime", {"grpTime", "lblTimeServer", "cmbTimeServer", "btnTimeQuery", "btnTimeUpdate",
+                   "chkTimeNts",
                    "lblTimeLoc", "lblTimeLocTime", "lblTimeNet", "lblTimeNetTime"}},
       {"tabGPRank", {"grpGPRank", "lblGPRankURL", "cmbGPRankURL", "lblGPRankCount",
                      "cmbGPRankCount", "lblGPRankTimeout", "cmbGPRankTimeout", "btnGPRankStart",
