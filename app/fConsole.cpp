@@ -8,6 +8,7 @@
 
 #include "app/fCommandLine.h"
 #include "app/fJsonLines.h"
+#include "app/fRecording.h"
 #include "app/formMain.h"
 #include "common/fMain.h"
 #include "platform/Desktop.h"
@@ -42,69 +43,6 @@ const char* AnsiColour(std::uint32_t color) {
     case clMaroon: return "\x1b[31m";
     default: return nullptr;
   }
-}
-
-// The command-line name of each tool (the /Focus names in lower case).
-const char* ToolName(TPage page) {
-  switch (page) {
-    case pgDns: return "dns";
-    case pgPing: return "ping";
-    case pgTrace: return "trace";
-    case pgWhois: return "whois";
-    case pgEMail: return "email";
-    case pgHead: return "head";
-    case pgTime: return "time";
-    case pgGPRank: return "prank";
-    case pgList: return "list";
-    case pgOwn: return "own";
-  }
-  return "";
-}
-
-std::string ResultError(const TLineFields& result) {
-  const TLineValue* e = FindField(result, "error");
-  return e && e->Kind() == TLineValue::TKind::Text ? e->AsText() : std::string();
-}
-
-// The result controls that are not panes as output lines. A run that found
-// nothing (its result names an error) shows that line in red.
-std::vector<TOutputLine> ResultControlLines(TfrmMain& f, TPage page) {
-  std::vector<TOutputLine> lines;
-  const bool failed = !ResultError(f.ToolResults.at(page)).empty();
-  auto line = [&](const std::string& text, bool error = false) {
-    lines.push_back({text, error ? clRed : clBlack, {}});
-  };
-  switch (page) {
-    case pgTime:
-      line(f.lblTimeLoc.Caption() + " " + f.lblTimeLocTime.Caption());
-      line(f.lblTimeNet.Caption() + " " + f.lblTimeNetTime.Caption(), failed);
-      line(f.lblTimeDiff.Caption() + " " + f.lblTimeDiffValue.Caption(), failed);
-      break;
-    case pgList:
-      if (failed)
-        line(ListUnreadableText(f.cmbListList.Text()), true);
-      else if (f.lstList.Items().empty())
-        lines.push_back({ListNoHitText(f.cmbListList.Text(), f.cmbListSearch.Text()), clNavy, {}});
-      for (const auto& item : f.lstList.Items()) line(item);
-      break;
-    case pgGPRank:
-      if (f.lvGPRankMulti.Visible()) {
-        for (const auto& row : f.lvGPRankMulti.Rows()) {
-          std::string server = row.size() > 0 ? row[0] : std::string();
-          std::string rank = row.size() > 1 ? row[1] : std::string();
-          if (server.size() < 40) server.resize(40, ' ');
-          line(server + " " + rank);
-        }
-      } else {
-        // Without an answer the rank label still shows an earlier value.
-        line(f.lblGPRankResult.Caption() + " " + (failed ? "---" : f.lblGPRankRank.Caption()),
-             failed);
-      }
-      break;
-    default:
-      break;  // the other tools write into their output panes
-  }
-  return lines;
 }
 
 void ReportWriteError(std::ostream& err, int error) {
@@ -177,6 +115,55 @@ void PrintHelp(std::ostream& out) {
 }
 
 }  // namespace
+
+namespace {
+std::string ResultError(const TLineFields& result) {
+  const TLineValue* e = FindField(result, "error");
+  return e && e->Kind() == TLineValue::TKind::Text ? e->AsText() : std::string();
+}
+
+}  // namespace
+
+// The result controls that are not panes as output lines. A run that found
+// nothing (its result names an error) shows that line in red.
+std::vector<TOutputLine> ResultControlLines(TfrmMain& f, int page) {
+  std::vector<TOutputLine> lines;
+  const bool failed = !ResultError(f.ToolResults.at(page)).empty();
+  auto line = [&](const std::string& text, bool error = false) {
+    lines.push_back({text, error ? clRed : clBlack, {}});
+  };
+  switch (page) {
+    case pgTime:
+      line(f.lblTimeLoc.Caption() + " " + f.lblTimeLocTime.Caption());
+      line(f.lblTimeNet.Caption() + " " + f.lblTimeNetTime.Caption(), failed);
+      line(f.lblTimeDiff.Caption() + " " + f.lblTimeDiffValue.Caption(), failed);
+      break;
+    case pgList:
+      if (failed)
+        line(ListUnreadableText(f.cmbListList.Text()), true);
+      else if (f.lstList.Items().empty())
+        lines.push_back({ListNoHitText(f.cmbListList.Text(), f.cmbListSearch.Text()), clNavy, {}});
+      for (const auto& item : f.lstList.Items()) line(item);
+      break;
+    case pgGPRank:
+      if (f.lvGPRankMulti.Visible()) {
+        for (const auto& row : f.lvGPRankMulti.Rows()) {
+          std::string server = row.size() > 0 ? row[0] : std::string();
+          std::string rank = row.size() > 1 ? row[1] : std::string();
+          if (server.size() < 40) server.resize(40, ' ');
+          line(server + " " + rank);
+        }
+      } else {
+        // Without an answer the rank label still shows an earlier value.
+        line(f.lblGPRankResult.Caption() + " " + (failed ? "---" : f.lblGPRankRank.Caption()),
+             failed);
+      }
+      break;
+    default:
+      break;  // the other tools write into their output panes
+  }
+  return lines;
+}
 
 std::string ConsoleLine(const std::string& text, std::uint32_t color, bool colour) {
   // Nothing a server sent may steer the terminal: control characters (C1

@@ -47,6 +47,11 @@ struct ConsoleOptions {
 int RunConsole(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
                const ConsoleOptions& options);
 
+// The result controls of a tab that are not panes (PageRank, Lists, Time)
+// as output lines; none for the other tabs. A run that found nothing (its
+// result names an error) shows that line in red.
+std::vector<TOutputLine> ResultControlLines(TfrmMain& f, int page);
+
 // One output line as the console prints it: control characters that a
 // server may have sent are made visible as "?" (they could drive the
 // terminal), and with colour the line is wrapped in ANSI escapes.

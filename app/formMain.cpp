@@ -44,7 +44,10 @@ void TfrmMain::BuildControls() {
   sbMain.SetSimpleText(" Bereit.");
 
   MainMenu = {&mnuFile, &mnuTools, &mnuExtras, &mnuHelp};
-  mnuFile.Items = {&mnuFileExit};
+  mnuFileSep.IsSeparator = true;
+  mnuFile.Items = {&mnuFileSave, &mnuFileOpen, &mnuFileSep, &mnuFileExit};
+  mnuFileSave.ShortCut = "Ctrl+S";
+  mnuFileOpen.ShortCut = "Ctrl+O";
   mnuFileExit.ShortCut = "Ctrl+Q";
   mnuTools.Items = {&mnuToolsDnsFlush};
   mnuExtrasSep.IsSeparator = true;
@@ -164,6 +167,8 @@ void TfrmMain::WireHandlers() {
   on(btnListSearch, &TfrmMain::btnListSearchClick);
   on(btnOwnStart, &TfrmMain::btnOwnStartClick);
   on(mnuFileExit, &TfrmMain::mnuFileExitClick);
+  on(mnuFileSave, &TfrmMain::mnuFileSaveClick);
+  on(mnuFileOpen, &TfrmMain::mnuFileOpenClick);
   on(mnuToolsDnsFlush, &TfrmMain::mnuToolsDnsFlushClick);
   on(mnuExtrasSettings, &TfrmMain::mnuExtrasSettingsClick);
   on(mnuHelpWebsite, &TfrmMain::mnuHelpWebsiteClick);

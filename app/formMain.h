@@ -228,7 +228,8 @@ class TfrmMain {
   void SetStatus(const std::string& text) { sbMain.SetSimpleText(text); }
 
   // ---- Menus -------------------------------------------------------------
-  TMenuItem mnuFile{"mnuFile"}, mnuFileExit{"mnuFileExit"};
+  TMenuItem mnuFile{"mnuFile"}, mnuFileSave{"mnuFileSave"}, mnuFileOpen{"mnuFileOpen"},
+      mnuFileSep{"mnuFileSep"}, mnuFileExit{"mnuFileExit"};
   TMenuItem mnuTools{"mnuTools"}, mnuToolsDnsFlush{"mnuToolsDnsFlush"};
   TMenuItem mnuExtras{"mnuExtras"}, mnuLanguage{"mnuLanguage"},
       mnuExtrasSep{"mnuExtrasSep"}, mnuExtrasSettings{"mnuExtrasSettings"};
@@ -257,6 +258,25 @@ class TfrmMain {
   std::function<void(const std::string&)> OnClipboard;
 
   void mnuFileExitClick();
+  // Datei › Ausgabe speichern: asks for a file and saves the tab in front.
+  void mnuFileSaveClick();
+  // Datei › Aufzeichnung öffnen: asks for a JSON Lines file and opens it.
+  void mnuFileOpenClick();
+  // The view fills these: a file name to save to (the tab's tool name as
+  // the suggestion), one to open; "" when the user cancelled.
+  std::function<std::string(const std::string& suggested)> AskSaveFileName;
+  std::function<std::string()> AskOpenFileName;
+  // The lines of a tab as the console writes them: its pane's, then its
+  // result controls that are not panes.
+  std::vector<TOutputLine> TabOutputLines(int page);
+  // Saves the tab's lines in the format the file name's extension names;
+  // a failure is named in a message box and the status bar. True when saved.
+  bool SaveOutput(int page, const std::string& path);
+  // Opens a recording into its tools' tabs (the first tool's in front),
+  // each line in its colour with its fields, and marks it in the status bar
+  // with the file's time. Lines that are no record are named in one red line
+  // under the output. False (and a message box) when nothing could be shown.
+  bool OpenRecording(const std::string& path);
   void mnuToolsDnsFlushClick();
   void mnuExtrasSettingsClick();
   void mnuHelpWebsiteClick();

@@ -28,6 +28,8 @@ void TfrmMain::ApplyLanguageTexts() {
 
   mnuFile.SetCaption(LangText("Main|mnuFile", "&Datei"));
   mnuFileExit.SetCaption(LangText("Main|mnuFileExit", "B&eenden"));
+  mnuFileSave.SetCaption(LangText("Main|mnuFileSave", "Ausgabe &speichern..."));
+  mnuFileOpen.SetCaption(LangText("Main|mnuFileOpen", "Aufzeichnung ö&ffnen..."));
   // The English word stays visible in every language, so that a user who
   // cannot read the current language still finds the way back.
   const std::string language = LangText("Main|mnuLanguage", "Sprache");

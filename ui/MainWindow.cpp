@@ -136,6 +136,8 @@ constexpr const char* kTabIcons[] = {
 
 const char* MenuIconName(TfrmMain& f, const TMenuItem* item) {
   const std::pair<const TMenuItem*, const char*> icons[] = {
+      {&f.mnuFileSave, "document-save-as"},
+      {&f.mnuFileOpen, "document-open"},
       {&f.mnuFileExit, "application-exit"},
       {&f.mnuToolsDnsFlush, "edit-clear"},
       {&f.mnuLanguage, "preferences-desktop-locale"},

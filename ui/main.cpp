@@ -54,6 +54,10 @@ int main(int argc, char** argv) {
   if (!prepared || !quovix::SettingsFileWritable(quovix::IniFilePath))
     quovix::ReportSettingsProblem(false, quovix::IniFilePath);
   form.FormShow();
+  // /Open:FILE shows a recording of quovix-cli --json, as Datei › Aufzeichnung
+  // öffnen does.
+  if (const std::string recording = quovix::GetParamValue("Open"); !recording.empty())
+    form.OpenRecording(recording);
   window.SyncFormState();
   // The window may have been closed while the command line's tools ran.
   if (!window.isVisible()) return 0;
