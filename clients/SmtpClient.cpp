@@ -1,5 +1,7 @@
 #include "clients/SmtpClient.h"
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -150,6 +152,20 @@ void TIdSMTP::Drop() {
 
 bool TIdSMTP::Connected() const {
   if (fd_ < 0) return false;
+  if (tls_) {
+    // Inside TLS the server's end is its close_notify, which may come well
+    // before it lets the connection go, and may already sit in the
+    // session's buffer: a peek reads it without taking data.
+    char c;
+    ERR_clear_error();
+    const int n = SSL_peek(tls_->Native(), &c, 1);
+    if (n > 0) return true;
+    const int e = SSL_get_error(tls_->Native(), n);
+    ERR_clear_error();
+    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) return true;
+    serverClosed_ = true;
+    return false;
+  }
   pollfd p{fd_, static_cast<short>(POLLIN | POLLRDHUP), 0};
   if (poll(&p, 1, 0) <= 0) return true;
   // Readable: either data the server sent unasked, or its end of the stream.

@@ -901,6 +901,8 @@ TEST(MailCheckToolTls, StartTlsReportsTheChainAndFinishesTheDialogue) {
     EXPECT_EQ(Containing(shown, "blue|STARTTLS").size(), c.cert ? 1u : 0u);
     EXPECT_EQ(Containing(shown, "black|250 2.1.5 Ok").size(), 1u) << ::testing::PrintToString(shown);
     EXPECT_EQ(Containing(shown, "black|221 Bye").size(), 1u);
+    // The server's close_notify after QUIT counts as its close.
+    EXPECT_EQ(Containing(shown, "navy|Verbindung wurde vom Server geschlossen.").size(), 1u);
     EXPECT_EQ(shown.back(), "blue|Anfrage beendet.");
     if (c.cert == &expired) {
       EXPECT_EQ(Containing(shown, "red|     Gültig:").size(), 1u) << ::testing::PrintToString(shown);
