@@ -406,6 +406,8 @@ class TfrmMain {
   // DKIM selectors to look up beside the built-in ones ("sel1,sel2").
   TLabel lblEMailDkim{"lblEMailDkim"};
   TComboBox cmbEMailDkim{"cmbEMailDkim", TComboStyle::DropDown, 256};
+  // STARTTLS (or TLS from the start on port 465) with the certificate chain.
+  TCheckBox chkEMailTls{"chkEMailTls"};
   // From the command line only: the HELO name the policies see
   // (/EMailSpfHelo:), and /EMailConnect:0 for the policy part alone, with
   // no SMTP connection.

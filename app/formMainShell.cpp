@@ -138,6 +138,7 @@ void TfrmMain::ApplyLanguageTexts() {
   chkEMailPolicy.SetCaption(LangText("Main|chkEMailPolicy", "Richtlinien &prüfen"));
   lblEMailSpfIp.SetCaption(LangText("Main|lblEMailSpfIp", "Absender-&IP (optional):"));
   lblEMailDkim.SetCaption(LangText("Main|lblEMailDkim", "DKIM-Se&lektoren (optional):"));
+  chkEMailTls.SetCaption(LangText("Main|chkEMailTls", "TLS prü&fen"));
   lblHeadURL.SetCaption(LangText("Main|lblHeadURL", "&URL:"));
   lblTimeServer.SetCaption(LangText("Main|lblTimeServer", "&NTP-Server:"));
   btnTimeQuery.SetCaption(LangText("Main|btnTimeQuery", "&Abfragen"));
@@ -252,6 +253,10 @@ void TfrmMain::ApplyHints() {
   hint({&lblEMailDkim, &cmbEMailDkim},
        LangText("Main|hintEMailDkim",
                 "Selektoren der DKIM-Schlüssel, durch Kommas getrennt; dazu werden gängige Selektoren gefragt"));
+  hint({&chkEMailTls},
+       LangText("Main|hintEMailTls",
+                "STARTTLS senden, wenn der Server es anbietet, und Verbindung und Zertifikatskette zeigen; "
+                "auf Port 465 TLS von Anfang an"));
   hint({&lblEMailTimeout, &cmbEMailTimeout},
        LangText("Main|hintEMailTimeout", "Zeitgrenze der ganzen SMTP-Sitzung in Millisekunden"));
   hint({&lblHeadTimeout, &cmbHeadTimeout},
@@ -375,6 +380,7 @@ void TfrmMain::LayoutDesign() {
   cmbEMailSpfIp.SetBounds(kX, 126, 190, kComboH);
   lblEMailDkim.SetBounds(219, 110, 190, kLabelH);
   cmbEMailDkim.SetBounds(219, 126, 190, kComboH);
+  chkEMailTls.SetBounds(419, 110, kPreferW, kCheckH);
   reEMail.SetBounds(7, 168, 0, 0);
 
   // HTTP-Header
@@ -489,7 +495,7 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
       return {&grpEMail, &lblEMailAddress, &cmbEMailAddress, &btnEMailStart, &lblEMailSender,
               &cmbEMailSender, &lblEMailMXServer, &cmbEMailMXServer, &lblEMailTimeout,
               &cmbEMailTimeout, &chkEMailPolicy, &lblEMailSpfIp, &cmbEMailSpfIp, &lblEMailDkim, &cmbEMailDkim,
-              &reEMail};
+              &chkEMailTls, &reEMail};
     case pgHead:
       return {&grpHead, &lblHeadURL, &cmbHeadURL, &btnHeadStart, &lblHeadTimeout, &cmbHeadTimeout,
               &chkHeadRedirect, &chkHeadTls, &chkHeadHttp2, &reHead};

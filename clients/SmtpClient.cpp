@@ -1,5 +1,7 @@
 #include "clients/SmtpClient.h"
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -128,7 +130,21 @@ std::string TIdSMTP::HeloArgument() const {
   return name;
 }
 
+bool SmtpOffers(const SmtpReply& ehlo, const std::string& keyword) {
+  // The first line is the server's greeting name, not an extension.
+  for (size_t i = 1; i < ehlo.Lines.size(); ++i) {
+    const std::string& line = ehlo.Lines[i];
+    const std::string word = line.substr(0, line.find(' '));
+    if (word.size() == keyword.size() &&
+        std::equal(word.begin(), word.end(), keyword.begin(),
+                   [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+      return true;
+  }
+  return false;
+}
+
 void TIdSMTP::Drop() {
+  tls_.reset();  // freed without close_notify: this end says nothing more
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   buffer_.clear();
@@ -136,6 +152,20 @@ void TIdSMTP::Drop() {
 
 bool TIdSMTP::Connected() const {
   if (fd_ < 0) return false;
+  if (tls_) {
+    // Inside TLS the server's end is its close_notify, which may come well
+    // before it lets the connection go, and may already sit in the
+    // session's buffer: a peek reads it without taking data.
+    char c;
+    ERR_clear_error();
+    const int n = SSL_peek(tls_->Native(), &c, 1);
+    if (n > 0) return true;
+    const int e = SSL_get_error(tls_->Native(), n);
+    ERR_clear_error();
+    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) return true;
+    serverClosed_ = true;
+    return false;
+  }
   pollfd p{fd_, static_cast<short>(POLLIN | POLLRDHUP), 0};
   if (poll(&p, 1, 0) <= 0) return true;
   // Readable: either data the server sent unasked, or its end of the stream.
@@ -161,9 +191,37 @@ bool TIdSMTP::Connect() {
   peer_ = local_ = {};
   serverClosed_ = false;
   aborted_ = false;
-  // One limit for the whole exchange; the name look-up and the connection
-  // share the first part of it.
+  TlsState = StartTls || ImplicitTls ? TSmtpTls::NotOffered : TSmtpTls::Off;
+  Tls = {};
+  TlsError.clear();
+  // One limit for the whole exchange, a fallback connection included; the
+  // name look-up and the connection share the first part of it.
   exchangeBy_ = Deadline::In(std::max(ConnectTimeout, ReadTimeout));
+  return Open(StartTls && !ImplicitTls);
+}
+
+bool TIdSMTP::Handshake() {
+  TlsOptions options;
+  options.ServerName = Host;
+  tls_ = std::make_unique<TlsSession>();
+  const TlsStatus st = tls_->Handshake(fd_, options, exchangeBy_.Within(ReadTimeout));
+  Tls = tls_->Report();
+  Opening.push_back({SmtpStep::TKind::Tls, {}, {}});
+  if (st == TlsStatus::Ok) {
+    TlsState = TSmtpTls::Done;
+    return true;
+  }
+  if (st == TlsStatus::Aborted) aborted_ = true;
+  TlsError = st == TlsStatus::TimedOut ? std::string("timed out")
+             : st == TlsStatus::Closed ? std::string("connection closed by the server")
+             : tls_->Error().empty()   ? std::string("handshake failed")
+                                       : tls_->Error();
+  TlsState = TSmtpTls::Failed;
+  tls_.reset();
+  return false;
+}
+
+bool TIdSMTP::Open(bool startTls) {
   const Deadline connectBy = exchangeBy_.Within(ConnectTimeout);
   std::vector<IpAddress> addresses;
   if (!IsHostName(Host)) {
@@ -189,17 +247,50 @@ bool TIdSMTP::Connect() {
   socklen_t ownLength = sizeof own;
   if (getsockname(fd_, reinterpret_cast<sockaddr*>(&own), &ownLength) == 0)
     local_ = platform::FromSockAddr(reinterpret_cast<sockaddr*>(&own), ownLength);
+  if (ImplicitTls && !Handshake()) {
+    // Nothing can be said in plain text on such a port.
+    Drop();
+    return false;
+  }
   bool greeted = ReadReply(exchangeBy_.Within(ReadTimeout)) && LastReply.Code == 220;
-  Opening.push_back({"", LastReply});
+  Opening.push_back({SmtpStep::TKind::Reply, "", LastReply});
   auto greet = [this](const std::string& command) {
     const bool accepted = SendCmd(command, 250);
-    Opening.push_back({command, LastReply});
+    Opening.push_back({SmtpStep::TKind::Reply, command, LastReply});
     return accepted;
   };
+  const std::string name = greeted ? HeloArgument() : std::string();
+  bool extended = false;
   if (greeted) {
-    const std::string name = HeloArgument();
     // HELO only after a reply to EHLO: a time-out has dropped the connection.
-    greeted = (UseEhlo && greet("EHLO " + name)) || (fd_ >= 0 && greet("HELO " + name));
+    extended = UseEhlo && greet("EHLO " + name);
+    greeted = extended || (fd_ >= 0 && greet("HELO " + name));
+  }
+  if (greeted && startTls && extended && SmtpOffers(received_, "STARTTLS")) {
+    const bool ready = SendCmd("STARTTLS", 220);
+    Opening.push_back({SmtpStep::TKind::Reply, "STARTTLS", LastReply});
+    if (!ready && fd_ >= 0 && LastReply.Code != 0) {
+      // Refused: the session goes on in plain text, as it stands.
+      TlsState = TSmtpTls::Refused;
+    } else if (!ready) {
+      greeted = false;
+    } else {
+      // Whatever the server sent behind its 220 came before the handshake
+      // and must not pass for an answer inside TLS.
+      buffer_.clear();
+      if (!Handshake()) {
+        if (aborted_) {
+          Drop();
+          return false;
+        }
+        // The connection is in no state to go on; a new plain one, as a
+        // sending server would fall back.
+        Drop();
+        Opening.push_back({SmtpStep::TKind::Reconnect, {}, {}});
+        return Open(false);
+      }
+      greeted = greet("EHLO " + name);
+    }
   }
   if (!greeted) {
     const SmtpReply failed = received_;
@@ -231,11 +322,18 @@ void TIdSMTP::Disconnect() {
   // dialogue, when the exchange's limit may be spent already.
   const Deadline deadline = Deadline::In(std::min(kSmtpQuitGraceMs, std::max(ReadTimeout, 1)));
   if (!aborted_ && Connected() && SendLine("QUIT", deadline)) ReadReply(deadline);
+  if (tls_) tls_->Close();
   Drop();
 }
 
 bool TIdSMTP::SendLine(const std::string& line, const Deadline& deadline) {
   std::string data = line + "\r\n";
+  if (tls_) {
+    const TlsStatus st = tls_->Write(data, deadline);
+    if (st == TlsStatus::Aborted) aborted_ = true;
+    if (st == TlsStatus::Closed) serverClosed_ = true;
+    return st == TlsStatus::Ok;
+  }
   size_t sent = 0;
   while (sent < data.size()) {
     ssize_t n = send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
@@ -268,8 +366,19 @@ bool TIdSMTP::ReadReply(const Deadline& deadline) {
       case TSmtpTake::Incomplete:
         break;
     }
-    if (!WaitReady(fd_, POLLIN, deadline)) return false;
     char buf[4096];
+    if (tls_) {
+      size_t got = 0;
+      const TlsStatus st = tls_->Read(buf, sizeof buf, got, deadline);
+      if (st == TlsStatus::Aborted) aborted_ = true;
+      if (st != TlsStatus::Ok || got == 0) {
+        serverClosed_ = st == TlsStatus::Closed;
+        return false;
+      }
+      buffer_.append(buf, got);
+      continue;
+    }
+    if (!WaitReady(fd_, POLLIN, deadline)) return false;
     ssize_t n = recv(fd_, buf, sizeof buf, 0);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (n <= 0) {

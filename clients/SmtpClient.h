@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "clients/TlsReport.h"
+#include "clients/TlsSession.h"
 #include "common/Deadline.h"
 #include "common/IpAddress.h"
 
@@ -28,11 +31,28 @@ struct SmtpReply {
 };
 
 // One step of opening a session: the command sent (empty for the greeting)
-// and the reply it got (Code 0 when none came).
+// and the reply it got (Code 0 when none came). Two steps carry no reply:
+// the TLS handshake (after STARTTLS, or first of all on an implicit-TLS
+// port), and the new plain connection after a handshake that failed.
 struct SmtpStep {
+  enum class TKind { Reply, Tls, Reconnect };
+  TKind Kind = TKind::Reply;
   std::string Command;
   SmtpReply Reply;
 };
+
+// How TLS went in the last Connect.
+enum class TSmtpTls {
+  Off,         // not asked for
+  NotOffered,  // the EHLO reply names no STARTTLS (or HELO had to be used)
+  Refused,     // STARTTLS got another reply than 220
+  Failed,      // the handshake failed (TlsError says why)
+  Done,        // the rest of the session runs over TLS
+};
+
+// Whether an EHLO reply offers the extension named keyword (upper case):
+// a line whose first word it is, in any case.
+bool SmtpOffers(const SmtpReply& ehlo, const std::string& keyword);
 
 // How long QUIT after a failure waits for its reply: a server that has
 // already failed the exchange gets a short grace, not another time limit.
@@ -73,6 +93,16 @@ class TIdSMTP {
   int ReadTimeout = 2000;     // ms
   std::string HeloName;       // empty: this computer's host name
   bool UseEhlo = true;
+  // STARTTLS when the EHLO reply offers it, the handshake's name being Host
+  // (SNI for a name, and the name the certificate is checked against); then
+  // EHLO again inside TLS. A failed handshake leaves that connection and
+  // opens a new plain one, as a sending server falls back.
+  bool StartTls = false;
+  // TLS from the first byte (port 465), before the greeting.
+  bool ImplicitTls = false;
+  TSmtpTls TlsState = TSmtpTls::Off;
+  TlsReport Tls;         // what the handshake showed (also after a failure)
+  std::string TlsError;  // why the handshake failed
 
   SmtpReply LastReply;
   // What the last Connect sent and received in turn: the greeting, EHLO,
@@ -87,7 +117,7 @@ class TIdSMTP {
   std::string HeloArgument() const;
 
   // Opens the connection, reads the 220 greeting, then EHLO (falling back to
-  // HELO). Host is an address of either family, or a name whose addresses
+  // HELO), and with StartTls the handshake and EHLO once more. Host is an address of either family, or a name whose addresses
   // of both families are tried as platform::ConnectTcp does. False on any
   // failure; the connection is then closed (QUIT first when it was open,
   // unless the user asked to stop, its reply awaited kSmtpQuitGraceMs at
@@ -120,11 +150,14 @@ class TIdSMTP {
   bool Aborted() const { return aborted_; }
 
  private:
+  bool Open(bool startTls);
+  bool Handshake();
   bool WaitReady(int fd, short events, const Deadline& deadline);
   bool ReadReply(const Deadline& deadline);
   bool SendLine(const std::string& line, const Deadline& deadline);
 
   int fd_ = -1;
+  std::unique_ptr<TlsSession> tls_;  // set while the session runs over TLS
   Deadline exchangeBy_ = Deadline::In(0);
   IpAddress peer_, local_;
   std::string buffer_;

@@ -276,6 +276,7 @@ const std::vector<ControlEntry>& ControlEntries() {
       Check("EMailPolicy", &F::chkEMailPolicy, true),
       Hist("EMailSpfIp", &F::cmbEMailSpfIp),
       Hist("EMailDkim", &F::cmbEMailDkim),
+      Check("EMailTls", &F::chkEMailTls, true),
       // Time
       Hist("HistTimeServer", &F::cmbTimeServer, DefaultTimeServers),
       Check("TimeNts", &F::chkTimeNts, false),

@@ -21,6 +21,7 @@
 #include "shell/gIni.h"
 #include "support/DkimKeys.h"
 #include "support/SmtpTestServer.h"
+#include "support/TestCa.h"
 
 using namespace quovix;
 using quovix::test::ScriptedSmtp;
@@ -613,12 +614,15 @@ namespace {
 // aiosmtpd on 127.0.0.1 (or the address given) for the domain quovix.test
 // with the one mailbox postmaster: RCPT TO it is accepted, any other user
 // refused with 550. It writes the port it got into a file; a DATA command is
-// logged.
+// logged. With a certificate and its key it offers STARTTLS, or (implicit)
+// speaks TLS from the first byte; port 0 takes any free port.
 class MailServer {
  public:
   static constexpr const char* kPython = "/usr/bin/python3";
+  enum class Tls { None, StartTls, Implicit, Old };  // Old: STARTTLS, then TLS 1.1 at most
 
-  explicit MailServer(const std::string& address = "127.0.0.1") {
+  explicit MailServer(const std::string& address = "127.0.0.1", Tls tls = Tls::None,
+                      const std::string& cert = "", const std::string& key = "", int port = 0) {
     if (access(kPython, X_OK) != 0 ||
         std::system((std::string(kPython) + " -c 'import aiosmtpd' 2>/dev/null").c_str()) != 0)
       return;
@@ -626,7 +630,10 @@ class MailServer {
     dir_.Write("mailserver.py", kScript);
     const std::string portFile = dir_.File("port");
     if (!child_.Start({kPython, dir_.File("mailserver.py"), "quovix.test", "postmaster", portFile,
-                       dir_.File("data.log"), address},
+                       dir_.File("data.log"), address,
+                       tls == Tls::None ? "none" : tls == Tls::Implicit ? "implicit" : tls == Tls::Old ? "old" : "starttls",
+                       cert, key,
+                       std::to_string(port)},
                       dir_.File("server.log")))
       return;
     for (int i = 0; i < 250 && port_ == 0 && child_.Running(); ++i) {
@@ -640,10 +647,16 @@ class MailServer {
   bool SawData() const { return !httptest::ReadFile(dir_.File("data.log")).empty(); }
 
  private:
-  static constexpr const char* kScript = R"(import asyncio, os, sys
+  static constexpr const char* kScript = R"(import asyncio, os, ssl, sys
 from aiosmtpd.smtp import SMTP
 
-domain, mailbox, port_file, data_log, host = sys.argv[1:6]
+domain, mailbox, port_file, data_log, host, tls, cert, key, port = sys.argv[1:10]
+context = None
+if tls != 'none':
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    if tls == 'old':
+        context.maximum_version = ssl.TLSVersion.TLSv1_1
 
 class OneMailbox:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
@@ -664,8 +677,9 @@ class Server(SMTP):
 async def main():
     loop = asyncio.get_running_loop()
     server = await loop.create_server(
-        lambda: Server(OneMailbox(), hostname='mx.quovix.test', ident='Quovix test ESMTP'),
-        host, 0)
+        lambda: Server(OneMailbox(), hostname='mx.quovix.test', ident='Quovix test ESMTP',
+                       tls_context=context if tls in ('starttls', 'old') else None),
+        host, int(port), ssl=context if tls == 'implicit' else None)
     with open(port_file + '.tmp', 'w') as f:
         f.write(str(server.sockets[0].getsockname()[1]))
     os.rename(port_file + '.tmp', port_file)
@@ -762,6 +776,7 @@ TEST(MailCheckToolRealServer, ConsoleFrontEndPrintsOverviewDialogueAndVerdict) {
                         "250-SIZE 33554432",
                         "250-8BITMIME",
                         "250 HELP",
+                        "Der Server bietet kein STARTTLS an; die Sitzung läuft unverschlüsselt.",
                         "MAIL FROM: <mail-check@quovix.test>",
                         "250 OK",
                         "RCPT TO: <nobody@quovix.test>",
@@ -810,4 +825,164 @@ TEST(MailCheckToolRealServer, GreetingFollowsTheFamilyOfTheConnection) {
         << exchanger << " " << external;
     EXPECT_EQ(Lines(lines.end() - 5, lines.end()), kAccepted) << exchanger;
   }
+}
+
+// ---- STARTTLS and implicit TLS against the real server ------------------------------
+
+namespace {
+
+// The lines of a run that contain part, as "colour|text" (maroon shown as "other").
+Lines Containing(const Lines& shown, const std::string& part) {
+  Lines out;
+  for (const auto& l : shown)
+    if (l.find(part) != std::string::npos) out.push_back(l);
+  return out;
+}
+
+struct TrustCa {
+  explicit TrustCa(const std::string& ca) { setenv("SSL_CERT_FILE", ca.c_str(), 1); }
+  ~TrustCa() { unsetenv("SSL_CERT_FILE"); }
+};
+
+}  // namespace
+
+// Each certificate case: the handshake's report beside the dialogue, the
+// fault in red, and the dialogue finished over TLS up to RCPT TO and QUIT;
+// a server without STARTTLS gets one maroon line and goes on in plain text.
+TEST(MailCheckToolTls, StartTlsReportsTheChainAndFinishesTheDialogue) {
+  httptest::TempDir caDir;
+  quovix::test::TestCa ca(caDir.Path());
+  ASSERT_TRUE(ca.Ok());
+  const auto good = ca.Issue("good", "/CN=mx.quovix.test", "DNS:mx.quovix.test", false, true);
+  const auto expired = ca.Issue("expired", "/CN=mx.quovix.test", "DNS:mx.quovix.test", true);
+  const auto other = ca.Issue("other", "/CN=mail.elsewhere.test", "DNS:mail.elsewhere.test");
+  const auto self = ca.SelfSigned("self", "/CN=mx.quovix.test", "DNS:mx.quovix.test");
+  TrustCa trust(ca.Ca());
+  struct Case {
+    const char* name;
+    MailServer::Tls tls;
+    const quovix::test::TestCa::Cert* cert;
+    const char* state;      // the result's tls
+    Lines verdicts;         // the lines holding "Kette:", "Name:", "abgelaufen", "STARTTLS"
+  };
+  const std::vector<Case> cases = {
+      {"good chain", MailServer::Tls::StartTls, &good, "done",
+       {"green|  Kette:            vertrauenswürdig",
+        "green|  Name:             \"mx.quovix.test\" passt zum Zertifikat"}},
+      {"expired", MailServer::Tls::StartTls, &expired, "done",
+       {"red|  Kette:            nicht vertrauenswürdig: certificate has expired (Zertifikat 1)",
+        "green|  Name:             \"mx.quovix.test\" passt zum Zertifikat"}},
+      {"other name", MailServer::Tls::StartTls, &other, "done",
+       {"green|  Kette:            vertrauenswürdig",
+        "red|  Name:             \"mx.quovix.test\" passt nicht zum Zertifikat"}},
+      {"self-signed", MailServer::Tls::StartTls, &self, "done",
+       {"red|  Kette:            nicht vertrauenswürdig: self-signed certificate (Zertifikat 1)",
+        "green|  Name:             \"mx.quovix.test\" passt zum Zertifikat"}},
+      {"no STARTTLS", MailServer::Tls::None, nullptr, "not_offered",
+       {"other|Der Server bietet kein STARTTLS an; die Sitzung läuft unverschlüsselt."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MailServer server("127.0.0.1", c.tls, c.cert ? c.cert->chain : "", c.cert ? c.cert->key : "");
+    if (!server.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+    ASSERT_GT(server.Port(), 0) << "aiosmtpd did not start:\n" << server.Log();
+    MailWindow w;
+    w.Timeout("5000");
+    w.names->All["mx.quovix.test"] = {IpAddress::Parse("127.0.0.1")};
+    w.f.chkEMailTls.SetChecked(true);
+    const Lines shown = w.Run("postmaster@quovix.test", "mx.quovix.test:" + std::to_string(server.Port()));
+    Lines verdicts = Containing(shown, "Kette:");
+    for (const char* part : {"Name:  ", "STARTTLS an"})
+      for (const auto& l : Containing(shown, part)) verdicts.push_back(l);
+    EXPECT_EQ(verdicts, c.verdicts) << ::testing::PrintToString(shown);
+    // The dialogue: EHLO twice around the handshake, then to the end.
+    const Lines ehlo = Containing(shown, "blue|EHLO ");
+    EXPECT_EQ(ehlo.size(), c.cert ? 2u : 1u) << ::testing::PrintToString(shown);
+    EXPECT_EQ(Containing(shown, "blue|STARTTLS").size(), c.cert ? 1u : 0u);
+    EXPECT_EQ(Containing(shown, "black|250 2.1.5 Ok").size(), 1u) << ::testing::PrintToString(shown);
+    EXPECT_EQ(Containing(shown, "black|221 Bye").size(), 1u);
+    // The server's close_notify after QUIT counts as its close.
+    EXPECT_EQ(Containing(shown, "navy|Verbindung wurde vom Server geschlossen.").size(), 1u);
+    EXPECT_EQ(shown.back(), "blue|Anfrage beendet.");
+    if (c.cert == &expired) {
+      EXPECT_EQ(Containing(shown, "red|     Gültig:").size(), 1u) << ::testing::PrintToString(shown);
+      EXPECT_EQ(Containing(shown, "abgelaufen seit").size(), 1u);
+    }
+    if (c.cert) {
+      EXPECT_EQ(Containing(shown, "blue|Zertifikatskette (wie gesendet):").size(), 1u);
+    }
+    if (c.cert == &good) {
+      EXPECT_EQ(Containing(shown, ". Inhaber:").size(), 2u);  // with the intermediate
+    }
+    const TLineValue* tls = FindField(w.f.ToolResults[pgEMail], "tls");
+    ASSERT_TRUE(tls);
+    EXPECT_EQ(tls->AsText(), c.state);
+    EXPECT_FALSE(server.SawData());
+  }
+}
+
+// Port 465 speaks TLS from the first byte when the box is on; with the box
+// off the dialogue is today's, STARTTLS or not.
+TEST(MailCheckToolTls, ImplicitTlsOnPort465AndTheBoxOff) {
+  httptest::TempDir caDir;
+  quovix::test::TestCa ca(caDir.Path());
+  ASSERT_TRUE(ca.Ok());
+  const auto good = ca.Issue("good", "/CN=127.0.0.1", "IP:127.0.0.1");
+  TrustCa trust(ca.Ca());
+  {
+    MailServer offering("127.0.0.1", MailServer::Tls::StartTls, good.chain, good.key);
+    if (!offering.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+    ASSERT_GT(offering.Port(), 0) << offering.Log();
+    MailWindow w;
+    w.Timeout("5000");
+    w.f.chkEMailTls.SetChecked(false);
+    const Lines shown = w.Run("postmaster@quovix.test", At(offering.Port()));
+    // Offered, not taken: no STARTTLS sent, no TLS line.
+    EXPECT_EQ(Containing(shown, "black|250-STARTTLS").size(), 1u) << ::testing::PrintToString(shown);
+    EXPECT_EQ(Containing(shown, "blue|STARTTLS").size(), 0u);
+    EXPECT_EQ(Containing(shown, "TLS-Verbindung").size(), 0u);
+    EXPECT_EQ(Containing(shown, "blue|EHLO").size(), 1u);
+    EXPECT_EQ(shown.back(), "blue|Anfrage beendet.");
+  }
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the implicit-TLS server listens on port 465";
+  MailServer implicit("127.0.0.1", MailServer::Tls::Implicit, good.chain, good.key, 465);
+  if (implicit.Port() == 0) GTEST_SKIP() << "port 465 of 127.0.0.1 is taken:\n" << implicit.Log();
+  MailWindow w;
+  w.Timeout("5000");
+  w.f.chkEMailTls.SetChecked(true);
+  const Lines shown = w.Run("postmaster@quovix.test", "127.0.0.1:465");
+  EXPECT_EQ(Containing(shown, "green|  Kette:            vertrauenswürdig").size(), 1u)
+      << ::testing::PrintToString(shown);
+  EXPECT_EQ(Containing(shown, "STARTTLS").size(), 0u);
+  EXPECT_EQ(Containing(shown, "black|221 Bye").size(), 1u);
+  EXPECT_EQ(FindField(w.f.ToolResults[pgEMail], "tls")->AsText(), "done");
+}
+
+// A handshake that fails after STARTTLS (the server speaks no TLS version
+// the client accepts) is a maroon finding with its reason; the check goes
+// on over a new plain connection, as a sending server falls back.
+TEST(MailCheckToolTls, FailedHandshakeFallsBackToANewPlainConnection) {
+  httptest::TempDir caDir;
+  quovix::test::TestCa ca(caDir.Path());
+  ASSERT_TRUE(ca.Ok());
+  const auto good = ca.Issue("good", "/CN=127.0.0.1", "IP:127.0.0.1");
+  MailServer server("127.0.0.1", MailServer::Tls::Old, good.chain, good.key);
+  if (!server.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+  ASSERT_GT(server.Port(), 0) << server.Log();
+  MailWindow w;
+  w.Timeout("5000");
+  w.f.chkEMailTls.SetChecked(true);
+  const Lines shown = w.Run("postmaster@quovix.test", At(server.Port()));
+  const Lines failed = Containing(shown, "TLS-Handshake fehlgeschlagen: ");
+  ASSERT_EQ(failed.size(), 1u) << ::testing::PrintToString(shown);
+  EXPECT_EQ(failed[0].rfind("other|", 0), 0u);
+  EXPECT_EQ(Containing(shown, "navy|Neue Verbindung ohne TLS mit \"127.0.0.1\", Port " +
+                                  std::to_string(server.Port()) + ":")
+                .size(),
+            1u);
+  EXPECT_EQ(Containing(shown, "blue|EHLO testbox").size(), 2u);
+  EXPECT_EQ(Containing(shown, "blue|STARTTLS").size(), 1u);
+  EXPECT_EQ(Containing(shown, "black|221 Bye").size(), 1u);
+  EXPECT_EQ(std::vector<std::string>(shown.end() - 5, shown.end()), kAccepted);
+  EXPECT_EQ(FindField(w.f.ToolResults[pgEMail], "tls")->AsText(), "failed");
 }

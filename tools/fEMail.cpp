@@ -13,6 +13,7 @@
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
 #include "tools/fHttpTools.h"
+#include "tools/fTlsLines.h"
 
 namespace quovix {
 
@@ -21,6 +22,7 @@ constexpr int kDefaultTimeoutMs = 2000;
 constexpr int kExtIpTimeoutMs = 5000;
 constexpr int kNameLookupMs = 2000;
 constexpr int kDefaultSmtpPort = 25;
+constexpr int kImplicitTlsPort = 465;
 // How long the end of the dialogue waits for the server to close its side.
 constexpr int kCloseWaitMs = 500;
 constexpr int kCloseWaitSliceMs = 50;
@@ -48,7 +50,8 @@ void TfrmMain::btnEMailStartClick() {
   run.Start = &btnEMailStart;
   run.Inputs = {&lblEMailAddress, &cmbEMailAddress, &lblEMailSender,  &cmbEMailSender,
                 &lblEMailMXServer, &cmbEMailMXServer, &lblEMailTimeout, &cmbEMailTimeout,
-                &chkEMailPolicy, &lblEMailSpfIp, &cmbEMailSpfIp, &lblEMailDkim, &cmbEMailDkim};
+                &chkEMailPolicy, &lblEMailSpfIp, &cmbEMailSpfIp, &lblEMailDkim, &cmbEMailDkim,
+                &chkEMailTls};
   run.MainInput = &cmbEMailAddress;
   run.Histories = {&cmbEMailSender, &cmbEMailMXServer, &cmbEMailSpfIp, &cmbEMailDkim};
   run.Pane = &reEMail;
@@ -59,22 +62,23 @@ void TfrmMain::btnEMailStartClick() {
   // What the dialogue found, however it ends: the server asked and the
   // server's verdicts (null: not asked).
   std::string server;
-  TLineValue senderVerdict, recipientVerdict;
+  TLineValue senderVerdict, recipientVerdict, tlsState;
   TLineFields policy;  // the sender policies' values, when checked
   struct Summary {
     TfrmMain& f;
     const std::string& address;
     const std::string& server;
-    const TLineValue &sender, &recipient;
+    const TLineValue &sender, &recipient, &tls;
     const TLineFields& policy;
     ~Summary() {
       f.SetToolResult(pgEMail, JoinFields({{"address", address},
                                            {"server", server.empty() ? TLineValue() : TLineValue(server)},
                                            {"sender_accepted", sender},
-                                           {"recipient_accepted", recipient}},
+                                           {"recipient_accepted", recipient},
+                                           {"tls", tls}},
                                           policy));
     }
-  } summary{*this, address, server, senderVerdict, recipientVerdict, policy};
+  } summary{*this, address, server, senderVerdict, recipientVerdict, tlsState, policy};
 
   // ---- The input.
   if (address.empty()) {
@@ -238,8 +242,33 @@ void TfrmMain::btnEMailStartClick() {
   };
   IdSMTP.Host = server;
   IdSMTP.Port = port;
+  IdSMTP.StartTls = chkEMailTls.Checked();
+  // The submission port with TLS from the first byte.
+  IdSMTP.ImplicitTls = IdSMTP.StartTls && port == kImplicitTlsPort;
+  const TLineFields mxField{{"mx", server}};
+  // The handshake's report; a failed one also says why (the dialogue goes
+  // on without TLS after STARTTLS, so this is a finding, not the end).
+  auto showTls = [&] {
+    AppendTlsReport(*this, reEMail, IdSMTP.Tls, mxField);
+    if (IdSMTP.TlsState == TSmtpTls::Failed)
+      AppendOutput(reEMail,
+                   LangText("Main|OutEMailTlsFailed", "TLS-Handshake fehlgeschlagen: %s1%", {IdSMTP.TlsError}),
+                   clMaroon, JoinFields(mxField, {{"tls_error", IdSMTP.TlsError}}));
+  };
+  auto tlsName = [](TSmtpTls state) -> TLineValue {
+    switch (state) {
+      case TSmtpTls::Off: return {};
+      case TSmtpTls::NotOffered: return std::string("not_offered");
+      case TSmtpTls::Refused: return std::string("refused");
+      case TSmtpTls::Failed: return std::string("failed");
+      case TSmtpTls::Done: return std::string("done");
+    }
+    return {};
+  };
   if (!IdSMTP.Connect()) {
     if (aborted()) return;
+    tlsState = tlsName(IdSMTP.TlsState);
+    if (IdSMTP.ImplicitTls && IdSMTP.TlsState == TSmtpTls::Failed) showTls();
     // The client has closed the connection; what the server said last
     // (its greeting, say) tells why.
     AppendOutput(reEMail,
@@ -249,16 +278,39 @@ void TfrmMain::btnEMailStartClick() {
       AppendOutput(reEMail, "\r\n" + IdSMTP.LastReply.AsSent(), clRed, {{"smtp_code", IdSMTP.LastReply.Code}});
     return;
   }
+  tlsState = tlsName(IdSMTP.TlsState);
   AppendOutput(reEMail,
                "\r\n" + LangText("Main|OutEMailConnected", "Verbunden mit MX-Server \"%s1%\", Port %s2%.",
                                    {server, std::to_string(port)}),
                clNavy);
   // The opening as it went: the greeting, EHLO, and HELO after a refused
-  // EHLO, each command as sent.
+  // EHLO, each command as sent; STARTTLS, the handshake and EHLO again.
   for (const SmtpStep& step : IdSMTP.Opening) {
+    if (step.Kind == SmtpStep::TKind::Tls) {
+      showTls();
+      continue;
+    }
+    if (step.Kind == SmtpStep::TKind::Reconnect) {
+      AppendOutput(reEMail,
+                   LangText("Main|OutEMailTlsReconnect", "Neue Verbindung ohne TLS mit \"%s1%\", Port %s2%:",
+                            {server, std::to_string(port)}),
+                   clNavy);
+      continue;
+    }
     if (!step.Command.empty()) AppendOutput(reEMail, step.Command, clBlue);
-    showReply(step.Reply, step.Reply.Code == (step.Command.empty() ? 220 : 250));
+    const int expected = step.Command.empty() || step.Command == "STARTTLS" ? 220 : 250;
+    showReply(step.Reply, step.Reply.Code == expected);
   }
+  if (IdSMTP.TlsState == TSmtpTls::NotOffered)
+    AppendOutput(reEMail,
+                 LangText("Main|OutEMailTlsNotOffered",
+                          "Der Server bietet kein STARTTLS an; die Sitzung läuft unverschlüsselt."),
+                 clMaroon, JoinFields(mxField, {{"starttls", false}}));
+  else if (IdSMTP.TlsState == TSmtpTls::Refused)
+    AppendOutput(reEMail,
+                 LangText("Main|OutEMailTlsRefused",
+                          "Der Server hat STARTTLS abgelehnt; die Sitzung läuft unverschlüsselt."),
+                 clMaroon, JoinFields(mxField, {{"starttls", false}}));
 
   const std::string mailFrom = "MAIL FROM: <" + sender + ">";
   AppendOutput(reEMail, mailFrom, clBlue);

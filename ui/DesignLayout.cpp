@@ -66,7 +66,8 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Label, f.lblEMailTimeout, grpEMail), in(K::Combo, f.cmbEMailTimeout, grpEMail),
                 in(K::Check, f.chkEMailPolicy, grpEMail), in(K::Label, f.lblEMailSpfIp, grpEMail),
                 in(K::Combo, f.cmbEMailSpfIp, grpEMail), in(K::Label, f.lblEMailDkim, grpEMail),
-                in(K::Combo, f.cmbEMailDkim, grpEMail), on(K::Pane, f.reEMail)}});
+                in(K::Combo, f.cmbEMailDkim, grpEMail), in(K::Check, f.chkEMailTls, grpEMail),
+                on(K::Pane, f.reEMail)}});
 
   TControl& grpHead = f.grpHead;
   t.push_back({&f.tabHead,

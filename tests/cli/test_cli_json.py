@@ -557,11 +557,11 @@ class CliJsonLines(unittest.TestCase):
             self.program.bootstrap(None)
 
     def test_email(self):
-        o = self.run_ok(["email"], "/EMail:postmaster@quovix.test", "/EMailT:5000")
+        o = self.run_ok(["email"], "/EMail:postmaster@quovix.test", "/EMailT:5000", "/EMailTls:0")
         verdicts = [(l["check"], l["accepted"]) for l in o if "check" in l]
         self.assertEqual(verdicts, [("sender", True), ("recipient", True)])
         self.assertEqual(self.result(o, "email")["server"], "mx.quovix.test")
-        o = self.run_failing(["email"], "/EMail:nobody@quovix.test", "/EMailT:5000")
+        o = self.run_failing(["email"], "/EMail:nobody@quovix.test", "/EMailT:5000", "/EMailTls:0")
         self.assertFalse(self.result(o, "email")["recipient_accepted"])
 
     def test_email_policy(self):
