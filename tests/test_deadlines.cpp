@@ -440,11 +440,11 @@ TEST(CloseRequest, EndsTheWaitOfTheRunningTool) {
     w.f.cmbPingHost.SetText("127.0.0.1");
     w.f.cmbPingPause.SetText("5000");
     EXPECT_LT(w.Run(w.f.btnPingStart), kCloseBound) << "Ping's pause";
-    // The abort line, then the tally of what was sent.
+    // The abort line, then the tally of what was sent and its round-trip line.
     const auto& lines = w.f.rePing.Lines();
-    ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[lines.size() - 4].Text, "Abbruch durch Benutzer.");
-    EXPECT_EQ(lines[lines.size() - 2].Text,
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[lines.size() - 5].Text, "Abbruch durch Benutzer.");
+    EXPECT_EQ(lines[lines.size() - 3].Text,
               "1 Ping(s) gesendet (1 korrekt, 0 fehlerhaft, 0 ohne Antwort).");
   }
 }
