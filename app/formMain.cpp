@@ -125,9 +125,10 @@ void TfrmMain::BuildControls() {
   lvGPRankMulti.Columns = {{"Server", 250}, {"PageRank", 75}};
   lvGPRankMulti.SetVisible(false);
   // Hop, host, network, loss, sent, last, average, best, worst, spread, bar.
-  lvTraceRounds.Columns = {{"Nr.", 32},  {"Host", 220}, {"Netz (AS)", 150}, {"Verlust %", 70},
+  // The loss column holds the rate-limit mark beside the figure.
+  lvTraceRounds.Columns = {{"Nr.", 32},  {"Host", 190}, {"Netz (AS)", 130}, {"Verlust %", 165},
                            {"Gesendet", 60}, {"Letzte", 55}, {"Mittel", 55}, {"Beste", 55},
-                           {"Schlechteste", 55}, {"Std.-Abw.", 55}, {"Verlauf", 140}};
+                           {"Schlechteste", 80}, {"Std.-Abw.", 60}, {"Verlauf", 140}};
   lvTraceRounds.SetVisible(false);
 
   lstList.Sorted = true;
