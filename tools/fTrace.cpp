@@ -275,6 +275,13 @@ void FillTraceTable(TListView& view, const TraceRounds& table) {
 
 }  // namespace
 
+namespace {
+// The method box's item, ICMP for none chosen.
+TraceMethod MethodOf(const TComboBox& box) {
+  return static_cast<TraceMethod>(std::clamp(box.ItemIndex(), 0, 2));
+}
+}  // namespace
+
 bool ParseTracePort(const std::string& text, int& port) {
   const std::string t = Trim(text);
   port = 0;
@@ -361,7 +368,7 @@ void TfrmMain::btnTraceStartClick() {
       if (!reached) f.SetToolFailed(pgTrace);
     }
   } summary{*this, address, lastHop, reached};
-  const TraceMethod method = static_cast<TraceMethod>(std::clamp(cmbTraceMethod.ItemIndex(), 0, 2));
+  const TraceMethod method = MethodOf(cmbTraceMethod);
   int port = 0;
   if (!ParseTracePort(cmbTracePort.Text(), port)) {
     AppendOutput(reTrace,
@@ -558,9 +565,7 @@ void TfrmMain::TraceRoundsRun(ToolRunGuard& guard, platform::IIcmpProbes* probes
       namesBy.push_back(Deadline::In(NameResTimeout));
     };
     auto onFinal = [&](int hop, const IcmpEchoResult& echo) {
-      ReportTraceNoService(*this, reTrace,
-                           static_cast<TraceMethod>(std::clamp(cmbTraceMethod.ItemIndex(), 0, 2)), echo,
-                           noServiceReported);
+      ReportTraceNoService(*this, reTrace, MethodOf(cmbTraceMethod), echo, noServiceReported);
       std::optional<double> rtt;
       if (HasNode(echo)) rtt = echo.RoundTripUs / 1000.0;
       TraceTable.Record(hop, rtt, echo.ReplyAddress);
