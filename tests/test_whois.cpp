@@ -22,6 +22,7 @@
 #include "shell/gIni.h"
 #include "support/TableResolver.h"
 #include "support/DribblePeer.h"
+#include "support/LoopbackPort.h"
 #include "support/TcpTestServer.h"
 #include "icmp_test_util.h"
 
@@ -226,11 +227,8 @@ TEST_F(WhoisRun, AnswerOfOnlyCommentsCountsAsTimeout) {
 }
 
 TEST_F(WhoisRun, RefusedServerAtOnceHeldAnswerShownAtTheLimit) {
-  int closedPort;
-  {
-    TcpTestServer gone("127.0.0.1", 0, [](int) {});
-    closedPort = gone.port();
-  }
+  const quovix::test::ClosedLoopbackPort closed;
+  const int closedPort = closed.port();
   f.cmbWhoisTimeout.SetText("15000");
   f.cmbWhoisHost.SetText("a.test");
   f.cmbWhoisServer.SetText("127.0.0.1:" + std::to_string(closedPort));
@@ -846,11 +844,8 @@ TEST_F(WhoisRdap, FailuresSayWhyAndFallBackToPort43) {
                                       {"c.test", "Domain: c.test\n"}, {"d.test", "Domain: d.test\n"}});
   Port43Server arin(net + ".2", {{"n + 192.0.2.8", "NetRange: 192.0.2.0\n"}});
   f.chkWhoisNetwork.SetCheckedSilently(false);
-  int closedPort;
-  {
-    TcpTestServer gone("127.0.0.1", 0, [](int) {});
-    closedPort = gone.port();
-  }
+  const quovix::test::ClosedLoopbackPort closed;
+  const int closedPort = closed.port();
   WriteBootstrap("dns.json", R"([["b.test"], [")" + peer.Base("/", true) + R"("]],
                                 [["c.test"], ["http://127.0.0.1:)" + std::to_string(closedPort) +
                                  R"(/"]], [["d.test"], [")" + peer.Base("/plain/") + R"("]])");

@@ -22,4 +22,28 @@ inline int FreeLoopbackPort(int type = SOCK_STREAM) {
   return ntohs(a.sin_port);
 }
 
+// A loopback TCP port that refuses every connection for as long as the
+// object lives: bound but never listening, so no other test's server can
+// take it over in the meantime, as one that is closed again could be.
+class ClosedLoopbackPort {
+ public:
+  ClosedLoopbackPort() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+  }
+  ~ClosedLoopbackPort() { close(fd_); }
+  ClosedLoopbackPort(const ClosedLoopbackPort&) = delete;
+  ClosedLoopbackPort& operator=(const ClosedLoopbackPort&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
 }  // namespace quovix::test
