@@ -257,6 +257,7 @@ void RunGroup(TfrmMain& f, TPage page, const std::string& value) {
       SetTextParam(f.cmbEMailSpfIp, "EMailSpfIp");
       SetTextParam(f.cmbEMailDkim, "EMailDkim");
       ApplyFlag(f.chkEMailTls, "EMailTls");
+      ApplyFlag(f.chkEMailAllMx, "EMailAllMx");
       if (HasParam("EMailSpfHelo")) f.EMailSpfHelo = GetParamValue("EMailSpfHelo");
       if (HasParam("EMailConnect")) f.EMailConnect = GetParamValue("EMailConnect") != "0";
       f.btnEMailStart.Click();
@@ -384,7 +385,10 @@ std::vector<std::string> CommandLineHelp() {
       {"/EMailSpfHelo:NAME", "Mail-Check: the HELO name SPF sees"},
       {"/EMailDkim:SEL1,SEL2", "Mail-Check: DKIM selectors to look up beside the built-in ones"},
       {"/EMailConnect:1|0", "Mail-Check: 0 checks the policies alone, with no SMTP connection"},
-      {"/EMailTls:1|0", "Mail-Check: STARTTLS (TLS at once on port 465) and the certificate chain"},
+      {"/EMailTls:1|0", "Mail-Check: STARTTLS (TLS at once on port 465), the certificate chain, and DANE "
+                        "(the exchanger's TLSA records matched against it)"},
+      {"/EMailAllMx:1|0", "Mail-Check: every mail exchanger in parallel up to STARTTLS, then the dialogue "
+                          "with the first that answers"},
       {"/Head:URL", "HTTP-Header tab: show the response headers of a URL, then run"},
       {"/HeadT:MS", "HTTP-Header: timeout in ms"},
       {"/HeadR:1|0", "HTTP-Header: follow redirections automatically"},

@@ -408,6 +408,10 @@ class TfrmMain {
   TComboBox cmbEMailDkim{"cmbEMailDkim", TComboStyle::DropDown, 256};
   // STARTTLS (or TLS from the start on port 465) with the certificate chain.
   TCheckBox chkEMailTls{"chkEMailTls"};
+  // Every mail exchanger of the domain asked in parallel up to STARTTLS,
+  // each in a block of its own, before the dialogue with the first that
+  // answers.
+  TCheckBox chkEMailAllMx{"chkEMailAllMx"};
   // From the command line only: the HELO name the policies see
   // (/EMailSpfHelo:), and /EMailConnect:0 for the policy part alone, with
   // no SMTP connection.

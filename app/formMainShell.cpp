@@ -139,6 +139,7 @@ void TfrmMain::ApplyLanguageTexts() {
   lblEMailSpfIp.SetCaption(LangText("Main|lblEMailSpfIp", "Absender-&IP (optional):"));
   lblEMailDkim.SetCaption(LangText("Main|lblEMailDkim", "DKIM-Se&lektoren (optional):"));
   chkEMailTls.SetCaption(LangText("Main|chkEMailTls", "TLS prü&fen"));
+  chkEMailAllMx.SetCaption(LangText("Main|chkEMailAllMx", "Alle Mail-E&xchanger prüfen"));
   lblHeadURL.SetCaption(LangText("Main|lblHeadURL", "&URL:"));
   lblTimeServer.SetCaption(LangText("Main|lblTimeServer", "&NTP-Server:"));
   btnTimeQuery.SetCaption(LangText("Main|btnTimeQuery", "&Abfragen"));
@@ -257,6 +258,10 @@ void TfrmMain::ApplyHints() {
        LangText("Main|hintEMailTls",
                 "STARTTLS senden, wenn der Server es anbietet, und Verbindung und Zertifikatskette zeigen; "
                 "auf Port 465 TLS von Anfang an"));
+  hint({&chkEMailAllMx},
+       LangText("Main|hintEMailAllMx",
+                "Jeden Mail-Exchanger der Domain gleichzeitig bis STARTTLS fragen, jeden in einem eigenen Block; "
+                "danach der Dialog mit dem ersten, der antwortet"));
   hint({&lblEMailTimeout, &cmbEMailTimeout},
        LangText("Main|hintEMailTimeout", "Zeitgrenze der ganzen SMTP-Sitzung in Millisekunden"));
   hint({&lblHeadTimeout, &cmbHeadTimeout},
@@ -381,6 +386,7 @@ void TfrmMain::LayoutDesign() {
   lblEMailDkim.SetBounds(219, 110, 190, kLabelH);
   cmbEMailDkim.SetBounds(219, 126, 190, kComboH);
   chkEMailTls.SetBounds(419, 110, kPreferW, kCheckH);
+  chkEMailAllMx.SetBounds(419, 128, kPreferW, kCheckH);
   reEMail.SetBounds(7, 168, 0, 0);
 
   // HTTP-Header
@@ -495,7 +501,7 @@ std::vector<TControl*> TfrmMain::TabControls(TPage page) {
       return {&grpEMail, &lblEMailAddress, &cmbEMailAddress, &btnEMailStart, &lblEMailSender,
               &cmbEMailSender, &lblEMailMXServer, &cmbEMailMXServer, &lblEMailTimeout,
               &cmbEMailTimeout, &chkEMailPolicy, &lblEMailSpfIp, &cmbEMailSpfIp, &lblEMailDkim, &cmbEMailDkim,
-              &chkEMailTls, &reEMail};
+              &chkEMailTls, &chkEMailAllMx, &reEMail};
     case pgHead:
       return {&grpHead, &lblHeadURL, &cmbHeadURL, &btnHeadStart, &lblHeadTimeout, &cmbHeadTimeout,
               &chkHeadRedirect, &chkHeadTls, &chkHeadHttp2, &reHead};

@@ -317,6 +317,12 @@ bool TIdSMTP::SendCmd(const std::string& line, int expected) {
   return LastReply.Code == expected;
 }
 
+void TIdSMTP::Aside(const std::function<void()>& work) {
+  const auto start = Deadline::Clock::now();
+  work();
+  exchangeBy_ = Deadline::At(exchangeBy_.When() + (Deadline::Clock::now() - start));
+}
+
 void TIdSMTP::Disconnect() {
   // A short grace of its own: this QUIT follows a failure or the end of the
   // dialogue, when the exchange's limit may be spent already.

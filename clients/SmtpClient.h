@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -136,6 +137,10 @@ class TIdSMTP {
   // leaves Code 0 and drops the connection. A line holding CR, LF or NUL is
   // never sent (it would smuggle in further commands): false, Code 0.
   bool SendCmd(const std::string& line, int expected);
+  // Runs work between two commands that is not the server's to answer for
+  // (a DNS look-up beside the dialogue): the exchange's limit moves on by
+  // the time it took, so the server's remaining replies keep theirs.
+  void Aside(const std::function<void()>& work);
   // Sends QUIT when connected, awaits its reply kSmtpQuitGraceMs at most
   // and closes; errors ignored.
   void Disconnect();

@@ -32,6 +32,11 @@ std::thread::id& UiThread() {
   static std::thread::id id;
   return id;
 }
+// The stop flag of the calling worker thread's work, if it was given one.
+const std::atomic<bool>*& WorkerStopFlag() {
+  thread_local const std::atomic<bool>* flag = nullptr;
+  return flag;
+}
 }  // namespace
 
 void SetMessagePump(std::function<void()> pump) {
@@ -68,8 +73,17 @@ void SetPumpClock(std::function<Clock::time_point()> clock) { ClockSlot() = std:
 
 void SetAbortCheck(std::function<bool()> check) { AbortSlot() = std::move(check); }
 
+WorkerStop::WorkerStop(const std::atomic<bool>& stop) : previous_(WorkerStopFlag()) {
+  WorkerStopFlag() = &stop;
+}
+
+WorkerStop::~WorkerStop() { WorkerStopFlag() = previous_; }
+
 bool AbortRequested() {
-  if (std::this_thread::get_id() != UiThread()) return false;
+  if (std::this_thread::get_id() != UiThread()) {
+    const std::atomic<bool>* stop = WorkerStopFlag();
+    return stop && stop->load();
+  }
   const auto& check = AbortSlot();
   return check && check();
 }

@@ -2,6 +2,7 @@
 // keeps painting and an abort click gets through. The front end installs it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 
@@ -37,9 +38,24 @@ void SetPumpClock(std::function<std::chrono::steady_clock::time_point()> clock);
 // asked the running work to stop (an abort click, a close request, Ctrl+C)?
 // Empty function: never.
 void SetAbortCheck(std::function<bool()> check);
-// The answer on the user-interface thread; always false on other threads,
-// whose work is bounded by its own limits.
+// The answer on the user-interface thread; on another thread the stop flag
+// its work was given (see WorkerStop), else false: such work is bounded by
+// its own limits.
 bool AbortRequested();
+
+// While it lives, AbortRequested on the thread that made it reads the flag:
+// work on a worker thread (which never pumps) then ends its waits within a
+// slice once the user-interface thread sets the flag.
+class WorkerStop {
+ public:
+  explicit WorkerStop(const std::atomic<bool>& stop);
+  ~WorkerStop();
+  WorkerStop(const WorkerStop&) = delete;
+  WorkerStop& operator=(const WorkerStop&) = delete;
+
+ private:
+  const std::atomic<bool>* previous_;
+};
 
 // Longest single wait slice of a blocking network wait, in milliseconds.
 constexpr int kWaitSliceMs = 250;

@@ -277,6 +277,7 @@ const std::vector<ControlEntry>& ControlEntries() {
       Hist("EMailSpfIp", &F::cmbEMailSpfIp),
       Hist("EMailDkim", &F::cmbEMailDkim),
       Check("EMailTls", &F::chkEMailTls, true),
+      Check("EMailAllMx", &F::chkEMailAllMx, false),
       // Time
       Hist("HistTimeServer", &F::cmbTimeServer, DefaultTimeServers),
       Check("TimeNts", &F::chkTimeNts, false),

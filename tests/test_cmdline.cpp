@@ -283,9 +283,10 @@ TEST_F(CommandLineTest, WhoisMailAndHeaderSecondaries) {
   EXPECT_EQ(f.cmbEMailMXServer.Text(), "mx.example");
   EXPECT_EQ(f.cmbEMailTimeout.Text(), "250");
   Run({"/EMail:u@example.org", "/EMailPolicy:1", "/EMailSpfIp:2001:db8::25", "/EMailSpfHelo:mx.example",
-       "/EMailConnect:0", "/EMailDkim:sel1,sel2", "/EMailTls:1"});
+       "/EMailConnect:0", "/EMailDkim:sel1,sel2", "/EMailTls:1", "/EMailAllMx:1"});
   EXPECT_EQ(f.cmbEMailDkim.Text(), "sel1,sel2");
   EXPECT_TRUE(f.chkEMailTls.Checked());
+  EXPECT_TRUE(f.chkEMailAllMx.Checked());
   EXPECT_TRUE(f.chkEMailPolicy.Checked());
   EXPECT_EQ(f.cmbEMailSpfIp.Text(), "2001:db8::25");
   EXPECT_EQ(f.EMailSpfHelo, "mx.example");

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -20,6 +22,7 @@
 #include "platform/Resolver.h"
 #include "shell/gIni.h"
 #include "support/DkimKeys.h"
+#include "support/DnssecHierarchy.h"
 #include "support/SmtpTestServer.h"
 #include "support/TestCa.h"
 
@@ -985,4 +988,203 @@ TEST(MailCheckToolTls, FailedHandshakeFallsBackToANewPlainConnection) {
   EXPECT_EQ(Containing(shown, "black|221 Bye").size(), 1u);
   EXPECT_EQ(std::vector<std::string>(shown.end() - 5, shown.end()), kAccepted);
   EXPECT_EQ(FindField(w.f.ToolResults[pgEMail], "tls")->AsText(), "failed");
+}
+
+// ---- Every exchanger, and DANE ---------------------------------------------------------
+
+namespace {
+
+// The SHA-256 of a certificate's SubjectPublicKeyInfo in upper-case hex,
+// as the openssl command computes it (the data of a "3 1 1" record).
+std::string SpkiSha256(const std::string& pem) {
+  std::string out;
+  const std::string cmd = "openssl x509 -in '" + pem +
+                          "' -noout -pubkey | openssl pkey -pubin -outform DER | sha256sum | cut -c1-64";
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[128];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  out = Trim(out);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::toupper(c); });
+  return out;
+}
+
+// The DANE lines of a run: the verdicts and the records.
+Lines DaneLines(const Lines& shown) {
+  Lines out;
+  for (const auto& l : shown)
+    if (l.find("DANE:") != std::string::npos || l.find("|  TLSA ") != std::string::npos) out.push_back(l);
+  return out;
+}
+
+}  // namespace
+
+// TLSA records in a signed zone behind a validating resolver, and the same
+// record in a zone without DS: a validated record that fits is green, one
+// that does not is red, an unvalidated one does not count (maroon). With
+// every exchanger asked, each block carries its own DANE lines.
+TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: name servers on port 53, exchangers on port 25";
+  httptest::TempDir caDir;
+  quovix::test::TestCa ca(caDir.Path());
+  ASSERT_TRUE(ca.Ok());
+  const auto cert = ca.Issue("mx", "/CN=mx.good.test", "DNS:mx.good.test,DNS:mx2.good.test,DNS:mx.insecure.test",
+                             false, true);
+  const auto other = ca.Issue("other", "/CN=mx.other.test", "DNS:mx.other.test");
+  const std::string fits = SpkiSha256(cert.cert), wrong = SpkiSha256(other.cert);
+  ASSERT_EQ(fits.size(), 64u);
+  test::DnssecHierarchy dns;
+  const std::string why =
+      dns.Start({{"good", "good.test. IN MX 20 mx2.good.test.\ngood.test. IN MX 10 mx.good.test.\n"
+                          "_25._tcp.mx.good.test. IN TLSA 3 1 1 " + fits + "\n"
+                          "_25._tcp.mx2.good.test. IN TLSA 3 1 1 " + wrong + "\n"},
+                 {"insecure", "_25._tcp.mx.insecure.test. IN TLSA 3 1 1 " + fits + "\n"}});
+  if (!why.empty()) GTEST_SKIP() << why;
+  MailServer first(dns.NetAddress("25"), MailServer::Tls::StartTls, cert.chain, cert.key, 25);
+  MailServer second(dns.NetAddress("26"), MailServer::Tls::StartTls, cert.chain, cert.key, 25);
+  if (!first.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+  ASSERT_GT(first.Port(), 0) << first.Log();
+  ASSERT_GT(second.Port(), 0) << second.Log();
+  TrustCa trust(ca.Ca());
+  MailWindow w;
+  w.Timeout("5000");
+  w.f.chkEMailTls.SetChecked(true);
+  ActiveDnsServerIP = dns.Resolver();
+  NameResTimeout = 5000;
+  w.names->All = {{"mx.good.test", {IpAddress::Parse(dns.NetAddress("25"))}},
+                  {"mx2.good.test", {IpAddress::Parse(dns.NetAddress("26"))}},
+                  {"mx.insecure.test", {IpAddress::Parse(dns.NetAddress("25"))}}};
+  const Lines matches = {"navy|DANE: TLSA-Einträge unter _25._tcp.mx.good.test (DNSSEC-validiert):",
+                         "green|  TLSA 3 1 1 " + fits + "  – passt",
+                         "green|DANE: Ein Eintrag passt zum Zertifikat des Servers."};
+  const Lines refused = {"navy|DANE: TLSA-Einträge unter _25._tcp.mx2.good.test (DNSSEC-validiert):",
+                         "red|  TLSA 3 1 1 " + wrong + "  – passt nicht",
+                         "red|DANE: Kein Eintrag passt: ein DANE-fähiger Absender würde diesen Server ablehnen."};
+  for (const auto& [server, lines, verdict] : std::vector<std::tuple<std::string, Lines, std::string>>{
+           {"mx.good.test", matches, "match"},
+           {"mx2.good.test", refused, "no_match"},
+           {"mx.insecure.test",
+            {"other|DANE: TLSA-Einträge unter _25._tcp.mx.insecure.test, nicht validiert (kein AD-Bit): sie zählen "
+             "nicht",
+             "black|  TLSA 3 1 1 " + fits + "  – passt"},
+            "unvalidated"}}) {
+    const Lines shown = w.Run("postmaster@quovix.test", server);
+    EXPECT_EQ(DaneLines(shown), lines) << ::testing::PrintToString(shown);
+    // Right behind the TLS report, before EHLO inside TLS.
+    const auto at = std::find(shown.begin(), shown.end(), lines.front());
+    ASSERT_NE(at, shown.end());
+    EXPECT_EQ(*(at + static_cast<long>(lines.size())), "blue|EHLO testbox") << server;
+    EXPECT_EQ(FindField(w.f.ToolResults[pgEMail], "dane")->AsText(), verdict);
+    EXPECT_EQ(Containing(shown, "black|250 2.1.5 Ok").size(), 1u) << server;
+  }
+  // Every exchanger: both blocks in preference order, each with its DANE
+  // lines; the dialogue with the first, whose DANE lines come once more.
+  w.f.chkEMailAllMx.SetChecked(true);
+  const Lines shown = w.Run("postmaster@good.test", "");
+  EXPECT_EQ(Containing(shown, "blue|Mail-Exchanger "),
+            (Lines{"blue|Mail-Exchanger 1 von 2: \"mx.good.test\" (Präferenz 10)",
+                   "blue|Mail-Exchanger 2 von 2: \"mx2.good.test\" (Präferenz 20)"}));
+  EXPECT_EQ(DaneLines(shown), Concat({matches, refused, matches})) << ::testing::PrintToString(shown);
+  EXPECT_EQ(Containing(shown, "mit dem MX-Server \"mx.good.test\"...").size(), 1u);
+  const TLineValue* each = FindField(w.f.ToolResults[pgEMail], "exchangers");
+  ASSERT_TRUE(each && each->Kind() == TLineValue::TKind::List);
+  ASSERT_EQ(each->AsList().size(), 2u);
+  EXPECT_EQ(FindField(each->AsList()[1].AsObject(), "dane")->AsText(), "no_match");
+  EXPECT_EQ(FindField(each->AsList()[1].AsObject(), "tls")->AsText(), "done");
+}
+
+namespace {
+
+// quovix.test with a silent exchanger of preference 5, then two of 10 in
+// the answer's order (STARTTLS first, then plain text), and a null MX.
+std::vector<ScriptedDnsServer::Datagram> AllMxZone(const std::string& query) {
+  using namespace dnstest;
+  const Question q = ParseQuestion(query);
+  const std::string apex = Bytes().ptr(12).b;
+  if (q.name == "quovix.test" && q.type == 15)
+    return {{Reply(q, 0,
+                   {Rr(apex, 15, MxRdata(10, "mx-tls.quovix.test")), Rr(apex, 15, MxRdata(5, "mx-silent.quovix.test")),
+                    Rr(apex, 15, MxRdata(0, "")), Rr(apex, 15, MxRdata(10, "mx-plain.quovix.test"))})}};
+  return {{Reply(q, 3, {})}};
+}
+
+}  // namespace
+
+// The blocks come out in preference order whatever order they finished in:
+// the silent exchanger's ends on its own deadline, the others' complete;
+// the dialogue runs with the first that answered. An abort stops them all.
+TEST(MailCheckToolAllMx, BlocksInOrderSilentOneTimesOutDialogueWithTheFirstThatAnswered) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the exchangers listen on port 25";
+  httptest::TempDir caDir;
+  quovix::test::TestCa ca(caDir.Path());
+  ASSERT_TRUE(ca.Ok());
+  const auto cert = ca.Issue("tls", "/CN=mx-tls.quovix.test", "DNS:mx-tls.quovix.test", false, true);
+  ScriptedSmtp silent;
+  silent.silent = true;
+  if (!silent.Start("127.78.0.5", 25)) GTEST_SKIP() << "port 25 of 127.78.0.5 is taken";
+  MailServer tls("127.78.0.10", MailServer::Tls::StartTls, cert.chain, cert.key, 25);
+  MailServer plain("127.78.0.11", MailServer::Tls::None, "", "", 25);
+  if (!tls.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+  ASSERT_GT(tls.Port(), 0) << tls.Log();
+  ASSERT_GT(plain.Port(), 0) << plain.Log();
+  TrustCa trust(ca.Ca());
+  ScriptedDnsServer dns(AllMxZone);
+  MailWindow w;
+  w.Timeout("2000");
+  w.f.IdDNSResolver.Port = dns.Port();
+  w.f.chkEMailTls.SetChecked(true);
+  w.f.chkEMailAllMx.SetChecked(true);
+  w.names->All = {{"mx-silent.quovix.test", {IpAddress::Parse("127.78.0.5")}},
+                  {"mx-tls.quovix.test", {IpAddress::Parse("127.78.0.10")}},
+                  {"mx-plain.quovix.test", {IpAddress::Parse("127.78.0.11")}}};
+  const Lines shown = w.Run("postmaster@quovix.test", "");
+  const auto block = [&](const std::string& mx) {
+    const auto from = std::find_if(shown.begin(), shown.end(), [&](const std::string& l) {
+      return l.rfind("blue|Mail-Exchanger ", 0) == 0 && l.find("\"" + mx + "\"") != std::string::npos;
+    });
+    return Lines(from, std::find(from, shown.end(), "black|"));
+  };
+  EXPECT_EQ(block("mx-silent.quovix.test"),
+            (Lines{"blue|Mail-Exchanger 1 von 3: \"mx-silent.quovix.test\" (Präferenz 5)",
+                   "red|Keine Antwort vom Server.", "red|Die Verbindung konnte nicht hergestellt werden!"}))
+      << ::testing::PrintToString(shown);
+  EXPECT_EQ(block("mx-plain.quovix.test"),
+            (Lines{"blue|Mail-Exchanger 3 von 3: \"mx-plain.quovix.test\" (Präferenz 10)",
+                   "navy|Verbunden mit MX-Server \"mx-plain.quovix.test\", Port 25.",
+                   "black|220 mx.quovix.test Quovix test ESMTP", "blue|EHLO testbox", "black|250-mx.quovix.test",
+                   "black|250-SIZE 33554432", "black|250-8BITMIME", "black|250 HELP",
+                   "other|Der Server bietet kein STARTTLS an; die Sitzung läuft unverschlüsselt.",
+                   "navy|DANE: Kein TLSA-Eintrag unter _25._tcp.mx-plain.quovix.test."}));
+  const Lines tlsBlock = block("mx-tls.quovix.test");
+  ASSERT_FALSE(tlsBlock.empty());
+  EXPECT_EQ(tlsBlock.front(), "blue|Mail-Exchanger 2 von 3: \"mx-tls.quovix.test\" (Präferenz 10)");
+  EXPECT_EQ(Containing(tlsBlock, "green|  Kette:            vertrauenswürdig").size(), 1u)
+      << ::testing::PrintToString(tlsBlock);
+  EXPECT_EQ(Containing(tlsBlock, "blue|EHLO testbox").size(), 2u);
+  // No MAIL FROM in the blocks: once, in the dialogue with mx-tls.
+  EXPECT_EQ(Containing(shown, "blue|MAIL FROM:").size(), 1u);
+  EXPECT_EQ(Containing(shown, "navy|Überprüfe die Adresse").size(), 1u);
+  EXPECT_EQ(Containing(shown, "navy|Überprüfe die Adresse")[0],
+            "navy|Überprüfe die Adresse \"postmaster@quovix.test\" mit dem MX-Server \"mx-tls.quovix.test\"...");
+  EXPECT_EQ(Lines(shown.end() - 5, shown.end()), kAccepted);
+  EXPECT_FALSE(tls.SawData());
+
+  // An abort while the exchangers are asked ends every worker at once:
+  // all three now silent.
+  w.Timeout("10000");
+  for (auto& [name, addresses] : w.names->All) addresses = {IpAddress::Parse("127.78.0.5")};
+  const int before = silent.Connections();
+  SetMessagePump([&] {
+    if (silent.Connections() >= before + 3) w.f.CloseRequested = true;
+  });
+  SetAbortCheck([&w] { return w.f.StopRequested(); });
+  const auto start = std::chrono::steady_clock::now();
+  const Lines aborted = w.Run("postmaster@quovix.test", "");
+  const auto took = std::chrono::steady_clock::now() - start;
+  SetAbortCheck(nullptr);
+  EXPECT_EQ(aborted.back(), "red|Abbruch durch Benutzer.") << ::testing::PrintToString(aborted);
+  EXPECT_TRUE(Containing(aborted, "Mail-Exchanger ").empty());
+  // Generous: far below the ten seconds each worker would otherwise wait.
+  EXPECT_LT(took, std::chrono::seconds(5));
 }

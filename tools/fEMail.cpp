@@ -2,8 +2,12 @@
 // address, by an SMTP dialogue that stops after RCPT TO. No DATA command is
 // ever sent, so no message can be delivered by accident.
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <exception>
+#include <functional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "app/formMain.h"
@@ -12,6 +16,7 @@
 #include "common/fMain.h"
 #include "shell/fLanguage.h"
 #include "shell/gIni.h"
+#include "tools/fEMailDane.h"
 #include "tools/fHttpTools.h"
 #include "tools/fTlsLines.h"
 
@@ -42,6 +47,231 @@ bool HasControlCharacter(const std::string& text) {
 }
 
 bool IsDottedAddress(const std::string& text) { return !text.empty() && !IsHostName(text); }
+
+// Most exchangers asked at once with "Alle Mail-Exchanger prüfen"; the
+// rest of a longer list is left out (and the run says so).
+constexpr std::size_t kMaxExchangers = 10;
+
+struct Exchanger {
+  std::string Host;
+  unsigned Preference = 0;
+};
+
+// What one exchanger's opening showed, asked on a worker of its own.
+struct MxProbe {
+  Exchanger Mx;
+  bool Connected = false;
+  TSmtpTls TlsState = TSmtpTls::Off;
+  TlsReport Tls;
+  std::string TlsError;
+  std::vector<SmtpStep> Opening;
+  SmtpReply LastReply;
+  DaneAnswer Dane;
+};
+
+// The settings every probe shares, copied before the workers start.
+struct ProbeSettings {
+  std::string HeloName;
+  int Timeout = 0;
+  bool Tls = false;
+  TIdDNSResolver Resolver;  // for the TLSA records
+};
+
+// Connect, greeting, EHLO and STARTTLS with its handshake, then QUIT; the
+// TLSA records after. Runs on a worker: its waits never pump and end once
+// stop is set; the client's own limits bound the whole exchange.
+void Probe(MxProbe& probe, const ProbeSettings& settings, const std::atomic<bool>& stop) {
+  WorkerStop scope(stop);
+  TIdSMTP smtp;
+  smtp.Host = probe.Mx.Host;
+  smtp.Port = kDefaultSmtpPort;
+  smtp.HeloName = settings.HeloName;
+  smtp.ConnectTimeout = settings.Timeout;
+  smtp.ReadTimeout = settings.Timeout;
+  smtp.StartTls = settings.Tls;
+  probe.Connected = smtp.Connect();
+  probe.TlsState = smtp.TlsState;
+  probe.Tls = smtp.Tls;
+  probe.TlsError = smtp.TlsError;
+  probe.Opening = smtp.Opening;
+  probe.LastReply = smtp.LastReply;
+  if (probe.Connected) smtp.Disconnect();
+  if (probe.Connected && settings.Tls && DaneApplies(probe.Mx.Host) && !AbortRequested())
+    probe.Dane = AskTlsa(settings.Resolver, probe.Mx.Host, kDefaultSmtpPort);
+}
+
+// Every probe on a worker of its own; the user-interface thread keeps the
+// window alive meanwhile and, on an abort request, stops them all. False
+// when the user aborted.
+bool ProbeInParallel(std::vector<MxProbe>& probes, const ProbeSettings& settings) {
+  std::atomic<bool> stop{false};
+  std::atomic<std::size_t> done{0};
+  std::vector<std::thread> workers;
+  for (MxProbe& p : probes) {
+    try {
+      workers.emplace_back([&p, &settings, &stop, &done] {
+        Probe(p, settings, stop);
+        ++done;
+      });
+    } catch (const std::system_error&) {
+      ++done;  // no worker: that exchanger stays unanswered
+    }
+  }
+  bool aborted = false;
+  while (done.load() < probes.size())
+    if (PauseUntil(Deadline::In(10)) == WaitEnd::Aborted) {
+      aborted = true;
+      stop = true;
+      break;
+    }
+  for (std::thread& t : workers) t.join();
+  return !aborted;
+}
+}  // namespace
+
+namespace {
+
+// A reply is shown line by line as the server sent it (codes, "-"
+// continuations, enhanced status codes); one that never came is said so,
+// not shown as an empty line.
+void ShowReply(TfrmMain& f, const SmtpReply& reply, bool accepted) {
+  if (reply.Code == 0)
+    f.AppendOutput(f.reEMail, LangText("Main|OutEMailNoReply", "Keine Antwort vom Server."), clRed);
+  else
+    f.AppendOutput(f.reEMail, reply.AsSent(), accepted ? clBlack : clRed, {{"smtp_code", reply.Code}});
+}
+
+// The handshake's report; a failed one also says why (the dialogue goes on
+// without TLS after STARTTLS, so this is a finding, not the end).
+void ShowTls(TfrmMain& f, const TlsReport& report, TSmtpTls state, const std::string& error,
+             const TLineFields& mxField) {
+  AppendTlsReport(f, f.reEMail, report, mxField);
+  if (state == TSmtpTls::Failed)
+    f.AppendOutput(f.reEMail, LangText("Main|OutEMailTlsFailed", "TLS-Handshake fehlgeschlagen: %s1%", {error}),
+                   clMaroon, JoinFields(mxField, {{"tls_error", error}}));
+}
+
+// A session that stayed in plain text although TLS was asked for.
+void ShowTlsNote(TfrmMain& f, TSmtpTls state, const TLineFields& mxField) {
+  if (state == TSmtpTls::NotOffered)
+    f.AppendOutput(f.reEMail,
+                   LangText("Main|OutEMailTlsNotOffered",
+                            "Der Server bietet kein STARTTLS an; die Sitzung läuft unverschlüsselt."),
+                   clMaroon, JoinFields(mxField, {{"starttls", false}}));
+  else if (state == TSmtpTls::Refused)
+    f.AppendOutput(f.reEMail,
+                   LangText("Main|OutEMailTlsRefused",
+                            "Der Server hat STARTTLS abgelehnt; die Sitzung läuft unverschlüsselt."),
+                   clMaroon, JoinFields(mxField, {{"starttls", false}}));
+}
+
+TLineValue TlsStateName(TSmtpTls state) {
+  switch (state) {
+    case TSmtpTls::Off: return {};
+    case TSmtpTls::NotOffered: return std::string("not_offered");
+    case TSmtpTls::Refused: return std::string("refused");
+    case TSmtpTls::Failed: return std::string("failed");
+    case TSmtpTls::Done: return std::string("done");
+  }
+  return {};
+}
+
+// The opening as it went: the greeting, EHLO, and HELO after a refused
+// EHLO, each command as sent; STARTTLS, the handshake (shown by onTls) and
+// EHLO again.
+void ShowOpening(TfrmMain& f, const std::vector<SmtpStep>& opening, const std::string& server, int port,
+                 const std::function<void()>& onTls) {
+  for (const SmtpStep& step : opening) {
+    if (step.Kind == SmtpStep::TKind::Tls) {
+      onTls();
+      continue;
+    }
+    if (step.Kind == SmtpStep::TKind::Reconnect) {
+      f.AppendOutput(f.reEMail,
+                     LangText("Main|OutEMailTlsReconnect", "Neue Verbindung ohne TLS mit \"%s1%\", Port %s2%:",
+                              {server, std::to_string(port)}),
+                     clNavy);
+      continue;
+    }
+    if (!step.Command.empty()) f.AppendOutput(f.reEMail, step.Command, clBlue);
+    const int expected = step.Command.empty() || step.Command == "STARTTLS" ? 220 : 250;
+    ShowReply(f, step.Reply, step.Reply.Code == expected);
+  }
+}
+
+// The window's resolver set up for the Mail-Check's own questions.
+TIdDNSResolver DaneResolver(TfrmMain& f) {
+  TIdDNSResolver resolver = f.IdDNSResolver;
+  resolver.Host = ActiveDnsServerIP;
+  resolver.WaitingTime = NameResTimeout;
+  return resolver;
+}
+
+// "Alle Mail-Exchanger prüfen": every exchanger's opening asked at once,
+// each block written in preference order. Returns the first exchanger that
+// answered, for the dialogue up to RCPT TO; empty when the run ends here
+// (none answered, or the user aborted), which is said.
+std::string AllExchangers(TfrmMain& f, std::vector<Exchanger> list, int timeout, TLineValue& result) {
+  TRichEdit& pane = f.reEMail;
+  if (list.size() > kMaxExchangers) {
+    f.AppendOutput(pane,
+                   LangText("Main|OutEMailMxCut", "Nur die ersten %s1% von %s2% Mail-Exchangern werden geprüft.",
+                            {std::to_string(kMaxExchangers), std::to_string(list.size())}),
+                   clNavy, {{"mx_count", static_cast<std::int64_t>(list.size())}});
+    list.resize(kMaxExchangers);
+  }
+  ProbeSettings settings;
+  settings.HeloName = f.IdSMTP.HeloName;
+  settings.Timeout = timeout;
+  settings.Tls = f.chkEMailTls.Checked();
+  settings.Resolver = DaneResolver(f);
+  std::vector<MxProbe> probes;
+  for (const Exchanger& mx : list) probes.push_back({mx});
+  if (!ProbeInParallel(probes, settings)) {
+    f.AppendOutput(pane, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
+    return {};
+  }
+  std::string first;
+  std::vector<TLineValue> summary;
+  const std::string port = std::to_string(kDefaultSmtpPort);
+  for (std::size_t i = 0; i < probes.size(); ++i) {
+    const MxProbe& p = probes[i];
+    const TLineFields mxField{{"mx", p.Mx.Host}};
+    f.AppendOutput(pane,
+                   LangText("Main|OutEMailMxBlock", "Mail-Exchanger %s1% von %s2%: \"%s3%\" (Präferenz %s4%)",
+                            {std::to_string(i + 1), std::to_string(probes.size()), p.Mx.Host,
+                             std::to_string(p.Mx.Preference)}),
+                   clBlue, JoinFields(mxField, {{"preference", p.Mx.Preference}}));
+    if (p.Connected)
+      f.AppendOutput(pane,
+                     LangText("Main|OutEMailConnected", "Verbunden mit MX-Server \"%s1%\", Port %s2%.",
+                              {p.Mx.Host, port}),
+                     clNavy);
+    ShowOpening(f, p.Opening, p.Mx.Host, kDefaultSmtpPort,
+                [&] { ShowTls(f, p.Tls, p.TlsState, p.TlsError, mxField); });
+    if (!p.Connected) {
+      f.AppendOutput(pane, LangText("Main|OutEMailNoConnection", "Die Verbindung konnte nicht hergestellt werden!"),
+                     clRed, mxField);
+    } else {
+      ShowTlsNote(f, p.TlsState, mxField);
+      if (first.empty()) first = p.Mx.Host;
+    }
+    const std::string dane =
+        AppendDaneLines(f, pane, p.Dane, p.Tls, p.TlsState == TSmtpTls::Done, mxField);
+    summary.emplace_back(TLineFields{{"mx", p.Mx.Host},
+                                     {"preference", p.Mx.Preference},
+                                     {"connected", p.Connected},
+                                     {"tls", p.Connected ? TlsStateName(p.TlsState) : TLineValue()},
+                                     {"dane", dane.empty() ? TLineValue() : TLineValue(dane)}});
+    f.AppendOutput(pane, "", clBlack);
+  }
+  result = TLineValue::List(std::move(summary));
+  if (first.empty())
+    f.AppendOutput(pane, LangText("Main|OutEMailMxNoneAnswered", "Keiner der Mail-Exchanger hat geantwortet."),
+                   clRed);
+  return first;
+}
+
 }  // namespace
 
 void TfrmMain::btnEMailStartClick() {
@@ -51,7 +281,7 @@ void TfrmMain::btnEMailStartClick() {
   run.Inputs = {&lblEMailAddress, &cmbEMailAddress, &lblEMailSender,  &cmbEMailSender,
                 &lblEMailMXServer, &cmbEMailMXServer, &lblEMailTimeout, &cmbEMailTimeout,
                 &chkEMailPolicy, &lblEMailSpfIp, &cmbEMailSpfIp, &lblEMailDkim, &cmbEMailDkim,
-                &chkEMailTls};
+                &chkEMailTls, &chkEMailAllMx};
   run.MainInput = &cmbEMailAddress;
   run.Histories = {&cmbEMailSender, &cmbEMailMXServer, &cmbEMailSpfIp, &cmbEMailDkim};
   run.Pane = &reEMail;
@@ -62,23 +292,25 @@ void TfrmMain::btnEMailStartClick() {
   // What the dialogue found, however it ends: the server asked and the
   // server's verdicts (null: not asked).
   std::string server;
-  TLineValue senderVerdict, recipientVerdict, tlsState;
+  TLineValue senderVerdict, recipientVerdict, tlsState, daneState, exchangers;
   TLineFields policy;  // the sender policies' values, when checked
   struct Summary {
     TfrmMain& f;
     const std::string& address;
     const std::string& server;
-    const TLineValue &sender, &recipient, &tls;
+    const TLineValue &sender, &recipient, &tls, &dane, &exchangers;
     const TLineFields& policy;
     ~Summary() {
       f.SetToolResult(pgEMail, JoinFields({{"address", address},
                                            {"server", server.empty() ? TLineValue() : TLineValue(server)},
                                            {"sender_accepted", sender},
                                            {"recipient_accepted", recipient},
-                                           {"tls", tls}},
+                                           {"tls", tls},
+                                           {"dane", dane},
+                                           {"exchangers", exchangers}},
                                           policy));
     }
-  } summary{*this, address, server, senderVerdict, recipientVerdict, tlsState, policy};
+  } summary{*this, address, server, senderVerdict, recipientVerdict, tlsState, daneState, exchangers, policy};
 
   // ---- The input.
   if (address.empty()) {
@@ -206,22 +438,29 @@ void TfrmMain::btnEMailStartClick() {
                    clRed);
       return;
     }
-    // Lowest preference wins, the first of equals; 65535 never. A record
-    // without an exchange (a "null MX") says the domain takes no mail.
-    unsigned lowest = 65535;
+    // Lowest preference first, equals in the order of the answer; 65535
+    // never. A record without an exchange (a "null MX") says the domain
+    // takes no mail.
+    std::vector<Exchanger> mxList;
     for (const TResultRecord& rec : IdDNSResolver.QueryResult) {
-      if (rec.Kind != TRecordKind::MX || rec.Preference >= lowest) continue;
       const std::string exchange = Trim(rec.HostName);
-      if (exchange.empty() || exchange == ".") continue;
-      lowest = rec.Preference;
-      server = exchange;
+      if (rec.Kind != TRecordKind::MX || rec.Preference >= 65535 || exchange.empty() || exchange == ".")
+        continue;
+      mxList.push_back({exchange, rec.Preference});
     }
+    std::stable_sort(mxList.begin(), mxList.end(),
+                     [](const Exchanger& a, const Exchanger& b) { return a.Preference < b.Preference; });
+    if (!mxList.empty()) server = mxList.front().Host;
     if (server.empty()) {
       AppendOutput(reEMail,
                    "\r\n" + LangText("Main|OutEMailNoValidMXEntry",
                                      "Es konnte kein gültiger MX-Eintrag für die Domain ermittelt werden!"),
                    clRed);
       return;
+    }
+    if (chkEMailAllMx.Checked()) {
+      server = AllExchangers(*this, mxList, timeout, exchangers);
+      if (server.empty()) return;
     }
   }
 
@@ -231,44 +470,24 @@ void TfrmMain::btnEMailStartClick() {
                LangText("Main|OutEMailCheckAddr", "Überprüfe die Adresse \"%s1%\" mit dem MX-Server \"%s2%\"...",
                         {address, server}),
                clNavy);
-  // A reply is shown line by line as the server sent it (codes, "-"
-  // continuations, enhanced status codes); one that never came is said so,
-  // not shown as an empty line.
-  auto showReply = [this](const SmtpReply& reply, bool accepted) {
-    if (reply.Code == 0)
-      AppendOutput(reEMail, LangText("Main|OutEMailNoReply", "Keine Antwort vom Server."), clRed);
-    else
-      AppendOutput(reEMail, reply.AsSent(), accepted ? clBlack : clRed, {{"smtp_code", reply.Code}});
-  };
   IdSMTP.Host = server;
   IdSMTP.Port = port;
   IdSMTP.StartTls = chkEMailTls.Checked();
   // The submission port with TLS from the first byte.
   IdSMTP.ImplicitTls = IdSMTP.StartTls && port == kImplicitTlsPort;
   const TLineFields mxField{{"mx", server}};
-  // The handshake's report; a failed one also says why (the dialogue goes
-  // on without TLS after STARTTLS, so this is a finding, not the end).
-  auto showTls = [&] {
-    AppendTlsReport(*this, reEMail, IdSMTP.Tls, mxField);
-    if (IdSMTP.TlsState == TSmtpTls::Failed)
-      AppendOutput(reEMail,
-                   LangText("Main|OutEMailTlsFailed", "TLS-Handshake fehlgeschlagen: %s1%", {IdSMTP.TlsError}),
-                   clMaroon, JoinFields(mxField, {{"tls_error", IdSMTP.TlsError}}));
-  };
-  auto tlsName = [](TSmtpTls state) -> TLineValue {
-    switch (state) {
-      case TSmtpTls::Off: return {};
-      case TSmtpTls::NotOffered: return std::string("not_offered");
-      case TSmtpTls::Refused: return std::string("refused");
-      case TSmtpTls::Failed: return std::string("failed");
-      case TSmtpTls::Done: return std::string("done");
-    }
-    return {};
+  // DANE for an exchanger named by a host name, once its TLS is known.
+  const bool dane = IdSMTP.StartTls && DaneApplies(server);
+  auto showDane = [&] {
+    DaneAnswer answer;
+    IdSMTP.Aside([&] { answer = AskTlsa(DaneResolver(*this), server, port); });
+    daneState = AppendDaneLines(*this, reEMail, answer, IdSMTP.Tls, IdSMTP.TlsState == TSmtpTls::Done, mxField);
   };
   if (!IdSMTP.Connect()) {
     if (aborted()) return;
-    tlsState = tlsName(IdSMTP.TlsState);
-    if (IdSMTP.ImplicitTls && IdSMTP.TlsState == TSmtpTls::Failed) showTls();
+    tlsState = TlsStateName(IdSMTP.TlsState);
+    if (IdSMTP.ImplicitTls && IdSMTP.TlsState == TSmtpTls::Failed)
+      ShowTls(*this, IdSMTP.Tls, IdSMTP.TlsState, IdSMTP.TlsError, mxField);
     // The client has closed the connection; what the server said last
     // (its greeting, say) tells why.
     AppendOutput(reEMail,
@@ -278,56 +497,37 @@ void TfrmMain::btnEMailStartClick() {
       AppendOutput(reEMail, "\r\n" + IdSMTP.LastReply.AsSent(), clRed, {{"smtp_code", IdSMTP.LastReply.Code}});
     return;
   }
-  tlsState = tlsName(IdSMTP.TlsState);
+  tlsState = TlsStateName(IdSMTP.TlsState);
   AppendOutput(reEMail,
                "\r\n" + LangText("Main|OutEMailConnected", "Verbunden mit MX-Server \"%s1%\", Port %s2%.",
                                    {server, std::to_string(port)}),
                clNavy);
-  // The opening as it went: the greeting, EHLO, and HELO after a refused
-  // EHLO, each command as sent; STARTTLS, the handshake and EHLO again.
-  for (const SmtpStep& step : IdSMTP.Opening) {
-    if (step.Kind == SmtpStep::TKind::Tls) {
-      showTls();
-      continue;
-    }
-    if (step.Kind == SmtpStep::TKind::Reconnect) {
-      AppendOutput(reEMail,
-                   LangText("Main|OutEMailTlsReconnect", "Neue Verbindung ohne TLS mit \"%s1%\", Port %s2%:",
-                            {server, std::to_string(port)}),
-                   clNavy);
-      continue;
-    }
-    if (!step.Command.empty()) AppendOutput(reEMail, step.Command, clBlue);
-    const int expected = step.Command.empty() || step.Command == "STARTTLS" ? 220 : 250;
-    showReply(step.Reply, step.Reply.Code == expected);
-  }
-  if (IdSMTP.TlsState == TSmtpTls::NotOffered)
-    AppendOutput(reEMail,
-                 LangText("Main|OutEMailTlsNotOffered",
-                          "Der Server bietet kein STARTTLS an; die Sitzung läuft unverschlüsselt."),
-                 clMaroon, JoinFields(mxField, {{"starttls", false}}));
-  else if (IdSMTP.TlsState == TSmtpTls::Refused)
-    AppendOutput(reEMail,
-                 LangText("Main|OutEMailTlsRefused",
-                          "Der Server hat STARTTLS abgelehnt; die Sitzung läuft unverschlüsselt."),
-                 clMaroon, JoinFields(mxField, {{"starttls", false}}));
+  // The DANE lines follow the TLS report of a handshake that worked, else
+  // the opening's note on TLS.
+  ShowOpening(*this, IdSMTP.Opening, server, port, [&] {
+    ShowTls(*this, IdSMTP.Tls, IdSMTP.TlsState, IdSMTP.TlsError, mxField);
+    if (dane && IdSMTP.TlsState == TSmtpTls::Done) showDane();
+  });
+  ShowTlsNote(*this, IdSMTP.TlsState, mxField);
+  if (dane && IdSMTP.TlsState != TSmtpTls::Done) showDane();
+  if (aborted()) return;
 
   const std::string mailFrom = "MAIL FROM: <" + sender + ">";
   AppendOutput(reEMail, mailFrom, clBlue);
   const bool senderOk = IdSMTP.SendCmd(mailFrom, 250);
   if (aborted()) return;
-  showReply(IdSMTP.LastReply, senderOk);
+  ShowReply(*this, IdSMTP.LastReply, senderOk);
   bool recipientOk = false;
   if (senderOk) {
     const std::string rcptTo = "RCPT TO: <" + recipient + ">";
     AppendOutput(reEMail, rcptTo, clBlue);
     recipientOk = IdSMTP.SendCmd(rcptTo, 250);
     if (aborted()) return;
-    showReply(IdSMTP.LastReply, recipientOk);
+    ShowReply(*this, IdSMTP.LastReply, recipientOk);
   }
   AppendOutput(reEMail, "QUIT", clBlue);
   const bool quitOk = IdSMTP.SendCmd("QUIT", 221);
-  showReply(IdSMTP.LastReply, quitOk);
+  ShowReply(*this, IdSMTP.LastReply, quitOk);
 
   // Give the server a moment to close its side; stop waiting once it has.
   const Deadline closeBy = Deadline::In(kCloseWaitMs);

@@ -67,6 +67,7 @@ std::vector<TabTable> BuildTabTables(TfrmMain& f) {
                 in(K::Check, f.chkEMailPolicy, grpEMail), in(K::Label, f.lblEMailSpfIp, grpEMail),
                 in(K::Combo, f.cmbEMailSpfIp, grpEMail), in(K::Label, f.lblEMailDkim, grpEMail),
                 in(K::Combo, f.cmbEMailDkim, grpEMail), in(K::Check, f.chkEMailTls, grpEMail),
+                in(K::Check, f.chkEMailAllMx, grpEMail),
                 on(K::Pane, f.reEMail)}});
 
   TControl& grpHead = f.grpHead;

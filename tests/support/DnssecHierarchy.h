@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -36,8 +37,10 @@ class DnssecHierarchy {
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
 
-  // Empty when the servers run, else why they do not.
-  std::string Start() {
+  // Empty when the servers run, else why they do not. extra: records added
+  // to a domain's zone before it is signed, by domain ("good", "insecure"),
+  // "@NET@" in them standing for the hierarchy's net ("127.x.y.").
+  std::string Start(const std::map<std::string, std::string>& extra = {}) {
     if (geteuid() != 0) return "needs root (name servers on port 53 of loopback addresses)";
     for (const char* tool : {"/usr/sbin/nsd", "/usr/sbin/unbound", "/usr/bin/ldns-signzone",
                              "/usr/bin/ldns-keygen"})
@@ -51,6 +54,11 @@ class DnssecHierarchy {
       char tmpl[] = "/tmp/quovix-dnssec-XXXXXX";
       if (!mkdtemp(tmpl)) return "no temporary folder";
       dir_ = tmpl;
+      for (const auto& [domain, records] : extra) {
+        std::string text = records;
+        for (size_t at; (at = text.find("@NET@")) != std::string::npos;) text.replace(at, 5, net_);
+        std::ofstream(dir_ + "/extra-" + domain + ".zone") << text;
+      }
       const std::string script = std::string(QUOVIX_SOURCE_DIR) + "/tests/support/dnssec-zones.sh";
       const std::string cmd = "sh '" + script + "' '" + dir_ + "' " + RootAddress() + " " +
                               TldAddress() + " " + DomainAddress() + " >'" + dir_ +
@@ -74,6 +82,8 @@ class DnssecHierarchy {
   std::string RootAddress() const { return net_ + "1"; }
   std::string TldAddress() const { return net_ + "2"; }
   std::string DomainAddress() const { return net_ + "3"; }
+  // An address of the hierarchy's net for a server of the test's ("25": "127.x.y.25").
+  std::string NetAddress(const std::string& host) const { return net_ + host; }
   // The validating resolver, as the DNS server setting takes it.
   std::string Resolver() const { return net_ + "9:" + std::to_string(resolverPort_); }
   const std::string& Folder() const { return dir_; }

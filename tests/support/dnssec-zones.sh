@@ -13,6 +13,9 @@
 # insecure.test  no DS at the parent (the parent's NSEC proves it), unsigned
 # sha1.test      signed with RSA/SHA-1
 # lame.test      delegated to a server that is not authoritative for it
+#
+# A file DIR/extra-<domain>.zone written beforehand (records with absolute
+# owner names) is added to that domain's zone before it is signed.
 set -eu
 dir=$1 root=$2 tld=$3 dom=$4
 mkdir -p "$dir"
@@ -51,6 +54,7 @@ for d in good expired badds sha1; do
     if [ "$d" = good ]; then
       printf 'good.test. IN NS ns2.good.test.\nns2.good.test. IN A %s\n' "$dom"
     fi
+    if [ -f "extra-$d.zone" ]; then cat "extra-$d.zone"; fi
   } >"$d.zone"
   if [ "$d" = expired ]; then
     sign "$d.test." "$d.zone" 20200201000000 20200101000000 "$ksk" "$zsk"
@@ -69,6 +73,7 @@ done
   printf 'insecure.test. IN NS ns1.insecure.test.\n'
   printf 'ns1.insecure.test. IN A %s\n' "$dom"
   printf 'www.insecure.test. IN A 192.0.2.80\n'
+  if [ -f extra-insecure.zone ]; then cat extra-insecure.zone; fi
 } >insecure.zone
 
 ksk=$(key test. ECDSAP256SHA256 -k)

@@ -1,0 +1,42 @@
+// Mail-Check's DANE part (RFC 7672): the TLSA records of a mail exchanger,
+// asked with the DO bit, and each matched against the chain the exchanger
+// sent in its TLS handshake.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/Controls.h"
+#include "clients/DnsClient.h"
+#include "clients/TlsReport.h"
+
+namespace quovix {
+
+class TfrmMain;
+
+struct DaneAnswer {
+  enum class TState { NotAsked, Failed, None, Records };
+  TState State = TState::NotAsked;
+  std::string Name;   // "_25._tcp.mx.example.org"
+  std::string Error;  // why Failed
+  bool Validated = false;  // the resolver set AD: DNSSEC vouches for the records
+  std::vector<TTlsaData> Records;
+};
+
+// DANE applies to an exchanger named by a host name; an address literal
+// has no name to hold TLSA records.
+bool DaneApplies(const std::string& exchanger);
+
+// Asks the TLSA records at _<port>._tcp.<exchanger> of the resolver's server
+// (a copy of the window's, set up for the Mail-Check), with the DO bit. Safe
+// on a worker thread: every wait is bounded and honours its stop flag.
+DaneAnswer AskTlsa(TIdDNSResolver resolver, const std::string& exchanger, int port);
+
+// Appends the answer's lines: each record with whether it fits the chain of
+// the report (only when tlsDone: the session ran over TLS), and the verdict.
+// Returns the verdict's name for the result: "match", "no_match",
+// "unvalidated", "none", "no_tls", "failed".
+std::string AppendDaneLines(TfrmMain& f, TRichEdit& pane, const DaneAnswer& answer, const TlsReport& tls,
+                            bool tlsDone, const TLineFields& context);
+
+}  // namespace quovix
