@@ -139,7 +139,7 @@ void TfrmMain::ApplyLanguageTexts() {
   lblEMailSpfIp.SetCaption(LangText("Main|lblEMailSpfIp", "Absender-&IP (optional):"));
   lblEMailDkim.SetCaption(LangText("Main|lblEMailDkim", "DKIM-Se&lektoren (optional):"));
   chkEMailTls.SetCaption(LangText("Main|chkEMailTls", "TLS prü&fen"));
-  chkEMailAllMx.SetCaption(LangText("Main|chkEMailAllMx", "Alle Mail-E&xchanger prüfen"));
+  chkEMailAllMx.SetCaption(LangText("Main|chkEMailAllMx", "&Alle Mail-Exchanger prüfen"));
   lblHeadURL.SetCaption(LangText("Main|lblHeadURL", "&URL:"));
   lblTimeServer.SetCaption(LangText("Main|lblTimeServer", "&NTP-Server:"));
   btnTimeQuery.SetCaption(LangText("Main|btnTimeQuery", "&Abfragen"));
