@@ -384,7 +384,7 @@ std::vector<std::string> CommandLineHelp() {
       {"/EMailSpfHelo:NAME", "Mail-Check: the HELO name SPF sees"},
       {"/EMailDkim:SEL1,SEL2", "Mail-Check: DKIM selectors to look up beside the built-in ones"},
       {"/EMailConnect:1|0", "Mail-Check: 0 checks the policies alone, with no SMTP connection"},
-      {"/EMailTls:1|0", "Mail-Check: STARTTLS (TLS at once on port 465) and the certificate chain"},
+      {"/EMailTls:1|0", "Mail-Check: STARTTLS (TLS at once on port 465) and the certificate chain; the domain's MTA-STS policy and TLS reporting"},
       {"/Head:URL", "HTTP-Header tab: show the response headers of a URL, then run"},
       {"/HeadT:MS", "HTTP-Header: timeout in ms"},
       {"/HeadR:1|0", "HTTP-Header: follow redirections automatically"},

@@ -136,6 +136,7 @@ void TfrmMain::btnEMailStartClick() {
     }
     AppendOutput(reEMail, "", clBlack);
   }
+  if (!EMailStsSection(domain, SplitUrlPort(mxIdn).first, policy)) return;
   if (!EMailConnect) {
     AppendOutput(reEMail, LangText("Main|OutEMailQueryDone", "Anfrage beendet."), clBlue);
     return;
@@ -311,6 +312,7 @@ void TfrmMain::btnEMailStartClick() {
                  LangText("Main|OutEMailTlsRefused",
                           "Der Server hat STARTTLS abgelehnt; die Sitzung läuft unverschlüsselt."),
                  clMaroon, JoinFields(mxField, {{"starttls", false}}));
+  if (IdSMTP.StartTls) EMailStsAfterTls(server, IdSMTP.TlsState == TSmtpTls::Done ? &IdSMTP.Tls : nullptr);
 
   const std::string mailFrom = "MAIL FROM: <" + sender + ">";
   AppendOutput(reEMail, mailFrom, clBlue);
