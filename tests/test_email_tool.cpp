@@ -1010,6 +1010,10 @@ std::vector<ScriptedDnsServer::Datagram> StsZone(const std::string& query) {
   const Question q = ParseQuestion(query);
   const std::string owner = Bytes().ptr(12).b;
   auto starts = [&](const char* prefix) { return q.name.rfind(prefix, 0) == 0; };
+  if (q.type == 16 && q.name == "_mta-sts.several.test")
+    return {{Reply(q, 0, {Rr(owner, 16, TxtRdata({"v=STSv1; id=1"})), Rr(owner, 16, TxtRdata({"v=STSv1; id=2"}))})}};
+  if (q.type == 16 && q.name == "_smtp._tls.several.test")
+    return {{Reply(q, 0, {Rr(owner, 16, TxtRdata({"v=TLSRPTv1; rua=http://r.several.test/"}))})}};
   if (q.type == 16 && starts("_mta-sts.")) return {{Reply(q, 0, {Rr(owner, 16, TxtRdata({"v=STSv1; id=1"}))})}};
   if (q.type == 16 && starts("_smtp._tls.") && q.name != "_smtp._tls.testing.test")
     return {{Reply(q, 0, {Rr(owner, 16, TxtRdata({"v=TLSRPTv1; rua=mailto:tls@" + q.name.substr(11)}))})}};
@@ -1154,6 +1158,14 @@ TEST(MailCheckToolSts, PolicyFetchedCheckedAndExchangersMatched) {
     EXPECT_TRUE(w.f.IdHTTP.HandleRedirects);
     EXPECT_EQ(w.f.IdHTTP.Limits.MaxBodyBytes, HttpLimits().MaxBodyBytes);
   }
+  // Records that do not count: several of MTA-STS, a report destination of
+  // another scheme; nothing is fetched.
+  EXPECT_EQ(StsSection(w.Run("user@several.test", "mx.several.test")),
+            (Lines{"blue|Transport-Richtlinien der Domain \"several.test\":",
+                   "other|  MTA-STS: mehrere Einträge bei _mta-sts.several.test: keiner gilt.",
+                   "other|  TLS-Berichte: Eintrag bei _smtp._tls.several.test fehlerhaft, kein mailto:- oder "
+                   "https:-Ziel: \"http://r.several.test/\": v=TLSRPTv1; rua=http://r.several.test/",
+                   "black|"}));
   // With the box off the section is not there, and nothing is asked for it.
   w.f.chkEMailTls.SetChecked(false);
   const int asked = dns.Queries();

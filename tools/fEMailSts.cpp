@@ -107,6 +107,29 @@ bool TfrmMain::EMailStsSection(const std::string& domain, const std::string& ser
     return true;
   };
   TLineValue modeResult;
+  // The maroon line of a record that is not known (DNS failure), not one
+  // (several) or broken, told the same way for both kinds; false for a
+  // valid record and for none.
+  auto recordFault = [this](const std::string& label, const char* field, const std::string& name,
+                            const spf::DnsAnswer& answer, sts::TxtState state, const std::string& text,
+                            const sts::Problem& fault) {
+    std::string line, code;
+    if (answer.Status == spf::DnsStatus::Failed) {
+      line = LangText("Main|OutStsRecordDns", "  %s1%: DNS-Fehler, der Eintrag bei %s2% ist nicht bekannt.", {label, name});
+      code = "dns";
+    } else if (state == sts::TxtState::Several) {
+      line = LangText("Main|OutStsRecordSeveral", "  %s1%: mehrere Einträge bei %s2%: keiner gilt.", {label, name});
+      code = "several";
+    } else if (state == sts::TxtState::Malformed) {
+      line = LangText("Main|OutStsRecordBad", "  %s1%: Eintrag bei %s2% fehlerhaft, %s3%: %s4%",
+                      {label, name, RecordFaultText(fault), MaskControls(text)});
+      code = fault.Code;
+    } else {
+      return false;
+    }
+    AppendOutput(reEMail, line, clMaroon, {{field, code}});
+    return true;
+  };
 
   // ---- MTA-STS: the record, then the policy it announces.
   const std::string stsName = "_mta-sts." + domain;
@@ -116,21 +139,11 @@ bool TfrmMain::EMailStsSection(const std::string& domain, const std::string& ser
                                                                                  : std::vector<std::string>{});
   sts::Policy policy;
   bool inForce = false;
-  if (stsTxt.Status == spf::DnsStatus::Failed) {
-    AppendOutput(reEMail, LangText("Main|OutStsDns", "  MTA-STS: DNS-Fehler, der Eintrag bei %s1% ist nicht bekannt.", {stsName}),
-                 clMaroon, {{"sts_problem", "dns"}});
-  } else if (rec.State == sts::TxtState::None) {
+  const bool stsFault = recordFault("MTA-STS", "sts_problem", stsName, stsTxt, rec.State, rec.Text, rec.Fault);
+  if (!stsFault && rec.State == sts::TxtState::None) {
     AppendOutput(reEMail, LangText("Main|OutStsNone", "  MTA-STS: kein Eintrag bei %s1%, keine Richtlinie.", {stsName}),
                  clNavy);
-  } else if (rec.State == sts::TxtState::Several) {
-    AppendOutput(reEMail, LangText("Main|OutStsSeveral", "  MTA-STS: mehrere Einträge bei %s1%: keiner gilt.", {stsName}),
-                 clMaroon, {{"sts_problem", "several"}});
-  } else if (rec.State == sts::TxtState::Malformed) {
-    AppendOutput(reEMail,
-                 LangText("Main|OutStsTxtBad", "  MTA-STS: Eintrag bei %s1% fehlerhaft, %s2%: %s3%",
-                          {stsName, RecordFaultText(rec.Fault), MaskControls(rec.Text)}),
-                 clMaroon, {{"sts_problem", rec.Fault.Code}});
-  } else {
+  } else if (!stsFault) {
     AppendOutput(reEMail, "  " + stsName + ": " + MaskControls(rec.Text), clNavy, {{"sts_id", rec.Id}});
     inForce = EMailStsFetch(domain, policy);
     if (aborted()) return false;
@@ -172,24 +185,14 @@ bool TfrmMain::EMailStsSection(const std::string& domain, const std::string& ser
   const sts::TlsRptRecord rpt = sts::ReadTlsRptRecords(rptTxt.Status == spf::DnsStatus::Ok ? rptTxt.Values
                                                                                       : std::vector<std::string>{});
   std::vector<TLineValue> rua;
-  if (rptTxt.Status == spf::DnsStatus::Failed) {
-    AppendOutput(reEMail,
-                 LangText("Main|OutTlsRptDns", "  TLS-Berichte: DNS-Fehler, der Eintrag bei %s1% ist nicht bekannt.", {rptName}),
-                 clMaroon, {{"tlsrpt_problem", "dns"}});
-  } else if (rpt.State == sts::TxtState::None) {
+  const bool rptFault = recordFault(LangText("Main|OutTlsRptLabel", "TLS-Berichte"), "tlsrpt_problem", rptName,
+                                    rptTxt, rpt.State, rpt.Text, rpt.Fault);
+  if (!rptFault && rpt.State == sts::TxtState::None) {
     AppendOutput(reEMail,
                  LangText("Main|OutTlsRptNone",
                           "  TLS-Berichte: kein Eintrag bei %s1%, gescheiterte TLS-Verbindungen meldet niemand.", {rptName}),
                  clNavy);
-  } else if (rpt.State == sts::TxtState::Several) {
-    AppendOutput(reEMail, LangText("Main|OutTlsRptSeveral", "  TLS-Berichte: mehrere Einträge bei %s1%: keiner gilt.", {rptName}),
-                 clMaroon, {{"tlsrpt_problem", "several"}});
-  } else if (rpt.State == sts::TxtState::Malformed) {
-    AppendOutput(reEMail,
-                 LangText("Main|OutTlsRptBad", "  TLS-Berichte: Eintrag bei %s1% fehlerhaft, %s2%: %s3%",
-                          {rptName, RecordFaultText(rpt.Fault), MaskControls(rpt.Text)}),
-                 clMaroon, {{"tlsrpt_problem", rpt.Fault.Code}});
-  } else {
+  } else if (!rptFault) {
     AppendOutput(reEMail, "  " + rptName + ": " + MaskControls(rpt.Text), clNavy);
     std::string list;
     for (const std::string& u : rpt.Rua) {
