@@ -385,8 +385,9 @@ std::vector<std::string> CommandLineHelp() {
       {"/EMailSpfHelo:NAME", "Mail-Check: the HELO name SPF sees"},
       {"/EMailDkim:SEL1,SEL2", "Mail-Check: DKIM selectors to look up beside the built-in ones"},
       {"/EMailConnect:1|0", "Mail-Check: 0 checks the policies alone, with no SMTP connection"},
-      {"/EMailTls:1|0", "Mail-Check: STARTTLS (TLS at once on port 465), the certificate chain, and DANE "
-                        "(the exchanger's TLSA records matched against it)"},
+      {"/EMailTls:1|0", "Mail-Check: STARTTLS (TLS at once on port 465), the certificate chain, DANE "
+                        "(the exchanger's TLSA records matched against it), the domain's MTA-STS policy and "
+                        "TLS reporting"},
       {"/EMailAllMx:1|0", "Mail-Check: every mail exchanger in parallel up to STARTTLS, then the dialogue "
                           "with the first that answers"},
       {"/Head:URL", "HTTP-Header tab: show the response headers of a URL, then run"},

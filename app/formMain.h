@@ -24,6 +24,9 @@ struct IIcmpProbes;
 }
 
 class TfrmMain;
+namespace sts {
+struct Policy;
+}
 
 // Tab page indexes of pcMain (the setting LastPage stores them).
 enum TPage {
@@ -425,6 +428,21 @@ class TfrmMain {
   void EMailPolicySection(const std::string& domain, TLineFields& result);
   void EMailDmarcSection(const std::string& domain, TLineFields& result);
   void EMailDkimSection(const std::string& domain, TLineFields& result);
+  // The transport policies of the recipient's domain (MTA-STS and TLS
+  // reporting), when the TLS box is on; server is the exchanger typed
+  // (empty: the domain's MX list is compared with the policy). False when
+  // the user aborted (the line is written). Its values go into the result.
+  bool EMailStsSection(const std::string& domain, const std::string& server, TLineFields& result);
+  // The policy file fetched and shown; true when it is valid.
+  bool EMailStsFetch(const std::string& domain, sts::Policy& policy);
+  // After an exchanger's handshake (tls null: no TLS came about): whether
+  // the TLS meets the policy in force; nothing without one.
+  void EMailStsAfterTls(const std::string& mx, const TlsReport* tls);
+  // The mode of the valid policy of this run ("enforce", "testing",
+  // "none"; empty when there is none), and the policy host's HTTPS port
+  // (tests move it to a loopback server of their own).
+  std::string EMailStsMode;
+  int EMailStsPort = 443;
   // SMTP client of the Mail-Check tool; each run sets its server, port,
   // time-outs and greeting name.
   TIdSMTP IdSMTP;

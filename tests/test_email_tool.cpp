@@ -11,11 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <tuple>
 
 #include "HttpTestPeers.h"
 #include "app/formMain.h"
+#include "clients/MtaSts.h"
 #include "common/Pump.h"
 #include "common/fMain.h"
 #include "dns_test_support.h"
@@ -753,10 +755,16 @@ TEST(MailCheckToolRealServer, ConsoleFrontEndPrintsOverviewDialogueAndVerdict) {
   httptest::ScriptedServer service([](httptest::ScriptConn& c, const std::string&, int) {
     c.Send(ServiceReply("198.51.100.7\n\nrelay.quovix.test"));
   });
+  // The domain's transport policies are asked of a DNS server that knows
+  // no name.
+  dnstest::ScriptedDnsServer dns([](const std::string& query) {
+    return std::vector<dnstest::ScriptedDnsServer::Datagram>{
+        {dnstest::Reply(dnstest::ParseQuestion(query), 3, {})}};
+  });
   httptest::TempDir dir;
   std::filesystem::copy_file(std::string(QUOVIX_BIN_DIR) + "/quovix-cli", dir.File("quovix-cli"));
-  dir.Write("Quovix.ini", "[Settings]\r\nActiveDnsServerIP=127.0.0.1\r\nExtIpUrl=" + service.Url("/") +
-                              "\r\n");
+  dir.Write("Quovix.ini", "[Settings]\r\nActiveDnsServerIP=127.0.0.1:" + std::to_string(dns.Port()) +
+                              "\r\nExtIpUrl=" + service.Url("/") + "\r\n");
   const std::string cmd = "cd " + dir.Path() + " && NO_COLOR=1 ./quovix-cli /EMail:nobody@quovix.test" +
                           " /EMailMX:" + At(server.Port()) + " /EMailT:5000 /EMailPolicy:0 >out.txt 2>err.txt";
   // The refused recipient is a red line: the exit status says so.
@@ -769,6 +777,10 @@ TEST(MailCheckToolRealServer, ConsoleFrontEndPrintsOverviewDialogueAndVerdict) {
   EXPECT_EQ(out, (Lines{"Übersicht:",
                         "  Anfrage mit:      nobody@quovix.test",
                         "  Domainname:       quovix.test",
+                        "",
+                        "Transport-Richtlinien der Domain \"quovix.test\":",
+                        "  MTA-STS: kein Eintrag bei _mta-sts.quovix.test, keine Richtlinie.",
+                        "  TLS-Berichte: kein Eintrag bei _smtp._tls.quovix.test, gescheiterte TLS-Verbindungen meldet niemand.",
                         "",
                         "Überprüfe die Adresse \"nobody@quovix.test\" mit dem MX-Server \"127.0.0.1\"...",
                         "",
@@ -1187,4 +1199,234 @@ TEST(MailCheckToolAllMx, BlocksInOrderSilentOneTimesOutDialogueWithTheFirstThatA
   EXPECT_TRUE(Containing(aborted, "Mail-Exchanger ").empty());
   // Generous: far below the ten seconds each worker would otherwise wait.
   EXPECT_LT(took, std::chrono::seconds(5));
+
+// ---- MTA-STS and TLS reporting ------------------------------------------------------
+
+namespace {
+
+// Each test domain's records: an MTA-STS record everywhere, a TLS reporting
+// record everywhere but at testing.test, exchangers for testing.test.
+std::vector<ScriptedDnsServer::Datagram> StsZone(const std::string& query) {
+  using namespace dnstest;
+  const Question q = ParseQuestion(query);
+  const std::string owner = Bytes().ptr(12).b;
+  auto starts = [&](const char* prefix) { return q.name.rfind(prefix, 0) == 0; };
+  if (q.type == 16 && q.name == "_mta-sts.several.test")
+    return {{Reply(q, 0, {Rr(owner, 16, TxtRdata({"v=STSv1; id=1"})), Rr(owner, 16, TxtRdata({"v=STSv1; id=2"}))})}};
+  if (q.type == 16 && q.name == "_smtp._tls.several.test")
+    return {{Reply(q, 0, {Rr(owner, 16, TxtRdata({"v=TLSRPTv1; rua=http://r.several.test/"}))})}};
+  if (q.type == 16 && starts("_mta-sts.")) return {{Reply(q, 0, {Rr(owner, 16, TxtRdata({"v=STSv1; id=1"}))})}};
+  if (q.type == 16 && starts("_smtp._tls.") && q.name != "_smtp._tls.testing.test")
+    return {{Reply(q, 0, {Rr(owner, 16, TxtRdata({"v=TLSRPTv1; rua=mailto:tls@" + q.name.substr(11)}))})}};
+  if (q.type == 15 && q.name == "testing.test")
+    return {{Reply(q, 0,
+                   {Rr(owner, 15, MxRdata(20, "mx2.testing.test")), Rr(owner, 15, MxRdata(10, "mx1.testing.test"))})}};
+  return {{Reply(q, 3, {})}};
+}
+
+// nginx serving the policy of each domain as mta-sts.<domain> with one
+// certificate of a test CA for them all; mta-sts.redirect.test redirects,
+// mta-sts.badtype.test serves its policy as HTML.
+struct StsPeers {
+  httptest::TempDir dir;
+  quovix::test::TestCa ca{dir.Path()};
+  int port = httptest::FreePort();
+  std::unique_ptr<httptest::NginxPeer> nginx;
+  std::string skipReason;
+
+  explicit StsPeers(const std::map<std::string, std::string>& policies) {
+    std::string san;
+    for (const char* d : {"redirect.test", "badtype.test"}) san += std::string(",DNS:mta-sts.") + d;
+    for (const auto& [domain, body] : policies) {
+      san += ",DNS:mta-sts." + domain;
+      dir.Write("www/mta-sts." + domain + "/.well-known/mta-sts.txt", body);
+    }
+    dir.Write("www/mta-sts.badtype.test/.well-known/mta-sts.txt", policies.begin()->second);
+    const auto cert = ca.Issue("mta-sts", "/CN=mta-sts.test", san.substr(1));
+    if (!ca.Ok() || !cert.ok) {
+      skipReason = "the test CA could not be made (openssl)";
+      return;
+    }
+    const std::string listen = "    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n    ssl_certificate " +
+                               cert.chain + ";\n    ssl_certificate_key " + cert.key + ";\n";
+    const std::string www = "    root " + dir.Path() + "/www/$host;\n";
+    nginx = std::make_unique<httptest::NginxPeer>(
+        dir,
+        "  server {\n" + listen + www + "    types { text/plain txt; }\n  }\n"
+        "  server {\n" + listen + "    server_name mta-sts.redirect.test;\n"
+        "    return 301 https://mta-sts.enforce.test/.well-known/mta-sts.txt;\n  }\n"
+        "  server {\n" + listen + "    server_name mta-sts.badtype.test;\n" + www + "    types { }\n  }\n",
+        std::vector<int>{port});
+    skipReason = nginx->skipReason;
+  }
+  // The window asks these peers: names of the policy hosts on loopback, the
+  // test CA trusted, the HTTPS port moved to nginx's.
+  void Use(MailWindow& w, const ScriptedDnsServer& dns) const {
+    for (const char* d : {"enforce.test", "testing.test", "redirect.test", "large.test", "badtype.test",
+                                 "hook-enforce.test", "hook-testing.test"})
+      w.names->All[std::string("mta-sts.") + d] = {IpAddress::Parse("127.0.0.1")};
+    w.f.IdHTTP.TlsExtraCaFile = ca.Ca();
+    w.f.EMailStsPort = port;
+    w.f.IdDNSResolver.Port = dns.Port();
+    w.f.chkEMailTls.SetChecked(true);
+  }
+  std::string Url(const std::string& domain) const {
+    return "https://mta-sts." + domain + ":" + std::to_string(port) + "/.well-known/mta-sts.txt";
+  }
+};
+
+// The section's lines: from its heading to its closing empty line.
+Lines StsSection(const Lines& shown) {
+  auto from = std::find_if(shown.begin(), shown.end(),
+                           [](const std::string& l) { return l.rfind("blue|Transport-Richtlinien", 0) == 0; });
+  auto to = std::find(from, shown.end(), "black|");
+  return Lines(from, to == shown.end() ? to : to + 1);
+}
+
+const std::string kPolicyHead = "navy|  _mta-sts.%d: v=STSv1; id=1";
+
+}  // namespace
+
+// The section without a connection: the record, the policy as fetched (or
+// why it could not be), each exchanger against the patterns in the colour
+// of the mode, and the TLS reporting destinations.
+TEST(MailCheckToolSts, PolicyFetchedCheckedAndExchangersMatched) {
+  std::string large = "version: STSv1\nmode: enforce\nmx: mx.large.test\nmax_age: 86400\n";
+  while (large.size() <= sts::kMaxPolicyBytes) large += "# padding to go past the cap of a sender\n";
+  StsPeers peers({{"enforce.test", "version: STSv1\nmode: enforce\nmx: mx.other.test\nmax_age: 86400\n"},
+                  {"testing.test", "version: STSv1\r\nmode: testing\r\nmx: *.testing.test\r\nmx: mx1.testing.test\r\n"
+                                   "max_age: 604800\r\n"},
+                  {"large.test", large}});
+  if (!peers.skipReason.empty()) GTEST_SKIP() << peers.skipReason;
+  ScriptedDnsServer dns(StsZone);
+  MailWindow w;
+  peers.Use(w, dns);
+  w.f.EMailConnect = false;
+  w.Timeout("5000");
+  struct Case {
+    std::string domain, mx;  // mx: the server typed (empty: the domain's MX list)
+    std::string mode;        // the result's sts_mode ("": null)
+    Lines policy;            // the lines after the fetch line, up to the TLS reporting
+    Lines reports;
+  };
+  auto rua = [](const std::string& d) {
+    return Lines{"navy|  _smtp._tls." + d + ": v=TLSRPTv1; rua=mailto:tls@" + d,
+                 "navy|  TLS-Berichte an: mailto:tls@" + d};
+  };
+  const std::vector<Case> cases = {
+      {"enforce.test", "mx.enforce.test", "enforce",
+       {"navy|    version: STSv1", "navy|    mode: enforce", "navy|    mx: mx.other.test", "navy|    max_age: 86400",
+        "green|  Richtlinie gültig: Modus enforce, 1 mx-Muster, max_age 86400 s",
+        "red|  MX mx.enforce.test: passt zu keinem Muster der Richtlinie (Modus enforce)"},
+       rua("enforce.test")},
+      // The exchangers in preference order; a wildcard covers one label only.
+      {"testing.test", "", "testing",
+       {"navy|    version: STSv1", "navy|    mode: testing", "navy|    mx: *.testing.test",
+        "navy|    mx: mx1.testing.test", "navy|    max_age: 604800",
+        "green|  Richtlinie gültig: Modus testing, 2 mx-Muster, max_age 604800 s",
+        "green|  MX mx1.testing.test: passt zum Muster \"*.testing.test\" der Richtlinie",
+        "green|  MX mx2.testing.test: passt zum Muster \"*.testing.test\" der Richtlinie"},
+       {"navy|  TLS-Berichte: kein Eintrag bei _smtp._tls.testing.test, gescheiterte TLS-Verbindungen meldet niemand."}},
+      {"testing.test", "a.mx.testing.test", "testing",
+       {"navy|    version: STSv1", "navy|    mode: testing", "navy|    mx: *.testing.test",
+        "navy|    mx: mx1.testing.test", "navy|    max_age: 604800",
+        "green|  Richtlinie gültig: Modus testing, 2 mx-Muster, max_age 604800 s",
+        "other|  MX a.mx.testing.test: passt zu keinem Muster der Richtlinie (Modus testing)"},
+       {"navy|  TLS-Berichte: kein Eintrag bei _smtp._tls.testing.test, gescheiterte TLS-Verbindungen meldet niemand."}},
+      // A redirect is not followed (its target's policy would be valid).
+      {"redirect.test", "mx.redirect.test", "",
+       {"other|  Richtlinie nicht abrufbar: Umleitung \"HTTP/1.1 301 Moved Permanently\" nach "
+        "https://mta-sts.enforce.test/.well-known/mta-sts.txt; sendende Server folgen ihr nicht"},
+       rua("redirect.test")},
+      {"large.test", "mx.large.test", "", {"other|  Richtlinie nicht abrufbar: mehr als 64 KiB"}, rua("large.test")},
+      {"badtype.test", "mx.badtype.test", "",
+       {"other|  Richtlinie nicht abrufbar: Inhaltstyp \"text/html\" statt text/plain, sendende Server verwerfen sie"},
+       rua("badtype.test")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.domain + " " + c.mx);
+    const Lines shown = w.Run("user@" + c.domain, c.mx);
+    Lines expected = {"blue|Transport-Richtlinien der Domain \"" + c.domain + "\":",
+                      ReplaceAll(kPolicyHead, "%d", c.domain), "navy|  Richtlinie von " + peers.Url(c.domain) + ":"};
+    expected = Concat({expected, c.policy, c.reports, {"black|"}});
+    EXPECT_EQ(StsSection(shown), expected) << ::testing::PrintToString(shown);
+    EXPECT_EQ(shown.back(), "blue|Anfrage beendet.");
+    // The result: the mode of a valid policy, the report destinations.
+    const TLineValue* mode = FindField(w.f.ToolResults[pgEMail], "sts_mode");
+    ASSERT_TRUE(mode);
+    EXPECT_EQ(mode->Kind() == TLineValue::TKind::Null ? "" : mode->AsText(), c.mode);
+    // The shared client's settings for the other tools are back.
+    EXPECT_TRUE(w.f.IdHTTP.HandleRedirects);
+    EXPECT_EQ(w.f.IdHTTP.Limits.MaxBodyBytes, HttpLimits().MaxBodyBytes);
+  }
+  // Records that do not count: several of MTA-STS, a report destination of
+  // another scheme; nothing is fetched.
+  EXPECT_EQ(StsSection(w.Run("user@several.test", "mx.several.test")),
+            (Lines{"blue|Transport-Richtlinien der Domain \"several.test\":",
+                   "other|  MTA-STS: mehrere Einträge bei _mta-sts.several.test: keiner gilt.",
+                   "other|  TLS-Berichte: Eintrag bei _smtp._tls.several.test fehlerhaft, kein mailto:- oder "
+                   "https:-Ziel: \"http://r.several.test/\": v=TLSRPTv1; rua=http://r.several.test/",
+                   "black|"}));
+  // With the box off the section is not there, and nothing is asked for it.
+  w.f.chkEMailTls.SetChecked(false);
+  const int asked = dns.Queries();
+  EXPECT_EQ(StsSection(w.Run("user@enforce.test", "mx.enforce.test")), Lines{});
+  EXPECT_EQ(dns.Queries(), asked);
+  EXPECT_FALSE(FindField(w.f.ToolResults[pgEMail], "sts_mode"));
+}
+
+// After the handshake: in mode enforce a certificate that does not verify
+// or names another host is red, in testing maroon; a good one green.
+TEST(MailCheckToolSts, TlsOfTheExchangerAgainstThePolicy) {
+  const std::string policy = "version: STSv1\nmode: %m\nmx: mx.quovix.test\nmax_age: 86400\n";
+  StsPeers peers({{"hook-enforce.test", ReplaceAll(policy, "%m", "enforce")},
+                  {"hook-testing.test", ReplaceAll(policy, "%m", "testing")}});
+  if (!peers.skipReason.empty()) GTEST_SKIP() << peers.skipReason;
+  const auto good = peers.ca.Issue("good", "/CN=mx.quovix.test", "DNS:mx.quovix.test");
+  const auto expired = peers.ca.Issue("expired", "/CN=mx.quovix.test", "DNS:mx.quovix.test", true);
+  const auto other = peers.ca.Issue("other", "/CN=mail.elsewhere.test", "DNS:mail.elsewhere.test");
+  TrustCa trust(peers.ca.Ca());
+  ScriptedDnsServer dns(StsZone);
+  struct Case {
+    const char* domain;
+    const quovix::test::TestCa::Cert* cert;  // null: no STARTTLS
+    std::string line;
+  };
+  const std::vector<Case> cases = {
+      {"hook-enforce.test", &good, "green|MTA-STS: TLS mit mx.quovix.test erfüllt die Richtlinie (Modus enforce)."},
+      {"hook-enforce.test", &expired,
+       "red|MTA-STS: Zertifikatskette nicht vertrauenswürdig bei mx.quovix.test, ein sendender Server stellt im "
+       "Modus enforce nicht zu."},
+      {"hook-enforce.test", &other,
+       "red|MTA-STS: Name passt nicht zum Zertifikat bei mx.quovix.test, ein sendender Server stellt im Modus "
+       "enforce nicht zu."},
+      {"hook-enforce.test", nullptr,
+       "red|MTA-STS: keine TLS-Verbindung bei mx.quovix.test, ein sendender Server stellt im Modus enforce nicht "
+       "zu."},
+      {"hook-testing.test", &expired,
+       "other|MTA-STS: Zertifikatskette nicht vertrauenswürdig bei mx.quovix.test, im Modus testing wird das nur "
+       "gemeldet."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.domain) + " " + (c.cert ? c.cert->cert : "plain"));
+    MailServer server("127.0.0.1", c.cert ? MailServer::Tls::StartTls : MailServer::Tls::None,
+                      c.cert ? c.cert->chain : "", c.cert ? c.cert->key : "");
+    if (!server.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+    ASSERT_GT(server.Port(), 0) << "aiosmtpd did not start:\n" << server.Log();
+    MailWindow w;
+    peers.Use(w, dns);
+    w.Timeout("5000");
+    w.names->All["mx.quovix.test"] = {IpAddress::Parse("127.0.0.1")};
+    const Lines shown = w.Run(std::string("postmaster@") + c.domain, "mx.quovix.test:" + std::to_string(server.Port()));
+    EXPECT_EQ(Containing(shown, "MTA-STS: "), Lines{c.line}) << ::testing::PrintToString(shown);
+    // Once, after the TLS report (or the line that there is none), before MAIL FROM.
+    const auto at = std::find(shown.begin(), shown.end(), c.line);
+    const auto after = std::find_if(shown.begin(), shown.end(), [&](const std::string& l) {
+      return l.find(c.cert ? "  Name:  " : "STARTTLS an") != std::string::npos;
+    });
+    const auto mailFrom = std::find_if(shown.begin(), shown.end(),
+                                       [](const std::string& l) { return l.rfind("blue|MAIL FROM:", 0) == 0; });
+    EXPECT_LT(after, at);
+    EXPECT_LT(at, mailFrom);
+  }
 }

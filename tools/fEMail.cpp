@@ -258,6 +258,10 @@ std::string AllExchangers(TfrmMain& f, std::vector<Exchanger> list, int timeout,
     }
     const std::string dane =
         AppendDaneLines(f, pane, p.Dane, p.Tls, p.TlsState == TSmtpTls::Done, mxField);
+    // The domain's MTA-STS policy judges each exchanger that answered, as a
+    // sending server would before it delivers there.
+    if (p.Connected && settings.Tls)
+      f.EMailStsAfterTls(p.Mx.Host, p.TlsState == TSmtpTls::Done ? &p.Tls : nullptr);
     summary.emplace_back(TLineFields{{"mx", p.Mx.Host},
                                      {"preference", p.Mx.Preference},
                                      {"connected", p.Connected},
@@ -368,6 +372,7 @@ void TfrmMain::btnEMailStartClick() {
     }
     AppendOutput(reEMail, "", clBlack);
   }
+  if (!EMailStsSection(domain, SplitUrlPort(mxIdn).first, policy)) return;
   if (!EMailConnect) {
     AppendOutput(reEMail, LangText("Main|OutEMailQueryDone", "Anfrage beendet."), clBlue);
     return;
@@ -510,6 +515,7 @@ void TfrmMain::btnEMailStartClick() {
   });
   ShowTlsNote(*this, IdSMTP.TlsState, mxField);
   if (dane && IdSMTP.TlsState != TSmtpTls::Done) showDane();
+  if (IdSMTP.StartTls) EMailStsAfterTls(server, IdSMTP.TlsState == TSmtpTls::Done ? &IdSMTP.Tls : nullptr);
   if (aborted()) return;
 
   const std::string mailFrom = "MAIL FROM: <" + sender + ">";

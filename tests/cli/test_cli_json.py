@@ -75,6 +75,11 @@ dns-rr=quovix.test,65,000100000100030268320003000201bb
 dns-rr=_443._tcp.quovix.test,52,030101abcdef01
 txt-record=broken.quovix.test,"v=spf1 include:nothing.quovix.test -all"
 txt-record=_dmarc.quovix.test,"v=DMARC1; p=reject; rua=mailto:dmarc@quovix.test"
+txt-record=_mta-sts.sts.quovix.test,"v=STSv1; id=20240101"
+txt-record=_smtp._tls.sts.quovix.test,"v=TLSRPTv1; rua=mailto:tls@quovix.test,https://report.quovix.test/tls"
+host-record=mta-sts.sts.quovix.test,127.0.0.1
+mx-host=sts.quovix.test,mx.quovix.test,10
+mx-host=sts.quovix.test,backup.quovix.test,20
 host-record=toolbarqueries.google.com,127.0.0.1
 auth-zone=whois.denic.de,127.0.0.0/8
 host-record=whois.denic.de,127.0.0.1
@@ -277,6 +282,49 @@ class RankHandler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
+
+
+def https_policy(tmp, host, body):
+    """An HTTPS server on port 443 of this namespace that serves body as
+    the MTA-STS policy of host, its certificate from a CA made here.
+    Returns the server and the CA's file."""
+    d = tempfile.mkdtemp(dir=tmp)
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+
+    def openssl(*args):
+        subprocess.run(["openssl"] + list(args), check=True, capture_output=True)
+
+    openssl("req", "-x509", *ec, "-keyout", d + "/ca.key", "-out", d + "/ca.pem", "-days", "2",
+            "-subj", "/CN=Quovix Test CA", "-addext", "basicConstraints=critical,CA:true",
+            "-addext", "keyUsage=critical,keyCertSign")
+    openssl("req", *ec, "-keyout", d + "/key.pem", "-out", d + "/req.pem", "-subj", "/CN=" + host)
+    with open(d + "/ext", "w") as f:
+        f.write("subjectAltName=DNS:%s\nbasicConstraints=CA:false\nextendedKeyUsage=serverAuth\n" % host)
+    openssl("x509", "-req", "-in", d + "/req.pem", "-CA", d + "/ca.pem", "-CAkey", d + "/ca.key",
+            "-CAcreateserial", "-out", d + "/cert.pem", "-days", "2", "-extfile", d + "/ext")
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, *args):
+            pass
+
+        def do_GET(self):
+            data = body.encode() if self.path == "/.well-known/mta-sts.txt" else b""
+            self.send_response(200 if data else 404)
+            self.send_header("Content-Type", "text/plain; charset=utf-8")
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            self.wfile.write(data)
+
+    import ssl
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(d + "/cert.pem", d + "/key.pem")
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 443), Handler)
+    server.daemon_threads = True
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, d + "/ca.pem"
 
 
 # ---- The program ------------------------------------------------------------------------
@@ -579,6 +627,32 @@ class CliJsonLines(unittest.TestCase):
         # No record at the subdomain: the organizational domain's applies.
         self.assertEqual(self.result(o, "email")["dmarc"],
                          {"policy": "reject", "found_at": "_dmarc.quovix.test", "valid": True, "unauthorized_uris": []})
+
+    def test_email_sts(self):
+        # The policy in enforce lists the first exchanger only: the second is
+        # an error line, the run fails; every MTA-STS value is on its line.
+        if not shutil.which("openssl"):
+            skip("openssl is not installed")
+        server, ca = https_policy(self.tmp, "mta-sts.sts.quovix.test",
+                                  "version: STSv1\r\nmode: enforce\r\nmx: mx.quovix.test\r\nmax_age: 86400\r\n")
+        self.program.env["SSL_CERT_FILE"] = ca
+        try:
+            o = self.run_failing(["email"], "/EMail:postmaster@sts.quovix.test", "/EMailConnect:0",
+                                 "/EMailPolicy:0", "/EMailT:5000")
+        finally:
+            del self.program.env["SSL_CERT_FILE"]
+            server.shutdown()
+            server.server_close()
+        self.assertEqual([l["sts_id"] for l in o if "sts_id" in l], ["20240101"])
+        policy = next(l for l in o if "sts_mode" in l and l["kind"] != "result")
+        self.assertEqual((policy["sts_mode"], policy["sts_mx"], policy["sts_max_age"]),
+                         ("enforce", ["mx.quovix.test"], 86400))
+        self.assertEqual([(l["mx"], l["mx_matches"], l["kind"]) for l in o if "mx_matches" in l],
+                         [("mx.quovix.test", True, "ok"), ("backup.quovix.test", False, "error")])
+        rua = ["mailto:tls@quovix.test", "https://report.quovix.test/tls"]
+        self.assertEqual([l["tlsrpt_rua"] for l in o if "tlsrpt_rua" in l and l["kind"] != "result"], [rua])
+        result = self.result(o, "email")
+        self.assertEqual((result["sts_mode"], result["tlsrpt_rua"]), ("enforce", rua))
 
     def test_head(self):
         base = "http://127.0.0.1:%d" % self.peers.http_port
