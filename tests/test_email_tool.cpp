@@ -1199,6 +1199,7 @@ TEST(MailCheckToolAllMx, BlocksInOrderSilentOneTimesOutDialogueWithTheFirstThatA
   EXPECT_TRUE(Containing(aborted, "Mail-Exchanger ").empty());
   // Generous: far below the ten seconds each worker would otherwise wait.
   EXPECT_LT(took, std::chrono::seconds(5));
+}
 
 // ---- MTA-STS and TLS reporting ------------------------------------------------------
 
