@@ -1188,3 +1188,63 @@ TEST(MailCheckToolAllMx, BlocksInOrderSilentOneTimesOutDialogueWithTheFirstThatA
   // Generous: far below the ten seconds each worker would otherwise wait.
   EXPECT_LT(took, std::chrono::seconds(5));
 }
+
+// The console's JSON lines: per record usage, selector, mtype, match and
+// validated with the exchanger, and the result's dane. The resolver here
+// is a scripted one that vouches for its answer (AD), as a validating
+// resolver does; "localhost" is a name every system resolves.
+TEST(MailCheckToolDane, ConsoleJsonCarriesTheRecordsAndTheVerdict) {
+  httptest::TempDir caDir;
+  quovix::test::TestCa ca(caDir.Path());
+  ASSERT_TRUE(ca.Ok());
+  const auto cert = ca.Issue("localhost", "/CN=localhost", "DNS:localhost");
+  const auto other = ca.Issue("other", "/CN=mx.other.test", "DNS:mx.other.test");
+  MailServer server("127.0.0.1", MailServer::Tls::StartTls, cert.chain, cert.key);
+  if (!server.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+  ASSERT_GT(server.Port(), 0) << server.Log();
+  auto bytes = [](const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+  };
+  const std::string fits = bytes(SpkiSha256(cert.cert)), wrong = bytes(SpkiSha256(other.cert));
+  ASSERT_EQ(fits.size(), 32u);
+  const std::string tlsaName = "_" + std::to_string(server.Port()) + "._tcp.localhost";
+  ScriptedDnsServer dns([&](const std::string& query) -> std::vector<ScriptedDnsServer::Datagram> {
+    using namespace dnstest;
+    const Question q = ParseQuestion(query);
+    const std::string owner = Bytes().ptr(12).b;
+    if (q.name == tlsaName && q.type == 52)
+      return {{ReplyFlags(q, 0x81A0, {Rr(owner, 52, std::string("\x03\x01\x01", 3) + wrong),
+                                      Rr(owner, 52, std::string("\x03\x01\x01", 3) + fits)})}};
+    return {{Reply(q, 3, {})}};
+  });
+  httptest::ScriptedServer service([](httptest::ScriptConn& c, const std::string&, int) {
+    c.Send(ServiceReply("198.51.100.7\n\nrelay.quovix.test"));
+  });
+  TrustCa trust(ca.Ca());
+  httptest::TempDir dir;
+  std::filesystem::copy_file(std::string(QUOVIX_BIN_DIR) + "/quovix-cli", dir.File("quovix-cli"));
+  dir.Write("Quovix.ini", "[Settings]\r\nActiveDnsServerIP=127.0.0.1:" + std::to_string(dns.Port()) +
+                              "\r\nExtIpUrl=" + service.Url("/") + "\r\n");
+  const std::string cmd = "cd " + dir.Path() + " && ./quovix-cli --json /EMail:postmaster@quovix.test /EMailMX:localhost:" +
+                          std::to_string(server.Port()) + " /EMailT:5000 /EMailPolicy:0 /EMailTls:1 >out.txt 2>err.txt";
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << httptest::ReadFile(dir.File("err.txt"));
+  std::ifstream in(dir.File("out.txt"));
+  Lines records, result;
+  for (std::string l; std::getline(in, l);) {
+    if (l.find("\"usage\"") != std::string::npos) records.push_back(l);
+    if (l.find("\"kind\":\"result\"") != std::string::npos) result.push_back(l);
+  }
+  ASSERT_EQ(records.size(), 2u) << httptest::ReadFile(dir.File("out.txt"));
+  for (const auto& [line, match] : std::vector<std::pair<std::string, bool>>{{records[0], false}, {records[1], true}}) {
+    for (const std::string field : {"\"mx\":\"localhost\"", "\"usage\":3", "\"selector\":1", "\"mtype\":1",
+                                    "\"validated\":true"})
+      EXPECT_NE(line.find(field), std::string::npos) << field << " in " << line;
+    EXPECT_NE(line.find(match ? "\"match\":true" : "\"match\":false"), std::string::npos) << line;
+  }
+  ASSERT_EQ(result.size(), 1u);
+  EXPECT_NE(result[0].find("\"dane\":\"match\""), std::string::npos) << result[0];
+  EXPECT_NE(result[0].find("\"exchangers\":null"), std::string::npos) << result[0];
+}
