@@ -1038,14 +1038,17 @@ TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
   const std::string why =
       dns.Start({{"good", "good.test. IN MX 20 mx2.good.test.\ngood.test. IN MX 10 mx.good.test.\n"
                           "_25._tcp.mx.good.test. IN TLSA 3 1 1 " + fits + "\n"
-                          "_25._tcp.mx2.good.test. IN TLSA 3 1 1 " + wrong + "\n"},
+                          "_25._tcp.mx2.good.test. IN TLSA 3 1 1 " + wrong + "\n"
+                          "_25._tcp.mx3.good.test. IN TLSA 3 1 1 " + fits + "\n"},
                  {"insecure", "_25._tcp.mx.insecure.test. IN TLSA 3 1 1 " + fits + "\n"}});
   if (!why.empty()) GTEST_SKIP() << why;
   MailServer first(dns.NetAddress("25"), MailServer::Tls::StartTls, cert.chain, cert.key, 25);
   MailServer second(dns.NetAddress("26"), MailServer::Tls::StartTls, cert.chain, cert.key, 25);
+  MailServer plain(dns.NetAddress("27"), MailServer::Tls::None, "", "", 25);
   if (!first.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
   ASSERT_GT(first.Port(), 0) << first.Log();
   ASSERT_GT(second.Port(), 0) << second.Log();
+  ASSERT_GT(plain.Port(), 0) << plain.Log();
   TrustCa trust(ca.Ca());
   MailWindow w;
   w.Timeout("5000");
@@ -1054,6 +1057,7 @@ TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
   NameResTimeout = 5000;
   w.names->All = {{"mx.good.test", {IpAddress::Parse(dns.NetAddress("25"))}},
                   {"mx2.good.test", {IpAddress::Parse(dns.NetAddress("26"))}},
+                  {"mx3.good.test", {IpAddress::Parse(dns.NetAddress("27"))}},
                   {"mx.insecure.test", {IpAddress::Parse(dns.NetAddress("25"))}}};
   const Lines matches = {"navy|DANE: TLSA-Einträge unter _25._tcp.mx.good.test (DNSSEC-validiert):",
                          "green|  TLSA 3 1 1 " + fits + "  – passt",
@@ -1061,20 +1065,30 @@ TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
   const Lines refused = {"navy|DANE: TLSA-Einträge unter _25._tcp.mx2.good.test (DNSSEC-validiert):",
                          "red|  TLSA 3 1 1 " + wrong + "  – passt nicht",
                          "red|DANE: Kein Eintrag passt: ein DANE-fähiger Absender würde diesen Server ablehnen."};
-  for (const auto& [server, lines, verdict] : std::vector<std::tuple<std::string, Lines, std::string>>{
-           {"mx.good.test", matches, "match"},
-           {"mx2.good.test", refused, "no_match"},
+  // Each case: the DANE lines, and the line after them (EHLO inside TLS,
+  // or MAIL FROM when the session stayed in plain text).
+  const std::string ehlo = "blue|EHLO testbox", mailFrom = "blue|MAIL FROM: <mail-check@quovix.test>";
+  for (const auto& [server, lines, next, verdict] :
+       std::vector<std::tuple<std::string, Lines, std::string, std::string>>{
+           {"mx.good.test", matches, ehlo, "match"},
+           {"mx2.good.test", refused, ehlo, "no_match"},
+           {"mx3.good.test",
+            {"navy|DANE: TLSA-Einträge unter _25._tcp.mx3.good.test (DNSSEC-validiert):",
+             "red|  TLSA 3 1 1 " + fits + "  – ohne TLS kein Zertifikat zum Vergleich",
+             "red|DANE: Validierte TLSA-Einträge, aber keine TLS-Sitzung: ein DANE-fähiger Absender stellt nicht zu."},
+            mailFrom, "no_tls"},
            {"mx.insecure.test",
             {"other|DANE: TLSA-Einträge unter _25._tcp.mx.insecure.test, nicht validiert (kein AD-Bit): sie zählen "
              "nicht",
              "black|  TLSA 3 1 1 " + fits + "  – passt"},
-            "unvalidated"}}) {
+            ehlo, "unvalidated"}}) {
     const Lines shown = w.Run("postmaster@quovix.test", server);
     EXPECT_EQ(DaneLines(shown), lines) << ::testing::PrintToString(shown);
-    // Right behind the TLS report, before EHLO inside TLS.
+    // Right behind the TLS report or the note that there is no TLS.
     const auto at = std::find(shown.begin(), shown.end(), lines.front());
     ASSERT_NE(at, shown.end());
-    EXPECT_EQ(*(at + static_cast<long>(lines.size())), "blue|EHLO testbox") << server;
+    ASSERT_LT(at + static_cast<long>(lines.size()), shown.end());
+    EXPECT_EQ(*(at + static_cast<long>(lines.size())), next) << server;
     EXPECT_EQ(FindField(w.f.ToolResults[pgEMail], "dane")->AsText(), verdict);
     EXPECT_EQ(Containing(shown, "black|250 2.1.5 Ok").size(), 1u) << server;
   }
@@ -1247,4 +1261,35 @@ TEST(MailCheckToolDane, ConsoleJsonCarriesTheRecordsAndTheVerdict) {
   ASSERT_EQ(result.size(), 1u);
   EXPECT_NE(result[0].find("\"dane\":\"match\""), std::string::npos) << result[0];
   EXPECT_NE(result[0].find("\"exchangers\":null"), std::string::npos) << result[0];
+}
+
+// More exchangers than are asked at once: the first ten in preference
+// order, the cut said; none of them reachable ends the run in red.
+TEST(MailCheckToolAllMx, TenAtMostAndNoneThatAnswers) {
+  ScriptedDnsServer dns([](const std::string& query) -> std::vector<ScriptedDnsServer::Datagram> {
+    using namespace dnstest;
+    const Question q = ParseQuestion(query);
+    std::vector<std::string> mx;
+    for (int i = 12; i >= 1; --i)  // the answer lists the least preferred first
+      mx.push_back(Rr(Bytes().ptr(12).b, 15, MxRdata(static_cast<unsigned>(i), "mx" + std::to_string(i) + ".quovix.test")));
+    return {{Reply(q, q.name == "quovix.test" && q.type == 15 ? 0 : 3, q.type == 15 ? mx : std::vector<std::string>{})}};
+  });
+  MailWindow w;
+  w.f.IdDNSResolver.Port = dns.Port();
+  w.f.chkEMailTls.SetChecked(true);
+  w.f.chkEMailAllMx.SetChecked(true);
+  const Lines shown = w.Run("user@quovix.test", "");
+  Lines headings;
+  for (int i = 1; i <= 10; ++i)
+    headings.push_back("blue|Mail-Exchanger " + std::to_string(i) + " von 10: \"mx" + std::to_string(i) +
+                       ".quovix.test\" (Präferenz " + std::to_string(i) + ")");
+  EXPECT_EQ(Containing(shown, "blue|Mail-Exchanger "), headings);
+  EXPECT_EQ(Containing(shown, "Mail-Exchangern"), (Lines{"navy|Nur die ersten 10 von 12 Mail-Exchangern werden geprüft."}));
+  EXPECT_EQ(Containing(shown, "red|Die Verbindung konnte nicht hergestellt werden!").size(), 10u);
+  EXPECT_EQ(shown.back(), "red|Keiner der Mail-Exchanger hat geantwortet.");
+  EXPECT_EQ(Containing(shown, "Überprüfe die Adresse").size(), 0u);
+  const TLineValue* each = FindField(w.f.ToolResults[pgEMail], "exchangers");
+  ASSERT_TRUE(each && each->Kind() == TLineValue::TKind::List);
+  EXPECT_EQ(each->AsList().size(), 10u);
+  EXPECT_FALSE(FindField(each->AsList()[0].AsObject(), "connected")->AsBool());
 }
