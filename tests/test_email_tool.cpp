@@ -1050,14 +1050,17 @@ TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
   const std::string why =
       dns.Start({{"good", "good.test. IN MX 20 mx2.good.test.\ngood.test. IN MX 10 mx.good.test.\n"
                           "_25._tcp.mx.good.test. IN TLSA 3 1 1 " + fits + "\n"
-                          "_25._tcp.mx2.good.test. IN TLSA 3 1 1 " + wrong + "\n"},
+                          "_25._tcp.mx2.good.test. IN TLSA 3 1 1 " + wrong + "\n"
+                          "_25._tcp.mx3.good.test. IN TLSA 3 1 1 " + fits + "\n"},
                  {"insecure", "_25._tcp.mx.insecure.test. IN TLSA 3 1 1 " + fits + "\n"}});
   if (!why.empty()) GTEST_SKIP() << why;
   MailServer first(dns.NetAddress("25"), MailServer::Tls::StartTls, cert.chain, cert.key, 25);
   MailServer second(dns.NetAddress("26"), MailServer::Tls::StartTls, cert.chain, cert.key, 25);
+  MailServer plain(dns.NetAddress("27"), MailServer::Tls::None, "", "", 25);
   if (!first.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
   ASSERT_GT(first.Port(), 0) << first.Log();
   ASSERT_GT(second.Port(), 0) << second.Log();
+  ASSERT_GT(plain.Port(), 0) << plain.Log();
   TrustCa trust(ca.Ca());
   MailWindow w;
   w.Timeout("5000");
@@ -1066,6 +1069,7 @@ TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
   NameResTimeout = 5000;
   w.names->All = {{"mx.good.test", {IpAddress::Parse(dns.NetAddress("25"))}},
                   {"mx2.good.test", {IpAddress::Parse(dns.NetAddress("26"))}},
+                  {"mx3.good.test", {IpAddress::Parse(dns.NetAddress("27"))}},
                   {"mx.insecure.test", {IpAddress::Parse(dns.NetAddress("25"))}}};
   const Lines matches = {"navy|DANE: TLSA-Einträge unter _25._tcp.mx.good.test (DNSSEC-validiert):",
                          "green|  TLSA 3 1 1 " + fits + "  – passt",
@@ -1073,20 +1077,30 @@ TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
   const Lines refused = {"navy|DANE: TLSA-Einträge unter _25._tcp.mx2.good.test (DNSSEC-validiert):",
                          "red|  TLSA 3 1 1 " + wrong + "  – passt nicht",
                          "red|DANE: Kein Eintrag passt: ein DANE-fähiger Absender würde diesen Server ablehnen."};
-  for (const auto& [server, lines, verdict] : std::vector<std::tuple<std::string, Lines, std::string>>{
-           {"mx.good.test", matches, "match"},
-           {"mx2.good.test", refused, "no_match"},
+  // Each case: the DANE lines, and the line after them (EHLO inside TLS,
+  // or MAIL FROM when the session stayed in plain text).
+  const std::string ehlo = "blue|EHLO testbox", mailFrom = "blue|MAIL FROM: <mail-check@quovix.test>";
+  for (const auto& [server, lines, next, verdict] :
+       std::vector<std::tuple<std::string, Lines, std::string, std::string>>{
+           {"mx.good.test", matches, ehlo, "match"},
+           {"mx2.good.test", refused, ehlo, "no_match"},
+           {"mx3.good.test",
+            {"navy|DANE: TLSA-Einträge unter _25._tcp.mx3.good.test (DNSSEC-validiert):",
+             "red|  TLSA 3 1 1 " + fits + "  – ohne TLS kein Zertifikat zum Vergleich",
+             "red|DANE: Validierte TLSA-Einträge, aber keine TLS-Sitzung: ein DANE-fähiger Absender stellt nicht zu."},
+            mailFrom, "no_tls"},
            {"mx.insecure.test",
             {"other|DANE: TLSA-Einträge unter _25._tcp.mx.insecure.test, nicht validiert (kein AD-Bit): sie zählen "
              "nicht",
              "black|  TLSA 3 1 1 " + fits + "  – passt"},
-            "unvalidated"}}) {
+            ehlo, "unvalidated"}}) {
     const Lines shown = w.Run("postmaster@quovix.test", server);
     EXPECT_EQ(DaneLines(shown), lines) << ::testing::PrintToString(shown);
-    // Right behind the TLS report, before EHLO inside TLS.
+    // Right behind the TLS report or the note that there is no TLS.
     const auto at = std::find(shown.begin(), shown.end(), lines.front());
     ASSERT_NE(at, shown.end());
-    EXPECT_EQ(*(at + static_cast<long>(lines.size())), "blue|EHLO testbox") << server;
+    ASSERT_LT(at + static_cast<long>(lines.size()), shown.end());
+    EXPECT_EQ(*(at + static_cast<long>(lines.size())), next) << server;
     EXPECT_EQ(FindField(w.f.ToolResults[pgEMail], "dane")->AsText(), verdict);
     EXPECT_EQ(Containing(shown, "black|250 2.1.5 Ok").size(), 1u) << server;
   }
@@ -1430,4 +1444,95 @@ TEST(MailCheckToolSts, TlsOfTheExchangerAgainstThePolicy) {
     EXPECT_LT(after, at);
     EXPECT_LT(at, mailFrom);
   }
+}
+
+// The console's JSON lines: per record usage, selector, mtype, match and
+// validated with the exchanger, and the result's dane. The resolver here
+// is a scripted one that vouches for its answer (AD), as a validating
+// resolver does; "localhost" is a name every system resolves.
+TEST(MailCheckToolDane, ConsoleJsonCarriesTheRecordsAndTheVerdict) {
+  httptest::TempDir caDir;
+  quovix::test::TestCa ca(caDir.Path());
+  ASSERT_TRUE(ca.Ok());
+  const auto cert = ca.Issue("localhost", "/CN=localhost", "DNS:localhost");
+  const auto other = ca.Issue("other", "/CN=mx.other.test", "DNS:mx.other.test");
+  MailServer server("127.0.0.1", MailServer::Tls::StartTls, cert.chain, cert.key);
+  if (!server.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+  ASSERT_GT(server.Port(), 0) << server.Log();
+  auto bytes = [](const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+  };
+  const std::string fits = bytes(SpkiSha256(cert.cert)), wrong = bytes(SpkiSha256(other.cert));
+  ASSERT_EQ(fits.size(), 32u);
+  const std::string tlsaName = "_" + std::to_string(server.Port()) + "._tcp.localhost";
+  ScriptedDnsServer dns([&](const std::string& query) -> std::vector<ScriptedDnsServer::Datagram> {
+    using namespace dnstest;
+    const Question q = ParseQuestion(query);
+    const std::string owner = Bytes().ptr(12).b;
+    if (q.name == tlsaName && q.type == 52)
+      return {{ReplyFlags(q, 0x81A0, {Rr(owner, 52, std::string("\x03\x01\x01", 3) + wrong),
+                                      Rr(owner, 52, std::string("\x03\x01\x01", 3) + fits)})}};
+    return {{Reply(q, 3, {})}};
+  });
+  httptest::ScriptedServer service([](httptest::ScriptConn& c, const std::string&, int) {
+    c.Send(ServiceReply("198.51.100.7\n\nrelay.quovix.test"));
+  });
+  TrustCa trust(ca.Ca());
+  httptest::TempDir dir;
+  std::filesystem::copy_file(std::string(QUOVIX_BIN_DIR) + "/quovix-cli", dir.File("quovix-cli"));
+  dir.Write("Quovix.ini", "[Settings]\r\nActiveDnsServerIP=127.0.0.1:" + std::to_string(dns.Port()) +
+                              "\r\nExtIpUrl=" + service.Url("/") + "\r\n");
+  const std::string cmd = "cd " + dir.Path() + " && ./quovix-cli --json /EMail:postmaster@quovix.test /EMailMX:localhost:" +
+                          std::to_string(server.Port()) + " /EMailT:5000 /EMailPolicy:0 /EMailTls:1 >out.txt 2>err.txt";
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << httptest::ReadFile(dir.File("err.txt"));
+  std::ifstream in(dir.File("out.txt"));
+  Lines records, result;
+  for (std::string l; std::getline(in, l);) {
+    if (l.find("\"usage\"") != std::string::npos) records.push_back(l);
+    if (l.find("\"kind\":\"result\"") != std::string::npos) result.push_back(l);
+  }
+  ASSERT_EQ(records.size(), 2u) << httptest::ReadFile(dir.File("out.txt"));
+  for (const auto& [line, match] : std::vector<std::pair<std::string, bool>>{{records[0], false}, {records[1], true}}) {
+    for (const std::string field : {"\"mx\":\"localhost\"", "\"usage\":3", "\"selector\":1", "\"mtype\":1",
+                                    "\"validated\":true"})
+      EXPECT_NE(line.find(field), std::string::npos) << field << " in " << line;
+    EXPECT_NE(line.find(match ? "\"match\":true" : "\"match\":false"), std::string::npos) << line;
+  }
+  ASSERT_EQ(result.size(), 1u);
+  EXPECT_NE(result[0].find("\"dane\":\"match\""), std::string::npos) << result[0];
+  EXPECT_NE(result[0].find("\"exchangers\":null"), std::string::npos) << result[0];
+}
+
+// More exchangers than are asked at once: the first ten in preference
+// order, the cut said; none of them reachable ends the run in red.
+TEST(MailCheckToolAllMx, TenAtMostAndNoneThatAnswers) {
+  ScriptedDnsServer dns([](const std::string& query) -> std::vector<ScriptedDnsServer::Datagram> {
+    using namespace dnstest;
+    const Question q = ParseQuestion(query);
+    std::vector<std::string> mx;
+    for (int i = 12; i >= 1; --i)  // the answer lists the least preferred first
+      mx.push_back(Rr(Bytes().ptr(12).b, 15, MxRdata(static_cast<unsigned>(i), "mx" + std::to_string(i) + ".quovix.test")));
+    return {{Reply(q, q.name == "quovix.test" && q.type == 15 ? 0 : 3, q.type == 15 ? mx : std::vector<std::string>{})}};
+  });
+  MailWindow w;
+  w.f.IdDNSResolver.Port = dns.Port();
+  w.f.chkEMailTls.SetChecked(true);
+  w.f.chkEMailAllMx.SetChecked(true);
+  const Lines shown = w.Run("user@quovix.test", "");
+  Lines headings;
+  for (int i = 1; i <= 10; ++i)
+    headings.push_back("blue|Mail-Exchanger " + std::to_string(i) + " von 10: \"mx" + std::to_string(i) +
+                       ".quovix.test\" (Präferenz " + std::to_string(i) + ")");
+  EXPECT_EQ(Containing(shown, "blue|Mail-Exchanger "), headings);
+  EXPECT_EQ(Containing(shown, "Mail-Exchangern"), (Lines{"navy|Nur die ersten 10 von 12 Mail-Exchangern werden geprüft."}));
+  EXPECT_EQ(Containing(shown, "red|Die Verbindung konnte nicht hergestellt werden!").size(), 10u);
+  EXPECT_EQ(shown.back(), "red|Keiner der Mail-Exchanger hat geantwortet.");
+  EXPECT_EQ(Containing(shown, "Überprüfe die Adresse").size(), 0u);
+  const TLineValue* each = FindField(w.f.ToolResults[pgEMail], "exchangers");
+  ASSERT_TRUE(each && each->Kind() == TLineValue::TKind::List);
+  EXPECT_EQ(each->AsList().size(), 10u);
+  EXPECT_FALSE(FindField(each->AsList()[0].AsObject(), "connected")->AsBool());
 }

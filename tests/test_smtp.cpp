@@ -113,6 +113,19 @@ TEST(SmtpClient, OneTimeLimitForTheWholeExchange) {
   EXPECT_LT(took, std::chrono::milliseconds(2500));
 }
 
+TEST(SmtpClient, WorkAsideDoesNotSpendTheServersTime) {
+  // A look-up beside the dialogue that outlasts the whole exchange's limit:
+  // the server's next reply still gets its time.
+  ScriptedSmtp smtp;
+  ASSERT_TRUE(smtp.Start());
+  TIdSMTP client;
+  Aim(client, smtp.Port(), 1000);
+  ASSERT_TRUE(client.Connect());
+  client.Aside([] { std::this_thread::sleep_for(std::chrono::milliseconds(1200)); });
+  EXPECT_TRUE(client.SendCmd("MAIL FROM: <a@b.test>", 250));
+  EXPECT_EQ(client.LastReply.Code, 250);
+}
+
 TEST(SmtpClient, QuitAfterAFailureWaitsAShortGraceOnly) {
   // The greeting refuses, and QUIT then gets no reply on an open connection.
   ScriptedSmtp refusing;

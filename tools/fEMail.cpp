@@ -110,7 +110,11 @@ bool ProbeInParallel(std::vector<MxProbe>& probes, const ProbeSettings& settings
   for (MxProbe& p : probes) {
     try {
       workers.emplace_back([&p, &settings, &stop, &done] {
-        Probe(p, settings, stop);
+        try {
+          Probe(p, settings, stop);
+        } catch (const std::exception&) {
+          p.Connected = false;  // what it got so far stays; the block says it did not answer
+        }
         ++done;
       });
     } catch (const std::system_error&) {
@@ -486,6 +490,7 @@ void TfrmMain::btnEMailStartClick() {
   auto showDane = [&] {
     DaneAnswer answer;
     IdSMTP.Aside([&] { answer = AskTlsa(DaneResolver(*this), server, port); });
+    if (AbortRequested()) return;  // said once, by the dialogue's own check
     daneState = AppendDaneLines(*this, reEMail, answer, IdSMTP.Tls, IdSMTP.TlsState == TSmtpTls::Done, mxField);
   };
   if (!IdSMTP.Connect()) {

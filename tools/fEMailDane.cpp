@@ -1,5 +1,6 @@
 #include "tools/fEMailDane.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "app/formMain.h"
@@ -86,10 +87,12 @@ std::string AppendDaneLines(TfrmMain& f, TRichEdit& pane, const DaneAnswer& answ
   std::vector<std::string> chain;
   if (tlsDone)
     for (const TlsCertificate& c : tls.Chain) chain.push_back(c.Der);
-  bool anyMatch = false;
-  for (const TTlsaData& t : answer.Records) {
-    const TDaneMatch m = tlsDone ? MatchTlsa(t, chain) : TDaneMatch::NoMatch;
-    anyMatch = anyMatch || m == TDaneMatch::Match;
+  std::vector<TDaneMatch> matches;
+  for (const TTlsaData& t : answer.Records) matches.push_back(tlsDone ? MatchTlsa(t, chain) : TDaneMatch::NoMatch);
+  const bool anyMatch = std::find(matches.begin(), matches.end(), TDaneMatch::Match) != matches.end();
+  for (std::size_t i = 0; i < answer.Records.size(); ++i) {
+    const TTlsaData& t = answer.Records[i];
+    const TDaneMatch m = matches[i];
     // The record as the presentation format writes it, cut for the pane.
     TResultRecord rec;
     rec.TypeCode = kTypeTLSA;
@@ -107,7 +110,8 @@ std::string AppendDaneLines(TfrmMain& f, TRichEdit& pane, const DaneAnswer& answ
       case TDaneMatch::NoMatch:
         verdict = tlsDone ? LangText("Main|OutEMailDaneNoMatch", "passt nicht")
                           : LangText("Main|OutEMailDaneNoChain", "ohne TLS kein Zertifikat zum Vergleich");
-        color = answer.Validated ? clRed : clBlack;
+        // Beside one that fits (a key rollover's next record, say) it is no fault.
+        color = answer.Validated && !anyMatch ? clRed : clBlack;
         break;
       case TDaneMatch::NotForSmtp:
         verdict = LangText("Main|OutEMailDaneNotSmtp",

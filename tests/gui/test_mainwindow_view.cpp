@@ -117,7 +117,7 @@ TEST_F(View, EveryTabHoldsItsControlsInPageOrder) {
       {"tabEMail", {"grpEMail", "lblEMailAddress", "cmbEMailAddress", "lblEMailSender",
                     "cmbEMailSender", "lblEMailMXServer", "cmbEMailMXServer", "lblEMailTimeout",
                     "cmbEMailTimeout", "chkEMailPolicy", "lblEMailSpfIp", "cmbEMailSpfIp",
-                    "lblEMailDkim", "cmbEMailDkim", "chkEMailTls",
+                    "lblEMailDkim", "cmbEMailDkim", "chkEMailTls", "chkEMailAllMx",
                     "btnEMailStart", "reEMail"}},
       {"tabHead", {"grpHead", "lblHeadURL", "cmbHeadURL", "lblHeadTimeout", "cmbHeadTimeout",
                    "chkHeadRedirect", "chkHeadTls", "chkHeadHttp2", "btnHeadStart", "reHead"}},
