@@ -1278,7 +1278,7 @@ struct StsPeers {
   // test CA trusted, the HTTPS port moved to nginx's.
   void Use(MailWindow& w, const ScriptedDnsServer& dns) const {
     for (const char* d : {"enforce.test", "testing.test", "redirect.test", "large.test", "badtype.test",
-                                 "hook-enforce.test", "hook-testing.test"})
+                                 "invalid.test", "hook-enforce.test", "hook-testing.test"})
       w.names->All[std::string("mta-sts.") + d] = {IpAddress::Parse("127.0.0.1")};
     w.f.IdHTTP.TlsExtraCaFile = ca.Ca();
     w.f.EMailStsPort = port;
@@ -1311,7 +1311,8 @@ TEST(MailCheckToolSts, PolicyFetchedCheckedAndExchangersMatched) {
   StsPeers peers({{"enforce.test", "version: STSv1\nmode: enforce\nmx: mx.other.test\nmax_age: 86400\n"},
                   {"testing.test", "version: STSv1\r\nmode: testing\r\nmx: *.testing.test\r\nmx: mx1.testing.test\r\n"
                                    "max_age: 604800\r\n"},
-                  {"large.test", large}});
+                  {"large.test", large},
+                  {"invalid.test", "version: STSv1\nmode: enforce\nmax_age: 99999999999\n"}});
   if (!peers.skipReason.empty()) GTEST_SKIP() << peers.skipReason;
   ScriptedDnsServer dns(StsZone);
   MailWindow w;
@@ -1353,6 +1354,12 @@ TEST(MailCheckToolSts, PolicyFetchedCheckedAndExchangersMatched) {
        {"other|  Richtlinie nicht abrufbar: Umleitung \"HTTP/1.1 301 Moved Permanently\" nach "
         "https://mta-sts.enforce.test/.well-known/mta-sts.txt; sendende Server folgen ihr nicht"},
        rua("redirect.test")},
+      // A policy with errors counts as none: no exchanger is compared.
+      {"invalid.test", "mx.invalid.test", "",
+       {"navy|    version: STSv1", "navy|    mode: enforce",
+        "other|    ungültiger Wert für max_age: \"99999999999\"", "other|    kein \"mx\" im Modus enforce",
+        "other|  Richtlinie ungültig: sendende Server verfahren, als gäbe es keine."},
+       rua("invalid.test")},
       {"large.test", "mx.large.test", "", {"other|  Richtlinie nicht abrufbar: mehr als 64 KiB"}, rua("large.test")},
       {"badtype.test", "mx.badtype.test", "",
        {"other|  Richtlinie nicht abrufbar: Inhaltstyp \"text/html\" statt text/plain, sendende Server verwerfen sie"},

@@ -32,8 +32,8 @@ std::string RecordFaultText(const sts::Problem& p) {
   if (p.Code == "version")
     return LangText("Main|OutStsTxtVersion", "\"%s1%\" steht nicht am Anfang", {detail});
   if (p.Code == "id")
-    return LangText("Main|OutStsTxtId", "\"id\" fehlt oder ist keine Folge von 1 bis 32 Buchstaben und Ziffern: \"%s1%\"",
-                    {detail});
+    return LangText("Main|OutStsTxtId",
+                    "\"id\" fehlt oder ist keine Folge von 1 bis 32 Buchstaben und Ziffern: \"%s1%\"", {detail});
   if (p.Code == "rua") return LangText("Main|OutStsTxtRua", "\"rua\" fehlt oder hat zu viele Ziele");
   if (p.Code == "scheme")
     return LangText("Main|OutStsTxtScheme", "kein mailto:- oder https:-Ziel: \"%s1%\"", {detail});
@@ -44,10 +44,12 @@ std::string RecordFaultText(const sts::Problem& p) {
 // A problem of a policy file, in the user's words.
 std::string PolicyProblemText(const sts::Problem& p) {
   const std::string detail = MaskControls(p.Detail);
-  if (p.Code == "lines") return LangText("Main|OutStsPolLines", "mehr als %s1% Zeilen, der Rest ist nicht gelesen", {detail});
+  if (p.Code == "lines")
+    return LangText("Main|OutStsPolLines", "mehr als %s1% Zeilen, der Rest ist nicht gelesen", {detail});
   if (p.Code == "line_length")
     return LangText("Main|OutStsPolLineLength", "Zeile zu lang: \"%s1%…\"", {detail});
-  if (p.Code == "syntax") return LangText("Main|OutStsPolSyntax", "keine Zeile \"Schlüssel: Wert\": \"%s1%\"", {detail});
+  if (p.Code == "syntax")
+    return LangText("Main|OutStsPolSyntax", "keine Zeile \"Schlüssel: Wert\": \"%s1%\"", {detail});
   if (p.Code == "duplicate") return LangText("Main|OutStsPolDuplicate", "Schlüssel doppelt: %s1%", {detail});
   if (p.Code == "no_mx")
     return LangText("Main|OutStsPolNoMx", "kein \"mx\" im Modus %s1%", {detail});
@@ -115,7 +117,8 @@ bool TfrmMain::EMailStsSection(const std::string& domain, const std::string& ser
                             const sts::Problem& fault) {
     std::string line, code;
     if (answer.Status == spf::DnsStatus::Failed) {
-      line = LangText("Main|OutStsRecordDns", "  %s1%: DNS-Fehler, der Eintrag bei %s2% ist nicht bekannt.", {label, name});
+      line = LangText("Main|OutStsRecordDns", "  %s1%: DNS-Fehler, der Eintrag bei %s2% ist nicht bekannt.",
+                      {label, name});
       code = "dns";
     } else if (state == sts::TxtState::Several) {
       line = LangText("Main|OutStsRecordSeveral", "  %s1%: mehrere Einträge bei %s2%: keiner gilt.", {label, name});
@@ -160,7 +163,8 @@ bool TfrmMain::EMailStsSection(const std::string& domain, const std::string& ser
       exchangers = ExchangersOf(IdDNSResolver, domain);
     if (aborted()) return false;
     if (exchangers.empty())
-      AppendOutput(reEMail, LangText("Main|OutStsNoMx", "  Kein Mail-Exchanger zum Vergleich mit der Richtlinie bekannt."),
+      AppendOutput(reEMail,
+                   LangText("Main|OutStsNoMx", "  Kein Mail-Exchanger zum Vergleich mit der Richtlinie bekannt."),
                    clNavy);
     for (const std::string& mx : exchangers) {
       const int at = sts::MatchingPattern(policy.Mx, mx);
@@ -190,7 +194,8 @@ bool TfrmMain::EMailStsSection(const std::string& domain, const std::string& ser
   if (!rptFault && rpt.State == sts::TxtState::None) {
     AppendOutput(reEMail,
                  LangText("Main|OutTlsRptNone",
-                          "  TLS-Berichte: kein Eintrag bei %s1%, gescheiterte TLS-Verbindungen meldet niemand.", {rptName}),
+                          "  TLS-Berichte: kein Eintrag bei %s1%, gescheiterte TLS-Verbindungen meldet niemand.",
+                          {rptName}),
                  clNavy);
   } else if (!rptFault) {
     AppendOutput(reEMail, "  " + rptName + ": " + MaskControls(rpt.Text), clNavy);
@@ -261,8 +266,9 @@ bool TfrmMain::EMailStsFetch(const std::string& domain, sts::Policy& policy) {
   }
   if (IdHTTP.Connected()) IdHTTP.Disconnect();
   if (IdHTTP.ResponseCode() != 200)
-    return failed(LangText("Main|OutStsStatus", "Antwort \"%s1%\", nur 200 zählt", {MaskControls(IdHTTP.ResponseText())}),
-                  "status");
+    return failed(
+        LangText("Main|OutStsStatus", "Antwort \"%s1%\", nur 200 zählt", {MaskControls(IdHTTP.ResponseText())}),
+        "status");
   // Senders check the type, so that a page or an upload someone else could
   // place at that path is never taken for a policy.
   const std::string type = ContentType(IdHTTP.Response);
@@ -277,13 +283,15 @@ bool TfrmMain::EMailStsFetch(const std::string& domain, sts::Policy& policy) {
   for (const std::string& mx : policy.Mx) AppendOutput(reEMail, "    mx: " + mx, clNavy);
   if (policy.MaxAge >= 0) AppendOutput(reEMail, "    max_age: " + std::to_string(policy.MaxAge), clNavy);
   for (const std::string& key : policy.Ignored)
-    AppendOutput(reEMail, LangText("Main|OutStsPolIgnored", "    %s1%: unbekannter Schlüssel, ignoriert", {MaskControls(key)}),
+    AppendOutput(reEMail,
+                 LangText("Main|OutStsPolIgnored", "    %s1%: unbekannter Schlüssel, ignoriert", {MaskControls(key)}),
                  clNavy);
   for (const sts::Problem& p : policy.Problems)
     AppendOutput(reEMail, "    " + PolicyProblemText(p), clMaroon, {{"sts_problem", p.Code}});
   if (!policy.Valid()) {
     AppendOutput(reEMail,
-                 LangText("Main|OutStsInvalid", "  Richtlinie ungültig: sendende Server verfahren, als gäbe es keine."),
+                 LangText("Main|OutStsInvalid",
+                          "  Richtlinie ungültig: sendende Server verfahren, als gäbe es keine."),
                  clMaroon);
     return false;
   }
