@@ -257,7 +257,7 @@ void TfrmMain::ApplyHints() {
   hint({&chkEMailTls},
        LangText("Main|hintEMailTls",
                 "STARTTLS senden, wenn der Server es anbietet, und Verbindung und Zertifikatskette zeigen; "
-                "auf Port 465 TLS von Anfang an"));
+                "auf Port 465 TLS von Anfang an; dazu DANE (TLSA-Einträge), MTA-STS und TLS-Reporting"));
   hint({&chkEMailAllMx},
        LangText("Main|hintEMailAllMx",
                 "Jeden Mail-Exchanger der Domain gleichzeitig bis STARTTLS fragen, jeden in einem eigenen Block; "

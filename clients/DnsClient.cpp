@@ -1001,4 +1001,16 @@ bool NextTcpMessage(std::string& stream, std::string& message) {
   return true;
 }
 
+std::vector<TMailExchanger> MailExchangers(const TQueryResult& answer) {
+  std::vector<TMailExchanger> out;
+  for (const TResultRecord& rec : answer) {
+    const std::string exchange = Trim(rec.HostName);
+    if (rec.Kind != TRecordKind::MX || rec.Preference >= 65535 || exchange.empty() || exchange == ".") continue;
+    out.push_back({exchange, rec.Preference});
+  }
+  std::stable_sort(out.begin(), out.end(),
+                   [](const TMailExchanger& a, const TMailExchanger& b) { return a.Preference < b.Preference; });
+  return out;
+}
+
 }  // namespace quovix

@@ -426,6 +426,17 @@ std::string DecodeDnsNameWire(const unsigned char* msg, size_t size, size_t& pos
 std::string ExpandRecordData(std::uint16_t type, const unsigned char* msg, size_t size,
                              size_t start, size_t end);
 
+// A mail exchanger of an MX answer.
+struct TMailExchanger {
+  std::string Host;
+  unsigned Preference = 0;
+};
+// The exchangers of an answer in the order a sending server tries them:
+// lowest preference first, equals in the order of the answer. A record
+// without an exchange (a "null MX", which says the domain takes no mail)
+// and preference 65535 are left out.
+std::vector<TMailExchanger> MailExchangers(const TQueryResult& answer);
+
 // The reverse name a PTR question asks for: names already under in-addr.arpa,
 // ip6.arpa or ip6.int stay as they are, an IPv6 address becomes its ip6.arpa
 // name, anything else is taken as an IPv4 address and turned into its

@@ -52,10 +52,7 @@ bool IsDottedAddress(const std::string& text) { return !text.empty() && !IsHostN
 // rest of a longer list is left out (and the run says so).
 constexpr std::size_t kMaxExchangers = 10;
 
-struct Exchanger {
-  std::string Host;
-  unsigned Preference = 0;
-};
+using Exchanger = TMailExchanger;
 
 // What one exchanger's opening showed, asked on a worker of its own.
 struct MxProbe {
@@ -447,18 +444,7 @@ void TfrmMain::btnEMailStartClick() {
                    clRed);
       return;
     }
-    // Lowest preference first, equals in the order of the answer; 65535
-    // never. A record without an exchange (a "null MX") says the domain
-    // takes no mail.
-    std::vector<Exchanger> mxList;
-    for (const TResultRecord& rec : IdDNSResolver.QueryResult) {
-      const std::string exchange = Trim(rec.HostName);
-      if (rec.Kind != TRecordKind::MX || rec.Preference >= 65535 || exchange.empty() || exchange == ".")
-        continue;
-      mxList.push_back({exchange, rec.Preference});
-    }
-    std::stable_sort(mxList.begin(), mxList.end(),
-                     [](const Exchanger& a, const Exchanger& b) { return a.Preference < b.Preference; });
+    const std::vector<Exchanger> mxList = MailExchangers(IdDNSResolver.QueryResult);
     if (!mxList.empty()) server = mxList.front().Host;
     if (server.empty()) {
       AppendOutput(reEMail,

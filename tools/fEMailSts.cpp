@@ -83,14 +83,9 @@ std::vector<std::string> ExchangersOf(TIdDNSResolver& dns, const std::string& do
   } catch (const std::exception&) {
     return {};
   }
-  std::vector<const TResultRecord*> mx;
-  for (const TResultRecord& rec : dns.QueryResult)
-    if (rec.Kind == TRecordKind::MX && !Trim(rec.HostName).empty() && Trim(rec.HostName) != ".") mx.push_back(&rec);
-  std::stable_sort(mx.begin(), mx.end(),
-                   [](const TResultRecord* a, const TResultRecord* b) { return a->Preference < b->Preference; });
   std::vector<std::string> out;
-  for (const TResultRecord* r : mx)
-    if (out.size() < kMaxExchangers) out.push_back(Trim(r->HostName));
+  for (const TMailExchanger& mx : MailExchangers(dns.QueryResult))
+    if (out.size() < kMaxExchangers) out.push_back(mx.Host);
   return out;
 }
 
