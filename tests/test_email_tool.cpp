@@ -1051,7 +1051,8 @@ TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
       dns.Start({{"good", "good.test. IN MX 20 mx2.good.test.\ngood.test. IN MX 10 mx.good.test.\n"
                           "_25._tcp.mx.good.test. IN TLSA 3 1 1 " + fits + "\n"
                           "_25._tcp.mx2.good.test. IN TLSA 3 1 1 " + wrong + "\n"
-                          "_25._tcp.mx3.good.test. IN TLSA 3 1 1 " + fits + "\n"},
+                          "_25._tcp.mx3.good.test. IN TLSA 3 1 1 " + fits + "\n"
+                          "_25._tcp.mx4.good.test. IN TLSA 1 1 1 " + fits + "\n"},
                  {"insecure", "_25._tcp.mx.insecure.test. IN TLSA 3 1 1 " + fits + "\n"}});
   if (!why.empty()) GTEST_SKIP() << why;
   MailServer first(dns.NetAddress("25"), MailServer::Tls::StartTls, cert.chain, cert.key, 25);
@@ -1070,6 +1071,7 @@ TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
   w.names->All = {{"mx.good.test", {IpAddress::Parse(dns.NetAddress("25"))}},
                   {"mx2.good.test", {IpAddress::Parse(dns.NetAddress("26"))}},
                   {"mx3.good.test", {IpAddress::Parse(dns.NetAddress("27"))}},
+                  {"mx4.good.test", {IpAddress::Parse(dns.NetAddress("25"))}},
                   {"mx.insecure.test", {IpAddress::Parse(dns.NetAddress("25"))}}};
   const Lines matches = {"navy|DANE: TLSA-Einträge unter _25._tcp.mx.good.test (DNSSEC-validiert):",
                          "green|  TLSA 3 1 1 " + fits + "  – passt",
@@ -1089,6 +1091,14 @@ TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
              "red|  TLSA 3 1 1 " + fits + "  – ohne TLS kein Zertifikat zum Vergleich",
              "red|DANE: Validierte TLSA-Einträge, aber keine TLS-Sitzung: ein DANE-fähiger Absender stellt nicht zu."},
             mailFrom, "no_tls"},
+           // A usage that does not apply to SMTP: TLS is mandatory, the
+           // certificate goes unchecked.
+           {"mx4.good.test",
+            {"navy|DANE: TLSA-Einträge unter _25._tcp.mx4.good.test (DNSSEC-validiert):",
+             "navy|  TLSA 1 1 1 " + fits + "  – Verwendung 1 gilt nicht für SMTP (RFC 7672), kein Vergleich",
+             "other|DANE: Kein verwendbarer TLSA-Eintrag: ein DANE-fähiger Absender verlangt TLS, prüft das "
+             "Zertifikat aber nicht."},
+            ehlo, "unusable"},
            {"mx.insecure.test",
             {"other|DANE: TLSA-Einträge unter _25._tcp.mx.insecure.test, nicht validiert (kein AD-Bit): sie zählen "
              "nicht",

@@ -140,6 +140,19 @@ std::string AppendDaneLines(TfrmMain& f, TRichEdit& pane, const DaneAnswer& answ
                    clRed, JoinFields(context, {{"dane", "no_tls"}}));
     return "no_tls";
   }
+  // Records of which none can be used make TLS mandatory without saying
+  // which certificate to expect: the sender still delivers over TLS.
+  const bool anyUsable = std::any_of(matches.begin(), matches.end(), [](TDaneMatch m) {
+    return m == TDaneMatch::Match || m == TDaneMatch::NoMatch;
+  });
+  if (!anyUsable) {
+    f.AppendOutput(pane,
+                   LangText("Main|OutEMailDaneUnusableAll",
+                            "DANE: Kein verwendbarer TLSA-Eintrag: ein DANE-fähiger Absender verlangt TLS, prüft das "
+                            "Zertifikat aber nicht."),
+                   clMaroon, JoinFields(context, {{"dane", "unusable"}}));
+    return "unusable";
+  }
   if (anyMatch) {
     f.AppendOutput(pane, LangText("Main|OutEMailDaneOk", "DANE: Ein Eintrag passt zum Zertifikat des Servers."),
                    clGreen, JoinFields(context, {{"dane", "match"}}));
