@@ -1128,6 +1128,20 @@ TEST(MailCheckToolDane, ValidatedRecordsDecideUnvalidatedOnesDoNotCount) {
   ASSERT_EQ(each->AsList().size(), 2u);
   EXPECT_EQ(FindField(each->AsList()[1].AsObject(), "dane")->AsText(), "no_match");
   EXPECT_EQ(FindField(each->AsList()[1].AsObject(), "tls")->AsText(), "done");
+
+  // Without a connection the exchangers' records are shown, compared with
+  // nothing, and no exchanger is asked.
+  w.f.chkEMailAllMx.SetChecked(false);
+  w.f.EMailConnect = false;
+  const Lines alone = w.Run("postmaster@good.test", "");
+  EXPECT_EQ(DaneLines(alone),
+            (Lines{"navy|DANE: TLSA-Einträge unter _25._tcp.mx.good.test (DNSSEC-validiert):",
+                   "navy|  TLSA 3 1 1 " + fits + "  – ohne Verbindung nicht verglichen",
+                   "navy|DANE: TLSA-Einträge unter _25._tcp.mx2.good.test (DNSSEC-validiert):",
+                   "navy|  TLSA 3 1 1 " + wrong + "  – ohne Verbindung nicht verglichen"}))
+      << ::testing::PrintToString(alone);
+  EXPECT_TRUE(Containing(alone, "Überprüfe die Adresse").empty());
+  EXPECT_EQ(alone.back(), "blue|Anfrage beendet.");
 }
 
 namespace {

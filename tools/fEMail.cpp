@@ -208,6 +208,44 @@ TIdDNSResolver DaneResolver(TfrmMain& f) {
   return resolver;
 }
 
+// With no SMTP connection, DANE is the exchangers' TLSA records alone:
+// shown with whether they were validated, held against no certificate.
+// The exchanger typed (with its port), else the domain's, at most
+// kMaxExchangers of them.
+void DaneWithoutConnection(TfrmMain& f, const std::string& domain, const std::string& typed) {
+  auto [host, port] = SplitUrlPort(typed);
+  if (port < 1 || port > 65535) port = kDefaultSmtpPort;
+  std::vector<std::string> hosts;
+  if (!host.empty()) {
+    hosts.push_back(host);
+  } else {
+    port = kDefaultSmtpPort;
+    TIdDNSResolver mx = DaneResolver(f);
+    mx.QueryResult.Clear();
+    mx.QueryType = {qtMX};
+    try {
+      mx.SendQuery(domain, 1);
+    } catch (const std::exception&) {
+      return;  // no exchangers known; the transport policies have said so
+    }
+    for (const TMailExchanger& e : MailExchangers(mx.QueryResult))
+      if (hosts.size() < kMaxExchangers) hosts.push_back(e.Host);
+  }
+  bool headed = false;
+  for (const std::string& name : hosts) {
+    if (!DaneApplies(name) || AbortRequested()) continue;
+    if (!headed) {
+      f.AppendOutput(f.reEMail,
+                     LangText("Main|OutEMailDaneOnlyHead", "DANE der Mail-Exchanger (ohne SMTP-Verbindung):"), clBlue);
+      headed = true;
+    }
+    const DaneAnswer answer = AskTlsa(DaneResolver(f), name, port);
+    if (AbortRequested()) return;
+    AppendDaneLines(f, f.reEMail, answer, TlsReport{}, TDaneAgainst::NoConnection, {{"mx", name}});
+  }
+  if (headed) f.AppendOutput(f.reEMail, "", clBlack);
+}
+
 // "Alle Mail-Exchanger prüfen": every exchanger's opening asked at once,
 // each block written in preference order. Returns the first exchanger that
 // answered, for the dialogue up to RCPT TO; empty when the run ends here
@@ -258,7 +296,8 @@ std::string AllExchangers(TfrmMain& f, std::vector<Exchanger> list, int timeout,
       if (first.empty()) first = p.Mx.Host;
     }
     const std::string dane =
-        AppendDaneLines(f, pane, p.Dane, p.Tls, p.TlsState == TSmtpTls::Done, mxField);
+        AppendDaneLines(f, pane, p.Dane, p.Tls, p.TlsState == TSmtpTls::Done ? TDaneAgainst::Chain : TDaneAgainst::NoTls,
+                        mxField);
     // The domain's MTA-STS policy judges each exchanger that answered, as a
     // sending server would before it delivers there.
     if (p.Connected && settings.Tls)
@@ -375,6 +414,11 @@ void TfrmMain::btnEMailStartClick() {
   }
   if (!EMailStsSection(domain, SplitUrlPort(mxIdn).first, policy)) return;
   if (!EMailConnect) {
+    if (chkEMailTls.Checked()) DaneWithoutConnection(*this, domain, mxIdn);
+    if (AbortRequested()) {
+      AppendOutput(reEMail, "\r\n" + LangText("Main|OutUserAbort", "Abbruch durch Benutzer."), clRed);
+      return;
+    }
     AppendOutput(reEMail, LangText("Main|OutEMailQueryDone", "Anfrage beendet."), clBlue);
     return;
   }
@@ -477,7 +521,9 @@ void TfrmMain::btnEMailStartClick() {
     DaneAnswer answer;
     IdSMTP.Aside([&] { answer = AskTlsa(DaneResolver(*this), server, port); });
     if (AbortRequested()) return;  // said once, by the dialogue's own check
-    daneState = AppendDaneLines(*this, reEMail, answer, IdSMTP.Tls, IdSMTP.TlsState == TSmtpTls::Done, mxField);
+    daneState = AppendDaneLines(*this, reEMail, answer, IdSMTP.Tls,
+                                IdSMTP.TlsState == TSmtpTls::Done ? TDaneAgainst::Chain : TDaneAgainst::NoTls,
+                                mxField);
   };
   if (!IdSMTP.Connect()) {
     if (aborted()) return;

@@ -57,7 +57,9 @@ DaneAnswer AskTlsa(TIdDNSResolver resolver, const std::string& exchanger, int po
 }
 
 std::string AppendDaneLines(TfrmMain& f, TRichEdit& pane, const DaneAnswer& answer, const TlsReport& tls,
-                            bool tlsDone, const TLineFields& context) {
+                            TDaneAgainst against, const TLineFields& context) {
+  const bool tlsDone = against == TDaneAgainst::Chain;
+  const bool compared = against != TDaneAgainst::NoConnection;
   using S = DaneAnswer::TState;
   if (answer.State == S::NotAsked) return {};
   if (answer.State == S::Failed) {
@@ -102,6 +104,18 @@ std::string AppendDaneLines(TfrmMain& f, TRichEdit& pane, const DaneAnswer& answ
     if (shown.size() > kMaxShownText) shown = shown.substr(0, kMaxShownText) + "…";
     std::string verdict;
     TColor color = clBlack;
+    TLineFields fields = JoinFields(context, {{"usage", t.Usage},
+                                              {"selector", t.Selector},
+                                              {"mtype", t.MatchingType},
+                                              {"validated", answer.Validated}});
+    if (!compared) {
+      f.AppendOutput(pane,
+                     "  TLSA " + shown + "  – " +
+                         LangText("Main|OutEMailDaneNotCompared", "ohne Verbindung nicht verglichen"),
+                     clNavy, fields);
+      continue;
+    }
+    fields.insert(fields.end() - 1, TLineField{"match", m == TDaneMatch::Match});
     switch (m) {
       case TDaneMatch::Match:
         verdict = LangText("Main|OutEMailDaneMatch", "passt");
@@ -123,15 +137,11 @@ std::string AppendDaneLines(TfrmMain& f, TRichEdit& pane, const DaneAnswer& answ
         color = clNavy;
         break;
     }
-    f.AppendOutput(pane, "  TLSA " + shown + "  – " + verdict, color,
-                   JoinFields(context, {{"usage", t.Usage},
-                                        {"selector", t.Selector},
-                                        {"mtype", t.MatchingType},
-                                        {"match", m == TDaneMatch::Match},
-                                        {"validated", answer.Validated}}));
+    f.AppendOutput(pane, "  TLSA " + shown + "  – " + verdict, color, fields);
   }
   // The verdict a sending server that speaks DANE would come to.
   if (!answer.Validated) return "unvalidated";
+  if (!compared) return "records";
   if (!tlsDone) {
     f.AppendOutput(pane,
                    LangText("Main|OutEMailDaneNoTls",

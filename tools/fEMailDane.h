@@ -32,11 +32,17 @@ bool DaneApplies(const std::string& exchanger);
 // on a worker thread: every wait is bounded and honours its stop flag.
 DaneAnswer AskTlsa(TIdDNSResolver resolver, const std::string& exchanger, int port);
 
+// What the records are held against: the chain of a session that ran over
+// TLS, a session without TLS (no chain: a validated record makes that a
+// refusal), or nothing, when no connection is made at all (the records
+// are only shown).
+enum class TDaneAgainst { Chain, NoTls, NoConnection };
+
 // Appends the answer's lines: each record with whether it fits the chain of
-// the report (only when tlsDone: the session ran over TLS), and the verdict.
-// Returns the verdict's name for the result: "match", "no_match",
-// "unvalidated", "none", "no_tls", "failed".
+// the report (only against Chain), and the verdict. Returns the verdict's
+// name for the result: "match", "no_match", "unusable", "unvalidated",
+// "none", "no_tls", "failed"; "records" for validated records not compared.
 std::string AppendDaneLines(TfrmMain& f, TRichEdit& pane, const DaneAnswer& answer, const TlsReport& tls,
-                            bool tlsDone, const TLineFields& context);
+                            TDaneAgainst against, const TLineFields& context);
 
 }  // namespace quovix
