@@ -899,7 +899,7 @@ TDnsQueryJob::TDnsQueryJob(TIdDNSResolver resolver, std::string name, std::uint1
   auto state = std::make_shared<State>();
   state->resolver = resolver_;
   try {
-    std::thread([state, name = name_, qclass] {
+    worker_ = std::thread([state, name = name_, qclass] {
       std::exception_ptr error;
       try {
         state->resolver.SendQuery(name, qclass);
@@ -910,11 +910,25 @@ TDnsQueryJob::TDnsQueryJob(TIdDNSResolver resolver, std::string name, std::uint1
       state->error = error;
       state->done = true;
       state->done_cv.notify_all();
-    }).detach();
+    });
     state_ = std::move(state);
   } catch (const std::system_error&) {
     // No worker to be had: the query runs when it is waited for.
   }
+}
+
+TDnsQueryJob::~TDnsQueryJob() {
+  if (!worker_.joinable()) return;
+  bool done = false;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    done = state_->done;
+  }
+  // A finished worker only has its own end left to run.
+  if (done)
+    worker_.join();
+  else
+    worker_.detach();
 }
 
 TIdDNSResolver& TDnsQueryJob::Wait() {

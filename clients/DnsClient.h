@@ -10,6 +10,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -378,7 +379,10 @@ class TIdDNSResolver {
 class TDnsQueryJob {
  public:
   TDnsQueryJob(TIdDNSResolver resolver, std::string name, std::uint16_t qclass = 1);
-  ~TDnsQueryJob() = default;
+  // Joins a worker that has finished its query, so that nothing of it (its
+  // TLS library state, say) outlives the job; one still running after an
+  // abort is left to end alone.
+  ~TDnsQueryJob();
   TDnsQueryJob(const TDnsQueryJob&) = delete;
   TDnsQueryJob& operator=(const TDnsQueryJob&) = delete;
   // Waits for the end of the query, letting pending window messages run
@@ -393,6 +397,7 @@ class TDnsQueryJob {
   std::string name_;
   std::uint16_t qclass_;
   std::shared_ptr<State> state_;  // shared with the worker; null: none started
+  std::thread worker_;
   bool ran_ = false;
 };
 

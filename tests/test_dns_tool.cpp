@@ -1219,13 +1219,6 @@ TEST(DnsToolRealServer, TypeFieldShowsTheWholeReplyOfThatType) {
 // reads line for line as over plain DNS; the server line names the server
 // with its transport.
 TEST(DnsToolRealServer, InformationOverTlsAndHttpsReadsAsOverPlainDns) {
-#if defined(__SANITIZE_ADDRESS__)
-  // Under load, one run of the sanitizer suite found OpenSSL objects still
-  // held at exit, allocated inside libcrypto with no frame of ours in the
-  // report, most likely by a query worker that was still running. Until
-  // that is found, the lines are checked by the release build only.
-  GTEST_SKIP() << "not under the sanitizers: the query workers' TLS objects at exit are still being looked into";
-#endif
   SKIP_WITHOUT_PEERS();
   DnsWindow w(53);  // the port comes with the server's text
   auto run = [&](const std::string& server) {
