@@ -1477,6 +1477,37 @@ TEST(MailCheckToolSts, TlsOfTheExchangerAgainstThePolicy) {
   }
 }
 
+// With every exchanger asked, the policy judges each block that answered,
+// and the dialogue once more; an exchanger that never answered is no TLS
+// finding.
+TEST(MailCheckToolSts, EachExchangersBlockIsJudgedByThePolicy) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: exchangers on port 25";
+  StsPeers peers(std::map<std::string, std::string>{
+      {"testing.test", "version: STSv1\nmode: testing\nmx: *.testing.test\nmax_age: 86400\n"}});
+  if (!peers.skipReason.empty()) GTEST_SKIP() << peers.skipReason;
+  MailServer plain("127.79.0.1", MailServer::Tls::None, "", "", 25);
+  if (!plain.Installed()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps/mail.list)";
+  ASSERT_GT(plain.Port(), 0) << plain.Log();
+  ScriptedDnsServer dns(StsZone);
+  MailWindow w;
+  peers.Use(w, dns);
+  w.Timeout("3000");
+  w.f.chkEMailAllMx.SetChecked(true);
+  w.names->All["mx1.testing.test"] = {IpAddress::Parse("127.79.0.1")};
+  w.names->All["mx2.testing.test"] = {IpAddress::Parse("127.79.0.2")};  // nothing listens
+  const Lines shown = w.Run("postmaster@testing.test", "");
+  const std::string judged =
+      "other|MTA-STS: keine TLS-Verbindung bei mx1.testing.test, im Modus testing wird das nur gemeldet.";
+  EXPECT_EQ(Containing(shown, "MTA-STS: "), (Lines{judged, judged})) << ::testing::PrintToString(shown);
+  const auto block = std::find(shown.begin(), shown.end(),
+                               "blue|Mail-Exchanger 1 von 2: \"mx1.testing.test\" (Präferenz 10)");
+  const auto second = std::find(shown.begin(), shown.end(),
+                                "blue|Mail-Exchanger 2 von 2: \"mx2.testing.test\" (Präferenz 20)");
+  const auto first = std::find(shown.begin(), shown.end(), judged);
+  EXPECT_LT(block, first);
+  EXPECT_LT(first, second);
+}
+
 // The console's JSON lines: per record usage, selector, mtype, match and
 // validated with the exchanger, and the result's dane. The resolver here
 // is a scripted one that vouches for its answer (AD), as a validating
