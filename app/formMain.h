@@ -436,12 +436,14 @@ class TfrmMain {
   // The policy file fetched and shown; true when it is valid.
   bool EMailStsFetch(const std::string& domain, sts::Policy& policy);
   // After an exchanger's handshake (tls null: no TLS came about): whether
-  // the TLS meets the policy in force; nothing without one.
+  // a sending server would deliver there under the policy in force (the
+  // exchanger listed, its TLS verified for its name); nothing without one.
   void EMailStsAfterTls(const std::string& mx, const TlsReport* tls);
   // The mode of the valid policy of this run ("enforce", "testing",
   // "none"; empty when there is none), and the policy host's HTTPS port
   // (tests move it to a loopback server of their own).
   std::string EMailStsMode;
+  std::vector<std::string> EMailStsMx;  // that policy's mx patterns
   int EMailStsPort = 443;
   // SMTP client of the Mail-Check tool; each run sets its server, port,
   // time-outs and greeting name.

@@ -1302,7 +1302,7 @@ struct StsPeers {
   // test CA trusted, the HTTPS port moved to nginx's.
   void Use(MailWindow& w, const ScriptedDnsServer& dns) const {
     for (const char* d : {"enforce.test", "testing.test", "redirect.test", "large.test", "badtype.test",
-                                 "invalid.test", "hook-enforce.test", "hook-testing.test"})
+                                 "invalid.test", "hook-enforce.test", "hook-testing.test", "hook-unlisted.test"})
       w.names->All[std::string("mta-sts.") + d] = {IpAddress::Parse("127.0.0.1")};
     w.f.IdHTTP.TlsExtraCaFile = ca.Ca();
     w.f.EMailStsPort = port;
@@ -1426,7 +1426,8 @@ TEST(MailCheckToolSts, PolicyFetchedCheckedAndExchangersMatched) {
 TEST(MailCheckToolSts, TlsOfTheExchangerAgainstThePolicy) {
   const std::string policy = "version: STSv1\nmode: %m\nmx: mx.quovix.test\nmax_age: 86400\n";
   StsPeers peers({{"hook-enforce.test", ReplaceAll(policy, "%m", "enforce")},
-                  {"hook-testing.test", ReplaceAll(policy, "%m", "testing")}});
+                  {"hook-testing.test", ReplaceAll(policy, "%m", "testing")},
+                  {"hook-unlisted.test", ReplaceAll(ReplaceAll(policy, "%m", "enforce"), "mx.quovix", "mail.other")}});
   if (!peers.skipReason.empty()) GTEST_SKIP() << peers.skipReason;
   const auto good = peers.ca.Issue("good", "/CN=mx.quovix.test", "DNS:mx.quovix.test");
   const auto expired = peers.ca.Issue("expired", "/CN=mx.quovix.test", "DNS:mx.quovix.test", true);
@@ -1449,6 +1450,10 @@ TEST(MailCheckToolSts, TlsOfTheExchangerAgainstThePolicy) {
       {"hook-enforce.test", nullptr,
        "red|MTA-STS: keine TLS-Verbindung bei mx.quovix.test, ein sendender Server stellt im Modus enforce nicht "
        "zu."},
+      // Good TLS with an exchanger the policy does not list.
+      {"hook-unlisted.test", &good,
+       "red|MTA-STS: nicht in der Richtlinie aufgeführt bei mx.quovix.test, ein sendender Server stellt im Modus "
+       "enforce nicht zu."},
       {"hook-testing.test", &expired,
        "other|MTA-STS: Zertifikatskette nicht vertrauenswürdig bei mx.quovix.test, im Modus testing wird das nur "
        "gemeldet."},

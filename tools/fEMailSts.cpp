@@ -93,6 +93,7 @@ std::vector<std::string> ExchangersOf(TIdDNSResolver& dns, const std::string& do
 
 bool TfrmMain::EMailStsSection(const std::string& domain, const std::string& server, TLineFields& result) {
   EMailStsMode.clear();
+  EMailStsMx.clear();
   if (!chkEMailTls.Checked()) return true;
   AppendOutput(reEMail, LangText("Main|OutStsHead", "Transport-Richtlinien der Domain \"%s1%\":", {domain}), clBlue);
   IdDNSResolver.Host = ActiveDnsServerIP;
@@ -150,6 +151,7 @@ bool TfrmMain::EMailStsSection(const std::string& domain, const std::string& ser
   // ---- Each exchanger against the patterns of a policy in force.
   if (inForce) {
     EMailStsMode = policy.Mode;
+    EMailStsMx = policy.Mx;
     modeResult = policy.Mode;
     std::vector<std::string> exchangers;
     if (!server.empty())
@@ -305,7 +307,10 @@ void TfrmMain::EMailStsAfterTls(const std::string& mx, const TlsReport* tls) {
   if (EMailStsMode != "enforce" && EMailStsMode != "testing") return;
   const std::string shown = MaskControls(mx);
   std::string fault;
-  if (!tls || !tls->HandshakeDone)
+  // A sender delivers only to a listed exchanger, however good its TLS.
+  if (sts::MatchingPattern(EMailStsMx, mx) < 0)
+    fault = LangText("Main|OutStsNotListed", "nicht in der Richtlinie aufgeführt");
+  else if (!tls || !tls->HandshakeDone)
     fault = LangText("Main|OutStsNoTls", "keine TLS-Verbindung");
   else if (!tls->Verified)
     fault = LangText("Main|OutStsUntrusted", "Zertifikatskette nicht vertrauenswürdig");
