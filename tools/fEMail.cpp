@@ -517,9 +517,9 @@ void TfrmMain::btnEMailStartClick() {
   const TLineFields mxField{{"mx", server}};
   // DANE for an exchanger named by a host name, once its TLS is known.
   const bool dane = IdSMTP.StartTls && DaneApplies(server);
-  auto showDane = [&] {
+  auto showDane = [&, tlsaPort = port] {
     DaneAnswer answer;
-    IdSMTP.Aside([&] { answer = AskTlsa(DaneResolver(*this), server, port); });
+    IdSMTP.Aside([&] { answer = AskTlsa(DaneResolver(*this), server, tlsaPort); });
     if (AbortRequested()) return;  // said once, by the dialogue's own check
     daneState = AppendDaneLines(*this, reEMail, answer, IdSMTP.Tls,
                                 IdSMTP.TlsState == TSmtpTls::Done ? TDaneAgainst::Chain : TDaneAgainst::NoTls,
