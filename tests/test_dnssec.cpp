@@ -23,7 +23,7 @@ using namespace quovix;
 
 namespace {
 
-constexpr int kSignedDays = 30;  // dnssec-zones.sh signs for this long
+constexpr int kSignedDays = 30;  // dnssec-zones.sh signs for an hour less than this
 
 class DnssecChainTest : public ::testing::Test {
  protected:

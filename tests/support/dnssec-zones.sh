@@ -22,7 +22,9 @@ mkdir -p "$dir"
 cd "$dir"
 now=$(date +%s)
 inception=$((now - 86400))
-expiration=$((now + 30 * 86400))
+# An hour short of 30 days, so that a check run in the very second of
+# signing still sees 29 whole days left, as one run a little later does.
+expiration=$((now + 30 * 86400 - 3600))
 
 key() {  # zone algorithm [-k] [bits]: prints the key's base name
   zone=$1 alg=$2
