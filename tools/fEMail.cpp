@@ -248,9 +248,11 @@ void DaneWithoutConnection(TfrmMain& f, const std::string& domain, const std::st
 
 // "Alle Mail-Exchanger prüfen": every exchanger's opening asked at once,
 // each block written in preference order. Returns the first exchanger that
-// answered, for the dialogue up to RCPT TO; empty when the run ends here
-// (none answered, or the user aborted), which is said.
-std::string AllExchangers(TfrmMain& f, std::vector<Exchanger> list, int timeout, TLineValue& result) {
+// answered, for the dialogue up to RCPT TO, and its TLSA answer in dane;
+// empty when the run ends here (none answered, or the user aborted), which
+// is said.
+std::string AllExchangers(TfrmMain& f, std::vector<Exchanger> list, int timeout, TLineValue& result,
+                          DaneAnswer& dane) {
   TRichEdit& pane = f.reEMail;
   if (list.size() > kMaxExchangers) {
     f.AppendOutput(pane,
@@ -293,7 +295,10 @@ std::string AllExchangers(TfrmMain& f, std::vector<Exchanger> list, int timeout,
                      clRed, mxField);
     } else {
       ShowTlsNote(f, p.TlsState, mxField);
-      if (first.empty()) first = p.Mx.Host;
+      if (first.empty()) {
+        first = p.Mx.Host;
+        dane = p.Dane;
+      }
     }
     const std::string dane =
         AppendDaneLines(f, pane, p.Dane, p.Tls, p.TlsState == TSmtpTls::Done ? TDaneAgainst::Chain : TDaneAgainst::NoTls,
@@ -465,6 +470,7 @@ void TfrmMain::btnEMailStartClick() {
   IdSMTP.ReadTimeout = timeout;
 
   // ---- The mail server: as given, or the domain's preferred exchanger.
+  DaneAnswer firstDane;  // its TLSA answer, when every exchanger was asked
   auto [givenServer, port] = SplitUrlPort(mxIdn);
   server = givenServer;
   if (port < 1 || port > 65535) port = kDefaultSmtpPort;
@@ -498,7 +504,7 @@ void TfrmMain::btnEMailStartClick() {
       return;
     }
     if (chkEMailAllMx.Checked()) {
-      server = AllExchangers(*this, mxList, timeout, exchangers);
+      server = AllExchangers(*this, mxList, timeout, exchangers, firstDane);
       if (server.empty()) return;
     }
   }
@@ -518,8 +524,10 @@ void TfrmMain::btnEMailStartClick() {
   // DANE for an exchanger named by a host name, once its TLS is known.
   const bool dane = IdSMTP.StartTls && DaneApplies(server);
   auto showDane = [&, tlsaPort = port] {
-    DaneAnswer answer;
-    IdSMTP.Aside([&] { answer = AskTlsa(DaneResolver(*this), server, tlsaPort); });
+    // The records the exchanger's block asked already serve the dialogue.
+    DaneAnswer answer = firstDane;
+    if (answer.State == DaneAnswer::TState::NotAsked)
+      IdSMTP.Aside([&] { answer = AskTlsa(DaneResolver(*this), server, tlsaPort); });
     if (AbortRequested()) return;  // said once, by the dialogue's own check
     daneState = AppendDaneLines(*this, reEMail, answer, IdSMTP.Tls,
                                 IdSMTP.TlsState == TSmtpTls::Done ? TDaneAgainst::Chain : TDaneAgainst::NoTls,

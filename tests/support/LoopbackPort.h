@@ -9,17 +9,23 @@
 
 namespace quovix::test {
 
-// type: SOCK_STREAM or SOCK_DGRAM.
-inline int FreeLoopbackPort(int type = SOCK_STREAM) {
-  int fd = socket(AF_INET, type, 0);
+// Binds fd to a port of 127.0.0.1 that the kernel picks; returns the port.
+inline int BindAnyLoopbackPort(int fd) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   socklen_t len = sizeof a;
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
   return ntohs(a.sin_port);
+}
+
+// type: SOCK_STREAM or SOCK_DGRAM.
+inline int FreeLoopbackPort(int type = SOCK_STREAM) {
+  const int fd = socket(AF_INET, type, 0);
+  const int port = BindAnyLoopbackPort(fd);
+  close(fd);
+  return port;
 }
 
 // A loopback TCP port that refuses every connection for as long as the
@@ -27,15 +33,7 @@ inline int FreeLoopbackPort(int type = SOCK_STREAM) {
 // take it over in the meantime, as one that is closed again could be.
 class ClosedLoopbackPort {
  public:
-  ClosedLoopbackPort() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
+  ClosedLoopbackPort() : fd_(socket(AF_INET, SOCK_STREAM, 0)), port_(BindAnyLoopbackPort(fd_)) {}
   ~ClosedLoopbackPort() { close(fd_); }
   ClosedLoopbackPort(const ClosedLoopbackPort&) = delete;
   ClosedLoopbackPort& operator=(const ClosedLoopbackPort&) = delete;
